@@ -1,0 +1,43 @@
+# Installs the Debian packages the project needs, when any is missing.
+# Sourced by ./run and ./test; works as root, through sudo, or says why not.
+
+VORTA_PACKAGES="g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-serialport-dev libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libpng-dev libpixman-1-dev
+  xvfb xauth"
+
+vorta_install_deps() {
+    local missing=""
+    for p in $VORTA_PACKAGES; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing="$missing $p"
+        fi
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing missing packages:$missing"
+    local sudo=""
+    if [ "$(id -u)" != 0 ]; then
+        if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+            sudo="sudo -n"
+        else
+            echo "error: packages missing ($missing) and neither root nor password-less sudo is available;" >&2
+            echo "       install them as root: apt-get install$missing" >&2
+            return 1
+        fi
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq </dev/null || return 1
+    $sudo apt-get install -y -qq --no-install-recommends $missing </dev/null || return 1
+}
+
+# vorta_build DIR [cmake options...]: configures once, then builds everything.
+vorta_build() {
+    local dir="$1"; shift
+    local root
+    root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$dir" -G Ninja "$@" || return 1
+    fi
+    cmake --build "$dir" -j "$(nproc)"
+}
