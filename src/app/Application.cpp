@@ -1,0 +1,42 @@
+#include "Application.h"
+
+#include "PumpWait.h"
+#include "SysUtils.h"
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+TApplication* TApplication::Instance() { return dynamic_cast<TApplication*>(QCoreApplication::instance()); }
+
+void TApplication::HandleException(QObject* Sender, const std::exception& E) {
+    if (dynamic_cast<const EAbort*>(&E)) return;
+    if (OnException) {
+        try {
+            OnException(Sender, E);
+        } catch (...) {
+            // The handler itself failed (say, the log is unwritable); there is
+            // nowhere left to report it, and the loop must go on.
+        }
+    }
+}
+
+bool TApplication::notify(QObject* Receiver, QEvent* Event) {
+    try {
+        return QApplication::notify(Receiver, Event);
+    } catch (const std::exception& E) {
+        HandleException(Receiver, E);
+    } catch (...) {
+        HandleException(Receiver, Exception("Unknown exception"));
+    }
+    return false;
+}
+
+void RunHandler(QObject* Sender, const std::function<void()>& Handler) {
+    try {
+        Handler();
+    } catch (const std::exception& E) {
+        if (TApplication* App = TApplication::Instance()) App->HandleException(Sender, E);
+    } catch (...) {
+        if (TApplication* App = TApplication::Instance())
+            App->HandleException(Sender, Exception("Unknown exception"));
+    }
+}

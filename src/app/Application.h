@@ -1,0 +1,28 @@
+// The application object. Every exception that escapes an event handler ends
+// in the installed OnException handler, and the event loop goes on: handlers
+// are run through RunHandler, and notify() catches whatever still escapes.
+#pragma once
+
+#include <QApplication>
+
+#include <exception>
+#include <functional>
+
+class TApplication : public QApplication {
+public:
+    TApplication(int& argc, char** argv);
+
+    std::function<void(QObject* Sender, const std::exception& E)> OnException;
+
+    bool notify(QObject* Receiver, QEvent* Event) override;
+
+    // Passes E to OnException; EAbort (a command abandoned on close) is quiet.
+    void HandleException(QObject* Sender, const std::exception& E);
+
+    static TApplication* Instance();
+};
+
+// Runs Handler; an exception it raises goes to the application's handler
+// instead of unwinding through Qt. Works without a TApplication too (tests
+// with a plain QApplication): the exception is then dropped.
+void RunHandler(QObject* Sender, const std::function<void()>& Handler);

@@ -1,0 +1,43 @@
+#include "PumpWait.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <vector>
+
+namespace {
+bool GAborted = false;
+std::vector<QEventLoop*> GLoops; // running waits, innermost last
+} // namespace
+
+void AbortWaits() {
+    GAborted = true;
+    for (QEventLoop* Loop : GLoops) Loop->exit();
+}
+
+void ResetWaits() { GAborted = false; }
+
+void PumpWait(int Milliseconds) {
+    if (GAborted) throw EAbort();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QElapsedTimer Clock;
+    Clock.start();
+    // A nested loop with a single-shot timer: the thread sleeps in the event
+    // dispatcher until a message or the deadline arrives. A wait started in a
+    // handler run by an outer wait nests; each loop ends at its own deadline.
+    while (!GAborted && Clock.elapsed() <= Milliseconds) {
+        const qint64 Left = Milliseconds - Clock.elapsed() + 1;
+        QEventLoop Loop;
+        QTimer Timer;
+        Timer.setSingleShot(true);
+        Timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&Timer, &QTimer::timeout, &Loop, &QEventLoop::quit);
+        Timer.start(static_cast<int>(Left > 0 ? Left : 0));
+        GLoops.push_back(&Loop);
+        Loop.exec();
+        GLoops.pop_back();
+    }
+    if (GAborted) throw EAbort();
+}

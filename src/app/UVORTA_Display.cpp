@@ -1,0 +1,358 @@
+#include "UVORTA_Display.h"
+
+#include "Application.h"
+#include "PumpWait.h"
+#include "SysUtils.h"
+#include "uHelp.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScreen>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+std::string LastAnswer;
+bool StopFlag = false;
+std::string ErrorLine;
+TUserSettings UserSettings;
+
+namespace {
+
+std::string GAppFolder;
+std::function<QDateTime()> GNow = [] { return QDateTime::currentDateTime(); };
+
+QFont WindowFont(int PixelHeight, bool Bold = false) {
+    QFont F("MS Sans Serif");
+    F.setPixelSize(PixelHeight);
+    F.setBold(Bold);
+    return F;
+}
+
+QPushButton* MakeButton(QWidget* Parent, int L, int T, int W, int H, const char* Caption) {
+    auto* B = new QPushButton(QString::fromUtf8(Caption), Parent);
+    B->setGeometry(L, T, W, H);
+    return B;
+}
+
+QLabel* MakeLabel(QWidget* Parent, int L, int T, const char* Caption) {
+    auto* Lb = new QLabel(QString::fromUtf8(Caption), Parent);
+    Lb->move(L, T);
+    Lb->adjustSize();
+    return Lb;
+}
+
+QLineEdit* MakeEdit(QWidget* Parent, int L, int T, int W, int H, const char* Text, bool Bold = false) {
+    auto* E = new QLineEdit(QString::fromUtf8(Text), Parent);
+    E->setGeometry(L, T, W, H);
+    if (Bold) E->setFont(WindowFont(11, true));
+    return E;
+}
+
+// Hints are kept with the controls as in the stored design; the window does
+// not show them.
+void SetHint(QWidget* W, const char* Hint) { W->setProperty("Hint", QString::fromUtf8(Hint)); }
+
+} // namespace
+
+std::string AppFolder() {
+    if (GAppFolder.empty()) return QCoreApplication::applicationDirPath().toStdString();
+    return GAppFolder;
+}
+void SetAppFolder(const std::string& Folder) { GAppFolder = Folder; }
+void SetClock(std::function<QDateTime()> Now) { GNow = std::move(Now); }
+
+TLabeledEdit::TLabeledEdit(QWidget* Parent, int Left, int Top, int Width, int Height,
+                           const QString& Caption)
+    : QLineEdit(Parent) {
+    setGeometry(Left, Top, Width, Height);
+    EditLabel = new QLabel(Caption, Parent);
+    EditLabel->adjustSize();
+    EditLabel->move(Left, Top - EditLabel->height() - 3);
+}
+
+TStatusBar::TStatusBar(QWidget* Parent, int Width0, int Width1) : QWidget(Parent) {
+    const int Widths[2] = {Width0, Width1};
+    int X = 0;
+    for (int i = 0; i < 2; ++i) {
+        FPanels[i] = new QLabel(this);
+        FPanels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        FPanels[i]->setGeometry(X, 2, Widths[i] - 2, 17);
+        FPanels[i]->setIndent(2);
+        X += Widths[i];
+    }
+}
+
+QString TStatusBar::PanelText(int Index) const { return FPanels[Index]->text(); }
+void TStatusBar::SetPanelText(int Index, const QString& Text) {
+    // Shown as plain text: a sensor's answer may hold anything.
+    FPanels[Index]->setTextFormat(Qt::PlainText);
+    FPanels[Index]->setText(Text);
+}
+
+TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Options) {
+    ResetWaits();
+    Connected = 0;
+    StopFlag = false;
+    LastAnswer.clear();
+    ErrorLine.clear();
+    CreateControls();
+    CreateGauge();
+    ConnectConsoleSignals();
+    // The exception handler comes first, so a failure in the rest of
+    // start-up is already stamped and logged.
+    if (TApplication* App = TApplication::Instance())
+        App->OnException = [this](QObject* Sender, const std::exception& E) {
+            HandleAppException(Sender, E);
+        };
+    RunHandler(this, [this] { FormCreate(); });
+}
+
+TFKAVRO::~TFKAVRO() {
+    if (TApplication* App = TApplication::Instance()) App->OnException = nullptr;
+}
+
+void TFKAVRO::OnClick(QPushButton* Button, void (TFKAVRO::*Handler)()) {
+    QObject::connect(Button, &QPushButton::clicked, this,
+                     [this, Button, Handler] { RunHandler(Button, [this, Handler] { (this->*Handler)(); }); });
+}
+
+void TFKAVRO::CreateControls() {
+    setWindowTitle("VORTA-IN-S Display Software  Ver4.1");
+    setFont(WindowFont(11));
+    setFixedSize(618, 721);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowTitleHint);
+    if (QScreen* S = QGuiApplication::primaryScreen())
+        move(S->availableGeometry().center() - rect().center());
+
+    Panel1 = new QWidget(this);
+    Panel1->setGeometry(0, 0, 617, 705);
+    Panel1->installEventFilter(this);
+
+    Panel2 = new QFrame(this);
+    Panel2->setGeometry(16, 4, 233, 41);
+    static_cast<QFrame*>(Panel2)->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel2->setAutoFillBackground(true);
+    QPalette P2 = Panel2->palette();
+    P2.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0));
+    Panel2->setPalette(P2);
+    Label1 = MakeLabel(Panel2, 10, 15, "PortNo");
+    Label1->setFont(WindowFont(13));
+    Label1->adjustSize();
+    ePortNo = new QComboBox(Panel2);
+    ePortNo->setEditable(true);
+    ePortNo->setGeometry(58, 12, 55, 21);
+    ePortNo->setEditText("COM1");
+    Button3 = MakeButton(Panel2, 123, 7, 102, 30, "Connect");
+
+    const int ModeLeft[4] = {39, 111, 183, 254};
+    QPushButton** Modes[4] = {&Button21, &Button22, &Button23, &Button24};
+    const char* ModeCaption[4] = {"#MODE0", "#MODE1", "#MODE2", "#MODE3"};
+    for (int i = 0; i < 4; ++i) {
+        *Modes[i] = MakeButton(Panel1, ModeLeft[i], 16, 65, 25, ModeCaption[i]);
+        (*Modes[i])->setVisible(false);
+    }
+    btHelp = MakeButton(Panel1, 448, 16, 75, 25, "Help");
+    btHelp->setFont(WindowFont(13));
+    btClose = MakeButton(Panel1, 534, 16, 75, 25, "Close");
+
+    GroupBox1 = new QGroupBox("Send Command", Panel1);
+    GroupBox1->setGeometry(16, 48, 593, 195);
+    btn10 = MakeButton(GroupBox1, 15, 31, 63, 25, "Infomation");
+    Label2 = MakeLabel(GroupBox1, 155, 38, "ID No");
+    eID = MakeEdit(GroupBox1, 189, 35, 31, 19, "1", true);
+    btIDchange = MakeButton(GroupBox1, 230, 31, 59, 25, "ID Change");
+    SetHint(btIDchange, "ID 변경");
+    btDATA = MakeButton(GroupBox1, 15, 85, 63, 25, "#DATA");
+    SetHint(btDATA, "ID와 관계없이 1회 측정");
+    btREAD = MakeButton(GroupBox1, 87, 85, 63, 25, "#READ");
+    SetHint(btREAD, "연속으로 데이터 읽기");
+    btStop = MakeButton(GroupBox1, 158, 85, 63, 25, "#STOP");
+    SetHint(btStop, "데이터 읽기 엄춤");
+    btn25 = MakeButton(GroupBox1, 231, 85, 63, 25, "#SAVE");
+    leRangeN = new TLabeledEdit(GroupBox1, 8, 149, 65, 21, "-  Range(*10) ");
+    Button25 = MakeButton(GroupBox1, 79, 145, 50, 25, "Send");
+    leRangeP = new TLabeledEdit(GroupBox1, 153, 149, 65, 21, "+ Range(*10) ");
+    Button26 = MakeButton(GroupBox1, 223, 145, 50, 25, "Send");
+    ed360Send1 = MakeEdit(GroupBox1, 311, 105, 202, 19, "#INFO");
+    ed360Send2 = MakeEdit(GroupBox1, 311, 135, 202, 19, "");
+    ed360Send3 = MakeEdit(GroupBox1, 311, 166, 202, 19, "");
+    bt360Send1 = MakeButton(GroupBox1, 519, 101, 57, 25, "Send");
+    bt360Send2 = MakeButton(GroupBox1, 519, 132, 57, 25, "Send");
+    bt360Send3 = MakeButton(GroupBox1, 519, 162, 57, 25, "Send");
+
+    GroupBox2 = new QGroupBox("Value Read for ID", GroupBox1);
+    GroupBox2->setGeometry(304, 16, 281, 75);
+    Label5 = MakeLabel(GroupBox2, 10, 19, "ID No");
+    Edit1 = MakeEdit(GroupBox2, 45, 16, 31, 19, "0", true);
+    Label3 = MakeLabel(GroupBox2, 86, 19, "Sender Counter");
+    lCount = MakeLabel(GroupBox2, 172, 17, "1");
+    lCount->setFont(WindowFont(13));
+    lCount->setMinimumWidth(30);
+    lCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lCount->resize(30, 17);
+    Label6 = MakeLabel(GroupBox2, 208, 19, "/");
+    eCount = MakeEdit(GroupBox2, 218, 17, 47, 19, "1", true);
+    SetHint(eCount, "1회 측정 명령어 보낼 횟수");
+    btB105 = MakeButton(GroupBox2, 8, 45, 67, 26, "Angle Data");
+    SetHint(btB105, "ID에 해당하는 센서 1회 측정");
+    Label4 = MakeLabel(GroupBox2, 86, 50, "Interval ( >= 200 )");
+    eInterval = MakeEdit(GroupBox2, 186, 47, 57, 19, "500", true);
+    SetHint(eInterval, "명령어 보내는 간격");
+    Label7 = MakeLabel(GroupBox2, 247, 50, "msec");
+
+    lbeVersion = new TLabeledEdit(Panel1, 24, 292, 65, 19, "Version");
+    lbeID = new TLabeledEdit(Panel1, 96, 292, 65, 19, "ID");
+    lbeNRange = new TLabeledEdit(Panel1, 24, 333, 65, 19, "- Range(*10) ");
+    lbePRange = new TLabeledEdit(Panel1, 96, 333, 65, 19, "+ Range(*10) ");
+    lbeMode = new TLabeledEdit(Panel1, 24, 373, 65, 19, "Mode");
+    lbeOffset = new TLabeledEdit(Panel1, 96, 373, 65, 19, "0 Offset");
+    for (TLabeledEdit* E : {lbeMode, lbeOffset}) {
+        E->setVisible(false);
+        E->EditLabel->setVisible(false);
+    }
+    Label8 = MakeLabel(Panel1, 24, 404, "Recive Value");
+    btClear = MakeButton(Panel1, 112, 400, 73, 25, "Clear");
+    Memo1 = new QPlainTextEdit(Panel1);
+    Memo1->setGeometry(16, 424, 169, 249);
+    Memo1->setFont(WindowFont(16));
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A day of streaming must not exhaust memory: the oldest lines go.
+    Memo1->setMaximumBlockCount(100000);
+
+    // Hidden fields that Information fills and nothing reads.
+    GroupBox4 = new QGroupBox(this);
+    GroupBox4->setGeometry(640, 24, 300, 400);
+    GroupBox4->setVisible(false);
+    lbeCalDone = new TLabeledEdit(GroupBox4, 8, 24, 65, 19, "교정상태");
+    lbeMVGain = new TLabeledEdit(GroupBox4, 80, 24, 65, 19, "mV Gain 값");
+    lbeMVOffset = new TLabeledEdit(GroupBox4, 152, 24, 65, 19, "mV 옵셋");
+    for (int i = 0; i < 12; ++i) {
+        QString Caption = i < 10 ? QString("보상계수%1").arg(i) : QString("보상계수%1").arg(QChar('A' + i - 10));
+        lbeCal[i] = new TLabeledEdit(GroupBox4, 8 + (i % 4) * 72, 70 + (i / 4) * 40, 65, 19, Caption);
+    }
+
+    StatusBar1 = new TStatusBar(this, 300, 360);
+    StatusBar1->setGeometry(0, 721 - 19, 618, 19);
+    Panel2->raise();
+
+    OnClick(btClose, &TFKAVRO::btCloseClick);
+    OnClick(btHelp, &TFKAVRO::btHelpClick);
+}
+
+bool TFKAVRO::eventFilter(QObject* Watched, QEvent* Event) {
+    // A click on the free background of the main panel sends the first free
+    // command, as its own Send button does.
+    if (Watched == Panel1 && Event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
+        bt360Send1->click();
+        return true;
+    }
+    return QWidget::eventFilter(Watched, Event);
+}
+
+void TFKAVRO::FormCreate() {
+    LoadSettings();
+    FSettingsLoaded = true;
+    ePortNo->setEditText(QString::fromLocal8Bit(UserSettings.Get(TUserSettings::PortName).c_str()));
+    eCount->setText(QString::fromLocal8Bit(UserSettings.Get(TUserSettings::SendCount).c_str()));
+    eInterval->setText(QString::fromLocal8Bit(UserSettings.Get(TUserSettings::SendInterval).c_str()));
+    eID->setText(QString::fromLocal8Bit(UserSettings.Get(TUserSettings::SensorId).c_str()));
+    ConsoleFormCreate();
+    // The combo keeps the saved port as its text, listed or not.
+    ePortNo->setEditText(QString::fromLocal8Bit(UserSettings.Get(TUserSettings::PortName).c_str()));
+    if (!FOptions.PortOverride.empty()) ePortNo->setEditText(QString::fromStdString(FOptions.PortOverride));
+}
+
+void TFKAVRO::showEvent(QShowEvent* Event) {
+    QWidget::showEvent(Event);
+    if (FShown) return;
+    FShown = true;
+    RunHandler(this, [this] { FormShow(); });
+}
+
+void TFKAVRO::FormShow() { LoadDial("img/Mode0.png"); }
+
+void TFKAVRO::closeEvent(QCloseEvent* Event) {
+    RunHandler(this, [this] { FormClose(); });
+    FClosing = true;
+    // A command waiting inside this close is abandoned when its wait returns.
+    AbortWaits();
+    Event->accept();
+}
+
+void TFKAVRO::CopyControlsToSettings() {
+    UserSettings.Set(TUserSettings::PortName, ePortNo->currentText().toLocal8Bit().toStdString());
+    UserSettings.Set(TUserSettings::SendCount, eCount->text().toLocal8Bit().toStdString());
+    UserSettings.Set(TUserSettings::SendInterval, eInterval->text().toLocal8Bit().toStdString());
+    UserSettings.Set(TUserSettings::SensorId, eID->text().toLocal8Bit().toStdString());
+}
+
+void TFKAVRO::FormClose() {
+    CopyControlsToSettings();
+    SaveSettings();
+}
+
+void TFKAVRO::btCloseClick() {
+    if (Connected == 1) {
+        StopFlag = true;
+        PumpWait(50);
+        CloseSerialPort();
+        PumpWait(50);
+    } else {
+        CopyControlsToSettings();
+        SaveSettings();
+    }
+    close();
+}
+
+void TFKAVRO::btHelpClick() { new TfHelp(this); }
+
+void TFKAVRO::ShowAnswer(const std::string& Line) {
+    LastAnswer = Line;
+    Memo1->appendPlainText(QString::fromLocal8Bit(Line.c_str(), static_cast<qsizetype>(Line.size())));
+}
+
+void TFKAVRO::HandleAppException(QObject*, const std::exception& E) {
+    ErrorLine = std::string(E.what()) + " - " +
+                GNow().toString("yyyy-MM-dd hh:mm:ss").toStdString();
+    StatusBar1->SetPanelText(0, QString::fromLocal8Bit(ErrorLine.c_str()));
+    try {
+        LogError();
+    } catch (const std::exception&) {
+        // The log cannot take the line (no rights, full disk): the panel
+        // still shows it, and reporting this failure would only recurse.
+    }
+}
+
+void TFKAVRO::LoadSettings() {
+    const std::string Path = AppFolder() + "/UserSet.dat";
+    if (QFileInfo::exists(QString::fromStdString(Path))) {
+        UserSettings = ReadSettingsFile(Path);
+    } else {
+        UserSettings = TUserSettings::Defaults();
+        SaveSettings();
+    }
+}
+
+void TFKAVRO::SaveSettings() {
+    WriteSettingsFile(AppFolder() + "/UserSet.dat", UserSettings);
+    LoadSettings();
+}
+
+void TFKAVRO::LogError() {
+    const std::string Path = AppFolder() + "/LogFile.Log";
+    std::ofstream Out(Path, std::ios::binary | std::ios::app);
+    if (!Out) throw EInOutError("Cannot open \"" + Path + "\": " + std::strerror(errno));
+    Out << ErrorLine << "\r\n";
+    Out.close();
+    if (!Out) throw EInOutError("Cannot write \"" + Path + "\": " + std::strerror(errno));
+}

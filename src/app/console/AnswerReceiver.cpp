@@ -1,0 +1,114 @@
+#include "AnswerReceiver.h"
+
+#include <charconv>
+#include <cfloat>
+#include <cmath>
+#include <exception>
+
+void TAnswerReceiver::Reset() {
+    FBuffer.clear();
+    FEtbSeen = false;
+}
+
+void TAnswerReceiver::EndLine() {
+    std::string Line;
+    Line.swap(FBuffer);
+    FEtbSeen = false;
+    if (OnLine) OnLine(Line);
+}
+
+void TAnswerReceiver::AcceptFrame() {
+    // The last two characters are the frame's check characters.
+    FBuffer.resize(FBuffer.size() >= 2 ? FBuffer.size() - 2 : 0);
+    std::string Text;
+    Text.swap(FBuffer);
+    FEtbSeen = false;
+    if (OnLine) OnLine(Text);
+    try {
+        const double Value = ValueTextToFloat(Text, DecimalSeparator);
+        if (OnValue) OnValue(Value);
+    } catch (const std::exception&) {
+        // A reading that cannot be shown is dropped; the next one is received
+        // normally.
+    }
+}
+
+void TAnswerReceiver::Receive(const char* Data, std::size_t Size) {
+    for (std::size_t i = 0; i < Size; ++i) {
+        const char B = Data[i];
+        switch (B) {
+        case ETB:
+            FEtbSeen = true;
+            break;
+        case STX:
+        case LF:
+            break;
+        case CR:
+            EndLine();
+            break;
+        case FrameEnd:
+            // A "$" without an ETB in its frame is no frame end: it is dropped
+            // and the text waits for the next CR.
+            if (FEtbSeen) AcceptFrame();
+            break;
+        default:
+            FBuffer.push_back(B);
+            if (FBuffer.size() >= MaxLine) EndLine();
+            break;
+        }
+    }
+}
+
+double ValueTextToFloat(const std::string& Text, char DecimalSeparator) {
+    std::size_t Begin = 0, End = Text.size();
+    while (Begin < End && Text[Begin] == ' ') ++Begin;
+    while (End > Begin && Text[End - 1] == ' ') --End;
+
+    // Rebuild the number in the one spelling from_chars reads, checking the
+    // shape on the way: from_chars alone would accept a leading part.
+    std::string Plain;
+    std::size_t i = Begin;
+    if (i < End && (Text[i] == '+' || Text[i] == '-')) {
+        if (Text[i] == '-') Plain.push_back('-');
+        ++i;
+    }
+    bool Digits = false, Separator = false;
+    for (; i < End; ++i) {
+        const char C = Text[i];
+        if (C >= '0' && C <= '9') {
+            Digits = true;
+            Plain.push_back(C);
+        } else if (C == DecimalSeparator && !Separator) {
+            Separator = true;
+            Plain.push_back('.');
+        } else {
+            break;
+        }
+    }
+    if (!Digits) return 0;
+    if (i < End && (Text[i] == 'e' || Text[i] == 'E')) {
+        Plain.push_back('e');
+        ++i;
+        if (i < End && (Text[i] == '+' || Text[i] == '-')) Plain.push_back(Text[i++]);
+        bool ExpDigits = false;
+        for (; i < End && Text[i] >= '0' && Text[i] <= '9'; ++i) {
+            ExpDigits = true;
+            Plain.push_back(Text[i]);
+        }
+        if (!ExpDigits) return 0;
+    }
+    if (i != End) return 0;
+
+    double Value = 0;
+    const auto [Ptr, Ec] = std::from_chars(Plain.data(), Plain.data() + Plain.size(), Value);
+    if (Ec != std::errc() || Ptr != Plain.data() + Plain.size() || !std::isfinite(Value)) return 0;
+    return Value;
+}
+
+float NeedleAngle(double Value, const std::string& Mode) {
+    double Angle = (Mode == "1" || Mode == "0") ? -Value : Value;
+    // A reading beyond single precision has no float value; it is pinned.
+    if (Angle > FLT_MAX) Angle = FLT_MAX;
+    if (Angle < -FLT_MAX) Angle = -FLT_MAX;
+    return static_cast<float>(Angle);
+}

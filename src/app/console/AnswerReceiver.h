@@ -1,0 +1,62 @@
+// Assembly of the sensor's answers from received bytes: CR-ended text lines
+// and "$"-ended value frames (STX, value text, two check characters, ETB, "$").
+// Plain C++; the window feeds it from its receive event on the user-interface
+// thread and is called back for every line to show and every accepted value.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+class TAnswerReceiver {
+public:
+    // A line that never ends is shown in pieces of this size, so a device that
+    // never sends CR cannot grow the buffer without end.
+    static constexpr std::size_t MaxLine = 64 * 1024;
+
+    static constexpr char STX = 2;
+    static constexpr char LF = 10;
+    static constexpr char CR = 13;
+    static constexpr char ETB = 23;
+    static constexpr char FrameEnd = '$';
+
+    // Buffer is the text collected since the last line or accepted frame; it
+    // is the caller's (the window keeps it as RxBuffer) and must outlive this.
+    explicit TAnswerReceiver(std::string& Buffer) : FBuffer(Buffer) {}
+
+    // Called with each finished line and with the value text of each accepted
+    // frame. May throw; the exception leaves Receive with the rest unread.
+    std::function<void(const std::string& Line)> OnLine;
+    // Called with the number of an accepted frame (0 when its text is not a
+    // number). Exceptions thrown here are swallowed: a failing display must
+    // not stop reception.
+    std::function<void(double Value)> OnValue;
+    // The decimal separator the value texts are read with.
+    char DecimalSeparator = '.';
+
+    // Takes the next received bytes, in any split of lines and frames.
+    void Receive(const char* Data, std::size_t Size);
+    void Receive(const std::string& Data) { Receive(Data.data(), Data.size()); }
+
+    // Empties the buffer and forgets the frame being assembled: whatever
+    // arrives next starts a new line or frame.
+    void Reset();
+
+private:
+    void EndLine();
+    void AcceptFrame();
+
+    std::string& FBuffer;
+    // An ETB arrived since the frame being assembled began. Kept across
+    // receive events so a frame is judged the same however it is split.
+    bool FEtbSeen = false;
+};
+
+// The value text of a frame as a number, read with the given decimal separator:
+// optional blanks, sign, digits with at most one separator, optional exponent.
+// Anything else, or a value out of range, gives 0.
+double ValueTextToFloat(const std::string& Text, char DecimalSeparator);
+
+// The needle turns against the reading in modes "0" and "1"; in every other
+// mode (including none read yet) it follows the reading.
+float NeedleAngle(double Value, const std::string& Mode);

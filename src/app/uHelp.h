@@ -1,0 +1,13 @@
+// The help window: shows "help.txt" from the program's folder. Modeless;
+// every Help click opens another one.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QWidget>
+
+class TfHelp : public QWidget {
+public:
+    explicit TfHelp(QWidget* Owner);
+    void FormCreate();
+    QPlainTextEdit* mHelp;
+};

@@ -1,0 +1,12 @@
+// Tests of the window run under the offscreen platform with the real
+// application object, so exceptions take the same road as in the program.
+#include "Application.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    TApplication App(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,224 @@
+#include "Application.h"
+#include "Dialogs.h"
+#include "SysUtils.h"
+#include "UVORTA_Display.h"
+#include "uHelp.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <memory>
+
+namespace {
+
+std::vector<TfHelp*> HelpWindows(QWidget* Owner) {
+    std::vector<TfHelp*> Found;
+    for (QObject* Child : Owner->children())
+        if (auto* H = dynamic_cast<TfHelp*>(Child)) Found.push_back(H);
+    return Found;
+}
+
+std::string ReadAll(const std::string& Path) {
+    std::ifstream In(Path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& Path, const std::string& Bytes) {
+    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+    Out << Bytes;
+}
+
+// Each test gets its own program folder and a quiet message seam.
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Dir.isValid());
+        Folder = Dir.path().toStdString();
+        SetAppFolder(Folder);
+        SetClock([] { return QDateTime(QDate(2024, 1, 31), QTime(9, 5, 7)); });
+        OldSeam = SetDialogSeam({[this](const std::string& T) { Messages.push_back(T); },
+                                 [](const std::string&) { return false; }});
+    }
+    void TearDown() override {
+        Window.reset();
+        SetDialogSeam(OldSeam);
+        SetClock([] { return QDateTime::currentDateTime(); });
+        SetAppFolder("");
+    }
+    TFKAVRO& Create() {
+        Window = std::make_unique<TFKAVRO>();
+        return *Window;
+    }
+    std::string File(const char* Name) const { return Folder + "/" + Name; }
+    std::string Panel(int i) const { return Window->StatusBar1->PanelText(i).toStdString(); }
+
+    QTemporaryDir Dir;
+    std::string Folder;
+    std::unique_ptr<TFKAVRO> Window;
+    TDialogSeam OldSeam;
+    std::vector<std::string> Messages;
+};
+
+std::string DefaultRecord() {
+    std::string R(61, '\0');
+    R.replace(0, 5, "\x04" "COM1");
+    R.replace(7, 2, "\x01" "1");
+    R.replace(13, 4, "\x03" "200");
+    R.replace(24, 2, "\x01" "1");
+    return R;
+}
+
+} // namespace
+
+TEST_F(WindowTest, StoredDesignOfTheWindow) {
+    TFKAVRO& W = Create();
+    EXPECT_EQ(W.windowTitle(), "VORTA-IN-S Display Software  Ver4.1");
+    EXPECT_EQ(W.size(), QSize(618, 721));
+    struct {
+        QWidget* Control;
+        QRect Geometry;
+        const char* Text;
+    } Table[] = {
+        {W.ePortNo, {58, 12, 55, 21}, nullptr},       {W.Button3, {123, 7, 102, 30}, "Connect"},
+        {W.btHelp, {448, 16, 75, 25}, "Help"},         {W.btClose, {534, 16, 75, 25}, "Close"},
+        {W.GroupBox1, {16, 48, 593, 195}, nullptr},   {W.btn10, {15, 31, 63, 25}, "Infomation"},
+        {W.eID, {189, 35, 31, 19}, nullptr},           {W.btIDchange, {230, 31, 59, 25}, "ID Change"},
+        {W.btB105, {8, 45, 67, 26}, "Angle Data"},     {W.eInterval, {186, 47, 57, 19}, nullptr},
+        {W.eCount, {218, 17, 47, 19}, nullptr},        {W.ed360Send2, {311, 135, 202, 19}, nullptr},
+        {W.lbeVersion, {24, 292, 65, 19}, nullptr},    {W.lbePRange, {96, 333, 65, 19}, nullptr},
+        {W.btClear, {112, 400, 73, 25}, "Clear"},      {W.Memo1, {16, 424, 169, 249}, nullptr},
+    };
+    for (auto& Row : Table) {
+        EXPECT_EQ(Row.Control->geometry(), Row.Geometry) << Row.Control->metaObject()->className();
+        if (auto* B = qobject_cast<QPushButton*>(Row.Control); B && Row.Text) {
+            EXPECT_EQ(B->text().toStdString(), Row.Text);
+        }
+    }
+    EXPECT_EQ(W.leRangeN->EditLabel->text(), "-  Range(*10) ");
+    EXPECT_EQ(W.btStop->property("Hint").toString(), QString::fromUtf8("데이터 읽기 엄춤"));
+    EXPECT_FALSE(W.Button22->isVisibleTo(&W));
+    EXPECT_FALSE(W.lbeMode->isVisibleTo(&W));
+    EXPECT_EQ(W.ed360Send1->text(), "#INFO");
+    EXPECT_EQ(W.StatusBar1->geometry(), QRect(0, 702, 618, 19));
+}
+
+TEST_F(WindowTest, FirstStartWritesDefaultsAndShowsThem) {
+    TFKAVRO& W = Create();
+    EXPECT_EQ(ReadAll(File("UserSet.dat")), DefaultRecord());
+    EXPECT_EQ(W.ePortNo->currentText(), "COM1");
+    EXPECT_EQ(W.eCount->text(), "1");
+    EXPECT_EQ(W.eInterval->text(), "200");
+    EXPECT_EQ(W.eID->text(), "1");
+}
+
+TEST_F(WindowTest, ClosingSavesTheFourFieldsCutToCapacity) {
+    TFKAVRO& W = Create();
+    W.ePortNo->setEditText("COM12");
+    W.close();
+    EXPECT_EQ(ReadAll(File("UserSet.dat")).substr(0, 7), std::string("\x05" "COM12", 6) + '\0');
+
+    TFKAVRO& W2 = Create();
+    EXPECT_EQ(W2.ePortNo->currentText(), "COM12");
+    W2.ePortNo->setEditText("COM3");
+    W2.eInterval->setText("123456789012");
+    W2.eCount->setText("7");
+    W2.eID->setText("77");
+    W2.btClose->click(); // disconnected: saves, then the close saves again
+    const std::string Saved = ReadAll(File("UserSet.dat"));
+    ASSERT_EQ(Saved.size(), 61u);
+    EXPECT_EQ(Saved.substr(0, 7), std::string("\x04" "COM32", 6) + '\0'); // four count
+    EXPECT_EQ(Saved.substr(13, 11), "\x0a" "1234567890");
+
+    TFKAVRO& W3 = Create();
+    EXPECT_EQ(W3.ePortNo->currentText(), "COM3");
+    EXPECT_EQ(W3.eInterval->text(), "1234567890");
+    EXPECT_EQ(W3.eCount->text(), "7");
+    EXPECT_EQ(W3.eID->text(), "77");
+}
+
+TEST_F(WindowTest, ShortSettingsFileIsReportedAndTheNextCloseRepairsIt) {
+    WriteAll(File("UserSet.dat"), std::string(20, '\x01'));
+    TFKAVRO& W = Create();
+    EXPECT_NE(Panel(0).find(" - 2024-01-31 09:05:07"), std::string::npos);
+    EXPECT_EQ(W.eInterval->text(), "500"); // start-up stopped: design texts stay
+    EXPECT_EQ(W.ePortNo->currentText(), "COM1");
+    W.close();
+    const std::string Saved = ReadAll(File("UserSet.dat"));
+    ASSERT_EQ(Saved.size(), 61u);
+    EXPECT_EQ(Saved.substr(13, 4), "\x03" "500");
+}
+
+TEST_F(WindowTest, CorruptLengthBytesAreReadAsCapacity) {
+    std::string R(61, 'Z');
+    R[0] = char(200);
+    R[7] = char(6);
+    R[13] = char(11);
+    R[24] = char(4);
+    WriteAll(File("UserSet.dat"), R);
+    TFKAVRO& W = Create();
+    EXPECT_EQ(W.ePortNo->currentText(), "ZZZZZZ");
+    EXPECT_EQ(W.eCount->text(), "ZZZZZ");
+    EXPECT_EQ(W.eInterval->text(), "ZZZZZZZZZZ");
+    EXPECT_EQ(W.eID->text(), "ZZZ");
+}
+
+TEST_F(WindowTest, EscapedExceptionsAreStampedShownAndLoggedNewestLast) {
+    TFKAVRO& W = Create();
+    QObject::connect(W.btn25, &QPushButton::clicked, &W, [&] {
+        RunHandler(W.btn25, [] { throw EConvertError("'x' is not a valid integer value"); });
+    });
+    W.btn25->click();
+    EXPECT_EQ(Panel(0), "'x' is not a valid integer value - 2024-01-31 09:05:07");
+    SetClock([] { return QDateTime(QDate(2024, 2, 1), QTime(23, 59, 59)); });
+    RunHandler(&W, [] { throw Exception("second"); });
+    EXPECT_EQ(ReadAll(File("LogFile.Log")),
+              "'x' is not a valid integer value - 2024-01-31 09:05:07\r\n"
+              "second - 2024-02-01 23:59:59\r\n");
+    EXPECT_EQ(ErrorLine, "second - 2024-02-01 23:59:59");
+}
+
+TEST_F(WindowTest, AnUnwritableLogStillShowsTheLine) {
+    TFKAVRO& W = Create();
+    QDir(QString::fromStdString(Folder)).mkdir("LogFile.Log"); // a folder where the file should be
+    RunHandler(&W, [] { throw Exception("disk trouble"); });
+    EXPECT_EQ(Panel(0), "disk trouble - 2024-01-31 09:05:07");
+}
+
+TEST_F(WindowTest, EveryAnswerLineIsAppendedAndBecomesTheLastAnswer) {
+    TFKAVRO& W = Create();
+    W.ShowAnswer("V:4100,I:B1");
+    W.ShowAnswer("");
+    W.ShowAnswer("12.5");
+    EXPECT_EQ(W.Memo1->toPlainText(), "V:4100,I:B1\n\n12.5");
+    EXPECT_EQ(LastAnswer, "12.5");
+    W.ShowAnswer("");
+    EXPECT_EQ(LastAnswer, "");
+    EXPECT_EQ(W.Memo1->blockCount(), 4);
+}
+
+TEST_F(WindowTest, HelpOpensAnotherModelessWindowAtEveryClick) {
+    WriteAll(File("help.txt"), "line one\r\nline two\r\n");
+    TFKAVRO& W = Create();
+    W.btHelp->click();
+    W.btHelp->click();
+    auto Helps = HelpWindows(&W);
+    ASSERT_EQ(Helps.size(), 2u);
+    EXPECT_EQ(Helps[0]->windowTitle(), "Help");
+    EXPECT_EQ(Helps[0]->size(), QSize(710, 521));
+    EXPECT_EQ(Helps[1]->mHelp->toPlainText(), "line one\nline two\n");
+    EXPECT_TRUE(Helps[1]->isVisible());
+}
+
+TEST_F(WindowTest, MissingHelpTextIsReportedAndTheWindowOpensEmpty) {
+    TFKAVRO& W = Create();
+    W.btHelp->click();
+    auto Helps = HelpWindows(&W);
+    ASSERT_EQ(Helps.size(), 1u);
+    EXPECT_TRUE(Helps[0]->mHelp->toPlainText().isEmpty());
+    EXPECT_NE(Panel(0).find("help.txt"), std::string::npos);
+}
