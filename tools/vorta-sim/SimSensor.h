@@ -1,0 +1,58 @@
+// The simulated sensor's protocol state: what it answers to the bytes it
+// receives. No I/O here; the program around it owns the pseudo-terminal, the
+// clock and the output timing. Single-threaded.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+struct SimConfig {
+    int Id = 1;                // 1..77; travels as the byte 176 + Id
+    int Mode = 0;              // 0..3
+    int MinusRange = 900;      // tenths of a degree
+    int PlusRange = 900;       // tenths of a degree; 3600 is reported as "0"
+    bool FixedValue = false;   // hold the angle at Value instead of swinging
+    double Value = 0;          // degrees
+};
+
+// One thing the sensor does in reply to a command.
+struct SimReply {
+    enum Kind { Text, Frame, StartStream, StopStream };
+    Kind What;
+    std::string Line; // for Text: the answer line including CR LF
+};
+
+class SimSensor {
+public:
+    explicit SimSensor(const SimConfig& Config) : FCfg(Config) {}
+
+    // Takes received bytes in any split; appends the replies of every command
+    // completed by them. Lines longer than MaxLine are dropped unanswered.
+    void Receive(const char* Data, size_t Count, std::vector<SimReply>& Out);
+
+    // The Information line, CR LF included.
+    std::string InfoLine() const;
+
+    // A value frame for the angle at Seconds since start: STX, the angle with
+    // two decimals, the identity byte in hexadecimal, ETB, "$".
+    std::string FrameAt(double Seconds) const;
+
+    // The angle shown at Seconds: a slow sine inside the configured range.
+    double AngleAt(double Seconds) const;
+
+    const SimConfig& Config() const { return FCfg; }
+
+    static constexpr size_t MaxLine = 256;
+
+private:
+    void Command(const std::string& Line, std::vector<SimReply>& Out);
+
+    SimConfig FCfg;
+    std::string FLine;
+    bool FOverlong = false;
+    unsigned char FPrev = 0;
+};
+
+// Two decimals, C locale, never "-0.00".
+std::string FormatAngle(double Degrees);
