@@ -1,0 +1,221 @@
+// Checks the committed gauge pictures against what the console's needle drawing relies on:
+// sizes, a real alpha channel, a needle centred on its pivot, dials that are see-through
+// wherever the needle can reach and carry their ticks at the needle's true angles.
+
+#include "artwork.h"
+#include "dialgeometry.h"
+
+#include <QDir>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace artgen;
+
+namespace {
+
+QImage loadPicture(const QString& name) {
+    QImage img(QDir(QStringLiteral(VORTA_IMG_DIR)).filePath(name));
+    return img.convertToFormat(QImage::Format_ARGB32);
+}
+
+int alphaAt(const QImage& img, int x, int y) { return qAlpha(img.pixel(x, y)); }
+
+// Pixel under a point at distance radius along a needle angle.
+QPoint pixelAt(double needleAngle, double radius) {
+    const QPointF p = pointAtNeedleAngle(needleAngle, radius);
+    return {int(std::floor(p.x())), int(std::floor(p.y()))};
+}
+
+int brightness(QRgb c) { return (qRed(c) + qGreen(c) + qBlue(c)) / 3; }
+
+} // namespace
+
+TEST(NeedleGeometry, PositiveAnglesTurnCounterClockwise) {
+    const QPointF up = pointAtNeedleAngle(0, 100);
+    EXPECT_NEAR(up.x(), kCentreX + 0.5, 1e-9);
+    EXPECT_NEAR(up.y(), kCentreY + 0.5 - 100, 1e-9);
+    const QPointF left = pointAtNeedleAngle(90, 100);
+    EXPECT_NEAR(left.x(), kCentreX + 0.5 - 100, 1e-9);
+    EXPECT_NEAR(left.y(), kCentreY + 0.5, 1e-9);
+    const QPointF right = pointAtNeedleAngle(-90, 100);
+    EXPECT_NEAR(right.x(), kCentreX + 0.5 + 100, 1e-9);
+}
+
+TEST(NeedleGeometry, ModesZeroAndOneShowPositiveReadingsClockwise) {
+    // Mode "0", reading 30: the console turns the needle by -30, i.e. right of the top.
+    EXPECT_DOUBLE_EQ(needleAngleForReading(30, true), -30);
+    EXPECT_GT(pointAtNeedleAngle(needleAngleForReading(30, true), 100).x(), kCentreX + 1);
+    // Modes "2"/"3" keep the sign: reading 30 lies left of the top.
+    EXPECT_DOUBLE_EQ(needleAngleForReading(30, false), 30);
+    EXPECT_LT(pointAtNeedleAngle(needleAngleForReading(30, false), 100).x(), kCentreX);
+}
+
+TEST(ScaleLabels, FullCircleCountsZeroTo330) {
+    EXPECT_EQ(scaleLabel(0, true), QStringLiteral("0"));
+    EXPECT_EQ(scaleLabel(330, true), QStringLiteral("330"));
+    EXPECT_EQ(scaleLabel(-30, true), QStringLiteral("330"));
+    EXPECT_EQ(scaleLabel(360, true), QStringLiteral("0"));
+    EXPECT_TRUE(scaleLabel(45, true).isEmpty());
+}
+
+TEST(ScaleLabels, PartialDialIsSignedAroundZero) {
+    EXPECT_EQ(scaleLabel(0, false), QStringLiteral("0"));
+    EXPECT_EQ(scaleLabel(30, false), QStringLiteral("+30"));
+    EXPECT_EQ(scaleLabel(-90, false), QStringLiteral("\u221290"));
+    EXPECT_EQ(scaleLabel(180, false), QStringLiteral("180"));
+    EXPECT_EQ(scaleLabel(-180, false), QStringLiteral("180"));
+    EXPECT_TRUE(scaleLabel(10, false).isEmpty());
+}
+
+TEST(DialChoice, EachModePairHasAFullAndAPartialDial) {
+    const auto styles = dialStyles();
+    ASSERT_EQ(styles.size(), 4u);
+    EXPECT_EQ(styles[0].fileName, QStringLiteral("Mode0.png"));
+    EXPECT_TRUE(styles[0].negatedMode && styles[0].fullCircle);
+    EXPECT_EQ(styles[1].fileName, QStringLiteral("Mode1.png"));
+    EXPECT_TRUE(styles[1].negatedMode && !styles[1].fullCircle);
+    EXPECT_EQ(styles[2].fileName, QStringLiteral("Mode2.png"));
+    EXPECT_TRUE(!styles[2].negatedMode && styles[2].fullCircle);
+    EXPECT_EQ(styles[3].fileName, QStringLiteral("Mode3.png"));
+    EXPECT_TRUE(!styles[3].negatedMode && !styles[3].fullCircle);
+}
+
+TEST(NeedlePicture, SizeAndAlpha) {
+    const QImage n = loadPicture(QStringLiteral("arrow2.PNG"));
+    ASSERT_FALSE(n.isNull()) << "img/arrow2.PNG missing";
+    EXPECT_EQ(n.width(), kNeedleWidth);
+    EXPECT_EQ(n.height(), kNeedleHeight);
+    EXPECT_TRUE(n.hasAlphaChannel());
+}
+
+TEST(NeedlePicture, OutermostRingIsTransparent) {
+    // The console clears this ring anyway so the resampler can fade the edges; nothing
+    // visible may be drawn there.
+    const QImage n = loadPicture(QStringLiteral("arrow2.PNG"));
+    ASSERT_FALSE(n.isNull());
+    for (int x = 0; x < n.width(); ++x) {
+        EXPECT_EQ(alphaAt(n, x, 0), 0) << x;
+        EXPECT_EQ(alphaAt(n, x, n.height() - 1), 0) << x;
+    }
+    for (int y = 0; y < n.height(); ++y) {
+        EXPECT_EQ(alphaAt(n, 0, y), 0) << y;
+        EXPECT_EQ(alphaAt(n, n.width() - 1, y), 0) << y;
+    }
+}
+
+TEST(NeedlePicture, BladeRunsUpFromThePivotToTheTopRows) {
+    const QImage n = loadPicture(QStringLiteral("arrow2.PNG"));
+    ASSERT_FALSE(n.isNull());
+    EXPECT_EQ(alphaAt(n, kPivotX, kPivotY), 255);
+    int firstInkedRow = -1;
+    for (int y = 0; y < n.height() && firstInkedRow < 0; ++y)
+        for (int x = 0; x < n.width(); ++x)
+            if (alphaAt(n, x, y) > 0) firstInkedRow = y;
+    EXPECT_GE(firstInkedRow, 1);
+    EXPECT_LE(firstInkedRow, 3);
+    for (int y = kNeedleTipRow + 8; y < kPivotY; ++y)
+        EXPECT_GT(alphaAt(n, kPivotX, y), 200) << "gap in the blade at row " << y;
+    // Slim tip: only the middle columns are inked near the top.
+    for (int x = 0; x < n.width(); ++x) {
+        if (std::abs(x - kPivotX) > 1) {
+            EXPECT_EQ(alphaAt(n, x, kNeedleTipRow + 4), 0) << x;
+        }
+    }
+}
+
+TEST(NeedlePicture, IsMirrorSymmetricAboutThePivotColumn) {
+    // An off-centre needle would wobble around the dial centre as it turns.
+    const QImage n = loadPicture(QStringLiteral("arrow2.PNG"));
+    ASSERT_FALSE(n.isNull());
+    for (int y = 0; y < n.height(); ++y)
+        for (int d = 1; d <= kPivotX; ++d)
+            EXPECT_NEAR(alphaAt(n, kPivotX - d, y), alphaAt(n, kPivotX + d, y), 8)
+                << "row " << y << " offset " << d;
+}
+
+class DialPicture : public testing::TestWithParam<int> {
+  protected:
+    DialStyle style() const { return dialStyles()[GetParam()]; }
+    QImage dial() const { return loadPicture(style().fileName); }
+};
+
+TEST_P(DialPicture, SizeAndAlpha) {
+    const QImage d = dial();
+    ASSERT_FALSE(d.isNull()) << "missing " << qPrintable(style().fileName);
+    EXPECT_EQ(d.width(), kDialWidth);
+    EXPECT_EQ(d.height(), kDialHeight);
+    EXPECT_TRUE(d.hasAlphaChannel());
+}
+
+TEST_P(DialPicture, TransparentWhereverTheNeedleReaches) {
+    const QImage d = dial();
+    ASSERT_FALSE(d.isNull());
+    const double reach = kPivotY - kNeedleTipRow + 1.5; // tip row plus the resampler's fringe
+    for (int y = 0; y < d.height(); ++y)
+        for (int x = 0; x < d.width(); ++x) {
+            const double dx = x - kCentreX, dy = y - kCentreY;
+            if (dx * dx + dy * dy <= reach * reach) {
+                ASSERT_EQ(alphaAt(d, x, y), 0) << "at " << x << "," << y;
+            }
+        }
+}
+
+TEST_P(DialPicture, ReadoutBoxIsLeftClear) {
+    const QImage d = dial();
+    ASSERT_FALSE(d.isNull());
+    for (int y = kReadoutTop; y <= kReadoutBottom; ++y)
+        for (int x = kReadoutLeft; x <= kReadoutRight; ++x)
+            ASSERT_EQ(alphaAt(d, x, y), 0) << "at " << x << "," << y;
+}
+
+TEST_P(DialPicture, BezelIsOpaqueAllRound) {
+    const QImage d = dial();
+    ASSERT_FALSE(d.isNull());
+    for (int a = 0; a < 360; a += 3) {
+        const QPoint face = pixelAt(a, kScaleRadius + 30);
+        const QPoint rim = pixelAt(a, kBezelOuterRadius - 5);
+        EXPECT_EQ(alphaAt(d, face.x(), face.y()), 255) << "face at " << a;
+        EXPECT_EQ(alphaAt(d, rim.x(), rim.y()), 255) << "bezel at " << a;
+    }
+}
+
+TEST_P(DialPicture, MajorTicksSitAtTheirTrueAngles) {
+    const QImage d = dial();
+    ASSERT_FALSE(d.isNull());
+    // Past the coloured band, so only tick ink is dark at this radius.
+    const double r = kScaleRadius + 9.5;
+    for (int a = 0; a < 360; a += 30) {
+        const QPoint on = pixelAt(a, r);
+        EXPECT_LT(brightness(d.pixel(on)), 90) << "no major tick at needle angle " << a;
+        const QPoint between = pixelAt(a + 2.5, r);
+        EXPECT_GT(brightness(d.pixel(between)), 200) << "ink between ticks at " << a + 2.5;
+    }
+}
+
+TEST_P(DialPicture, CommittedPictureIsWhatTheGeneratorDraws) {
+    // The fonts decide the label pixels; on a system without the dial font the comparison
+    // would only measure font differences.
+    if (QFontInfo(QFont(QStringLiteral("DejaVu Sans"))).family() != QStringLiteral("DejaVu Sans"))
+        GTEST_SKIP() << "DejaVu Sans not installed";
+    const QImage d = dial();
+    ASSERT_FALSE(d.isNull());
+    EXPECT_TRUE(d == drawDial(style())) << "rerun vorta-artgen on img/";
+}
+
+INSTANTIATE_TEST_SUITE_P(AllDials, DialPicture, testing::Range(0, 4));
+
+TEST(NeedlePicture, CommittedPictureIsWhatTheGeneratorDraws) {
+    const QImage n = loadPicture(QStringLiteral("arrow2.PNG"));
+    ASSERT_FALSE(n.isNull());
+    EXPECT_TRUE(n == drawNeedle()) << "rerun vorta-artgen on img/";
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,27 @@
+// Writes the gauge pictures into a folder: vorta-artgen [folder]   (default: img)
+#include "artwork.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    // A generator needs no screen; fonts still need a platform plugin.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("img");
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "vorta-artgen: cannot create %s\n", qPrintable(folder));
+        return 1;
+    }
+    const QDir dir(folder);
+    bool ok = artgen::drawNeedle().save(dir.filePath(QStringLiteral("arrow2.PNG")), "PNG");
+    for (const auto& style : artgen::dialStyles())
+        ok = artgen::drawDial(style).save(dir.filePath(style.fileName), "PNG") && ok;
+    if (!ok) {
+        std::fprintf(stderr, "vorta-artgen: could not write the pictures into %s\n",
+                     qPrintable(folder));
+        return 1;
+    }
+    return 0;
+}
