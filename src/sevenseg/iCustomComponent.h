@@ -1,0 +1,9 @@
+// Common ancestor of the concrete display controls.
+#pragma once
+
+#include "iVCLComponent.h"
+
+class TiCustomComponent : public TiVCLComponent {
+  public:
+    explicit TiCustomComponent(QWidget* Parent = nullptr) : TiVCLComponent(Parent) {}
+};

@@ -1,0 +1,54 @@
+// Seven-segment readout of a floating-point value with a fixed number of
+// decimals, an optional sign cell, a leading fill and overflow arrows.
+// Nothing is cached: every paint formats the value and lays out and draws
+// every cell again. User-interface thread only.
+#pragma once
+
+#include "iSevenSegmentDisplay.h"
+
+#include <string>
+#include <vector>
+
+// |Magnitude| in fixed-point form with exactly Precision decimals (0 to 18)
+// and '.' as separator: reduced to 18 significant digits first, then cut
+// after the last decimal with halves rounded away from zero. Returns false,
+// leaving Text alone, for magnitudes of 1.0e18 and more, infinity and NaN,
+// which have no such form.
+bool FormatFixed(double Magnitude, int Precision, std::string& Text);
+
+// One box of the readout: a digit cell, the sign cell, or the narrow box of
+// the decimal mark.
+struct TSevenSegmentCell {
+    int X, Y, Width, Height;
+    TSevenSegmentCharacter Glyph;
+};
+
+class TiSevenSegmentAnalog : public TiSevenSegmentDisplay {
+  public:
+    explicit TiSevenSegmentAnalog(QWidget* Parent = nullptr);
+
+    double Value() const { return FValue; }
+    // Values above 1.0e15 and NaN are held at 1.0e15; an equal value does
+    // nothing; an accepted change requests a repaint and raises
+    // OnValueChange once.
+    void SetValue(double Value);
+    // Digits after the decimal mark, 0 to 13.
+    int Precision() const { return FPrecision; }
+    void SetPrecision(int Value);
+    // Reserve a first cell for the sign.
+    bool ShowSign() const { return FShowSign; }
+    void SetShowSign(bool Value);
+
+    // The boxes and glyphs the next paint draws, in drawing order, from the
+    // current size, settings, value and locale.
+    std::vector<TSevenSegmentCell> LayoutCells() const;
+
+  protected:
+    void CalcAutoSize(int& AWidth, int& AHeight) override;
+    void PaintContent(QPainter& Canvas) override;
+
+  private:
+    double FValue = 0;
+    int FPrecision = 2;
+    bool FShowSign = true;
+};
