@@ -5,7 +5,7 @@ VORTA_PACKAGES="g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libpixman-1-dev
-  xvfb xauth"
+  xvfb xauth fonts-dejavu-core fonts-liberation2"
 
 vorta_install_deps() {
     local missing=""

@@ -1,9 +1,14 @@
 #include "Application.h"
 
 #include "PumpWait.h"
+
+#include <QFont>
 #include "SysUtils.h"
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The window's design font, with metric-compatible stand-ins where it is missing.
+    QFont::insertSubstitutions("MS Sans Serif", {"Liberation Sans", "Arial", "DejaVu Sans"});
+}
 
 TApplication* TApplication::Instance() { return dynamic_cast<TApplication*>(QCoreApplication::instance()); }
 

@@ -32,6 +32,9 @@
 class QCloseEvent;
 class QShowEvent;
 class TFKAVRO;
+class TImage32;
+class TBitmapLayer;
+class TiSevenSegmentAnalog;
 
 // An edit with its caption label above it, as one control.
 class TLabeledEdit : public QLineEdit {
@@ -154,6 +157,11 @@ public:
     void ShowReading(double Value);   // the readout's Value
     void DrawNeedle(float Angle);     // degrees, counter-clockwise positive
     void LoadDial(const std::string& DialFile);
+    TImage32* Dst = nullptr;   // the visible dial: needle on white, dial layer above
+    TImage32* Src = nullptr;   // the needle picture
+    TImage32* ivBGR = nullptr; // the dial picture as loaded
+    TiSevenSegmentAnalog* ssaValue = nullptr;
+    TBitmapLayer* FDialLayer = nullptr;
     // END gauge declarations
 
     // Shared state of the handlers.
