@@ -1,0 +1,27 @@
+// Filling, moving and clamping helpers. FillLongword is bound through the
+// registry "GR32_LowLevel bindings".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "GR32.h"
+
+using TFillLongword = void (*)(TColor32* X, size_t Count, TColor32 Value);
+extern TFillLongword FillLongword;
+
+void FillLongword_Pas(TColor32* X, size_t Count, TColor32 Value);
+#if defined(__SSE2__)
+void FillLongword_SSE2(TColor32* X, size_t Count, TColor32 Value);
+#endif
+
+void MoveLongword(const TColor32* Src, TColor32* Dst, size_t Count);
+
+inline int Clamp(int Value, int Min, int Max) { return Value < Min ? Min : (Value > Max ? Max : Value); }
+inline int Clamp255(int Value) { return Value < 0 ? 0 : (Value > 255 ? 255 : Value); }
+// Wrap functions of the wrap modes, for 0..Max.
+int ClampWrap(int Value, int Min, int Max);
+int RepeatWrap(int Value, int Min, int Max);
+int MirrorWrap(int Value, int Min, int Max);
+// Round to nearest, ties to even, of a float/double.
+int32_t RoundEven(double Value);

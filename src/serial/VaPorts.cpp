@@ -1,0 +1,40 @@
+#include "VaPorts.h"
+
+#include <QSerialPortInfo>
+#include <sys/stat.h>
+
+#include "VaPosix.h"
+
+std::string PortNameFromPath(const std::string& Path) {
+    const std::string Dev = "/dev/";
+    if (Path.compare(0, Dev.size(), Dev) != 0) return Path;
+    std::string Name = Path.substr(Dev.size());
+    if (Name.compare(0, 3, "tty") == 0 && Name.size() > 3) Name.erase(0, 3);
+    return Name;
+}
+
+static bool Exists(const std::string& Path) {
+    struct stat St;
+    return stat(Path.c_str(), &St) == 0;
+}
+
+std::string PortDevicePath(const std::string& Name) {
+    if (!Name.empty() && Name[0] == '/') return Name;
+    std::string Tty = "/dev/tty" + Name;
+    return Exists(Tty) ? Tty : "/dev/" + Name;
+}
+
+std::vector<std::string> ListSerialPortNames() {
+    std::vector<std::string> Names;
+    for (const QSerialPortInfo& Info : QSerialPortInfo::availablePorts())
+        Names.push_back(PortNameFromPath(Info.systemLocation().toStdString()));
+    return Names;
+}
+
+bool CanOpenDevice(const std::string& Path) {
+    int Error = 0;
+    int Fd = VaPosix::OpenDevice(Path, Error);
+    if (Fd < 0) return false;
+    VaPosix::CloseDevice(Fd);
+    return true;
+}

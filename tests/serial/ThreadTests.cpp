@@ -1,0 +1,238 @@
+// The event and write threads: what reaches the user-interface thread, the
+// write queue, hang-up, and closing while a dispatch is on its way.
+#include <gtest/gtest.h>
+
+#include <QThread>
+#include <atomic>
+#include <thread>
+
+#include "PtyPair.h"
+#include "VaComm.h"
+#include "VaSync.h"
+
+namespace {
+
+struct Port : ::testing::Test {
+    TPtyPair Pty;
+    std::unique_ptr<TVaComm> Comm{new TVaComm};
+    std::vector<int> RxCounts;
+    std::vector<int> Errors;
+    std::string Received;
+    Qt::HANDLE UiThread = QThread::currentThreadId();
+    void SetUp() override {
+        ASSERT_FALSE(Pty.SlavePath.empty());
+        Comm->SetDeviceName(Pty.SlavePath);
+        Comm->SetBaudrate(br9600);
+        Comm->OnError = [this](TVaObject*, int E) { Errors.push_back(E); };
+    }
+    void ReadOnRx() {
+        Comm->OnRxChar = [this](TVaObject* S, int Count) {
+            EXPECT_EQ(S, Comm.get());
+            EXPECT_EQ(QThread::currentThreadId(), UiThread);
+            RxCounts.push_back(Count);
+            Received += Comm->ReadText();
+        };
+    }
+};
+
+TEST(VaTimeout, DeadlineRuleWithWrapAround) {
+    struct Case {
+        uint32_t Start, Now, Limit;
+        bool Passed;
+    } Cases[] = {
+        {100, 1100, 1000, false},          {100, 1101, 1000, true},
+        {0xFFFFFF00u, 0xFF, 0x1FF, false}, {0xFFFFFF00u, 0x100, 0x1FF, false},
+        {0xFFFFFF00u, 0x101, 0x1FF, true}, {5, 5, 0, false},
+    };
+    for (const Case& K : Cases)
+        EXPECT_EQ(VaTimeoutPassed(K.Start, K.Now, K.Limit), K.Passed) << K.Start << " " << K.Now;
+}
+
+TEST(VaSync, RunsOnTheUserInterfaceThreadAndAStopReleasesAWaitingWorker) {
+    auto Token = std::make_shared<TVaStopToken>();
+    Qt::HANDLE Ran = nullptr;
+    bool Direct = VaSynchronize(Token, [&] { Ran = QThread::currentThreadId(); });
+    EXPECT_TRUE(Direct);
+    EXPECT_EQ(Ran, QThread::currentThreadId());
+
+    std::atomic<int> Result{-1};
+    bool Called = false;
+    std::thread Worker([&] { Result = VaSynchronize(Token, [&] { Called = true; }); });
+    // The user-interface thread does not pump: the worker waits until stopped.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Result, -1);
+    Token->Stop();
+    Worker.join();
+    EXPECT_EQ(Result, 0);
+    Pump(20);
+    EXPECT_FALSE(Called);  // dropped, never run late
+    EXPECT_FALSE(VaSynchronize(Token, [&] { Called = true; }));
+}
+
+TEST_F(Port, RxCharCountsWhatIsWaitingAtDispatchAndTheHandlerGetsItAll) {
+    ReadOnRx();
+    Comm->Open();
+    Pty.Send("a");
+    // Not pumping: the batch waits for this thread while more bytes arrive.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Pty.Send("bc");
+    Pty.Send("def");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(PumpUntil([&] { return Received.size() == 6; }, 2000));
+    Pump(150);
+    EXPECT_EQ(Received, "abcdef");
+    EXPECT_EQ(RxCounts, std::vector<int>{6});
+    Pty.Send("#INFO\r");
+    ASSERT_TRUE(PumpUntil([&] { return Received.size() == 12; }, 2000));
+    EXPECT_EQ(RxCounts.back(), 6);
+}
+
+TEST_F(Port, WithoutAHandlerTheBytesStayQueuedAndCostNoCpu) {
+    Comm->Open();
+    Pty.Send("xyz");
+    Pump(100);
+    double Cpu = ProcessCpuSeconds();
+    Pump(2000);
+    EXPECT_LT(ProcessCpuSeconds() - Cpu, 0.2);
+    EXPECT_EQ(Comm->InQueCount(), 3);
+    Pty.Send("!");
+    Pump(100);
+    EXPECT_EQ(Comm->ReadText(), "xyz!");
+}
+
+TEST_F(Port, HandlerExceptionsGoToTheApplicationAndReceivingGoesOn) {
+    std::vector<std::string> Seen;
+    SetApplicationExceptionHandler(
+        [&](TVaObject*, const std::exception& E) { Seen.push_back(E.what()); });
+    Comm->OnRxChar = [this](TVaObject*, int) {
+        Received += Comm->ReadText();
+        throw Exception("bad frame");
+    };
+    Comm->Open();
+    Pty.Send("1");
+    ASSERT_TRUE(PumpUntil([&] { return Received == "1"; }, 2000));
+    Pty.Send("2");
+    ASSERT_TRUE(PumpUntil([&] { return Received == "12"; }, 2000));
+    SetApplicationExceptionHandler(nullptr);
+    EXPECT_EQ(Seen, (std::vector<std::string>{"bad frame", "bad frame"}));
+}
+
+TEST_F(Port, TxEmptyOncePerDrainedQueue) {
+    int TxEmpty = 0;
+    Comm->OnTxEmpty = [&](TVaObject*) { ++TxEmpty; };
+    Comm->Open();
+    ASSERT_TRUE(Comm->WriteText("#INFO\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return TxEmpty == 1; }, 2000));
+    Pump(200);
+    EXPECT_EQ(TxEmpty, 1);
+    EXPECT_EQ(Pty.Receive(7, 1000), "#INFO\r\n");
+    ASSERT_TRUE(Comm->WriteText("#READ\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return TxEmpty == 2; }, 2000));
+}
+
+TEST_F(Port, ExactlyWriteSizeQueuesAtOnceAndOneMoreFailsAfterWriteTimeout) {
+    Comm->Buffers().SetWriteSize(512);
+    Comm->Buffers().SetWriteTimeout(300);
+    Comm->Open();
+    std::string Full(512, 'w');
+    QElapsedTimer T;
+    T.start();
+    EXPECT_EQ(Comm->WriteBuf(Full.data(), 512), 512);
+    EXPECT_LT(T.elapsed(), 200);
+    std::string Over(513, 'o');
+    T.restart();
+    std::string Msg;
+    try {
+        Comm->WriteBuf(Over.data(), 513);
+    } catch (const EVaCommError& E) {
+        Msg = E.Message();
+    }
+    EXPECT_EQ(Msg, "Output buffer is full. Please check comm status.");
+    EXPECT_GE(T.elapsed(), 300);
+    EXPECT_LT(T.elapsed(), 1500);
+    EXPECT_EQ(Pty.Receive(512, 2000), Full);
+}
+
+TEST_F(Port, AStreamLargerThanEveryQueueArrivesWholeAndInOrder) {
+    Comm->Buffers().SetWriteTimeout(5000);
+    Comm->Open();
+    std::string Sent;
+    for (int i = 0; i < 100000; ++i) Sent += char('A' + i % 26 + (i / 26 % 2) * 32);
+    std::string Got;
+    std::thread Reader([&] { Got = Pty.Receive(Sent.size(), 20000); });
+    bool AllQueued = true;
+    try {
+        for (size_t Off = 0; Off < Sent.size(); Off += 1000)
+            AllQueued = AllQueued && Comm->WriteText(Sent.substr(Off, 1000));
+    } catch (const EVaCommError& E) {
+        ADD_FAILURE() << E.Message();
+    }
+    Reader.join();
+    EXPECT_TRUE(AllQueued);
+    EXPECT_EQ(Got.size(), Sent.size());
+    EXPECT_TRUE(Got == Sent);
+}
+
+TEST_F(Port, HangupIsReportedOnceAndThenNothingSpins) {
+    ReadOnRx();
+    int TxEmpty = 0;
+    Comm->OnTxEmpty = [&](TVaObject*) { ++TxEmpty; };
+    Comm->Open();
+    Pty.Send("last");
+    ASSERT_TRUE(PumpUntil([&] { return Received == "last"; }, 2000));
+    Pty.CloseMaster();
+    ASSERT_TRUE(PumpUntil([&] { return !Errors.empty(); }, 2000));
+    Comm->WriteText("into the void");
+    double Cpu = ProcessCpuSeconds();
+    Pump(2000);
+    EXPECT_LT(ProcessCpuSeconds() - Cpu, 0.2);
+    EXPECT_EQ(Errors, std::vector<int>{0x400});
+    EXPECT_EQ(Comm->ReadText(), "");
+    EXPECT_TRUE(Comm->Active());  // only the application closes the port
+    Comm->Close();
+    EXPECT_FALSE(Comm->Active());
+}
+
+TEST_F(Port, CloseInsideADispatchReturnsAndNothingFiresAfterwards) {
+    int Closes = 0;
+    Comm->OnClose = [&](TVaObject*) { ++Closes; };
+    Comm->OnRxChar = [this](TVaObject*, int Count) {
+        RxCounts.push_back(Count);
+        Comm->Close();
+    };
+    Comm->Open();
+    Pty.Send("abc");
+    ASSERT_TRUE(PumpUntil([&] { return Closes == 1; }, 2000));
+    Pty.Send("more");
+    Pump(200);
+    EXPECT_EQ(RxCounts, std::vector<int>{3});
+    Comm->Open();  // the device is free again
+    EXPECT_TRUE(Comm->Active());
+}
+
+TEST_F(Port, CloseAndDestroyWhileADispatchWaitsForThisThread) {
+    ReadOnRx();
+    int TxEmpty = 0;
+    Comm->OnTxEmpty = [&](TVaObject*) { ++TxEmpty; };
+    for (int Round = 0; Round < 2; ++Round) {
+        Comm->Open();
+        Pty.Send("pending");
+        Comm->WriteText("out");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        QElapsedTimer T;
+        T.start();
+        if (Round == 0)
+            Comm->Close();
+        else
+            Comm.reset();  // destroyed with both threads waiting for this thread
+        EXPECT_LT(T.elapsed(), 500);
+        Pump(200);
+        EXPECT_TRUE(RxCounts.empty());
+        EXPECT_EQ(TxEmpty, 0);
+        char Buf[64];
+        while (read(Pty.Master, Buf, sizeof Buf) > 0) {
+        }
+    }
+}
+
+}  // namespace
