@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "PumpWait.h"
 #include "SysUtils.h"
+#include "VaClasses.h"
 #include "uHelp.h"
 
 #include <QCloseEvent>
@@ -106,14 +107,20 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     ConnectConsoleSignals();
     // The exception handler comes first, so a failure in the rest of
     // start-up is already stamped and logged.
-    if (TApplication* App = TApplication::Instance())
+    if (TApplication* App = TApplication::Instance()) {
         App->OnException = [this](QObject* Sender, const std::exception& E) {
             HandleAppException(Sender, E);
         };
+        // Failures inside the serial component's own event handlers too.
+        SetApplicationExceptionHandler([App](TVaObject*, const std::exception& E) {
+            App->HandleException(nullptr, E);
+        });
+    }
     RunHandler(this, [this] { FormCreate(); });
 }
 
 TFKAVRO::~TFKAVRO() {
+    SetApplicationExceptionHandler(nullptr);
     if (TApplication* App = TApplication::Instance()) App->OnException = nullptr;
 }
 
