@@ -91,7 +91,8 @@ void BM_Receiver(benchmark::State& State) {
         ++Accepted;
     };
     for (auto _ : State)
-        for (const auto& R : Stream().Reads) Rx.Receive(R);
+        for (const auto& R : Stream().Reads)
+            Rx.Receive(R);
     benchmark::DoNotOptimize(Sum);
     State.SetBytesProcessed(State.iterations() * Stream().Bytes);
     // Readings kept per pass, of the stream's 20000.
@@ -110,7 +111,8 @@ void BM_PeerPerEventReceiver(benchmark::State& State) {
         ++Accepted;
     };
     for (auto _ : State)
-        for (const auto& R : Stream().Reads) Rx.Receive(R);
+        for (const auto& R : Stream().Reads)
+            Rx.Receive(R);
     benchmark::DoNotOptimize(Sum);
     State.SetBytesProcessed(State.iterations() * Stream().Bytes);
     // Readings kept per pass, of the stream's 20000.
@@ -130,7 +132,8 @@ void BM_WindowReceivePath(benchmark::State& State) {
     };
     for (auto _ : State) {
         Window.Memo1->clear();
-        for (const auto& R : Stream().Reads) Window.FReceiver->Receive(R);
+        for (const auto& R : Stream().Reads)
+            Window.FReceiver->Receive(R);
     }
     benchmark::DoNotOptimize(Sum);
     State.SetBytesProcessed(State.iterations() * Stream().Bytes);
@@ -157,7 +160,8 @@ void BM_PeerSpinningWait3s(benchmark::State& State) {
         const double Cpu = CpuSeconds();
         QElapsedTimer Clock;
         Clock.start();
-        while (Clock.elapsed() <= 3000) QCoreApplication::processEvents(QEventLoop::AllEvents);
+        while (Clock.elapsed() <= 3000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
         State.counters["cpu_percent"] = (CpuSeconds() - Cpu) / 3.0 * 100;
     }
 }

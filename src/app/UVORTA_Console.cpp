@@ -1,6 +1,395 @@
-// Placeholder until the console handlers land.
+// Command exchange, answer reception, the command set, port discovery and
+// connection: the console's handlers of TFKAVRO. All run on the user-interface
+// thread; the waits pump messages, so receive events and other clicks run
+// inside a command's wait.
 #include "UVORTA_Display.h"
 
-void TFKAVRO::ConnectConsoleSignals() {}
-void TFKAVRO::ConsoleFormCreate() {}
-void TFKAVRO::CloseSerialPort() {}
+#include "Dialogs.h"
+#include "PumpWait.h"
+#include "SensorProtocol.h"
+#include "SysUtils.h"
+#include "VaPorts.h"
+
+#include <QLocale>
+
+namespace {
+
+const char* const CRLF = "\r\n";
+
+std::string Text(const QLineEdit* Edit) {
+    return Edit->text().toLocal8Bit().toStdString();
+}
+
+QString Q(const std::string& S) {
+    return QString::fromLocal8Bit(S.data(), static_cast<qsizetype>(S.size()));
+}
+
+bool Contains(const std::string& S, const std::string& Marker) {
+    return S.find(Marker) != std::string::npos;
+}
+
+std::string TryText(int Attempt) {
+    return "Try Connect " + std::to_string(Attempt) + "[sec]";
+}
+
+// The value texts come from the sensor with the decimal separator of the
+// system's number format, as the operator's other programs read them.
+char LocaleDecimalSeparator() {
+    const QString Point = QLocale::system().decimalPoint();
+    return Point.size() == 1 && Point[0].unicode() < 128 ? static_cast<char>(Point[0].unicode())
+                                                         : '.';
+}
+
+// Holds a device path as DeviceName: the component reads "%" as a placeholder.
+std::string EscapePercent(const std::string& Path) {
+    std::string Out;
+    for (char C : Path) {
+        Out.push_back(C);
+        if (C == '%') Out.push_back('%');
+    }
+    return Out;
+}
+
+} // namespace
+
+void TFKAVRO::ConnectConsoleSignals() {
+    FReceiver = std::make_unique<TAnswerReceiver>(RxBuffer);
+    FReceiver->DecimalSeparator = LocaleDecimalSeparator();
+    FReceiver->OnLine = [this](const std::string& Line) { ShowAnswer(Line); };
+    FReceiver->OnValue = [this](double Value) {
+        ShowReading(Value);
+        DrawNeedle(NeedleAngle(Value, Text(lbeMode)));
+    };
+
+    VaComm1 = std::make_unique<TVaComm>();
+    VaComm1->SetBaudrate(br9600);
+    VaComm1->SetDeviceName("/dev/ttyS%d");
+    TVaFlowControl& Flow = VaComm1->FlowControl();
+    Flow.SetOutCtsFlow(false);
+    Flow.SetOutDsrFlow(false);
+    Flow.SetControlDtr(dtrDisabled);
+    Flow.SetControlRts(rtsDisabled);
+    Flow.SetXonXoffOut(false);
+    Flow.SetXonXoffIn(false);
+    Flow.SetDsrSensitivity(false);
+    Flow.SetTxContinueOnXoff(false);
+    VaComm1->OnOpen = [this](TVaObject* Sender) { VaComm1Open(Sender); };
+    VaComm1->OnClose = [this](TVaObject* Sender) { VaComm1Close(Sender); };
+    VaComm1->OnError = [this](TVaObject* Sender, int Errors) { VaComm1Error(Sender, Errors); };
+    VaComm1->OnRxChar = [this](TVaObject* Sender, int Count) { VaComm1RxChar(Sender, Count); };
+
+    OnClick(Button3, &TFKAVRO::Button3Click);
+    OnClick(btn10, &TFKAVRO::btn10Click);
+    OnClick(btREAD, &TFKAVRO::btREADClick);
+    OnClick(btStop, &TFKAVRO::btStopClick);
+    OnClick(btDATA, &TFKAVRO::btDATAClick);
+    OnClick(btn25, &TFKAVRO::btn25Click);
+    OnClick(btIDchange, &TFKAVRO::btIDchangeClick);
+    OnClick(btB105, &TFKAVRO::btB105Click);
+    OnClick(Button21, &TFKAVRO::Button21Click);
+    OnClick(Button22, &TFKAVRO::Button22Click);
+    OnClick(Button23, &TFKAVRO::Button23Click);
+    OnClick(Button24, &TFKAVRO::Button24Click);
+    OnClick(Button25, &TFKAVRO::Button25Click);
+    OnClick(Button26, &TFKAVRO::Button26Click);
+    OnClick(bt360Send1, &TFKAVRO::bt360Send1Click);
+    OnClick(bt360Send2, &TFKAVRO::bt360Send2Click);
+    OnClick(bt360Send3, &TFKAVRO::bt360Send3Click);
+    OnClick(btClear, &TFKAVRO::btClearClick);
+}
+
+void TFKAVRO::ConsoleFormCreate() {
+    QStringList Ports;
+    ListSerialPorts(&Ports, true);
+    ePortNo->clear();
+    ePortNo->addItems(Ports);
+}
+
+void TFKAVRO::CloseSerialPort() {
+    VaComm1->Close();
+}
+
+// ---- Command exchange
+
+void TFKAVRO::ClearRx() {
+    FReceiver->Reset();
+}
+
+void TFKAVRO::Send(const std::string& Bytes, const std::string& Shown) {
+    VaComm1->WriteText(Bytes);
+    StatusBar1->SetPanelText(1, Q(Shown));
+}
+
+bool TFKAVRO::CommandStart(bool Stop, int* Count) {
+    PumpWait(200);
+    LastAnswer.clear();
+    ClearRx();
+    StopFlag = Stop;
+    if (Count) {
+        *Count = StrToInt(Text(eCount));
+        lCount->setText("1");
+    }
+    if (Connected == 0) {
+        ShowMessage("Open Com port.");
+        return false;
+    }
+    return true;
+}
+
+void TFKAVRO::RetryExchange(const std::function<std::string()>& Command,
+                            const std::string& Marker) {
+    // RetryCount is shared: an exchange run inside this one's wait leaves its
+    // own count behind, and this loop goes on from there.
+    RetryCount = 0;
+    for (;;) {
+        if (RetryCount > 5) {
+            StatusBar1->SetPanelText(0, "No answer");
+            return;
+        }
+        const std::string C = Command();
+        Send(C, C);
+        PumpWait(500);
+        ++RetryCount;
+        StatusBar1->SetPanelText(0, Q(TryText(RetryCount)));
+        if (Contains(LastAnswer, Marker)) return;
+    }
+}
+
+void TFKAVRO::StopLoop() {
+    const std::string C = std::string("#STOP") + CRLF;
+    RetryCount = 0;
+    for (;;) {
+        if (RetryCount > 5) {
+            StatusBar1->SetPanelText(0, "No answer");
+            return;
+        }
+        Send(C, C);
+        PumpWait(300);
+        LastAnswer.clear();
+        ClearRx();
+        ++RetryCount;
+        PumpWait(200);
+        StatusBar1->SetPanelText(0, Q(TryText(RetryCount)));
+        // Done once the sensor stayed quiet for the wait after the clear.
+        if (LastAnswer.empty()) return;
+    }
+}
+
+void TFKAVRO::PollingExchange(const std::function<std::string()>& Request,
+                              const std::function<std::string(const std::string&)>& Shown,
+                              int Limit) {
+    int Count = 0;
+    if (!CommandStart(false, &Count)) return;
+    for (int Cycle = 1; Cycle <= Count; ++Cycle) {
+        LastAnswer.clear();
+        ClearRx();
+        // Once stopped, every remaining cycle would end here without sending.
+        if (StopFlag) break;
+        for (int Tries = 0;;) {
+            if (Tries > Limit) {
+                StatusBar1->SetPanelText(0, "No answer");
+                break;
+            }
+            if (StopFlag) break;
+            const std::string R = Request();
+            Send(R, Shown(R));
+            PumpWait(StrToInt(Text(eInterval)));
+            lCount->setText(QString::number(Cycle));
+            PumpWait(10);
+            ++Tries;
+            StatusBar1->SetPanelText(0, Q(TryText(Tries)));
+            if (Contains(LastAnswer, ".")) break;
+        }
+    }
+    StopFlag = true;
+}
+
+void TFKAVRO::SingleSend(const std::string& Command) {
+    if (!CommandStart()) return;
+    Send(Command, Command);
+}
+
+// ---- Answer reception
+
+void TFKAVRO::VaComm1RxChar(TVaObject*, int) {
+    const std::string Data = VaComm1->ReadText();
+    if (Data.empty()) return;
+    FReceiver->Receive(Data);
+}
+
+// ---- The command set
+
+void TFKAVRO::btn10Click() {
+    if (!CommandStart()) return;
+    RetryExchange([] { return std::string("#INFO") + CRLF; }, "V:");
+
+    // Parsed whether or not the marker came: without an answer the fields
+    // empty and the ID shows -176.
+    const TInformation I = ParseInformation(LastAnswer);
+    lbeVersion->setText(Q(I.Version));
+    lbeID->setText(Q(I.ID));
+    lbeMode->setText(Q(I.Mode));
+    lbeCalDone->setText(Q(I.CalDone));
+    lbeOffset->setText(Q(I.Offset));
+    lbeNRange->setText(Q(I.NRange));
+    lbePRange->setText(Q(I.PRange));
+    const std::string Dial = ChooseDial(I.PRange, I.Mode);
+    if (!Dial.empty()) LoadDial(Dial);
+    lbeMVGain->setText(Q(I.MVGain));
+    lbeMVOffset->setText(Q(I.MVOffset));
+    for (int k = 0; k < 12; ++k)
+        lbeCal[k]->setText(Q(I.Cal[k]));
+}
+
+void TFKAVRO::btREADClick() {
+    if (!CommandStart()) return;
+    RetryExchange([] { return std::string("#READ") + CRLF; }, ".");
+}
+
+void TFKAVRO::btStopClick() {
+    if (!CommandStart(true)) return;
+    StopLoop();
+}
+
+void TFKAVRO::btDATAClick() {
+    PollingExchange([] { return std::string("#DATA") + CRLF; },
+                    [](const std::string& R) { return R; }, 5);
+}
+
+void TFKAVRO::btn25Click() {
+    SingleSend(std::string("#SAVE") + CRLF);
+}
+
+void TFKAVRO::btIDchangeClick() {
+    const int N = StrToInt(Text(eID));
+    if (Connected == 0) {
+        ShowMessage("Open Comport");
+        return;
+    }
+    if (N > 77) {
+        ShowMessage("\"MAX ID = 77!!!. Please Insert again.\"");
+        return;
+    }
+    if (!AskYesNo("Do you want ID Change(" + Text(eID) + ")?")) return;
+    // LastAnswer is not emptied first: an "OK" still standing ends the loop
+    // after the first send.
+    const std::string C = "#ID" + std::to_string(N) + CRLF;
+    RetryExchange([&C] { return C; }, "OK");
+    if (Contains(LastAnswer, "OK")) btn10Click();
+}
+
+void TFKAVRO::btB105Click() {
+    PollingExchange([this] { return AngleDataRequest(StrToInt(Text(Edit1))); },
+                    [](const std::string& R) { return AngleDataText(R); }, 1);
+}
+
+void TFKAVRO::ModeCommand(int Mode) {
+    if (!CommandStart()) return;
+    const std::string C = "#MODE" + std::to_string(Mode) + CRLF;
+    RetryExchange([&C] { return C; }, "OK");
+    if (Contains(LastAnswer, "OK")) btn10Click();
+    if (Mode == 1) LoadDial("img\\mode1.png");
+}
+
+void TFKAVRO::Button21Click() {
+    ModeCommand(0);
+}
+void TFKAVRO::Button22Click() {
+    ModeCommand(1);
+}
+void TFKAVRO::Button23Click() {
+    ModeCommand(2);
+}
+void TFKAVRO::Button24Click() {
+    ModeCommand(3);
+}
+
+void TFKAVRO::Button25Click() {
+    if (!CommandStart()) return;
+    RetryExchange([this] { return "#CALI14" + Text(leRangeN) + CRLF; }, "OK");
+    if (Contains(LastAnswer, "OK")) btn10Click();
+}
+
+void TFKAVRO::Button26Click() {
+    if (!CommandStart()) return;
+    // The sensor takes a plus range of 0 for the full circle.
+    RetryExchange(
+        [this] {
+            const std::string Range = Text(leRangeP);
+            return (Range == "3600" ? std::string("#CALI150") : "#CALI15" + Range) + CRLF;
+        },
+        "OK");
+    if (Contains(LastAnswer, "OK")) btn10Click();
+}
+
+void TFKAVRO::bt360Send1Click() {
+    SingleSend(Text(ed360Send1) + CRLF);
+}
+void TFKAVRO::bt360Send2Click() {
+    SingleSend(Text(ed360Send2) + CRLF);
+}
+void TFKAVRO::bt360Send3Click() {
+    SingleSend(Text(ed360Send3) + CRLF);
+}
+
+void TFKAVRO::btClearClick() {
+    Memo1->clear();
+    DrawNeedle(0);
+    ShowReading(0);
+    lCount->setText("1");
+}
+
+// ---- Port discovery and connection
+
+void TFKAVRO::ListSerialPorts(QStringList* List, bool TestOpen) {
+    if (!List) return;
+    const std::vector<std::string> Names = ListSerialPortNames();
+    List->clear();
+    for (const std::string& Name : Names)
+        if (!TestOpen || CanOpenPort(Name)) List->append(Q(Name));
+}
+
+bool TFKAVRO::CanOpenPort(const std::string& Name) {
+    return CanOpenDevice(PortDevicePath(Name));
+}
+
+void TFKAVRO::Button3Click() {
+    if (Connected == 0) {
+        LastAnswer.clear();
+        ClearRx();
+        const std::string Port = ePortNo->currentText().toLocal8Bit().toStdString();
+        // "COM<n>" picks port n of the default device pattern; an empty text
+        // is no number either and fails the same way. Anything else names a
+        // device (a port name or a path).
+        if (Port.empty() || Port.compare(0, 3, "COM") == 0) {
+            const int N = StrToInt(Port.size() > 3 ? Port.substr(3) : "");
+            VaComm1->SetDeviceName("/dev/ttyS%d");
+            VaComm1->SetPortNum(N);
+        } else {
+            VaComm1->SetDeviceName(EscapePercent(PortDevicePath(Port)));
+        }
+        VaComm1->Open();
+        VaComm1->SetRTS(true);
+        VaComm1->SetDTR(true);
+        StopFlag = true;
+    }
+    btn10Click();
+    if (!Contains(LastAnswer, "V:"))
+        ShowMessage("Can not connect to Sensor. Check the sensor or your PC!! ");
+}
+
+void TFKAVRO::VaComm1Open(TVaObject*) {
+    Connected = 1;
+    StatusBar1->SetPanelText(0, "Open Com");
+}
+
+void TFKAVRO::VaComm1Close(TVaObject*) {
+    Connected = 0;
+    StatusBar1->SetPanelText(0, "Close Com");
+}
+
+void TFKAVRO::VaComm1Error(TVaObject*, int Errors) {
+    // Each set flag replaces the text of the one before, in this order.
+    for (const TCommErrorText& E : CommErrorTexts)
+        if (static_cast<unsigned>(Errors) & E.Flag) StatusBar1->SetPanelText(0, E.Text);
+}

@@ -1,7 +1,7 @@
 #include "AnswerReceiver.h"
 
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <exception>
 
@@ -11,21 +11,24 @@ void TAnswerReceiver::Reset() {
 }
 
 void TAnswerReceiver::EndLine() {
-    std::string Line;
-    Line.swap(FBuffer);
+    // The buffer is emptied before the line is handed on, so a failing
+    // handler cannot leave the old text in front of the next line. Both
+    // strings keep their capacity: a stream of lines allocates nothing.
+    FLine.assign(FBuffer);
+    FBuffer.clear();
     FEtbSeen = false;
-    if (OnLine) OnLine(Line);
+    if (OnLine) OnLine(FLine);
 }
 
 void TAnswerReceiver::AcceptFrame() {
     // The last two characters are the frame's check characters.
     FBuffer.resize(FBuffer.size() >= 2 ? FBuffer.size() - 2 : 0);
-    std::string Text;
-    Text.swap(FBuffer);
+    FLine.assign(FBuffer);
+    FBuffer.clear();
     FEtbSeen = false;
-    if (OnLine) OnLine(Text);
+    if (OnLine) OnLine(FLine);
     try {
-        const double Value = ValueTextToFloat(Text, DecimalSeparator);
+        const double Value = ValueTextToFloat(FLine, DecimalSeparator);
         if (OnValue) OnValue(Value);
     } catch (const std::exception&) {
         // A reading that cannot be shown is dropped; the next one is received
@@ -35,8 +38,7 @@ void TAnswerReceiver::AcceptFrame() {
 
 void TAnswerReceiver::Receive(const char* Data, std::size_t Size) {
     for (std::size_t i = 0; i < Size; ++i) {
-        const char B = Data[i];
-        switch (B) {
+        switch (const char B = Data[i]) {
         case ETB:
             FEtbSeen = true;
             break;
@@ -61,8 +63,10 @@ void TAnswerReceiver::Receive(const char* Data, std::size_t Size) {
 
 double ValueTextToFloat(const std::string& Text, char DecimalSeparator) {
     std::size_t Begin = 0, End = Text.size();
-    while (Begin < End && Text[Begin] == ' ') ++Begin;
-    while (End > Begin && Text[End - 1] == ' ') --End;
+    while (Begin < End && Text[Begin] == ' ')
+        ++Begin;
+    while (End > Begin && Text[End - 1] == ' ')
+        --End;
 
     // Rebuild the number in the one spelling from_chars reads, checking the
     // shape on the way: from_chars alone would accept a leading part.

@@ -9,7 +9,7 @@
 #include <string>
 
 class TAnswerReceiver {
-public:
+  public:
     // A line that never ends is shown in pieces of this size, so a device that
     // never sends CR cannot grow the buffer without end.
     static constexpr std::size_t MaxLine = 64 * 1024;
@@ -42,11 +42,12 @@ public:
     // arrives next starts a new line or frame.
     void Reset();
 
-private:
+  private:
     void EndLine();
     void AcceptFrame();
 
     std::string& FBuffer;
+    std::string FLine; // the line being handed on
     // An ETB arrived since the frame being assembled began. Kept across
     // receive events so a frame is judged the same however it is split.
     bool FEtbSeen = false;

@@ -46,7 +46,8 @@ TInformation ParseInformation(const std::string& Line) {
     if (I.PRange == "0") I.PRange = "3600";
     I.MVGain = Next(2);
     I.MVOffset = Next(2);
-    for (int k = 0; k < 10; ++k) I.Cal[k] = Next(2);
+    for (int k = 0; k < 10; ++k)
+        I.Cal[k] = Next(2);
     I.Cal[10] = Next(3);
     S = AfterComma(S);
     I.Cal[11] = S.size() > 4 ? S.substr(3, S.size() - 4) : "";

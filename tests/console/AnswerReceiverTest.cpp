@@ -1,0 +1,210 @@
+#include "AnswerReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// Collects what the receiver reports, in order: lines as text, values as
+// "=<number>".
+struct Recorder {
+    std::string Buffer;
+    TAnswerReceiver Rx{Buffer};
+    std::vector<std::string> Lines;
+    std::vector<double> Values;
+
+    Recorder() {
+        Rx.OnLine = [this](const std::string& L) { Lines.push_back(L); };
+        Rx.OnValue = [this](double V) { Values.push_back(V); };
+    }
+    // Feeds Data cut at the given offsets (each a separate receive event).
+    void Feed(const std::string& Data, const std::vector<size_t>& Cuts = {}) {
+        size_t From = 0;
+        for (size_t Cut : Cuts) {
+            Rx.Receive(Data.substr(From, Cut - From));
+            From = Cut;
+        }
+        Rx.Receive(Data.substr(From));
+    }
+};
+
+const std::string Frame = std::string("\x02") + "12.50B1" + "\x17" + "$";
+const std::string Line = "V:1234,X\r\n";
+
+} // namespace
+
+TEST(AnswerReceiver, LineGivesOneLineInEverySplitInTwoAndThree) {
+    for (size_t a = 0; a <= Line.size(); ++a) {
+        for (size_t b = a; b <= Line.size(); ++b) {
+            Recorder R;
+            R.Feed(Line, {a, b});
+            ASSERT_EQ(R.Lines, std::vector<std::string>{"V:1234,X"}) << a << "," << b;
+            EXPECT_TRUE(R.Buffer.empty());
+            EXPECT_TRUE(R.Values.empty());
+        }
+    }
+}
+
+TEST(AnswerReceiver, FrameIsAcceptedInEverySplitInTwoAndThree) {
+    for (size_t a = 0; a <= Frame.size(); ++a) {
+        for (size_t b = a; b <= Frame.size(); ++b) {
+            Recorder R;
+            R.Feed(Frame, {a, b});
+            ASSERT_EQ(R.Lines, std::vector<std::string>{"12.50"}) << a << "," << b;
+            ASSERT_EQ(R.Values, std::vector<double>{12.5});
+            EXPECT_TRUE(R.Buffer.empty());
+        }
+    }
+}
+
+TEST(AnswerReceiver, StreamByteByByteGivesEveryFrameAndLine) {
+    Recorder R;
+    const std::string Stream = Frame + Frame + "OK\r\n" + Frame + std::string("\x02-3.25B1\x17$");
+    for (char C : Stream)
+        R.Rx.Receive(&C, 1);
+    EXPECT_EQ(R.Lines, (std::vector<std::string>{"12.50", "12.50", "OK", "12.50", "-3.25"}));
+    EXPECT_EQ(R.Values, (std::vector<double>{12.5, 12.5, 12.5, -3.25}));
+}
+
+TEST(AnswerReceiver, SeveralFramesInOneEventAreAllAccepted) {
+    Recorder R;
+    R.Feed(Frame + Frame + Frame);
+    EXPECT_EQ(R.Values, (std::vector<double>{12.5, 12.5, 12.5}));
+}
+
+TEST(AnswerReceiver, ControlBytesAreNeverStored) {
+    Recorder R;
+    R.Feed(std::string("A\x02"
+                       "B\n\x17"
+                       "C"));
+    EXPECT_EQ(R.Buffer, "ABC");
+    R.Feed("\r");
+    EXPECT_EQ(R.Lines, std::vector<std::string>{"ABC"});
+}
+
+TEST(AnswerReceiver, CrAfterFrameGivesEmptyLine) {
+    Recorder R;
+    R.Feed(Frame + "\r");
+    EXPECT_EQ(R.Lines, (std::vector<std::string>{"12.50", ""}));
+}
+
+TEST(AnswerReceiver, DollarWithoutEtbIsDroppedAndTextWaitsForCr) {
+    Recorder R;
+    R.Feed("12.50B1$");
+    EXPECT_TRUE(R.Lines.empty());
+    EXPECT_EQ(R.Buffer, "12.50B1");
+    R.Feed("\r\n");
+    EXPECT_EQ(R.Lines, std::vector<std::string>{"12.50B1"});
+    EXPECT_TRUE(R.Values.empty());
+}
+
+TEST(AnswerReceiver, EtbBelongsToItsFrameOnly) {
+    // The ETB of a frame cut off by a CR must not make a later "$" a frame end.
+    Recorder R;
+    R.Feed(std::string("ab\x17\r") + "12.50B1$");
+    EXPECT_EQ(R.Lines, std::vector<std::string>{"ab"});
+    EXPECT_TRUE(R.Values.empty());
+    // Nor may one that was reset away by the caller.
+    R.Rx.Reset();
+    R.Feed(std::string("\x17"));
+    R.Rx.Reset();
+    R.Feed("7.00B1$");
+    EXPECT_TRUE(R.Values.empty());
+    EXPECT_EQ(R.Buffer, "7.00B1");
+}
+
+TEST(AnswerReceiver, ShortFrameTextNeverReadsOutsideTheData) {
+    const struct {
+        std::string Data;
+        std::string Line;
+    } Cases[] = {
+        {"\x17$", ""},
+        {"5\x17$", ""},
+        {"ab\x17$", ""},
+        {"1ab\x17$", "1"},
+    };
+    for (const auto& C : Cases) {
+        Recorder R;
+        R.Feed(C.Data);
+        EXPECT_EQ(R.Lines, std::vector<std::string>{C.Line}) << C.Data;
+        EXPECT_EQ(R.Values, std::vector<double>{C.Line == "1" ? 1.0 : 0.0});
+    }
+}
+
+TEST(AnswerReceiver, NonNumericFrameShowsItsTextAndValueZero) {
+    Recorder R;
+    R.Feed(std::string("\x02"
+                       "abcdB1\x17$"));
+    EXPECT_EQ(R.Lines, std::vector<std::string>{"abcd"});
+    EXPECT_EQ(R.Values, std::vector<double>{0.0});
+}
+
+TEST(AnswerReceiver, ValueDisplayFailureIsSwallowedAndNextFrameReceived) {
+    Recorder R;
+    int Calls = 0;
+    R.Rx.OnValue = [&](double V) {
+        if (++Calls == 1) throw std::runtime_error("paint failed");
+        R.Values.push_back(V);
+    };
+    R.Feed(Frame + std::string("\x02"
+                               "1.00B1\x17$"));
+    EXPECT_EQ(R.Lines, (std::vector<std::string>{"12.50", "1.00"}));
+    EXPECT_EQ(R.Values, std::vector<double>{1.0});
+    EXPECT_TRUE(R.Buffer.empty());
+}
+
+TEST(AnswerReceiver, EndlessLineIsShownInPiecesOf64KiB) {
+    Recorder R;
+    R.Feed(std::string(TAnswerReceiver::MaxLine - 1, 'x'));
+    EXPECT_TRUE(R.Lines.empty());
+    R.Feed("yz");
+    ASSERT_EQ(R.Lines.size(), 1u);
+    EXPECT_EQ(R.Lines[0].size(), TAnswerReceiver::MaxLine);
+    EXPECT_EQ(R.Lines[0].back(), 'y');
+    EXPECT_EQ(R.Buffer, "z");
+    R.Feed(std::string(3 * TAnswerReceiver::MaxLine, 'q'));
+    EXPECT_EQ(R.Lines.size(), 4u);
+    EXPECT_LT(R.Buffer.size(), TAnswerReceiver::MaxLine);
+}
+
+TEST(AnswerReceiver, DecimalSeparatorIsTheConfiguredOne) {
+    Recorder R;
+    R.Rx.DecimalSeparator = ',';
+    R.Feed(std::string("\x02"
+                       "12,50B1\x17$\x02"
+                       "12.50B1\x17$"));
+    EXPECT_EQ(R.Values, (std::vector<double>{12.5, 0.0}));
+}
+
+TEST(ValueTextToFloat, Table) {
+    const struct {
+        const char* Text;
+        char Sep;
+        double Value;
+    } Cases[] = {
+        {"12.5", '.', 12.5}, {"-3.25", '.', -3.25}, {"+7", '.', 7},     {" 0.5 ", '.', 0.5},
+        {".5", '.', 0.5},    {"5.", '.', 5},        {"1e3", '.', 1000}, {"2.5E-1", '.', 0.25},
+        {"12,5", ',', 12.5}, {"12.5", ',', 0},      {"12,5", '.', 0},   {"", '.', 0},
+        {"abc", '.', 0},     {"12.5x", '.', 0},     {"1.2.3", '.', 0},  {"-", '.', 0},
+        {".", '.', 0},       {"1e", '.', 0},        {"1e999", '.', 0},  {"nan", '.', 0},
+        {"inf", '.', 0},     {"0x10", '.', 0},
+    };
+    for (const auto& C : Cases)
+        EXPECT_EQ(ValueTextToFloat(C.Text, C.Sep), C.Value) << '"' << C.Text << '"' << C.Sep;
+}
+
+TEST(NeedleAngle, ModesZeroAndOneTurnAgainstTheReading) {
+    const struct {
+        const char* Mode;
+        float Angle;
+    } Cases[] = {
+        {"0", -12.5f}, {"1", -12.5f}, {"2", 12.5f},  {"3", 12.5f},
+        {"", 12.5f},   {"5", 12.5f},  {" 1", 12.5f}, {"01", 12.5f},
+    };
+    for (const auto& C : Cases)
+        EXPECT_EQ(NeedleAngle(12.5, C.Mode), C.Angle) << C.Mode;
+    EXPECT_EQ(NeedleAngle(1e300, "2"), FLT_MAX);
+    EXPECT_EQ(NeedleAngle(1e300, "0"), -FLT_MAX);
+}

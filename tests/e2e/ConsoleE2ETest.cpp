@@ -1,0 +1,407 @@
+#include "Dialogs.h"
+#include "PumpWait.h"
+#include "SimProcess.h"
+#include "UVORTA_Display.h"
+#include "iSevenSegmentAnalog.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+namespace {
+
+const std::string CRLF = "\r\n";
+
+// A window in a fresh application folder, its message boxes scripted, its
+// port box pointing at a simulated sensor.
+class ConsoleE2E : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(Folder.isValid());
+        SetAppFolder(Folder.path().toStdString());
+        OldSeam = SetDialogSeam({[this](const std::string& T) { Messages.push_back(T); },
+                                 [this](const std::string& T) {
+                                     Questions.push_back(T);
+                                     return Answer;
+                                 }});
+    }
+    void TearDown() override {
+        Window.reset();
+        SetDialogSeam(OldSeam);
+    }
+
+    void Start(const std::vector<std::string>& SimArgs = {}) {
+        Sim = std::make_unique<TSimProcess>(SimArgs);
+        Window = std::make_unique<TFKAVRO>();
+        Window->ePortNo->setEditText(QString::fromStdString(Sim->Path()));
+    }
+    void Connect() {
+        W().Button3->click();
+        ASSERT_EQ(W().Connected, 1) << Panel(0);
+    }
+    TFKAVRO& W() { return *Window; }
+    std::string Panel(int i) { return W().StatusBar1->PanelText(i).toStdString(); }
+    std::vector<std::string> MemoLines() {
+        const QString Text = W().Memo1->toPlainText();
+        std::vector<std::string> Lines;
+        for (const QString& L : Text.split('\n'))
+            Lines.push_back(L.toStdString());
+        return Lines;
+    }
+    std::vector<std::string> Commands() {
+        std::vector<std::string> Out;
+        for (const auto& C : Sim->Commands())
+            Out.push_back(C.Text);
+        return Out;
+    }
+    // Lets the serial threads and the sensor catch up after a command that
+    // waits for nothing.
+    void Settle(int Ms = 150) { PumpWait(Ms); }
+    // Waits until the sensor logged at least Count bytes (at most 3 s).
+    void WaitForBytes(size_t Count) {
+        for (int i = 0; i < 300 && Sim->Bytes().size() < Count; ++i)
+            PumpWait(10);
+    }
+
+    QTemporaryDir Folder;
+    TDialogSeam OldSeam;
+    std::vector<std::string> Messages, Questions;
+    bool Answer = true;
+    std::unique_ptr<TSimProcess> Sim;
+    std::unique_ptr<TFKAVRO> Window;
+};
+
+} // namespace
+
+TEST_F(ConsoleE2E, ConnectOpensAndReadsInformation) {
+    Start({"--id", "1", "--mode", "0"});
+    int Opens = 0;
+    auto Chained = W().VaComm1->OnOpen;
+    W().VaComm1->OnOpen = [&](TVaObject* S) {
+        ++Opens;
+        Chained(S);
+    };
+    Connect();
+    EXPECT_EQ(Opens, 1);
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(Commands(), std::vector<std::string>{"#INFO"});
+    EXPECT_EQ(Panel(0), "Try Connect 1[sec]");
+    EXPECT_EQ(Panel(1), "#INFO\r\n");
+    EXPECT_EQ(W().lbeVersion->text(), "4100");
+    EXPECT_EQ(W().lbeID->text(), "1");
+    EXPECT_EQ(W().lbeMode->text(), "0");
+    EXPECT_EQ(W().lbeNRange->text(), "900");
+    EXPECT_EQ(W().lbePRange->text(), "900");
+    EXPECT_EQ(W().lbeCal[11]->text(), "12");
+    // Set by Connect, then cleared again by the Information command's start.
+    EXPECT_FALSE(StopFlag);
+
+    // Connecting again only repeats Information.
+    W().Button3->click();
+    EXPECT_EQ(Opens, 1);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#INFO"}));
+    EXPECT_EQ(MemoLines().size(), 2u);
+}
+
+TEST_F(ConsoleE2E, EveryButtonSendsItsBytes) {
+    Start({"--value", "12.5"});
+    Connect();
+    W().eCount->setText("1");
+    W().eInterval->setText("200");
+    W().eID->setText("5");
+    W().Edit1->setText("5");
+    W().leRangeN->setText("450");
+    W().leRangeP->setText("1800");
+    W().ed360Send1->setText("#INFO");
+    W().ed360Send2->setText("");
+    W().ed360Send3->setText("ABC");
+
+    const struct {
+        QPushButton* Button;
+        std::string Sent;   // exact bytes
+        std::string Panel1; // after the command
+    } Cases[] = {
+        {W().btn25, "#SAVE\r\n", "#SAVE\r\n"},
+        {W().btREAD, "#READ\r\n", "#READ\r\n"},
+        {W().btStop, "#STOP\r\n", "#STOP\r\n"},
+        {W().btDATA, "#DATA\r\n", "#DATA\r\n"},
+        {W().btIDchange, "#ID5\r\n#INFO\r\n", "#INFO\r\n"},
+        {W().btB105, "\xB5\x05", "B5 05 - HEX"},
+        {W().Button21, "#MODE0\r\n#INFO\r\n", "#INFO\r\n"},
+        {W().Button22, "#MODE1\r\n#INFO\r\n", "#INFO\r\n"},
+        {W().Button23, "#MODE2\r\n#INFO\r\n", "#INFO\r\n"},
+        {W().Button24, "#MODE3\r\n#INFO\r\n", "#INFO\r\n"},
+        {W().Button25, "#CALI14450\r\n#INFO\r\n", "#INFO\r\n"},
+        {W().Button26, "#CALI151800\r\n#INFO\r\n", "#INFO\r\n"},
+        {W().bt360Send1, "#INFO\r\n", "#INFO\r\n"},
+        {W().bt360Send2, "\r\n", "\r\n"},
+        {W().bt360Send3, "ABC\r\n", "ABC\r\n"},
+        {W().btClear, "", "ABC\r\n"},
+    };
+    for (const auto& C : Cases) {
+        const size_t Before = Sim->Bytes().size();
+        C.Button->click();
+        WaitForBytes(Before + C.Sent.size());
+        Settle();
+        EXPECT_EQ(Sim->Bytes().substr(Before), C.Sent) << C.Button->text().toStdString();
+        EXPECT_EQ(Panel(1), C.Panel1) << C.Button->text().toStdString();
+    }
+    EXPECT_EQ(Questions, std::vector<std::string>{"Do you want ID Change(5)?"});
+    EXPECT_TRUE(Messages.empty());
+    // The ID, mode and range changes were read back.
+    EXPECT_EQ(W().lbeID->text(), "5");
+    EXPECT_EQ(W().lbeMode->text(), "3");
+    EXPECT_EQ(W().lbeNRange->text(), "450");
+    EXPECT_EQ(W().lbePRange->text(), "1800");
+    // Clear emptied the memo, the readout and the counter.
+    EXPECT_EQ(W().Memo1->toPlainText(), "");
+    EXPECT_EQ(W().ssaValue->Value(), 0);
+    EXPECT_EQ(W().lCount->text(), "1");
+}
+
+TEST_F(ConsoleE2E, SilentSensorGetsSixInformationRequestsThenTheMessage) {
+    Start({"--silent"});
+    W().Button3->click();
+    EXPECT_EQ(W().Connected, 1);
+    const auto C = Sim->Commands();
+    ASSERT_EQ(C.size(), 6u);
+    for (size_t i = 0; i < C.size(); ++i) {
+        EXPECT_EQ(C[i].Text, "#INFO");
+        if (i > 0) {
+            EXPECT_GT(C[i].Time - C[i - 1].Time, 0.45) << i;
+            EXPECT_LT(C[i].Time - C[i - 1].Time, 0.75) << i;
+        }
+    }
+    EXPECT_EQ(Panel(0), "No answer");
+    EXPECT_EQ(Panel(1), "#INFO\r\n");
+    EXPECT_EQ(Messages, std::vector<std::string>{
+                            "Can not connect to Sensor. Check the sensor or your PC!! "});
+    // Information parsed the empty answer.
+    EXPECT_EQ(W().lbeID->text(), "-176");
+    EXPECT_EQ(W().lbeVersion->text(), "");
+}
+
+TEST_F(ConsoleE2E, CommandsWhileDisconnectedSendNothing) {
+    Start();
+    W().eCount->setText("3");
+    W().btn10->click();
+    W().btDATA->click();
+    EXPECT_FALSE(StopFlag);
+    EXPECT_EQ(W().lCount->text(), "1");
+    W().btIDchange->click();
+    EXPECT_EQ(Messages,
+              (std::vector<std::string>{"Open Com port.", "Open Com port.", "Open Comport"}));
+    EXPECT_TRUE(Questions.empty());
+    Settle();
+    EXPECT_EQ(Sim->Bytes(), "");
+}
+
+TEST_F(ConsoleE2E, CountZeroSendsNothing) {
+    Start();
+    Connect();
+    const size_t Before = Sim->Bytes().size();
+    W().eCount->setText("0");
+    W().lCount->setText("7");
+    W().btDATA->click();
+    W().btB105->click();
+    Settle();
+    EXPECT_EQ(Sim->Bytes().size(), Before);
+    EXPECT_EQ(W().lCount->text(), "1");
+    EXPECT_TRUE(StopFlag);
+}
+
+TEST_F(ConsoleE2E, StopDuringPollingEndsItAfterTheCurrentWait) {
+    Start({"--value", "1.5"});
+    Connect();
+    W().eCount->setText("10");
+    W().eInterval->setText("200");
+    QTimer::singleShot(700, W().btStop, [this] { W().btStop->click(); });
+    W().btDATA->click();
+    EXPECT_TRUE(StopFlag);
+    Settle(300);
+    const auto C = Commands();
+    const auto FirstStop = std::find(C.begin(), C.end(), "#STOP");
+    ASSERT_NE(FirstStop, C.end());
+    const auto Data = std::count(C.begin(), C.end(), "#DATA");
+    EXPECT_GE(Data, 1);
+    EXPECT_LT(Data, 10);
+    EXPECT_EQ(std::count(FirstStop, C.end(), "#DATA"), 0);
+    EXPECT_EQ(W().lCount->text().toInt(), Data);
+    EXPECT_EQ(MemoLines().back(), "1.50");
+}
+
+TEST_F(ConsoleE2E, IdChangeChecksTheIdAndSendsItInDecimal) {
+    Start();
+    Connect();
+    const size_t Before = Sim->Bytes().size();
+    W().eID->setText("78");
+    W().btIDchange->click();
+    EXPECT_EQ(Messages, std::vector<std::string>{"\"MAX ID = 77!!!. Please Insert again.\""});
+    EXPECT_TRUE(Questions.empty());
+    Answer = false;
+    W().eID->setText("77");
+    W().btIDchange->click();
+    Settle();
+    EXPECT_EQ(Sim->Bytes().size(), Before);
+    Answer = true;
+    W().btIDchange->click();
+    EXPECT_EQ(W().lbeID->text(), "77");
+    W().eID->setText("007");
+    W().btIDchange->click();
+    EXPECT_EQ(W().lbeID->text(), "7");
+    EXPECT_EQ(Questions,
+              (std::vector<std::string>{"Do you want ID Change(77)?", "Do you want ID Change(77)?",
+                                        "Do you want ID Change(007)?"}));
+    EXPECT_EQ(Sim->Bytes().substr(Before), "#ID77\r\n#INFO\r\n#ID7\r\n#INFO\r\n");
+}
+
+TEST_F(ConsoleE2E, AngleDataForAnotherIdSendsTwiceAndGivesUp) {
+    Start({"--id", "1"});
+    Connect();
+    const size_t Before = Sim->Bytes().size();
+    W().eCount->setText("1");
+    W().eInterval->setText("200");
+    W().Edit1->setText("80");
+    W().btB105->click();
+    WaitForBytes(Before + 4);
+    EXPECT_EQ(Sim->Bytes().substr(Before), std::string("\x00\x05\x00\x05", 4));
+    EXPECT_EQ(Panel(1), "0 05 - HEX");
+    EXPECT_EQ(Panel(0), "No answer");
+}
+
+TEST_F(ConsoleE2E, AngleDataReadsTheValue) {
+    Start({"--id", "1", "--value", "-3.25", "--mode", "2"});
+    Connect();
+    W().eCount->setText("2");
+    W().eInterval->setText("200");
+    W().Edit1->setText("1");
+    const size_t Before = Sim->Bytes().size();
+    W().btB105->click();
+    EXPECT_EQ(Sim->Bytes().substr(Before), "\xB1\x05\xB1\x05");
+    EXPECT_EQ(Panel(1), "B1 05 - HEX");
+    EXPECT_EQ(Panel(0), "Try Connect 1[sec]");
+    EXPECT_EQ(W().lCount->text(), "2");
+    EXPECT_EQ(LastAnswer, "-3.25");
+    EXPECT_EQ(W().ssaValue->Value(), -3.25);
+}
+
+TEST_F(ConsoleE2E, PlusRangeFullCircleIsSentAsZeroAndReadBackAs3600) {
+    Start({"--mode", "1"});
+    Connect();
+    const size_t Before = Sim->Bytes().size();
+    W().leRangeP->setText("3600");
+    W().Button26->click();
+    EXPECT_EQ(Sim->Bytes().substr(Before), "#CALI150\r\n#INFO\r\n");
+    EXPECT_EQ(W().lbePRange->text(), "3600");
+}
+
+TEST_F(ConsoleE2E, SplitDeliveryStillFillsFieldsAndReadings) {
+    Start({"--split", "2", "--value", "12.5", "--id", "3", "--mode", "2"});
+    Connect();
+    EXPECT_EQ(W().lbeVersion->text(), "4100");
+    EXPECT_EQ(W().lbeID->text(), "3");
+    EXPECT_EQ(W().lbeMode->text(), "2");
+    EXPECT_EQ(W().lbeCal[10]->text(), "11");
+    EXPECT_EQ(W().lbeCal[11]->text(), "12");
+    W().eCount->setText("3");
+    W().eInterval->setText("200");
+    W().btDATA->click();
+    const auto Lines = MemoLines();
+    ASSERT_GE(Lines.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(Lines.end() - 3, Lines.end()),
+              (std::vector<std::string>{"12.50", "12.50", "12.50"}));
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#DATA", "#DATA", "#DATA"}));
+    EXPECT_EQ(W().ssaValue->Value(), 12.5);
+}
+
+TEST_F(ConsoleE2E, StreamingFramesReachTheMemoUntilStop) {
+    Start({"--value", "7.25", "--rate", "20"});
+    Connect();
+    W().btREAD->click();
+    PumpWait(300);
+    W().btStop->click();
+    EXPECT_TRUE(StopFlag);
+    const size_t Shown = MemoLines().size();
+    EXPECT_GT(Shown, 5u);
+    EXPECT_EQ(MemoLines()[1], "7.25");
+    PumpWait(300);
+    EXPECT_EQ(MemoLines().size(), Shown);
+}
+
+TEST_F(ConsoleE2E, PortBoxTakesNamesPathsAndComNumbers) {
+    Start();
+    // A port name below /dev.
+    ASSERT_EQ(Sim->Path().rfind("/dev/", 0), 0u);
+    W().ePortNo->setEditText(QString::fromStdString(Sim->Path().substr(5)));
+    Connect();
+    EXPECT_EQ(W().lbeVersion->text(), "4100");
+    EXPECT_FALSE(W().CanOpenPort(Sim->Path().substr(5)));
+
+    // COM with no number fails before anything is opened.
+    TFKAVRO Other;
+    Other.ePortNo->setEditText("COMx");
+    Other.Button3->click();
+    EXPECT_EQ(Other.Connected, 0);
+    EXPECT_EQ(Other.StatusBar1->PanelText(0).toStdString().rfind(
+                  "'x' is not a valid integer value - ", 0),
+              0u)
+        << Other.StatusBar1->PanelText(0).toStdString();
+    // A port held by this window cannot be opened by another.
+    Other.ePortNo->setEditText(QString::fromStdString(Sim->Path()));
+    Other.Button3->click();
+    EXPECT_EQ(Other.Connected, 0);
+    EXPECT_NE(Other.StatusBar1->PanelText(0).toStdString().find(Sim->Path()), std::string::npos)
+        << Other.StatusBar1->PanelText(0).toStdString();
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(ConsoleE2E, FreePortCanBeOpenedAndHeldOneIsLeftOut) {
+    Start();
+    const std::string Name = Sim->Path().substr(5);
+    EXPECT_TRUE(W().CanOpenPort(Name));
+    EXPECT_FALSE(W().CanOpenPort("USB99"));
+    QStringList List{"stale"};
+    W().ListSerialPorts(&List, true);
+    EXPECT_FALSE(List.contains("stale"));
+    W().ListSerialPorts(nullptr, true);
+}
+
+TEST_F(ConsoleE2E, LineErrorsShowTheLastTextInOrder) {
+    Start();
+    W().VaComm1->OnError(W().VaComm1.get(), 0x0001 | 0x0004);
+    EXPECT_EQ(Panel(0), "The hardware detected a parity error.");
+    W().VaComm1->OnError(W().VaComm1.get(), 0x0400);
+    EXPECT_EQ(Panel(0), "An I/O error occurred during communications with the device.");
+    W().VaComm1->OnError(W().VaComm1.get(), 0x0020);
+    EXPECT_EQ(Panel(0), "An I/O error occurred during communications with the device.");
+}
+
+TEST_F(ConsoleE2E, ClosingDuringAWaitEndsTheCommand) {
+    Start({"--silent"});
+    W().show();
+    QTimer::singleShot(900, &W(), [this] { W().close(); });
+    W().Button3->click();
+    // Abandoned at the close: no further sends, no message box.
+    EXPECT_LT(Sim->Commands().size(), 6u);
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_TRUE(W().Closing());
+}
+
+TEST_F(ConsoleE2E, VanishedSensorIsReportedOnceAndNothingHangs) {
+    Start();
+    Connect();
+    Sim.reset();
+    PumpWait(500);
+    EXPECT_EQ(Panel(0), "An I/O error occurred during communications with the device.");
+    W().btn25->click();
+    W().eCount->setText("1");
+    W().eInterval->setText("50");
+    W().btDATA->click();
+    EXPECT_EQ(W().Connected, 1);
+    EXPECT_EQ(Panel(0), "No answer");
+}
