@@ -63,18 +63,19 @@ std::string DrawDial() {
     png_structp Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop Info = png_create_info_struct(Png);
     png_set_write_fn(Png, &Out, WriteCallback, nullptr);
-    png_set_IHDR(Png, Info, W, H, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(Png, Info, W, H, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(Png, Info);
-    for (int y = 0; y < H; ++y) png_write_row(Png, &Rgba[size_t(y) * W * 4]);
+    for (int y = 0; y < H; ++y)
+        png_write_row(Png, &Rgba[size_t(y) * W * 4]);
     png_write_end(Png, Info);
     png_destroy_write_struct(&Png, &Info);
     return Out;
 }
 
 struct Picture {
-    std::string Name, Bytes, Idat;  // Idat: the concatenated compressed image data
-    size_t RawSize = 0;             // inflated size
+    std::string Name, Bytes, Idat; // Idat: the concatenated compressed image data
+    size_t RawSize = 0;            // inflated size
 };
 
 Picture Prepare(std::string Name, std::string Bytes) {
@@ -97,7 +98,8 @@ std::vector<Picture>& Dials() {
     static std::vector<Picture> List = [] {
         std::vector<Picture> L{Prepare("drawn", DrawDial())};
         std::error_code Ec;
-        for (auto& E : std::filesystem::directory_iterator(std::string(VORTA_SOURCE_DIR) + "/img", Ec)) {
+        for (auto& E :
+             std::filesystem::directory_iterator(std::string(VORTA_SOURCE_DIR) + "/img", Ec)) {
             std::string N = E.path().filename().string();
             std::transform(N.begin(), N.end(), N.begin(), ::tolower);
             if (N.rfind("mode", 0) == 0 && N.size() > 4 && N.substr(N.size() - 4) == ".png")
@@ -112,8 +114,8 @@ std::vector<Picture>& Suite() {
     static std::vector<Picture> List = [] {
         std::vector<Picture> L;
         for (const char* Folder : {"primary", "16bit"})
-            for (auto& E : std::filesystem::directory_iterator(std::string(VORTA_SHARED_DIR) + "/testdata/pngsuite/" +
-                                                               Folder))
+            for (auto& E : std::filesystem::directory_iterator(std::string(VORTA_SHARED_DIR) +
+                                                               "/testdata/pngsuite/" + Folder))
                 L.push_back(Prepare(E.path().filename().string(), ReadFile(E.path().string())));
         return L;
     }();
@@ -158,7 +160,8 @@ void DecodeLibpng(const Picture& P, std::vector<uint8_t>& Out) {
     const uint32_t W = png_get_image_width(Png, Info), H = png_get_image_height(Png, Info);
     Out.resize(size_t(W) * H * 4);
     std::vector<png_bytep> Rows(H);
-    for (uint32_t y = 0; y < H; ++y) Rows[y] = &Out[size_t(y) * W * 4];
+    for (uint32_t y = 0; y < H; ++y)
+        Rows[y] = &Out[size_t(y) * W * 4];
     png_read_image(Png, Rows.data());
     png_read_end(Png, nullptr);
     png_destroy_read_struct(&Png, &Info, nullptr);
@@ -168,13 +171,15 @@ void DecodeLibpng(const Picture& P, std::vector<uint8_t>& Out) {
 void InflateOnly(const Picture& P, std::vector<uint8_t>& Out) {
     Out.resize(P.RawSize);
     uLongf Size = uLongf(Out.size());
-    uncompress(Out.data(), &Size, reinterpret_cast<const Bytef*>(P.Idat.data()), uLong(P.Idat.size()));
+    uncompress(Out.data(), &Size, reinterpret_cast<const Bytef*>(P.Idat.data()),
+               uLong(P.Idat.size()));
     benchmark::DoNotOptimize(Out.data());
 }
 
 void SetBytes(benchmark::State& State, const std::vector<Picture>& L) {
     size_t Raw = 0;
-    for (auto& P : L) Raw += P.RawSize;
+    for (auto& P : L)
+        Raw += P.RawSize;
     State.SetBytesProcessed(int64_t(State.iterations() * Raw));
 }
 
@@ -182,55 +187,63 @@ void BM_Dial_Vorta(benchmark::State& State) {
     const Picture& P = Dials()[size_t(State.range(0))];
     PngUseSSE2 = true;
     TBitmap32 B;
-    for (auto _ : State) DecodeVorta(P, B);
+    for (auto _ : State)
+        DecodeVorta(P, B);
     State.SetLabel(P.Name);
 }
 void BM_Dial_VortaPortable(benchmark::State& State) {
     const Picture& P = Dials()[size_t(State.range(0))];
     PngUseSSE2 = false;
     TBitmap32 B;
-    for (auto _ : State) DecodeVorta(P, B);
+    for (auto _ : State)
+        DecodeVorta(P, B);
     PngUseSSE2 = true;
     State.SetLabel(P.Name);
 }
 void BM_Dial_Libpng(benchmark::State& State) {
     const Picture& P = Dials()[size_t(State.range(0))];
     std::vector<uint8_t> Out;
-    for (auto _ : State) DecodeLibpng(P, Out);
+    for (auto _ : State)
+        DecodeLibpng(P, Out);
     State.SetLabel(P.Name);
 }
 void BM_Dial_InflateOnly(benchmark::State& State) {
     const Picture& P = Dials()[size_t(State.range(0))];
     std::vector<uint8_t> Out;
-    for (auto _ : State) InflateOnly(P, Out);
+    for (auto _ : State)
+        InflateOnly(P, Out);
     State.SetLabel(P.Name);
 }
 
 void BM_Suite_Vorta(benchmark::State& State) {
     TBitmap32 B;
     for (auto _ : State)
-        for (auto& P : Suite()) DecodeVorta(P, B);
+        for (auto& P : Suite())
+            DecodeVorta(P, B);
     SetBytes(State, Suite());
 }
 void BM_Suite_Libpng(benchmark::State& State) {
     std::vector<uint8_t> Out;
     for (auto _ : State)
-        for (auto& P : Suite()) DecodeLibpng(P, Out);
+        for (auto& P : Suite())
+            DecodeLibpng(P, Out);
     SetBytes(State, Suite());
 }
 void BM_Suite_InflateOnly(benchmark::State& State) {
     std::vector<uint8_t> Out;
     for (auto _ : State)
-        for (auto& P : Suite()) InflateOnly(P, Out);
+        for (auto& P : Suite())
+            InflateOnly(P, Out);
     SetBytes(State, Suite());
 }
 
 void DialArgs(benchmark::internal::Benchmark* B) {
-    for (size_t i = 0; i < Dials().size(); ++i) B->Arg(int64_t(i));
+    for (size_t i = 0; i < Dials().size(); ++i)
+        B->Arg(int64_t(i));
     B->Unit(benchmark::kMicrosecond);
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_Dial_Vorta)->Apply(DialArgs);
 BENCHMARK(BM_Dial_VortaPortable)->Apply(DialArgs);

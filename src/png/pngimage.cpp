@@ -1,0 +1,878 @@
+#include "pngimage.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <istream>
+#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+bool PngUseSSE2 = true;
+
+namespace {
+
+const uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// Larger pieces would not make reading faster; smaller ones cost calls.
+constexpr size_t ReadPiece = 65535;
+// Output handed to the decompressor per call: small enough that the rows it
+// produces are still in the cache when they are unfiltered.
+constexpr size_t InflateStep = 64 * 1024;
+// First allocation for the decoded data; it doubles from there, so beyond
+// this much, memory follows the data actually present rather than what the
+// header claims.
+constexpr size_t InitialImageCapacity = 64u << 20;
+
+uint32_t BigEndian32(const uint8_t* P) {
+    return (uint32_t(P[0]) << 24) | (uint32_t(P[1]) << 16) | (uint32_t(P[2]) << 8) | P[3];
+}
+
+void ReadExact(std::istream& Stream, void* Buffer, size_t Count) {
+    Stream.read(static_cast<char*>(Buffer), std::streamsize(Count));
+    if (size_t(Stream.gcount()) != Count) throw EPngUnexpectedEnd();
+}
+
+void Skip(std::istream& Stream, uint64_t Count) {
+    Stream.ignore(std::streamsize(Count));
+    if (uint64_t(Stream.gcount()) != Count) throw EPngUnexpectedEnd();
+}
+
+std::string ZDescription(const z_stream& Z, int Result) {
+    return Z.msg ? Z.msg : zError(Result);
+}
+
+bool ValidColorDepth(uint8_t ColorType, uint8_t Depth) {
+    switch (ColorType) {
+    case COLOR_GRAYSCALE:
+        return Depth == 1 || Depth == 2 || Depth == 4 || Depth == 8 || Depth == 16;
+    case COLOR_PALETTE:
+        return Depth == 1 || Depth == 2 || Depth == 4 || Depth == 8;
+    case COLOR_RGB:
+    case COLOR_GRAYSCALEALPHA:
+    case COLOR_RGBALPHA:
+        return Depth == 8 || Depth == 16;
+    default:
+        return false;
+    }
+}
+
+inline uint8_t PaethPredictor(int A, int B, int C) {
+    int Pa = std::abs(B - C), Pb = std::abs(A - C), Pc = std::abs(A + B - 2 * C);
+    if (Pa <= Pb && Pa <= Pc) return uint8_t(A);
+    return uint8_t(Pb <= Pc ? B : C);
+}
+
+#if defined(__SSE2__)
+template <int Bpp> inline __m128i LoadPixel(const uint8_t* P) {
+    uint32_t V = 0;
+    std::memcpy(&V, P, Bpp);
+    return _mm_cvtsi32_si128(int(V));
+}
+template <int Bpp> inline void StorePixel(uint8_t* P, __m128i V) {
+    uint32_t X = uint32_t(_mm_cvtsi128_si32(V));
+    std::memcpy(P, &X, Bpp);
+}
+inline __m128i Select(__m128i Mask, __m128i A, __m128i B) {
+    return _mm_or_si128(_mm_and_si128(Mask, A), _mm_andnot_si128(Mask, B));
+}
+void UpRowSSE2(uint8_t* Row, const uint8_t* Prior, size_t Length) {
+    size_t i = 0;
+    for (; i + 16 <= Length; i += 16) {
+        __m128i* R = reinterpret_cast<__m128i*>(Row + i);
+        __m128i P = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Prior + i));
+        _mm_storeu_si128(R, _mm_add_epi8(_mm_loadu_si128(R), P));
+    }
+    for (; i < Length; ++i)
+        Row[i] = uint8_t(Row[i] + Prior[i]);
+}
+inline __m128i Abs16(__m128i X) {
+    return _mm_max_epi16(X, _mm_sub_epi16(_mm_setzero_si128(), X));
+}
+
+// One pixel at a time, all channels of it at once; Bpp is 3 or 4.
+template <int Bpp>
+void UnfilterRowSSE2(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length) {
+    const __m128i Zero = _mm_setzero_si128();
+    __m128i A = Zero;
+    if (FilterType == 1) {
+        for (size_t i = 0; i + Bpp <= Length; i += Bpp) {
+            A = _mm_add_epi8(A, LoadPixel<Bpp>(Row + i));
+            StorePixel<Bpp>(Row + i, A);
+        }
+    } else if (FilterType == 3) {
+        const __m128i One = _mm_set1_epi8(1);
+        for (size_t i = 0; i + Bpp <= Length; i += Bpp) {
+            __m128i B = LoadPixel<Bpp>(Prior + i);
+            // Rounding-down average: the rounding-up one minus the odd bit.
+            __m128i Avg = _mm_sub_epi8(_mm_avg_epu8(A, B), _mm_and_si128(_mm_xor_si128(A, B), One));
+            A = _mm_add_epi8(Avg, LoadPixel<Bpp>(Row + i));
+            StorePixel<Bpp>(Row + i, A);
+        }
+    } else {
+        __m128i C = Zero;
+        for (size_t i = 0; i + Bpp <= Length; i += Bpp) {
+            __m128i B = _mm_unpacklo_epi8(LoadPixel<Bpp>(Prior + i), Zero);
+            __m128i Pa = _mm_sub_epi16(B, C);
+            __m128i Pb = _mm_sub_epi16(A, C);
+            __m128i Pc = Abs16(_mm_add_epi16(Pa, Pb));
+            Pa = Abs16(Pa);
+            Pb = Abs16(Pb);
+            __m128i Smallest = _mm_min_epi16(Pc, _mm_min_epi16(Pa, Pb));
+            __m128i Pred = Select(_mm_cmpeq_epi16(Smallest, Pa), A,
+                                  Select(_mm_cmpeq_epi16(Smallest, Pb), B, C));
+            __m128i X = _mm_add_epi8(LoadPixel<Bpp>(Row + i), _mm_packus_epi16(Pred, Zero));
+            StorePixel<Bpp>(Row + i, X);
+            A = _mm_unpacklo_epi8(X, Zero);
+            C = B;
+        }
+    }
+}
+#endif
+
+inline TColor32 Rgb(uint8_t R, uint8_t G, uint8_t B) {
+    return (TColor32(R) << 16) | (TColor32(G) << 8) | B;
+}
+
+// A pixel of colour C (alpha ignored) and alpha A drawn onto opaque white,
+// keeping A as its alpha.
+inline TColor32 OverWhite(TColor32 C, unsigned A) {
+    if (A == 255) return 0xFF000000u | C;
+    if (A == 0) return 0x00FFFFFFu;
+    const unsigned W = (255 - A) * 255 + 255;
+    unsigned R = (((C >> 16) & 0xFF) * A + W) >> 8;
+    unsigned G = (((C >> 8) & 0xFF) * A + W) >> 8;
+    unsigned B = ((C & 0xFF) * A + W) >> 8;
+    return (A << 24) | (R << 16) | (G << 8) | B;
+}
+
+// Writes Count pixels, Dx apart.
+template <class F> inline void PutRow(TColor32* Dst, uint32_t Count, uint32_t Dx, F Pixel) {
+    if (Dx == 1)
+        for (uint32_t i = 0; i < Count; ++i)
+            Dst[i] = Pixel(i);
+    else
+        for (uint32_t i = 0; i < Count; ++i)
+            Dst[size_t(i) * Dx] = Pixel(i);
+}
+
+// 8-bit RGBA without gamma, the common case of the dial pictures.
+void RgbaRow(const uint8_t* Src, uint32_t Count, TColor32* Dst) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    if (PngUseSSE2) {
+        const __m128i AlphaMask = _mm_set1_epi32(int(0xFF000000u));
+        const __m128i AgMask = _mm_set1_epi32(int(0xFF00FF00u));
+        const __m128i RbMask = _mm_set1_epi32(0x00FF00FF);
+        const __m128i Clear = _mm_set1_epi32(0x00FFFFFF);
+        for (; i + 4 <= Count; i += 4) {
+            __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + 4 * size_t(i)));
+            __m128i Alpha = _mm_and_si128(V, AlphaMask);
+            int Opaque = _mm_movemask_epi8(_mm_cmpeq_epi32(Alpha, AlphaMask));
+            int Transparent = _mm_movemask_epi8(_mm_cmpeq_epi32(Alpha, _mm_setzero_si128()));
+            __m128i* Out = reinterpret_cast<__m128i*>(Dst + i);
+            if (Opaque == 0xFFFF) {
+                __m128i Rb = _mm_and_si128(V, RbMask);
+                Rb = _mm_shufflehi_epi16(_mm_shufflelo_epi16(Rb, 0xB1), 0xB1);
+                _mm_storeu_si128(Out, _mm_or_si128(_mm_and_si128(V, AgMask), Rb));
+            } else if (Transparent == 0xFFFF) {
+                _mm_storeu_si128(Out, Clear);
+            } else {
+                for (uint32_t k = i; k < i + 4; ++k) {
+                    const uint8_t* P = Src + 4 * size_t(k);
+                    Dst[k] = OverWhite(Rgb(P[0], P[1], P[2]), P[3]);
+                }
+            }
+        }
+    }
+#endif
+    for (; i < Count; ++i) {
+        const uint8_t* P = Src + 4 * size_t(i);
+        Dst[i] = OverWhite(Rgb(P[0], P[1], P[2]), P[3]);
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- checksum
+
+uint32_t PngAdler32Portable(uint32_t Adler, const uint8_t* Data, size_t Length) {
+    constexpr uint32_t Base = 65521, NMax = 5552;
+    uint32_t S1 = Adler & 0xFFFF, S2 = Adler >> 16;
+    while (Length > 0) {
+        size_t N = std::min<size_t>(Length, NMax);
+        Length -= N;
+        while (N--) {
+            S1 += *Data++;
+            S2 += S1;
+        }
+        S1 %= Base;
+        S2 %= Base;
+    }
+    return (S2 << 16) | S1;
+}
+
+uint32_t PngAdler32(uint32_t Adler, const uint8_t* Data, size_t Length) {
+#if defined(__SSE2__)
+    if (!PngUseSSE2) return PngAdler32Portable(Adler, Data, Length);
+    constexpr uint32_t Base = 65521;
+    uint64_t S1 = Adler & 0xFFFF, S2 = Adler >> 16;
+    const __m128i Zero = _mm_setzero_si128();
+    // Byte k of a 16-byte group adds (16 - k) times itself to S2.
+    const __m128i WeightLo = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+    const __m128i WeightHi = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+    auto Sum = [](__m128i V) {
+        alignas(16) uint32_t L[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(L), V);
+        return uint64_t(L[0]) + L[1] + L[2] + L[3];
+    };
+    while (Length >= 16) {
+        // 347 groups keep every 32-bit lane far from overflowing.
+        const size_t Groups = std::min<size_t>(Length / 16, 347);
+        __m128i V1 = Zero, VPrefix = Zero, V2 = Zero;
+        for (size_t g = 0; g < Groups; ++g, Data += 16) {
+            __m128i D = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data));
+            VPrefix = _mm_add_epi32(VPrefix, V1);
+            V1 = _mm_add_epi32(V1, _mm_sad_epu8(D, Zero));
+            V2 = _mm_add_epi32(V2, _mm_madd_epi16(_mm_unpacklo_epi8(D, Zero), WeightLo));
+            V2 = _mm_add_epi32(V2, _mm_madd_epi16(_mm_unpackhi_epi8(D, Zero), WeightHi));
+        }
+        S2 += S1 * Groups * 16 + 16 * Sum(VPrefix) + Sum(V2);
+        S1 += Sum(V1);
+        S1 %= Base;
+        S2 %= Base;
+        Length -= Groups * 16;
+    }
+    return PngAdler32Portable(uint32_t((S2 << 16) | S1), Data, Length);
+#else
+    return PngAdler32Portable(Adler, Data, Length);
+#endif
+}
+
+// ---------------------------------------------------------------- filters
+
+void PngUnfilterRowPortable(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length,
+                            int Bpp) {
+    const size_t N = std::min(size_t(Bpp), Length);
+    // Without a prior row Up adds nothing, Paeth predicts from the left (Sub)
+    // and Average halves the left neighbour.
+    if (!Prior && FilterType == 4) FilterType = 1;
+    switch (FilterType) {
+    case 1:
+        for (size_t i = N; i < Length; ++i)
+            Row[i] = uint8_t(Row[i] + Row[i - N]);
+        break;
+    case 2:
+        if (Prior)
+            for (size_t i = 0; i < Length; ++i)
+                Row[i] = uint8_t(Row[i] + Prior[i]);
+        break;
+    case 3:
+        if (!Prior) {
+            for (size_t i = N; i < Length; ++i)
+                Row[i] = uint8_t(Row[i] + (Row[i - N] >> 1));
+            break;
+        }
+        for (size_t i = 0; i < N; ++i)
+            Row[i] = uint8_t(Row[i] + (Prior[i] >> 1));
+        for (size_t i = N; i < Length; ++i)
+            Row[i] = uint8_t(Row[i] + ((Row[i - N] + Prior[i]) >> 1));
+        break;
+    case 4:
+        for (size_t i = 0; i < N; ++i)
+            Row[i] = uint8_t(Row[i] + Prior[i]);
+        for (size_t i = N; i < Length; ++i)
+            Row[i] = uint8_t(Row[i] + PaethPredictor(Row[i - N], Prior[i], Prior[i - N]));
+        break;
+    default:
+        break;
+    }
+}
+
+void PngUnfilterRow(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length, int Bpp) {
+#if defined(__SSE2__)
+    // Without a prior row (the first scanline of a pass) only Sub reads
+    // nothing above; the other filters take the portable form there.
+    if (PngUseSSE2 && FilterType == 2 && Prior) {
+        UpRowSSE2(Row, Prior, Length);
+        return;
+    }
+    if (PngUseSSE2 && (Bpp == 3 || Bpp == 4) && (FilterType == 1 || (Prior && FilterType >= 3))) {
+        if (Bpp == 3)
+            UnfilterRowSSE2<3>(FilterType, Row, Prior, Length);
+        else
+            UnfilterRowSSE2<4>(FilterType, Row, Prior, Length);
+        return;
+    }
+#endif
+    PngUnfilterRowPortable(FilterType, Row, Prior, Length, Bpp);
+}
+
+// ---------------------------------------------------------------- chunks
+
+void TChunk::LoadFromStream(std::istream& Stream, uint32_t Size) {
+    FData.clear();
+    FData.reserve(std::min<size_t>(Size, 1u << 20));
+    for (size_t Got = 0; Got < Size;) {
+        size_t Piece = std::min<size_t>(Size - Got, ReadPiece);
+        FData.resize(Got + Piece);
+        ReadExact(Stream, FData.data() + Got, Piece);
+        Got += Piece;
+    }
+    uint8_t CrcBytes[4];
+    ReadExact(Stream, CrcBytes, 4);
+    uLong Crc = crc32(0L, reinterpret_cast<const Bytef*>(FName.data()), 4);
+    if (!FData.empty()) Crc = crc32(Crc, FData.data(), uInt(FData.size()));
+    if (uint32_t(Crc) != BigEndian32(CrcBytes)) throw EPngInvalidCRC();
+}
+
+TChunkIHDR::~TChunkIHDR() {
+    std::free(FImageData);
+}
+
+int TChunkIHDR::Channels() const {
+    switch (FColorType) {
+    case COLOR_RGB:
+        return 3;
+    case COLOR_GRAYSCALEALPHA:
+        return 2;
+    case COLOR_RGBALPHA:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
+int TChunkIHDR::FilterBpp() const {
+    return std::max(1, Channels() * FBitDepth / 8);
+}
+
+void TChunkIHDR::LoadFromStream(std::istream& Stream, uint32_t Size) {
+    TChunk::LoadFromStream(Stream, Size);
+    if (FData.size() < 13) throw EPngInvalidIHDR();
+    const uint32_t W = BigEndian32(&FData[0]), H = BigEndian32(&FData[4]);
+    if (W > 65535 || H > 65535) throw EPNGSizeExceeds();
+    if (FData[10] != 0) throw EPNGUnknownCompression();
+    if (FData[12] > 1) throw EPNGUnknownInterlace();
+    // An impossible pair would make the scanline lengths below wrong.
+    if (!ValidColorDepth(FData[9], FData[8])) throw EPngInvalidIHDR();
+    if (uint64_t(W) * H > PNGMaxPixels) throw EPNGOutMemory();
+    FWidth = W;
+    FHeight = H;
+    FBitDepth = FData[8];
+    FColorType = FData[9];
+    FCompressionMethod = FData[10];
+    FFilterMethod = FData[11];
+    FInterlaceMethod = FData[12];
+
+    static const uint32_t Adam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    static const uint32_t Plain[1][4] = {{0, 0, 1, 1}};
+    const auto* Layout = FInterlaceMethod ? Adam7 : Plain;
+    const int Count = FInterlaceMethod ? 7 : 1;
+    const uint64_t BitsPerPixel = uint64_t(Channels()) * FBitDepth;
+    FPasses.clear();
+    uint64_t Offset = 0;
+    for (int p = 0; p < Count; ++p) {
+        TPNGPass P{Layout[p][0], Layout[p][1], Layout[p][2], Layout[p][3], 0, 0, 0, 0};
+        if (W > P.X0 && H > P.Y0) {
+            P.Width = (W - P.X0 + P.Dx - 1) / P.Dx;
+            P.Height = (H - P.Y0 + P.Dy - 1) / P.Dy;
+            P.RowBytes = size_t((P.Width * BitsPerPixel + 7) / 8);
+        }
+        P.Offset = size_t(Offset);
+        Offset += uint64_t(P.Height) * (P.RowBytes + 1) * (P.Width != 0);
+        FPasses.push_back(P);
+    }
+    FImageDataSize = size_t(Offset);
+}
+
+void TChunkPLTE::LoadFromStream(std::istream& Stream, uint32_t Size) {
+    TChunk::LoadFromStream(Stream, Size);
+    if (FData.size() % 3 != 0 || FData.size() / 3 > 256) throw EPNGInvalidPalette();
+}
+
+TColor32 TChunkPLTE::Item(int Index) const {
+    if (Index < 0 || Index >= Count()) throw EPngError(pnglang::EPNGPaletteEntryText);
+    const uint8_t* P = &FData[size_t(Index) * 3];
+    return 0xFF000000u | Rgb(P[0], P[1], P[2]);
+}
+
+void TChunktRNS::LoadFromStream(std::istream& Stream, uint32_t Size) {
+    TChunk::LoadFromStream(Stream, Size);
+    if (FData.size() > 256) throw EPNGInvalidPalette();
+}
+
+bool TChunktRNS::KeySample(int K, uint16_t& Value) const {
+    const size_t At = size_t(K) * 2;
+    if (At + 2 > FData.size()) return false;
+    Value = uint16_t((FData[At] << 8) | FData[At + 1]);
+    return true;
+}
+
+uint32_t TChunkgAMA::Gamma() const {
+    return FData.size() >= 4 ? BigEndian32(FData.data()) : 0;
+}
+
+void TChunkgAMA::LoadFromStream(std::istream& Stream, uint32_t Size) {
+    TChunk::LoadFromStream(Stream, Size);
+    const uint32_t V = Gamma();
+    if (V == 0) return;
+    // Pictures of one set carry the same value; the powers are dear.
+    thread_local uint32_t CachedValue = 0;
+    thread_local uint8_t Cached[256];
+    if (V != CachedValue) {
+        const double Exponent = 1.0 / (V / 100000.0 * 2.2);
+        for (int i = 0; i < 256; ++i)
+            Cached[i] = uint8_t(
+                std::clamp(std::nearbyint(255.0 * std::pow(i / 255.0, Exponent)), 0.0, 255.0));
+        CachedValue = V;
+    }
+    for (int i = 0; i < 256; ++i) {
+        FOwner->FGammaTable[i] = Cached[i];
+        FOwner->FInverseTable[Cached[i]] = uint8_t(i);
+    }
+}
+
+uint32_t TChunkpHYs::PPUnitX() const {
+    return FData.size() >= 9 ? BigEndian32(&FData[0]) : 0;
+}
+uint32_t TChunkpHYs::PPUnitY() const {
+    return FData.size() >= 9 ? BigEndian32(&FData[4]) : 0;
+}
+
+std::string TChunktEXt::Keyword() const {
+    auto End = std::find(FData.begin(), FData.end(), uint8_t(0));
+    return std::string(FData.begin(), End);
+}
+
+std::string TChunktEXt::Text() const {
+    auto End = std::find(FData.begin(), FData.end(), uint8_t(0));
+    return End == FData.end() ? std::string() : std::string(End + 1, FData.end());
+}
+
+std::string TChunkzTXt::Text() const {
+    constexpr size_t MaxText = 1u << 20;
+    auto End = std::find(FData.begin(), FData.end(), uint8_t(0));
+    if (FData.end() - End < 2 || End[1] != 0) return {};
+    const uint8_t* In = &*End + 2;
+    z_stream Z{};
+    if (inflateInit(&Z) != Z_OK) return {};
+    std::string Out(MaxText, '\0');
+    Z.next_in = const_cast<Bytef*>(In);
+    Z.avail_in = uInt(FData.data() + FData.size() - In);
+    Z.next_out = reinterpret_cast<Bytef*>(&Out[0]);
+    Z.avail_out = uInt(MaxText);
+    int R = inflate(&Z, Z_FINISH);
+    Out.resize(MaxText - Z.avail_out);
+    inflateEnd(&Z);
+    return R == Z_STREAM_END ? Out : std::string();
+}
+
+// ---------------------------------------------------------------- image data
+
+// Inflates the run of IDAT chunks into the header's storage and unfilters
+// each scanline as soon as it is complete.
+class TPNGDecoder {
+  public:
+    explicit TPNGDecoder(TChunkIHDR& Header) : FH(Header) {
+        if (inflateInit(&FZ) != Z_OK) throw EPNGOutMemory();
+        // The stream's checksum is verified here, on each piece while it is
+        // still in the cache, with a faster sum than the decompressor's.
+        inflateValidate(&FZ, 0);
+    }
+    ~TPNGDecoder() { inflateEnd(&FZ); }
+    TPNGDecoder(const TPNGDecoder&) = delete;
+    TPNGDecoder& operator=(const TPNGDecoder&) = delete;
+
+    void Feed(const uint8_t* Data, size_t Size) {
+        FZ.next_in = const_cast<Bytef*>(Data);
+        FZ.avail_in = uInt(Size);
+        while (!FEnded && FZ.avail_in > 0) {
+            if (FProduced == FH.FImageDataSize) {
+                // The picture is complete: the stream may only end now.
+                uint8_t Extra;
+                FZ.next_out = &Extra;
+                FZ.avail_out = 1;
+                int R = Inflate();
+                if (FZ.avail_out == 0) throw EPNGZLIBError(pnglang::ZDescTooMuchData);
+                Check(R);
+                continue;
+            }
+            if (FProduced == FH.FImageCapacity) Grow();
+            const size_t Room = std::min(FH.FImageCapacity - FProduced, InflateStep);
+            uint8_t* Out = FH.FImageData + FProduced;
+            FZ.next_out = Out;
+            FZ.avail_out = uInt(Room);
+            int R = Inflate();
+            const size_t Made = Room - FZ.avail_out;
+            FAdler = PngAdler32(FAdler, Out, Made);
+            FProduced += Made;
+            Check(R);
+            UnfilterReady();
+        }
+    }
+
+    // The run of IDAT chunks is over: the stream must have ended with
+    // exactly the picture's data.
+    void Finish() {
+        if (!FEnded || FProduced != FH.FImageDataSize) throw EPNGMissingMultipleIDAT();
+    }
+
+  private:
+    // Keeps the last four bytes consumed: at the stream's end they are its
+    // checksum, wherever the chunk boundaries fell.
+    int Inflate() {
+        const Bytef* In = FZ.next_in;
+        int R = inflate(&FZ, Z_NO_FLUSH);
+        const size_t Used = size_t(FZ.next_in - In);
+        for (size_t k = Used > 4 ? Used - 4 : 0; k < Used; ++k)
+            FTrailer = (FTrailer << 8) | In[k];
+        return R;
+    }
+
+    void Check(int R) {
+        if (R == Z_STREAM_END) {
+            FEnded = true;
+            if (FTrailer != FAdler) throw EPNGZLIBError("incorrect data check");
+        } else if (R == Z_MEM_ERROR) {
+            throw EPNGOutMemory();
+        } else if (R != Z_OK && R != Z_BUF_ERROR) {
+            throw EPNGZLIBError(ZDescription(FZ, R));
+        }
+    }
+
+    void Grow() {
+        size_t Capacity = FH.FImageCapacity ? FH.FImageCapacity * 2 : InitialImageCapacity;
+        Capacity = std::min(Capacity, FH.FImageDataSize);
+        void* P = std::realloc(FH.FImageData, Capacity);
+        if (!P) throw EPNGOutMemory();
+        FH.FImageData = static_cast<uint8_t*>(P);
+        FH.FImageCapacity = Capacity;
+    }
+
+    void UnfilterReady() {
+        const auto& Passes = FH.FPasses;
+        const int Bpp = FH.FilterBpp();
+        while (FPass < Passes.size()) {
+            const TPNGPass& P = Passes[FPass];
+            if (P.Width == 0) {
+                ++FPass;
+                continue;
+            }
+            const size_t Length = P.RowBytes + 1;
+            if (FRowStart + Length > FProduced) break;
+            uint8_t* Row = FH.FImageData + FRowStart;
+            if (Row[0] > 4) throw EPNGZLIBError(pnglang::ZDescBadFilter);
+            PngUnfilterRow(Row[0], Row + 1, FRow ? Row + 1 - Length : nullptr, P.RowBytes, Bpp);
+            FRowStart += Length;
+            if (++FRow == P.Height) {
+                ++FPass;
+                FRow = 0;
+            }
+        }
+    }
+
+    TChunkIHDR& FH;
+    z_stream FZ{};
+    bool FEnded = false;
+    uint32_t FAdler = 1, FTrailer = 0;
+    size_t FProduced = 0;
+    size_t FRowStart = 0;
+    size_t FPass = 0;
+    uint32_t FRow = 0;
+};
+
+// ---------------------------------------------------------------- picture
+
+TPNGObject::TPNGObject() {
+    Clear();
+}
+TPNGObject::~TPNGObject() = default;
+
+void TPNGObject::Clear() {
+    FChunks.clear();
+    FComplete = false;
+    for (int i = 0; i < 256; ++i)
+        FGammaTable[i] = FInverseTable[i] = uint8_t(i);
+}
+
+TChunkIHDR* TPNGObject::Header() const {
+    return FChunks.empty() ? nullptr : static_cast<TChunkIHDR*>(FChunks.front().get());
+}
+
+int TPNGObject::Width() const {
+    return FComplete ? int(Header()->Width()) : 0;
+}
+int TPNGObject::Height() const {
+    return FComplete ? int(Header()->Height()) : 0;
+}
+
+namespace {
+
+std::unique_ptr<TChunk> CreateChunk(TPNGObject* Owner, const std::string& Name) {
+    if (Name == "IHDR") return std::make_unique<TChunkIHDR>(Owner, Name);
+    if (Name == "IDAT") return std::make_unique<TChunkIDAT>(Owner, Name);
+    if (Name == "PLTE") return std::make_unique<TChunkPLTE>(Owner, Name);
+    if (Name == "tRNS") return std::make_unique<TChunktRNS>(Owner, Name);
+    if (Name == "gAMA") return std::make_unique<TChunkgAMA>(Owner, Name);
+    if (Name == "pHYs") return std::make_unique<TChunkpHYs>(Owner, Name);
+    if (Name == "tIME") return std::make_unique<TChunktIME>(Owner, Name);
+    if (Name == "tEXt") return std::make_unique<TChunktEXt>(Owner, Name);
+    if (Name == "zTXt") return std::make_unique<TChunkzTXt>(Owner, Name);
+    if (Name == "IEND") return std::make_unique<TChunkIEND>(Owner, Name);
+    if (Name[0] >= 'A' && Name[0] <= 'Z') throw EPNGUnknownCriticalChunk();
+    return std::make_unique<TChunk>(Owner, Name);
+}
+
+} // namespace
+
+void TPNGObject::LoadFromStream(std::istream& Stream) {
+    Clear();
+    try {
+        uint8_t Signature[8];
+        Stream.read(reinterpret_cast<char*>(Signature), 8);
+        if (Stream.gcount() != 8 || std::memcmp(Signature, PngSignature, 8) != 0)
+            throw EPNGInvalidFileHeader();
+
+        std::unique_ptr<TPNGDecoder> Decoder;
+        bool InRun = false, RunDone = false;
+        for (;;) {
+            uint8_t Head[8];
+            ReadExact(Stream, Head, 8);
+            const uint32_t Length = BigEndian32(Head);
+            const std::string Name(reinterpret_cast<char*>(Head + 4), 4);
+            if (FChunks.empty() && Name != "IHDR") throw EPNGIHDRNotFirst();
+            if (InRun && Name != "IDAT") {
+                Decoder->Finish();
+                Decoder.reset();
+                InRun = false;
+                RunDone = true;
+            }
+            if (Name == "cHRM" || (Name == "IDAT" && RunDone)) {
+                Skip(Stream, uint64_t(Length) + 4);
+                continue;
+            }
+            // A second header would describe data already decoded.
+            if (Name == "IHDR" && !FChunks.empty()) throw EPngInvalidIHDR();
+            FChunks.push_back(CreateChunk(this, Name));
+            TChunk* Chunk = FChunks.back().get();
+            Chunk->LoadFromStream(Stream, Length);
+            if (Name == "IDAT") {
+                if (!Decoder) Decoder = std::make_unique<TPNGDecoder>(*Header());
+                InRun = true;
+                Decoder->Feed(Chunk->Data().data(), Chunk->DataSize());
+            } else if (Name == "IEND") {
+                break;
+            }
+        }
+        if (!RunDone) throw EPNGNoImageData();
+    } catch (const std::bad_alloc&) {
+        throw EPNGOutMemory();
+    }
+    FComplete = true;
+}
+
+TPNGTransparencyMode TPNGObject::TransparencyMode() const {
+    const TChunkIHDR* H = Header();
+    if (!H) return ptmNone;
+    const TChunktRNS* T = FindChunk<TChunktRNS>();
+    uint16_t V;
+    switch (H->ColorType()) {
+    case COLOR_GRAYSCALE:
+        if (T && T->KeySample(0, V) && (H->BitDepth() == 16 || V < (1u << H->BitDepth())))
+            return ptmColorKey;
+        return ptmNone;
+    case COLOR_RGB:
+        return T && T->KeySample(2, V) ? ptmColorKey : ptmNone;
+    case COLOR_PALETTE: {
+        if (!T) return ptmNone;
+        int NotOpaque = 0, Value = 255;
+        for (uint8_t A : T->Data())
+            if (A != 255) {
+                ++NotOpaque;
+                Value = A;
+            }
+        // A single entry that is only partly transparent is no key: keying
+        // it would make the first fully transparent entry's colour (black
+        // when there is none) the key instead.
+        return NotOpaque == 1 && Value == 0 ? ptmColorKey : ptmPartial;
+    }
+    default:
+        return ptmPartial;
+    }
+}
+
+namespace {
+
+// The pixel's grey/palette colour for each sample value, through the gamma
+// table (RGB, alpha ignored).
+void BuildPalette(const TPNGObject& Png, TColor32 (&Colors)[256]) {
+    const TChunkIHDR* H = Png.Header();
+    const uint8_t* G = Png.GammaTable();
+    std::fill(std::begin(Colors), std::end(Colors), 0u);
+    if (H->ColorType() == COLOR_PALETTE) {
+        if (const TChunkPLTE* P = Png.FindChunk<TChunkPLTE>())
+            for (int i = 0; i < P->Count(); ++i) {
+                const uint8_t* E = &P->Data()[size_t(i) * 3];
+                Colors[i] = Rgb(G[E[0]], G[E[1]], G[E[2]]);
+            }
+        return;
+    }
+    // 16-bit grey is held at 8 bits.
+    const int Depth = std::min<int>(H->BitDepth(), 8);
+    const int Max = (1 << Depth) - 1;
+    for (int i = 0; i <= Max; ++i) {
+        uint8_t L = G[i * 255 / Max];
+        Colors[i] = Rgb(L, L, L);
+    }
+}
+
+// 16-bit samples are held by their high byte; a key is matched the same way.
+uint8_t KeyByte(uint16_t Value, int Depth) {
+    return uint8_t(Depth == 16 ? Value >> 8 : Value & 0xFF);
+}
+
+} // namespace
+
+TColor32 TPNGObject::TransparentColor() const {
+    const TChunkIHDR* H = Header();
+    const TChunktRNS* T = FindChunk<TChunktRNS>();
+    if (!H || !T) return 0xFF000000u;
+    const int Depth = H->BitDepth();
+    uint16_t R, G, B;
+    if (H->ColorType() == COLOR_RGB && T->KeySample(0, R) && T->KeySample(1, G) &&
+        T->KeySample(2, B))
+        return 0xFF000000u | Rgb(FGammaTable[KeyByte(R, Depth)], FGammaTable[KeyByte(G, Depth)],
+                                 FGammaTable[KeyByte(B, Depth)]);
+    TColor32 Colors[256];
+    BuildPalette(*this, Colors);
+    if (H->ColorType() == COLOR_GRAYSCALE && T->KeySample(0, R))
+        return 0xFF000000u | Colors[KeyByte(R, Depth)];
+    if (H->ColorType() == COLOR_PALETTE)
+        for (size_t i = 0; i < T->Data().size(); ++i)
+            if (T->Data()[i] == 0) return 0xFF000000u | Colors[i];
+    return 0xFF000000u;
+}
+
+void TPNGObject::DrawTo(TColor32* Bits) const {
+    if (!FComplete) throw EPNGHeaderNotPresent();
+    const TChunkIHDR& H = *Header();
+    const TPNGTransparencyMode Mode = TransparencyMode();
+    const int Depth = H.BitDepth(), Type = H.ColorType();
+    const uint8_t* Gamma = FGammaTable;
+    bool GammaIdentity = true;
+    for (int i = 0; i < 256; ++i)
+        GammaIdentity = GammaIdentity && Gamma[i] == i;
+
+    // Key pixels show the white surface; it stays opaque unless the key
+    // colour is white itself.
+    const TColor32 Key = TransparentColor() & 0xFFFFFF;
+    const TColor32 Keyed = Key == 0xFFFFFF ? 0x00FFFFFFu : 0xFFFFFFFFu;
+    auto Final = [&](TColor32 C) {
+        return Mode == ptmColorKey && C == Key ? Keyed : 0xFF000000u | C;
+    };
+
+    // Final pixel for each sample value of grey and palette pictures.
+    TColor32 Lut[256];
+    TColor32 Colors[256];
+    BuildPalette(*this, Colors);
+    const TChunktRNS* Trns = FindChunk<TChunktRNS>();
+    for (int i = 0; i < 256; ++i)
+        Lut[i] = Mode == ptmPartial
+                     ? 0xFF000000u | OverWhite(Colors[i], Trns ? Trns->PaletteAlpha(i) : 255)
+                     : Final(Colors[i]);
+
+    const size_t Step = Depth == 16 ? 2 : 1; // 16-bit samples: high byte only
+    const uint8_t* Data = H.ImageData();
+    for (const TPNGPass& P : H.Passes()) {
+        for (uint32_t r = 0; P.Width && r < P.Height; ++r) {
+            const uint8_t* S = Data + P.Offset + size_t(r) * (P.RowBytes + 1) + 1;
+            TColor32* D = Bits + (size_t(P.Y0) + size_t(r) * P.Dy) * H.Width() + P.X0;
+            switch (Type) {
+            case COLOR_GRAYSCALE:
+            case COLOR_PALETTE:
+                if (Depth >= 8) {
+                    PutRow(D, P.Width, P.Dx, [&](uint32_t i) { return Lut[S[i * Step]]; });
+                } else {
+                    const unsigned Mask = (1u << Depth) - 1;
+                    PutRow(D, P.Width, P.Dx, [&](uint32_t i) {
+                        const size_t Bit = size_t(i) * Depth;
+                        return Lut[(S[Bit >> 3] >> (8 - Depth - (Bit & 7))) & Mask];
+                    });
+                }
+                break;
+            case COLOR_GRAYSCALEALPHA:
+                PutRow(D, P.Width, P.Dx, [&](uint32_t i) {
+                    return OverWhite(Colors[S[2 * i * Step]], S[(2 * i + 1) * Step]);
+                });
+                break;
+            case COLOR_RGB:
+                PutRow(D, P.Width, P.Dx, [&](uint32_t i) {
+                    const uint8_t* X = S + 3 * i * Step;
+                    return Final(Rgb(Gamma[X[0]], Gamma[X[Step]], Gamma[X[2 * Step]]));
+                });
+                break;
+            default:
+                if (Step == 1 && P.Dx == 1 && GammaIdentity) {
+                    RgbaRow(S, P.Width, D);
+                    break;
+                }
+                PutRow(D, P.Width, P.Dx, [&](uint32_t i) {
+                    const uint8_t* X = S + 4 * i * Step;
+                    return OverWhite(Rgb(Gamma[X[0]], Gamma[X[Step]], Gamma[X[2 * Step]]),
+                                     X[3 * Step]);
+                });
+                break;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- loader
+
+void LoadPictureStream(TBitmap32& Bitmap, std::istream& Stream, bool& UsesAlpha) {
+    TPNGObject Png;
+    Png.LoadFromStream(Stream);
+    const TPNGTransparencyMode Mode = Png.TransparencyMode();
+
+    Bitmap.BeginUpdate();
+    try {
+        Bitmap.SetSize(Png.Width(), Png.Height());
+        if (!Bitmap.Empty()) Png.DrawTo(Bitmap.Bits());
+    } catch (const std::bad_alloc&) {
+        Bitmap.EndUpdate();
+        throw EPNGOutMemory();
+    } catch (const EOutOfMemory&) {
+        Bitmap.EndUpdate();
+        throw EPNGOutMemory();
+    } catch (...) {
+        Bitmap.EndUpdate();
+        throw;
+    }
+    Bitmap.EndUpdate();
+    Bitmap.Changed();
+
+    if (Mode == ptmNone)
+        UsesAlpha = false;
+    else if (Mode == ptmColorKey || Png.Header()->ColorType() != COLOR_PALETTE)
+        UsesAlpha = true;
+}
+
+void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName, bool& UsesAlpha) {
+    std::ifstream File(FileName, std::ios::binary);
+    if (!File) throw EInOutError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
+    LoadPictureStream(Bitmap, File, UsesAlpha);
+}
+
+void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName) {
+    bool UsesAlpha = false;
+    LoadPictureFile(Bitmap, FileName, UsesAlpha);
+}
