@@ -8,6 +8,7 @@
 void TAnswerReceiver::Reset() {
     FBuffer.clear();
     FEtbSeen = false;
+    FFrameStart = 0;
 }
 
 void TAnswerReceiver::EndLine() {
@@ -17,6 +18,7 @@ void TAnswerReceiver::EndLine() {
     FLine.assign(FBuffer);
     FBuffer.clear();
     FEtbSeen = false;
+    FFrameStart = 0;
     if (OnLine) OnLine(FLine);
 }
 
@@ -24,11 +26,13 @@ void TAnswerReceiver::AcceptFrame() {
     // The last two characters are the frame's check characters.
     FBuffer.resize(FBuffer.size() >= 2 ? FBuffer.size() - 2 : 0);
     FLine.assign(FBuffer);
+    const std::size_t ValueStart = FFrameStart < FLine.size() ? FFrameStart : FLine.size();
     FBuffer.clear();
     FEtbSeen = false;
+    FFrameStart = 0;
     if (OnLine) OnLine(FLine);
     try {
-        const double Value = ValueTextToFloat(FLine, DecimalSeparator);
+        const double Value = ValueTextToFloat(FLine.substr(ValueStart), DecimalSeparator);
         if (OnValue) OnValue(Value);
     } catch (const std::exception&) {
         // A reading that cannot be shown is dropped; the next one is received
@@ -43,6 +47,8 @@ void TAnswerReceiver::Receive(const char* Data, std::size_t Size) {
             FEtbSeen = true;
             break;
         case STX:
+            FFrameStart = FBuffer.size();
+            break;
         case LF:
             break;
         case CR:
@@ -82,7 +88,7 @@ double ValueTextToFloat(const std::string& Text, char DecimalSeparator) {
         if (C >= '0' && C <= '9') {
             Digits = true;
             Plain.push_back(C);
-        } else if (C == DecimalSeparator && !Separator) {
+        } else if ((C == DecimalSeparator || C == '.') && !Separator) {
             Separator = true;
             Plain.push_back('.');
         } else {

@@ -51,9 +51,14 @@ class TAnswerReceiver {
     // An ETB arrived since the frame being assembled began. Kept across
     // receive events so a frame is judged the same however it is split.
     bool FEtbSeen = false;
+    // Where the value text of the frame being assembled begins: just after its
+    // STX. Stray bytes ahead of a frame (line noise) then stay in the shown
+    // line but cannot spoil the reading.
+    std::size_t FFrameStart = 0;
 };
 
-// The value text of a frame as a number, read with the given decimal separator:
+// The value text of a frame as a number, read with the given decimal separator
+// or with "." (what the sensor sends, whatever the computer's locale):
 // optional blanks, sign, digits with at most one separator, optional exponent.
 // Anything else, or a value out of range, gives 0.
 double ValueTextToFloat(const std::string& Text, char DecimalSeparator);
