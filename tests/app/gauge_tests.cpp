@@ -1,6 +1,7 @@
 // The needle and dial as the operator sees them: pixels of the view's
 // bitmap and of the window, with the real pictures from img/.
 #include "Dialogs.h"
+#include "GaugeProbe.h"
 #include "GR32.h"
 #include "GR32_Image.h"
 #include "GR32_Layers.h"
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <cmath>
 #include <memory>
 
 namespace {
@@ -32,19 +32,7 @@ protected:
         SetAppFolder("");
         QDir::setCurrent(OldDir);
     }
-    // Darkness of the needle along a ray from the pivot, 60..110 pixels out.
-    int NeedleInkAlong(float DegreesCcw) {
-        const TBitmap32* B = Window->Dst->Bitmap();
-        const double A = DegreesCcw * M_PI / 180;
-        int Ink = 0;
-        for (int r = 60; r <= 110; r += 5) {
-            const int X = static_cast<int>(std::lround(202 - r * std::sin(A)));
-            const int Y = static_cast<int>(std::lround(200 - r * std::cos(A)));
-            const TColor32 C = B->PixelS(X, Y);
-            if (((C >> 8) & 0xFF) < 160) ++Ink; // white has green 255; the needle is red/orange
-        }
-        return Ink;
-    }
+    int NeedleInkAlong(float DegreesCcw) { return ::NeedleInkAlong(*Window->Dst->Bitmap(), DegreesCcw); }
     QString OldDir;
     QTemporaryDir Dir;
     std::unique_ptr<TFKAVRO> Window;

@@ -1,8 +1,13 @@
 #include "Dialogs.h"
+#include "GR32.h"
+#include "GR32_Image.h"
+#include "GR32_Layers.h"
+#include "GaugeProbe.h"
 #include "PumpWait.h"
 #include "SimProcess.h"
 #include "UVORTA_Display.h"
 #include "iSevenSegmentAnalog.h"
+#include "pngimage.h"
 
 #include <gtest/gtest.h>
 
@@ -404,4 +409,60 @@ TEST_F(ConsoleE2E, VanishedSensorIsReportedOnceAndNothingHangs) {
     W().btDATA->click();
     EXPECT_EQ(W().Connected, 1);
     EXPECT_EQ(Panel(0), "No answer");
+}
+
+// ---- the gauge driven by the sensor
+
+namespace {
+
+// Whether the window's dial is the picture File (compared pixel for pixel).
+bool DialIs(TFKAVRO& W, const char* File) {
+    TBitmap32 Expected;
+    LoadPictureFile(Expected, File);
+    const TBitmap32* Shown = W.ivBGR->Bitmap();
+    return Shown->Width() == Expected.Width() && Shown->Height() == Expected.Height() &&
+           std::equal(Expected.Bits(), Expected.Bits() + Expected.Width() * Expected.Height(),
+                      Shown->Bits());
+}
+
+} // namespace
+
+TEST_F(ConsoleE2E, ConnectPicksTheDialForTheSensorsModeAndRange) {
+    const struct {
+        const char* Mode;
+        bool FullCircle;
+        const char* Dial;
+    } Cases[] = {{"0", false, "img/Mode1.png"}, {"2", false, "img/Mode3.png"},
+                 {"1", true, "img/Mode0.png"},  {"3", true, "img/Mode2.png"}};
+    for (const auto& C : Cases) {
+        Start({"--mode", C.Mode});
+        Window->show();
+        Connect();
+        if (C.FullCircle) {
+            W().leRangeP->setText("3600");
+            W().Button26->click();
+        }
+        EXPECT_TRUE(DialIs(W(), C.Dial)) << C.Dial;
+        EXPECT_EQ(W().Dst->LayerList()->Count(), 1);
+        EXPECT_GE(NeedleInkAlong(*W().Dst->Bitmap(), 0), 10); // a new dial starts at 0
+        Window.reset();
+    }
+}
+
+TEST_F(ConsoleE2E, ReadingsMoveTheNeedleAndTheReadoutTogetherUntilStop) {
+    Start({"--mode", "0", "--value", "30", "--rate", "20"});
+    Window->show();
+    Connect();
+    W().btREAD->click();
+    PumpWait(300);
+    EXPECT_DOUBLE_EQ(W().ssaValue->Value(), 30.0);
+    // Mode 0 turns the needle against the reading: 30 degrees clockwise.
+    EXPECT_GE(NeedleInkAlong(*W().Dst->Bitmap(), -30), 10);
+    EXPECT_EQ(NeedleInkAlong(*W().Dst->Bitmap(), 30), 0);
+    W().btStop->click();
+
+    W().btClear->click();
+    EXPECT_DOUBLE_EQ(W().ssaValue->Value(), 0.0);
+    EXPECT_GE(NeedleInkAlong(*W().Dst->Bitmap(), 0), 10);
+    EXPECT_EQ(W().lCount->text(), "1");
 }
