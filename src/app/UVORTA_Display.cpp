@@ -89,11 +89,15 @@ TStatusBar::TStatusBar(QWidget* Parent, int Width0, int Width1) : QWidget(Parent
     }
 }
 
-QString TStatusBar::PanelText(int Index) const { return FPanels[Index]->text(); }
+QString TStatusBar::PanelText(int Index) const { return FTexts[Index]; }
 void TStatusBar::SetPanelText(int Index, const QString& Text) {
-    // Shown as plain text: a sensor's answer may hold anything.
+    // The panel keeps the text exactly (a command with its CR LF) but shows
+    // it on one line, as plain text: a sensor's answer may hold anything.
+    FTexts[Index] = Text;
+    QString Shown = Text;
+    Shown.remove('\r').replace('\n', ' ');
     FPanels[Index]->setTextFormat(Qt::PlainText);
-    FPanels[Index]->setText(Text);
+    FPanels[Index]->setText(Shown.trimmed());
 }
 
 TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Options) {

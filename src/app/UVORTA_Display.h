@@ -52,6 +52,7 @@ public:
 
 private:
     QLabel* FPanels[2];
+    QString FTexts[2]; // as set; the labels show them without line breaks
 };
 
 // Settings and behaviour that tests and the command line adjust.

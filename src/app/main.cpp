@@ -15,6 +15,7 @@ const char* Usage =
     "  --port NAME         port to connect to: a name below /dev without a leading\n"
     "                      \"tty\" (USB0, S0, pts/3), COM<n>, or a device path\n"
     "  --connect           press Connect once the window is shown\n"
+    "  --read              then press #READ (with --connect)\n"
     "  --screenshot FILE   save the window as a PNG after --delay ms and exit\n"
     "  --delay MS          time before the screenshot (default 1500)\n"
     "  --help              show this text\n";
@@ -24,7 +25,7 @@ const char* Usage =
 int main(int argc, char** argv) {
     TFKAVROOptions Options;
     std::string Screenshot;
-    bool Connect = false;
+    bool Connect = false, Read = false;
     int Delay = 1500;
     for (int i = 1; i < argc; ++i) {
         const std::string A = argv[i];
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
             Options.PortOverride = Next();
         } else if (A == "--connect") {
             Connect = true;
+        } else if (A == "--read") {
+            Read = true;
         } else if (A == "--screenshot") {
             Screenshot = Next();
         } else if (A == "--delay") {
@@ -55,7 +58,11 @@ int main(int argc, char** argv) {
     TApplication App(argc, argv);
     TFKAVRO FKAVRO(Options);
     FKAVRO.show();
-    if (Connect) QTimer::singleShot(100, &FKAVRO, [&] { FKAVRO.Button3->click(); });
+    if (Connect)
+        QTimer::singleShot(100, &FKAVRO, [&] {
+            FKAVRO.Button3->click();
+            if (Read && FKAVRO.Connected == 1 && !FKAVRO.Closing()) FKAVRO.btREAD->click();
+        });
     if (!Screenshot.empty()) {
         QTimer::singleShot(Delay, &FKAVRO, [&] {
             const bool Ok = FKAVRO.grab().save(QString::fromStdString(Screenshot), "PNG");
