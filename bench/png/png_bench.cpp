@@ -114,8 +114,8 @@ std::vector<Picture>& Suite() {
     static std::vector<Picture> List = [] {
         std::vector<Picture> L;
         for (const char* Folder : {"primary", "16bit"})
-            for (auto& E : std::filesystem::directory_iterator(std::string(VORTA_SHARED_DIR) +
-                                                               "/testdata/pngsuite/" + Folder))
+            for (auto& E : std::filesystem::directory_iterator(std::string(VORTA_TESTDATA_DIR) +
+                                                               "/pngsuite/" + Folder))
                 L.push_back(Prepare(E.path().filename().string(), ReadFile(E.path().string())));
         return L;
     }();

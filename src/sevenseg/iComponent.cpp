@@ -7,48 +7,6 @@
 
 #include <exception>
 
-namespace {
-
-// System-colour indexes and the palette roles that carry them.
-QPalette::ColorRole RoleOfSystemColor(unsigned Index) {
-    switch (Index) {
-    case 5:
-        return QPalette::Base; // window background
-    case 6:
-        return QPalette::WindowText; // window frame
-    case 8:
-        return QPalette::WindowText;
-    case 13:
-        return QPalette::Highlight;
-    case 14:
-        return QPalette::HighlightedText;
-    case 16:
-        return QPalette::Dark; // button shadow
-    case 18:
-        return QPalette::ButtonText;
-    case 20:
-        return QPalette::Light; // button highlight
-    case 21:
-        return QPalette::Shadow; // 3-D dark shadow
-    case 22:
-        return QPalette::Midlight; // 3-D light
-    default:
-        return QPalette::Button; // button face and the rest
-    }
-}
-
-} // namespace
-
-QColor ColorToQColor(TColor Color, const QPalette& Palette) {
-    if ((Color >> 24) == 0xFF) return Palette.color(RoleOfSystemColor(Color & 0xFF));
-    return QColor(Color & 0xFF, (Color >> 8) & 0xFF, (Color >> 16) & 0xFF);
-}
-
-TColor ColorToRGB(TColor Color, const QPalette& Palette) {
-    const QColor c = ColorToQColor(Color, Palette);
-    return TColor(c.red()) | TColor(c.green()) << 8 | TColor(c.blue()) << 16;
-}
-
 TiComponent::TiComponent(QWidget* Parent) : QWidget(Parent), FBackGroundColor(clBtnFace) {
     // Every pixel is painted by PaintContent: nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);

@@ -6,6 +6,8 @@
 // Everything here runs on the user-interface thread only.
 #pragma once
 
+#include "Colors.h"
+
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
@@ -15,26 +17,6 @@
 #include <string>
 
 class QPainter;
-
-// A colour: red in the lowest byte, then green, then blue. A top byte of 0xFF
-// marks a system colour whose low byte is the system-colour index; it is
-// resolved through the widget's palette when drawn.
-using TColor = std::uint32_t;
-
-constexpr TColor clBlack = 0x000000;
-constexpr TColor clGreen = 0x008000;
-constexpr TColor clLime = 0x00FF00;
-constexpr TColor clGray = 0x808080;
-constexpr TColor clSilver = 0xC0C0C0;
-constexpr TColor clWhite = 0xFFFFFF;
-constexpr TColor clWindowFrame = 0xFF000006;
-constexpr TColor clBtnFace = 0xFF00000F;
-constexpr TColor cl3DDkShadow = 0xFF000015;
-
-// The colour as red, green and blue; system colours through Palette.
-QColor ColorToQColor(TColor Color, const QPalette& Palette);
-// The colour as a plain red/green/blue TColor (system colours resolved).
-TColor ColorToRGB(TColor Color, const QPalette& Palette);
 
 enum TiBevelStyle { ibsNone = 0, ibsRaised = 1, ibsLowered = 2 };
 

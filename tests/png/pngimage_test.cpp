@@ -21,7 +21,7 @@ using namespace pngtest;
 
 namespace {
 
-const std::string SuiteDir = std::string(VORTA_SHARED_DIR) + "/testdata/pngsuite/";
+const std::string SuiteDir = std::string(VORTA_TESTDATA_DIR) + "/pngsuite/";
 
 // Name of the exception class that loading Bytes raises ("" for none).
 std::string LoadError(const std::string& Bytes, TBitmap32* Target = nullptr) {

@@ -16,34 +16,6 @@ constexpr TColor clWindow = 0xFF000005;
 // widget do not reallocate it.
 constexpr int BufferSlack = 40;
 
-// System-colour indexes and the palette roles that carry them.
-QPalette::ColorRole RoleOfSystemColor(unsigned Index) {
-    switch (Index) {
-    case 5:
-        return QPalette::Base;
-    case 6:
-        return QPalette::WindowText;
-    case 8:
-        return QPalette::WindowText;
-    case 13:
-        return QPalette::Highlight;
-    case 14:
-        return QPalette::HighlightedText;
-    case 16:
-        return QPalette::Dark;
-    case 18:
-        return QPalette::ButtonText;
-    case 20:
-        return QPalette::Light;
-    case 21:
-        return QPalette::Shadow;
-    case 22:
-        return QPalette::Midlight;
-    default:
-        return QPalette::Button;
-    }
-}
-
 int RoundEven(double V) {
     const double r = std::nearbyint(V);
     if (!(r > INT_MIN)) return INT_MIN;
@@ -281,11 +253,8 @@ void TCustomImage32::SetColor(TColor Value) {
 }
 
 TColor32 TCustomImage32::Color32() const {
-    if ((FColor >> 24) == 0xFF) {
-        const QColor c = palette().color(RoleOfSystemColor(FColor & 0xFF));
-        return ::Color32(c.red(), c.green(), c.blue());
-    }
-    return ::Color32(FColor & 0xFF, (FColor >> 8) & 0xFF, (FColor >> 16) & 0xFF);
+    const QColor c = ColorToQColor(FColor, palette());
+    return ::Color32(c.red(), c.green(), c.blue());
 }
 
 void TCustomImage32::EndUpdate() {

@@ -10,6 +10,7 @@
 // User-interface thread only.
 #pragma once
 
+#include "Colors.h"
 #include "GR32.h"
 #include "GR32_Layers.h"
 
@@ -20,11 +21,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-// Colour with red in the lowest byte; a top byte of 0xFF marks a system
-// colour whose low byte is the system-colour index (resolved through the
-// widget's palette).
-using TColor = uint32_t;
 
 enum TRepaintMode { rmFull, rmDirect, rmOptimizer };
 enum TBitmapAlign { baTopLeft, baCenter, baTile, baCustom };
