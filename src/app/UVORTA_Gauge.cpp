@@ -102,5 +102,9 @@ void TFKAVRO::DrawNeedle(float Angle) {
         throw;
     }
     Dst->EndUpdate();
-    Dst->Repaint();
+    // The screen copy is requested, not forced: it is made as soon as the
+    // event loop turns, which is right after this reading's receive event.
+    // A synchronous repaint per reading would recomposite the whole dial for
+    // frames that a burst of readings overwrites before any screen shows them.
+    Dst->Invalidate();
 }
