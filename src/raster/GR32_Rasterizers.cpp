@@ -1,5 +1,6 @@
 #include "GR32_Rasterizers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <typeinfo>
@@ -80,6 +81,49 @@ struct TAffineSample {
     }
 };
 
+// The columns of row Y whose linear samples can touch the source at all. Left
+// of and right of them the read gives the outer colour; when that is fully
+// transparent and blended, those pixels stay as they are and need no visit.
+// A rotated needle covers a small part of its bounding box, so this skips
+// most of the box. Two pixels of margin keep rounding on the safe side.
+static void SourceSpan(const TFixedMatrix& I, const TRect& Clip, int Y, int& Left, int& Right) {
+    const double Cy = Y + 0.5;
+    const double A[2] = {I[0][0] / 65536.0, I[0][1] / 65536.0};
+    const double B[2] = {(Cy * I[1][0] + I[2][0]) / 65536.0 - 0.5, (Cy * I[1][1] + I[2][1]) / 65536.0 - 0.5};
+    const double Lo[2] = {Clip.Left - 2.0, Clip.Top - 2.0};
+    const double Hi[2] = {Clip.Right + 1.0, Clip.Bottom + 1.0};
+    // Column X samples at A * (X + 0.5) + B in each coordinate.
+    double From = Left, To = Right;
+    for (int K = 0; K < 2; ++K) {
+        if (A[K] == 0) {
+            const double P = 0.5 * A[K] + B[K];
+            if (P < Lo[K] || P > Hi[K]) From = To;
+            continue;
+        }
+        double X1 = (Lo[K] - B[K]) / A[K] - 0.5, X2 = (Hi[K] - B[K]) / A[K] - 0.5;
+        if (X1 > X2) std::swap(X1, X2);
+        From = std::max(From, std::floor(X1) - 2);
+        To = std::min(To, std::ceil(X2) + 3);
+    }
+    if (!(From < To)) {
+        Right = Left;
+        return;
+    }
+    Left = int(From);
+    Right = int(To);
+}
+
+template <class Sample>
+static void BlendSpans(TCustomBitmap32* Dst, const TRect& R, const TFixedMatrix& I, const TRect& SrcClip,
+                       const Sample& GetSample, TBlendMemEx Blend, TColor32 M) {
+    for (int Y = R.Top; Y < R.Bottom; ++Y) {
+        int L = R.Left, Rt = R.Right;
+        SourceSpan(I, SrcClip, Y, L, Rt);
+        TColor32* P = Dst->PixelPtr(L, Y);
+        for (int X = L; X < Rt; ++X, ++P) Blend(GetSample(X, Y), *P, M);
+    }
+}
+
 struct TVirtualSample {
     TCustomSampler* S;
     TColor32 operator()(int X, int Y) const { return S->GetSampleInt(X, Y); }
@@ -130,7 +174,13 @@ void TRegularRasterizer::DoRasterize(TCustomBitmap32* Dst, const TRect& DstRect)
 
     for (int Top = DstRect.Top; Top < DstRect.Bottom; Top += Band) {
         TRect R{DstRect.Left, Top, DstRect.Right, std::min(Top + Band, DstRect.Bottom)};
-        if (Inner && typeid(*Inner) == typeid(TLinearResampler))
+        if (Inner && typeid(*Inner) == typeid(TLinearResampler) && Mode == dmBlend && FCombineMode == cmBlend &&
+            static_cast<TLinearResampler*>(Inner)->PixelAccessMode() == pamSafe &&
+            (static_cast<TLinearResampler*>(Inner)->Bitmap()->OuterColor() >> 24) == 0)
+            BlendSpans(Dst, R, Affine->InverseFixedMatrix(), static_cast<TLinearResampler*>(Inner)->Bitmap()->ClipRect(),
+                       TAffineSample<TLinearResampler>{Affine->InverseFixedMatrix(), static_cast<TLinearResampler*>(Inner)},
+                       BlendMemExOf(FCombineMode), FSrcAlpha);
+        else if (Inner && typeid(*Inner) == typeid(TLinearResampler))
             RasterBy(Dst, R, TAffineSample<TLinearResampler>{Affine->InverseFixedMatrix(), static_cast<TLinearResampler*>(Inner)},
                      Mode, FCombineMode, FSrcAlpha, FTransparentColor, FCombineCallBack);
         else if (Inner && typeid(*Inner) == typeid(TNearestResampler))
