@@ -49,17 +49,11 @@ void BM_DrawNeedle_Window(benchmark::State& State) {
 }
 BENCHMARK(BM_DrawNeedle_Window)->Unit(benchmark::kMicrosecond);
 
-void BM_DrawNeedle_Pixman(benchmark::State& State) {
-    PixmanNeedle P;
-    int64_t Step = 0;
-    for (auto _ : State) {
-        P.SetAngle(SweepAngle(Step++));
-        P.Fill();
-        P.Composite();
-        benchmark::DoNotOptimize(P.GaugeBits.data());
-    }
-}
+void BM_DrawNeedle_Pixman(benchmark::State& State) { RunPixmanFrames(State, false); }
 BENCHMARK(BM_DrawNeedle_Pixman)->Unit(benchmark::kMicrosecond);
+
+void BM_DrawNeedle_PixmanBounds(benchmark::State& State) { RunPixmanFrames(State, true); }
+BENCHMARK(BM_DrawNeedle_PixmanBounds)->Unit(benchmark::kMicrosecond);
 
 double ProcessCpuSeconds() {
     rusage U{};

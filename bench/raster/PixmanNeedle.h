@@ -2,6 +2,7 @@
 // by the raster and the gauge benchmarks.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <pixman.h>
 
 #include <algorithm>
@@ -85,5 +86,22 @@ struct PixmanNeedle {
         pixman_image_composite32(PIXMAN_OP_OVER, Src, nullptr, Dst, L, Tp, 0, 0, L, Tp, R - L, Bt - Tp);
     }
 };
+
+// Whole frames over the angle sweep: fill, then the composite over the whole
+// image or only over the needle's transformed bounds.
+inline void RunPixmanFrames(benchmark::State& State, bool Bounds) {
+    PixmanNeedle P;
+    int64_t Step = 0;
+    for (auto _ : State) {
+        const float Angle = SweepAngle(Step++);
+        P.SetAngle(Angle);
+        P.Fill();
+        if (Bounds)
+            P.CompositeBounds(Angle);
+        else
+            P.Composite();
+        benchmark::DoNotOptimize(P.GaugeBits.data());
+    }
+}
 
 } // namespace bench_needle

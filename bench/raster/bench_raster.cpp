@@ -86,29 +86,10 @@ void BM_Fill_Memset(benchmark::State& State) {
 BENCHMARK(BM_Fill_Memset);
 
 
-void BM_Frame_Pixman(benchmark::State& State) {
-    PixmanNeedle P;
-    int64_t Step = 0;
-    for (auto _ : State) {
-        P.SetAngle(SweepAngle(Step++));
-        P.Fill();
-        P.Composite();
-        benchmark::DoNotOptimize(P.GaugeBits.data());
-    }
-}
+void BM_Frame_Pixman(benchmark::State& State) { RunPixmanFrames(State, false); }
 BENCHMARK(BM_Frame_Pixman);
 
-void BM_FrameBounds_Pixman(benchmark::State& State) {
-    PixmanNeedle P;
-    int64_t Step = 0;
-    for (auto _ : State) {
-        float Angle = SweepAngle(Step++);
-        P.SetAngle(Angle);
-        P.Fill();
-        P.CompositeBounds(Angle);
-        benchmark::DoNotOptimize(P.GaugeBits.data());
-    }
-}
+void BM_FrameBounds_Pixman(benchmark::State& State) { RunPixmanFrames(State, true); }
 BENCHMARK(BM_FrameBounds_Pixman);
 
 void BM_Transform_Pixman(benchmark::State& State) {

@@ -2,25 +2,13 @@
 
 #include "SysUtils.h"
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 
 #include <fstream>
-
-namespace {
-
-std::string ReadAll(const std::string& Path) {
-    std::ifstream In(Path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& Path, const std::string& Bytes) {
-    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    Out << Bytes;
-}
-
-} // namespace
 
 TEST(UserSettingsRecord, DefaultsAreByteExact) {
     TUserSettings S = TUserSettings::Defaults();

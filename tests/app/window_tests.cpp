@@ -4,6 +4,8 @@
 #include "UVORTA_Display.h"
 #include "uHelp.h"
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -23,15 +25,6 @@ std::vector<TfHelp*> HelpWindows(QWidget* Owner) {
     return Found;
 }
 
-std::string ReadAll(const std::string& Path) {
-    std::ifstream In(Path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& Path, const std::string& Bytes) {
-    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    Out << Bytes;
-}
 
 // Each test gets its own program folder and a quiet message seam.
 class WindowTest : public ::testing::Test {
