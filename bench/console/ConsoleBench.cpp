@@ -18,6 +18,8 @@
 
 #include <sys/resource.h>
 
+#include "QtBenchMain.h"
+
 namespace {
 
 // Frames at a 50/50 mix with short lines, cut into reads of 1 to 40 bytes as
@@ -161,11 +163,4 @@ BENCHMARK(BM_PeerSpinningWait3s)->Iterations(1)->UseRealTime()->Unit(benchmark::
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    TApplication App(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return RunQtBenchmarks<TApplication>(argc, argv); }

@@ -23,6 +23,8 @@
 #include <memory>
 #include <string>
 
+#include "QtBenchMain.h"
+
 namespace {
 
 using namespace bench_needle;
@@ -111,12 +113,8 @@ BENCHMARK(BM_ReadingPath_Window)->Unit(benchmark::kMillisecond)->UseRealTime();
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    TApplication App(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    GWindow.reset();
-    delete GFolder;
-    return 0;
+    return RunQtBenchmarks<TApplication>(argc, argv, [] {
+        GWindow.reset();
+        delete GFolder;
+    });
 }

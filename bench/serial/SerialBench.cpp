@@ -23,6 +23,8 @@
 
 #include "VaComm.h"
 
+#include "QtBenchMain.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -184,10 +186,4 @@ BENCHMARK(BM_StreamCpu_QSerialPort)->Iterations(3)->Unit(benchmark::kMillisecond
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication App(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return RunQtBenchmarks<QCoreApplication>(argc, argv); }

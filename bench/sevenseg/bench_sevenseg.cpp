@@ -9,6 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "QtBenchMain.h"
+
 namespace {
 
 const double kValues[] = {-123.4, 45.6, 7.8, -1234.5};
@@ -56,11 +58,4 @@ BENCHMARK(BM_QLCDNumberPaint);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return RunQtBenchmarks<QApplication>(argc, argv); }

@@ -66,6 +66,7 @@ std::string AppFolder() {
     return GAppFolder;
 }
 void SetAppFolder(const std::string& Folder) { GAppFolder = Folder; }
+std::string AppFile(const std::string& Name) { return AppFolder() + "/" + Name; }
 void SetClock(std::function<QDateTime()> Now) { GNow = std::move(Now); }
 
 TLabeledEdit::TLabeledEdit(QWidget* Parent, int Left, int Top, int Width, int Height,
@@ -345,7 +346,7 @@ void TFKAVRO::HandleAppException(QObject*, const std::exception& E) {
 }
 
 void TFKAVRO::LoadSettings() {
-    const std::string Path = AppFolder() + "/UserSet.dat";
+    const std::string Path = AppFile("UserSet.dat");
     if (QFileInfo::exists(QString::fromStdString(Path))) {
         UserSettings = ReadSettingsFile(Path);
     } else {
@@ -355,12 +356,12 @@ void TFKAVRO::LoadSettings() {
 }
 
 void TFKAVRO::SaveSettings() {
-    WriteSettingsFile(AppFolder() + "/UserSet.dat", UserSettings);
+    WriteSettingsFile(AppFile("UserSet.dat"), UserSettings);
     LoadSettings();
 }
 
 void TFKAVRO::LogError() {
-    const std::string Path = AppFolder() + "/LogFile.Log";
+    const std::string Path = AppFile("LogFile.Log");
     std::ofstream Out(Path, std::ios::binary | std::ios::app);
     if (!Out) throw EInOutError("Cannot open \"" + Path + "\": " + std::strerror(errno));
     Out << ErrorLine << "\r\n";

@@ -248,3 +248,5 @@ void SetClock(std::function<QDateTime()> Now);
 // text live. Tests point it at a temporary folder.
 std::string AppFolder();
 void SetAppFolder(const std::string& Folder);
+// Name's path in that folder.
+std::string AppFile(const std::string& Name);

@@ -32,7 +32,7 @@ TfHelp::TfHelp(QWidget* Owner) : QWidget(Owner, Qt::Dialog | Qt::MSWindowsFixedS
 }
 
 void TfHelp::FormCreate() {
-    const std::string Path = AppFolder() + "/help.txt";
+    const std::string Path = AppFile("help.txt");
     std::ifstream In(Path, std::ios::binary);
     if (!In) throw EInOutError(std::string("Cannot open file \"") + Path + "\". " + std::strerror(errno));
     std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());

@@ -12,12 +12,7 @@
 
 TEST(UserSettingsRecord, DefaultsAreByteExact) {
     TUserSettings S = TUserSettings::Defaults();
-    std::string Expected(61, '\0');
-    Expected.replace(0, 5, "\x04" "COM1");
-    Expected.replace(7, 2, "\x01" "1");
-    Expected.replace(13, 4, "\x03" "200");
-    Expected.replace(24, 2, "\x01" "1");
-    EXPECT_EQ(std::string(S.Bytes.begin(), S.Bytes.end()), Expected);
+    EXPECT_EQ(std::string(S.Bytes.begin(), S.Bytes.end()), DefaultSettingsRecord());
 }
 
 TEST(UserSettingsRecord, TextsAreCutToCapacityAndShorterOnesKeepOldTail) {

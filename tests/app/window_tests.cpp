@@ -57,14 +57,6 @@ protected:
     std::vector<std::string> Messages;
 };
 
-std::string DefaultRecord() {
-    std::string R(61, '\0');
-    R.replace(0, 5, "\x04" "COM1");
-    R.replace(7, 2, "\x01" "1");
-    R.replace(13, 4, "\x03" "200");
-    R.replace(24, 2, "\x01" "1");
-    return R;
-}
 
 } // namespace
 
@@ -102,7 +94,7 @@ TEST_F(WindowTest, StoredDesignOfTheWindow) {
 
 TEST_F(WindowTest, FirstStartWritesDefaultsAndShowsThem) {
     TFKAVRO& W = Create();
-    EXPECT_EQ(ReadAll(File("UserSet.dat")), DefaultRecord());
+    EXPECT_EQ(ReadAll(File("UserSet.dat")), DefaultSettingsRecord());
     EXPECT_EQ(W.ePortNo->currentText(), "COM1");
     EXPECT_EQ(W.eCount->text(), "1");
     EXPECT_EQ(W.eInterval->text(), "200");
