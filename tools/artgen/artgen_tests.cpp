@@ -4,11 +4,13 @@
 
 #include "artwork.h"
 #include "dialgeometry.h"
+#include "icon.h"
 
 #include <QDir>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QXmlStreamReader>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -211,6 +213,49 @@ TEST(NeedlePicture, CommittedPictureIsWhatTheGeneratorDraws) {
     const QImage n = loadPicture(QStringLiteral("arrow2.PNG"));
     ASSERT_FALSE(n.isNull());
     EXPECT_TRUE(n == drawNeedle()) << "rerun vorta-artgen on img/";
+}
+
+// The icon reads as the console's gauge at the sizes where a needle can be made out: a red
+// needle right of the top (as a reading would put it) with the face bare on the mirrored
+// side, the green band across the top and red ends on both sides.
+TEST(IconPicture, NeedleAndRangeBandSitWhereAGaugeHasThem) {
+    for (int size : iconSizes()) {
+        const QImage icon = drawIcon(size);
+        ASSERT_EQ(icon.size(), QSize(size, size));
+        EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << size;
+        EXPECT_EQ(qAlpha(icon.pixel(size - 1, size - 1)), 0) << size;
+        EXPECT_EQ(qAlpha(icon.pixel(size / 2, size / 2)), 255) << size;
+        if (size < 64) continue;
+        // Canvas units (256 per side) at a needle angle, to a pixel of this size.
+        const auto px = [&](double needleAngle, double radius) {
+            const double a = needleAngle * M_PI / 180.0, k = size / double(kIconCanvas);
+            return icon.pixel(int((128 - radius * std::sin(a)) * k),
+                              int((128 - radius * std::cos(a)) * k));
+        };
+        const QRgb needle = px(-40, 45), face = px(40, 45);
+        EXPECT_TRUE(qRed(needle) > 170 && qGreen(needle) < 90) << size << std::hex << needle;
+        EXPECT_GT(brightness(face), 220) << size << std::hex << face;
+        const QRgb top = px(0, 92), left = px(115, 92), right = px(-115, 92);
+        EXPECT_TRUE(qGreen(top) > 120 && qRed(top) < 90) << size << std::hex << top;
+        for (QRgb end : {left, right})
+            EXPECT_TRUE(qRed(end) > 160 && qGreen(end) < 90) << size << std::hex << end;
+    }
+}
+
+TEST(IconPicture, SvgIsAWellFormedSquareDocument) {
+    QXmlStreamReader xml(iconSvg());
+    ASSERT_TRUE(xml.readNextStartElement());
+    EXPECT_EQ(xml.name(), QStringLiteral("svg"));
+    EXPECT_EQ(xml.attributes().value(QStringLiteral("viewBox")), QStringLiteral("0 0 256 256"));
+    int paths = 0;
+    while (xml.readNextStartElement()) {
+        EXPECT_EQ(xml.name(), QStringLiteral("path"));
+        EXPECT_FALSE(xml.attributes().value(QStringLiteral("d")).isEmpty());
+        ++paths;
+        xml.skipCurrentElement();
+    }
+    EXPECT_FALSE(xml.hasError()) << qPrintable(xml.errorString());
+    EXPECT_GT(paths, 10);
 }
 
 int main(int argc, char** argv) {
