@@ -5,7 +5,8 @@ VORTA_PACKAGES="g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libpixman-1-dev
-  xvfb xauth fonts-dejavu-core fonts-liberation2"
+  xvfb xauth fonts-dejavu-core fonts-liberation2
+  desktop-file-utils appstream groff-base dpkg-dev file"
 
 vorta_install_deps() {
     local missing=""

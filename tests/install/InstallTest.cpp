@@ -1,0 +1,210 @@
+// The installed package: this build goes through `cmake --install` into a temporary DESTDIR
+// once, then the installed programs run from a folder of their own, and the desktop entry,
+// metainfo and man pages go through the validators a distribution runs on them.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+const QString AppId = QStringLiteral(VORTA_APP_ID);
+
+QStringList Programs() { return QStringLiteral(VORTA_PROGRAMS).split(QLatin1Char(',')); }
+
+struct Outcome {
+    int Status = -1;
+    QString Out, Err;
+};
+
+Outcome RunProgram(const QString& Program, const QStringList& Args, const QString& Folder,
+               const QProcessEnvironment& Env = QProcessEnvironment::systemEnvironment(),
+               int TimeoutMs = 60000) {
+    QProcess P;
+    P.setWorkingDirectory(Folder);
+    P.setProcessEnvironment(Env);
+    P.start(Program, Args);
+    Outcome R;
+    if (!P.waitForFinished(TimeoutMs)) {
+        P.kill();
+        P.waitForFinished();
+        R.Err = QStringLiteral("did not finish: ") + P.errorString();
+        return R;
+    }
+    R.Status = P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1;
+    R.Out = QString::fromLocal8Bit(P.readAllStandardOutput());
+    R.Err = QString::fromLocal8Bit(P.readAllStandardError());
+    return R;
+}
+
+QString ReadText(const QString& Path) {
+    QFile F(Path);
+    return F.open(QIODevice::ReadOnly) ? QString::fromUtf8(F.readAll()) : QString();
+}
+
+class Installed : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Temp = std::make_unique<QTemporaryDir>();
+        ASSERT_TRUE(Temp->isValid());
+        DestDir = Temp->filePath(QStringLiteral("root"));
+        // Installed the way a package build does: prefix /usr below DESTDIR.
+        auto Env = QProcessEnvironment::systemEnvironment();
+        Env.insert(QStringLiteral("DESTDIR"), DestDir);
+        const Outcome R = RunProgram(QStringLiteral(VORTA_CMAKE),
+                                 {QStringLiteral("--install"), QStringLiteral(VORTA_BUILD_DIR),
+                                  QStringLiteral("--prefix"), QStringLiteral("/usr")},
+                                 Temp->path(), Env);
+        ASSERT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
+        Prefix = DestDir + QStringLiteral("/usr");
+    }
+    static void TearDownTestSuite() { Temp.reset(); }
+
+    void SetUp() override {
+        if (Prefix.isEmpty()) GTEST_SKIP() << "the installation failed";
+    }
+
+    static QString Path(const QString& Relative) { return Prefix + QLatin1Char('/') + Relative; }
+
+    // An empty folder to run from, with the user's folders inside the temporary tree so
+    // that nothing lands in the real home, and no display.
+    struct Elsewhere {
+        QTemporaryDir Dir;
+        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+        Elsewhere() {
+            for (const char* Var : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"}) {
+                const QString Folder = Dir.filePath(QStringLiteral(".user/") + QLatin1String(Var));
+                QDir().mkpath(Folder);
+                Env.insert(QLatin1String(Var), Folder);
+            }
+            Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            QDir(Dir.path()).mkdir(QStringLiteral("work"));
+        }
+        QString Work() const { return Dir.filePath(QStringLiteral("work")); }
+    };
+
+    static std::unique_ptr<QTemporaryDir> Temp;
+    static QString DestDir, Prefix;
+};
+
+std::unique_ptr<QTemporaryDir> Installed::Temp;
+QString Installed::DestDir, Installed::Prefix;
+
+TEST_F(Installed, LaysOutProgramsDataIconsAndManPagesUnderThePrefix) {
+    for (const QString& P : Programs()) {
+        EXPECT_TRUE(QFileInfo(Path("bin/" + P)).isExecutable()) << qPrintable(P);
+        EXPECT_TRUE(QFileInfo(Path("share/man/man1/" + P + ".1")).isFile()) << qPrintable(P);
+    }
+    // The console's data folder, with the pictures at the sizes the gauge relies on.
+    EXPECT_TRUE(QFileInfo(Path("share/vorta-display/help.txt")).isFile());
+    EXPECT_EQ(QImage(Path("share/vorta-display/img/arrow2.PNG")).size(), QSize(25, 147));
+    for (const char* Dial : {"Mode0.png", "Mode1.png", "Mode2.png", "Mode3.png"})
+        EXPECT_EQ(QImage(Path("share/vorta-display/img/") + Dial).size(), QSize(403, 404)) << Dial;
+
+    // The icon at each size of the theme, with a see-through corner and a solid middle.
+    for (int Size : {16, 32, 48, 64, 128, 256}) {
+        const QString Png = Path(QStringLiteral("share/icons/hicolor/%1x%1/apps/").arg(Size) +
+                                 AppId + ".png");
+        const QImage Icon(Png);
+        ASSERT_EQ(Icon.size(), QSize(Size, Size)) << qPrintable(Png);
+        EXPECT_EQ(qAlpha(Icon.pixel(0, 0)), 0) << Size;
+        EXPECT_EQ(qAlpha(Icon.pixel(Size / 2, Size / 2)), 255) << Size;
+    }
+    const QString Svg = ReadText(Path("share/icons/hicolor/scalable/apps/" + AppId + ".svg"));
+    EXPECT_TRUE(Svg.startsWith(QStringLiteral("<?xml"))) << qPrintable(Svg.left(80));
+    EXPECT_TRUE(Svg.contains(QStringLiteral("<svg "))) << qPrintable(Svg.left(200));
+
+    // The menu finds the console through its desktop entry, the entry its icon by name, and
+    // software centres the entry through the metainfo.
+    const QString Desktop = ReadText(Path("share/applications/" + AppId + ".desktop"));
+    EXPECT_TRUE(Desktop.contains(QStringLiteral("\nExec=vorta-display\n"))) << qPrintable(Desktop);
+    EXPECT_TRUE(Desktop.contains("\nIcon=" + AppId + "\n")) << qPrintable(Desktop);
+    const QString Meta = ReadText(Path("share/metainfo/" + AppId + ".metainfo.xml"));
+    EXPECT_TRUE(Meta.contains("<id>" + AppId + "</id>")) << qPrintable(Meta);
+    EXPECT_TRUE(Meta.contains(">" + AppId + ".desktop</launchable>")) << qPrintable(Meta);
+    for (const QString& P : Programs())
+        EXPECT_TRUE(Meta.contains("<binary>" + P + "</binary>")) << qPrintable(P);
+}
+
+TEST_F(Installed, DesktopEntryMetainfoAndManPagesPassTheirValidators) {
+    const QString Tmp = Temp->path();
+    Outcome R = RunProgram(QStringLiteral("desktop-file-validate"),
+                       {Path("share/applications/" + AppId + ".desktop")}, Tmp);
+    EXPECT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
+    EXPECT_EQ(R.Out + R.Err, QString()) << "warnings";
+    R = RunProgram(QStringLiteral("appstreamcli"),
+                   {QStringLiteral("validate"), QStringLiteral("--no-net"),
+                    Path("share/metainfo/" + AppId + ".metainfo.xml")},
+                   Tmp);
+    EXPECT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
+    // groff's own check of the man macros: -ww enables every warning, -z discards the page.
+    for (const QString& P : Programs()) {
+        R = RunProgram(QStringLiteral("groff"),
+                       {QStringLiteral("-man"), QStringLiteral("-ww"), QStringLiteral("-z"),
+                        Path("share/man/man1/" + P + ".1")},
+                       Tmp);
+        EXPECT_EQ(R.Status, 0) << qPrintable(P + R.Err);
+        EXPECT_EQ(R.Err, QString()) << qPrintable(P);
+    }
+}
+
+TEST_F(Installed, ProgramsPrintTheirUsageWhenRunFromAnotherFolder) {
+    const Elsewhere Away;
+    for (const QString& P : Programs()) {
+        const Outcome R = RunProgram(Path("bin/" + P), {QStringLiteral("--help")}, Away.Work(), Away.Env);
+        EXPECT_EQ(R.Status, 0) << qPrintable(P + R.Err);
+        EXPECT_TRUE(R.Out.contains(P)) << qPrintable(P + ": " + R.Out);
+        EXPECT_TRUE(R.Out.contains(QStringLiteral("--help"))) << qPrintable(P + ": " + R.Out);
+    }
+}
+
+TEST_F(Installed, DISABLED_ProgramsTellTheirVersionWhenRunFromAnotherFolder) {
+    const Elsewhere Away;
+    for (const QString& P : Programs()) {
+        const Outcome R =
+            RunProgram(Path("bin/" + P), {QStringLiteral("--version")}, Away.Work(), Away.Env);
+        EXPECT_EQ(R.Status, 0) << qPrintable(P + R.Err);
+        EXPECT_TRUE(R.Out.contains(QRegularExpression(QStringLiteral("[0-9]+\\.[0-9]+"))))
+            << qPrintable(P + ": " + R.Out);
+    }
+}
+
+// Outcome from an empty folder, the console takes its pictures from the installed data folder:
+// the dial's plate and bezel are on the screenshot, and nothing is written into the folder
+// it was started from.
+TEST_F(Installed, DISABLED_ConsoleShowsTheDialWhenRunFromAnotherFolder) {
+    const Elsewhere Away;
+    const QString Shot = Away.Dir.filePath(QStringLiteral("shot.png"));
+    const Outcome R = RunProgram(Path("bin/vorta-display"),
+                             {QStringLiteral("--screenshot"), Shot, QStringLiteral("--delay"),
+                              QStringLiteral("1000")},
+                             Away.Work(), Away.Env);
+    ASSERT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
+    const QImage Image = QImage(Shot).convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(Image.isNull());
+    EXPECT_EQ(QDir(Away.Work()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    // The gauge view sits at (200, 272) of the window, the dial centre 202, 200 into it.
+    // Without the pictures the view is plain dark grey; with them the needle stands red
+    // above the centre over the white face.
+    const QPoint Centre(200 + 202, 272 + 200);
+    const QRgb Needle = Image.pixel(Centre - QPoint(0, 80));
+    const QRgb Face = Image.pixel(Centre + QPoint(60, 0));
+    EXPECT_TRUE(qRed(Needle) > 150 && qGreen(Needle) < 100) << std::hex << Needle;
+    EXPECT_TRUE(qRed(Face) > 230 && qGreen(Face) > 230 && qBlue(Face) > 230) << std::hex << Face;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication App(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
