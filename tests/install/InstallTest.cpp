@@ -18,7 +18,9 @@ namespace {
 
 const QString AppId = QStringLiteral(VORTA_APP_ID);
 
-QStringList Programs() { return QStringLiteral(VORTA_PROGRAMS).split(QLatin1Char(',')); }
+QStringList Programs() {
+    return QStringLiteral(VORTA_PROGRAMS).split(QLatin1Char(','));
+}
 
 struct Outcome {
     int Status = -1;
@@ -26,8 +28,8 @@ struct Outcome {
 };
 
 Outcome RunProgram(const QString& Program, const QStringList& Args, const QString& Folder,
-               const QProcessEnvironment& Env = QProcessEnvironment::systemEnvironment(),
-               int TimeoutMs = 60000) {
+                   const QProcessEnvironment& Env = QProcessEnvironment::systemEnvironment(),
+                   int TimeoutMs = 60000) {
     QProcess P;
     P.setWorkingDirectory(Folder);
     P.setProcessEnvironment(Env);
@@ -51,7 +53,7 @@ QString ReadText(const QString& Path) {
 }
 
 class Installed : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         Temp = std::make_unique<QTemporaryDir>();
         ASSERT_TRUE(Temp->isValid());
@@ -60,9 +62,9 @@ protected:
         auto Env = QProcessEnvironment::systemEnvironment();
         Env.insert(QStringLiteral("DESTDIR"), DestDir);
         const Outcome R = RunProgram(QStringLiteral(VORTA_CMAKE),
-                                 {QStringLiteral("--install"), QStringLiteral(VORTA_BUILD_DIR),
-                                  QStringLiteral("--prefix"), QStringLiteral("/usr")},
-                                 Temp->path(), Env);
+                                     {QStringLiteral("--install"), QStringLiteral(VORTA_BUILD_DIR),
+                                      QStringLiteral("--prefix"), QStringLiteral("/usr")},
+                                     Temp->path(), Env);
         ASSERT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
         Prefix = DestDir + QStringLiteral("/usr");
     }
@@ -111,8 +113,8 @@ TEST_F(Installed, LaysOutProgramsDataIconsAndManPagesUnderThePrefix) {
 
     // The icon at each size of the theme, with a see-through corner and a solid middle.
     for (int Size : {16, 32, 48, 64, 128, 256}) {
-        const QString Png = Path(QStringLiteral("share/icons/hicolor/%1x%1/apps/").arg(Size) +
-                                 AppId + ".png");
+        const QString Png =
+            Path(QStringLiteral("share/icons/hicolor/%1x%1/apps/").arg(Size) + AppId + ".png");
         const QImage Icon(Png);
         ASSERT_EQ(Icon.size(), QSize(Size, Size)) << qPrintable(Png);
         EXPECT_EQ(qAlpha(Icon.pixel(0, 0)), 0) << Size;
@@ -137,7 +139,7 @@ TEST_F(Installed, LaysOutProgramsDataIconsAndManPagesUnderThePrefix) {
 TEST_F(Installed, DesktopEntryMetainfoAndManPagesPassTheirValidators) {
     const QString Tmp = Temp->path();
     Outcome R = RunProgram(QStringLiteral("desktop-file-validate"),
-                       {Path("share/applications/" + AppId + ".desktop")}, Tmp);
+                           {Path("share/applications/" + AppId + ".desktop")}, Tmp);
     EXPECT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
     EXPECT_EQ(R.Out + R.Err, QString()) << "warnings";
     R = RunProgram(QStringLiteral("appstreamcli"),
@@ -159,7 +161,8 @@ TEST_F(Installed, DesktopEntryMetainfoAndManPagesPassTheirValidators) {
 TEST_F(Installed, ProgramsPrintTheirUsageWhenRunFromAnotherFolder) {
     const Elsewhere Away;
     for (const QString& P : Programs()) {
-        const Outcome R = RunProgram(Path("bin/" + P), {QStringLiteral("--help")}, Away.Work(), Away.Env);
+        const Outcome R =
+            RunProgram(Path("bin/" + P), {QStringLiteral("--help")}, Away.Work(), Away.Env);
         EXPECT_EQ(R.Status, 0) << qPrintable(P + R.Err);
         EXPECT_TRUE(R.Out.contains(P)) << qPrintable(P + ": " + R.Out);
         EXPECT_TRUE(R.Out.contains(QStringLiteral("--help"))) << qPrintable(P + ": " + R.Out);
@@ -183,10 +186,10 @@ TEST_F(Installed, DISABLED_ProgramsTellTheirVersionWhenRunFromAnotherFolder) {
 TEST_F(Installed, DISABLED_ConsoleShowsTheDialWhenRunFromAnotherFolder) {
     const Elsewhere Away;
     const QString Shot = Away.Dir.filePath(QStringLiteral("shot.png"));
-    const Outcome R = RunProgram(Path("bin/vorta-display"),
-                             {QStringLiteral("--screenshot"), Shot, QStringLiteral("--delay"),
-                              QStringLiteral("1000")},
-                             Away.Work(), Away.Env);
+    const Outcome R = RunProgram(
+        Path("bin/vorta-display"),
+        {QStringLiteral("--screenshot"), Shot, QStringLiteral("--delay"), QStringLiteral("1000")},
+        Away.Work(), Away.Env);
     ASSERT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
     const QImage Image = QImage(Shot).convertToFormat(QImage::Format_RGB32);
     ASSERT_FALSE(Image.isNull());

@@ -14,8 +14,8 @@ namespace {
 // are left out of the small bitmaps; the SVG keeps them all.
 struct Shape {
     QPainterPath path;
-    QColor fill;           // invalid: not filled
-    QColor stroke;         // invalid: not stroked
+    QColor fill;   // invalid: not filled
+    QColor stroke; // invalid: not stroked
     double strokeWidth = 0;
     int minSize = 0;
 };
@@ -84,17 +84,23 @@ Shape needle() {
 
 // Bottom to top.
 std::vector<Shape> shapes() {
-    std::vector<Shape> list{disc(124, kRim), disc(116, kDark), disc(110, kFace),
-                            arc(92, -90, 90, 14, kInRange), arc(92, 90, 135, 14, kOverRange),
+    std::vector<Shape> list{disc(124, kRim),
+                            disc(116, kDark),
+                            disc(110, kFace),
+                            arc(92, -90, 90, 14, kInRange),
+                            arc(92, 90, 135, 14, kOverRange),
                             arc(92, -135, -90, 14, kOverRange)};
-    for (int a = -135; a <= 135; a += 45) list.push_back(tick(a));
+    for (int a = -135; a <= 135; a += 45)
+        list.push_back(tick(a));
     list.push_back(needle());
     list.push_back(disc(15, kDark));
     list.push_back(disc(5, kHubCap, 48));
     return list;
 }
 
-QString num(double v) { return QString::number(v, 'g', 6); }
+QString num(double v) {
+    return QString::number(v, 'g', 6);
+}
 
 QString svgPathData(const QPainterPath& path) {
     QString d;
@@ -164,7 +170,8 @@ bool writeIcons(const QString& folder) {
     for (int size : iconSizes()) {
         const QString dir = QStringLiteral("%1x%1/apps").arg(size);
         ok = root.mkpath(dir) &&
-             drawIcon(size).save(root.filePath(dir + QLatin1Char('/') + kIconName + ".png"), "PNG") &&
+             drawIcon(size).save(root.filePath(dir + QLatin1Char('/') + kIconName + ".png"),
+                                 "PNG") &&
              ok;
     }
     const QByteArray data = iconSvg();
