@@ -1,5 +1,6 @@
 // Writes the gauge pictures into a folder: vorta-artgen [folder]   (default: img)
 #include "artwork.h"
+#include "picturematch.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -15,9 +16,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QDir dir(folder);
-    bool ok = artgen::drawNeedle().save(dir.filePath(QStringLiteral("arrow2.PNG")), "PNG");
+    // A picture that differs from the one already there only by rounding is not written, so
+    // that drawing them again on another machine leaves the committed files as they are.
+    auto save = [&](const QImage& picture, const QString& name) {
+        return artgen::savePictureUnlessSame(picture, dir.filePath(name)) !=
+               artgen::SaveResult::Failed;
+    };
+    bool ok = save(artgen::drawNeedle(), QStringLiteral("arrow2.PNG"));
     for (const auto& style : artgen::dialStyles())
-        ok = artgen::drawDial(style).save(dir.filePath(style.fileName), "PNG") && ok;
+        ok = save(artgen::drawDial(style), style.fileName) && ok;
     if (!ok) {
         std::fprintf(stderr, "vorta-artgen: could not write the pictures into %s\n",
                      qPrintable(folder));
