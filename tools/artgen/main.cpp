@@ -1,7 +1,9 @@
 // Writes the gauge pictures into a folder: vorta-artgen [folder]   (default: img)
+#include "VortaVersion.h"
 #include "artwork.h"
 #include "picturematch.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QGuiApplication>
 #include <cstdio>
@@ -10,7 +12,32 @@ int main(int argc, char** argv) {
     // A generator needs no screen; fonts still need a platform plugin.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("img");
+    QCoreApplication::setApplicationName(QStringLiteral("vorta-artgen"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORTA_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Draws the needle and dial pictures of the gauge into a folder. A picture already\n"
+        "there is left untouched when the new drawing differs from it only by rounding\n"
+        "(every channel within 1, at most 16 pixels), so that drawing them again on\n"
+        "another machine does not change the committed files."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("folder"),
+                                 QStringLiteral("Folder to write into (default: img)."),
+                                 QStringLiteral("[folder]"));
+    if (!parser.parse(QCoreApplication::arguments()) || parser.positionalArguments().size() > 1) {
+        QString why = parser.positionalArguments().size() > 1
+                          ? QStringLiteral("more than one folder given")
+                          : parser.errorText();
+        if (why.endsWith('.')) why.chop(1); // the parser's own texts end in a full stop
+        std::fprintf(stderr, "vorta-artgen: %s (see --help)\n", qPrintable(why));
+        return 2;
+    }
+    if (parser.isSet(version)) parser.showVersion();
+    if (parser.isSet(help)) parser.showHelp(0);
+
+    const QString folder = parser.positionalArguments().value(0, QStringLiteral("img"));
     if (!QDir().mkpath(folder)) {
         std::fprintf(stderr, "vorta-artgen: cannot create %s\n", qPrintable(folder));
         return 1;
