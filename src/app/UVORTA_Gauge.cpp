@@ -17,6 +17,10 @@ namespace {
 constexpr float PivotX = 12, PivotY = 134;
 constexpr float ShiftX = 190, ShiftY = 66;
 constexpr TColor32 NeedleBackground = 0xFFFFFFFF;
+// The gauge's pictures are about 403 x 404. A far larger one, valid or not,
+// would hold gigabytes for the whole session (the dial is kept twice) and
+// take seconds to decode, so it is refused as soon as its header is read.
+constexpr uint32_t MaxPictureSide = 4096;
 
 } // namespace
 
@@ -58,8 +62,8 @@ void TFKAVRO::CreateGauge() {
 void TFKAVRO::ShowReading(double Value) { ssaValue->SetValue(Value); }
 
 void TFKAVRO::LoadDial(const std::string& DialFile) {
-    LoadPictureFile(*Src->Bitmap(), ResolvePictureName("img\\arrow2.PNG"));
-    LoadPictureFile(*ivBGR->Bitmap(), ResolvePictureName(DialFile));
+    LoadPictureFile(*Src->Bitmap(), ResolvePictureName("img\\arrow2.PNG"), MaxPictureSide);
+    LoadPictureFile(*ivBGR->Bitmap(), ResolvePictureName(DialFile), MaxPictureSide);
     Dst->Bitmap()->SetSize(ivBGR->Bitmap()->Width(), ivBGR->Bitmap()->Height());
     // A transparent outer ring lets the linear resampler fade the needle's edges.
     ClearBorderAlpha(Src->Bitmap(), Src->Bitmap()->BoundsRect());

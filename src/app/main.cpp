@@ -1,7 +1,9 @@
 // Program entry: the console's one main window and the message loop.
 #include "Application.h"
 #include "UVORTA_Display.h"
+#include "VortaVersion.h"
 
+#include <QCommandLineParser>
 #include <QTimer>
 
 #include <cstdio>
@@ -10,63 +12,90 @@
 
 namespace {
 
-const char* Usage =
-    "Usage: vorta-display [options]\n"
-    "  --port NAME         port to connect to: a name below /dev without a leading\n"
-    "                      \"tty\" (USB0, S0, pts/3), COM<n>, or a device path\n"
-    "  --connect           press Connect once the window is shown\n"
-    "  --read              then press #READ (with --connect)\n"
-    "  --screenshot FILE   save the window as a PNG after --delay ms and exit\n"
-    "  --delay MS          time before the screenshot (default 1500)\n"
-    "  --help              show this text\n";
+// --help and --version open no window. Asked for on a machine without a
+// display, they would otherwise never be answered: the application object
+// fails first, for want of a screen.
+void AnswerWithoutAScreen(int argc, char** argv) {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
+    for (int i = 1; i < argc; ++i)
+        for (const char* Name : {"--help", "-h", "-?", "--help-all", "--version", "-v"})
+            if (std::strcmp(argv[i], Name) == 0) {
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+                return;
+            }
+}
+
+// A bad command line: one line on stderr, exit status 2.
+[[noreturn]] void Refuse(QString Why) {
+    if (Why.endsWith('.')) Why.chop(1); // the parser's own texts end in a full stop
+    std::fprintf(stderr, "vorta-display: %s (see --help)\n", qPrintable(Why));
+    std::exit(2);
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    TFKAVROOptions Options;
-    std::string Screenshot;
-    bool Connect = false, Read = false;
-    int Delay = 1500;
-    for (int i = 1; i < argc; ++i) {
-        const std::string A = argv[i];
-        auto Next = [&]() -> std::string {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "vorta-display: %s needs a value\n%s", A.c_str(), Usage);
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        if (A == "--help" || A == "-h") {
-            std::fputs(Usage, stdout);
-            return 0;
-        } else if (A == "--port") {
-            Options.PortOverride = Next();
-        } else if (A == "--connect") {
-            Connect = true;
-        } else if (A == "--read") {
-            Read = true;
-        } else if (A == "--screenshot") {
-            Screenshot = Next();
-        } else if (A == "--delay") {
-            Delay = std::atoi(Next().c_str());
-        } else {
-            std::fprintf(stderr, "vorta-display: unknown option %s\n%s", A.c_str(), Usage);
-            return 2;
-        }
-    }
-
+    AnswerWithoutAScreen(argc, argv);
+    // Parsed once the application object exists: it takes its own options
+    // (-platform, -display, ...) out of the arguments first.
     TApplication App(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORTA_VERSION));
+
+    QCommandLineParser Parser;
+    Parser.setApplicationDescription(QStringLiteral("Console for VORTA-IN-S inclination sensors."));
+    const QCommandLineOption Help = Parser.addHelpOption();
+    const QCommandLineOption Version = Parser.addVersionOption();
+    const QCommandLineOption Port(
+        QStringLiteral("port"),
+        QStringLiteral("Port to connect to: a name below /dev without a leading \"tty\" "
+                       "(USB0, S0, pts/3), COM<n>, or a device path."),
+        QStringLiteral("name"));
+    const QCommandLineOption Connect(QStringLiteral("connect"),
+                                     QStringLiteral("Press Connect once the window is shown."));
+    const QCommandLineOption Read(QStringLiteral("read"),
+                                  QStringLiteral("Then press #READ (with --connect)."));
+    const QCommandLineOption Screenshot(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Save the window as a PNG file after --delay ms and exit."),
+        QStringLiteral("file"));
+    const QCommandLineOption Delay(
+        QStringLiteral("delay"),
+        QStringLiteral("Time in milliseconds before the screenshot (default 1500)."),
+        QStringLiteral("ms"), QStringLiteral("1500"));
+    Parser.addOptions({Port, Connect, Read, Screenshot, Delay});
+
+    if (!Parser.parse(QCoreApplication::arguments())) Refuse(Parser.errorText());
+    if (!Parser.positionalArguments().isEmpty())
+        Refuse(
+            QStringLiteral("unexpected argument '%1'").arg(Parser.positionalArguments().first()));
+    if (Parser.isSet(Version)) Parser.showVersion();
+    if (Parser.isSet(Help)) Parser.showHelp(0);
+
+    bool DelayOk = false;
+    const QString DelayText = Parser.value(Delay);
+    const int DelayMs = DelayText.toInt(&DelayOk);
+    if (!DelayOk || DelayMs < 0)
+        Refuse(QStringLiteral("--delay needs a whole number of milliseconds, 0 or more, not '%1'")
+                   .arg(DelayText));
+
+    TFKAVROOptions Options;
+    if (Parser.isSet(Port)) Options.PortOverride = Parser.value(Port).toLocal8Bit().toStdString();
+    const bool DoConnect = Parser.isSet(Connect), DoRead = Parser.isSet(Read);
+    const QString ShotFile = Parser.value(Screenshot);
+    if (Parser.isSet(Screenshot) && ShotFile.isEmpty())
+        Refuse(QStringLiteral("--screenshot needs a file name"));
+
     TFKAVRO FKAVRO(Options);
     FKAVRO.show();
-    if (Connect)
+    if (DoConnect)
         QTimer::singleShot(100, &FKAVRO, [&] {
             FKAVRO.Button3->click();
-            if (Read && FKAVRO.Connected == 1 && !FKAVRO.Closing()) FKAVRO.btREAD->click();
+            if (DoRead && FKAVRO.Connected == 1 && !FKAVRO.Closing()) FKAVRO.btREAD->click();
         });
-    if (!Screenshot.empty()) {
-        QTimer::singleShot(Delay, &FKAVRO, [&] {
-            const bool Ok = FKAVRO.grab().save(QString::fromStdString(Screenshot), "PNG");
-            if (!Ok) std::fprintf(stderr, "vorta-display: cannot write %s\n", Screenshot.c_str());
+    if (!ShotFile.isEmpty()) {
+        QTimer::singleShot(DelayMs, &FKAVRO, [&] {
+            const bool Ok = FKAVRO.grab().save(ShotFile, "PNG");
+            if (!Ok) std::fprintf(stderr, "vorta-display: cannot write %s\n", qPrintable(ShotFile));
             FKAVRO.close();
             App.exit(Ok ? 0 : 1);
         });

@@ -7,9 +7,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <istream>
 #include <new>
+#include <streambuf>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -358,6 +362,9 @@ void TChunkIHDR::LoadFromStream(std::istream& Stream, uint32_t Size) {
     TChunk::LoadFromStream(Stream, Size);
     if (FData.size() < 13) throw EPngInvalidIHDR();
     const uint32_t W = BigEndian32(&FData[0]), H = BigEndian32(&FData[4]);
+    // The standard forbids an empty picture; reading one on would leave
+    // scanlines of no length for the image data to fill.
+    if (W == 0 || H == 0) throw EPngInvalidIHDR();
     if (W > 65535 || H > 65535) throw EPNGSizeExceeds();
     if (FData[10] != 0) throw EPNGUnknownCompression();
     if (FData[12] > 1) throw EPNGUnknownInterlace();
@@ -634,7 +641,7 @@ std::unique_ptr<TChunk> CreateChunk(TPNGObject* Owner, const std::string& Name) 
 
 } // namespace
 
-void TPNGObject::LoadFromStream(std::istream& Stream) {
+void TPNGObject::LoadFromStream(std::istream& Stream, uint32_t MaxSide) {
     Clear();
     try {
         uint8_t Signature[8];
@@ -665,6 +672,9 @@ void TPNGObject::LoadFromStream(std::istream& Stream) {
             FChunks.push_back(CreateChunk(this, Name));
             TChunk* Chunk = FChunks.back().get();
             Chunk->LoadFromStream(Stream, Length);
+            if (Name == "IHDR" && MaxSide != 0 &&
+                (Header()->Width() > MaxSide || Header()->Height() > MaxSide))
+                throw EPNGOutMemory();
             if (Name == "IDAT") {
                 if (!Decoder) Decoder = std::make_unique<TPNGDecoder>(*Header());
                 InRun = true;
@@ -838,9 +848,57 @@ void TPNGObject::DrawTo(TColor32* Bits) const {
 
 // ---------------------------------------------------------------- loader
 
-void LoadPictureStream(TBitmap32& Bitmap, std::istream& Stream, bool& UsesAlpha) {
+namespace {
+
+// A picture file read through its descriptor. The open never blocks (a FIFO
+// with no writer would otherwise hold the caller for ever), and only a
+// regular file is accepted; anything else fails as a file that cannot be
+// opened.
+class TFileReader : public std::streambuf {
+  public:
+    explicit TFileReader(const std::string& FileName)
+        : FName(FileName), FFd(::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {
+        if (FFd < 0) Fail(std::strerror(errno));
+        struct stat St;
+        if (::fstat(FFd, &St) != 0) Fail(std::strerror(errno));
+        if (!S_ISREG(St.st_mode))
+            Fail(S_ISDIR(St.st_mode) ? std::strerror(EISDIR) : "Not a regular file");
+    }
+    ~TFileReader() override {
+        if (FFd >= 0) ::close(FFd);
+    }
+    TFileReader(const TFileReader&) = delete;
+    TFileReader& operator=(const TFileReader&) = delete;
+
+  protected:
+    int_type underflow() override {
+        ssize_t N;
+        do
+            N = ::read(FFd, FBuffer, sizeof FBuffer);
+        while (N < 0 && errno == EINTR);
+        // A read error ends the stream; the reader reports the picture as cut short.
+        if (N <= 0) return traits_type::eof();
+        setg(FBuffer, FBuffer, FBuffer + N);
+        return traits_type::to_int_type(FBuffer[0]);
+    }
+
+  private:
+    [[noreturn]] void Fail(const char* Reason) {
+        if (FFd >= 0) ::close(FFd);
+        FFd = -1;
+        throw EInOutError("Cannot open file \"" + FName + "\". " + Reason);
+    }
+
+    std::string FName;
+    int FFd;
+    char FBuffer[ReadPiece];
+};
+
+} // namespace
+
+void LoadPictureStream(TBitmap32& Bitmap, std::istream& Stream, bool& UsesAlpha, uint32_t MaxSide) {
     TPNGObject Png;
-    Png.LoadFromStream(Stream);
+    Png.LoadFromStream(Stream, MaxSide);
     const TPNGTransparencyMode Mode = Png.TransparencyMode();
 
     Bitmap.BeginUpdate();
@@ -866,13 +924,14 @@ void LoadPictureStream(TBitmap32& Bitmap, std::istream& Stream, bool& UsesAlpha)
         UsesAlpha = true;
 }
 
-void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName, bool& UsesAlpha) {
-    std::ifstream File(FileName, std::ios::binary);
-    if (!File) throw EInOutError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
-    LoadPictureStream(Bitmap, File, UsesAlpha);
+void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName, bool& UsesAlpha,
+                     uint32_t MaxSide) {
+    TFileReader File(FileName);
+    std::istream In(&File);
+    LoadPictureStream(Bitmap, In, UsesAlpha, MaxSide);
 }
 
-void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName) {
+void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName, uint32_t MaxSide) {
     bool UsesAlpha = false;
-    LoadPictureFile(Bitmap, FileName, UsesAlpha);
+    LoadPictureFile(Bitmap, FileName, UsesAlpha, MaxSide);
 }

@@ -113,8 +113,8 @@ class TChunkIHDR : public TChunk {
   public:
     using TChunk::TChunk;
     ~TChunkIHDR() override;
-    // Validates the header: EPngInvalidIHDR (short, impossible colour type /
-    // bit depth pair), EPNGSizeExceeds, EPNGUnknownCompression,
+    // Validates the header: EPngInvalidIHDR (short, width or height 0,
+    // impossible colour type / bit depth pair), EPNGSizeExceeds, EPNGUnknownCompression,
     // EPNGUnknownInterlace, EPNGOutMemory (too many pixels to hold).
     void LoadFromStream(std::istream& Stream, uint32_t Size) override;
 
@@ -245,8 +245,11 @@ class TPNGObject {
     void Clear();
     // Reads a whole PNG stream up to and including its IEND chunk. On
     // failure the exception propagates and the object holds what was read
-    // so far (it is not drawable).
-    void LoadFromStream(std::istream& Stream);
+    // so far (it is not drawable). MaxSide, when not 0, is the caller's own
+    // limit on width and height: a larger picture is refused with
+    // EPNGOutMemory right after its header, before any image memory is
+    // taken. The reader's general limits apply either way.
+    void LoadFromStream(std::istream& Stream, uint32_t MaxSide = 0);
 
     // 0 x 0 until a picture has been read.
     int Width() const;
@@ -291,12 +294,16 @@ class TPNGObject {
 // false for pictures without transparency and true for a colour key or an
 // alpha channel; palette pictures with partial transparency leave it as it
 // was. Every reader exception propagates; Bitmap is unchanged when reading
-// fails.
-void LoadPictureStream(TBitmap32& Bitmap, std::istream& Stream, bool& UsesAlpha);
-// Opens FileName (EInOutError "Cannot open file ..." when it cannot be
-// opened) and loads it as LoadPictureStream does.
-void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName, bool& UsesAlpha);
-void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName);
+// fails. MaxSide as for TPNGObject::LoadFromStream.
+void LoadPictureStream(TBitmap32& Bitmap, std::istream& Stream, bool& UsesAlpha,
+                       uint32_t MaxSide = 0);
+// Opens FileName and loads it as LoadPictureStream does. Only a regular file
+// is read: it is opened without blocking, so that a FIFO or a device cannot
+// stall the caller, and anything else raises EInOutError "Cannot open file
+// ..." as a file that cannot be opened does.
+void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName, bool& UsesAlpha,
+                     uint32_t MaxSide = 0);
+void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName, uint32_t MaxSide = 0);
 
 // Reverses one scanline's filter in place. Prior is the unfiltered previous
 // scanline of the same pass, or null for the first one. FilterType must be

@@ -1,20 +1,26 @@
 // The needle and dial as the operator sees them: pixels of the view's
 // bitmap and of the window, with the real pictures from img/.
+#include "../png/PngWriter.h"
 #include "Dialogs.h"
-#include "GaugeProbe.h"
 #include "GR32.h"
 #include "GR32_Image.h"
 #include "GR32_Layers.h"
+#include "GaugeProbe.h"
 #include "PictureNames.h"
+#include "TestFiles.h"
 #include "UVORTA_Display.h"
 #include "iSevenSegmentAnalog.h"
+#include "pngimage.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -84,6 +90,46 @@ TEST_F(GaugeTest, AMissingDialIsAnErrorAndLeavesTheGaugeAsItWas) {
     Window->DrawNeedle(60);
     EXPECT_THROW(Window->LoadDial("img/NoSuchDial.png"), std::exception);
     EXPECT_EQ(Window->Dst->LayerList()->Count(), 1);
+    EXPECT_GE(NeedleInkAlong(60), 10);
+}
+
+TEST_F(GaugeTest, PicturesThatAreNotWhatTheySeemAreRefusedPromptly) {
+    // A FIFO named as the needle would block an ordinary open for ever; a
+    // valid header of 4097 x 1 is past the console's size limit and is
+    // refused before any image memory is taken. Either way the load fails
+    // with its message and the gauge stays as it was.
+    Window->DrawNeedle(60);
+    QTemporaryDir Work;
+    ASSERT_TRUE(QDir(Work.path()).mkdir("img"));
+    const std::string Img = Work.path().toStdString() + "/img/";
+    ASSERT_TRUE(
+        QFile::copy(VORTA_SOURCE_DIR "/img/Mode0.png", QString::fromStdString(Img + "Mode0.png")));
+    ASSERT_TRUE(QFile::copy(VORTA_SOURCE_DIR "/img/arrow2.PNG",
+                            QString::fromStdString(Img + "arrow2.PNG")));
+    WriteAll(Img + "Wide.png",
+             pngtest::Signature + pngtest::Chunk("IHDR", pngtest::IhdrData(4097, 1, 8, 6)));
+    QDir::setCurrent(Work.path());
+
+    std::string Message;
+    try {
+        Window->LoadDial("img/Wide.png");
+    } catch (const EPNGOutMemory& E) {
+        Message = E.Message();
+    }
+    EXPECT_EQ(Message, pnglang::EPNGOutMemoryText);
+
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(Img + "arrow2.PNG")));
+    ASSERT_EQ(mkfifo((Img + "arrow2.PNG").c_str(), 0600), 0);
+    Message.clear();
+    try {
+        Window->LoadDial("img/Mode0.png");
+    } catch (const EInOutError& E) {
+        Message = E.Message();
+    }
+    EXPECT_EQ(Message, "Cannot open file \"img/arrow2.PNG\". Not a regular file");
+
+    EXPECT_EQ(Window->Dst->LayerList()->Count(), 1);
+    EXPECT_EQ(Window->Dst->Bitmap()->Width(), 403);
     EXPECT_GE(NeedleInkAlong(60), 10);
 }
 

@@ -169,7 +169,7 @@ TEST_F(Installed, ProgramsPrintTheirUsageWhenRunFromAnotherFolder) {
     }
 }
 
-TEST_F(Installed, DISABLED_ProgramsTellTheirVersionWhenRunFromAnotherFolder) {
+TEST_F(Installed, ProgramsTellTheirVersionWhenRunFromAnotherFolder) {
     const Elsewhere Away;
     for (const QString& P : Programs()) {
         const Outcome R =

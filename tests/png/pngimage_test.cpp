@@ -15,6 +15,9 @@
 #include <sstream>
 #include <typeinfo>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "PngWriter.h"
 
 using namespace pngtest;
@@ -225,6 +228,8 @@ TEST(PngErrors, EachFaultRaisesItsException) {
         {"65536 wide", MakePng(IhdrData(65536, 1, 8, 0), std::string("\0\x7f", 2)),
          Name<EPNGSizeExceeds>()},
         {"huge high", MakePng(IhdrData(1, 0xFFFFFFFF, 8, 0), ""), Name<EPNGSizeExceeds>()},
+        {"zero wide", MakePng(IhdrData(0, 1, 8, 0), std::string("\0", 1)), Name<EPngInvalidIHDR>()},
+        {"zero high", MakePng(IhdrData(1, 0, 8, 0), ""), Name<EPngInvalidIHDR>()},
         {"compression 1", MakePng(IhdrData(1, 1, 8, 0, 0, 1), ""), Name<EPNGUnknownCompression>()},
         {"interlace 2", MakePng(IhdrData(1, 1, 8, 0, 2), ""), Name<EPNGUnknownInterlace>()},
         {"too many pixels", MakePng(IhdrData(65535, 65535, 8, 6), ""), Name<EPNGOutMemory>()},
@@ -313,6 +318,68 @@ TEST(PngErrors, AHugeHeaderWithLittleDataCostsLittle) {
 TEST(PngLoad, MissingFileRaisesTheFileOpenError) {
     TBitmap32 B;
     EXPECT_THROW(LoadPictureFile(B, "/nonexistent/x.png"), EInOutError);
+}
+
+TEST(PngErrors, ACallersSizeLimitRefusesLargerPicturesBeforeTheirData) {
+    // A header alone: a picture within the limit goes on to miss its data,
+    // one beyond it is refused as soon as its size is known.
+    auto Error = [](uint32_t W, uint32_t H, uint32_t MaxSide) {
+        std::istringstream In(Signature + Chunk("IHDR", IhdrData(W, H, 8, 6)));
+        TBitmap32 B;
+        bool UsesAlpha = false;
+        try {
+            LoadPictureStream(B, In, UsesAlpha, MaxSide);
+        } catch (const Exception& E) {
+            return std::string(typeid(E).name()) + ": " + E.Message();
+        }
+        return std::string();
+    };
+    const std::string Refused = Name<EPNGOutMemory>() + ": " + pnglang::EPNGOutMemoryText;
+    const std::string CutShort = Name<EPngUnexpectedEnd>() + ": " + pnglang::EPngUnexpectedEndText;
+    EXPECT_EQ(Error(4097, 1, 4096), Refused);
+    EXPECT_EQ(Error(1, 4097, 4096), Refused);
+    EXPECT_EQ(Error(16384, 16384, 4096), Refused);
+    EXPECT_EQ(Error(4096, 4096, 4096), CutShort);
+    EXPECT_EQ(Error(16384, 16384, 0), CutShort); // the reader's own limit lets it pass
+    EXPECT_EQ(Error(65536, 1, 4096), Name<EPNGSizeExceeds>() + ": " + pnglang::EPNGSizeExceedsText);
+}
+
+TEST(PngLoad, OnlyRegularFilesAreRead) {
+    // A FIFO with no writer would block an ordinary open for ever; a
+    // directory would open and read as empty. Both fail as files that
+    // cannot be opened, and the bitmap stays as it was.
+    const std::string Dir = testing::TempDir() + "png_regular_" + std::to_string(getpid());
+    std::filesystem::create_directories(Dir);
+    const std::string Fifo = Dir + "/arrow2.PNG";
+    ASSERT_EQ(mkfifo(Fifo.c_str(), 0600), 0);
+    const std::string Good = Dir + "/good.png";
+    std::ofstream(Good, std::ios::binary)
+        << MakePng(IhdrData(1, 1, 8, 0), std::string("\0\x7f", 2));
+    const struct {
+        std::string Path;
+        std::string Reason; // "" when the file loads
+    } Cases[] = {
+        {Fifo, "Not a regular file"},
+        {Dir, "Is a directory"},
+        {Dir + "/missing.png", "No such file or directory"},
+        {"/dev/null", "Not a regular file"},
+        {Good, ""},
+    };
+    for (const auto& C : Cases) {
+        TBitmap32 B;
+        B.SetSize(2, 1);
+        std::string Message;
+        try {
+            LoadPictureFile(B, C.Path);
+        } catch (const EInOutError& E) {
+            Message = E.Message();
+        }
+        EXPECT_EQ(Message,
+                  C.Reason.empty() ? "" : "Cannot open file \"" + C.Path + "\". " + C.Reason)
+            << C.Path;
+        EXPECT_EQ(B.Width(), C.Reason.empty() ? 1 : 2) << C.Path;
+    }
+    std::filesystem::remove_all(Dir);
 }
 
 TEST(PngLoad, OneChangeNoticeAfterTheWholePicture) {

@@ -2,6 +2,7 @@
 // working without hardware and for end-to-end tests. Single-threaded: one
 // ppoll loop whose timeout is the time until the next byte or frame is due.
 #include "SimSensor.h"
+#include "VortaVersion.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,7 +45,8 @@ const char* const Usage =
     "  --split MS    write every byte of an answer separately, MS apart\n"
     "  --noise       stray bytes before every value frame\n"
     "  --log FILE    record every received byte with a time stamp\n"
-    "  --help        show this text\n";
+    "  --help        show this text\n"
+    "  --version     show the version\n";
 
 // Output waiting for its time. Without --split an answer is one chunk.
 struct Chunk {
@@ -95,6 +97,9 @@ int ParseArgs(int argc, char** argv, Options& O) {
         if (A == "--help") {
             std::fputs(Usage, stdout);
             return -1;
+        } else if (A == "--version") {
+            std::puts("vorta-sim " VORTA_VERSION);
+            return -1;
         } else if (A == "--silent") {
             O.Silent = true;
         } else if (A == "--noise") {
@@ -118,8 +123,9 @@ int ParseArgs(int argc, char** argv, Options& O) {
             }
         }
         if (!Ok) {
-            std::fprintf(stderr, "vorta-sim: bad option or value: %s%s%s\n%s", A.c_str(),
-                         Arg ? " " : "", Arg ? Arg : "", Usage);
+            // One line, so that a script's log shows what was wrong and nothing else.
+            std::fprintf(stderr, "vorta-sim: bad option or value: %s%s%s (see --help)\n", A.c_str(),
+                         Arg ? " " : "", Arg ? Arg : "");
             return 2;
         }
     }
