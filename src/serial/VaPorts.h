@@ -17,6 +17,14 @@ std::string PortNameFromPath(const std::string& Path);
 std::string PortDevicePath(const std::string& Name);
 // Names of the serial ports the system reports, in its order.
 std::vector<std::string> ListSerialPortNames();
+// A present port as a listing shows it: the name the port box takes, the
+// device, the system's description, the stable /dev/serial/by-id link when
+// there is one, and whether another program holds it.
+struct TSerialPortInfo {
+    std::string Name, Path, Description, ById;
+    bool Busy = false;
+};
+std::vector<TSerialPortInfo> ListSerialPorts();
 // Tries the component's exclusive open and closes again: false for a missing
 // device or one held by another program.
 bool CanOpenDevice(const std::string& Path);

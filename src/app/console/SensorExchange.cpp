@@ -1,0 +1,105 @@
+#include "SensorExchange.h"
+
+void TSensorExchange::Clear() {
+    FLastAnswer.clear();
+    if (ClearRx) ClearRx();
+}
+
+std::string TSensorExchange::TryText(int Attempt) {
+    return "Try Connect " + std::to_string(Attempt) + "[sec]";
+}
+
+bool TSensorExchange::Answered(const std::string& Marker) const {
+    return FLastAnswer.find(Marker) != std::string::npos && (!Accept || Accept(FLastAnswer));
+}
+
+void TSensorExchange::Send(const std::string& Bytes, const std::string& Shown) {
+    Write(Bytes);
+    if (OnSent) OnSent(Shown);
+}
+
+void TSensorExchange::Start(bool Stop) {
+    Wait(StartDelay);
+    Clear();
+    FStopFlag = Stop;
+}
+
+bool TSensorExchange::Retry(const std::function<std::string()>& Command,
+                            const std::string& Marker) {
+    // RetryCount is shared: an exchange run inside this one's wait leaves its
+    // own count behind, and this loop goes on from there.
+    FRetryCount = 0;
+    for (;;) {
+        if (FRetryCount > RetryLimit) {
+            Progress("No answer");
+            return false;
+        }
+        const std::string C = Command();
+        Send(C, C);
+        Wait(RetryWait);
+        ++FRetryCount;
+        Progress(TryText(FRetryCount));
+        if (Answered(Marker)) return true;
+    }
+}
+
+void TSensorExchange::StopLoop() {
+    const std::string C = SensorCommands::Stop();
+    FRetryCount = 0;
+    for (;;) {
+        if (FRetryCount > RetryLimit) {
+            Progress("No answer");
+            return;
+        }
+        Send(C, C);
+        Wait(300);
+        Clear();
+        ++FRetryCount;
+        Wait(200);
+        Progress(TryText(FRetryCount));
+        // Done once the sensor stayed quiet for the wait after the clear.
+        if (FLastAnswer.empty()) return;
+    }
+}
+
+void TSensorExchange::Poll(int Count, const std::function<std::string()>& Request,
+                           const std::function<std::string(const std::string&)>& Shown,
+                           int Limit, const std::function<int()>& Interval) {
+    for (int Cycle = 1; Cycle <= Count; ++Cycle) {
+        Clear();
+        // Once stopped, every remaining cycle would end here without sending.
+        if (FStopFlag) break;
+        for (int Tries = 0;;) {
+            if (Tries > Limit) {
+                Progress("No answer");
+                break;
+            }
+            if (FStopFlag) break;
+            const std::string R = Request();
+            Send(R, Shown(R));
+            Wait(Interval());
+            if (OnCycle) OnCycle(Cycle);
+            Wait(10);
+            ++Tries;
+            Progress(TryText(Tries));
+            if (FLastAnswer.find('.') != std::string::npos) break;
+        }
+    }
+    FStopFlag = true;
+}
+
+namespace SensorCommands {
+const char* const CRLF = "\r\n";
+std::string Info() { return std::string("#INFO") + CRLF; }
+std::string Read() { return std::string("#READ") + CRLF; }
+std::string Stop() { return std::string("#STOP") + CRLF; }
+std::string Data() { return std::string("#DATA") + CRLF; }
+std::string Save() { return std::string("#SAVE") + CRLF; }
+std::string Id(int N) { return "#ID" + std::to_string(N) + CRLF; }
+std::string Mode(int N) { return "#MODE" + std::to_string(N) + CRLF; }
+std::string MinusRange(const std::string& Text) { return "#CALI14" + Text + CRLF; }
+std::string PlusRange(const std::string& Text) {
+    // The sensor takes a plus range of 0 for the full circle.
+    return (Text == "3600" ? std::string("#CALI150") : "#CALI15" + Text) + CRLF;
+}
+} // namespace SensorCommands

@@ -1,0 +1,89 @@
+// The console's three ways of talking to the sensor: a single send, a retry
+// exchange (send, wait, look for a marker, at most six sends) and a polling
+// exchange (cycles of short retry exchanges at an interval), plus the #STOP
+// loop. Answers are not matched to requests: whoever receives the answers
+// stores each finished line in LastAnswer, and the loops only look at it after
+// each wait. Plain C++: the window and the command-line client supply the
+// port, the wait and where the progress texts go.
+//
+// One thread: the owner's. Wait must let answers arrive (run the event loop);
+// an exception from Write or Wait (a full output queue, a closing window)
+// leaves the exchange where it was thrown.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class TSensorExchange {
+  public:
+    // The state the loops share. They are the owner's, so that an exchange
+    // run inside another's wait (a second click) goes on with what the inner
+    // one left, and must outlive the exchange.
+    TSensorExchange(std::string& LastAnswer, int& RetryCount, bool& StopFlag)
+        : FLastAnswer(LastAnswer), FRetryCount(RetryCount), FStopFlag(StopFlag) {}
+
+    static constexpr int StartDelay = 200; // ms, before every command but ID Change
+    static constexpr int RetryWait = 500;  // ms, after each send of a retry exchange
+    static constexpr int RetryLimit = 5;   // a retry exchange sends at most 6 times
+    static constexpr int DataLimit = 5;    // #DATA: at most 6 sends per cycle
+    static constexpr int AngleLimit = 1;   // Angle Data: at most 2 sends per cycle
+
+    std::function<void(const std::string& Bytes)> Write;
+    std::function<void(int Milliseconds)> Wait;
+    // Forgets whatever part of an answer has been received (the receiver's
+    // buffer and the frame being assembled).
+    std::function<void()> ClearRx;
+    // Progress ("Try Connect 2[sec]", "No answer") and the text of what was sent.
+    std::function<void(const std::string& Text)> OnProgress;
+    std::function<void(const std::string& Text)> OnSent;
+    // A polling cycle's number, once its first wait has passed.
+    std::function<void(int Cycle)> OnCycle;
+    // When set, decides whether a marker in LastAnswer counts as the answer.
+    // The Information command sets it so that reading frames that arrive
+    // meanwhile are not taken for the identity line.
+    std::function<bool(const std::string& LastAnswer)> Accept;
+
+    // The common start: the start delay, then LastAnswer and the received
+    // text emptied, StopFlag := Stop.
+    void Start(bool Stop = false);
+    // Sends Command (built anew for each attempt) until Marker occurs in
+    // LastAnswer. True when it did.
+    bool Retry(const std::function<std::string()>& Command, const std::string& Marker);
+    // "#STOP" until the sensor stayed quiet for the wait after a clear.
+    void StopLoop();
+    // Count cycles of at most Limit + 1 requests each, until a reading ("."
+    // in LastAnswer). Interval is read before each wait. StopFlag ends it from
+    // outside and is True afterwards.
+    void Poll(int Count, const std::function<std::string()>& Request,
+              const std::function<std::string(const std::string&)>& Shown, int Limit,
+              const std::function<int()>& Interval);
+    // Sends Bytes, shows Shown.
+    void Send(const std::string& Bytes, const std::string& Shown);
+
+    bool Answered(const std::string& Marker) const;
+    static std::string TryText(int Attempt);
+
+  private:
+    void Progress(const std::string& Text) {
+        if (OnProgress) OnProgress(Text);
+    }
+    void Clear();
+
+    std::string& FLastAnswer;
+    int& FRetryCount;
+    bool& FStopFlag;
+};
+
+// The commands' texts and markers, as the console's buttons send them.
+namespace SensorCommands {
+extern const char* const CRLF;
+std::string Info();       // "#INFO" CR LF, answered by "V:"
+std::string Read();       // "#READ" CR LF, answered by "."
+std::string Stop();       // "#STOP" CR LF
+std::string Data();       // "#DATA" CR LF, answered by "."
+std::string Save();       // "#SAVE" CR LF
+std::string Id(int N);    // "#ID<n>" CR LF, answered by "OK"
+std::string Mode(int N);  // "#MODE<n>" CR LF, answered by "OK"
+std::string MinusRange(const std::string& Text); // "#CALI14<text>" CR LF
+std::string PlusRange(const std::string& Text);  // "#CALI15<text>" CR LF; "3600" is "#CALI150"
+} // namespace SensorCommands

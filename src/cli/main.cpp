@@ -1,0 +1,423 @@
+// vorta-cli: the console's commands from a shell, for scripts and test rigs.
+// Headless (Qt Core only): the serial engine delivers its events on this
+// program's event loop, and every exchange is the console's own
+// (TSensorExchange), so the bytes on the wire are those of the buttons.
+//
+// Exit status: 0 done, 1 the sensor did not answer, 2 usage, 3 the port
+// could not be opened.
+#include "AnswerReceiver.h"
+#include "PumpWait.h"
+#include "SensorExchange.h"
+#include "SensorProtocol.h"
+#include "SysUtils.h"
+#include "VaComm.h"
+#include "VaPorts.h"
+#include "VortaVersion.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+enum TExit { exDone = 0, exNoAnswer = 1, exUsage = 2, exPort = 3 };
+
+struct TUsage : Exception {
+    using Exception::Exception;
+};
+struct TNoAnswer : Exception {
+    using Exception::Exception;
+};
+
+const char* Description =
+    "The console's sensor commands from a shell.\n\n"
+    "Commands:\n"
+    "  ports                         list the serial ports\n"
+    "  info                          the sensor's Information fields (--json)\n"
+    "  read [--count N] [--interval MS] [--id ID]\n"
+    "                                single readings by #DATA, or by Angle Data with --id (--csv)\n"
+    "  stream [--duration S]         #READ, readings until the time is up or a signal, then #STOP\n"
+    "  send TEXT                     a free command; prints the answer lines\n"
+    "  set-id N                      #ID (1 to 77), then Information\n"
+    "  set-range MINUS PLUS          the ranges in tenths of a degree, then Information\n"
+    "  save                          #SAVE\n"
+    "  scan [--wait MS]              the IDs on the line that answer Angle Data\n\n"
+    "Exit status: 0 done, 1 no answer, 2 usage, 3 the port could not be opened.\n"
+    "The port also comes from VORTA_PORT.";
+
+int IntOption(const QCommandLineParser& P, const QString& Name, int Default, int Min, int Max) {
+    if (!P.isSet(Name)) return Default;
+    int V = 0;
+    const std::string Text = P.value(Name).toStdString();
+    if (!TryStrToInt(Text, V) || V < Min || V > Max)
+        throw TUsage("--" + Name.toStdString() + ": '" + Text + "' is not a number from " +
+                     std::to_string(Min) + " to " + std::to_string(Max));
+    return V;
+}
+
+std::string Csv(const std::string& S) {
+    if (S.find_first_of(",\"\r\n") == std::string::npos) return S;
+    std::string Out = "\"";
+    for (char C : S) {
+        if (C == '"') Out += '"';
+        Out += C;
+    }
+    return Out + '"';
+}
+
+// A signal (SIGINT, SIGTERM) reaches the event loop through a pipe, so a
+// stream ends by its ordinary path and quiets the sensor.
+int GSignalPipe[2] = {-1, -1};
+void OnSignal(int) {
+    const char C = 1;
+    [[maybe_unused]] ssize_t N = write(GSignalPipe[1], &C, 1);
+}
+
+class TClient {
+  public:
+    TClient() : FExchange(FLastAnswer, FRetryCount, FStopFlag) {
+        FReceiver.OnLine = [this](const std::string& Line) {
+            FLastAnswer = Line;
+            if (OnLine) OnLine(Line);
+        };
+        FReceiver.OnValue = [this](double Value) {
+            ++FReadings;
+            if (OnValue) OnValue(Value);
+        };
+        FExchange.Write = [this](const std::string& Bytes) { FComm.WriteText(Bytes); };
+        FExchange.Wait = [](int Ms) { PumpWait(Ms); };
+        FExchange.ClearRx = [this] { FReceiver.Reset(); };
+        FExchange.OnProgress = [this](const std::string& Text) {
+            if (Text == "No answer") FNoAnswer = true;
+        };
+        FComm.OnRxChar = [this](TVaObject*, int) { FReceiver.Receive(FComm.ReadText()); };
+        FComm.OnError = [this](TVaObject*, int Errors) {
+            if (Errors & CE_IOE) {
+                std::fprintf(stderr, "vorta-cli: the port went away\n");
+                FLost = true;
+                AbortWaits();
+            }
+        };
+    }
+
+    void Open(const std::string& Port) {
+        FPort = Port;
+        FComm.SetBaudrate(br9600);
+        if (Port.compare(0, 3, "COM") == 0) {
+            FComm.SetDeviceName("/dev/ttyS%d");
+            FComm.SetPortNum(StrToInt(Port.substr(3)));
+        } else {
+            std::string Path;
+            for (char C : PortDevicePath(Port)) {
+                Path += C;
+                if (C == '%') Path += '%'; // DeviceName reads "%" as a placeholder
+            }
+            FComm.SetDeviceName(Path);
+        }
+        FComm.Open();
+        FComm.SetRTS(true);
+        FComm.SetDTR(true);
+    }
+
+    TInformation Info() {
+        FExchange.Start();
+        FExchange.Accept = IsInformationAnswer;
+        const bool Ok = FExchange.Retry([] { return SensorCommands::Info(); }, "V:");
+        FExchange.Accept = nullptr;
+        if (!Ok) throw TNoAnswer("the sensor did not answer #INFO");
+        FInfo = ParseInformation(FLastAnswer);
+        FHaveInfo = true;
+        return FInfo;
+    }
+
+    // A retry exchange of a command answered by "OK", then Information.
+    TInformation Configure(const std::string& Command) {
+        FExchange.Start();
+        if (!FExchange.Retry([&] { return Command; }, "OK"))
+            throw TNoAnswer("the sensor did not answer " + Command.substr(0, Command.size() - 2));
+        return Info();
+    }
+
+    TSensorExchange FExchange;
+    TAnswerReceiver FReceiver{FRxBuffer};
+    TVaComm FComm;
+    std::string FPort, FLastAnswer, FRxBuffer;
+    int FRetryCount = 0;
+    bool FStopFlag = false;
+    bool FNoAnswer = false;
+    bool FLost = false;
+    long FReadings = 0;
+    TInformation FInfo;
+    bool FHaveInfo = false;
+    std::function<void(const std::string&)> OnLine;
+    std::function<void(double)> OnValue;
+
+    static bool IsInformationAnswer(const std::string& Line) {
+        return Line.compare(0, 2, "V:") == 0 && Line.find(',') != std::string::npos;
+    }
+};
+
+std::string Number(double V) {
+    return QString::number(V, 'g', 12).toStdString();
+}
+
+void PrintInfo(const TInformation& I, bool Json) {
+    const std::pair<const char*, std::string> Fields[] = {
+        {"version", I.Version},    {"id", I.ID},          {"mode", I.Mode},
+        {"minus_range", I.NRange}, {"plus_range", I.PRange}, {"offset", I.Offset},
+        {"cal_done", I.CalDone},   {"mv_gain", I.MVGain}, {"mv_offset", I.MVOffset},
+        {"dial", ChooseDial(I.PRange, I.Mode)}};
+    QJsonObject O;
+    for (const auto& [Key, Value] : Fields) {
+        if (Json) O.insert(Key, QString::fromStdString(Value));
+        else std::printf("%s: %s\n", Key, Value.c_str());
+    }
+    for (int k = 0; k < 12; ++k) {
+        const std::string Key = "cal" + std::to_string(k);
+        if (Json) O.insert(QString::fromStdString(Key), QString::fromStdString(I.Cal[k]));
+        else std::printf("%s: %s\n", Key.c_str(), I.Cal[k].c_str());
+    }
+    if (Json) std::printf("%s\n", QJsonDocument(O).toJson(QJsonDocument::Compact).constData());
+}
+
+// One reading a line, or a row of the recording's columns.
+class TReadingPrinter {
+  public:
+    TReadingPrinter(const TClient& C, bool CsvRows, std::string Id)
+        : FClient(C), FCsv(CsvRows), FId(std::move(Id)) {
+        FStart.start();
+        if (FCsv) std::printf("time,elapsed_s,kind,value,text,port,mode,id\n");
+    }
+    void operator()(double V) {
+        if (!FCsv) {
+            std::printf("%s\n", Number(V).c_str());
+        } else {
+            const QString Time = QDateTime::currentDateTime().toOffsetFromUtc(
+                QDateTime::currentDateTime().offsetFromUtc()).toString(Qt::ISODateWithMs);
+            std::printf("%s,%.3f,reading,%s,,%s,%s,%s\n", Time.toStdString().c_str(),
+                        FStart.elapsed() / 1000.0, Number(V).c_str(), Csv(FClient.FPort).c_str(),
+                        Csv(FClient.FHaveInfo ? FClient.FInfo.Mode : "").c_str(), Csv(FId).c_str());
+        }
+        // A reader that went away (a closed pipe) ends a stream like a signal.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) OnSignal(SIGPIPE);
+    }
+
+  private:
+    const TClient& FClient;
+    bool FCsv;
+    std::string FId;
+    QElapsedTimer FStart;
+};
+
+int Run(const QStringList& Args, QCommandLineParser& P) {
+    const QString Command = Args.value(0);
+    auto Want = [&](int N) {
+        if (Args.size() != N + 1)
+            throw TUsage(Command.toStdString() + " takes " + std::to_string(N) +
+                         (N == 1 ? " argument" : " arguments"));
+    };
+
+    if (Command == "ports") {
+        Want(0);
+        for (const TSerialPortInfo& I : ListSerialPorts())
+            std::printf("%s\t%s\t%s\t%s%s\n", I.Name.c_str(), I.Path.c_str(),
+                        I.Description.empty() ? "-" : I.Description.c_str(),
+                        I.ById.empty() ? "-" : I.ById.c_str(), I.Busy ? "\tbusy" : "");
+        return exDone;
+    }
+
+    static const QStringList Known = {"info", "read", "stream", "send", "set-id", "set-range",
+                                      "save", "scan"};
+    if (!Known.contains(Command))
+        throw TUsage(Command.isEmpty() ? "no command given" : "unknown command " + Command.toStdString());
+    // Check every argument before the port is touched.
+    const int Count = IntOption(P, "count", 1, 0, 1000000);
+    const int Interval = IntOption(P, "interval", 200, 0, 3600000);
+    const int Id = IntOption(P, "id", 0, 1, 77);
+    const int Duration = IntOption(P, "duration", 0, 0, 100000000);
+    const int ScanWait = IntOption(P, "wait", 150, 1, 60000);
+    int NewId = 0;
+    std::string Minus, Plus;
+    if (Command == "send") Want(1);
+    else if (Command == "set-id") {
+        Want(1);
+        if (!TryStrToInt(Args[1].toStdString(), NewId) || NewId < 1 || NewId > 77)
+            throw TUsage("set-id: the ID must be 1 to 77");
+    } else if (Command == "set-range") {
+        Want(2);
+        Minus = Args[1].toStdString();
+        Plus = Args[2].toStdString();
+        for (const std::string* R : {&Minus, &Plus}) {
+            int V = 0;
+            if (R->empty() || R->find_first_not_of("0123456789") != std::string::npos ||
+                !TryStrToInt(*R, V) || V > 3600)
+                throw TUsage("set-range: a range is 0 to 3600 tenths of a degree, not '" + *R + "'");
+        }
+    } else Want(0);
+
+    std::string Port = P.value("port").toStdString();
+    if (Port.empty()) Port = qEnvironmentVariable("VORTA_PORT").toStdString();
+    if (Port.empty()) throw TUsage("no port: give --port NAME or set VORTA_PORT");
+
+    TClient C;
+    try {
+        C.Open(Port);
+    } catch (const Exception& E) {
+        std::fprintf(stderr, "vorta-cli: %s\n", E.what());
+        return exPort;
+    }
+    const bool CsvRows = P.isSet("csv");
+
+    if (Command == "info") {
+        PrintInfo(C.Info(), P.isSet("json"));
+    } else if (Command == "set-id") {
+        PrintInfo(C.Configure(SensorCommands::Id(NewId)), P.isSet("json"));
+    } else if (Command == "set-range") {
+        C.FExchange.Start();
+        if (!C.FExchange.Retry([&] { return SensorCommands::MinusRange(Minus); }, "OK"))
+            throw TNoAnswer("the sensor did not answer the minus range");
+        PrintInfo(C.Configure(SensorCommands::PlusRange(Plus)), P.isSet("json"));
+    } else if (Command == "save") {
+        C.FExchange.Start();
+        C.FExchange.Send(SensorCommands::Save(), SensorCommands::Save());
+        PumpWait(50); // the write thread sends before the port closes
+    } else if (Command == "send") {
+        size_t Lines = 0;
+        C.OnLine = [&Lines](const std::string& Line) {
+            std::printf("%s\n", Line.c_str());
+            std::fflush(stdout);
+            ++Lines;
+        };
+        C.FExchange.Start();
+        C.FExchange.Send(Args[1].toStdString() + SensorCommands::CRLF, "");
+        // Answer lines until the line has been quiet for a while.
+        size_t Seen = 0;
+        QElapsedTimer Quiet;
+        Quiet.start();
+        while (Quiet.elapsed() < 500 && !C.FLost) {
+            if (Lines != Seen) {
+                Seen = Lines;
+                Quiet.restart();
+            }
+            PumpWait(50);
+        }
+    } else if (Command == "read") {
+        C.OnValue = TReadingPrinter(C, CsvRows, Id ? std::to_string(Id) : "");
+        C.FExchange.Start();
+        long Before = C.FReadings;
+        if (Id)
+            C.FExchange.Poll(Count, [Id] { return AngleDataRequest(Id); }, AngleDataText,
+                             TSensorExchange::AngleLimit, [Interval] { return Interval; });
+        else
+            C.FExchange.Poll(Count, [] { return SensorCommands::Data(); },
+                             [](const std::string& R) { return R; }, TSensorExchange::DataLimit,
+                             [Interval] { return Interval; });
+        if (C.FNoAnswer || (Count > 0 && C.FReadings == Before))
+            throw TNoAnswer("the sensor did not answer every request");
+    } else if (Command == "stream") {
+        C.OnValue = TReadingPrinter(C, CsvRows, "");
+        if (pipe2(GSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+            for (int Sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(Sig, OnSignal);
+        }
+        QSocketNotifier Signals(GSignalPipe[0], QSocketNotifier::Read);
+        bool Interrupted = false;
+        QObject::connect(&Signals, &QSocketNotifier::activated, [&] {
+            Interrupted = true;
+            AbortWaits();
+        });
+        bool Answered = false;
+        try {
+            C.FExchange.Start();
+            Answered = C.FExchange.Retry([] { return SensorCommands::Read(); }, ".");
+            QElapsedTimer Clock;
+            Clock.start();
+            while (Answered && (Duration == 0 || Clock.elapsed() < Duration * 1000LL))
+                PumpWait(Duration == 0 ? 1000 : int(std::min<qint64>(1000, Duration * 1000LL - Clock.elapsed())));
+        } catch (const EAbort&) {
+        }
+        // Whatever ended the stream, the sensor is left quiet; readings that
+        // come before it is are no longer printed.
+        Signals.setEnabled(false);
+        C.OnValue = nullptr;
+        ResetWaits();
+        for (int Sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(Sig, SIG_DFL);
+        if (!C.FLost) {
+            C.FExchange.StopLoop();
+            PumpWait(50);
+        }
+        if (C.FLost) return exNoAnswer;
+        if (!Answered && !Interrupted) throw TNoAnswer("the sensor did not answer #READ");
+    } else if (Command == "scan") {
+        std::vector<int> Found;
+        double Last = 0;
+        C.OnValue = [&](double V) { Last = V; };
+        C.FExchange.Start();
+        for (int N = 1; N <= 77 && !C.FLost; ++N) {
+            const long Before = C.FReadings;
+            C.FExchange.Send(AngleDataRequest(N), AngleDataText(AngleDataRequest(N)));
+            PumpWait(ScanWait);
+            if (C.FReadings != Before) {
+                std::printf("%d\t%s\n", N, Number(Last).c_str());
+                std::fflush(stdout);
+                Found.push_back(N);
+            }
+        }
+        if (Found.empty()) throw TNoAnswer("no sensor answered");
+    }
+    return C.FLost ? exNoAnswer : exDone;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A closed output pipe is an ordinary end (see the stream), not a kill.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication App(argc, argv);
+    QCoreApplication::setApplicationName("vorta-cli");
+    QCoreApplication::setApplicationVersion(VORTA_VERSION);
+    QCommandLineParser P;
+    P.setApplicationDescription(Description);
+    P.addHelpOption();
+    P.addVersionOption();
+    P.addOptions({
+        {"port", "The serial port: a name below /dev without \"tty\" (USB0, pts/3), COM<n>, or a path.", "NAME"},
+        {"json", "info, set-id, set-range: one JSON object."},
+        {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id."},
+        {"count", "read: number of readings (default 1).", "N"},
+        {"interval", "read: wait after each request (default 200).", "MS"},
+        {"id", "read: ask the sensor with this ID by Angle Data.", "ID"},
+        {"duration", "stream: stop after this many seconds (default: until a signal).", "S"},
+        {"wait", "scan: wait for each ID's answer (default 150).", "MS"},
+    });
+    P.addPositionalArgument("command", "ports, info, read, stream, send, set-id, set-range, save, scan");
+    if (!P.parse(App.arguments())) {
+        std::fprintf(stderr, "vorta-cli: %s\n", P.errorText().toLocal8Bit().constData());
+        return exUsage;
+    }
+    if (P.isSet("help")) P.showHelp(0);
+    if (P.isSet("version")) P.showVersion();
+    try {
+        return Run(P.positionalArguments(), P);
+    } catch (const TUsage& E) {
+        std::fprintf(stderr, "vorta-cli: %s (see --help)\n", E.what());
+        return exUsage;
+    } catch (const TNoAnswer& E) {
+        std::fprintf(stderr, "vorta-cli: %s\n", E.what());
+        return exNoAnswer;
+    } catch (const EAbort&) {
+        return exNoAnswer;
+    } catch (const std::exception& E) {
+        std::fprintf(stderr, "vorta-cli: %s\n", E.what());
+        return exNoAnswer;
+    }
+}

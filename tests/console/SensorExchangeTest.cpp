@@ -1,0 +1,88 @@
+// The exchange patterns against a scripted sensor: what is sent, in what
+// order, and how each loop ends. The wait stands for the event loop: the
+// sensor's answer to the last send "arrives" inside it.
+#include "SensorExchange.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+struct TScript {
+    std::string LastAnswer;
+    int RetryCount = 0;
+    bool StopFlag = false;
+    TSensorExchange X{LastAnswer, RetryCount, StopFlag};
+    std::vector<std::string> Sent, Progress;
+    std::vector<int> Waits;
+    // Answer to the n-th send (by index); none when the list is shorter.
+    std::vector<std::string> Answers;
+
+    TScript() {
+        X.Write = [this](const std::string& B) { Sent.push_back(B); };
+        X.Wait = [this](int Ms) {
+            Waits.push_back(Ms);
+            if (Ms != TSensorExchange::StartDelay && Sent.size() <= Answers.size() &&
+                !Sent.empty() && !Answers[Sent.size() - 1].empty())
+                LastAnswer = Answers[Sent.size() - 1];
+        };
+        X.OnProgress = [this](const std::string& T) { Progress.push_back(T); };
+    }
+};
+
+} // namespace
+
+TEST(SensorExchange, RetrySendsSixTimesThenNoAnswerAndStopsAtTheMarker) {
+    TScript Silent;
+    Silent.X.Start();
+    EXPECT_FALSE(Silent.X.Retry(SensorCommands::Info, "V:"));
+    EXPECT_EQ(Silent.Sent, std::vector<std::string>(6, "#INFO\r\n"));
+    EXPECT_EQ(Silent.Waits, (std::vector<int>{200, 500, 500, 500, 500, 500, 500}));
+    EXPECT_EQ(Silent.Progress.back(), "No answer");
+    EXPECT_EQ(Silent.Progress[5], "Try Connect 6[sec]");
+
+    TScript Third;
+    Third.Answers = {"", "", "OK"};
+    EXPECT_TRUE(Third.X.Retry([] { return SensorCommands::Mode(2); }, "OK"));
+    EXPECT_EQ(Third.Sent.size(), 3u);
+    EXPECT_EQ(Third.RetryCount, 3);
+}
+
+TEST(SensorExchange, AcceptKeepsReadingsFromEndingAnInformationExchange) {
+    TScript S;
+    S.Answers = {"+012.34", "V:1.00,ID:B1,MD:0"};
+    S.X.Accept = [](const std::string& L) { return L.compare(0, 2, "V:") == 0; };
+    // "V:" is not in the reading; a reading that happened to contain the
+    // marker would still not count.
+    S.Answers[0] = "x V: 12.3";
+    EXPECT_TRUE(S.X.Retry(SensorCommands::Info, "V:"));
+    EXPECT_EQ(S.Sent.size(), 2u);
+}
+
+TEST(SensorExchange, PollingCyclesStopFlagAndStopLoop) {
+    TScript S;
+    S.Answers = {"", "12.5", "", "", "", "", "", ""};
+    std::vector<int> Cycles;
+    S.X.OnCycle = [&](int C) { Cycles.push_back(C); };
+    S.X.Poll(2, [] { return SensorCommands::Data(); }, [](const std::string& R) { return R; },
+             TSensorExchange::AngleLimit, [] { return 250; });
+    // Cycle 1 answered at its second send; cycle 2 gives up after two.
+    EXPECT_EQ(S.Sent.size(), 4u);
+    EXPECT_EQ(Cycles, (std::vector<int>{1, 1, 2, 2}));
+    EXPECT_EQ(S.Progress.back(), "No answer");
+    EXPECT_TRUE(S.StopFlag);
+
+    TScript None;
+    None.X.Poll(0, [] { return SensorCommands::Data(); }, [](const std::string& R) { return R; },
+                5, [] { return 0; });
+    EXPECT_TRUE(None.Sent.empty());
+    EXPECT_TRUE(None.StopFlag);
+
+    TScript Stop; // quiet at once: one #STOP with its two waits
+    Stop.X.StopLoop();
+    EXPECT_EQ(Stop.Sent, std::vector<std::string>{"#STOP\r\n"});
+    EXPECT_EQ(Stop.Waits, (std::vector<int>{300, 200}));
+    EXPECT_EQ(SensorCommands::PlusRange("3600"), "#CALI150\r\n");
+    EXPECT_EQ(SensorCommands::PlusRange("1800"), "#CALI151800\r\n");
+}
