@@ -226,7 +226,7 @@ void TransformBitmap(TCustomBitmap32* Dst, TCustomBitmap32* Src, TTransformation
     if (!Dst) throw EBitmapException("Destination bitmap is nil");
     if (!Src) throw EBitmapException("Source bitmap is nil");
     if (!Transformation) throw Exception("Transformation is nil");
-    std::unique_ptr<TRasterizer> Rasterizer(NewDefaultRasterizer());
+    std::unique_ptr<TRasterizer> Rasterizer = NewDefaultRasterizer();
     TRect DstRect;
     IntersectRect(DstRect, Dst->BoundsRect(), Dst->ClipRect());
     if (!Dst->MeasuringMode()) {
