@@ -8,6 +8,7 @@
 #include "GR32_Blend.h"
 #include "GR32_Resamplers.h"
 #include "GR32_Transforms.h"
+#include "ScopeGuards.h"
 
 static int FloorToInt(float V) {
     double F = std::floor(double(V));
@@ -53,22 +54,19 @@ void TRasterizer::Rasterize(TCustomBitmap32* Dst, const TRect& DstRect, TCustomB
     ReadSettings(Src, FDrawMode, FCombineMode, FSrcAlpha, FTransparentColor, FCombineCallBack);
     int EntryUpdateCount = Dst->UpdateCount();
     FSampler->PrepareSampling();
-    try {
-        TRect R;
-        bool Any = IntersectRect(R, DstRect, Dst->BoundsRect());
-        if (Any && FSampler->HasBounds()) {
-            TFloatRect B = FSampler->GetSampleBounds();
-            TRect Whole{FloorToInt(B.Left), FloorToInt(B.Top), CeilToInt(B.Right), CeilToInt(B.Bottom)};
-            Any = !IsRectEmpty(B) && IntersectRect(R, R, Whole);
-        }
-        if (Any) DoRasterize(Dst, R);
-    } catch (...) {
+    // Update brackets left open on Dst during the drawing are closed as well.
+    TScopeExit Finish([&] {
         while (Dst->UpdateCount() > EntryUpdateCount) Dst->EndUpdate();
         FSampler->FinalizeSampling();
-        throw;
+    });
+    TRect R;
+    bool Any = IntersectRect(R, DstRect, Dst->BoundsRect());
+    if (Any && FSampler->HasBounds()) {
+        TFloatRect B = FSampler->GetSampleBounds();
+        TRect Whole{FloorToInt(B.Left), FloorToInt(B.Top), CeilToInt(B.Right), CeilToInt(B.Bottom)};
+        Any = !IsRectEmpty(B) && IntersectRect(R, R, Whole);
     }
-    while (Dst->UpdateCount() > EntryUpdateCount) Dst->EndUpdate();
-    FSampler->FinalizeSampling();
+    if (Any) DoRasterize(Dst, R);
 }
 
 // The needle drawing's case, an affine transformer over the linear or the

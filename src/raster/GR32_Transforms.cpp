@@ -7,6 +7,7 @@
 #include "GR32_Blend.h"
 #include "GR32_LowLevel.h"
 #include "GR32_Rasterizers.h"
+#include "ScopeGuards.h"
 
 const TFloatMatrix IdentityMatrix = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
 
@@ -232,13 +233,8 @@ void TransformBitmap(TCustomBitmap32* Dst, TCustomBitmap32* Src, TTransformation
     if (!Dst->MeasuringMode()) {
         TTransformer Transformer(Src->Resampler(), Transformation);
         Rasterizer->SetSampler(&Transformer);
-        try {
-            if (!Src->Empty()) Rasterizer->Rasterize(Dst, DstRect, Src);
-        } catch (...) {
-            EMMS();
-            throw;
-        }
-        EMMS();
+        TScopeExit EndPacked([] { EMMS(); });
+        if (!Src->Empty()) Rasterizer->Rasterize(Dst, DstRect, Src);
     }
     Dst->Changed(DstRect);
 }

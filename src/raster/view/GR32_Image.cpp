@@ -1,5 +1,7 @@
 #include "GR32_Image.h"
 
+#include "ScopeGuards.h"
+
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
@@ -114,14 +116,10 @@ bool TCustomPaintBox32::ResizeBuffer() {
     const int w = fit(width(), FBuffer->Width());
     const int h = fit(height(), FBuffer->Height());
     if (w == FBuffer->Width() && h == FBuffer->Height()) return false;
-    FBuffer->Lock();
-    try {
+    {
+        TLockGuard Guard(*FBuffer);
         FBuffer->SetSize(w, h);
-    } catch (...) {
-        FBuffer->Unlock();
-        throw;
     }
-    FBuffer->Unlock();
     // New storage has no picture yet.
     FBufferValid = false;
     FForceFullRepaint = true;
@@ -149,15 +147,16 @@ void TCustomPaintBox32::paintEvent(QPaintEvent*) {
         return;
     }
     QPainter painter(this);
-    FBuffer->Lock();
-    if (!FBuffer->Empty()) {
-        // The screen copy ignores alpha, as a device blit would: RGB32 reads
-        // the same bytes as ARGB32 and leaves the fourth byte alone.
-        const QImage image(reinterpret_cast<const uchar*>(FBuffer->Bits()), FBuffer->Width(),
-                           FBuffer->Height(), FBuffer->Width() * 4, QImage::Format_RGB32);
-        painter.drawImage(QPoint(0, 0), image, QRect(0, 0, width(), height()));
+    {
+        TLockGuard Guard(*FBuffer);
+        if (!FBuffer->Empty()) {
+            // The screen copy ignores alpha, as a device blit would: RGB32 reads
+            // the same bytes as ARGB32 and leaves the fourth byte alone.
+            const QImage image(reinterpret_cast<const uchar*>(FBuffer->Bits()), FBuffer->Width(),
+                               FBuffer->Height(), FBuffer->Width() * 4, QImage::Format_RGB32);
+            painter.drawImage(QPoint(0, 0), image, QRect(0, 0, width(), height()));
+        }
     }
-    FBuffer->Unlock();
     DoPaintGDIOverlay(painter);
     FForceFullRepaint = false;
 }
@@ -430,18 +429,12 @@ void TCustomImage32::DoPaintBuffer() {
             break; // frames are drawn in a designer only
         }
     }
-    buffer->BeginUpdate();
+    TUpdateGuard update(*buffer);
     TRect view;
     IntersectRect(view, ViewRect(), buffer->BoundsRect());
     buffer->SetClipRect(view);
-    try {
-        for (const auto& [handler, index] : active)
-            (this->*handler)(buffer, index);
-    } catch (...) {
-        buffer->EndUpdate();
-        throw;
-    }
-    buffer->EndUpdate();
+    for (const auto& [handler, index] : active)
+        (this->*handler)(buffer, index);
 }
 
 void TCustomImage32::DoPaintGDIOverlay(QPainter& Painter) {
@@ -476,21 +469,15 @@ void TCustomImage32::ExecClearBackgnd(TBitmap32* Dest, int) {
 void TCustomImage32::ExecDrawBitmap(TBitmap32* Dest, int) {
     const TRect& r = FCachedBitmapRect;
     if (FBitmap->Empty() || IsRectEmpty(r)) return;
-    FBitmap->Lock();
-    try {
-        if (FBitmapAlign == baTile) {
-            const int w = r.Width(), h = r.Height();
-            for (int y = 0; y < Dest->Height(); y += h)
-                for (int x = 0; x < Dest->Width(); x += w)
-                    FBitmap->DrawOnto(Dest, TRect{x, y, x + w, y + h});
-        } else {
-            FBitmap->DrawOnto(Dest, r);
-        }
-    } catch (...) {
-        FBitmap->Unlock();
-        throw;
+    TLockGuard guard(*FBitmap);
+    if (FBitmapAlign == baTile) {
+        const int w = r.Width(), h = r.Height();
+        for (int y = 0; y < Dest->Height(); y += h)
+            for (int x = 0; x < Dest->Width(); x += w)
+                FBitmap->DrawOnto(Dest, TRect{x, y, x + w, y + h});
+    } else {
+        FBitmap->DrawOnto(Dest, r);
     }
-    FBitmap->Unlock();
 }
 
 void TCustomImage32::ExecDrawLayers(TBitmap32* Dest, int StageNum) {

@@ -1,6 +1,7 @@
 #include "GR32_Layers.h"
 
 #include "GR32_Image.h"
+#include "ScopeGuards.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,12 +33,11 @@ void TLayerCollection::Delete(int Index) {
 }
 
 void TLayerCollection::Clear() {
-    BeginUpdate();
+    TUpdateGuard update(*this);
     // Each layer removes itself from FItems as it is destroyed.
     while (!FItems.empty())
         delete FItems.back();
     if (OnListNotify) OnListNotify(nullptr, lnCleared, 0);
-    EndUpdate();
 }
 
 void TLayerCollection::BeginUpdate() {
@@ -78,21 +78,19 @@ void TLayerCollection::GetViewportShift(float& ShiftX, float& ShiftY) const {
 }
 
 void TLayerCollection::InsertItem(TCustomLayer* Item) {
-    BeginUpdate();
+    TUpdateGuard update(*this);
     FItems.push_back(Item);
     if (OnListNotify) OnListNotify(Item, lnLayerAdded, Count() - 1);
-    EndUpdate();
 }
 
 void TLayerCollection::RemoveItem(TCustomLayer* Item) {
     auto it = std::find(FItems.begin(), FItems.end(), Item);
     if (it == FItems.end()) return;
-    BeginUpdate();
+    TUpdateGuard update(*this);
     const int index = static_cast<int>(it - FItems.begin());
     if (FMouseListener == Item) FMouseListener = nullptr;
     if (OnListNotify) OnListNotify(Item, lnLayerDeleted, index);
     FItems.erase(FItems.begin() + index);
-    EndUpdate();
 }
 
 void TLayerCollection::DoUpdateLayer(TCustomLayer* Layer) {
@@ -269,7 +267,7 @@ int RoundEven(float V) {
 } // namespace
 
 TBitmapLayer::TBitmapLayer(TLayerCollection* ALayerCollection)
-    : TPositionedLayer(ALayerCollection), FBitmap(new TBitmap32) {
+    : TPositionedLayer(ALayerCollection), FBitmap(std::make_unique<TBitmap32>()) {
     FBitmap->OnAreaChanged = [this](TCustomBitmap32*, const TRect& Area, uint32_t) {
         BitmapAreaChanged(Area);
     };
@@ -277,7 +275,6 @@ TBitmapLayer::TBitmapLayer(TLayerCollection* ALayerCollection)
 
 TBitmapLayer::~TBitmapLayer() {
     FBitmap->OnAreaChanged = nullptr;
-    delete FBitmap;
 }
 
 void TBitmapLayer::SetBitmap(const TBitmap32* Value) {
@@ -322,13 +319,8 @@ void TBitmapLayer::Paint(TBitmap32* Buffer) {
     // rectangle, so the layer's clip is lent to the buffer for the call.
     const TRect saved = Buffer->ClipRect();
     Buffer->SetClipRect(clip);
-    try {
-        FBitmap->DrawOnto(Buffer, dst);
-    } catch (...) {
-        Buffer->SetClipRect(saved);
-        throw;
-    }
-    Buffer->SetClipRect(saved);
+    TScopeExit restore([&] { Buffer->SetClipRect(saved); });
+    FBitmap->DrawOnto(Buffer, dst);
 }
 
 bool TBitmapLayer::DoHitTest(int X, int Y) {
