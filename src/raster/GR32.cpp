@@ -369,12 +369,6 @@ void TCustomBitmap32::EndMeasuring() {
 // ---------------------------------------------------------------------------
 // Drawing
 
-static int SaturateToInt(double V) {
-    if (!(V > double(std::numeric_limits<int>::min()))) return std::numeric_limits<int>::min();
-    if (V > double(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
-    return int(V);
-}
-
 // The one routine behind DrawOnto, DrawFrom and Draw.
 static void DrawBitmap(TCustomBitmap32* Dst, TRect DstRect, TCustomBitmap32* Src, TRect SrcRect) {
     if (!Dst) throw EBitmapException("Destination bitmap is nil");

@@ -2,27 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <typeinfo>
 
 #include "GR32_Blend.h"
 #include "GR32_Resamplers.h"
+#include "Rounding.h"
 #include "GR32_Transforms.h"
 #include "ScopeGuards.h"
-
-static int FloorToInt(float V) {
-    double F = std::floor(double(V));
-    if (!(F > double(std::numeric_limits<int>::min()))) return std::numeric_limits<int>::min();
-    if (F > double(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
-    return int(F);
-}
-
-static int CeilToInt(float V) {
-    double F = std::ceil(double(V));
-    if (!(F > double(std::numeric_limits<int>::min()))) return std::numeric_limits<int>::min();
-    if (F > double(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
-    return int(F);
-}
 
 void TRasterizer::AssignColor(TColor32& Dst, TColor32 Src) {
     switch (FDrawMode) {
@@ -63,7 +49,8 @@ void TRasterizer::Rasterize(TCustomBitmap32* Dst, const TRect& DstRect, TCustomB
     bool Any = IntersectRect(R, DstRect, Dst->BoundsRect());
     if (Any && FSampler->HasBounds()) {
         TFloatRect B = FSampler->GetSampleBounds();
-        TRect Whole{FloorToInt(B.Left), FloorToInt(B.Top), CeilToInt(B.Right), CeilToInt(B.Bottom)};
+        TRect Whole{SaturateToInt(std::floor(double(B.Left))), SaturateToInt(std::floor(double(B.Top))),
+                    SaturateToInt(std::ceil(double(B.Right))), SaturateToInt(std::ceil(double(B.Bottom)))};
         Any = !IsRectEmpty(B) && IntersectRect(R, R, Whole);
     }
     if (Any) DoRasterize(Dst, R);

@@ -1,5 +1,6 @@
 #include "GR32_Image.h"
 
+#include "Rounding.h"
 #include "ScopeGuards.h"
 
 #include <QImage>
@@ -17,21 +18,6 @@ constexpr TColor clWindow = 0xFF000005;
 // Growth the buffer is given beyond the view, so that small resizes of the
 // widget do not reallocate it.
 constexpr int BufferSlack = 40;
-
-int RoundEven(double V) {
-    const double r = std::nearbyint(V);
-    if (!(r > INT_MIN)) return INT_MIN;
-    if (r >= INT_MAX) return INT_MAX;
-    return static_cast<int>(r);
-}
-
-// Floor or truncation of a float into int range; out-of-range values are
-// pinned to the ends instead of being undefined.
-int ClampToInt(double V) {
-    if (!(V > INT_MIN)) return INT_MIN;
-    if (V >= INT_MAX) return INT_MAX;
-    return static_cast<int>(V);
-}
 
 // Fills R (cut to the bitmap's clip rectangle) with C.
 void FillArea(TBitmap32* Dest, const TRect& R, TColor32 C) {
@@ -370,17 +356,17 @@ TPoint TCustomImage32::ViewToBitmap(const TPoint& P) {
     TPoint r;
     r.X = FCachedRecScaleX == 0
               ? INT_MAX
-              : ClampToInt(std::floor(double(FCachedRecScaleX) * (P.X - double(FCachedShiftX))));
+              : SaturateToInt(std::floor(double(FCachedRecScaleX) * (P.X - double(FCachedShiftX))));
     r.Y = FCachedRecScaleY == 0
               ? INT_MAX
-              : ClampToInt(std::floor(double(FCachedRecScaleY) * (P.Y - double(FCachedShiftY))));
+              : SaturateToInt(std::floor(double(FCachedRecScaleY) * (P.Y - double(FCachedShiftY))));
     return r;
 }
 
 TPoint TCustomImage32::BitmapToView(const TPoint& P) {
     UpdateCache();
-    return TPoint{ClampToInt(std::trunc(double(P.X) * FCachedScaleX + FCachedShiftX)),
-                  ClampToInt(std::trunc(double(P.Y) * FCachedScaleY + FCachedShiftY))};
+    return TPoint{SaturateToInt(std::trunc(double(P.X) * FCachedScaleX + FCachedShiftX)),
+                  SaturateToInt(std::trunc(double(P.Y) * FCachedScaleY + FCachedShiftY))};
 }
 
 void TCustomImage32::InitDefaultStages() {

@@ -1,6 +1,7 @@
 #include "GR32_Layers.h"
 
 #include "GR32_Image.h"
+#include "Rounding.h"
 #include "ScopeGuards.h"
 
 #include <algorithm>
@@ -255,14 +256,9 @@ bool TPositionedLayer::DoHitTest(int X, int Y) {
 
 namespace {
 
-// Ties go to the even neighbour, as the layer's placement rule demands; the
-// value is kept within int range so a wild placement cannot overflow.
-int RoundEven(float V) {
-    const double r = std::nearbyint(static_cast<double>(V));
-    if (!(r > -1e9)) return -1000000000;
-    if (r > 1e9) return 1000000000;
-    return static_cast<int>(r);
-}
+// Layer geometry in view pixels stays within this bound, so that a wild
+// placement cannot overflow the rectangle arithmetic that follows.
+constexpr int ViewLimit = 1000000000;
 
 } // namespace
 
@@ -293,7 +289,7 @@ void TBitmapLayer::BitmapAreaChanged(const TRect& Area) {
     const double sx = (double(p.Right) - p.Left) / FBitmap->Width();
     const double sy = (double(p.Bottom) - p.Top) / FBitmap->Height();
     const int widen = static_cast<int>(FBitmap->Resampler()->GetWidth()) + 1;
-    auto clampInt = [](double v) { return static_cast<int>(std::clamp(v, -1e9, 1e9)); };
+    auto clampInt = [](double v) { return SaturateToInt(v, -ViewLimit, ViewLimit); };
     const TRect view{clampInt(std::floor(p.Left + Area.Left * sx)) - widen,
                      clampInt(std::floor(Area.Top * sy + p.Top)) - widen,
                      clampInt(std::ceil(Area.Right * sx + p.Left)) + widen,
@@ -305,8 +301,9 @@ void TBitmapLayer::BitmapAreaChanged(const TRect& Area) {
 void TBitmapLayer::Paint(TBitmap32* Buffer) {
     if (FBitmap->Empty() || !Buffer) return;
     const TFloatRect adjusted = GetAdjustedLocation();
-    const TRect dst{RoundEven(adjusted.Left), RoundEven(adjusted.Top), RoundEven(adjusted.Right),
-                    RoundEven(adjusted.Bottom)};
+    // Ties go to the even neighbour, as the layer's placement rule demands.
+    auto snap = [](float v) { return RoundEven(v, -ViewLimit, ViewLimit); };
+    const TRect dst{snap(adjusted.Left), snap(adjusted.Top), snap(adjusted.Right), snap(adjusted.Bottom)};
     TRect clip;
     if (!IntersectRect(clip, Buffer->ClipRect(), dst)) return;
     if (FCropped && LayerCollection() && LayerCollection()->Owner()) {
