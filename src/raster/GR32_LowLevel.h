@@ -1,5 +1,6 @@
-// Filling, moving and clamping helpers. FillLongword is bound through the
-// registry "GR32_LowLevel bindings".
+// Filling, moving, clamping and wrapping helpers; the rounding helpers of
+// Rounding.h come along. FillLongword is bound through the registry
+// "GR32_LowLevel bindings".
 #pragma once
 
 #include <cstddef>

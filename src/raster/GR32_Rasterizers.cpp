@@ -10,20 +10,6 @@
 #include "GR32_Transforms.h"
 #include "ScopeGuards.h"
 
-void TRasterizer::AssignColor(TColor32& Dst, TColor32 Src) {
-    switch (FDrawMode) {
-        case dmOpaque: Dst = Src; break;
-        case dmBlend: BlendMemExOf(FCombineMode)(Src, Dst, FSrcAlpha); break;
-        case dmTransparent:
-            if (Src != FTransparentColor) Dst = Src;
-            break;
-        default:
-            if (FCombineCallBack) FCombineCallBack(Src, Dst, FSrcAlpha);
-            else BlendMemExOf(FCombineMode)(Src, Dst, FSrcAlpha);
-            break;
-    }
-}
-
 // The combine settings a rasterizer takes from its source bitmap.
 static void ReadSettings(TCustomBitmap32* Src, TDrawMode& Mode, TCombineMode& Combine, TColor32& SrcAlpha,
                          TColor32& TransparentColor, TPixelCombineEvent& CombineCallBack) {
@@ -56,9 +42,8 @@ void TRasterizer::Rasterize(TCustomBitmap32* Dst, const TRect& DstRect, TCustomB
     if (Any) DoRasterize(Dst, R);
 }
 
-// The needle drawing's case, an affine transformer over the linear or the
-// nearest resampler, is sampled without virtual calls per pixel; the values
-// are those of TTransformer::GetSampleInt.
+// An affine transformer's sample with the resampler's read called directly;
+// the values are those of TTransformer::GetSampleInt.
 template <class Resampler>
 struct TAffineSample {
     const TFixedMatrix& I;

@@ -22,8 +22,6 @@ public:
 
 protected:
     virtual void DoRasterize(TCustomBitmap32* Dst, const TRect& DstRect) = 0;
-    // Combines a sample with a destination pixel.
-    void AssignColor(TColor32& Dst, TColor32 Src);
 
     TCustomSampler* FSampler = nullptr;
     TDrawMode FDrawMode = dmOpaque;
