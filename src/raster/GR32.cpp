@@ -11,6 +11,7 @@
 #include "GR32_Blend.h"
 #include "GR32_LowLevel.h"
 #include "GR32_Resamplers.h"
+#include "ScopeGuards.h"
 
 bool IntersectRect(TRect& Dst, const TRect& R1, const TRect& R2) {
     TRect R{std::max(R1.Left, R2.Left), std::max(R1.Top, R2.Top), std::min(R1.Right, R2.Right),
@@ -136,30 +137,24 @@ TCustomBitmap32::TCustomBitmap32() {
 TCustomBitmap32::~TCustomBitmap32() {
     // Storage goes without change notices: the owner of the handlers may be
     // half destroyed already.
-    Lock();
-    delete FResampler;
-    FResampler = nullptr;
-    delete FBackend;
-    FBackend = nullptr;
+    TLockGuard Guard(*this);
+    FResampler.reset();
+    FBackend.reset();
     FBits = nullptr;
     FWidth = FHeight = 0;
-    Unlock();
 }
 
-TCustomBackend* TCustomBitmap32::CreateBackend() { return new TMemoryBackend; }
+std::unique_ptr<TCustomBackend> TCustomBitmap32::CreateBackend() { return std::make_unique<TMemoryBackend>(); }
 
 void TCustomBitmap32::ChangeSize(int& Width, int& Height, int NewWidth, int NewHeight) {
-    try {
-        FBackend->ChangeSize(Width, Height, NewWidth, NewHeight);
-    } catch (...) {
+    // A failed size change has released the old block too: the bitmap then
+    // takes whatever size and storage the backend was left with.
+    TScopeExit Adopt([&] {
         FBits = FBackend->Bits();
         FClipRect = BoundsRect();
         FClipping = false;
-        throw;
-    }
-    FBits = FBackend->Bits();
-    FClipRect = BoundsRect();
-    FClipping = false;
+    });
+    FBackend->ChangeSize(Width, Height, NewWidth, NewHeight);
 }
 
 bool TCustomBitmap32::SetSize(int NewWidth, int NewHeight) { return TCustomMap::SetSize(NewWidth, NewHeight); }
@@ -252,9 +247,8 @@ void TCustomBitmap32::SetOuterColor(TColor32 Value) {
 }
 
 void TCustomBitmap32::SetResampler(TCustomResampler* Value) {
-    if (!Value || Value == FResampler) return;
-    delete FResampler;
-    FResampler = Value;
+    if (!Value || Value == FResampler.get()) return;
+    FResampler.reset(Value);
     Value->FBitmap = this;
     Changed();
 }
@@ -277,8 +271,8 @@ void TCustomBitmap32::CopyPropertiesTo(TCustomBitmap32* Dst) const {
 }
 
 void TCustomBitmap32::Assign(const TCustomBitmap32* Source) {
-    BeginUpdate();
-    try {
+    {
+        TUpdateGuard Update(*this);
         if (!Source) {
             SetSize(0, 0);
         } else if (Source != this) {
@@ -287,11 +281,7 @@ void TCustomBitmap32::Assign(const TCustomBitmap32* Source) {
                 std::memcpy(FBits, Source->Bits(), size_t(FWidth) * size_t(FHeight) * sizeof(TColor32));
             Source->CopyPropertiesTo(this);
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
     }
-    EndUpdate();
     Changed();
 }
 
@@ -378,12 +368,6 @@ void TCustomBitmap32::EndMeasuring() {
 
 // ---------------------------------------------------------------------------
 // Drawing
-
-static int SaturateToInt(double V) {
-    if (!(V > double(std::numeric_limits<int>::min()))) return std::numeric_limits<int>::min();
-    if (V > double(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
-    return int(V);
-}
 
 // The one routine behind DrawOnto, DrawFrom and Draw.
 static void DrawBitmap(TCustomBitmap32* Dst, TRect DstRect, TCustomBitmap32* Src, TRect SrcRect) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -317,7 +318,7 @@ public:
     void SetPenColor(TColor32 Value) { FPenColor = Value; }
 
     // The owned resampler; never nullptr after construction.
-    TCustomResampler* Resampler() const { return FResampler; }
+    TCustomResampler* Resampler() const { return FResampler.get(); }
     // Takes ownership of a different, non-null resampler and frees the old one.
     void SetResampler(TCustomResampler* Value);
     std::string ResamplerClassName() const;
@@ -370,10 +371,10 @@ public:
 
 protected:
     void ChangeSize(int& Width, int& Height, int NewWidth, int NewHeight) override;
-    virtual TCustomBackend* CreateBackend();
+    virtual std::unique_ptr<TCustomBackend> CreateBackend();
     virtual void CopyPropertiesTo(TCustomBitmap32* Dst) const;
 
-    TCustomBackend* FBackend = nullptr;
+    std::unique_ptr<TCustomBackend> FBackend;
     TColor32* FBits = nullptr;
     TRect FClipRect;
     bool FClipping = false;
@@ -386,7 +387,7 @@ protected:
     float FStippleStep = 1.0f;
     TAreaChangedEvent FOldOnAreaChanged;
     bool FMeasuringMode = false;
-    TCustomResampler* FResampler = nullptr;
+    std::unique_ptr<TCustomResampler> FResampler;
 };
 
 // The bitmap of the views and of the picture loader. Storage is plain memory,

@@ -1,6 +1,5 @@
 #include "GR32_LowLevel.h"
 
-#include <cmath>
 #include <cstring>
 
 #include "GR32_Bindings.h"
@@ -64,13 +63,6 @@ int MirrorWrap(int Value, int Min, int Max) {
     if (V < 0) V += 2 * N;
     if (V >= N) V = 2 * N - 1 - V;
     return int(Min + V);
-}
-
-int32_t RoundEven(double Value) {
-    double R = std::nearbyint(Value);  // default rounding: to nearest, ties to even
-    if (!(R >= -2147483648.0)) return INT32_MIN;
-    if (R > 2147483647.0) return INT32_MAX;
-    return int32_t(R);
 }
 
 namespace {

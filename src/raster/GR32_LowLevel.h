@@ -1,11 +1,13 @@
-// Filling, moving and clamping helpers. FillLongword is bound through the
-// registry "GR32_LowLevel bindings".
+// Filling, moving, clamping and wrapping helpers; the rounding helpers of
+// Rounding.h come along. FillLongword is bound through the registry
+// "GR32_LowLevel bindings".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "GR32.h"
+#include "Rounding.h"
 
 using TFillLongword = void (*)(TColor32* X, size_t Count, TColor32 Value);
 extern TFillLongword FillLongword;
@@ -23,5 +25,3 @@ inline int Clamp255(int Value) { return Value < 0 ? 0 : (Value > 255 ? 255 : Val
 int ClampWrap(int Value, int Min, int Max);
 int RepeatWrap(int Value, int Min, int Max);
 int MirrorWrap(int Value, int Min, int Max);
-// Round to nearest, ties to even, of a float/double.
-int32_t RoundEven(double Value);

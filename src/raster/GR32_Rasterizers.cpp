@@ -2,73 +2,48 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <typeinfo>
 
 #include "GR32_Blend.h"
 #include "GR32_Resamplers.h"
+#include "Rounding.h"
 #include "GR32_Transforms.h"
+#include "ScopeGuards.h"
 
-static int FloorToInt(float V) {
-    double F = std::floor(double(V));
-    if (!(F > double(std::numeric_limits<int>::min()))) return std::numeric_limits<int>::min();
-    if (F > double(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
-    return int(F);
-}
-
-static int CeilToInt(float V) {
-    double F = std::ceil(double(V));
-    if (!(F > double(std::numeric_limits<int>::min()))) return std::numeric_limits<int>::min();
-    if (F > double(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
-    return int(F);
-}
-
-void TRasterizer::AssignColor(TColor32& Dst, TColor32 Src) {
-    switch (FDrawMode) {
-        case dmOpaque: Dst = Src; break;
-        case dmBlend: BlendMemExOf(FCombineMode)(Src, Dst, FSrcAlpha); break;
-        case dmTransparent:
-            if (Src != FTransparentColor) Dst = Src;
-            break;
-        default:
-            if (FCombineCallBack) FCombineCallBack(Src, Dst, FSrcAlpha);
-            else BlendMemExOf(FCombineMode)(Src, Dst, FSrcAlpha);
-            break;
-    }
+// The combine settings a rasterizer takes from its source bitmap.
+static void ReadSettings(TCustomBitmap32* Src, TDrawMode& Mode, TCombineMode& Combine, TColor32& SrcAlpha,
+                         TColor32& TransparentColor, TPixelCombineEvent& CombineCallBack) {
+    SrcAlpha = Src->MasterAlpha() > 255 ? 255 : Src->MasterAlpha();
+    Mode = Src->DrawMode();
+    if (Mode == dmCustom && !Src->OnPixelCombine) Mode = dmOpaque;
+    Combine = Src->CombineMode();
+    CombineCallBack = Src->OnPixelCombine;
+    TransparentColor = Src->OuterColor();
 }
 
 void TRasterizer::Rasterize(TCustomBitmap32* Dst, const TRect& DstRect, TCustomBitmap32* Src) {
     if (!Dst || !Src || !FSampler) return;
-    FSrcAlpha = Src->MasterAlpha() > 255 ? 255 : Src->MasterAlpha();
-    FDrawMode = Src->DrawMode();
-    if (FDrawMode == dmCustom && !Src->OnPixelCombine) FDrawMode = dmOpaque;
-    FCombineMode = Src->CombineMode();
-    FCombineCallBack = Src->OnPixelCombine;
-    FTransparentColor = Src->OuterColor();
-
+    ReadSettings(Src, FDrawMode, FCombineMode, FSrcAlpha, FTransparentColor, FCombineCallBack);
     int EntryUpdateCount = Dst->UpdateCount();
     FSampler->PrepareSampling();
-    try {
-        TRect R;
-        bool Any = IntersectRect(R, DstRect, Dst->BoundsRect());
-        if (Any && FSampler->HasBounds()) {
-            TFloatRect B = FSampler->GetSampleBounds();
-            TRect Whole{FloorToInt(B.Left), FloorToInt(B.Top), CeilToInt(B.Right), CeilToInt(B.Bottom)};
-            Any = !IsRectEmpty(B) && IntersectRect(R, R, Whole);
-        }
-        if (Any) DoRasterize(Dst, R);
-    } catch (...) {
+    // Update brackets left open on Dst during the drawing are closed as well.
+    TScopeExit Finish([&] {
         while (Dst->UpdateCount() > EntryUpdateCount) Dst->EndUpdate();
         FSampler->FinalizeSampling();
-        throw;
+    });
+    TRect R;
+    bool Any = IntersectRect(R, DstRect, Dst->BoundsRect());
+    if (Any && FSampler->HasBounds()) {
+        TFloatRect B = FSampler->GetSampleBounds();
+        TRect Whole{SaturateToInt(std::floor(double(B.Left))), SaturateToInt(std::floor(double(B.Top))),
+                    SaturateToInt(std::ceil(double(B.Right))), SaturateToInt(std::ceil(double(B.Bottom)))};
+        Any = !IsRectEmpty(B) && IntersectRect(R, R, Whole);
     }
-    while (Dst->UpdateCount() > EntryUpdateCount) Dst->EndUpdate();
-    FSampler->FinalizeSampling();
+    if (Any) DoRasterize(Dst, R);
 }
 
-// The needle drawing's case, an affine transformer over the linear or the
-// nearest resampler, is sampled without virtual calls per pixel; the values
-// are those of TTransformer::GetSampleInt.
+// An affine transformer's sample with the resampler's read called directly;
+// the values are those of TTransformer::GetSampleInt.
 template <class Resampler>
 struct TAffineSample {
     const TFixedMatrix& I;
@@ -129,6 +104,34 @@ struct TVirtualSample {
     TColor32 operator()(int X, int Y) const { return S->GetSampleInt(X, Y); }
 };
 
+struct TRasterJob {
+    TCustomBitmap32* Dst;
+    TCustomSampler* Sampler;
+    // The affine transformer's inner sampler and inverse matrix; Inner is
+    // nullptr for any other sampler.
+    TCustomSampler* Inner;
+    const TFixedMatrix* Inverse;
+    TDrawMode Mode;
+    TCombineMode Combine;
+    TColor32 SrcAlpha;
+    TColor32 TransparentColor;
+    const TPixelCombineEvent* CombineCallBack;
+};
+
+static TRasterJob MakeJob(TCustomBitmap32* Dst, TCustomSampler* Sampler, TDrawMode Mode, TCombineMode Combine,
+                          TColor32 SrcAlpha, TColor32 TransparentColor, const TPixelCombineEvent& CombineCallBack) {
+    if (Mode == dmCustom && !CombineCallBack) Mode = dmBlend;
+    TRasterJob J{Dst, Sampler, nullptr, nullptr, Mode, Combine, SrcAlpha, TransparentColor, &CombineCallBack};
+    // Exact classes only: a subclass may sample differently.
+    auto* Transformer = typeid(*Sampler) == typeid(TTransformer) ? static_cast<TTransformer*>(Sampler) : nullptr;
+    if (Transformer && Transformer->Sampler() &&
+        typeid(*Transformer->Transformation()) == typeid(TAffineTransformation)) {
+        J.Inner = Transformer->Sampler();
+        J.Inverse = &static_cast<TAffineTransformation*>(Transformer->Transformation())->InverseFixedMatrix();
+    }
+    return J;
+}
+
 template <class Sample, class Assign>
 static void RasterRows(TCustomBitmap32* Dst, const TRect& R, const Sample& GetSample, const Assign& Put) {
     for (int Y = R.Top; Y < R.Bottom; ++Y) {
@@ -138,24 +141,79 @@ static void RasterRows(TCustomBitmap32* Dst, const TRect& R, const Sample& GetSa
 }
 
 template <class Sample>
-static void RasterBy(TCustomBitmap32* Dst, const TRect& R, const Sample& GetSample, TDrawMode Mode, TCombineMode Combine,
-                     TColor32 M, TColor32 Key, const TPixelCombineEvent& CB) {
-    switch (Mode) {
+static void RasterBy(const TRasterJob& J, const TRect& R, const Sample& GetSample) {
+    TCustomBitmap32* Dst = J.Dst;
+    switch (J.Mode) {
         case dmOpaque: RasterRows(Dst, R, GetSample, [](TColor32& D, TColor32 S) { D = S; }); break;
         case dmBlend: {
-            TBlendMemEx Blend = BlendMemExOf(Combine);
+            TBlendMemEx Blend = BlendMemExOf(J.Combine);
+            TColor32 M = J.SrcAlpha;
             RasterRows(Dst, R, GetSample, [Blend, M](TColor32& D, TColor32 S) { Blend(S, D, M); });
             break;
         }
-        case dmTransparent:
+        case dmTransparent: {
+            TColor32 Key = J.TransparentColor;
             RasterRows(Dst, R, GetSample, [Key](TColor32& D, TColor32 S) {
                 if (S != Key) D = S;
             });
             break;
-        default:
+        }
+        default: {
+            const TPixelCombineEvent& CB = *J.CombineCallBack;
+            TColor32 M = J.SrcAlpha;
             RasterRows(Dst, R, GetSample, [&CB, M](TColor32& D, TColor32 S) { CB(S, D, M); });
             break;
+        }
     }
+}
+
+// Where SourceSpan may skip the columns outside the source.
+static bool TransparentOutside(const TRasterJob& J) {
+    auto* L = static_cast<TLinearResampler*>(J.Inner);
+    return L->PixelAccessMode() == pamSafe && (L->Bitmap()->OuterColor() >> 24) == 0;
+}
+
+static void LinearBlendSpans(const TRasterJob& J, const TRect& R) {
+    auto* L = static_cast<TLinearResampler*>(J.Inner);
+    BlendSpans(J.Dst, R, *J.Inverse, L->Bitmap()->ClipRect(), TAffineSample<TLinearResampler>{*J.Inverse, L},
+               BlendMemExOf(J.Combine), J.SrcAlpha);
+}
+
+template <class Resampler>
+static void AffineRows(const TRasterJob& J, const TRect& R) {
+    RasterBy(J, R, TAffineSample<Resampler>{*J.Inverse, static_cast<Resampler*>(J.Inner)});
+}
+
+constexpr unsigned AllDrawModes = 1u << dmOpaque | 1u << dmBlend | 1u << dmCustom | 1u << dmTransparent;
+constexpr unsigned AllCombineModes = 1u << cmBlend | 1u << cmMerge;
+
+const std::vector<TRasterFastPath>& RasterFastPaths() {
+    static const std::vector<TRasterFastPath> Paths = {
+        {"linear blend over a transparent outside", &typeid(TLinearResampler), 1u << dmBlend, 1u << cmBlend,
+         TransparentOutside, LinearBlendSpans},
+        {"linear", &typeid(TLinearResampler), AllDrawModes, AllCombineModes, nullptr, AffineRows<TLinearResampler>},
+        {"nearest", &typeid(TNearestResampler), AllDrawModes, AllCombineModes, nullptr, AffineRows<TNearestResampler>},
+    };
+    return Paths;
+}
+
+static const TRasterFastPath* FindFastPath(const TRasterJob& J) {
+    if (!J.Inner) return nullptr;
+    for (const TRasterFastPath& P : RasterFastPaths())
+        if (typeid(*J.Inner) == *P.Sampler && (P.DrawModes >> J.Mode & 1) && (P.CombineModes >> J.Combine & 1) &&
+            (!P.Condition || P.Condition(J)))
+            return &P;
+    return nullptr;
+}
+
+const TRasterFastPath* SelectRasterFastPath(TCustomSampler* Sampler, TCustomBitmap32* Src) {
+    if (!Sampler || !Src) return nullptr;
+    TDrawMode Mode;
+    TCombineMode Combine;
+    TColor32 SrcAlpha, TransparentColor;
+    TPixelCombineEvent CombineCallBack;
+    ReadSettings(Src, Mode, Combine, SrcAlpha, TransparentColor, CombineCallBack);
+    return FindFastPath(MakeJob(nullptr, Sampler, Mode, Combine, SrcAlpha, TransparentColor, CombineCallBack));
 }
 
 void TRegularRasterizer::DoRasterize(TCustomBitmap32* Dst, const TRect& DstRect) {
@@ -163,31 +221,13 @@ void TRegularRasterizer::DoRasterize(TCustomBitmap32* Dst, const TRect& DstRect)
     // by its area notice except the last, which gets the closing one.
     int Band = FUpdateRowCount > 0 ? FUpdateRowCount : DstRect.Height();
     int UpdateCount = 0;
-    TDrawMode Mode = FDrawMode;
-    if (Mode == dmCustom && !FCombineCallBack) Mode = dmBlend;
-
-    auto* Transformer = typeid(*FSampler) == typeid(TTransformer) ? static_cast<TTransformer*>(FSampler) : nullptr;
-    auto* Affine = Transformer && Transformer->Sampler() && typeid(*Transformer->Transformation()) == typeid(TAffineTransformation)
-                       ? static_cast<TAffineTransformation*>(Transformer->Transformation())
-                       : nullptr;
-    TCustomSampler* Inner = Affine ? Transformer->Sampler() : nullptr;
+    const TRasterJob Job = MakeJob(Dst, FSampler, FDrawMode, FCombineMode, FSrcAlpha, FTransparentColor, FCombineCallBack);
 
     for (int Top = DstRect.Top; Top < DstRect.Bottom; Top += Band) {
         TRect R{DstRect.Left, Top, DstRect.Right, std::min(Top + Band, DstRect.Bottom)};
-        if (Inner && typeid(*Inner) == typeid(TLinearResampler) && Mode == dmBlend && FCombineMode == cmBlend &&
-            static_cast<TLinearResampler*>(Inner)->PixelAccessMode() == pamSafe &&
-            (static_cast<TLinearResampler*>(Inner)->Bitmap()->OuterColor() >> 24) == 0)
-            BlendSpans(Dst, R, Affine->InverseFixedMatrix(), static_cast<TLinearResampler*>(Inner)->Bitmap()->ClipRect(),
-                       TAffineSample<TLinearResampler>{Affine->InverseFixedMatrix(), static_cast<TLinearResampler*>(Inner)},
-                       BlendMemExOf(FCombineMode), FSrcAlpha);
-        else if (Inner && typeid(*Inner) == typeid(TLinearResampler))
-            RasterBy(Dst, R, TAffineSample<TLinearResampler>{Affine->InverseFixedMatrix(), static_cast<TLinearResampler*>(Inner)},
-                     Mode, FCombineMode, FSrcAlpha, FTransparentColor, FCombineCallBack);
-        else if (Inner && typeid(*Inner) == typeid(TNearestResampler))
-            RasterBy(Dst, R, TAffineSample<TNearestResampler>{Affine->InverseFixedMatrix(), static_cast<TNearestResampler*>(Inner)},
-                     Mode, FCombineMode, FSrcAlpha, FTransparentColor, FCombineCallBack);
-        else
-            RasterBy(Dst, R, TVirtualSample{FSampler}, Mode, FCombineMode, FSrcAlpha, FTransparentColor, FCombineCallBack);
+        // Chosen per band: a combine handler may change the source meanwhile.
+        if (const TRasterFastPath* Path = FindFastPath(Job)) Path->Span(Job, R);
+        else RasterBy(Job, R, TVirtualSample{FSampler});
         UpdateCount += R.Height();
         if (UpdateCount == FUpdateRowCount && R.Bottom < DstRect.Bottom) {
             Dst->Changed(TRect{DstRect.Left, R.Bottom - UpdateCount, DstRect.Right, R.Bottom});
@@ -197,4 +237,4 @@ void TRegularRasterizer::DoRasterize(TCustomBitmap32* Dst, const TRect& DstRect)
     Dst->Changed(TRect{DstRect.Left, DstRect.Bottom - UpdateCount - 1, DstRect.Right, DstRect.Bottom});
 }
 
-TRasterizer* NewDefaultRasterizer() { return new TRegularRasterizer; }
+std::unique_ptr<TRasterizer> NewDefaultRasterizer() { return std::make_unique<TRegularRasterizer>(); }

@@ -2,7 +2,10 @@
 // it with the destination pixel by the source bitmap's settings.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <typeinfo>
+#include <vector>
 
 #include "GR32.h"
 
@@ -19,8 +22,6 @@ public:
 
 protected:
     virtual void DoRasterize(TCustomBitmap32* Dst, const TRect& DstRect) = 0;
-    // Combines a sample with a destination pixel.
-    void AssignColor(TColor32& Dst, TColor32 Src);
 
     TCustomSampler* FSampler = nullptr;
     TDrawMode FDrawMode = dmOpaque;
@@ -45,4 +46,27 @@ private:
     int FUpdateRowCount = 0;
 };
 
-TRasterizer* NewDefaultRasterizer();
+std::unique_ptr<TRasterizer> NewDefaultRasterizer();
+
+// The fast paths of TRegularRasterizer. When the sampler is exactly a
+// TTransformer over exactly a TAffineTransformation, the entries are tried in
+// order for each band; the first whose inner sampler class (exact, not a
+// subclass), draw mode, combine mode and condition match draws the band
+// without virtual calls per pixel. Without a match the band is sampled through
+// the sampler's virtual GetSampleInt, the general path. Every entry gives
+// exactly the pixels of the general path.
+struct TRasterJob;
+struct TRasterFastPath {
+    const char* Name;
+    const std::type_info* Sampler;
+    // One bit (1 << value) per TDrawMode / TCombineMode served.
+    unsigned DrawModes;
+    unsigned CombineModes;
+    // nullptr when the entry has no further condition.
+    bool (*Condition)(const TRasterJob& Job);
+    void (*Span)(const TRasterJob& Job, const TRect& Band);
+};
+const std::vector<TRasterFastPath>& RasterFastPaths();
+// The entry TRegularRasterizer takes when Sampler rasterizes with the
+// settings of Src, or nullptr for the general path.
+const TRasterFastPath* SelectRasterFastPath(TCustomSampler* Sampler, TCustomBitmap32* Src);

@@ -174,11 +174,9 @@ static TColor32 LinearTransparentEdge(TLinearResampler* Self, TFixed X, TFixed Y
 }
 
 TLinearResampler::TLinearResampler(TCustomBitmap32* ABitmap)
-    : TCustomResampler(ABitmap), FGetPixelFixed(LinearSafe), FLinearKernel(new TLinearKernel) {
+    : TCustomResampler(ABitmap), FGetPixelFixed(LinearSafe) {
     if (ABitmap) ABitmap->SetResampler(this);
 }
-
-TLinearResampler::~TLinearResampler() { delete FLinearKernel; }
 
 TColor32 TLinearResampler::GetSampleFloat(float X, float Y) {
     return FGetPixelFixed(this, RoundEven(double(X) * FixedOne), RoundEven(double(Y) * FixedOne));
@@ -354,23 +352,21 @@ float TCosineKernel::Filter(float Value) const {
 
 const std::vector<TKernelClassInfo>& KernelList() {
     static const std::vector<TKernelClassInfo> List = {
-        {"TBoxKernel", [] { return static_cast<TCustomKernel*>(new TBoxKernel); }},
-        {"TLinearKernel", [] { return static_cast<TCustomKernel*>(new TLinearKernel); }},
-        {"TCosineKernel", [] { return static_cast<TCustomKernel*>(new TCosineKernel); }},
+        {"TBoxKernel", [] { return std::unique_ptr<TCustomKernel>(new TBoxKernel); }},
+        {"TLinearKernel", [] { return std::unique_ptr<TCustomKernel>(new TLinearKernel); }},
+        {"TCosineKernel", [] { return std::unique_ptr<TCustomKernel>(new TCosineKernel); }},
     };
     return List;
 }
 
-TKernelResampler::TKernelResampler(TCustomBitmap32* ABitmap) : TCustomResampler(ABitmap), FKernel(new TBoxKernel) {
+TKernelResampler::TKernelResampler(TCustomBitmap32* ABitmap)
+    : TCustomResampler(ABitmap), FKernel(std::make_unique<TBoxKernel>()) {
     if (ABitmap) ABitmap->SetResampler(this);
 }
 
-TKernelResampler::~TKernelResampler() { delete FKernel; }
-
-void TKernelResampler::SetKernel(TCustomKernel* Value) {
-    if (!Value || Value == FKernel) return;
-    delete FKernel;
-    FKernel = Value;
+void TKernelResampler::SetKernel(std::unique_ptr<TCustomKernel> Value) {
+    if (!Value) return;
+    FKernel = std::move(Value);
     Changed();
 }
 

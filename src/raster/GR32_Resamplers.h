@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,14 +75,13 @@ public:
 
 struct TKernelClassInfo {
     std::string ClassName;
-    std::function<TCustomKernel*()> Create;
+    std::function<std::unique_ptr<TCustomKernel>()> Create;
 };
 const std::vector<TKernelClassInfo>& KernelList();
 
 class TLinearResampler : public TCustomResampler {
 public:
     explicit TLinearResampler(TCustomBitmap32* ABitmap = nullptr);
-    ~TLinearResampler() override;
     std::string ClassName() const override { return "TLinearResampler"; }
     TColor32 GetSampleFixed(TFixed X, TFixed Y) override { return FGetPixelFixed(this, X, Y); }
     TColor32 GetSampleFloat(float X, float Y) override;
@@ -93,7 +93,7 @@ public:
 protected:
     using TGetPixelFixed = TColor32 (*)(TLinearResampler* Self, TFixed X, TFixed Y);
     TGetPixelFixed FGetPixelFixed;
-    TLinearKernel* FLinearKernel;
+    TLinearKernel FLinearKernel;
 };
 
 class TDraftResampler : public TLinearResampler {
@@ -109,7 +109,6 @@ enum TKernelMode { kmDynamic = 0, kmTableNearest = 1, kmTableLinear = 2 };
 class TKernelResampler : public TCustomResampler {
 public:
     explicit TKernelResampler(TCustomBitmap32* ABitmap = nullptr);
-    ~TKernelResampler() override;
     std::string ClassName() const override { return "TKernelResampler"; }
     TColor32 GetSampleFloat(float X, float Y) override;
     float GetWidth() const override { return FKernel->GetWidth(); }
@@ -117,8 +116,9 @@ public:
                   const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) override;
     void AssignTo(TCustomResampler* Dst) const override;
 
-    TCustomKernel* Kernel() const { return FKernel; }
-    void SetKernel(TCustomKernel* Value);  // takes ownership
+    TCustomKernel* Kernel() const { return FKernel.get(); }
+    // A null kernel is ignored.
+    void SetKernel(std::unique_ptr<TCustomKernel> Value);
     std::string KernelClassName() const { return FKernel->ClassName(); }
     void SetKernelClassName(const std::string& Value);  // unknown names ignored
     TKernelMode KernelMode() const { return FKernelMode; }
@@ -127,7 +127,7 @@ public:
     void SetTableSize(int Value);
 
 private:
-    TCustomKernel* FKernel;
+    std::unique_ptr<TCustomKernel> FKernel;
     TKernelMode FKernelMode = kmDynamic;
     int FTableSize = 32;
 };

@@ -7,6 +7,7 @@
 #include "GR32_Blend.h"
 #include "GR32_LowLevel.h"
 #include "GR32_Rasterizers.h"
+#include "ScopeGuards.h"
 
 const TFloatMatrix IdentityMatrix = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
 
@@ -226,19 +227,14 @@ void TransformBitmap(TCustomBitmap32* Dst, TCustomBitmap32* Src, TTransformation
     if (!Dst) throw EBitmapException("Destination bitmap is nil");
     if (!Src) throw EBitmapException("Source bitmap is nil");
     if (!Transformation) throw Exception("Transformation is nil");
-    std::unique_ptr<TRasterizer> Rasterizer(NewDefaultRasterizer());
+    std::unique_ptr<TRasterizer> Rasterizer = NewDefaultRasterizer();
     TRect DstRect;
     IntersectRect(DstRect, Dst->BoundsRect(), Dst->ClipRect());
     if (!Dst->MeasuringMode()) {
         TTransformer Transformer(Src->Resampler(), Transformation);
         Rasterizer->SetSampler(&Transformer);
-        try {
-            if (!Src->Empty()) Rasterizer->Rasterize(Dst, DstRect, Src);
-        } catch (...) {
-            EMMS();
-            throw;
-        }
-        EMMS();
+        TScopeExit EndPacked([] { EMMS(); });
+        if (!Src->Empty()) Rasterizer->Rasterize(Dst, DstRect, Src);
     }
     Dst->Changed(DstRect);
 }

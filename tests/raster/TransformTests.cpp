@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <random>
+#include <set>
 
 #include "GR32.h"
 #include "GR32_DesignNeedle.h"
@@ -194,7 +195,9 @@ TEST(TransformBitmap, NeedleTurnsCounterClockwiseAboutTheDialCentre) {
     EXPECT_FALSE(Orange(75, 200));
 }
 
-// The inlined sampling of the rasterizer against the general sampler path.
+// Each fast path of the rasterizer against the general sampler path, over
+// every resampler, draw mode, combine mode, access mode and kind of outer
+// colour; each table entry must be taken somewhere in the grid.
 struct TGeneralTransformer : TTransformer {
     using TTransformer::TTransformer;
 };
@@ -204,29 +207,45 @@ TEST(TransformBitmap, FastAffinePathMatchesTheGeneralSampler) {
     TBitmap32 Src;
     Src.SetSize(25, 147);
     for (int I = 0; I < 25 * 147; ++I) Src.Bits()[I] = Rng();
-    for (const char* Resampler : {"TLinearResampler", "TNearestResampler"})
-        for (TDrawMode Mode : {dmBlend, dmOpaque})
-            for (int Round = 0; Round < 12; ++Round) {
-                Src.SetResamplerClassName(Resampler);
-                Src.SetDrawMode(Mode);
-                TAffineTransformation T;
-                T.SetSrcRect(FloatRect(Src.BoundsRect()));
-                T.Rotate(12, 134, float(Rng() % 3600) / 10.0f - 180.0f);
-                T.Translate(float(Rng() % 400) / 3.0f, float(Rng() % 400) / 3.0f);
-                TBitmap32 Fast, Slow;
-                Fast.SetSize(200, 220);
-                Fast.Clear(0xFFFFFFFF);
-                Slow.Assign(Fast);
-                TransformBitmap(&Fast, &Src, &T);
+    std::set<const TRasterFastPath*> Taken;
+    for (const char* Resampler : {"TLinearResampler", "TNearestResampler", "TDraftResampler"})
+        for (TDrawMode Mode : {dmBlend, dmOpaque, dmCustom, dmTransparent})
+            for (TCombineMode Combine : {cmBlend, cmMerge})
+                for (TPixelAccessMode Access : {pamSafe, pamUnsafe, pamWrap, pamTransparentEdge})
+                    for (TColor32 Outer : {0x00FFFFFFu, 0x80204060u})
+                        for (int Round = 0; Round < 2; ++Round) {
+                            Src.SetResamplerClassName(Resampler);
+                            Src.Resampler()->SetPixelAccessMode(Access);
+                            Src.SetDrawMode(Mode);
+                            Src.SetCombineMode(Combine);
+                            Src.SetOuterColor(Outer);
+                            Src.SetMasterAlpha(Round == 0 ? 255 : 170);
+                            Src.OnPixelCombine = [](TColor32 F, TColor32& B, TColor32 M) { B = (B ^ F) + M; };
+                            TAffineTransformation T;
+                            T.SetSrcRect(FloatRect(Src.BoundsRect()));
+                            T.Rotate(12, 134, float(Rng() % 3600) / 10.0f - 180.0f);
+                            T.Translate(float(Rng() % 400) / 3.0f, float(Rng() % 400) / 3.0f);
+                            TBitmap32 Fast, Slow;
+                            Fast.SetSize(180, 200);
+                            Fast.Clear(0xFFFFFFFF);
+                            Slow.Assign(Fast);
+                            TransformBitmap(&Fast, &Src, &T);
+                            TTransformer Transformer(Src.Resampler(), &T);
+                            Taken.insert(SelectRasterFastPath(&Transformer, &Src));
 
-                // A subclass is not recognised by the rasterizer: sampled through virtual calls.
-                TGeneralTransformer Transformer(Src.Resampler(), &T);
-                TRegularRasterizer Rasterizer;
-                Rasterizer.SetSampler(&Transformer);
-                Rasterizer.Rasterize(&Slow, Slow.BoundsRect(), &Src);
-                for (int I = 0; I < 200 * 220; ++I)
-                    ASSERT_EQ(Fast.Bits()[I], Slow.Bits()[I]) << Resampler << " mode " << Mode << " pixel " << I;
-            }
+                            // A subclass is not recognised by the rasterizer: sampled through virtual calls.
+                            TGeneralTransformer General(Src.Resampler(), &T);
+                            ASSERT_EQ(SelectRasterFastPath(&General, &Src), nullptr);
+                            TRegularRasterizer Rasterizer;
+                            Rasterizer.SetSampler(&General);
+                            Rasterizer.Rasterize(&Slow, Slow.BoundsRect(), &Src);
+                            for (int I = 0; I < 180 * 200; ++I)
+                                ASSERT_EQ(Fast.Bits()[I], Slow.Bits()[I])
+                                    << Resampler << " mode " << Mode << " combine " << Combine << " access " << Access
+                                    << " outer " << std::hex << Outer << " pixel " << std::dec << I;
+                        }
+    for (const TRasterFastPath& Path : RasterFastPaths()) EXPECT_TRUE(Taken.count(&Path)) << Path.Name;
+    EXPECT_TRUE(Taken.count(nullptr));
 }
 
 TEST(TransformBitmap, EveryAccessModeStaysInsideTheSource) {

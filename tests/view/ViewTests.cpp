@@ -503,6 +503,22 @@ TEST(LayerCollection, FreeStandingCollectionHasUnitViewport) {
     EXPECT_EQ(layers.Count(), 2);
 }
 
+TEST(LayerCollection, RaisingListHandlerLeavesNoUpdateBracketOpen) {
+    TLayerCollection layers;
+    int changes = 0;
+    layers.OnChange = [&] { ++changes; };
+    layers.OnListNotify = [](TCustomLayer*, TLayerListNotification Action, int) {
+        if (Action == lnCleared) throw EBitmapException("list handler failed");
+    };
+    layers.Add<TCustomLayer>();
+    EXPECT_THROW(layers.Clear(), EBitmapException);
+    EXPECT_EQ(layers.Count(), 0);
+    layers.OnListNotify = nullptr;
+    const int before = changes;
+    layers.Add<TCustomLayer>();
+    EXPECT_EQ(changes, before + 1);
+}
+
 TEST(ImageWidget, PaintsTheBufferOntoTheScreen) {
     QWidget window;
     window.resize(100, 100);

@@ -1,5 +1,8 @@
 #include "GR32_Image.h"
 
+#include "Rounding.h"
+#include "ScopeGuards.h"
+
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
@@ -15,21 +18,6 @@ constexpr TColor clWindow = 0xFF000005;
 // Growth the buffer is given beyond the view, so that small resizes of the
 // widget do not reallocate it.
 constexpr int BufferSlack = 40;
-
-int RoundEven(double V) {
-    const double r = std::nearbyint(V);
-    if (!(r > INT_MIN)) return INT_MIN;
-    if (r >= INT_MAX) return INT_MAX;
-    return static_cast<int>(r);
-}
-
-// Floor or truncation of a float into int range; out-of-range values are
-// pinned to the ends instead of being undefined.
-int ClampToInt(double V) {
-    if (!(V > INT_MIN)) return INT_MIN;
-    if (V >= INT_MAX) return INT_MAX;
-    return static_cast<int>(V);
-}
 
 // Fills R (cut to the bitmap's clip rectangle) with C.
 void FillArea(TBitmap32* Dest, const TRect& R, TColor32 C) {
@@ -114,14 +102,10 @@ bool TCustomPaintBox32::ResizeBuffer() {
     const int w = fit(width(), FBuffer->Width());
     const int h = fit(height(), FBuffer->Height());
     if (w == FBuffer->Width() && h == FBuffer->Height()) return false;
-    FBuffer->Lock();
-    try {
+    {
+        TLockGuard Guard(*FBuffer);
         FBuffer->SetSize(w, h);
-    } catch (...) {
-        FBuffer->Unlock();
-        throw;
     }
-    FBuffer->Unlock();
     // New storage has no picture yet.
     FBufferValid = false;
     FForceFullRepaint = true;
@@ -149,15 +133,16 @@ void TCustomPaintBox32::paintEvent(QPaintEvent*) {
         return;
     }
     QPainter painter(this);
-    FBuffer->Lock();
-    if (!FBuffer->Empty()) {
-        // The screen copy ignores alpha, as a device blit would: RGB32 reads
-        // the same bytes as ARGB32 and leaves the fourth byte alone.
-        const QImage image(reinterpret_cast<const uchar*>(FBuffer->Bits()), FBuffer->Width(),
-                           FBuffer->Height(), FBuffer->Width() * 4, QImage::Format_RGB32);
-        painter.drawImage(QPoint(0, 0), image, QRect(0, 0, width(), height()));
+    {
+        TLockGuard Guard(*FBuffer);
+        if (!FBuffer->Empty()) {
+            // The screen copy ignores alpha, as a device blit would: RGB32 reads
+            // the same bytes as ARGB32 and leaves the fourth byte alone.
+            const QImage image(reinterpret_cast<const uchar*>(FBuffer->Bits()), FBuffer->Width(),
+                               FBuffer->Height(), FBuffer->Width() * 4, QImage::Format_RGB32);
+            painter.drawImage(QPoint(0, 0), image, QRect(0, 0, width(), height()));
+        }
     }
-    FBuffer->Unlock();
     DoPaintGDIOverlay(painter);
     FForceFullRepaint = false;
 }
@@ -371,17 +356,17 @@ TPoint TCustomImage32::ViewToBitmap(const TPoint& P) {
     TPoint r;
     r.X = FCachedRecScaleX == 0
               ? INT_MAX
-              : ClampToInt(std::floor(double(FCachedRecScaleX) * (P.X - double(FCachedShiftX))));
+              : SaturateToInt(std::floor(double(FCachedRecScaleX) * (P.X - double(FCachedShiftX))));
     r.Y = FCachedRecScaleY == 0
               ? INT_MAX
-              : ClampToInt(std::floor(double(FCachedRecScaleY) * (P.Y - double(FCachedShiftY))));
+              : SaturateToInt(std::floor(double(FCachedRecScaleY) * (P.Y - double(FCachedShiftY))));
     return r;
 }
 
 TPoint TCustomImage32::BitmapToView(const TPoint& P) {
     UpdateCache();
-    return TPoint{ClampToInt(std::trunc(double(P.X) * FCachedScaleX + FCachedShiftX)),
-                  ClampToInt(std::trunc(double(P.Y) * FCachedScaleY + FCachedShiftY))};
+    return TPoint{SaturateToInt(std::trunc(double(P.X) * FCachedScaleX + FCachedShiftX)),
+                  SaturateToInt(std::trunc(double(P.Y) * FCachedScaleY + FCachedShiftY))};
 }
 
 void TCustomImage32::InitDefaultStages() {
@@ -430,18 +415,12 @@ void TCustomImage32::DoPaintBuffer() {
             break; // frames are drawn in a designer only
         }
     }
-    buffer->BeginUpdate();
+    TUpdateGuard update(*buffer);
     TRect view;
     IntersectRect(view, ViewRect(), buffer->BoundsRect());
     buffer->SetClipRect(view);
-    try {
-        for (const auto& [handler, index] : active)
-            (this->*handler)(buffer, index);
-    } catch (...) {
-        buffer->EndUpdate();
-        throw;
-    }
-    buffer->EndUpdate();
+    for (const auto& [handler, index] : active)
+        (this->*handler)(buffer, index);
 }
 
 void TCustomImage32::DoPaintGDIOverlay(QPainter& Painter) {
@@ -476,21 +455,15 @@ void TCustomImage32::ExecClearBackgnd(TBitmap32* Dest, int) {
 void TCustomImage32::ExecDrawBitmap(TBitmap32* Dest, int) {
     const TRect& r = FCachedBitmapRect;
     if (FBitmap->Empty() || IsRectEmpty(r)) return;
-    FBitmap->Lock();
-    try {
-        if (FBitmapAlign == baTile) {
-            const int w = r.Width(), h = r.Height();
-            for (int y = 0; y < Dest->Height(); y += h)
-                for (int x = 0; x < Dest->Width(); x += w)
-                    FBitmap->DrawOnto(Dest, TRect{x, y, x + w, y + h});
-        } else {
-            FBitmap->DrawOnto(Dest, r);
-        }
-    } catch (...) {
-        FBitmap->Unlock();
-        throw;
+    TLockGuard guard(*FBitmap);
+    if (FBitmapAlign == baTile) {
+        const int w = r.Width(), h = r.Height();
+        for (int y = 0; y < Dest->Height(); y += h)
+            for (int x = 0; x < Dest->Width(); x += w)
+                FBitmap->DrawOnto(Dest, TRect{x, y, x + w, y + h});
+    } else {
+        FBitmap->DrawOnto(Dest, r);
     }
-    FBitmap->Unlock();
 }
 
 void TCustomImage32::ExecDrawLayers(TBitmap32* Dest, int StageNum) {

@@ -1,6 +1,8 @@
 #include "GR32_Layers.h"
 
 #include "GR32_Image.h"
+#include "Rounding.h"
+#include "ScopeGuards.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,12 +34,11 @@ void TLayerCollection::Delete(int Index) {
 }
 
 void TLayerCollection::Clear() {
-    BeginUpdate();
+    TUpdateGuard update(*this);
     // Each layer removes itself from FItems as it is destroyed.
     while (!FItems.empty())
         delete FItems.back();
     if (OnListNotify) OnListNotify(nullptr, lnCleared, 0);
-    EndUpdate();
 }
 
 void TLayerCollection::BeginUpdate() {
@@ -78,21 +79,19 @@ void TLayerCollection::GetViewportShift(float& ShiftX, float& ShiftY) const {
 }
 
 void TLayerCollection::InsertItem(TCustomLayer* Item) {
-    BeginUpdate();
+    TUpdateGuard update(*this);
     FItems.push_back(Item);
     if (OnListNotify) OnListNotify(Item, lnLayerAdded, Count() - 1);
-    EndUpdate();
 }
 
 void TLayerCollection::RemoveItem(TCustomLayer* Item) {
     auto it = std::find(FItems.begin(), FItems.end(), Item);
     if (it == FItems.end()) return;
-    BeginUpdate();
+    TUpdateGuard update(*this);
     const int index = static_cast<int>(it - FItems.begin());
     if (FMouseListener == Item) FMouseListener = nullptr;
     if (OnListNotify) OnListNotify(Item, lnLayerDeleted, index);
     FItems.erase(FItems.begin() + index);
-    EndUpdate();
 }
 
 void TLayerCollection::DoUpdateLayer(TCustomLayer* Layer) {
@@ -257,19 +256,14 @@ bool TPositionedLayer::DoHitTest(int X, int Y) {
 
 namespace {
 
-// Ties go to the even neighbour, as the layer's placement rule demands; the
-// value is kept within int range so a wild placement cannot overflow.
-int RoundEven(float V) {
-    const double r = std::nearbyint(static_cast<double>(V));
-    if (!(r > -1e9)) return -1000000000;
-    if (r > 1e9) return 1000000000;
-    return static_cast<int>(r);
-}
+// Layer geometry in view pixels stays within this bound, so that a wild
+// placement cannot overflow the rectangle arithmetic that follows.
+constexpr int ViewLimit = 1000000000;
 
 } // namespace
 
 TBitmapLayer::TBitmapLayer(TLayerCollection* ALayerCollection)
-    : TPositionedLayer(ALayerCollection), FBitmap(new TBitmap32) {
+    : TPositionedLayer(ALayerCollection), FBitmap(std::make_unique<TBitmap32>()) {
     FBitmap->OnAreaChanged = [this](TCustomBitmap32*, const TRect& Area, uint32_t) {
         BitmapAreaChanged(Area);
     };
@@ -277,7 +271,6 @@ TBitmapLayer::TBitmapLayer(TLayerCollection* ALayerCollection)
 
 TBitmapLayer::~TBitmapLayer() {
     FBitmap->OnAreaChanged = nullptr;
-    delete FBitmap;
 }
 
 void TBitmapLayer::SetBitmap(const TBitmap32* Value) {
@@ -296,7 +289,7 @@ void TBitmapLayer::BitmapAreaChanged(const TRect& Area) {
     const double sx = (double(p.Right) - p.Left) / FBitmap->Width();
     const double sy = (double(p.Bottom) - p.Top) / FBitmap->Height();
     const int widen = static_cast<int>(FBitmap->Resampler()->GetWidth()) + 1;
-    auto clampInt = [](double v) { return static_cast<int>(std::clamp(v, -1e9, 1e9)); };
+    auto clampInt = [](double v) { return SaturateToInt(v, -ViewLimit, ViewLimit); };
     const TRect view{clampInt(std::floor(p.Left + Area.Left * sx)) - widen,
                      clampInt(std::floor(Area.Top * sy + p.Top)) - widen,
                      clampInt(std::ceil(Area.Right * sx + p.Left)) + widen,
@@ -308,8 +301,9 @@ void TBitmapLayer::BitmapAreaChanged(const TRect& Area) {
 void TBitmapLayer::Paint(TBitmap32* Buffer) {
     if (FBitmap->Empty() || !Buffer) return;
     const TFloatRect adjusted = GetAdjustedLocation();
-    const TRect dst{RoundEven(adjusted.Left), RoundEven(adjusted.Top), RoundEven(adjusted.Right),
-                    RoundEven(adjusted.Bottom)};
+    // Ties go to the even neighbour, as the layer's placement rule demands.
+    auto snap = [](float v) { return RoundEven(v, -ViewLimit, ViewLimit); };
+    const TRect dst{snap(adjusted.Left), snap(adjusted.Top), snap(adjusted.Right), snap(adjusted.Bottom)};
     TRect clip;
     if (!IntersectRect(clip, Buffer->ClipRect(), dst)) return;
     if (FCropped && LayerCollection() && LayerCollection()->Owner()) {
@@ -322,13 +316,8 @@ void TBitmapLayer::Paint(TBitmap32* Buffer) {
     // rectangle, so the layer's clip is lent to the buffer for the call.
     const TRect saved = Buffer->ClipRect();
     Buffer->SetClipRect(clip);
-    try {
-        FBitmap->DrawOnto(Buffer, dst);
-    } catch (...) {
-        Buffer->SetClipRect(saved);
-        throw;
-    }
-    Buffer->SetClipRect(saved);
+    TScopeExit restore([&] { Buffer->SetClipRect(saved); });
+    FBitmap->DrawOnto(Buffer, dst);
 }
 
 bool TBitmapLayer::DoHitTest(int X, int Y) {

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QPainter;
@@ -179,7 +180,7 @@ class TBitmapLayer : public TPositionedLayer {
     ~TBitmapLayer() override;
 
     // Owned by the layer; any change of its pixels repaints the view.
-    TBitmap32* Bitmap() const { return FBitmap; }
+    TBitmap32* Bitmap() const { return FBitmap.get(); }
     // Copies Value's pixels and drawing properties into the layer's bitmap.
     void SetBitmap(const TBitmap32* Value);
     // A hit also needs a pixel with alpha above 0 at the point.
@@ -197,7 +198,7 @@ class TBitmapLayer : public TPositionedLayer {
   private:
     void BitmapAreaChanged(const TRect& Area);
 
-    TBitmap32* FBitmap;
+    std::unique_ptr<TBitmap32> FBitmap;
     bool FAlphaHit = false;
     bool FCropped = false;
 };
