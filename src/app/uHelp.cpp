@@ -1,15 +1,11 @@
 #include "uHelp.h"
 
+#include "AppPaths.h"
 #include "Application.h"
-#include "SysUtils.h"
-#include "UVORTA_Display.h"
+#include "FileAccess.h"
 
 #include <QGuiApplication>
 #include <QScreen>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 
 TfHelp::TfHelp(QWidget* Owner) : QWidget(Owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -32,12 +28,12 @@ TfHelp::TfHelp(QWidget* Owner) : QWidget(Owner, Qt::Dialog | Qt::MSWindowsFixedS
 }
 
 void TfHelp::FormCreate() {
-    const std::string Path = AppFile("help.txt");
-    std::ifstream In(Path, std::ios::binary);
-    if (!In) throw EInOutError(std::string("Cannot open file \"") + Path + "\". " + std::strerror(errno));
-    std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    // A help text is small; the limit only keeps a runaway file from
+    // filling the memory.
+    const std::string Text = ReadRegularFile(DataFile("help.txt"), 16u << 20);
     // The text is 8-bit; lines may end in CR LF or LF.
     QString Lines = QString::fromLocal8Bit(Text.c_str(), static_cast<qsizetype>(Text.size()));
     Lines.replace("\r\n", "\n");
     mHelp->setPlainText(Lines);
 }
+

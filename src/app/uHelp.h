@@ -1,5 +1,5 @@
-// The help window: shows "help.txt" from the program's folder. Modeless;
-// every Help click opens another one.
+// The help window: shows "help.txt" from the program's data (see AppPaths.h).
+// Modeless; every Help click opens another one.
 #pragma once
 
 #include <QPlainTextEdit>

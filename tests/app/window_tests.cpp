@@ -4,6 +4,7 @@
 #include "UVORTA_Display.h"
 #include "uHelp.h"
 
+#include "ScopedEnv.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 
 #include <fstream>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -43,8 +45,8 @@ protected:
         SetClock([] { return QDateTime::currentDateTime(); });
         SetAppFolder("");
     }
-    TFKAVRO& Create() {
-        Window = std::make_unique<TFKAVRO>();
+    TFKAVRO& Create(const TFKAVROOptions& Options = {}) {
+        Window = std::make_unique<TFKAVRO>(Options);
         return *Window;
     }
     std::string File(const char* Name) const { return Folder + "/" + Name; }
@@ -206,4 +208,62 @@ TEST_F(WindowTest, MissingHelpTextIsReportedAndTheWindowOpensEmpty) {
     ASSERT_EQ(Helps.size(), 1u);
     EXPECT_TRUE(Helps[0]->mHelp->toPlainText().isEmpty());
     EXPECT_NE(Panel(0).find("help.txt"), std::string::npos);
+}
+
+TEST_F(WindowTest, AReadOnlyProgramFolderKeepsSettingsAndLogInTheUserFolders) {
+    WriteAll(File("file"), "");
+    SetAppFolder(File("file") + "/bin"); // cannot be written, not even by root
+    TScopedEnv Config("XDG_CONFIG_HOME", File("cfg").c_str());
+    TScopedEnv State("XDG_STATE_HOME", File("state").c_str());
+    TFKAVRO& W = Create();
+    EXPECT_EQ(ReadAll(File("cfg/vorta-display/UserSet.dat")), DefaultSettingsRecord());
+    RunHandler(&W, [] { throw Exception("logged"); });
+    EXPECT_EQ(ReadAll(File("state/vorta-display/LogFile.Log")), "logged - 2024-01-31 09:05:07\r\n");
+    W.show();
+    W.eID->setText("9");
+    W.btClose->click();
+    EXPECT_FALSE(W.isVisible());
+    EXPECT_EQ(ReadAll(File("cfg/vorta-display/UserSet.dat")).substr(24, 2), "\x01" "9");
+}
+
+TEST_F(WindowTest, CloseClosesEvenWhenTheSaveFails) {
+    TFKAVRO& W = Create();
+    W.show();
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(File("UserSet.dat"))));
+    ASSERT_TRUE(QDir(QString::fromStdString(Folder)).mkdir("UserSet.dat")); // no file can replace it
+    W.btClose->click();
+    EXPECT_FALSE(W.isVisible());
+    EXPECT_NE(Panel(0).find("UserSet.dat"), std::string::npos);
+    EXPECT_NE(ReadAll(File("LogFile.Log")).find("UserSet.dat"), std::string::npos);
+}
+
+TEST_F(WindowTest, PortFromTheCommandLineHoldsWhenLoadingFails) {
+    WriteAll(File("UserSet.dat"), std::string(20, '\x01'));
+    TFKAVROOptions Options;
+    Options.PortOverride = "/tmp/vorta0";
+    TFKAVRO& W = Create(Options);
+    EXPECT_NE(Panel(0).find("UserSet.dat"), std::string::npos);
+    EXPECT_EQ(W.ePortNo->currentText(), "/tmp/vorta0");
+}
+
+TEST_F(WindowTest, SavedTextsComeBackByteForByteAndPortNamesWhole) {
+    std::string R = DefaultSettingsRecord();
+    R.replace(0, 4, "\x03\xff\x80z");
+    R.replace(24, 3, "\x02\xc3(");
+    WriteAll(File("UserSet.dat"), R);
+    Create().close();
+    EXPECT_EQ(ReadAll(File("UserSet.dat")), R); // bytes that are not UTF-8 included
+
+    TFKAVRO& W = Create();
+    W.ePortNo->setEditText("/dev/ttyACM0");
+    W.close();
+    EXPECT_EQ(ReadAll(File("UserSet.dat")).substr(0, 7), "\x06/dev/t"); // the record keeps its layout
+    EXPECT_EQ(Create().ePortNo->currentText(), "/dev/ttyACM0");
+
+    // A record changed since by something else wins over the kept name.
+    Window.reset();
+    R = DefaultSettingsRecord();
+    R.replace(0, 5, "\x04" "COM3");
+    WriteAll(File("UserSet.dat"), R);
+    EXPECT_EQ(Create().ePortNo->currentText(), "COM3");
 }
