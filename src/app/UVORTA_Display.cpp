@@ -90,6 +90,11 @@ void TStatusBar::SetPanelText(int Index, const QString& Text) {
     Shown.remove('\r').replace('\n', ' ');
     FPanels[Index]->setTextFormat(Qt::PlainText);
     FPanels[Index]->setText(Shown.trimmed());
+    // A tooltip that looks like markup would be rendered as such; this one
+    // is always plain text, escaped into a paragraph.
+    FPanels[Index]->setToolTip(Shown.trimmed().isEmpty()
+                                   ? QString()
+                                   : "<p style='white-space:pre-wrap'>" + Shown.trimmed().toHtmlEscaped() + "</p>");
 }
 
 TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Options) {

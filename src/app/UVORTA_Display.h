@@ -44,7 +44,8 @@ public:
     QLabel* EditLabel;
 };
 
-// Two fixed-width text panels along the bottom of the window.
+// Two fixed-width text panels along the bottom of the window. A text longer
+// than its panel is cut in the panel; the whole text is the panel's tooltip.
 class TStatusBar : public QWidget {
 public:
     TStatusBar(QWidget* Parent, int Width0, int Width1);

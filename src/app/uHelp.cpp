@@ -4,7 +4,9 @@
 #include "Application.h"
 #include "FileAccess.h"
 
+#include <QFontDatabase>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 
 TfHelp::TfHelp(QWidget* Owner) : QWidget(Owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
@@ -18,6 +20,7 @@ TfHelp::TfHelp(QWidget* Owner) : QWidget(Owner, Qt::Dialog | Qt::MSWindowsFixedS
         move(S->availableGeometry().center() - rect().center());
     mHelp = new QPlainTextEdit(this);
     mHelp->setGeometry(0, 0, 713, 521);
+    mHelp->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     mHelp->setLineWrapMode(QPlainTextEdit::NoWrap);
     mHelp->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mHelp->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -37,3 +40,11 @@ void TfHelp::FormCreate() {
     mHelp->setPlainText(Lines);
 }
 
+void TfHelp::keyPressEvent(QKeyEvent* Event) {
+    // The memo leaves Esc to its window.
+    if (Event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(Event);
+}

@@ -12,7 +12,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QTemporaryDir>
+#include <QTextDocumentFragment>
 
 #include <fstream>
 #include <memory>
@@ -266,4 +270,35 @@ TEST_F(WindowTest, SavedTextsComeBackByteForByteAndPortNamesWhole) {
     R.replace(0, 5, "\x04" "COM3");
     WriteAll(File("UserSet.dat"), R);
     EXPECT_EQ(Create().ePortNo->currentText(), "COM3");
+}
+
+TEST_F(WindowTest, AStatusPanelShowsItsWholeTextAsTooltip) {
+    TFKAVRO& W = Create();
+    const QString Long = "Can't open specified device /dev/serial/by-id/usb-FTDI_FT232R-if00 "
+                         "(Error 13, Permission denied) <b>";
+    W.StatusBar1->SetPanelText(0, Long);
+    const auto Labels = W.StatusBar1->findChildren<QLabel*>();
+    ASSERT_EQ(Labels.size(), 2);
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(Labels[0]->toolTip()).toPlainText(), Long);
+    EXPECT_LT(Labels[0]->width(), Labels[0]->fontMetrics().horizontalAdvance(Long)); // cut in the panel
+}
+
+TEST_F(WindowTest, HelpIsFixedPitchEscClosesItAndAFifoIsRefused) {
+    WriteAll(File("help.txt"), "col1  col2\n");
+    TFKAVRO& W = Create();
+    W.btHelp->click();
+    QPointer<TfHelp> Help = HelpWindows(&W).at(0);
+    EXPECT_TRUE(QFontInfo(Help->mHelp->font()).fixedPitch());
+    QKeyEvent Esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(Help->mHelp, &Esc);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(Help.isNull() || !Help->isVisible());
+
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(File("help.txt"))));
+    ASSERT_EQ(::mkfifo(File("help.txt").c_str(), 0600), 0); // opened plainly, it would block
+    W.btHelp->click();
+    auto Helps = HelpWindows(&W);
+    ASSERT_FALSE(Helps.empty());
+    EXPECT_TRUE(Helps.back()->mHelp->toPlainText().isEmpty());
+    EXPECT_NE(Panel(0).find("help.txt"), std::string::npos);
 }
