@@ -1,16 +1,18 @@
 #include "PictureNames.h"
 
+#include "AppPaths.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 
-std::string ResolvePictureName(const std::string& Name) {
-    QString Wanted = QString::fromLocal8Bit(Name.c_str());
-    Wanted.replace('\\', '/');
-    const QStringList Parts = Wanted.split('/', Qt::SkipEmptyParts);
-    QString Path = Wanted.startsWith('/') ? "/" : "";
-    for (int i = 0; i < Parts.size(); ++i) {
-        const QString& Part = Parts[i];
+namespace {
+
+// The path below Base (empty: the current directory) of an existing entry
+// that Parts designate whatever the case; empty when there is none.
+QString ResolveBelow(const QString& Base, const QStringList& Parts) {
+    QString Path = Base;
+    for (const QString& Part : Parts) {
         QString Found;
         const QString Here = Path.isEmpty() ? "." : Path;
         if (QFileInfo::exists(Here + "/" + Part)) {
@@ -23,8 +25,26 @@ std::string ResolvePictureName(const std::string& Name) {
                 }
             }
         }
-        if (Found.isEmpty()) return Wanted.toStdString();
+        if (Found.isEmpty()) return QString();
         Path += (Path.isEmpty() || Path.endsWith('/') ? "" : "/") + Found;
     }
-    return Path.toLocal8Bit().toStdString();
+    return Path;
+}
+
+} // namespace
+
+std::string ResolvePictureName(const std::string& Name) {
+    QString Wanted = QString::fromLocal8Bit(Name.c_str());
+    Wanted.replace('\\', '/');
+    const QStringList Parts = Wanted.split('/', Qt::SkipEmptyParts);
+    QString Found = ResolveBelow(Wanted.startsWith('/') ? "/" : "", Parts);
+    // The program's own pictures, wherever it is started from.
+    if (Found.isEmpty() && !Wanted.startsWith('/')) {
+        for (const std::string& Folder : DataFolders()) {
+            Found = ResolveBelow(QString::fromStdString(Folder), Parts);
+            if (!Found.isEmpty()) break;
+        }
+    }
+    if (Found.isEmpty()) return Wanted.toStdString();
+    return Found.toLocal8Bit().toStdString();
 }

@@ -6,6 +6,8 @@
 #include <string>
 
 // The path of an existing file that Name designates, relative to the current
-// directory; when none matches, Name with "/" separators (so the load error
-// names the file that was looked for).
+// directory, else below one of the program's data folders (DataFolders() in
+// AppPaths.h: beside the executable, the installed data folder); when none
+// matches, Name with "/" separators (so the load error names the file that
+// was looked for).
 std::string ResolvePictureName(const std::string& Name);

@@ -1,22 +1,20 @@
 #include "UVORTA_Display.h"
 
 #include "Application.h"
+#include "FileAccess.h"
+#include "ProgramSettings.h"
 #include "PumpWait.h"
 #include "SysUtils.h"
 #include "VaClasses.h"
 #include "uHelp.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 
 std::string LastAnswer;
 bool StopFlag = false;
@@ -25,7 +23,6 @@ TUserSettings UserSettings;
 
 namespace {
 
-std::string GAppFolder;
 std::function<QDateTime()> GNow = [] { return QDateTime::currentDateTime(); };
 
 QFont WindowFont(int PixelHeight, bool Bold = false) {
@@ -61,12 +58,6 @@ void SetHint(QWidget* W, const char* Hint) { W->setProperty("Hint", QString::fro
 
 } // namespace
 
-std::string AppFolder() {
-    if (GAppFolder.empty()) return QCoreApplication::applicationDirPath().toStdString();
-    return GAppFolder;
-}
-void SetAppFolder(const std::string& Folder) { GAppFolder = Folder; }
-std::string AppFile(const std::string& Name) { return AppFolder() + "/" + Name; }
 void SetClock(std::function<QDateTime()> Now) { GNow = std::move(Now); }
 
 TLabeledEdit::TLabeledEdit(QWidget* Parent, int Left, int Top, int Width, int Height,
@@ -99,6 +90,11 @@ void TStatusBar::SetPanelText(int Index, const QString& Text) {
     Shown.remove('\r').replace('\n', ' ');
     FPanels[Index]->setTextFormat(Qt::PlainText);
     FPanels[Index]->setText(Shown.trimmed());
+    // A tooltip that looks like markup would be rendered as such; this one
+    // is always plain text, escaped into a paragraph.
+    FPanels[Index]->setToolTip(Shown.trimmed().isEmpty()
+                                   ? QString()
+                                   : "<p style='white-space:pre-wrap'>" + Shown.trimmed().toHtmlEscaped() + "</p>");
 }
 
 TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Options) {
@@ -122,6 +118,8 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
         });
     }
     RunHandler(this, [this] { FormCreate(); });
+    // The command line's port holds even when start-up stopped early.
+    if (!FOptions.PortOverride.empty()) ePortNo->setEditText(QString::fromStdString(FOptions.PortOverride));
 }
 
 TFKAVRO::~TFKAVRO() {
@@ -274,14 +272,13 @@ bool TFKAVRO::eventFilter(QObject* Watched, QEvent* Event) {
 void TFKAVRO::FormCreate() {
     LoadSettings();
     FSettingsLoaded = true;
-    ePortNo->setEditText(QString::fromLocal8Bit(UserSettings.Get(TUserSettings::PortName).c_str()));
-    eCount->setText(QString::fromLocal8Bit(UserSettings.Get(TUserSettings::SendCount).c_str()));
-    eInterval->setText(QString::fromLocal8Bit(UserSettings.Get(TUserSettings::SendInterval).c_str()));
-    eID->setText(QString::fromLocal8Bit(UserSettings.Get(TUserSettings::SensorId).c_str()));
+    ePortNo->setEditText(FPortName);
+    eCount->setText(RecordText(UserSettings.Get(TUserSettings::SendCount)));
+    eInterval->setText(RecordText(UserSettings.Get(TUserSettings::SendInterval)));
+    eID->setText(RecordText(UserSettings.Get(TUserSettings::SensorId)));
     ConsoleFormCreate();
     // The combo keeps the saved port as its text, listed or not.
-    ePortNo->setEditText(QString::fromLocal8Bit(UserSettings.Get(TUserSettings::PortName).c_str()));
-    if (!FOptions.PortOverride.empty()) ePortNo->setEditText(QString::fromStdString(FOptions.PortOverride));
+    ePortNo->setEditText(FPortName);
 }
 
 void TFKAVRO::showEvent(QShowEvent* Event) {
@@ -302,10 +299,11 @@ void TFKAVRO::closeEvent(QCloseEvent* Event) {
 }
 
 void TFKAVRO::CopyControlsToSettings() {
-    UserSettings.Set(TUserSettings::PortName, ePortNo->currentText().toLocal8Bit().toStdString());
-    UserSettings.Set(TUserSettings::SendCount, eCount->text().toLocal8Bit().toStdString());
-    UserSettings.Set(TUserSettings::SendInterval, eInterval->text().toLocal8Bit().toStdString());
-    UserSettings.Set(TUserSettings::SensorId, eID->text().toLocal8Bit().toStdString());
+    FPortName = ePortNo->currentText();
+    UserSettings.Set(TUserSettings::PortName, RecordBytes(FPortName));
+    UserSettings.Set(TUserSettings::SendCount, RecordBytes(eCount->text()));
+    UserSettings.Set(TUserSettings::SendInterval, RecordBytes(eInterval->text()));
+    UserSettings.Set(TUserSettings::SensorId, RecordBytes(eID->text()));
 }
 
 void TFKAVRO::FormClose() {
@@ -314,16 +312,20 @@ void TFKAVRO::FormClose() {
 }
 
 void TFKAVRO::btCloseClick() {
-    if (Connected == 1) {
-        StopFlag = true;
-        PumpWait(50);
-        CloseSerialPort();
-        PumpWait(50);
-    } else {
-        CopyControlsToSettings();
-        SaveSettings();
-    }
-    close();
+    // Whatever fails on the way (a save, closing the port) is reported, and
+    // the window closes all the same: the operator asked to quit.
+    RunHandler(btClose, [this] {
+        if (Connected == 1) {
+            StopFlag = true;
+            PumpWait(50);
+            CloseSerialPort();
+            PumpWait(50);
+        } else {
+            CopyControlsToSettings();
+            SaveSettings();
+        }
+    });
+    if (!FClosing) close();
 }
 
 void TFKAVRO::btHelpClick() { new TfHelp(this); }
@@ -346,25 +348,28 @@ void TFKAVRO::HandleAppException(QObject*, const std::exception& E) {
 }
 
 void TFKAVRO::LoadSettings() {
-    const std::string Path = AppFile("UserSet.dat");
-    if (QFileInfo::exists(QString::fromStdString(Path))) {
-        UserSettings = ReadSettingsFile(Path);
+    const std::string Path = SettingsFile("UserSet.dat");
+    // A record beside a read-only executable (shipped with it, or saved
+    // before the folder became read-only) still gives the starting values
+    // until the first save puts one in the settings folder.
+    const std::string Beside = AppFile("UserSet.dat");
+    const auto Exists = [](const std::string& P) { return QFileInfo::exists(QString::fromStdString(P)); };
+    if (Exists(Path) || (Path != Beside && Exists(Beside))) {
+        UserSettings = ReadSettingsFile(Exists(Path) ? Path : Beside);
+        FPortName = WholePortName(UserSettings, TProgramSettings().Value("Ports/Last").toString());
     } else {
         UserSettings = TUserSettings::Defaults();
+        FPortName = RecordText(UserSettings.Get(TUserSettings::PortName));
         SaveSettings();
     }
 }
 
 void TFKAVRO::SaveSettings() {
-    WriteSettingsFile(AppFile("UserSet.dat"), UserSettings);
+    WriteSettingsFile(SettingsFile("UserSet.dat"), UserSettings);
+    TProgramSettings Kept;
+    Kept.SetValue("Ports/Last", FPortName);
+    Kept.Save();
     LoadSettings();
 }
 
-void TFKAVRO::LogError() {
-    const std::string Path = AppFile("LogFile.Log");
-    std::ofstream Out(Path, std::ios::binary | std::ios::app);
-    if (!Out) throw EInOutError("Cannot open \"" + Path + "\": " + std::strerror(errno));
-    Out << ErrorLine << "\r\n";
-    Out.close();
-    if (!Out) throw EInOutError("Cannot write \"" + Path + "\": " + std::strerror(errno));
-}
+void TFKAVRO::LogError() { AppendToFile(LogFile(), ErrorLine + "\r\n"); }

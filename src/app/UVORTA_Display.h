@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 
+#include "AppPaths.h"
 #include "UserSettings.h"
 #include "AnswerReceiver.h"
 #include "VaComm.h"
@@ -43,7 +44,8 @@ public:
     QLabel* EditLabel;
 };
 
-// Two fixed-width text panels along the bottom of the window.
+// Two fixed-width text panels along the bottom of the window. A text longer
+// than its panel is cut in the panel; the whole text is the panel's tooltip.
 class TStatusBar : public QWidget {
 public:
     TStatusBar(QWidget* Parent, int Width0, int Width1);
@@ -80,11 +82,16 @@ public:
     void ShowAnswer(const std::string& Line);
     void HandleAppException(QObject* Sender, const std::exception& E);
 
-    // Settings file, error log (beside the executable).
+    // Settings file, error log (see AppPaths.h for where they are).
+    // LoadSettings also reads the whole port name kept beside the record;
+    // SaveSettings writes both, then loads them back.
     void LoadSettings();
     void SaveSettings();
     void LogError();
     void CopyControlsToSettings();
+    // The port name as saved: whole, where the record holds its first 6
+    // characters only.
+    const QString& SavedPortName() const { return FPortName; }
 
     // True once the window has begun to close; waits end early and the running
     // command is abandoned (see PumpWait).
@@ -239,14 +246,8 @@ private:
     bool FShown = false;
     bool FClosing = false;
     bool FSettingsLoaded = false;
+    QString FPortName; // goes with UserSettings; the record's port field cut from it
 };
 
 // The clock of the exception handler's time stamps; tests fix it.
 void SetClock(std::function<QDateTime()> Now);
-
-// The window's own folder: where the settings file, the log and the help
-// text live. Tests point it at a temporary folder.
-std::string AppFolder();
-void SetAppFolder(const std::string& Folder);
-// Name's path in that folder.
-std::string AppFile(const std::string& Name);

@@ -1,10 +1,9 @@
 #include "UserSettings.h"
 
+#include "FileAccess.h"
 #include "SysUtils.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 
 std::string TUserSettings::Get(TField F) const {
     size_t Len = Bytes[F.Offset];
@@ -27,30 +26,14 @@ TUserSettings TUserSettings::Defaults() {
     return S;
 }
 
-namespace {
-std::string IoMessage(const std::string& What, const std::string& Path) {
-    return What + " \"" + Path + "\": " + std::strerror(errno ? errno : EIO);
-}
-} // namespace
-
 TUserSettings ReadSettingsFile(const std::string& Path) {
-    errno = 0;
-    std::ifstream In(Path, std::ios::binary);
-    if (!In) throw EInOutError(IoMessage("Cannot open", Path));
+    const std::string Bytes = ReadRegularFile(Path, TUserSettings::Size);
+    if (Bytes.size() != TUserSettings::Size) throw EInOutError("Read beyond end of file \"" + Path + "\"");
     TUserSettings S;
-    In.read(reinterpret_cast<char*>(S.Bytes.data()), TUserSettings::Size);
-    if (In.gcount() != static_cast<std::streamsize>(TUserSettings::Size)) {
-        errno = 0;
-        throw EInOutError("Read beyond end of file \"" + Path + "\"");
-    }
+    std::memcpy(S.Bytes.data(), Bytes.data(), TUserSettings::Size);
     return S;
 }
 
 void WriteSettingsFile(const std::string& Path, const TUserSettings& S) {
-    errno = 0;
-    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    if (!Out) throw EInOutError(IoMessage("Cannot create", Path));
-    Out.write(reinterpret_cast<const char*>(S.Bytes.data()), TUserSettings::Size);
-    Out.close();
-    if (!Out) throw EInOutError(IoMessage("Cannot write", Path));
+    ReplaceFile(Path, std::string(S.Bytes.begin(), S.Bytes.end()));
 }

@@ -35,7 +35,9 @@ struct TUserSettings {
 };
 
 // File access; both raise EInOutError on failure.
-// Reads the first 61 bytes of Path (a shorter file is an error).
+// Reads the first 61 bytes of Path (a shorter file is an error). Only a
+// regular file is read; anything else is refused without blocking.
 TUserSettings ReadSettingsFile(const std::string& Path);
-// Creates or truncates Path and writes the 61 bytes.
+// Replaces Path atomically with the 61 bytes (see ReplaceFile): a failed
+// write keeps the old record, and a symbolic link is replaced, not followed.
 void WriteSettingsFile(const std::string& Path, const TUserSettings& S);

@@ -1,15 +1,13 @@
 #include "uHelp.h"
 
+#include "AppPaths.h"
 #include "Application.h"
-#include "SysUtils.h"
-#include "UVORTA_Display.h"
+#include "FileAccess.h"
 
+#include <QFontDatabase>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 
 TfHelp::TfHelp(QWidget* Owner) : QWidget(Owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -22,6 +20,7 @@ TfHelp::TfHelp(QWidget* Owner) : QWidget(Owner, Qt::Dialog | Qt::MSWindowsFixedS
         move(S->availableGeometry().center() - rect().center());
     mHelp = new QPlainTextEdit(this);
     mHelp->setGeometry(0, 0, 713, 521);
+    mHelp->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     mHelp->setLineWrapMode(QPlainTextEdit::NoWrap);
     mHelp->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mHelp->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -32,12 +31,20 @@ TfHelp::TfHelp(QWidget* Owner) : QWidget(Owner, Qt::Dialog | Qt::MSWindowsFixedS
 }
 
 void TfHelp::FormCreate() {
-    const std::string Path = AppFile("help.txt");
-    std::ifstream In(Path, std::ios::binary);
-    if (!In) throw EInOutError(std::string("Cannot open file \"") + Path + "\". " + std::strerror(errno));
-    std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    // A help text is small; the limit only keeps a runaway file from
+    // filling the memory.
+    const std::string Text = ReadRegularFile(DataFile("help.txt"), 16u << 20);
     // The text is 8-bit; lines may end in CR LF or LF.
     QString Lines = QString::fromLocal8Bit(Text.c_str(), static_cast<qsizetype>(Text.size()));
     Lines.replace("\r\n", "\n");
     mHelp->setPlainText(Lines);
+}
+
+void TfHelp::keyPressEvent(QKeyEvent* Event) {
+    // The memo leaves Esc to its window.
+    if (Event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(Event);
 }

@@ -4,6 +4,7 @@
 #include "UVORTA_Display.h"
 #include "uHelp.h"
 
+#include "ScopedEnv.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -11,10 +12,15 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QTemporaryDir>
+#include <QTextDocumentFragment>
 
 #include <fstream>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -43,8 +49,8 @@ protected:
         SetClock([] { return QDateTime::currentDateTime(); });
         SetAppFolder("");
     }
-    TFKAVRO& Create() {
-        Window = std::make_unique<TFKAVRO>();
+    TFKAVRO& Create(const TFKAVROOptions& Options = {}) {
+        Window = std::make_unique<TFKAVRO>(Options);
         return *Window;
     }
     std::string File(const char* Name) const { return Folder + "/" + Name; }
@@ -205,5 +211,94 @@ TEST_F(WindowTest, MissingHelpTextIsReportedAndTheWindowOpensEmpty) {
     auto Helps = HelpWindows(&W);
     ASSERT_EQ(Helps.size(), 1u);
     EXPECT_TRUE(Helps[0]->mHelp->toPlainText().isEmpty());
+    EXPECT_NE(Panel(0).find("help.txt"), std::string::npos);
+}
+
+TEST_F(WindowTest, AReadOnlyProgramFolderKeepsSettingsAndLogInTheUserFolders) {
+    WriteAll(File("file"), "");
+    SetAppFolder(File("file") + "/bin"); // cannot be written, not even by root
+    TScopedEnv Config("XDG_CONFIG_HOME", File("cfg").c_str());
+    TScopedEnv State("XDG_STATE_HOME", File("state").c_str());
+    TFKAVRO& W = Create();
+    EXPECT_EQ(ReadAll(File("cfg/vorta-display/UserSet.dat")), DefaultSettingsRecord());
+    RunHandler(&W, [] { throw Exception("logged"); });
+    EXPECT_EQ(ReadAll(File("state/vorta-display/LogFile.Log")), "logged - 2024-01-31 09:05:07\r\n");
+    W.show();
+    W.eID->setText("9");
+    W.btClose->click();
+    EXPECT_FALSE(W.isVisible());
+    EXPECT_EQ(ReadAll(File("cfg/vorta-display/UserSet.dat")).substr(24, 2), "\x01" "9");
+}
+
+TEST_F(WindowTest, CloseClosesEvenWhenTheSaveFails) {
+    TFKAVRO& W = Create();
+    W.show();
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(File("UserSet.dat"))));
+    ASSERT_TRUE(QDir(QString::fromStdString(Folder)).mkdir("UserSet.dat")); // no file can replace it
+    W.btClose->click();
+    EXPECT_FALSE(W.isVisible());
+    EXPECT_NE(Panel(0).find("UserSet.dat"), std::string::npos);
+    EXPECT_NE(ReadAll(File("LogFile.Log")).find("UserSet.dat"), std::string::npos);
+}
+
+TEST_F(WindowTest, PortFromTheCommandLineHoldsWhenLoadingFails) {
+    WriteAll(File("UserSet.dat"), std::string(20, '\x01'));
+    TFKAVROOptions Options;
+    Options.PortOverride = "/tmp/vorta0";
+    TFKAVRO& W = Create(Options);
+    EXPECT_NE(Panel(0).find("UserSet.dat"), std::string::npos);
+    EXPECT_EQ(W.ePortNo->currentText(), "/tmp/vorta0");
+}
+
+TEST_F(WindowTest, SavedTextsComeBackByteForByteAndPortNamesWhole) {
+    std::string R = DefaultSettingsRecord();
+    R.replace(0, 4, "\x03\xff\x80z");
+    R.replace(24, 3, "\x02\xc3(");
+    WriteAll(File("UserSet.dat"), R);
+    Create().close();
+    EXPECT_EQ(ReadAll(File("UserSet.dat")), R); // bytes that are not UTF-8 included
+
+    TFKAVRO& W = Create();
+    W.ePortNo->setEditText("/dev/ttyACM0");
+    W.close();
+    EXPECT_EQ(ReadAll(File("UserSet.dat")).substr(0, 7), "\x06/dev/t"); // the record keeps its layout
+    EXPECT_EQ(Create().ePortNo->currentText(), "/dev/ttyACM0");
+
+    // A record changed since by something else wins over the kept name.
+    Window.reset();
+    R = DefaultSettingsRecord();
+    R.replace(0, 5, "\x04" "COM3");
+    WriteAll(File("UserSet.dat"), R);
+    EXPECT_EQ(Create().ePortNo->currentText(), "COM3");
+}
+
+TEST_F(WindowTest, AStatusPanelShowsItsWholeTextAsTooltip) {
+    TFKAVRO& W = Create();
+    const QString Long = "Can't open specified device /dev/serial/by-id/usb-FTDI_FT232R-if00 "
+                         "(Error 13, Permission denied) <b>";
+    W.StatusBar1->SetPanelText(0, Long);
+    const auto Labels = W.StatusBar1->findChildren<QLabel*>();
+    ASSERT_EQ(Labels.size(), 2);
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(Labels[0]->toolTip()).toPlainText(), Long);
+    EXPECT_LT(Labels[0]->width(), Labels[0]->fontMetrics().horizontalAdvance(Long)); // cut in the panel
+}
+
+TEST_F(WindowTest, HelpIsFixedPitchEscClosesItAndAFifoIsRefused) {
+    WriteAll(File("help.txt"), "col1  col2\n");
+    TFKAVRO& W = Create();
+    W.btHelp->click();
+    QPointer<TfHelp> Help = HelpWindows(&W).at(0);
+    EXPECT_TRUE(QFontInfo(Help->mHelp->font()).fixedPitch());
+    QKeyEvent Esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(Help->mHelp, &Esc);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(Help.isNull() || !Help->isVisible());
+
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(File("help.txt"))));
+    ASSERT_EQ(::mkfifo(File("help.txt").c_str(), 0600), 0); // opened plainly, it would block
+    W.btHelp->click();
+    auto Helps = HelpWindows(&W);
+    ASSERT_FALSE(Helps.empty());
+    EXPECT_TRUE(Helps.back()->mHelp->toPlainText().isEmpty());
     EXPECT_NE(Panel(0).find("help.txt"), std::string::npos);
 }

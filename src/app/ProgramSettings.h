@@ -1,0 +1,47 @@
+// What the program keeps between runs beyond the 61-byte record: a small
+// settings file "vorta-display.ini" in the same folder as "UserSet.dat"
+// (see AppPaths.h), in the plain key=value form of QSettings' ini format.
+// The record stays byte-exact; this file holds what does not fit in it
+// (the whole port name today). User-interface thread only.
+#pragma once
+
+#include "UserSettings.h"
+
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <string>
+
+class TProgramSettings {
+public:
+    static constexpr const char* FileName = "vorta-display.ini";
+
+    // Opens FileName in the settings folder, or Path. Raises EInOutError when
+    // something other than a regular file stands there (it is never opened).
+    TProgramSettings();
+    explicit TProgramSettings(const std::string& Path);
+    ~TProgramSettings();
+
+    QVariant Value(const QString& Key, const QVariant& Default = QVariant()) const;
+    void SetValue(const QString& Key, const QVariant& Value);
+    // Writes the changes to the file; EInOutError when that fails.
+    void Save();
+
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FPath;
+    std::unique_ptr<QSettings> FSettings;
+};
+
+// The record's strings are 8-bit; they travel through the window's texts as
+// Latin-1 both ways so that every byte comes back as it was.
+QString RecordText(const std::string& Bytes);
+std::string RecordBytes(const QString& Text);
+
+// The port name to show at start: Whole (as kept in the settings file) when
+// its first characters are exactly the record's port field, else the field.
+// A record written by something else since then wins over a stale name.
+QString WholePortName(const TUserSettings& Record, const QString& Whole);
