@@ -78,6 +78,9 @@ public:
     void btCloseClick();
     void btHelpClick();
     void ShowAnswer(const std::string& Line);
+    // Memo1 keeps at most this many characters (and 100 000 lines).
+    qsizetype MemoMaxChars = 16 * 1024 * 1024;
+    static constexpr int MemoLineMark = 1; // user state of a memo block that holds a line
     void HandleAppException(QObject* Sender, const std::exception& E);
 
     // Settings file, error log (beside the executable).

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
@@ -469,6 +470,54 @@ TEST_F(ConsoleE2E, SensorStillStreamingAtConnectFillsTheFieldsRight) {
     PumpWait(200);
     EXPECT_EQ(LastAnswer, "12.50");
     EXPECT_EQ(W().ssaValue->Value(), 12.5);
+}
+
+TEST_F(ConsoleE2E, OnlyAClickOnTheFreePanelBackgroundSendsTheFirstFreeCommand) {
+    Start();
+    W().show();
+    Connect();
+    W().ed360Send1->setText("#SAVE");
+    const size_t Before = Sim->Bytes().size();
+    const QPoint GroupFree(5, 190);
+    ASSERT_EQ(W().GroupBox1->childAt(GroupFree), nullptr);
+    QTest::mouseClick(W().Label2, Qt::LeftButton);
+    QTest::mouseClick(W().lbeVersion->EditLabel, Qt::LeftButton);
+    QTest::mouseClick(W().GroupBox1, Qt::LeftButton, {}, GroupFree);
+    QTest::mouseClick(W().Dst, Qt::LeftButton);
+    QTest::mouseClick(W().Label8, Qt::LeftButton);
+    Settle(300);
+    EXPECT_EQ(Sim->Bytes().size(), Before);
+    const QPoint PanelFree(100, 255);
+    ASSERT_EQ(W().Panel1->childAt(PanelFree), nullptr);
+    QTest::mouseClick(W().Panel1, Qt::LeftButton, {}, PanelFree);
+    WaitForBytes(Before + 7);
+    EXPECT_EQ(Sim->Bytes().substr(Before), "#SAVE\r\n");
+}
+
+TEST_F(ConsoleE2E, MemoShowsLeadingEmptyLinesAndKeepsItsCharacterBound) {
+    Window = std::make_unique<TFKAVRO>();
+    W().FReceiver->Receive("\r\rA\r\r");
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"", "", "A", ""}));
+    W().btClearClick();
+    W().FReceiver->Receive("\r");
+    EXPECT_EQ(MemoLines(), std::vector<std::string>{""});
+    EXPECT_EQ(W().Memo1->blockCount(), 1);
+    W().FReceiver->Receive("B\r");
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"", "B"}));
+
+    // Over the bound the oldest lines go; the newest stays even when longer.
+    W().btClearClick();
+    W().MemoMaxChars = 20;
+    W().FReceiver->Receive("1234\r5678\r9abc\rdefg\r");
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"1234", "5678", "9abc", "defg"}));
+    W().FReceiver->Receive("h\r");
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"5678", "9abc", "defg", "h"}));
+    W().FReceiver->Receive(std::string(30, 'x') + "\r");
+    EXPECT_EQ(MemoLines(), std::vector<std::string>{std::string(30, 'x')});
+    W().FReceiver->Receive("\r");
+    EXPECT_EQ(MemoLines(), std::vector<std::string>{""});
+    W().FReceiver->Receive("\r");
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"", ""}));
 }
 
 // ---- the gauge driven by the sensor
