@@ -375,7 +375,8 @@ void TFKAVRO::Button3Click() {
     const bool Com = Port.empty() || Port.compare(0, 3, "COM") == 0;
     const int N = Com ? StrToInt(Port.size() > 3 ? Port.substr(3) : "") : 0;
     // (PortNum takes no negative number: it keeps 0.)
-    const std::string Path = Com ? "/dev/ttyS" + std::to_string(N < 0 ? 0 : N) : PortDevicePath(Port);
+    const std::string Path =
+        Com ? "/dev/ttyS" + std::to_string(N < 0 ? 0 : N) : PortDevicePath(Port);
 
     // The open port is kept only when it is the one named and still there;
     // a port left behind by an unplugged adapter or a changed box is closed

@@ -169,7 +169,9 @@ TEST_F(Port, ModemLineTransitionsRaiseTheirEventsAndIdleMakesNoCalls) {
         ~Restore() { VaPosix::SetCounterSource(Old); }
     } Seam;
     std::vector<std::string> Seen;
-    auto Note = [&](const char* Name) { return [&Seen, Name](TVaObject*) { Seen.push_back(Name); }; };
+    auto Note = [&](const char* Name) {
+        return [&Seen, Name](TVaObject*) { Seen.push_back(Name); };
+    };
     Comm->OnCts = Note("Cts");
     Comm->OnDsr = Note("Dsr");
     Comm->OnRing = Note("Ring");
