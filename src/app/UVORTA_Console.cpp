@@ -55,7 +55,10 @@ std::string EscapePercent(const std::string& Path) {
 void TFKAVRO::ConnectConsoleSignals() {
     FReceiver = std::make_unique<TAnswerReceiver>(RxBuffer);
     FReceiver->DecimalSeparator = LocaleDecimalSeparator();
-    FReceiver->OnLine = [this](const std::string& Line) { ShowAnswer(Line); };
+    FReceiver->OnLine = [this](const std::string& Line) {
+        ShowAnswer(Line);
+        if (IsInformationAnswer(Line)) InfoAnswer = Line;
+    };
     FReceiver->OnValue = [this](double Value) {
         ShowReading(Value);
         DrawNeedle(NeedleAngle(Value, Text(lbeMode)));
@@ -123,6 +126,7 @@ void TFKAVRO::Send(const std::string& Bytes, const std::string& Shown) {
 bool TFKAVRO::CommandStart(bool Stop, int* Count) {
     PumpWait(200);
     LastAnswer.clear();
+    InfoAnswer.clear();
     ClearRx();
     StopFlag = Stop;
     if (Count) {
@@ -138,6 +142,11 @@ bool TFKAVRO::CommandStart(bool Stop, int* Count) {
 
 void TFKAVRO::RetryExchange(const std::function<std::string()>& Command,
                             const std::string& Marker) {
+    RetryExchange(Command, [&Marker] { return Contains(LastAnswer, Marker); });
+}
+
+void TFKAVRO::RetryExchange(const std::function<std::string()>& Command,
+                            const std::function<bool()>& Answered) {
     // RetryCount is shared: an exchange run inside this one's wait leaves its
     // own count behind, and this loop goes on from there.
     RetryCount = 0;
@@ -151,7 +160,7 @@ void TFKAVRO::RetryExchange(const std::function<std::string()>& Command,
         PumpWait(500);
         ++RetryCount;
         StatusBar1->SetPanelText(0, Q(TryText(RetryCount)));
-        if (Contains(LastAnswer, Marker)) return;
+        if (Answered()) return;
     }
 }
 
@@ -221,11 +230,15 @@ void TFKAVRO::VaComm1RxChar(TVaObject*, int) {
 
 void TFKAVRO::btn10Click() {
     if (!CommandStart()) return;
-    RetryExchange([] { return std::string("#INFO") + CRLF; }, "V:");
+    // Only an answer line of the Information form counts: a sensor left
+    // streaming keeps sending readings, and the last line shown may be one
+    // of them when the wait ends.
+    RetryExchange([] { return std::string("#INFO") + CRLF; },
+                  [this] { return !InfoAnswer.empty(); });
 
-    // Parsed whether or not the marker came: without an answer the fields
-    // empty and the ID shows -176.
-    const TInformation I = ParseInformation(LastAnswer);
+    // Parsed whether or not the answer came: without one the fields empty and
+    // the ID shows -176.
+    const TInformation I = ParseInformation(InfoAnswer);
     lbeVersion->setText(Q(I.Version));
     lbeID->setText(Q(I.ID));
     lbeMode->setText(Q(I.Mode));
@@ -354,19 +367,31 @@ bool TFKAVRO::CanOpenPort(const std::string& Name) {
 }
 
 void TFKAVRO::Button3Click() {
-    if (Connected == 0) {
+    // The device the box names: "COM<n>" picks port n of the default device
+    // pattern (an empty text is no number either and fails the same way);
+    // anything else names a device by a port name or a path. A bad name
+    // fails here, before the open port is touched.
+    const std::string Port = ePortNo->currentText().toLocal8Bit().toStdString();
+    const bool Com = Port.empty() || Port.compare(0, 3, "COM") == 0;
+    const int N = Com ? StrToInt(Port.size() > 3 ? Port.substr(3) : "") : 0;
+    // (PortNum takes no negative number: it keeps 0.)
+    const std::string Path =
+        Com ? "/dev/ttyS" + std::to_string(N < 0 ? 0 : N) : PortDevicePath(Port);
+
+    // The open port is kept only when it is the one named and still there;
+    // a port left behind by an unplugged adapter or a changed box is closed
+    // and the named device opened anew.
+    const bool Keep = Connected == 1 && VaComm1->Active() && VaComm1->DeviceFileName() == Path &&
+                      !VaComm1->Vanished();
+    if (!Keep) {
+        VaComm1->Close();
         LastAnswer.clear();
         ClearRx();
-        const std::string Port = ePortNo->currentText().toLocal8Bit().toStdString();
-        // "COM<n>" picks port n of the default device pattern; an empty text
-        // is no number either and fails the same way. Anything else names a
-        // device (a port name or a path).
-        if (Port.empty() || Port.compare(0, 3, "COM") == 0) {
-            const int N = StrToInt(Port.size() > 3 ? Port.substr(3) : "");
+        if (Com) {
             VaComm1->SetDeviceName("/dev/ttyS%d");
             VaComm1->SetPortNum(N);
         } else {
-            VaComm1->SetDeviceName(EscapePercent(PortDevicePath(Port)));
+            VaComm1->SetDeviceName(EscapePercent(Path));
         }
         VaComm1->Open();
         VaComm1->SetRTS(true);
@@ -374,7 +399,7 @@ void TFKAVRO::Button3Click() {
         StopFlag = true;
     }
     btn10Click();
-    if (!Contains(LastAnswer, "V:"))
+    if (InfoAnswer.empty())
         ShowMessage("Can not connect to Sensor. Check the sensor or your PC!! ");
 }
 
@@ -389,6 +414,10 @@ void TFKAVRO::VaComm1Close(TVaObject*) {
 }
 
 void TFKAVRO::VaComm1Error(TVaObject*, int Errors) {
+    // The device has gone (an adapter pulled): nothing more can pass through
+    // it, so the port is closed and the next Connect opens the device anew by
+    // its name. Closed first, so the error text stays in the panel.
+    if (static_cast<unsigned>(Errors) & CE_IOE) VaComm1->Close();
     // Each set flag replaces the text of the one before, in this order.
     for (const TCommErrorText& E : CommErrorTexts)
         if (static_cast<unsigned>(Errors) & E.Flag) StatusBar1->SetPanelText(0, E.Text);

@@ -13,6 +13,9 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QScreen>
 
 
@@ -235,7 +238,8 @@ void TFKAVRO::CreateControls() {
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // A day of streaming must not exhaust memory: the oldest lines go.
+    // A day of streaming must not exhaust memory: the oldest lines go (see
+    // ShowAnswer for the bound on characters).
     Memo1->setMaximumBlockCount(100000);
 
     // Hidden fields that Information fills and nothing reads.
@@ -260,11 +264,15 @@ void TFKAVRO::CreateControls() {
 
 bool TFKAVRO::eventFilter(QObject* Watched, QEvent* Event) {
     // A click on the free background of the main panel sends the first free
-    // command, as its own Send button does.
-    if (Watched == Panel1 && Event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
-        bt360Send1->click();
-        return true;
+    // command, as its own Send button does. Clicks on labels, group boxes or
+    // the dial, which take no mouse input, come up to the panel as well; only
+    // one whose point has no child under it is the panel's own.
+    if (Watched == Panel1 && Event->type() == QEvent::MouseButtonRelease) {
+        const auto* Mouse = static_cast<QMouseEvent*>(Event);
+        if (Mouse->button() == Qt::LeftButton && !Panel1->childAt(Mouse->position().toPoint())) {
+            bt360Send1->click();
+            return true;
+        }
     }
     return QWidget::eventFilter(Watched, Event);
 }
@@ -332,7 +340,36 @@ void TFKAVRO::btHelpClick() { new TfHelp(this); }
 
 void TFKAVRO::ShowAnswer(const std::string& Line) {
     LastAnswer = Line;
-    Memo1->appendPlainText(QString::fromLocal8Bit(Line.c_str(), static_cast<qsizetype>(Line.size())));
+    const QString Text = QString::fromLocal8Bit(Line.c_str(), static_cast<qsizetype>(Line.size()));
+    // Every line, empty ones too, becomes a block of its own. The memo's own
+    // append puts a line into the one empty block of an empty memo, and an
+    // empty line leaves the memo empty, so leading empty lines would vanish.
+    // Blocks that hold a line are therefore marked; a marked empty first
+    // block gets a new block after it.
+    QTextDocument* Doc = Memo1->document();
+    if (Doc->isEmpty() && Doc->firstBlock().userState() == MemoLineMark) {
+        QTextCursor Cursor(Doc);
+        Cursor.movePosition(QTextCursor::End);
+        Cursor.insertBlock();
+        Cursor.insertText(Text);
+    } else {
+        Memo1->appendPlainText(Text);
+    }
+    Doc->lastBlock().setUserState(MemoLineMark);
+    // A sensor that never sends CR fills the memo with long pieces: beyond
+    // MemoMaxChars characters the oldest lines go; the newest always stays.
+    const qsizetype Excess = Doc->characterCount() - 1 - MemoMaxChars;
+    if (Excess > 0) {
+        qsizetype Dropped = 0;
+        QTextBlock Keep = Doc->firstBlock();
+        while (Dropped < Excess && Keep.next().isValid()) {
+            Dropped += Keep.length();
+            Keep = Keep.next();
+        }
+        QTextCursor Cursor(Doc);
+        Cursor.setPosition(Keep.position(), QTextCursor::KeepAnchor);
+        Cursor.removeSelectedText();
+    }
 }
 
 void TFKAVRO::HandleAppException(QObject*, const std::exception& E) {

@@ -80,6 +80,9 @@ public:
     void btCloseClick();
     void btHelpClick();
     void ShowAnswer(const std::string& Line);
+    // Memo1 keeps at most this many characters (and 100 000 lines).
+    qsizetype MemoMaxChars = 16 * 1024 * 1024;
+    static constexpr int MemoLineMark = 1; // user state of a memo block that holds a line
     void HandleAppException(QObject* Sender, const std::exception& E);
 
     // Settings file, error log (see AppPaths.h for where they are).
@@ -115,6 +118,9 @@ public:
     // Sends Command (built anew for each attempt) until Marker is in LastAnswer,
     // at most six times.
     void RetryExchange(const std::function<std::string()>& Command, const std::string& Marker);
+    // The same, until Answered holds.
+    void RetryExchange(const std::function<std::string()>& Command,
+                       const std::function<bool()>& Answered);
     void StopLoop();
     // eCount cycles of up to Limit + 1 requests each, until a reading.
     void PollingExchange(const std::function<std::string()>& Request,
@@ -157,6 +163,9 @@ public:
 
     std::unique_ptr<TVaComm> VaComm1;
     std::unique_ptr<TAnswerReceiver> FReceiver; // assembles RxBuffer
+    // The last Information answer line shown since the running Information
+    // command started; empty when none came.
+    std::string InfoAnswer;
     // END console declarations
 
     // ---- gauge (UVORTA_Gauge.cpp)

@@ -133,6 +133,7 @@ public:
         : TVaThread(AOwner, AFd), Mask(AMask) {}
     uint32_t EvtMask = 0;
     TVaWaitEvent WaitEvent;  // the stop signal
+    TVaWaitEvent TxEvent;    // set by a direct write: report when it has drained
 
     void Stop() override {
         TVaThread::Stop();
@@ -163,33 +164,67 @@ void TVaCommEventThread::Post(uint32_t Batch) {
     });
 }
 
+// Modem lines and break change without a byte arriving, and the end of a
+// direct write comes without any event of the descriptor; both are looked at
+// in a poll. The host's blocking wait for modem lines (TIOCMIWAIT) cannot be
+// woken by the stop signal, only by a line change or a signal to the thread,
+// so Close would depend on the line or on signals; a poll bounded by the stop
+// event keeps Close immediate. It runs only while it has something to look
+// for: modem events monitored on a device that counts line transitions (a
+// UART, not a pseudo-terminal), or a direct write still draining. Line errors
+// need no poll: they come with the bytes they spoil, and every wake-up
+// compares the counters.
+static const int ModemPollMs = 50;
+static const int TxPollMs = 10;
+
 void TVaCommEventThread::Execute() {
-    VaPosix::TInputWatch Watch(Fd, WaitEvent.Handle);
+    VaPosix::TInputWatch Watch(Fd, WaitEvent.Handle, TxEvent.Handle);
     if (Watch.Error()) return;
     VaPosix::TErrorCounters Seen;
     bool HaveCounters = VaPosix::ReadErrorCounters(Fd, Seen) == 0;
+    const bool PollModem =
+        HaveCounters && (Mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK)) != 0;
+    bool TxPending = false;  // a direct write has not drained yet
     while (!Terminated) {
+        int Timeout = TxPending ? TxPollMs : PollModem ? ModemPollMs : -1;
         int Error = 0;
-        int Bits = Watch.Wait(Error);
+        int Bits = Watch.Wait(Error, Timeout);
         if (Terminated || (Bits & VaPosix::wWake)) break;
         if (Bits & VaPosix::wFailed) {
             Pause(WaitEvent);
             continue;
         }
+        bool Hangup = (Bits & VaPosix::wHangup) != 0;
         EvtMask = 0;
         if (Bits & VaPosix::wReadable) EvtMask |= EV_RXCHAR;
-        if (HaveCounters && !(Bits & VaPosix::wHangup)) {
+        if (Bits & VaPosix::wKick) {
+            // Reset before the queue is looked at: a write after this point
+            // sets it again and is looked at on the next pass.
+            TxEvent.ResetEvent();
+            TxPending = (Mask & EV_TXEMPTY) != 0;
+        }
+        if (HaveCounters && !Hangup) {
             VaPosix::TErrorCounters Now;
             if (VaPosix::ReadErrorCounters(Fd, Now) == 0) {
                 if (Now.Count[4] != Seen.Count[4]) EvtMask |= EV_BREAK;
                 if (std::memcmp(Now.Count, Seen.Count, sizeof Now.Count) != 0) EvtMask |= EV_ERR;
+                if (Now.Cts != Seen.Cts) EvtMask |= EV_CTS;
+                if (Now.Dsr != Seen.Dsr) EvtMask |= EV_DSR;
+                if (Now.Dcd != Seen.Dcd) EvtMask |= EV_RLSD;
+                if (Now.Ring != Seen.Ring) EvtMask |= EV_RING;
                 Seen = Now;
             }
         }
-        bool Hangup = (Bits & VaPosix::wHangup) != 0;
+        if (TxPending && !Hangup) {
+            int Out = 0;
+            int E = VaPosix::OutQueue(Fd, Out);
+            if (E != 0 || Out == 0) TxPending = false;
+            if (E == 0 && Out == 0) EvtMask |= EV_TXEMPTY;
+        }
         if (Hangup) {
             // Reported once as an I/O error; afterwards this thread leaves
             // the device alone.
+            TxPending = false;
             Owner->NoteHangup();
             if (Owner->FHangup.load() != 2) EvtMask |= EV_ERR;
         }
@@ -651,6 +686,7 @@ int TVaCustomComm::WriteBuf(const void* Buf, int Count) {
             break;
         }
     }
+    if (Total > 0 && FEventThread) FEventThread->TxEvent.SetEvent();
     return Total;
 }
 
@@ -683,6 +719,11 @@ int TVaCustomComm::InQueCount() {
     TVaComStat Stat;
     ReadStatus(Stat, false);
     return Stat.cbInQue;
+}
+
+bool TVaCustomComm::Vanished() const {
+    if (!Active()) return false;
+    return FHangup.load() != 0 || !VaPosix::SameDevice(FHandle, DeviceFileName());
 }
 
 bool TVaCustomComm::NoteHangup() {

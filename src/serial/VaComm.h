@@ -160,6 +160,10 @@ public:
     void Open();
     void Close();  // nothing when closed; raises OnClose unless being destroyed
     bool Active() const { return FHandle >= 0; }
+    // True when the open device has gone: it hung up, or DeviceFileName now
+    // names another device or none (an adapter pulled and plugged again, a
+    // link pointed elsewhere). False when closed.
+    bool Vanished() const;
     // Queued (DirectWrite False) or direct write; 0 when closed.
     int WriteBuf(const void* Buf, int Count);
     bool WriteText(const std::string& Text);

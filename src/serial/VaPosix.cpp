@@ -1,5 +1,6 @@
 #include "VaPosix.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
@@ -153,7 +155,7 @@ int OutQueue(int Fd, int& Count) {
     return ioctl(Fd, TIOCOUTQ, &Count) != 0 ? errno : 0;
 }
 
-int ReadErrorCounters(int Fd, TErrorCounters& C) {
+static int HostCounters(int Fd, TErrorCounters& C) {
     serial_icounter_struct I;
     std::memset(&I, 0, sizeof I);
     if (ioctl(Fd, TIOCGICOUNT, &I) != 0) return errno;
@@ -162,8 +164,20 @@ int ReadErrorCounters(int Fd, TErrorCounters& C) {
     C.Count[2] = uint32_t(I.parity);
     C.Count[3] = uint32_t(I.frame);
     C.Count[4] = uint32_t(I.brk);
+    C.Cts = uint32_t(I.cts);
+    C.Dsr = uint32_t(I.dsr);
+    C.Ring = uint32_t(I.rng);
+    C.Dcd = uint32_t(I.dcd);
     return 0;
 }
+
+static std::atomic<TCounterSource> GCounterSource{&HostCounters};
+
+TCounterSource SetCounterSource(TCounterSource Source) {
+    return GCounterSource.exchange(Source ? Source : &HostCounters);
+}
+
+int ReadErrorCounters(int Fd, TErrorCounters& C) { return GCounterSource.load()(Fd, C); }
 
 static bool NoModemLines(int Error) {
     return Error == ENOTTY || Error == EINVAL;
@@ -201,6 +215,13 @@ void SetThreadPriority(int Tid, int Priority) {
 
 int CurrentThreadId() { return int(syscall(SYS_gettid)); }
 
+bool SameDevice(int Fd, const std::string& Path) {
+    struct stat Open, Named;
+    if (fstat(Fd, &Open) != 0 || stat(Path.c_str(), &Named) != 0) return false;
+    return Open.st_dev == Named.st_dev && Open.st_ino == Named.st_ino &&
+           Open.st_rdev == Named.st_rdev;
+}
+
 bool IsHangupError(int Error) { return Error == EIO || Error == ENXIO || Error == ENODEV; }
 
 std::string ErrorText(int Error) { return std::strerror(Error); }
@@ -225,7 +246,7 @@ int WaitDevice(int Fd, bool ForWrite, int WakeFd, int Timeout, int& Error) {
     return Bits;
 }
 
-TInputWatch::TInputWatch(int Fd, int WakeFd) {
+TInputWatch::TInputWatch(int Fd, int WakeFd, int KickFd) {
     FEpoll = epoll_create1(EPOLL_CLOEXEC);
     if (FEpoll < 0) {
         FError = errno;
@@ -237,8 +258,12 @@ TInputWatch::TInputWatch(int Fd, int WakeFd) {
     epoll_event D{};
     D.events = EPOLLIN | EPOLLET;
     D.data.u32 = 1;
+    epoll_event K{};
+    K.events = EPOLLIN;
+    K.data.u32 = 2;
     if (epoll_ctl(FEpoll, EPOLL_CTL_ADD, WakeFd, &W) != 0 ||
-        epoll_ctl(FEpoll, EPOLL_CTL_ADD, Fd, &D) != 0)
+        epoll_ctl(FEpoll, EPOLL_CTL_ADD, Fd, &D) != 0 ||
+        (KickFd >= 0 && epoll_ctl(FEpoll, EPOLL_CTL_ADD, KickFd, &K) != 0))
         FError = errno;
 }
 
@@ -246,9 +271,9 @@ TInputWatch::~TInputWatch() {
     if (FEpoll >= 0) close(FEpoll);
 }
 
-int TInputWatch::Wait(int& Error) {
-    epoll_event E[2];
-    int R = epoll_wait(FEpoll, E, 2, -1);
+int TInputWatch::Wait(int& Error, int Timeout) {
+    epoll_event E[3];
+    int R = epoll_wait(FEpoll, E, 3, Timeout < 0 ? -1 : Timeout);
     if (R < 0) {
         Error = errno;
         return errno == EINTR ? 0 : wFailed;
@@ -257,6 +282,10 @@ int TInputWatch::Wait(int& Error) {
     for (int i = 0; i < R; ++i) {
         if (E[i].data.u32 == 0) {
             Bits |= wWake;
+            continue;
+        }
+        if (E[i].data.u32 == 2) {
+            Bits |= wKick;
             continue;
         }
         if (E[i].events & (EPOLLHUP | EPOLLERR)) Bits |= wHangup;

@@ -22,9 +22,11 @@ struct TLineSettings {
     uint8_t XonChar = 0x11, XoffChar = 0x13, EofChar = 0;
 };
 
-// Driver error counters (overflow, overrun, parity, framing, break).
+// Driver counters: line errors (overflow, overrun, parity, framing, break)
+// and the transitions of the modem input lines.
 struct TErrorCounters {
     uint32_t Count[5] = {};
+    uint32_t Cts = 0, Dsr = 0, Ring = 0, Dcd = 0;
 };
 
 // Non-blocking, close-on-exec, exclusive open (TIOCEXCL and flock). Returns
@@ -46,31 +48,40 @@ int InQueue(int Fd, int& Count);
 int OutQueue(int Fd, int& Count);
 // Gives ENOTTY/EINVAL for devices without error counters (pseudo-terminals).
 int ReadErrorCounters(int Fd, TErrorCounters& C);
+// The host call behind ReadErrorCounters (TIOCGICOUNT). A pseudo-terminal
+// has no modem lines, so tests put a scripted source here to play a UART.
+// nullptr restores the host's call; returns the source replaced. Any thread.
+using TCounterSource = int (*)(int Fd, TErrorCounters& C);
+TCounterSource SetCounterSource(TCounterSource Source);
 // Modem lines and break; devices without modem lines accept them as no-ops.
 int EscapeFunction(int Fd, int Func);
 // Best effort; a priority the process may not take is left alone.
 void SetThreadPriority(int Tid, int Priority);
 int CurrentThreadId();
+// True when Path (links followed) names the device open on Fd.
+bool SameDevice(int Fd, const std::string& Path);
 // True when Error means the device has gone (hang-up).
 bool IsHangupError(int Error);
 std::string ErrorText(int Error);
 
 // Readiness waits on the device and a wake-up event descriptor.
 // Returns a bit set of the following; Timeout in ms, negative waits forever.
-enum : int { wReadable = 1, wWritable = 2, wHangup = 4, wWake = 8, wFailed = 16 };
+enum : int { wReadable = 1, wWritable = 2, wHangup = 4, wWake = 8, wFailed = 16, wKick = 32 };
 int WaitDevice(int Fd, bool ForWrite, int WakeFd, int Timeout, int& Error);
 
 // Edge-triggered input wait for the event thread: reports new input only
-// when bytes arrive, so bytes nobody reads do not wake it again.
+// when bytes arrive, so bytes nobody reads do not wake it again. KickFd (an
+// event descriptor, optional) reports wKick while it is set.
 class TInputWatch {
 public:
-    TInputWatch(int Fd, int WakeFd);
+    TInputWatch(int Fd, int WakeFd, int KickFd = -1);
     ~TInputWatch();
     TInputWatch(const TInputWatch&) = delete;
     TInputWatch& operator=(const TInputWatch&) = delete;
     int Error() const { return FError; }
-    // Returns wReadable/wHangup/wWake/wFailed bits; waits without limit.
-    int Wait(int& Error);
+    // Returns wReadable/wHangup/wWake/wKick/wFailed bits, 0 when Timeout
+    // (ms) passed; a negative Timeout waits without limit.
+    int Wait(int& Error, int Timeout = -1);
 
 private:
     int FEpoll = -1;

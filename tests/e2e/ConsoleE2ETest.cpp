@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
@@ -67,6 +68,12 @@ class ConsoleE2E : public ::testing::Test {
     // Lets the serial threads and the sensor catch up after a command that
     // waits for nothing.
     void Settle(int Ms = 150) { PumpWait(Ms); }
+    // Runs the event loop until Pred holds (at most 3 s).
+    bool PumpUntilTrue(const std::function<bool()>& Pred) {
+        for (int i = 0; i < 300 && !Pred(); ++i)
+            PumpWait(10);
+        return Pred();
+    }
     // Waits until the sensor logged at least Count bytes (at most 3 s).
     void WaitForBytes(size_t Count) {
         for (int i = 0; i < 300 && Sim->Bytes().size() < Count; ++i)
@@ -403,12 +410,114 @@ TEST_F(ConsoleE2E, VanishedSensorIsReportedOnceAndNothingHangs) {
     Sim.reset();
     PumpWait(500);
     EXPECT_EQ(Panel(0), "An I/O error occurred during communications with the device.");
+    // The dead port is closed: commands ask for a port instead of sending.
+    EXPECT_EQ(W().Connected, 0);
+    EXPECT_FALSE(W().VaComm1->Active());
     W().btn25->click();
     W().eCount->setText("1");
     W().eInterval->setText("50");
     W().btDATA->click();
-    EXPECT_EQ(W().Connected, 1);
-    EXPECT_EQ(Panel(0), "No answer");
+    EXPECT_EQ(Messages, (std::vector<std::string>{"Open Com port.", "Open Com port."}));
+}
+
+TEST_F(ConsoleE2E, ConnectReopensTheSensorThatCameBackUnderItsName) {
+    const std::string Link = Folder.path().toStdString() + "/vorta0";
+    Start({"--link", Link, "--id", "1"});
+    W().ePortNo->setEditText(QString::fromStdString(Link));
+    Connect();
+    Sim.reset(); // unplugged
+    ASSERT_TRUE(PumpUntilTrue([this] { return W().Connected == 0; }));
+    EXPECT_EQ(Panel(0), "An I/O error occurred during communications with the device.");
+    Sim = std::make_unique<TSimProcess>(std::vector<std::string>{"--link", Link, "--id", "4"});
+    Connect();
+    EXPECT_EQ(W().lbeID->text(), "4");
+    EXPECT_EQ(Commands(), std::vector<std::string>{"#INFO"});
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(ConsoleE2E, ConnectWithTheBoxChangedTalksToTheOtherSensor) {
+    Start({"--id", "1"});
+    Connect();
+    TSimProcess Other({"--id", "2"});
+    std::vector<std::string> Panel0;
+    auto Chained = W().VaComm1->OnClose;
+    W().VaComm1->OnClose = [&](TVaObject* S) {
+        Chained(S);
+        Panel0.push_back(Panel(0));
+    };
+    W().ePortNo->setEditText(QString::fromStdString(Other.Path()));
+    Connect();
+    EXPECT_EQ(Panel0, std::vector<std::string>{"Close Com"});
+    EXPECT_EQ(W().lbeID->text(), "2");
+    EXPECT_EQ(Other.Commands().size(), 1u);
+    EXPECT_EQ(Commands(), std::vector<std::string>{"#INFO"});
+    // The first port was let go.
+    EXPECT_TRUE(W().CanOpenPort(Sim->Path()));
+    EXPECT_FALSE(W().CanOpenPort(Other.Path()));
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(ConsoleE2E, SensorStillStreamingAtConnectFillsTheFieldsRight) {
+    Start({"--stream", "--rate", "20", "--id", "3", "--mode", "2", "--value", "12.5"});
+    Connect();
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(Commands(), std::vector<std::string>{"#INFO"});
+    EXPECT_EQ(W().lbeVersion->text(), "4100");
+    EXPECT_EQ(W().lbeID->text(), "3");
+    EXPECT_EQ(W().lbeMode->text(), "2");
+    EXPECT_EQ(W().lbePRange->text(), "900");
+    // The readings went on as usual meanwhile.
+    PumpWait(200);
+    EXPECT_EQ(LastAnswer, "12.50");
+    EXPECT_EQ(W().ssaValue->Value(), 12.5);
+}
+
+TEST_F(ConsoleE2E, OnlyAClickOnTheFreePanelBackgroundSendsTheFirstFreeCommand) {
+    Start();
+    W().show();
+    Connect();
+    W().ed360Send1->setText("#SAVE");
+    const size_t Before = Sim->Bytes().size();
+    const QPoint GroupFree(5, 190);
+    ASSERT_EQ(W().GroupBox1->childAt(GroupFree), nullptr);
+    QTest::mouseClick(W().Label2, Qt::LeftButton);
+    QTest::mouseClick(W().lbeVersion->EditLabel, Qt::LeftButton);
+    QTest::mouseClick(W().GroupBox1, Qt::LeftButton, {}, GroupFree);
+    QTest::mouseClick(W().Dst, Qt::LeftButton);
+    QTest::mouseClick(W().Label8, Qt::LeftButton);
+    Settle(300);
+    EXPECT_EQ(Sim->Bytes().size(), Before);
+    const QPoint PanelFree(100, 255);
+    ASSERT_EQ(W().Panel1->childAt(PanelFree), nullptr);
+    QTest::mouseClick(W().Panel1, Qt::LeftButton, {}, PanelFree);
+    WaitForBytes(Before + 7);
+    EXPECT_EQ(Sim->Bytes().substr(Before), "#SAVE\r\n");
+}
+
+TEST_F(ConsoleE2E, MemoShowsLeadingEmptyLinesAndKeepsItsCharacterBound) {
+    Window = std::make_unique<TFKAVRO>();
+    W().FReceiver->Receive("\r\rA\r\r");
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"", "", "A", ""}));
+    W().btClearClick();
+    W().FReceiver->Receive("\r");
+    EXPECT_EQ(MemoLines(), std::vector<std::string>{""});
+    EXPECT_EQ(W().Memo1->blockCount(), 1);
+    W().FReceiver->Receive("B\r");
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"", "B"}));
+
+    // Over the bound the oldest lines go; the newest stays even when longer.
+    W().btClearClick();
+    W().MemoMaxChars = 20;
+    W().FReceiver->Receive("1234\r5678\r9abc\rdefg\r");
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"1234", "5678", "9abc", "defg"}));
+    W().FReceiver->Receive("h\r");
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"5678", "9abc", "defg", "h"}));
+    W().FReceiver->Receive(std::string(30, 'x') + "\r");
+    EXPECT_EQ(MemoLines(), std::vector<std::string>{std::string(30, 'x')});
+    W().FReceiver->Receive("\r");
+    EXPECT_EQ(MemoLines(), std::vector<std::string>{""});
+    W().FReceiver->Receive("\r");
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"", ""}));
 }
 
 // ---- the gauge driven by the sensor

@@ -8,6 +8,7 @@
 
 #include "PtyPair.h"
 #include "VaComm.h"
+#include "VaPosix.h"
 #include "VaSync.h"
 
 namespace {
@@ -128,6 +129,83 @@ TEST_F(Port, TxEmptyOncePerDrainedQueue) {
     EXPECT_EQ(Pty.Receive(7, 1000), "#INFO\r\n");
     ASSERT_TRUE(Comm->WriteText("#READ\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return TxEmpty == 2; }, 2000));
+}
+
+TEST_F(Port, TxEmptyAfterEachDirectWriteHasDrained) {
+    int TxEmpty = 0;
+    Comm->OnTxEmpty = [&](TVaObject*) { ++TxEmpty; };
+    Comm->SetDirectWrite(true);
+    EXPECT_EQ(Comm->EventMask(), EV_RXCHAR | EV_ERR | EV_TXEMPTY);
+    Comm->Open();
+    ASSERT_TRUE(Comm->WriteText("#INFO\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return TxEmpty == 1; }, 2000));
+    EXPECT_EQ(Pty.Receive(7, 1000), "#INFO\r\n");
+    Pump(200);
+    EXPECT_EQ(TxEmpty, 1);
+    ASSERT_TRUE(Comm->WriteText("#READ\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return TxEmpty == 2; }, 2000));
+}
+
+// A scripted device with modem lines behind the counter seam: the event
+// thread sees each transition of the counters as its event.
+namespace Modem {
+std::atomic<uint32_t> Cts{0}, Dsr{0}, Ring{0}, Dcd{0}, Brk{0};
+std::atomic<int> Calls{0};
+int Counters(int, VaPosix::TErrorCounters& C) {
+    ++Calls;
+    C = VaPosix::TErrorCounters();
+    C.Count[4] = Brk;
+    C.Cts = Cts;
+    C.Dsr = Dsr;
+    C.Ring = Ring;
+    C.Dcd = Dcd;
+    return 0;
+}
+}  // namespace Modem
+
+TEST_F(Port, ModemLineTransitionsRaiseTheirEventsAndIdleMakesNoCalls) {
+    struct Restore {
+        VaPosix::TCounterSource Old = VaPosix::SetCounterSource(&Modem::Counters);
+        ~Restore() { VaPosix::SetCounterSource(Old); }
+    } Seam;
+    std::vector<std::string> Seen;
+    auto Note = [&](const char* Name) {
+        return [&Seen, Name](TVaObject*) { Seen.push_back(Name); };
+    };
+    Comm->OnCts = Note("Cts");
+    Comm->OnDsr = Note("Dsr");
+    Comm->OnRing = Note("Ring");
+    Comm->OnRlsd = Note("Rlsd");
+    Comm->OnBreak = Note("Break");
+
+    // Without modem events monitored nothing polls the device while idle.
+    Comm->Open();
+    Pump(100);
+    const int Calls = Modem::Calls;
+    Pump(300);
+    EXPECT_EQ(Modem::Calls, Calls);
+    Comm->Close();
+
+    Comm->SetMonitorEvents(VaEvent(ceCts) | VaEvent(ceDsr) | VaEvent(ceRing) | VaEvent(ceRlsd) |
+                           VaEvent(ceBreak) | VaEvent(ceError));
+    const int AtOpen = Modem::Calls;
+    Comm->Open();
+    // The thread has taken its starting counts and polls.
+    ASSERT_TRUE(PumpUntil([&] { return Modem::Calls >= AtOpen + 3; }, 2000));
+    ++Modem::Cts;
+    ASSERT_TRUE(PumpUntil([&] { return Seen.size() == 1; }, 2000));
+    ++Modem::Dcd;
+    ++Modem::Ring;
+    ++Modem::Dsr;
+    ASSERT_TRUE(PumpUntil([&] { return Seen.size() == 4; }, 2000));
+    ++Modem::Brk;
+    ASSERT_TRUE(PumpUntil([&] { return Seen.size() == 5; }, 2000));
+    EXPECT_EQ(Seen, (std::vector<std::string>{"Cts", "Dsr", "Ring", "Rlsd", "Break"}));
+    EXPECT_EQ(Errors, std::vector<int>{int(CE_BREAK)});
+    QElapsedTimer T;
+    T.start();
+    Comm->Close();
+    EXPECT_LT(T.elapsed(), 500);
 }
 
 TEST_F(Port, ExactlyWriteSizeQueuesAtOnceAndOneMoreFailsAfterWriteTimeout) {

@@ -40,6 +40,7 @@ const char* const Usage =
     "  --mode M      sensor mode 0..3 (default 0)\n"
     "  --rate HZ     frames per second while #READ streams (default 10)\n"
     "  --value V     hold the angle at V degrees instead of swinging\n"
+    "  --stream      start streaming as after #READ (left so by an earlier session)\n"
     "  --silent      receive but never answer\n"
     "  --delay MS    wait MS milliseconds before each answer\n"
     "  --split MS    write every byte of an answer separately, MS apart\n"
@@ -66,7 +67,7 @@ struct Options {
     double Rate = 10;
     int Delay = 0;
     int Split = -1; // off
-    bool Silent = false, Noise = false;
+    bool Silent = false, Noise = false, Stream = false;
 };
 
 bool ParseInt(const char* S, int Lo, int Hi, int& V) {
@@ -104,6 +105,8 @@ int ParseArgs(int argc, char** argv, Options& O) {
             O.Silent = true;
         } else if (A == "--noise") {
             O.Noise = true;
+        } else if (A == "--stream") {
+            O.Stream = true;
         } else if (!Arg) {
             Ok = false;
         } else {
@@ -173,7 +176,7 @@ class Simulator {
 public:
     Simulator(const Options& O, int Master, int Keeper, FILE* Log)
         : FOpt(O), FSensor(O.Sensor), FMaster(Master), FKeeper(Keeper), FLog(Log),
-          FStart(Clock::now()), FRng(1) {}
+          FStart(Clock::now()), FRng(1), FStreaming(O.Stream && !O.Silent), FNextFrame(FStart) {}
 
     int Run(const sigset_t& RunMask, int Watch);
 

@@ -27,6 +27,10 @@ std::string FieldValue(const std::string& S, std::size_t TagLength) {
 }
 } // namespace
 
+bool IsInformationAnswer(const std::string& Line) {
+    return Line.find("V:") != std::string::npos;
+}
+
 TInformation ParseInformation(const std::string& Line) {
     TInformation I;
     I.Version = Line.substr(Line.size() < 2 ? Line.size() : 2, 4);

@@ -26,6 +26,11 @@ struct TInformation {
     std::string Cal[12];  // fields 10..21: coefficients 0..9, A, B
 };
 
+// Whether a line is the sensor's answer to Information: it carries the
+// version tag "V:". Readings of a sensor still streaming from an earlier
+// session never do, so they cannot be taken for the answer.
+bool IsInformationAnswer(const std::string& Line);
+
 // Splits one Information line. Each field after the first starts after the
 // previous comma and skips its 2- or 3-character tag; missing fields are
 // empty, and the last field runs to the line's last character but one.
