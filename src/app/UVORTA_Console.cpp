@@ -14,7 +14,6 @@
 
 namespace {
 
-const char* const CRLF = "\r\n";
 
 std::string Text(const QLineEdit* Edit) {
     return Edit->text().toLocal8Bit().toStdString();
@@ -28,9 +27,6 @@ bool Contains(const std::string& S, const std::string& Marker) {
     return S.find(Marker) != std::string::npos;
 }
 
-std::string TryText(int Attempt) {
-    return "Try Connect " + std::to_string(Attempt) + "[sec]";
-}
 
 // The value texts come from the sensor with the decimal separator of the
 // system's number format, as the operator's other programs read them.
@@ -57,12 +53,20 @@ void TFKAVRO::ConnectConsoleSignals() {
     FReceiver->DecimalSeparator = LocaleDecimalSeparator();
     FReceiver->OnLine = [this](const std::string& Line) {
         ShowAnswer(Line);
-        if (IsInformationAnswer(Line)) InfoAnswer = Line;
+        FExchange->Received(Line);
     };
     FReceiver->OnValue = [this](double Value) {
         ShowReading(Value);
         DrawNeedle(NeedleAngle(Value, Text(lbeMode)));
     };
+
+    FExchange = std::make_unique<TSensorExchange>(LastAnswer, RetryCount, StopFlag);
+    FExchange->Write = [this](const std::string& Bytes) { VaComm1->WriteText(Bytes); };
+    FExchange->Wait = [](int Milliseconds) { PumpWait(Milliseconds); };
+    FExchange->ClearRx = [this] { ClearRx(); };
+    FExchange->OnProgress = [this](const std::string& T) { StatusBar1->SetPanelText(0, Q(T)); };
+    FExchange->OnSent = [this](const std::string& T) { StatusBar1->SetPanelText(1, Q(T)); };
+    FExchange->OnCycle = [this](int Cycle) { lCount->setText(QString::number(Cycle)); };
 
     VaComm1 = std::make_unique<TVaComm>();
     VaComm1->SetBaudrate(br9600);
@@ -119,16 +123,11 @@ void TFKAVRO::ClearRx() {
 }
 
 void TFKAVRO::Send(const std::string& Bytes, const std::string& Shown) {
-    VaComm1->WriteText(Bytes);
-    StatusBar1->SetPanelText(1, Q(Shown));
+    FExchange->Send(Bytes, Shown);
 }
 
 bool TFKAVRO::CommandStart(bool Stop, int* Count) {
-    PumpWait(200);
-    LastAnswer.clear();
-    InfoAnswer.clear();
-    ClearRx();
-    StopFlag = Stop;
+    FExchange->Start(Stop);
     if (Count) {
         *Count = StrToInt(Text(eCount));
         lCount->setText("1");
@@ -142,46 +141,11 @@ bool TFKAVRO::CommandStart(bool Stop, int* Count) {
 
 void TFKAVRO::RetryExchange(const std::function<std::string()>& Command,
                             const std::string& Marker) {
-    RetryExchange(Command, [&Marker] { return Contains(LastAnswer, Marker); });
-}
-
-void TFKAVRO::RetryExchange(const std::function<std::string()>& Command,
-                            const std::function<bool()>& Answered) {
-    // RetryCount is shared: an exchange run inside this one's wait leaves its
-    // own count behind, and this loop goes on from there.
-    RetryCount = 0;
-    for (;;) {
-        if (RetryCount > 5) {
-            StatusBar1->SetPanelText(0, "No answer");
-            return;
-        }
-        const std::string C = Command();
-        Send(C, C);
-        PumpWait(500);
-        ++RetryCount;
-        StatusBar1->SetPanelText(0, Q(TryText(RetryCount)));
-        if (Answered()) return;
-    }
+    FExchange->Retry(Command, Marker);
 }
 
 void TFKAVRO::StopLoop() {
-    const std::string C = std::string("#STOP") + CRLF;
-    RetryCount = 0;
-    for (;;) {
-        if (RetryCount > 5) {
-            StatusBar1->SetPanelText(0, "No answer");
-            return;
-        }
-        Send(C, C);
-        PumpWait(300);
-        LastAnswer.clear();
-        ClearRx();
-        ++RetryCount;
-        PumpWait(200);
-        StatusBar1->SetPanelText(0, Q(TryText(RetryCount)));
-        // Done once the sensor stayed quiet for the wait after the clear.
-        if (LastAnswer.empty()) return;
-    }
+    FExchange->StopLoop();
 }
 
 void TFKAVRO::PollingExchange(const std::function<std::string()>& Request,
@@ -189,28 +153,7 @@ void TFKAVRO::PollingExchange(const std::function<std::string()>& Request,
                               int Limit) {
     int Count = 0;
     if (!CommandStart(false, &Count)) return;
-    for (int Cycle = 1; Cycle <= Count; ++Cycle) {
-        LastAnswer.clear();
-        ClearRx();
-        // Once stopped, every remaining cycle would end here without sending.
-        if (StopFlag) break;
-        for (int Tries = 0;;) {
-            if (Tries > Limit) {
-                StatusBar1->SetPanelText(0, "No answer");
-                break;
-            }
-            if (StopFlag) break;
-            const std::string R = Request();
-            Send(R, Shown(R));
-            PumpWait(StrToInt(Text(eInterval)));
-            lCount->setText(QString::number(Cycle));
-            PumpWait(10);
-            ++Tries;
-            StatusBar1->SetPanelText(0, Q(TryText(Tries)));
-            if (Contains(LastAnswer, ".")) break;
-        }
-    }
-    StopFlag = true;
+    FExchange->Poll(Count, Request, Shown, Limit, [this] { return StrToInt(Text(eInterval)); });
 }
 
 void TFKAVRO::SingleSend(const std::string& Command) {
@@ -230,15 +173,11 @@ void TFKAVRO::VaComm1RxChar(TVaObject*, int) {
 
 void TFKAVRO::btn10Click() {
     if (!CommandStart()) return;
-    // Only an answer line of the Information form counts: a sensor left
-    // streaming keeps sending readings, and the last line shown may be one
-    // of them when the wait ends.
-    RetryExchange([] { return std::string("#INFO") + CRLF; },
-                  [this] { return !InfoAnswer.empty(); });
+    FExchange->Information();
 
     // Parsed whether or not the answer came: without one the fields empty and
     // the ID shows -176.
-    const TInformation I = ParseInformation(InfoAnswer);
+    const TInformation I = ParseInformation(FExchange->InfoAnswer());
     lbeVersion->setText(Q(I.Version));
     lbeID->setText(Q(I.ID));
     lbeMode->setText(Q(I.Mode));
@@ -256,7 +195,7 @@ void TFKAVRO::btn10Click() {
 
 void TFKAVRO::btREADClick() {
     if (!CommandStart()) return;
-    RetryExchange([] { return std::string("#READ") + CRLF; }, ".");
+    RetryExchange(SensorCommands::Read, ".");
 }
 
 void TFKAVRO::btStopClick() {
@@ -265,12 +204,12 @@ void TFKAVRO::btStopClick() {
 }
 
 void TFKAVRO::btDATAClick() {
-    PollingExchange([] { return std::string("#DATA") + CRLF; },
+    PollingExchange(SensorCommands::Data,
                     [](const std::string& R) { return R; }, 5);
 }
 
 void TFKAVRO::btn25Click() {
-    SingleSend(std::string("#SAVE") + CRLF);
+    SingleSend(SensorCommands::Save());
 }
 
 void TFKAVRO::btIDchangeClick() {
@@ -286,7 +225,7 @@ void TFKAVRO::btIDchangeClick() {
     if (!AskYesNo("Do you want ID Change(" + Text(eID) + ")?")) return;
     // LastAnswer is not emptied first: an "OK" still standing ends the loop
     // after the first send.
-    const std::string C = "#ID" + std::to_string(N) + CRLF;
+    const std::string C = SensorCommands::Id(N);
     RetryExchange([&C] { return C; }, "OK");
     if (Contains(LastAnswer, "OK")) btn10Click();
 }
@@ -298,7 +237,7 @@ void TFKAVRO::btB105Click() {
 
 void TFKAVRO::ModeCommand(int Mode) {
     if (!CommandStart()) return;
-    const std::string C = "#MODE" + std::to_string(Mode) + CRLF;
+    const std::string C = SensorCommands::Mode(Mode);
     RetryExchange([&C] { return C; }, "OK");
     if (Contains(LastAnswer, "OK")) btn10Click();
     if (Mode == 1) LoadDial("img\\mode1.png");
@@ -319,30 +258,25 @@ void TFKAVRO::Button24Click() {
 
 void TFKAVRO::Button25Click() {
     if (!CommandStart()) return;
-    RetryExchange([this] { return "#CALI14" + Text(leRangeN) + CRLF; }, "OK");
+    RetryExchange([this] { return SensorCommands::MinusRange(Text(leRangeN)); }, "OK");
     if (Contains(LastAnswer, "OK")) btn10Click();
 }
 
 void TFKAVRO::Button26Click() {
     if (!CommandStart()) return;
     // The sensor takes a plus range of 0 for the full circle.
-    RetryExchange(
-        [this] {
-            const std::string Range = Text(leRangeP);
-            return (Range == "3600" ? std::string("#CALI150") : "#CALI15" + Range) + CRLF;
-        },
-        "OK");
+    RetryExchange([this] { return SensorCommands::PlusRange(Text(leRangeP)); }, "OK");
     if (Contains(LastAnswer, "OK")) btn10Click();
 }
 
 void TFKAVRO::bt360Send1Click() {
-    SingleSend(Text(ed360Send1) + CRLF);
+    SingleSend(Text(ed360Send1) + SensorCommands::CRLF);
 }
 void TFKAVRO::bt360Send2Click() {
-    SingleSend(Text(ed360Send2) + CRLF);
+    SingleSend(Text(ed360Send2) + SensorCommands::CRLF);
 }
 void TFKAVRO::bt360Send3Click() {
-    SingleSend(Text(ed360Send3) + CRLF);
+    SingleSend(Text(ed360Send3) + SensorCommands::CRLF);
 }
 
 void TFKAVRO::btClearClick() {
@@ -399,7 +333,7 @@ void TFKAVRO::Button3Click() {
         StopFlag = true;
     }
     btn10Click();
-    if (InfoAnswer.empty())
+    if (FExchange->InfoAnswer().empty())
         ShowMessage("Can not connect to Sensor. Check the sensor or your PC!! ");
 }
 

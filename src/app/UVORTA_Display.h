@@ -28,6 +28,7 @@
 #include "AppPaths.h"
 #include "UserSettings.h"
 #include "AnswerReceiver.h"
+#include "SensorExchange.h"
 #include "VaComm.h"
 
 class QCloseEvent;
@@ -118,9 +119,6 @@ public:
     // Sends Command (built anew for each attempt) until Marker is in LastAnswer,
     // at most six times.
     void RetryExchange(const std::function<std::string()>& Command, const std::string& Marker);
-    // The same, until Answered holds.
-    void RetryExchange(const std::function<std::string()>& Command,
-                       const std::function<bool()>& Answered);
     void StopLoop();
     // eCount cycles of up to Limit + 1 requests each, until a reading.
     void PollingExchange(const std::function<std::string()>& Request,
@@ -163,9 +161,8 @@ public:
 
     std::unique_ptr<TVaComm> VaComm1;
     std::unique_ptr<TAnswerReceiver> FReceiver; // assembles RxBuffer
-    // The last Information answer line shown since the running Information
-    // command started; empty when none came.
-    std::string InfoAnswer;
+    // The exchange patterns, over VaComm1, PumpWait and the status bar.
+    std::unique_ptr<TSensorExchange> FExchange;
     // END console declarations
 
     // ---- gauge (UVORTA_Gauge.cpp)

@@ -87,7 +87,7 @@ class TClient {
   public:
     TClient() : FExchange(FLastAnswer, FRetryCount, FStopFlag) {
         FReceiver.OnLine = [this](const std::string& Line) {
-            FLastAnswer = Line;
+            FExchange.Received(Line);
             if (OnLine) OnLine(Line);
         };
         FReceiver.OnValue = [this](double Value) {
@@ -131,11 +131,8 @@ class TClient {
 
     TInformation Info() {
         FExchange.Start();
-        FExchange.Accept = IsInformationAnswer;
-        const bool Ok = FExchange.Retry([] { return SensorCommands::Info(); }, "V:");
-        FExchange.Accept = nullptr;
-        if (!Ok) throw TNoAnswer("the sensor did not answer #INFO");
-        FInfo = ParseInformation(FLastAnswer);
+        if (!FExchange.Information()) throw TNoAnswer("the sensor did not answer #INFO");
+        FInfo = ParseInformation(FExchange.InfoAnswer());
         FHaveInfo = true;
         return FInfo;
     }
@@ -161,10 +158,6 @@ class TClient {
     bool FHaveInfo = false;
     std::function<void(const std::string&)> OnLine;
     std::function<void(double)> OnValue;
-
-    static bool IsInformationAnswer(const std::string& Line) {
-        return Line.compare(0, 2, "V:") == 0 && Line.find(',') != std::string::npos;
-    }
 };
 
 std::string Number(double V) {

@@ -49,15 +49,21 @@ TEST(SensorExchange, RetrySendsSixTimesThenNoAnswerAndStopsAtTheMarker) {
     EXPECT_EQ(Third.RetryCount, 3);
 }
 
-TEST(SensorExchange, AcceptKeepsReadingsFromEndingAnInformationExchange) {
+TEST(SensorExchange, OnlyAnInformationLineAnswersInformation) {
     TScript S;
-    S.Answers = {"+012.34", "V:1.00,ID:B1,MD:0"};
-    S.X.Accept = [](const std::string& L) { return L.compare(0, 2, "V:") == 0; };
-    // "V:" is not in the reading; a reading that happened to contain the
-    // marker would still not count.
-    S.Answers[0] = "x V: 12.3";
-    EXPECT_TRUE(S.X.Retry(SensorCommands::Info, "V:"));
-    EXPECT_EQ(S.Sent.size(), 2u);
+    // A streaming sensor: readings keep arriving; the identity line comes
+    // during the third wait, and a reading follows it at once.
+    S.X.Wait = [&](int) {
+        S.X.Received("12.5");
+        if (S.Sent.size() == 3) S.X.Received("V:4100,I:B1,MD:0");
+        S.X.Received("12.6");
+    };
+    EXPECT_TRUE(S.X.Information());
+    EXPECT_EQ(S.Sent.size(), 3u);
+    EXPECT_EQ(S.X.InfoAnswer(), "V:4100,I:B1,MD:0");
+    EXPECT_EQ(S.LastAnswer, "12.6");
+    S.X.Start();
+    EXPECT_EQ(S.X.InfoAnswer(), "");
 }
 
 TEST(SensorExchange, PollingCyclesStopFlagAndStopLoop) {

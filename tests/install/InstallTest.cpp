@@ -183,7 +183,7 @@ TEST_F(Installed, ProgramsTellTheirVersionWhenRunFromAnotherFolder) {
 // Outcome from an empty folder, the console takes its pictures from the installed data folder:
 // the dial's plate and bezel are on the screenshot, and nothing is written into the folder
 // it was started from.
-TEST_F(Installed, DISABLED_ConsoleShowsTheDialWhenRunFromAnotherFolder) {
+TEST_F(Installed, ConsoleShowsTheDialWhenRunFromAnotherFolder) {
     const Elsewhere Away;
     const QString Shot = Away.Dir.filePath(QStringLiteral("shot.png"));
     const Outcome R = RunProgram(

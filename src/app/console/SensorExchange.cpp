@@ -1,5 +1,7 @@
 #include "SensorExchange.h"
 
+#include "SensorProtocol.h"
+
 void TSensorExchange::Clear() {
     FLastAnswer.clear();
     if (ClearRx) ClearRx();
@@ -9,8 +11,9 @@ std::string TSensorExchange::TryText(int Attempt) {
     return "Try Connect " + std::to_string(Attempt) + "[sec]";
 }
 
-bool TSensorExchange::Answered(const std::string& Marker) const {
-    return FLastAnswer.find(Marker) != std::string::npos && (!Accept || Accept(FLastAnswer));
+void TSensorExchange::Received(const std::string& Line) {
+    FLastAnswer = Line;
+    if (IsInformationAnswer(Line)) FInfoAnswer = Line;
 }
 
 void TSensorExchange::Send(const std::string& Bytes, const std::string& Shown) {
@@ -21,11 +24,21 @@ void TSensorExchange::Send(const std::string& Bytes, const std::string& Shown) {
 void TSensorExchange::Start(bool Stop) {
     Wait(StartDelay);
     Clear();
+    FInfoAnswer.clear();
     FStopFlag = Stop;
 }
 
 bool TSensorExchange::Retry(const std::function<std::string()>& Command,
                             const std::string& Marker) {
+    return Retry(Command, [&] { return FLastAnswer.find(Marker) != std::string::npos; });
+}
+
+bool TSensorExchange::Information() {
+    return Retry(SensorCommands::Info, [this] { return !FInfoAnswer.empty(); });
+}
+
+bool TSensorExchange::Retry(const std::function<std::string()>& Command,
+                            const std::function<bool()>& Answered) {
     // RetryCount is shared: an exchange run inside this one's wait leaves its
     // own count behind, and this loop goes on from there.
     FRetryCount = 0;
@@ -39,7 +52,7 @@ bool TSensorExchange::Retry(const std::function<std::string()>& Command,
         Wait(RetryWait);
         ++FRetryCount;
         Progress(TryText(FRetryCount));
-        if (Answered(Marker)) return true;
+        if (Answered()) return true;
     }
 }
 

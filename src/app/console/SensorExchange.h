@@ -38,17 +38,23 @@ class TSensorExchange {
     std::function<void(const std::string& Text)> OnSent;
     // A polling cycle's number, once its first wait has passed.
     std::function<void(int Cycle)> OnCycle;
-    // When set, decides whether a marker in LastAnswer counts as the answer.
-    // The Information command sets it so that reading frames that arrive
-    // meanwhile are not taken for the identity line.
-    std::function<bool(const std::string& LastAnswer)> Accept;
 
-    // The common start: the start delay, then LastAnswer and the received
+    // Every finished answer line, as the receiver hands it on.
+    void Received(const std::string& Line);
+    // The last Information line since the command began ("" when none came).
+    const std::string& InfoAnswer() const { return FInfoAnswer; }
+
+    // The common start: the start delay, then the answers and the received
     // text emptied, StopFlag := Stop.
     void Start(bool Stop = false);
     // Sends Command (built anew for each attempt) until Marker occurs in
-    // LastAnswer. True when it did.
+    // LastAnswer, or until Answered says so. True when it did.
     bool Retry(const std::function<std::string()>& Command, const std::string& Marker);
+    bool Retry(const std::function<std::string()>& Command, const std::function<bool()>& Answered);
+    // "#INFO" until an Information line came. Only such a line counts: a
+    // sensor left streaming keeps sending readings, and the last line shown
+    // may be one of them when a wait ends.
+    bool Information();
     // "#STOP" until the sensor stayed quiet for the wait after a clear.
     void StopLoop();
     // Count cycles of at most Limit + 1 requests each, until a reading ("."
@@ -60,7 +66,6 @@ class TSensorExchange {
     // Sends Bytes, shows Shown.
     void Send(const std::string& Bytes, const std::string& Shown);
 
-    bool Answered(const std::string& Marker) const;
     static std::string TryText(int Attempt);
 
   private:
@@ -70,6 +75,7 @@ class TSensorExchange {
     void Clear();
 
     std::string& FLastAnswer;
+    std::string FInfoAnswer;
     int& FRetryCount;
     bool& FStopFlag;
 };
