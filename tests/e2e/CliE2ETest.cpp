@@ -1,0 +1,106 @@
+// vorta-cli against the simulated sensor: the bytes each command puts on the
+// wire, what it prints, and its exit status.
+#include "SimProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <csignal>
+
+namespace {
+
+struct TRun {
+    int Status = -1;
+    std::string Out, Err;
+};
+
+TRun Cli(const QStringList& Args) {
+    QProcess P;
+    P.start(QStringLiteral(VORTA_CLI_PATH), Args);
+    P.waitForFinished(30000);
+    return {P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1,
+            P.readAllStandardOutput().toStdString(), P.readAllStandardError().toStdString()};
+}
+
+QStringList On(const TSimProcess& Sim, QStringList Args) {
+    return QStringList{"--port", QString::fromStdString(Sim.Path())} + Args;
+}
+
+std::vector<std::string> Texts(const TSimProcess& Sim) {
+    std::vector<std::string> T;
+    for (const auto& C : Sim.Commands()) T.push_back(C.Text);
+    return T;
+}
+
+} // namespace
+
+TEST(CliE2E, EachCommandSendsTheConsolesBytesAndPrintsTheAnswer) {
+    TSimProcess Sim({"--id", "5", "--value", "12.5"});
+    TRun R = Cli(On(Sim, {"info", "--json"}));
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    const QJsonObject I = QJsonDocument::fromJson(QByteArray::fromStdString(R.Out)).object();
+    EXPECT_EQ(I["version"].toString(), "4100");
+    EXPECT_EQ(I["id"].toString(), "5");
+    EXPECT_EQ(I["plus_range"].toString(), "900");
+
+    R = Cli(On(Sim, {"read", "--count", "2", "--interval", "200"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, "12.5\n12.5\n");
+    R = Cli(On(Sim, {"set-id", "7"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_NE(R.Out.find("id: 7\n"), std::string::npos) << R.Out;
+    R = Cli(On(Sim, {"set-range", "900", "3600"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_NE(R.Out.find("plus_range: 3600\n"), std::string::npos) << R.Out;
+    EXPECT_EQ(Cli(On(Sim, {"save"})).Status, 0);
+    R = Cli(On(Sim, {"send", "#INFO"}));
+    EXPECT_EQ(R.Out.compare(0, 7, "V:4100,"), 0) << R.Out;
+    EXPECT_EQ(Texts(Sim), (std::vector<std::string>{"#INFO", "#DATA", "#DATA", "#ID7", "#INFO",
+                                                    "#CALI14900", "#CALI150", "#INFO", "#SAVE",
+                                                    "#INFO"}));
+
+    const size_t Before = Sim.Bytes().size();
+    R = Cli(On(Sim, {"read", "--id", "7", "--csv"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(Sim.Bytes().substr(Before), "\xB7\x05");
+    const std::string Header = "time,elapsed_s,kind,value,text,port,mode,id\n";
+    EXPECT_EQ(R.Out.compare(0, Header.size(), Header), 0) << R.Out;
+    EXPECT_NE(R.Out.find(",reading,12.5,,"), std::string::npos) << R.Out;
+}
+
+TEST(CliE2E, UsageMissingPortAndSilentSensorHaveTheirExitStatus) {
+    TSimProcess Sim({"--silent"});
+    TRun R = Cli(On(Sim, {"set-id", "78"}));
+    EXPECT_EQ(R.Status, 2);
+    R = Cli({"info"});
+    EXPECT_EQ(R.Status, 2);
+    R = Cli({"--port", "/tmp/vorta-no-such-port", "info"});
+    EXPECT_EQ(R.Status, 3);
+    EXPECT_NE(R.Err.find("Specified device not found (/tmp/vorta-no-such-port)."), std::string::npos)
+        << R.Err;
+    EXPECT_TRUE(Sim.Commands().empty());
+    R = Cli(On(Sim, {"info"}));
+    EXPECT_EQ(R.Status, 1);
+    EXPECT_EQ(Texts(Sim), std::vector<std::string>(6, "#INFO"));
+}
+
+TEST(CliE2E, AnInterruptedStreamLeavesTheSensorQuiet) {
+    TSimProcess Sim({"--rate", "50"});
+    QProcess P;
+    P.start(QStringLiteral(VORTA_CLI_PATH), On(Sim, {"stream"}));
+    int Lines = 0;
+    while (Lines < 5 && P.waitForReadyRead(5000))
+        while (P.canReadLine()) P.readLine(), ++Lines;
+    ASSERT_GE(Lines, 5);
+    ::kill(static_cast<pid_t>(P.processId()), SIGINT);
+    ASSERT_TRUE(P.waitForFinished(10000));
+    EXPECT_EQ(P.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(P.exitCode(), 0);
+    const auto T = Texts(Sim);
+    ASSERT_GE(T.size(), 2u);
+    EXPECT_EQ(T.front(), "#READ");
+    EXPECT_EQ(T.back(), "#STOP");
+}
