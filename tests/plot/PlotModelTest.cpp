@@ -22,7 +22,7 @@ TPlotModel RandomModel(size_t Capacity, size_t Points, std::vector<TPlotPoint>& 
         M.Add(T, V);
         All.push_back({T, V});
     }
-    Kept.assign(All.end() - std::min(Points, Capacity), All.end());
+    Kept.assign(All.end() - std::min(Points, M.Capacity()), All.end());
     return M;
 }
 
@@ -31,14 +31,15 @@ TPlotModel RandomModel(size_t Capacity, size_t Points, std::vector<TPlotPoint>& 
 TEST(PlotModel, RingKeepsTheNewestPointsInOrderAndDropsTheOldest) {
     std::vector<TPlotPoint> Kept;
     const TPlotModel M = RandomModel(1000, 2500, Kept);
-    ASSERT_EQ(M.Count(), 1000u);
+    ASSERT_EQ(M.Capacity(), 1024u); // whole blocks
+    ASSERT_EQ(M.Count(), 1024u);
     EXPECT_EQ(M.Added(), 2500u);
     for (size_t i = 0; i < Kept.size(); ++i) {
         ASSERT_EQ(M.At(i).Time, Kept[i].Time) << i;
         ASSERT_EQ(M.At(i).Value, Kept[i].Value) << i;
     }
-    // A full buffer holds no slack: 12 bytes a point.
-    EXPECT_EQ(M.MemoryBytes(), 1000u * 12);
+    // A full buffer holds no slack: 12 bytes a point and the block sums.
+    EXPECT_LE(M.MemoryBytes(), 1024u * 12 + 1024 / 8);
 
     // A time that goes backwards is taken as the last, keeping the order.
     TPlotModel B(4);
@@ -48,7 +49,9 @@ TEST(PlotModel, RingKeepsTheNewestPointsInOrderAndDropsTheOldest) {
     EXPECT_EQ(B.At(1).Value, 2);
 }
 
-TEST(PlotModel, DecimationKeepsEachColumnsFirstMinMaxAndLast) {
+TEST(PlotModel, DecimationAndExtremesOfAWrappedBufferMatchADirectComputation) {
+    // Wrapped in the middle of a block: whole blocks, a part-written one and
+    // single points all take part.
     std::vector<TPlotPoint> Kept;
     const TPlotModel M = RandomModel(5000, 12000, Kept);
     const double T0 = Kept.front().Time, T1 = Kept.back().Time;
@@ -56,7 +59,7 @@ TEST(PlotModel, DecimationKeepsEachColumnsFirstMinMaxAndLast) {
         double From, To;
         int Columns;
     } Cases[] = {{T0, T1, 640}, {T0 + 3.3, T1 - 7.1, 97}, {T0 - 50, T0 + 10, 33},
-                 {T1 - 1, T1 + 1, 5000}, {T0, T1, 1}};
+                 {T1 - 1, T1 + 1, 5000}, {T0, T1, 1}, {T0 + 0.01, T1, 7}};
     for (const auto& C : Cases) {
         const std::vector<TPlotColumn> Got = M.Decimate(C.From, C.To, C.Columns);
         ASSERT_EQ(Got.size(), size_t(C.Columns));
@@ -83,6 +86,22 @@ TEST(PlotModel, DecimationKeepsEachColumnsFirstMinMaxAndLast) {
             EXPECT_EQ(M.At(Got[c].Min).Value, Lo);
             EXPECT_EQ(M.At(Got[c].Max).Value, Hi);
         }
+        // The same span's statistics, blocks merged.
+        size_t N = 0;
+        float Lo = 1e9f, Hi = -1e9f;
+        double Sum = 0;
+        for (const TPlotPoint& P : Kept)
+            if (P.Time >= C.From && P.Time <= C.To) {
+                ++N;
+                Lo = std::min(Lo, P.Value);
+                Hi = std::max(Hi, P.Value);
+                Sum += P.Value;
+            }
+        const TPlotStatistics S = M.Statistics(C.From, C.To);
+        ASSERT_EQ(S.Count, N);
+        EXPECT_EQ(S.Min, Lo);
+        EXPECT_EQ(S.Max, Hi);
+        EXPECT_NEAR(S.Mean, Sum / double(N), 1e-9);
     }
 }
 

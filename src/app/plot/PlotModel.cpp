@@ -3,7 +3,36 @@
 #include <algorithm>
 #include <cmath>
 
-TPlotModel::TPlotModel(size_t Capacity) : FCapacity(std::max<size_t>(Capacity, 1)) {}
+TPlotModel::TPlotModel(size_t Capacity)
+    : FCapacity((std::max<size_t>(Capacity, 1) + BlockSize - 1) / BlockSize * BlockSize) {}
+
+void TPlotModel::SumBlock(size_t First) {
+    if (FBlocks.size() <= First / BlockSize) FBlocks.resize(First / BlockSize + 1);
+    TBlock& B = FBlocks[First / BlockSize];
+    const float* V = &FValues[First];
+    double Sum = 0;
+    B.MinAt = B.MaxAt = 0;
+    for (size_t i = 0; i < BlockSize; ++i) {
+        Sum += V[i];
+        if (V[i] < V[B.MinAt]) B.MinAt = uint16_t(i);
+        if (V[i] > V[B.MaxAt]) B.MaxAt = uint16_t(i);
+    }
+    B.Min = V[B.MinAt];
+    B.Max = V[B.MaxAt];
+    B.Mean = Sum / double(BlockSize);
+    B.M2 = 0;
+    for (size_t i = 0; i < BlockSize; ++i)
+        B.M2 += (V[i] - B.Mean) * (V[i] - B.Mean);
+}
+
+const TPlotModel::TBlock* TPlotModel::WholeBlock(size_t Index, size_t End) const {
+    // With the capacity a multiple of the block, a block that starts at
+    // Index and ends before End holds Index.. in order; its last point was
+    // written after the others, and that summed it up.
+    const size_t P = Physical(Index);
+    if (P % BlockSize != 0 || End - Index < BlockSize) return nullptr;
+    return &FBlocks[P / BlockSize];
+}
 
 void TPlotModel::Add(double Time, float Value) {
     if (FCount > 0) Time = std::max(Time, At(FCount - 1).Time);
@@ -19,16 +48,19 @@ void TPlotModel::Add(double Time, float Value) {
         FTimes.push_back(Time);
         FValues.push_back(Value);
         ++FCount;
+        if (FCount % BlockSize == 0) SumBlock(FCount - BlockSize);
         return;
     }
     FTimes[FHead] = Time;
     FValues[FHead] = Value;
+    if ((FHead + 1) % BlockSize == 0) SumBlock(FHead + 1 - BlockSize);
     FHead = FHead + 1 == FCapacity ? 0 : FHead + 1;
 }
 
 void TPlotModel::Clear() {
     FTimes.clear();
     FValues.clear();
+    FBlocks.clear();
     FHead = 0;
     FCount = 0;
 }
@@ -39,7 +71,8 @@ TPlotPoint TPlotModel::At(size_t Index) const {
 }
 
 size_t TPlotModel::MemoryBytes() const {
-    return FTimes.capacity() * sizeof(double) + FValues.capacity() * sizeof(float);
+    return FTimes.capacity() * sizeof(double) + FValues.capacity() * sizeof(float) +
+           FBlocks.capacity() * sizeof(TBlock);
 }
 
 void TPlotModel::Find(double From, double To, size_t& Begin, size_t& End) const {
@@ -66,10 +99,27 @@ std::vector<TPlotColumn> TPlotModel::Decimate(double From, double To, int Column
     size_t Begin, End;
     Find(From, To, Begin, End);
     const double Scale = To > From ? double(Columns) / (To - From) : 0;
-    for (size_t i = Begin; i < End; ++i) {
+    const auto ColumnOf = [&](double T) {
+        return std::min(size_t((T - From) * Scale), Out.size() - 1);
+    };
+    for (size_t i = Begin; i < End;) {
         const size_t P = Physical(i);
-        const size_t C = std::min(size_t((FTimes[P] - From) * Scale), Out.size() - 1);
-        TPlotColumn& Col = Out[C];
+        TPlotColumn& Col = Out[ColumnOf(FTimes[P])];
+        const TBlock* B = WholeBlock(i, End);
+        if (B && ColumnOf(FTimes[P + BlockSize - 1]) == ColumnOf(FTimes[P])) {
+            if (Col.Count == 0) {
+                Col.First = i;
+                Col.Min = i + B->MinAt;
+                Col.Max = i + B->MaxAt;
+            } else {
+                if (B->Min < FValues[Physical(Col.Min)]) Col.Min = i + B->MinAt;
+                if (B->Max > FValues[Physical(Col.Max)]) Col.Max = i + B->MaxAt;
+            }
+            Col.Count += BlockSize;
+            Col.Last = i + BlockSize - 1;
+            i += BlockSize;
+            continue;
+        }
         const float V = FValues[P];
         if (Col.Count++ == 0) {
             Col.First = Col.Min = Col.Max = i;
@@ -78,6 +128,7 @@ std::vector<TPlotColumn> TPlotModel::Decimate(double From, double To, int Column
             if (V > FValues[Physical(Col.Max)]) Col.Max = i;
         }
         Col.Last = i;
+        ++i;
     }
     return Out;
 }
@@ -87,18 +138,30 @@ TPlotStatistics TPlotModel::Statistics(double From, double To) const {
     size_t Begin, End;
     Find(From, To, Begin, End);
     double Mean = 0, M2 = 0;
-    for (size_t i = Begin; i < End; ++i) {
-        const double V = FValues[Physical(i)];
+    // Merges a part of N points with its own extremes, mean and M2.
+    const auto Merge = [&](size_t N, double Lo, double Hi, double PartMean, double PartM2) {
         if (S.Count == 0) {
-            S.Min = S.Max = V;
+            S.Min = Lo;
+            S.Max = Hi;
         } else {
-            S.Min = std::min(S.Min, V);
-            S.Max = std::max(S.Max, V);
+            S.Min = std::min(S.Min, Lo);
+            S.Max = std::max(S.Max, Hi);
         }
-        ++S.Count;
-        const double Delta = V - Mean;
-        Mean += Delta / double(S.Count);
-        M2 += Delta * (V - Mean);
+        const double Total = double(S.Count + N);
+        const double Delta = PartMean - Mean;
+        Mean += Delta * double(N) / Total;
+        M2 += PartM2 + Delta * Delta * double(S.Count) * double(N) / Total;
+        S.Count += N;
+    };
+    for (size_t i = Begin; i < End;) {
+        if (const TBlock* B = WholeBlock(i, End)) {
+            Merge(BlockSize, B->Min, B->Max, B->Mean, B->M2);
+            i += BlockSize;
+        } else {
+            const double V = FValues[Physical(i)];
+            Merge(1, V, V, V, 0);
+            ++i;
+        }
     }
     S.Mean = Mean;
     S.StdDev = S.Count > 1 ? std::sqrt(M2 / double(S.Count - 1)) : 0;

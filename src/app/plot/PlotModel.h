@@ -33,7 +33,12 @@ class TPlotModel {
     // 2^20 points: more than a million, 12 MiB when full.
     static constexpr size_t DefaultCapacity = size_t(1) << 20;
 
-    // Memory grows with the points added, up to Capacity (at least 1).
+    // Points summed up together: spans and columns wider than a block cost
+    // one step a block instead of one a point.
+    static constexpr size_t BlockSize = 256;
+
+    // Memory grows with the points added, up to Capacity (rounded up to
+    // whole blocks).
     explicit TPlotModel(size_t Capacity = DefaultCapacity);
 
     // Appends a point; past Capacity the oldest is dropped. Times must not go
@@ -57,13 +62,14 @@ class TPlotModel {
 
     // Cuts [From, To] into Columns equal columns (column c takes
     // From + c * w <= Time < From + (c + 1) * w, the last one also To) and
-    // keeps each one's first, lowest, highest and last point. Costs one pass
-    // over the points of the span; the result has Columns entries.
+    // keeps each one's first, lowest, highest and last point. A column wider
+    // than a block takes whole blocks at once, so that the cost follows the
+    // columns rather than the points; the result has Columns entries.
     std::vector<TPlotColumn> Decimate(double From, double To, int Columns) const;
 
     // Count, extremes, mean and standard deviation of the points in
     // [From, To], with Welford's update so that a large offset does not eat
-    // the digits of a small spread.
+    // the digits of a small spread; whole blocks are merged by Chan's rule.
     TPlotStatistics Statistics(double From, double To) const;
 
   private:
@@ -72,10 +78,23 @@ class TPlotModel {
         return P < FCapacity ? P : P - FCapacity;
     }
 
+    // A whole block, written in one pass: extremes (offsets in the block),
+    // mean and sum of squared deviations.
+    struct TBlock {
+        double Mean, M2;
+        float Min, Max;
+        uint16_t MinAt, MaxAt;
+    };
+    void SumBlock(size_t Physical);
+    // The block starting at logical Index when it lies whole in [Index, End)
+    // and was written in one pass, else nullptr.
+    const TBlock* WholeBlock(size_t Index, size_t End) const;
+
     // Two arrays rather than one array of structures: 12 bytes a point
-    // instead of 16 with padding.
+    // instead of 16 with padding, and 32 bytes a block.
     std::vector<double> FTimes;
     std::vector<float> FValues;
+    std::vector<TBlock> FBlocks;
     size_t FCapacity;
     size_t FHead = 0;   // physical index of the oldest point
     size_t FCount = 0;

@@ -308,7 +308,7 @@ void TPlotWindow::Refresh() {
     const double Width = FTo > FFrom ? 0 : 1;
     FAxisX->setRange(QDateTime::fromMSecsSinceEpoch(WallMs(FFrom - Width)),
                      QDateTime::fromMSecsSinceEpoch(WallMs(FTo + Width)));
-    FAxisX->setFormat(S > 0 && S <= 60 ? "hh:mm:ss.z" : "hh:mm:ss");
+    FAxisX->setFormat(S > 0 && S <= 10 ? "hh:mm:ss.z" : "hh:mm:ss");
 
     const TPlotStatistics Stat = FModel.Statistics(FFrom, FTo);
     if (!AutoScale() && FHasRange) {
@@ -318,6 +318,7 @@ void TPlotWindow::Refresh() {
     } else {
         const double Margin = Stat.PeakToPeak > 0 ? Stat.PeakToPeak * 0.05 : 1;
         FAxisY->setRange(Stat.Min - Margin, Stat.Max + Margin);
+        FAxisY->applyNiceNumbers();
     }
     UpdateStatistics(Stat);
 }
