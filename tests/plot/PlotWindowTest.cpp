@@ -1,0 +1,109 @@
+// The plot window as the main window drives it: readings handed in, the
+// settings file of the program, shown offscreen.
+#include "PlotWindow.h"
+#include "ProgramSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QImage>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+void Wire(TPlotWindow& W, const std::string& Path) {
+    W.ReadSetting = [Path](const QString& Key) { return TProgramSettings(Path).Value(Key); };
+    W.WriteSetting = [Path](const QString& Key, const QVariant& Value) {
+        TProgramSettings S(Path);
+        S.SetValue(Key, Value);
+        S.Save();
+    };
+    W.LoadSettings();
+}
+
+// Lets the event loop run until Done holds; the timer refresh is event driven.
+template <class F> bool Until(F Done) {
+    const QDeadlineTimer Deadline(5000);
+    while (!Done() && !Deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return Done();
+}
+
+} // namespace
+
+TEST(PlotWindow, ShowsReadingsSwitchesSpansPausesAndExportsTheVisibleSpan) {
+    QTemporaryDir Dir;
+    const std::string Ini = Dir.filePath("vorta-display.ini").toStdString();
+    auto W = std::make_unique<TPlotWindow>();
+    Wire(*W, Ini);
+    // Kept while hidden: 480 readings, one every 1/8 s (exact in binary).
+    for (int i = 0; i < 480; ++i)
+        W->AddReading(10 + 5 * std::sin(i / 20.0), i * 0.125);
+    W->AddReading(NAN, 60);
+    EXPECT_EQ(W->Model().Count(), 480u);
+    EXPECT_EQ(W->DrawnPoints(), 0) << "a hidden window draws nothing";
+
+    W->ShowPlot();
+    EXPECT_EQ(W->Span(), 60);
+    EXPECT_EQ(W->VisibleStatistics().Count, 480u);
+    EXPECT_GT(W->DrawnPoints(), 0);
+
+    W->SetSpan(10);
+    EXPECT_EQ(W->VisibleFrom(), 59.875 - 10);
+    const TPlotStatistics S = W->VisibleStatistics();
+    EXPECT_EQ(S.Count, 81u);
+
+    // New readings reach the chart through the refresh timer; paused, the
+    // span stands still.
+    W->AddReading(42, 60);
+    ASSERT_TRUE(Until([&] { return W->VisibleTo() == 60; }));
+    EXPECT_EQ(W->VisibleStatistics().Max, 42);
+    W->SetPaused(true);
+    W->AddReading(43, 61);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(W->VisibleTo(), 60);
+    W->SetPaused(false);
+    EXPECT_EQ(W->VisibleTo(), 61);
+
+    // Many points draw as at most four a pixel column.
+    for (int i = 0; i < 200000; ++i)
+        W->AddReading(i % 7, 61 + i * 0.00004);
+    W->Refresh();
+    EXPECT_EQ(W->VisibleStatistics().Count, 200000u + 8 + 2); // from 59 s
+    EXPECT_LE(W->DrawnPoints(), 4 * W->width());
+
+    // Exports: the chart as a picture, the visible readings as rows.
+    W->AddReading(-0.5, 80.5);
+    W->AddReading(7.25, 81);
+    W->Refresh();
+    const QString Png = Dir.filePath("plot.png"), Csv = Dir.filePath("plot.csv");
+    W->ExportPng(Png);
+    EXPECT_FALSE(QImage(Png).isNull());
+    W->ExportCsv(Csv);
+    QFile F(Csv);
+    ASSERT_TRUE(F.open(QIODevice::ReadOnly));
+    const QStringList Lines = QString::fromUtf8(F.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(Lines.size(), 3);
+    EXPECT_EQ(Lines[0], "time,elapsed_s,kind,value,text,port,mode,id");
+    EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d,)")
+                    .match(Lines.last())
+                    .hasMatch())
+        << Lines.last().toStdString();
+    EXPECT_TRUE(Lines[1].endsWith(",80.500,reading,-0.5,,,,")) << Lines[1].toStdString();
+    EXPECT_TRUE(Lines[2].endsWith(",81.000,reading,7.25,,,,")) << Lines[2].toStdString();
+
+    // The span and the size come back in the next run.
+    W->resize(800, 500);
+    W->hide();
+    W.reset();
+    TPlotWindow Next;
+    Wire(Next, Ini);
+    EXPECT_EQ(Next.Span(), 10);
+    EXPECT_EQ(Next.size(), QSize(800, 500));
+}
