@@ -6,7 +6,8 @@ VORTA_PACKAGES="g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libpixman-1-dev
   xvfb xauth fonts-dejavu-core fonts-liberation2
-  desktop-file-utils appstream groff-base dpkg-dev file"
+  desktop-file-utils appstream groff-base dpkg-dev file
+  libmosquitto-dev mosquitto openssl"
 
 vorta_install_deps() {
     local missing=""

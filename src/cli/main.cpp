@@ -4,15 +4,17 @@
 // (TSensorExchange), so the bytes on the wire are those of the buttons.
 //
 // Exit status: 0 done, 1 the sensor did not answer, 2 usage, 3 the port
-// could not be opened.
+// could not be opened, or the broker refused or could not be used.
 #include "AnswerReceiver.h"
 #include "PumpWait.h"
+#include "ReadingPublisher.h"
 #include "SensorExchange.h"
 #include "SensorProtocol.h"
 #include "SysUtils.h"
 #include "VaComm.h"
 #include "VaPorts.h"
 #include "VortaVersion.h"
+#include "Watch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -51,8 +53,16 @@ const char* Description =
     "  set-id N                      #ID (1 to 77), then Information\n"
     "  set-range MINUS PLUS          the ranges in tenths of a degree, then Information\n"
     "  save                          #SAVE\n"
-    "  scan [--wait MS]              the IDs on the line that answer Angle Data\n\n"
-    "Exit status: 0 done, 1 no answer, 2 usage, 3 the port could not be opened.\n"
+    "  scan [--wait MS]              the IDs on the line that answer Angle Data\n"
+    "  watch --mqtt URL [--topic FILTER] [--csv | --json]\n"
+    "                                the readings of every sensor publishing to the broker\n\n"
+    "read and stream publish each reading to a broker with --mqtt URL (mqtt://host[:port],\n"
+    "mqtts://host[:port]) below --topic PREFIX (default vorta/<hostname>/<port name>):\n"
+    "PREFIX/reading, PREFIX/info and PREFIX/status (retained), PREFIX/dropped.\n"
+    "The broker's user name and password come from VORTA_MQTT_USER and\n"
+    "VORTA_MQTT_PASSWORD, or from --mqtt-credentials FILE (user name, then password, one a line).\n\n"
+    "Exit status: 0 done, 1 no answer, 2 usage, 3 the port could not be opened or the broker\n"
+    "refused or could not be used.\n"
     "The port also comes from VORTA_PORT.";
 
 int IntOption(const QCommandLineParser& P, const QString& Name, int Default, int Min, int Max) {
@@ -74,6 +84,10 @@ std::string Csv(const std::string& S) {
     }
     return Out + '"';
 }
+
+// The broker refused or cannot be used: whatever the refusal interrupted
+// ends with exit status 3, its reason already printed.
+bool GBrokerFailed = false;
 
 // A signal (SIGINT, SIGTERM) reaches the event loop through a pipe, so a
 // stream ends by its ordinary path and quiets the sensor.
@@ -164,23 +178,30 @@ std::string Number(double V) {
     return QString::number(V, 'g', 12).toStdString();
 }
 
-void PrintInfo(const TInformation& I, bool Json) {
-    const std::pair<const char*, std::string> Fields[] = {
+// The Information fields by name, in the sensor's order.
+std::vector<std::pair<std::string, std::string>> InfoFields(const TInformation& I) {
+    std::vector<std::pair<std::string, std::string>> F = {
         {"version", I.Version},    {"id", I.ID},          {"mode", I.Mode},
         {"minus_range", I.NRange}, {"plus_range", I.PRange}, {"offset", I.Offset},
         {"cal_done", I.CalDone},   {"mv_gain", I.MVGain}, {"mv_offset", I.MVOffset},
         {"dial", ChooseDial(I.PRange, I.Mode)}};
+    for (int k = 0; k < 12; ++k) F.emplace_back("cal" + std::to_string(k), I.Cal[k]);
+    return F;
+}
+
+QJsonObject InfoJson(const TInformation& I) {
     QJsonObject O;
-    for (const auto& [Key, Value] : Fields) {
-        if (Json) O.insert(Key, QString::fromStdString(Value));
-        else std::printf("%s: %s\n", Key, Value.c_str());
+    for (const auto& [Key, Value] : InfoFields(I))
+        O.insert(QString::fromStdString(Key), QString::fromStdString(Value));
+    return O;
+}
+
+void PrintInfo(const TInformation& I, bool Json) {
+    if (Json) {
+        std::printf("%s\n", QJsonDocument(InfoJson(I)).toJson(QJsonDocument::Compact).constData());
+        return;
     }
-    for (int k = 0; k < 12; ++k) {
-        const std::string Key = "cal" + std::to_string(k);
-        if (Json) O.insert(QString::fromStdString(Key), QString::fromStdString(I.Cal[k]));
-        else std::printf("%s: %s\n", Key.c_str(), I.Cal[k].c_str());
-    }
-    if (Json) std::printf("%s\n", QJsonDocument(O).toJson(QJsonDocument::Compact).constData());
+    for (const auto& [Key, Value] : InfoFields(I)) std::printf("%s: %s\n", Key.c_str(), Value.c_str());
 }
 
 // One reading a line, or a row of the recording's columns.
@@ -212,6 +233,24 @@ class TReadingPrinter {
     QElapsedTimer FStart;
 };
 
+// The broker connection's options; the credentials never come from the command line.
+TMqttOptions MqttOptions(const QCommandLineParser& P) {
+    TMqttOptions O;
+    O.Url = P.value("mqtt").toStdString();
+    O.CaFile = P.value("ca-file").toStdString();
+    O.CertFile = P.value("cert").toStdString();
+    O.KeyFile = P.value("key").toStdString();
+    LoadMqttCredentials(O, P.value("mqtt-credentials").toStdString());
+    ParseMqttUrl(O.Url);
+    return O;
+}
+
+// A reading's sensor id for a message: the Information ID, or -1.
+int SensorId(const std::string& Id) {
+    int V = -1;
+    return TryStrToInt(Id, V) ? V : -1;
+}
+
 int Run(const QStringList& Args, QCommandLineParser& P) {
     const QString Command = Args.value(0);
     auto Want = [&](int N) {
@@ -227,6 +266,21 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
                         I.Description.empty() ? "-" : I.Description.c_str(),
                         I.ById.empty() ? "-" : I.ById.c_str(), I.Busy ? "\tbusy" : "");
         return exDone;
+    }
+
+    const int Qos = IntOption(P, "qos", 0, 0, 1);
+    const int QueueLimit = IntOption(P, "queue", 10000, 1, 10000000);
+    if (Command == "watch") {
+        Want(0);
+        if (!P.isSet("mqtt")) throw TUsage("watch needs --mqtt URL");
+        TWatchOptions W;
+        W.Mqtt = MqttOptions(P);
+        if (P.isSet("topic")) W.Filter = P.value("topic").toStdString();
+        W.Qos = Qos;
+        W.Format = P.isSet("json") ? TWatchOptions::Json : P.isSet("csv") ? TWatchOptions::Csv
+                                                                          : TWatchOptions::Lines;
+        W.DurationS = IntOption(P, "duration", 0, 0, 100000000);
+        return RunWatch(W);
     }
 
     static const QStringList Known = {"info", "read", "stream", "send", "set-id", "set-range",
@@ -261,6 +315,17 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
     std::string Port = P.value("port").toStdString();
     if (Port.empty()) Port = qEnvironmentVariable("VORTA_PORT").toStdString();
     if (Port.empty()) throw TUsage("no port: give --port NAME or set VORTA_PORT");
+    const bool Publish = P.isSet("mqtt");
+    if (Publish && Command != "read" && Command != "stream")
+        throw TUsage("--mqtt publishes the readings of read and stream, or is watched by watch");
+    TPublishOptions PublishOptions;
+    if (Publish) {
+        static_cast<TMqttOptions&>(PublishOptions) = MqttOptions(P);
+        PublishOptions.Prefix = P.value("topic").toStdString();
+        PublishOptions.Port = Port.compare(0, 1, "/") == 0 ? PortNameFromPath(Port) : Port;
+        PublishOptions.Qos = Qos;
+        PublishOptions.QueueLimit = size_t(QueueLimit);
+    }
 
     TClient C;
     try {
@@ -270,6 +335,50 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         return exPort;
     }
     const bool CsvRows = P.isSet("csv");
+
+    // Readings to the broker: connecting goes on beside the sensor's
+    // exchanges, and a refusal ends the command.
+    TReadingPublisher Publisher;
+    bool& BrokerFailed = GBrokerFailed;
+    int PublishId = Id ? Id : -1;
+    std::function<void(double)> PublishValue;
+    if (Publish) {
+        Publisher.OnState = [&](TMqttState S, const std::string& Why) {
+            if (S == TMqttState::Failed) {
+                std::fprintf(stderr, "vorta-cli: %s\n", Why.c_str());
+                BrokerFailed = true;
+                AbortWaits();
+            } else if (S == TMqttState::Connecting && !Why.empty()) {
+                std::fprintf(stderr, "vorta-cli: %s; readings wait while connecting again\n", Why.c_str());
+            }
+        };
+        Publisher.OnDropped = [](long Since, long Total) {
+            std::fprintf(stderr, "vorta-cli: %ld readings dropped while the broker was away (%ld in all)\n",
+                         Since, Total);
+        };
+        Publisher.Start(PublishOptions);
+        if (BrokerFailed) return exPort;
+        // Mode and id go with every reading, so Information comes first.
+        const TInformation I = C.Info();
+        if (PublishId < 0) PublishId = SensorId(I.ID);
+        Publisher.PublishInfo(InfoJson(I));
+        PublishValue = [&](double V) { Publisher.PublishReading(IsoTimeNow(), V, PublishId, C.FInfo.Mode); };
+    }
+    // Every accepted reading: printed, then published.
+    auto Readings = [&](TReadingPrinter Printer) {
+        return [Printer, &PublishValue](double V) mutable {
+            Printer(V);
+            if (PublishValue) PublishValue(V);
+        };
+    };
+    // The readings still queued go to the broker before the command ends.
+    auto Finish = [&](int Status) {
+        if (!Publish) return Status;
+        ResetWaits();
+        const size_t Left = BrokerFailed ? 0 : Publisher.Stop(5000);
+        if (Left > 0) std::fprintf(stderr, "vorta-cli: %zu readings were not delivered to the broker\n", Left);
+        return BrokerFailed || Left > 0 ? int(exPort) : Status;
+    };
 
     if (Command == "info") {
         PrintInfo(C.Info(), P.isSet("json"));
@@ -305,7 +414,7 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
             PumpWait(50);
         }
     } else if (Command == "read") {
-        C.OnValue = TReadingPrinter(C, CsvRows, Id ? std::to_string(Id) : "");
+        C.OnValue = Readings(TReadingPrinter(C, CsvRows, Id ? std::to_string(Id) : ""));
         C.FExchange.Start();
         long Before = C.FReadings;
         if (Id)
@@ -315,10 +424,12 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
             C.FExchange.Poll(Count, [] { return SensorCommands::Data(); },
                              [](const std::string& R) { return R; }, TSensorExchange::DataLimit,
                              [Interval] { return Interval; });
+        if (BrokerFailed) return Finish(exPort);
         if (C.FNoAnswer || (Count > 0 && C.FReadings == Before))
             throw TNoAnswer("the sensor did not answer every request");
+        return Finish(C.FLost ? exNoAnswer : exDone);
     } else if (Command == "stream") {
-        C.OnValue = TReadingPrinter(C, CsvRows, "");
+        C.OnValue = Readings(TReadingPrinter(C, CsvRows, ""));
         if (pipe2(GSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
             for (int Sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(Sig, OnSignal);
         }
@@ -348,8 +459,10 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
             C.FExchange.StopLoop();
             PumpWait(50);
         }
-        if (C.FLost) return exNoAnswer;
+        if (C.FLost) return Finish(exNoAnswer);
+        if (BrokerFailed) return Finish(exPort);
         if (!Answered && !Interrupted) throw TNoAnswer("the sensor did not answer #READ");
+        return Finish(exDone);
     } else if (Command == "scan") {
         std::vector<int> Found;
         double Last = 0;
@@ -391,8 +504,16 @@ int main(int argc, char** argv) {
         {"id", "read: ask the sensor with this ID by Angle Data.", "ID"},
         {"duration", "stream: stop after this many seconds (default: until a signal).", "S"},
         {"wait", "scan: wait for each ID's answer (default 150).", "MS"},
+        {"mqtt", "read, stream: publish the readings to this broker; watch: the broker.", "URL"},
+        {"topic", "The topic prefix (default vorta/<hostname>/<port name>); watch: the filter (default vorta/#).", "PREFIX"},
+        {"qos", "MQTT QoS 0 (default) or 1.", "N"},
+        {"queue", "Readings kept while the broker is away (default 10000); the oldest go first.", "N"},
+        {"ca-file", "mqtts: the certificate authority to check the broker against.", "FILE"},
+        {"cert", "mqtts: a client certificate.", "FILE"},
+        {"key", "mqtts: the client certificate's key.", "FILE"},
+        {"mqtt-credentials", "The broker's user name and password, one a line.", "FILE"},
     });
-    P.addPositionalArgument("command", "ports, info, read, stream, send, set-id, set-range, save, scan");
+    P.addPositionalArgument("command", "ports, info, read, stream, send, set-id, set-range, save, scan, watch");
     if (!P.parse(App.arguments())) {
         std::fprintf(stderr, "vorta-cli: %s\n", P.errorText().toLocal8Bit().constData());
         return exUsage;
@@ -404,11 +525,15 @@ int main(int argc, char** argv) {
     } catch (const TUsage& E) {
         std::fprintf(stderr, "vorta-cli: %s (see --help)\n", E.what());
         return exUsage;
+    } catch (const EMqttError& E) {
+        std::fprintf(stderr, "vorta-cli: %s\n", E.what());
+        return exUsage;
     } catch (const TNoAnswer& E) {
+        if (GBrokerFailed) return exPort;
         std::fprintf(stderr, "vorta-cli: %s\n", E.what());
         return exNoAnswer;
     } catch (const EAbort&) {
-        return exNoAnswer;
+        return GBrokerFailed ? exPort : exNoAnswer;
     } catch (const std::exception& E) {
         std::fprintf(stderr, "vorta-cli: %s\n", E.what());
         return exNoAnswer;

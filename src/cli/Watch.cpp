@@ -1,0 +1,126 @@
+#include "Watch.h"
+
+#include "ReadingPublisher.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <map>
+#include <unistd.h>
+
+namespace {
+
+int GStopPipe[2] = {-1, -1};
+void OnStopSignal(int) {
+    const char C = 1;
+    [[maybe_unused]] ssize_t N = write(GStopPipe[1], &C, 1);
+}
+
+std::string Csv(const std::string& S) {
+    if (S.find_first_of(",\"\r\n") == std::string::npos) return S;
+    std::string Out = "\"";
+    for (char C : S) {
+        if (C == '"') Out += '"';
+        Out += C;
+    }
+    return Out + '"';
+}
+
+bool EndsWith(const std::string& S, const std::string& Tail) {
+    return S.size() > Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;
+}
+
+std::string Text(const QJsonValue& V) {
+    if (V.isDouble()) return QString::number(V.toDouble(), 'g', QLocale::FloatingPointShortest).toStdString();
+    return V.toString().toStdString();
+}
+
+} // namespace
+
+int RunWatch(const TWatchOptions& O) {
+    TMqttClient Client;
+    QElapsedTimer Clock;
+    Clock.start();
+    int Status = 0;
+    std::map<std::string, std::string> LastStatus; // sensor -> "online"/"offline"
+
+    auto Print = [&](const std::string& Line) {
+        std::fputs(Line.c_str(), stdout);
+        std::fputc('\n', stdout);
+        // A reader that went away ends the watch like a signal.
+        if (std::fflush(stdout) != 0) QCoreApplication::exit(0);
+    };
+    if (O.Format == TWatchOptions::Csv) Print("time,elapsed_s,kind,value,text,port,mode,id,topic");
+
+    Client.OnMessage = [&](const std::string& Topic, const std::string& Payload) {
+        const bool IsReading = EndsWith(Topic, "/reading"), IsStatus = EndsWith(Topic, "/status");
+        const std::string Sensor = Topic.substr(0, Topic.rfind('/'));
+        if (IsStatus) {
+            // A sensor turning offline is reported once, however often the
+            // state is repeated (retained on subscribing, a publisher's stop
+            // and then its will).
+            std::string& Last = LastStatus[Sensor];
+            const bool Repeat = Last == Payload;
+            Last = Payload;
+            if (Repeat || (Payload != "offline" && O.Format != TWatchOptions::Json)) return;
+        } else if (!IsReading && O.Format != TWatchOptions::Json) {
+            return;
+        }
+        QJsonParseError Error;
+        const QJsonDocument Doc = QJsonDocument::fromJson(QByteArray::fromStdString(Payload), &Error);
+        if (O.Format == TWatchOptions::Json) {
+            QJsonObject Out{{"topic", QString::fromStdString(Topic)}};
+            if (Error.error == QJsonParseError::NoError && Doc.isObject()) Out.insert("payload", Doc.object());
+            else Out.insert("payload", QString::fromStdString(Payload));
+            Print(QJsonDocument(Out).toJson(QJsonDocument::Compact).toStdString());
+            return;
+        }
+        char Elapsed[32];
+        std::snprintf(Elapsed, sizeof Elapsed, "%.3f", Clock.elapsed() / 1000.0);
+        if (IsStatus) {
+            if (O.Format == TWatchOptions::Csv)
+                Print(Csv(IsoTimeNow()) + "," + Elapsed + ",status,,offline,,,," + Csv(Topic));
+            else
+                Print(Sensor + "\t" + IsoTimeNow() + "\toffline");
+            return;
+        }
+        if (Error.error != QJsonParseError::NoError || !Doc.isObject()) return; // not one of ours
+        const QJsonObject R = Doc.object();
+        if (O.Format == TWatchOptions::Csv)
+            Print(Csv(Text(R["time"])) + "," + Elapsed + ",reading," + Text(R["value"]) + ",," +
+                  Csv(Text(R["port"])) + "," + Csv(Text(R["mode"])) + "," + Csv(Text(R["id"])) + "," +
+                  Csv(Topic));
+        else
+            Print(Sensor + "\t" + Text(R["time"]) + "\t" + Text(R["value"]));
+    };
+    Client.OnState = [&](TMqttState S, const std::string& Why) {
+        if (S == TMqttState::Failed) {
+            std::fprintf(stderr, "vorta-cli: %s\n", Why.c_str());
+            Status = 3;
+            QCoreApplication::exit(0);
+        } else if (S == TMqttState::Connecting && !Why.empty()) {
+            std::fprintf(stderr, "vorta-cli: %s; connecting again\n", Why.c_str());
+        }
+    };
+    Client.Subscribe(O.Filter, O.Qos);
+    Client.Start(O.Mqtt);
+    if (Client.State() == TMqttState::Failed) return 3;
+
+    if (pipe2(GStopPipe, O_CLOEXEC | O_NONBLOCK) == 0)
+        for (int Sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(Sig, OnStopSignal);
+    QSocketNotifier Signals(GStopPipe[0], QSocketNotifier::Read);
+    QObject::connect(&Signals, &QSocketNotifier::activated, [] { QCoreApplication::exit(0); });
+    if (O.DurationS > 0) QTimer::singleShot(O.DurationS * 1000, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+    Signals.setEnabled(false);
+    for (int Sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(Sig, SIG_DFL);
+    Client.Stop();
+    return Status;
+}

@@ -1,0 +1,81 @@
+// A sensor's readings published to an MQTT broker. Topics below a prefix
+// (default vorta/<hostname>/<port name>):
+//   PREFIX/reading  one JSON message a reading:
+//                   {"time": ISO 8601 with ms and offset, "value": n, "id": n, "mode": "..", "port": ".."}
+//   PREFIX/info     the Information fields as one JSON object, retained
+//   PREFIX/status   "online", retained; "offline" as the last will and on a clean stop
+//   PREFIX/dropped  retained {"time": .., "dropped": n, "total": n}: readings lost
+//                   to a full queue since the last report (and in all), published
+//                   on the next connection and at most once a second after that
+// status stays a plain word so that the will (fixed when connecting) and the
+// connected state read alike.
+//
+// Readings wait in a bounded queue while the broker is away; the oldest go
+// first when it is full. Only a small window of messages is handed to
+// libmosquitto at once, so its own queue stays small too. The caller never
+// waits on the network. Owner's thread only (see TMqttClient).
+#pragma once
+
+#include "MqttClient.h"
+
+#include <QJsonObject>
+#include <QTimer>
+
+#include <deque>
+#include <unordered_set>
+
+struct TPublishOptions : TMqttOptions {
+    std::string Prefix;   // empty: DefaultTopicPrefix of Port
+    std::string Port;     // the port name, for the default prefix and the messages
+    int Qos = 0;          // for readings; status, info and dropped go at QoS 1
+    size_t QueueLimit = 10000;
+};
+
+// vorta/<hostname>/<port name>: a port name's "/" stays a topic level
+// ("pts/3"), and the wildcards "+" and "#" become "_".
+std::string DefaultTopicPrefix(const std::string& PortName);
+// Local time with milliseconds and the UTC offset, "2024-05-01T12:00:00.123+02:00".
+std::string IsoTimeNow();
+
+class TReadingPublisher {
+  public:
+    TReadingPublisher();
+    // Checks the options (throws EMqttError) and connects.
+    void Start(const TPublishOptions& Options);
+    // Waits up to DrainMs (running the event loop) until every queued
+    // reading has been handed over and acknowledged, then marks the sensor
+    // offline and disconnects. Returns the number of readings not delivered.
+    size_t Stop(int DrainMs);
+
+    // Queues a reading (Id < 0: unknown); never waits.
+    void PublishReading(const std::string& Time, double Value, int Id, const std::string& Mode);
+    // Kept, published retained now and again after every reconnect.
+    void PublishInfo(const QJsonObject& Info);
+
+    const std::string& Prefix() const { return FOpt.Prefix; }
+    TMqttState State() const { return FClient.State(); }
+    size_t Queued() const { return FQueue.size(); }
+    long Dropped() const { return FDroppedTotal; }
+    long Sent() const { return FSent; }
+
+    // The connection's state (for a connection light or a message).
+    std::function<void(TMqttState, const std::string& Why)> OnState;
+    // Dropped readings have just been reported (since the last report, in all).
+    std::function<void(long Since, long Total)> OnDropped;
+
+  private:
+    void Pump();
+    void ReportDropped();
+
+    TMqttClient FClient;
+    TPublishOptions FOpt;
+    std::deque<std::string> FQueue; // payloads
+    QJsonObject FInfo;
+    bool FHaveInfo = false;
+    // The ids of readings handed over, to tell their acknowledgements from
+    // those of status, info and dropped.
+    std::unordered_set<int> FMids;
+    int FInFlight = 0;
+    long FDroppedSince = 0, FDroppedTotal = 0, FSent = 0;
+    QTimer FDroppedTimer;
+};
