@@ -170,6 +170,10 @@ void TFKAVRO::UpdateConnectionLight() {
     if (FRecorder.Active())
         SetLight(RecordingLight, QString::fromUtf8("● REC %1").arg(FRecorder.Rows()), "#c62828");
     actStopRecording->setEnabled(FRecorder.Active());
+    // The menu bar sizes its corner only when the corner is set: a longer
+    // text would be cut.
+    QWidget* Corner = MainMenu->cornerWidget(Qt::TopRightCorner);
+    if (Corner && Corner->sizeHint() != Corner->size()) MainMenu->setCornerWidget(Corner, Qt::TopRightCorner);
 }
 
 // ---- Port menu
