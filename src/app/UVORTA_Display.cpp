@@ -338,9 +338,11 @@ void TFKAVRO::CopyControlsToSettings() {
 }
 
 void TFKAVRO::FormClose() {
-    StopRecording();
     CopyControlsToSettings();
     SaveSettings();
+    // After the save: a recording that fails to close must not cost the
+    // settings (the window's destruction closes its file all the same).
+    StopRecording();
 }
 
 void TFKAVRO::btCloseClick() {
