@@ -53,19 +53,25 @@ void TFKAVRO::ConnectConsoleSignals() {
     FReceiver->DecimalSeparator = LocaleDecimalSeparator();
     FReceiver->OnLine = [this](const std::string& Line) {
         ShowAnswer(Line);
+        // A frame's text is recorded with its reading (ReadingAccepted).
+        if (!FReceiver->LineIsFrame()) RecordRow("answer", "", Q(Line).toUtf8().toStdString());
         FExchange->Received(Line);
     };
-    FReceiver->OnValue = [this](double Value) {
-        ShowReading(Value);
-        DrawNeedle(NeedleAngle(Value, Text(lbeMode)));
-    };
+    FReceiver->OnValue = [this](double Value) { ReadingAccepted(Value); };
 
     FExchange = std::make_unique<TSensorExchange>(LastAnswer, RetryCount, StopFlag);
     FExchange->Write = [this](const std::string& Bytes) { VaComm1->WriteText(Bytes); };
     FExchange->Wait = [](int Milliseconds) { PumpWait(Milliseconds); };
     FExchange->ClearRx = [this] { ClearRx(); };
     FExchange->OnProgress = [this](const std::string& T) { StatusBar1->SetPanelText(0, Q(T)); };
-    FExchange->OnSent = [this](const std::string& T) { StatusBar1->SetPanelText(1, Q(T)); };
+    FExchange->OnSent = [this](const std::string& T) {
+        StatusBar1->SetPanelText(1, Q(T));
+        // Recorded without the command's line end, so each row stays a line.
+        std::string Shown = T;
+        if (Shown.size() >= 2 && Shown.compare(Shown.size() - 2, 2, SensorCommands::CRLF) == 0)
+            Shown.resize(Shown.size() - 2);
+        RecordRow("sent", "", Q(Shown).toUtf8().toStdString());
+    };
     FExchange->OnCycle = [this](int Cycle) { lCount->setText(QString::number(Cycle)); };
 
     VaComm1 = std::make_unique<TVaComm>();
@@ -105,12 +111,7 @@ void TFKAVRO::ConnectConsoleSignals() {
     OnClick(btClear, &TFKAVRO::btClearClick);
 }
 
-void TFKAVRO::ConsoleFormCreate() {
-    QStringList Ports;
-    ListSerialPorts(&Ports, true);
-    ePortNo->clear();
-    ePortNo->addItems(Ports);
-}
+void TFKAVRO::ConsoleFormCreate() { RefreshPortList(); }
 
 void TFKAVRO::CloseSerialPort() {
     VaComm1->Close();
@@ -270,13 +271,13 @@ void TFKAVRO::Button26Click() {
 }
 
 void TFKAVRO::bt360Send1Click() {
-    SingleSend(Text(ed360Send1) + SensorCommands::CRLF);
+    FreeCommand(ed360Send1);
 }
 void TFKAVRO::bt360Send2Click() {
-    SingleSend(Text(ed360Send2) + SensorCommands::CRLF);
+    FreeCommand(ed360Send2);
 }
 void TFKAVRO::bt360Send3Click() {
-    SingleSend(Text(ed360Send3) + SensorCommands::CRLF);
+    FreeCommand(ed360Send3);
 }
 
 void TFKAVRO::btClearClick() {
@@ -328,6 +329,7 @@ void TFKAVRO::Button3Click() {
             VaComm1->SetDeviceName(EscapePercent(Path));
         }
         VaComm1->Open();
+        RememberPort(ePortNo->currentText());
         VaComm1->SetRTS(true);
         VaComm1->SetDTR(true);
         StopFlag = true;
@@ -340,18 +342,30 @@ void TFKAVRO::Button3Click() {
 void TFKAVRO::VaComm1Open(TVaObject*) {
     Connected = 1;
     StatusBar1->SetPanelText(0, "Open Com");
+    const bool Back = FLost && VaComm1->DeviceFileName() == FLostPath;
+    FLost = false;
+    RecordEvent(Back ? "reconnected" : "connected");
+    UpdateConnectionLight();
 }
 
 void TFKAVRO::VaComm1Close(TVaObject*) {
     Connected = 0;
     StatusBar1->SetPanelText(0, "Close Com");
+    // After a hang-up the row "lost" has said it already.
+    if (!FLost) RecordEvent("disconnected");
+    UpdateConnectionLight();
 }
 
 void TFKAVRO::VaComm1Error(TVaObject*, int Errors) {
     // The device has gone (an adapter pulled): nothing more can pass through
     // it, so the port is closed and the next Connect opens the device anew by
     // its name. Closed first, so the error text stays in the panel.
-    if (static_cast<unsigned>(Errors) & CE_IOE) VaComm1->Close();
+    if (static_cast<unsigned>(Errors) & CE_IOE) {
+        RecordEvent("lost");
+        FLost = true;
+        FLostPath = VaComm1->DeviceFileName();
+        VaComm1->Close();
+    }
     // Each set flag replaces the text of the one before, in this order.
     for (const TCommErrorText& E : CommErrorTexts)
         if (static_cast<unsigned>(Errors) & E.Flag) StatusBar1->SetPanelText(0, E.Text);

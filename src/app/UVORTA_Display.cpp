@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -109,6 +110,9 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     CreateControls();
     CreateGauge();
     ConnectConsoleSignals();
+    CreateMenu();
+    if (QScreen* S = QGuiApplication::primaryScreen())
+        move(S->availableGeometry().center() - rect().center());
     // The exception handler comes first, so a failure in the rest of
     // start-up is already stamped and logged.
     if (TApplication* App = TApplication::Instance()) {
@@ -123,9 +127,19 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     RunHandler(this, [this] { FormCreate(); });
     // The command line's port holds even when start-up stopped early.
     if (!FOptions.PortOverride.empty()) ePortNo->setEditText(QString::fromStdString(FOptions.PortOverride));
+    if (!FOptions.RecordFile.empty())
+        RunHandler(this, [this] { StartRecording(FOptions.RecordFile); });
 }
 
 TFKAVRO::~TFKAVRO() {
+    // The port closes first, while the light and the recording its close
+    // event reaches are still there.
+    VaComm1.reset();
+    try {
+        FRecorder.Close();
+    } catch (const std::exception&) {
+        // Nothing is left to report it to; every row is already written.
+    }
     SetApplicationExceptionHandler(nullptr);
     if (TApplication* App = TApplication::Instance()) App->OnException = nullptr;
 }
@@ -138,17 +152,18 @@ void TFKAVRO::OnClick(QPushButton* Button, void (TFKAVRO::*Handler)()) {
 void TFKAVRO::CreateControls() {
     setWindowTitle("VORTA-IN-S Display Software  Ver4.1");
     setFont(WindowFont(11));
-    setFixedSize(618, 721);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowCloseButtonHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowTitleHint);
-    if (QScreen* S = QGuiApplication::primaryScreen())
-        move(S->availableGeometry().center() - rect().center());
+    // The stored design's client area, as one widget: the menu bar goes above
+    // it (CreateMenu) and every control keeps its place within it.
+    ClientArea = new QWidget(this);
+    ClientArea->setFixedSize(618, 721);
 
-    Panel1 = new QWidget(this);
+    Panel1 = new QWidget(ClientArea);
     Panel1->setGeometry(0, 0, 617, 705);
     Panel1->installEventFilter(this);
 
-    Panel2 = new QFrame(this);
+    Panel2 = new QFrame(ClientArea);
     Panel2->setGeometry(16, 4, 233, 41);
     static_cast<QFrame*>(Panel2)->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel2->setAutoFillBackground(true);
@@ -243,7 +258,7 @@ void TFKAVRO::CreateControls() {
     Memo1->setMaximumBlockCount(100000);
 
     // Hidden fields that Information fills and nothing reads.
-    GroupBox4 = new QGroupBox(this);
+    GroupBox4 = new QGroupBox(ClientArea);
     GroupBox4->setGeometry(640, 24, 300, 400);
     GroupBox4->setVisible(false);
     lbeCalDone = new TLabeledEdit(GroupBox4, 8, 24, 65, 19, "교정상태");
@@ -254,7 +269,7 @@ void TFKAVRO::CreateControls() {
         lbeCal[i] = new TLabeledEdit(GroupBox4, 8 + (i % 4) * 72, 70 + (i / 4) * 40, 65, 19, Caption);
     }
 
-    StatusBar1 = new TStatusBar(this, 300, 360);
+    StatusBar1 = new TStatusBar(ClientArea, 300, 360);
     StatusBar1->setGeometry(0, 721 - 19, 618, 19);
     Panel2->raise();
 
@@ -274,10 +289,18 @@ bool TFKAVRO::eventFilter(QObject* Watched, QEvent* Event) {
             return true;
         }
     }
+    if (Event->type() == QEvent::KeyPress &&
+        (Watched == ed360Send1 || Watched == ed360Send2 || Watched == ed360Send3)) {
+        const int Key = static_cast<QKeyEvent*>(Event)->key();
+        if ((Key == Qt::Key_Up || Key == Qt::Key_Down) &&
+            RecallCommand(static_cast<QLineEdit*>(Watched), Key == Qt::Key_Up ? -1 : 1))
+            return true;
+    }
     return QWidget::eventFilter(Watched, Event);
 }
 
 void TFKAVRO::FormCreate() {
+    LoadKept(TProgramSettings());
     LoadSettings();
     FSettingsLoaded = true;
     ePortNo->setEditText(FPortName);
@@ -317,6 +340,9 @@ void TFKAVRO::CopyControlsToSettings() {
 void TFKAVRO::FormClose() {
     CopyControlsToSettings();
     SaveSettings();
+    // After the save: a recording that fails to close must not cost the
+    // settings (the window's destruction closes its file all the same).
+    StopRecording();
 }
 
 void TFKAVRO::btCloseClick() {
@@ -405,6 +431,7 @@ void TFKAVRO::SaveSettings() {
     WriteSettingsFile(SettingsFile("UserSet.dat"), UserSettings);
     TProgramSettings Kept;
     Kept.SetValue("Ports/Last", FPortName);
+    SaveKept(Kept);
     Kept.Save();
     LoadSettings();
 }

@@ -8,9 +8,11 @@
 //   UVORTA_Console.cpp  command exchange, answer reception, command set,
 //                       port discovery and connection
 //   UVORTA_Gauge.cpp    dial and needle
+//   UVORTA_Menu.cpp     menu bar, connection light, command history, recording
 #pragma once
 
 #include <QComboBox>
+#include <QStringList>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,16 +24,20 @@
 
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
 #include "AppPaths.h"
 #include "UserSettings.h"
 #include "AnswerReceiver.h"
+#include "Recorder.h"
 #include "SensorExchange.h"
 #include "VaComm.h"
 
+class QAction;
 class QCloseEvent;
+class QMenuBar;
 class QShowEvent;
 class TFKAVRO;
 class TImage32;
@@ -61,6 +67,7 @@ private:
 // Settings and behaviour that tests and the command line adjust.
 struct TFKAVROOptions {
     std::string PortOverride; // --port: replaces the saved port after start-up
+    std::string RecordFile;   // --record: records into this file from start-up
 };
 
 // Module-level state: there is only one window.
@@ -165,6 +172,57 @@ public:
     std::unique_ptr<TSensorExchange> FExchange;
     // END console declarations
 
+    // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
+    // BEGIN menu declarations
+    void CreateMenu(); // the menu bar above ClientArea and the connection light
+    // Every accepted reading (stream, #DATA, Angle Data) passes here once:
+    // recorded, then shown on the readout and the needle.
+    void ReadingAccepted(double Value);
+    // Hooks of the View and Port menus for the plot window and the bus scan.
+    void ShowPlot();
+    void ScanForSensors();
+    // "Reconnect automatically" as checked in the Port menu (kept).
+    bool AutoReconnect() const;
+    // Port menu: closes the port (VaComm1Close runs) and ends a running loop.
+    void Disconnect();
+    // The port list as at start-up, then the recently used ports that can be
+    // opened now and are not listed yet (pseudo-terminals, links).
+    void RefreshPortList();
+    // Recording (see TRecorder). StartRecording raises EInOutError when the
+    // file cannot be opened; a row that cannot be written stops the recording
+    // and reports it through HandleAppException (panel 0 and the log).
+    void StartRecording(const std::string& Path);
+    void StopRecording();
+    void RecordRow(const std::string& Kind, const std::string& Value, const std::string& Text);
+    void RecordEvent(const std::string& Text) { RecordRow("event", "", Text); }
+    const TRecorder& Recorder() const { return FRecorder; }
+    // The light shows the state of VaComm1 and of the recording.
+    void UpdateConnectionLight();
+    void SaveLogAs(const std::string& Path); // Memo1 as UTF-8 text
+    // The free commands sent, oldest first, at most HistoryLimit (kept).
+    static constexpr int HistoryLimit = 20;
+    static constexpr int RecentPortLimit = 8;
+    const QStringList& CommandHistory() const { return FHistory; }
+    const QStringList& RecentPorts() const { return FRecentPorts; }
+    static QString AboutText();
+
+    QWidget* ClientArea = nullptr; // the 618 x 721 client area under the menu bar
+    QMenuBar* MainMenu = nullptr;
+    QLabel* ConnectionLight = nullptr;
+    QLabel* RecordingLight = nullptr;
+    QAction* actRecord = nullptr;
+    QAction* actStopRecording = nullptr;
+    QAction* actSaveLog = nullptr;
+    QAction* actQuit = nullptr;
+    QAction* actRefresh = nullptr;
+    QAction* actDisconnect = nullptr;
+    QAction* actAutoReconnect = nullptr;
+    QAction* actScan = nullptr;
+    QAction* actPlot = nullptr;
+    QAction* actHelp = nullptr;
+    QAction* actAbout = nullptr;
+    // END menu declarations
+
     // ---- gauge (UVORTA_Gauge.cpp)
     // BEGIN gauge declarations
     void CreateGauge();               // the three views and the readout
@@ -248,6 +306,25 @@ protected:
 
 private:
     void CreateControls();
+    void OnTriggered(QAction* Action, const std::function<void()>& Handler);
+    void FreeCommand(QLineEdit* Edit);
+    void RememberCommand(const QString& Command);
+    void RememberPort(const QString& Port);
+    bool RecallCommand(QLineEdit* Edit, int Step);
+    void LoadKept(const class TProgramSettings& Kept);
+    void SaveKept(class TProgramSettings& Kept) const;
+    void RecordFromDialog();
+    void SaveLogFromDialog();
+    TRecorder FRecorder;
+    QStringList FHistory;
+    QStringList FRecentPorts;
+    QString FRecordFolder;
+    // Where each free command edit stands in FHistory while Up/Down walk it
+    // (FHistory.size(): past the newest, the edit's own text).
+    std::map<QLineEdit*, qsizetype> FRecall;
+    bool FLost = false;          // the port hung up; cleared by the next open
+    std::string FLostPath;       // the device that hung up
+
     TFKAVROOptions FOptions;
     bool FShown = false;
     bool FClosing = false;

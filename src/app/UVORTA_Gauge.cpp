@@ -25,7 +25,7 @@ constexpr uint32_t MaxPictureSide = 4096;
 } // namespace
 
 void TFKAVRO::CreateGauge() {
-    Src = new TImage32(this);
+    Src = new TImage32(ClientArea);
     Src->SetBounds(792, 384, 25, 147);
     Src->SetAutoSize(true);
     Src->Bitmap()->SetDrawMode(dmBlend);
@@ -34,7 +34,7 @@ void TFKAVRO::CreateGauge() {
     // The needle of the stored design, there before any file is loaded.
     LoadDesignNeedle(Src->Bitmap());
 
-    ivBGR = new TImage32(this);
+    ivBGR = new TImage32(ClientArea);
     ivBGR->SetBounds(720, 112, 513, 521);
     ivBGR->Bitmap()->SetResamplerClassName("TNearestResampler");
     ivBGR->hide();

@@ -54,6 +54,11 @@ int main(int argc, char** argv) {
                                      QStringLiteral("Press Connect once the window is shown."));
     const QCommandLineOption Read(QStringLiteral("read"),
                                   QStringLiteral("Then press #READ (with --connect)."));
+    const QCommandLineOption Record(
+        QStringLiteral("record"),
+        QStringLiteral("Record readings, answers, commands and events into this CSV file "
+                       "from start-up (appended to when it exists)."),
+        QStringLiteral("file"));
     const QCommandLineOption Screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("Save the window as a PNG file after --delay ms and exit."),
@@ -62,7 +67,7 @@ int main(int argc, char** argv) {
         QStringLiteral("delay"),
         QStringLiteral("Time in milliseconds before the screenshot (default 1500)."),
         QStringLiteral("ms"), QStringLiteral("1500"));
-    Parser.addOptions({Port, Connect, Read, Screenshot, Delay});
+    Parser.addOptions({Port, Connect, Read, Record, Screenshot, Delay});
 
     if (!Parser.parse(QCoreApplication::arguments())) Refuse(Parser.errorText());
     if (!Parser.positionalArguments().isEmpty())
@@ -80,6 +85,10 @@ int main(int argc, char** argv) {
 
     TFKAVROOptions Options;
     if (Parser.isSet(Port)) Options.PortOverride = Parser.value(Port).toLocal8Bit().toStdString();
+    if (Parser.isSet(Record)) {
+        if (Parser.value(Record).isEmpty()) Refuse(QStringLiteral("--record needs a file name"));
+        Options.RecordFile = Parser.value(Record).toLocal8Bit().toStdString();
+    }
     const bool DoConnect = Parser.isSet(Connect), DoRead = Parser.isSet(Read);
     const QString ShotFile = Parser.value(Screenshot);
     if (Parser.isSet(Screenshot) && ShotFile.isEmpty())

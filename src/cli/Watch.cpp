@@ -1,5 +1,7 @@
 #include "Watch.h"
 
+#include "Recorder.h"
+
 #include "ReadingPublisher.h"
 
 #include <QCoreApplication>
@@ -23,15 +25,7 @@ void OnStopSignal(int) {
     [[maybe_unused]] ssize_t N = write(GStopPipe[1], &C, 1);
 }
 
-std::string Csv(const std::string& S) {
-    if (S.find_first_of(",\"\r\n") == std::string::npos) return S;
-    std::string Out = "\"";
-    for (char C : S) {
-        if (C == '"') Out += '"';
-        Out += C;
-    }
-    return Out + '"';
-}
+std::string Csv(const std::string& S) { return TRecorder::Quote(S); }
 
 bool EndsWith(const std::string& S, const std::string& Tail) {
     return S.size() > Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;

@@ -8,6 +8,7 @@
 #include "AnswerReceiver.h"
 #include "PumpWait.h"
 #include "ReadingPublisher.h"
+#include "Recorder.h"
 #include "SensorExchange.h"
 #include "SensorProtocol.h"
 #include "SysUtils.h"
@@ -18,13 +19,13 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -73,16 +74,6 @@ int IntOption(const QCommandLineParser& P, const QString& Name, int Default, int
         throw TUsage("--" + Name.toStdString() + ": '" + Text + "' is not a number from " +
                      std::to_string(Min) + " to " + std::to_string(Max));
     return V;
-}
-
-std::string Csv(const std::string& S) {
-    if (S.find_first_of(",\"\r\n") == std::string::npos) return S;
-    std::string Out = "\"";
-    for (char C : S) {
-        if (C == '"') Out += '"';
-        Out += C;
-    }
-    return Out + '"';
 }
 
 // The broker refused or cannot be used: whatever the refusal interrupted
@@ -210,17 +201,17 @@ class TReadingPrinter {
     TReadingPrinter(const TClient& C, bool CsvRows, std::string Id)
         : FClient(C), FCsv(CsvRows), FId(std::move(Id)) {
         FStart.start();
-        if (FCsv) std::printf("time,elapsed_s,kind,value,text,port,mode,id\n");
+        if (FCsv) std::printf("%s\n", TRecorder::Header);
     }
     void operator()(double V) {
         if (!FCsv) {
             std::printf("%s\n", Number(V).c_str());
         } else {
-            const QString Time = QDateTime::currentDateTime().toOffsetFromUtc(
-                QDateTime::currentDateTime().offsetFromUtc()).toString(Qt::ISODateWithMs);
-            std::printf("%s,%.3f,reading,%s,,%s,%s,%s\n", Time.toStdString().c_str(),
-                        FStart.elapsed() / 1000.0, Number(V).c_str(), Csv(FClient.FPort).c_str(),
-                        Csv(FClient.FHaveInfo ? FClient.FInfo.Mode : "").c_str(), Csv(FId).c_str());
+            const TRecordRow Row{"reading", TRecorder::Number(V), "", FClient.FPort,
+                                 FClient.FHaveInfo ? FClient.FInfo.Mode : "", FId};
+            std::printf("%s\n", TRecorder::Row(TRecorder::LocalTime(std::chrono::system_clock::now()),
+                                               FStart.elapsed() / 1000.0, Row)
+                                    .c_str());
         }
         // A reader that went away (a closed pipe) ends a stream like a signal.
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) OnSignal(SIGPIPE);

@@ -53,6 +53,7 @@ TEST(CommandLine, BadValuesAreOneLineAndStatusTwoVersionAndHelpOnlyAnswer) {
         {Display, {"--delay", "abc"}, 2, "", "not 'abc'"},
         {Display, {"--port=USB0", "--delay=1.5"}, 2, "", "not '1.5'"},
         {Display, {"--port"}, 2, "", "--port"},
+        {Display, {"--record="}, 2, "", "--record needs a file name"},
         {Display, {"--frobnicate"}, 2, "", "frobnicate"},
         {Display, {"stray"}, 2, "", "stray"},
         {Display, {"--version"}, 0, "vorta-display " + Version + "\n", ""},

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFontInfo>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
@@ -69,7 +70,15 @@ protected:
 TEST_F(WindowTest, StoredDesignOfTheWindow) {
     TFKAVRO& W = Create();
     EXPECT_EQ(W.windowTitle(), "VORTA-IN-S Display Software  Ver4.1");
-    EXPECT_EQ(W.size(), QSize(618, 721));
+    // The client area keeps the design's size and places under the menu bar;
+    // the window is taller by the bar.
+    EXPECT_EQ(W.ClientArea->size(), QSize(618, 721));
+    const int Bar = W.MainMenu->sizeHint().height();
+    EXPECT_GT(Bar, 0);
+    EXPECT_EQ(W.size(), QSize(618, 721 + Bar));
+    EXPECT_EQ(W.ClientArea->pos(), QPoint(0, Bar));
+    EXPECT_EQ(W.Button3->mapTo(W.ClientArea, QPoint(0, 0)), QPoint(16 + 123, 4 + 7));
+    EXPECT_EQ(W.btClose->mapTo(&W, QPoint(0, 0)), QPoint(534, 16 + Bar));
     struct {
         QWidget* Control;
         QRect Geometry;

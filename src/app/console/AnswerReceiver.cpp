@@ -19,6 +19,7 @@ void TAnswerReceiver::EndLine() {
     FBuffer.clear();
     FEtbSeen = false;
     FFrameStart = 0;
+    FLineIsFrame = false;
     if (OnLine) OnLine(FLine);
 }
 
@@ -30,6 +31,7 @@ void TAnswerReceiver::AcceptFrame() {
     FBuffer.clear();
     FEtbSeen = false;
     FFrameStart = 0;
+    FLineIsFrame = true;
     if (OnLine) OnLine(FLine);
     try {
         const double Value = ValueTextToFloat(FLine.substr(ValueStart), DecimalSeparator);

@@ -42,6 +42,10 @@ class TAnswerReceiver {
     // arrives next starts a new line or frame.
     void Reset();
 
+    // True while OnLine runs for the text of a value frame (OnValue follows),
+    // false for an answer line.
+    bool LineIsFrame() const { return FLineIsFrame; }
+
   private:
     void EndLine();
     void AcceptFrame();
@@ -55,6 +59,7 @@ class TAnswerReceiver {
     // STX. Stray bytes ahead of a frame (line noise) then stay in the shown
     // line but cannot spoil the reading.
     std::size_t FFrameStart = 0;
+    bool FLineIsFrame = false;
 };
 
 // The value text of a frame as a number, read with the given decimal separator

@@ -1,5 +1,7 @@
 #include "PlotWindow.h"
 
+#include "Recorder.h"
+
 #include "SysUtils.h"
 #include "iSevenSegmentAnalog.h"
 
@@ -94,24 +96,6 @@ const char* const SpanTexts[] = {"10 s", "1 min", "10 min", "All"};
 
 // RFC 4180: a field with a comma, quote or line break goes in quotes, its
 // quotes doubled.
-QString CsvField(const QString& Text) {
-    if (!Text.contains(QLatin1Char(',')) && !Text.contains(QLatin1Char('"')) &&
-        !Text.contains(QLatin1Char('\r')) && !Text.contains(QLatin1Char('\n')))
-        return Text;
-    QString Quoted = Text;
-    Quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + Quoted + QLatin1Char('"');
-}
-
-// ISO 8601 local time with milliseconds and the offset from UTC.
-QString IsoLocal(qint64 Ms) {
-    const QDateTime T = QDateTime::fromMSecsSinceEpoch(Ms);
-    const int Offset = T.offsetFromUtc();
-    const int Abs = std::abs(Offset);
-    return T.toString("yyyy-MM-ddTHH:mm:ss.zzz") + (Offset < 0 ? '-' : '+') +
-           QString::asprintf("%02d:%02d", Abs / 3600, Abs / 60 % 60);
-}
-
 // The shortest text that reads back as the same float.
 QString FloatText(float Value) {
     char Buf[32];
@@ -354,20 +338,19 @@ void TPlotWindow::ExportPng(const QString& Path) {
 }
 
 void TPlotWindow::ExportCsv(const QString& Path) {
-    QString Text = "time,elapsed_s,kind,value,text,port,mode,id\r\n";
+    std::string Text = std::string(TRecorder::Header) + TRecorder::LineEnd;
     size_t Begin, End;
     FModel.Find(FFrom, FTo, Begin, End);
     for (size_t i = Begin; i < End; ++i) {
         const TPlotPoint P = FModel.At(i);
-        const QStringList Row = {IsoLocal(WallMs(P.Time)), QString::number(P.Time, 'f', 3),
-                                 "reading", FloatText(P.Value), "", "", "", ""};
-        QStringList Fields;
-        for (const QString& F : Row)
-            Fields.append(CsvField(F));
-        Text += Fields.join(',') + "\r\n";
+        const auto Wall = std::chrono::system_clock::time_point(
+            std::chrono::milliseconds(WallMs(P.Time)));
+        Text += TRecorder::Row(TRecorder::LocalTime(Wall), P.Time,
+                               {"reading", FloatText(P.Value).toStdString(), "", "", "", ""}) +
+                TRecorder::LineEnd;
     }
     // Written whole or not at all.
     QSaveFile File(Path);
-    if (!File.open(QIODevice::WriteOnly) || File.write(Text.toUtf8()) < 0 || !File.commit())
+    if (!File.open(QIODevice::WriteOnly) || File.write(Text.data(), qint64(Text.size())) < 0 || !File.commit())
         throw EInOutError("Cannot write \"" + Path.toStdString() + "\"");
 }

@@ -1,0 +1,320 @@
+// The menu bar above the client area, the connection light in its corner,
+// the free commands' history and the recording of a session. User-interface
+// thread only, like every handler of TFKAVRO.
+#include "UVORTA_Display.h"
+
+#include "Application.h"
+#include "FileAccess.h"
+#include "ProgramSettings.h"
+#include "SensorExchange.h"
+#include "SysUtils.h"
+#include "VaPorts.h"
+#include "VortaVersion.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+#include <zlib.h>
+
+#include <algorithm>
+
+namespace {
+
+// The sensor's bytes are 8-bit text of the system's code page; the
+// recording is UTF-8.
+std::string Utf8(const std::string& Local) {
+    return QString::fromLocal8Bit(Local.data(), static_cast<qsizetype>(Local.size())).toUtf8().toStdString();
+}
+std::string Utf8(const QString& Text) { return Text.toUtf8().toStdString(); }
+
+// "9600 8N1", from the component's settings.
+QString LineSettingsText(const TVaComm& C) {
+    static const int Rates[] = {0,     110,   300,   600,    1200,   2400,   4800,   9600,
+                                14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    const int Rate = C.Baudrate() == brUser ? C.UserBaudrate() : Rates[C.Baudrate()];
+    static const char Parity[] = "NOEMS";
+    static const char* const Stop[] = {"1", "1.5", "2"};
+    return QString("%1 %2%3%4")
+        .arg(Rate)
+        .arg(static_cast<int>(C.Databits()) + 4)
+        .arg(QChar(Parity[C.Parity()]))
+        .arg(Stop[C.Stopbits()]);
+}
+
+void SetLight(QLabel* Light, const QString& Text, const char* Colour) {
+    Light->setText(Text);
+    Light->setStyleSheet(QString("QLabel { background: %1; color: white; border-radius: 3px; "
+                                 "padding: 1px 6px; margin: 2px; }")
+                             .arg(Colour));
+}
+
+} // namespace
+
+void TFKAVRO::OnTriggered(QAction* Action, const std::function<void()>& Handler) {
+    QObject::connect(Action, &QAction::triggered, this, [this, Handler] { RunHandler(this, Handler); });
+}
+
+void TFKAVRO::CreateMenu() {
+    // The menu bar sits above the client area, which keeps its size and every
+    // control its place; the window grows by the bar's height.
+    MainMenu = new QMenuBar(this);
+    auto* Layout = new QVBoxLayout(this);
+    Layout->setContentsMargins(0, 0, 0, 0);
+    Layout->setSpacing(0);
+    Layout->setMenuBar(MainMenu);
+    Layout->addWidget(ClientArea);
+    Layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    const auto Add = [this](QMenu* Menu, const char* Text, const QKeySequence& Key,
+                            const std::function<void()>& Handler) {
+        QAction* A = Menu->addAction(QString::fromUtf8(Text));
+        A->setShortcut(Key);
+        OnTriggered(A, Handler);
+        return A;
+    };
+    QMenu* File = MainMenu->addMenu("&File");
+    actRecord = Add(File, "&Record readings…", QKeySequence("Ctrl+R"), [this] { RecordFromDialog(); });
+    actStopRecording = Add(File, "&Stop recording", {}, [this] { StopRecording(); });
+    File->addSeparator();
+    actSaveLog = Add(File, "Save &log as…", {}, [this] { SaveLogFromDialog(); });
+    File->addSeparator();
+    // The Close button's handler runs its own guard and closes the window.
+    actQuit = File->addAction("&Quit");
+    actQuit->setShortcut(QKeySequence("Ctrl+Q"));
+    QObject::connect(actQuit, &QAction::triggered, this, [this] { btCloseClick(); });
+
+    QMenu* Port = MainMenu->addMenu("&Port");
+    actRefresh = Add(Port, "&Refresh list", QKeySequence(Qt::Key_F5), [this] { RefreshPortList(); });
+    actDisconnect = Add(Port, "&Disconnect", {}, [this] { Disconnect(); });
+    actAutoReconnect = Port->addAction("Reconnect &automatically");
+    actAutoReconnect->setCheckable(true);
+    Port->addSeparator();
+    actScan = Add(Port, "&Scan for sensors…", {}, [this] { ScanForSensors(); });
+
+    QMenu* View = MainMenu->addMenu("&View");
+    actPlot = Add(View, "&Plot", QKeySequence("Ctrl+P"), [this] { ShowPlot(); });
+
+    QMenu* Help = MainMenu->addMenu("&Help");
+    actHelp = Add(Help, "&Help", QKeySequence(Qt::Key_F1), [this] { btHelpClick(); });
+    actAbout = Add(Help, "&About", {}, [this] {
+        QMessageBox::about(this, "About VORTA-IN-S Display Software", AboutText());
+    });
+
+    auto* Corner = new QWidget(MainMenu);
+    auto* Lights = new QHBoxLayout(Corner);
+    Lights->setContentsMargins(0, 0, 4, 0);
+    Lights->setSpacing(0);
+    RecordingLight = new QLabel(Corner);
+    ConnectionLight = new QLabel(Corner);
+    Lights->addWidget(RecordingLight);
+    Lights->addWidget(ConnectionLight);
+    MainMenu->setCornerWidget(Corner, Qt::TopRightCorner);
+    UpdateConnectionLight();
+
+    // Enter in a free command edit sends it as its button does; Up and Down
+    // walk through the commands sent before.
+    const std::pair<QLineEdit*, QPushButton*> Free[] = {
+        {ed360Send1, bt360Send1}, {ed360Send2, bt360Send2}, {ed360Send3, bt360Send3}};
+    for (const auto& [Edit, Button] : Free) {
+        QObject::connect(Edit, &QLineEdit::returnPressed, Button, &QPushButton::click);
+        QObject::connect(Edit, &QLineEdit::textEdited, this, [this, E = Edit] { FRecall.erase(E); });
+        Edit->installEventFilter(this);
+    }
+    Layout->activate();
+}
+
+QString TFKAVRO::AboutText() {
+    return QString("VORTA-IN-S Display Software\nVersion %1\n\n"
+                   "Console for VORTA-IN-S inclination sensors.\n\n"
+                   "Linked in:\n"
+                   "  Qt %2, under the GNU Lesser General Public License version 3\n"
+                   "  zlib %3, under the zlib license\n\n"
+                   "The serial engine, the seven-segment controls, the raster library and the "
+                   "PNG reader are the program's own code, © VORTA Display Team.")
+        .arg(VORTA_VERSION, qVersion(), ZLIB_VERSION);
+}
+
+void TFKAVRO::ShowPlot() {}
+
+void TFKAVRO::ScanForSensors() {}
+
+bool TFKAVRO::AutoReconnect() const { return actAutoReconnect && actAutoReconnect->isChecked(); }
+
+void TFKAVRO::ReadingAccepted(double Value) {
+    // Recorded first: a reading that cannot be drawn is still on disk.
+    RecordRow("reading", TRecorder::Number(Value), Utf8(LastAnswer));
+    ShowReading(Value);
+    DrawNeedle(NeedleAngle(Value, lbeMode->text().toLocal8Bit().toStdString()));
+}
+
+void TFKAVRO::UpdateConnectionLight() {
+    if (!ConnectionLight) return;
+    if (Connected == 1 && VaComm1->Active())
+        SetLight(ConnectionLight,
+                 QString::fromLocal8Bit(PortNameFromPath(VaComm1->DeviceFileName()).c_str()) +
+                     QString::fromUtf8(" · ") + LineSettingsText(*VaComm1),
+                 "#2e7d32");
+    else if (FLost)
+        SetLight(ConnectionLight, "Lost", "#c62828");
+    else
+        SetLight(ConnectionLight, "Not connected", "#808080");
+    RecordingLight->setVisible(FRecorder.Active());
+    if (FRecorder.Active())
+        SetLight(RecordingLight, QString::fromUtf8("● REC %1").arg(FRecorder.Rows()), "#c62828");
+    actStopRecording->setEnabled(FRecorder.Active());
+    // The menu bar sizes its corner only when the corner is set: a longer
+    // text would be cut.
+    QWidget* Corner = MainMenu->cornerWidget(Qt::TopRightCorner);
+    if (Corner && Corner->sizeHint() != Corner->size()) MainMenu->setCornerWidget(Corner, Qt::TopRightCorner);
+}
+
+// ---- Port menu
+
+void TFKAVRO::Disconnect() {
+    // A polling command running in a wait ends at its next look at StopFlag.
+    StopFlag = true;
+    FLost = false;
+    if (VaComm1->Active()) CloseSerialPort();
+    Connected = 0;
+    UpdateConnectionLight();
+}
+
+void TFKAVRO::RefreshPortList() {
+    const QString Text = ePortNo->currentText();
+    QStringList Ports;
+    ListSerialPorts(&Ports, true);
+    for (const QString& P : FRecentPorts)
+        if (!Ports.contains(P) && CanOpenPort(P.toLocal8Bit().toStdString())) Ports.append(P);
+    ePortNo->clear();
+    ePortNo->addItems(Ports);
+    ePortNo->setEditText(Text);
+}
+
+void TFKAVRO::RememberPort(const QString& Port) {
+    if (Port.isEmpty()) return;
+    FRecentPorts.removeAll(Port);
+    FRecentPorts.prepend(Port);
+    while (FRecentPorts.size() > RecentPortLimit) FRecentPorts.removeLast();
+}
+
+// ---- Free commands
+
+void TFKAVRO::FreeCommand(QLineEdit* Edit) {
+    const QString Command = Edit->text();
+    if (!CommandStart()) return;
+    Send(Command.toLocal8Bit().toStdString() + SensorCommands::CRLF,
+         Command.toLocal8Bit().toStdString() + SensorCommands::CRLF);
+    RememberCommand(Command);
+}
+
+void TFKAVRO::RememberCommand(const QString& Command) {
+    if (Command.isEmpty()) return;
+    FHistory.removeAll(Command);
+    FHistory.append(Command);
+    while (FHistory.size() > HistoryLimit) FHistory.removeFirst();
+    FRecall.clear();
+}
+
+bool TFKAVRO::RecallCommand(QLineEdit* Edit, int Step) {
+    if (FHistory.isEmpty()) return false;
+    // Leaving the edit's own text for the history keeps it as a draft that
+    // Down past the newest command brings back.
+    auto [It, Fresh] = FRecall.try_emplace(Edit, FHistory.size());
+    if (Fresh) Edit->setProperty("Draft", Edit->text());
+    const qsizetype Pos = std::clamp<qsizetype>(It->second + Step, 0, FHistory.size());
+    It->second = Pos;
+    Edit->setText(Pos == FHistory.size() ? Edit->property("Draft").toString() : FHistory[Pos]);
+    return true;
+}
+
+// ---- Recording
+
+void TFKAVRO::StartRecording(const std::string& Path) {
+    StopRecording();
+    FRecorder.Open(Path);
+    FRecordFolder = QFileInfo(QString::fromLocal8Bit(Path.c_str())).absolutePath();
+    RecordEvent("recording started");
+    UpdateConnectionLight();
+}
+
+void TFKAVRO::StopRecording() {
+    if (!FRecorder.Active()) return;
+    RecordEvent("recording stopped");
+    try {
+        FRecorder.Close();
+    } catch (...) {
+        UpdateConnectionLight();
+        throw;
+    }
+    UpdateConnectionLight();
+}
+
+void TFKAVRO::RecordRow(const std::string& Kind, const std::string& Value, const std::string& Text) {
+    if (!FRecorder.Active()) return;
+    const bool Open = Connected == 1 && VaComm1 && VaComm1->Active();
+    const TRecordRow Row{Kind, Value, Text,
+                         Open ? PortNameFromPath(VaComm1->DeviceFileName()) : std::string(),
+                         Utf8(lbeMode->text()), Utf8(lbeID->text())};
+    try {
+        FRecorder.Write(Row);
+    } catch (const std::exception& E) {
+        // The readings go on on screen; the recording ends with the reason
+        // in panel 0 and the log.
+        UpdateConnectionLight();
+        HandleAppException(this, EInOutError(std::string("Recording stopped. ") + E.what()));
+        return;
+    }
+    UpdateConnectionLight();
+}
+
+void TFKAVRO::RecordFromDialog() {
+    const QString Folder = FRecordFolder.isEmpty() ? QDir::homePath() : FRecordFolder;
+    const QString Name =
+        Folder + "/vorta-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss") + ".csv";
+    // An existing file is appended to, so there is nothing to confirm.
+    const QString Path =
+        QFileDialog::getSaveFileName(this, "Record readings", Name, "CSV files (*.csv);;All files (*)",
+                                     nullptr, QFileDialog::DontConfirmOverwrite);
+    if (!Path.isEmpty()) StartRecording(Path.toLocal8Bit().toStdString());
+}
+
+// ---- Log
+
+void TFKAVRO::SaveLogAs(const std::string& Path) {
+    QString Text = Memo1->toPlainText();
+    if (!Text.isEmpty()) Text += '\n';
+    ReplaceFile(Path, Text.toUtf8().toStdString());
+}
+
+void TFKAVRO::SaveLogFromDialog() {
+    const QString Folder = FRecordFolder.isEmpty() ? QDir::homePath() : FRecordFolder;
+    const QString Path = QFileDialog::getSaveFileName(this, "Save log as", Folder + "/vorta-log.txt",
+                                                      "Text files (*.txt);;All files (*)");
+    if (!Path.isEmpty()) SaveLogAs(Path.toLocal8Bit().toStdString());
+}
+
+// ---- Kept choices
+
+void TFKAVRO::LoadKept(const TProgramSettings& Kept) {
+    FHistory = Kept.Value("Commands/History").toStringList();
+    while (FHistory.size() > HistoryLimit) FHistory.removeFirst();
+    FRecentPorts = Kept.Value("Ports/Recent").toStringList();
+    while (FRecentPorts.size() > RecentPortLimit) FRecentPorts.removeLast();
+    actAutoReconnect->setChecked(Kept.Value("Ports/AutoReconnect", false).toBool());
+    FRecordFolder = Kept.Value("Recording/Folder").toString();
+}
+
+void TFKAVRO::SaveKept(TProgramSettings& Kept) const {
+    Kept.SetValue("Commands/History", FHistory);
+    Kept.SetValue("Ports/Recent", FRecentPorts);
+    Kept.SetValue("Ports/AutoReconnect", AutoReconnect());
+    Kept.SetValue("Recording/Folder", FRecordFolder);
+}
