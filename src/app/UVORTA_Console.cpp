@@ -56,6 +56,7 @@ void TFKAVRO::ConnectConsoleSignals() {
         FExchange->Received(Line);
     };
     FReceiver->OnValue = [this](double Value) {
+        FExchange->Reading(Value);
         ShowReading(Value);
         DrawNeedle(NeedleAngle(Value, Text(lbeMode)));
     };
@@ -103,6 +104,7 @@ void TFKAVRO::ConnectConsoleSignals() {
     OnClick(bt360Send2, &TFKAVRO::bt360Send2Click);
     OnClick(bt360Send3, &TFKAVRO::bt360Send3Click);
     OnClick(btClear, &TFKAVRO::btClearClick);
+    CreatePortWatcher();
 }
 
 void TFKAVRO::ConsoleFormCreate() {
@@ -196,9 +198,11 @@ void TFKAVRO::btn10Click() {
 void TFKAVRO::btREADClick() {
     if (!CommandStart()) return;
     RetryExchange(SensorCommands::Read, ".");
+    NoteStream(Contains(LastAnswer, "."));
 }
 
 void TFKAVRO::btStopClick() {
+    NoteStream(false);
     if (!CommandStart(true)) return;
     StopLoop();
 }
@@ -351,7 +355,10 @@ void TFKAVRO::VaComm1Error(TVaObject*, int Errors) {
     // The device has gone (an adapter pulled): nothing more can pass through
     // it, so the port is closed and the next Connect opens the device anew by
     // its name. Closed first, so the error text stays in the panel.
-    if (static_cast<unsigned>(Errors) & CE_IOE) VaComm1->Close();
+    if (static_cast<unsigned>(Errors) & CE_IOE) {
+        VaComm1->Close();
+        PortLost();
+    }
     // Each set flag replaces the text of the one before, in this order.
     for (const TCommErrorText& E : CommErrorTexts)
         if (static_cast<unsigned>(Errors) & E.Flag) StatusBar1->SetPanelText(0, E.Text);

@@ -8,6 +8,8 @@
 //   UVORTA_Console.cpp  command exchange, answer reception, command set,
 //                       port discovery and connection
 //   UVORTA_Gauge.cpp    dial and needle
+//   UVORTA_Ports.cpp    the port list following the cables, reconnecting
+//                       after a hang-up, the scan of a shared line
 #pragma once
 
 #include <QComboBox>
@@ -24,12 +26,17 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include <QDialog>
 
 #include "AppPaths.h"
 #include "UserSettings.h"
 #include "AnswerReceiver.h"
 #include "SensorExchange.h"
 #include "VaComm.h"
+#include "VaPortWatcher.h"
 
 class QCloseEvent;
 class QShowEvent;
@@ -37,6 +44,17 @@ class TFKAVRO;
 class TImage32;
 class TBitmapLayer;
 class TiSevenSegmentAnalog;
+class QListWidget;
+
+// The IDs a scan found, each with its reading; the operator picks one.
+class TScanResultDialog : public QDialog {
+public:
+    TScanResultDialog(QWidget* Parent, const std::vector<std::pair<int, double>>& Found);
+    int ChosenId() const; // 0 when none is chosen
+private:
+    QListWidget* FList;
+    std::vector<std::pair<int, double>> FFound;
+};
 
 // An edit with its caption label above it, as one control.
 class TLabeledEdit : public QLineEdit {
@@ -165,6 +183,30 @@ public:
     std::unique_ptr<TSensorExchange> FExchange;
     // END console declarations
 
+    // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
+    // BEGIN ports declarations
+    void CreatePortWatcher();
+    // Rebuilds the port box's list from the ports present; the box's text
+    // stays as it is. Hot-plug events call it, and so may the operator.
+    void RefreshPortList();
+    // After a hang-up, opens the same device again by itself once it is back
+    // (a udev event, or its path seen gone and present again), then reads
+    // Information and restarts a "#READ" stream that was running. Off by default.
+    bool AutoReconnect() const { return FAutoReconnect; }
+    void SetAutoReconnect(bool On);
+    void PortLost();              // from VaComm1Error on a hang-up
+    void NoteStream(bool Running); // "#READ" answered / "#STOP" sent
+    bool StreamRunning() const { return FStreamRunning; }
+    // The Angle Data request of every ID (1 to 77) with ScanWait ms for each
+    // answer, under a cancelable progress dialog; the chosen ID goes to Edit1.
+    void ScanForSensors();
+    int ScanWait = TSensorExchange::ScanWait;
+    // Shows the found IDs and returns the one chosen (0: none). Tests replace
+    // it; the default runs a TScanResultDialog.
+    std::function<int(const std::vector<std::pair<int, double>>& Found)> ChooseScannedSensor;
+    std::unique_ptr<TPortWatcher> FPortWatcher;
+    // END ports declarations
+
     // ---- gauge (UVORTA_Gauge.cpp)
     // BEGIN gauge declarations
     void CreateGauge();               // the three views and the readout
@@ -253,6 +295,13 @@ private:
     bool FClosing = false;
     bool FSettingsLoaded = false;
     QString FPortName; // goes with UserSettings; the record's port field cut from it
+    void PortPresence(bool Present);
+    void Reconnect();
+    bool FAutoReconnect = false;
+    bool FStreamRunning = false;
+    bool FReconnecting = false;
+    std::string FLostPath;   // the device that hung up, while it is waited for
+    bool FLostSeenGone = false;
 };
 
 // The clock of the exception handler's time stamps; tests fix it.
