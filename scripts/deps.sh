@@ -2,7 +2,7 @@
 # Sourced by ./run and ./test; works as root, through sudo, or says why not.
 
 VORTA_PACKAGES="g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+  qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libpixman-1-dev
   xvfb xauth fonts-dejavu-core fonts-liberation2

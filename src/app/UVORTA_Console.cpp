@@ -5,6 +5,7 @@
 #include "UVORTA_Display.h"
 
 #include "Dialogs.h"
+#include "PlotWindow.h"
 #include "PumpWait.h"
 #include "SensorProtocol.h"
 #include "SysUtils.h"
@@ -109,6 +110,7 @@ void TFKAVRO::ConnectConsoleSignals() {
     OnClick(bt360Send2, &TFKAVRO::bt360Send2Click);
     OnClick(bt360Send3, &TFKAVRO::bt360Send3Click);
     OnClick(btClear, &TFKAVRO::btClearClick);
+    CreatePortWatcher();
 }
 
 void TFKAVRO::ConsoleFormCreate() { RefreshPortList(); }
@@ -186,6 +188,8 @@ void TFKAVRO::btn10Click() {
     lbeOffset->setText(Q(I.Offset));
     lbeNRange->setText(Q(I.NRange));
     lbePRange->setText(Q(I.PRange));
+    int Minus = 0, Plus = 0;
+    if (TryStrToInt(I.NRange, Minus) && TryStrToInt(I.PRange, Plus)) Plot->SetSensorRange(Minus, Plus);
     const std::string Dial = ChooseDial(I.PRange, I.Mode);
     if (!Dial.empty()) LoadDial(Dial);
     lbeMVGain->setText(Q(I.MVGain));
@@ -197,9 +201,11 @@ void TFKAVRO::btn10Click() {
 void TFKAVRO::btREADClick() {
     if (!CommandStart()) return;
     RetryExchange(SensorCommands::Read, ".");
+    NoteStream(Contains(LastAnswer, "."));
 }
 
 void TFKAVRO::btStopClick() {
+    NoteStream(false);
     if (!CommandStart(true)) return;
     StopLoop();
 }
@@ -363,8 +369,8 @@ void TFKAVRO::VaComm1Error(TVaObject*, int Errors) {
     if (static_cast<unsigned>(Errors) & CE_IOE) {
         RecordEvent("lost");
         FLost = true;
-        FLostPath = VaComm1->DeviceFileName();
         VaComm1->Close();
+        PortLost();
     }
     // Each set flag replaces the text of the one before, in this order.
     for (const TCommErrorText& E : CommErrorTexts)

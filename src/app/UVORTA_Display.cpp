@@ -1,5 +1,7 @@
 #include "UVORTA_Display.h"
 
+#include "PlotWindow.h"
+
 #include "Application.h"
 #include "FileAccess.h"
 #include "ProgramSettings.h"
@@ -111,6 +113,15 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     CreateGauge();
     ConnectConsoleSignals();
     CreateMenu();
+    // The plot keeps every reading from the start, shown or not.
+    Plot = new TPlotWindow(this);
+    Plot->ReadSetting = [](const QString& Key) { return TProgramSettings().Value(Key); };
+    Plot->WriteSetting = [](const QString& Key, const QVariant& Value) {
+        TProgramSettings Kept;
+        Kept.SetValue(Key, Value);
+        Kept.Save();
+    };
+    Plot->LoadSettings();
     if (QScreen* S = QGuiApplication::primaryScreen())
         move(S->availableGeometry().center() - rect().center());
     // The exception handler comes first, so a failure in the rest of

@@ -9,6 +9,8 @@
 //                       port discovery and connection
 //   UVORTA_Gauge.cpp    dial and needle
 //   UVORTA_Menu.cpp     menu bar, connection light, command history, recording
+//   UVORTA_Ports.cpp    the port list following the cables, reconnecting
+//                       after a hang-up, the scan of a shared line
 #pragma once
 
 #include <QComboBox>
@@ -27,6 +29,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include <QDialog>
 
 #include "AppPaths.h"
 #include "UserSettings.h"
@@ -34,6 +40,7 @@
 #include "Recorder.h"
 #include "SensorExchange.h"
 #include "VaComm.h"
+#include "VaPortWatcher.h"
 
 class QAction;
 class QCloseEvent;
@@ -41,8 +48,20 @@ class QMenuBar;
 class QShowEvent;
 class TFKAVRO;
 class TImage32;
+class TPlotWindow;
 class TBitmapLayer;
 class TiSevenSegmentAnalog;
+class QListWidget;
+
+// The IDs a scan found, each with its reading; the operator picks one.
+class TScanResultDialog : public QDialog {
+public:
+    TScanResultDialog(QWidget* Parent, const std::vector<std::pair<int, double>>& Found);
+    int ChosenId() const; // 0 when none is chosen
+private:
+    QListWidget* FList;
+    std::vector<std::pair<int, double>> FFound;
+};
 
 // An edit with its caption label above it, as one control.
 class TLabeledEdit : public QLineEdit {
@@ -178,15 +197,14 @@ public:
     // Every accepted reading (stream, #DATA, Angle Data) passes here once:
     // recorded, then shown on the readout and the needle.
     void ReadingAccepted(double Value);
-    // Hooks of the View and Port menus for the plot window and the bus scan.
+    // View menu: the plot window (created with the window, fed always).
     void ShowPlot();
-    void ScanForSensors();
-    // "Reconnect automatically" as checked in the Port menu (kept).
-    bool AutoReconnect() const;
+    TPlotWindow* Plot = nullptr;
     // Port menu: closes the port (VaComm1Close runs) and ends a running loop.
     void Disconnect();
     // The port list as at start-up, then the recently used ports that can be
-    // opened now and are not listed yet (pseudo-terminals, links).
+    // opened now and are not listed yet (pseudo-terminals, links); the box's
+    // text stays. Hot-plug events and the Port menu call it.
     void RefreshPortList();
     // Recording (see TRecorder). StartRecording raises EInOutError when the
     // file cannot be opened; a row that cannot be written stops the recording
@@ -222,6 +240,26 @@ public:
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
     // END menu declarations
+    // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
+    // BEGIN ports declarations
+    void CreatePortWatcher();
+    // After a hang-up, opens the same device again by itself once it is back
+    // (a udev event, or its path seen gone and present again), then reads
+    // Information and restarts a "#READ" stream that was running. Off by default.
+    bool AutoReconnect() const { return FAutoReconnect; }
+    void SetAutoReconnect(bool On);
+    void PortLost();              // from VaComm1Error on a hang-up
+    void NoteStream(bool Running); // "#READ" answered / "#STOP" sent
+    bool StreamRunning() const { return FStreamRunning; }
+    // The Angle Data request of every ID (1 to 77) with ScanWait ms for each
+    // answer, under a cancelable progress dialog; the chosen ID goes to Edit1.
+    void ScanForSensors();
+    int ScanWait = TSensorExchange::ScanWait;
+    // Shows the found IDs and returns the one chosen (0: none). Tests replace
+    // it; the default runs a TScanResultDialog.
+    std::function<int(const std::vector<std::pair<int, double>>& Found)> ChooseScannedSensor;
+    std::unique_ptr<TPortWatcher> FPortWatcher;
+    // END ports declarations
 
     // ---- gauge (UVORTA_Gauge.cpp)
     // BEGIN gauge declarations
@@ -323,13 +361,19 @@ private:
     // (FHistory.size(): past the newest, the edit's own text).
     std::map<QLineEdit*, qsizetype> FRecall;
     bool FLost = false;          // the port hung up; cleared by the next open
-    std::string FLostPath;       // the device that hung up
 
     TFKAVROOptions FOptions;
     bool FShown = false;
     bool FClosing = false;
     bool FSettingsLoaded = false;
     QString FPortName; // goes with UserSettings; the record's port field cut from it
+    void PortPresence(bool Present);
+    void Reconnect();
+    bool FAutoReconnect = false;
+    bool FStreamRunning = false;
+    bool FReconnecting = false;
+    std::string FLostPath;   // the device that hung up, while it is waited for
+    bool FLostSeenGone = false;
 };
 
 // The clock of the exception handler's time stamps; tests fix it.

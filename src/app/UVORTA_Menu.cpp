@@ -3,6 +3,8 @@
 // thread only, like every handler of TFKAVRO.
 #include "UVORTA_Display.h"
 
+#include "PlotWindow.h"
+
 #include "Application.h"
 #include "FileAccess.h"
 #include "ProgramSettings.h"
@@ -96,6 +98,7 @@ void TFKAVRO::CreateMenu() {
     actDisconnect = Add(Port, "&Disconnect", {}, [this] { Disconnect(); });
     actAutoReconnect = Port->addAction("Reconnect &automatically");
     actAutoReconnect->setCheckable(true);
+    QObject::connect(actAutoReconnect, &QAction::toggled, this, [this](bool On) { SetAutoReconnect(On); });
     Port->addSeparator();
     actScan = Add(Port, "&Scan for sensors…", {}, [this] { ScanForSensors(); });
 
@@ -142,15 +145,13 @@ QString TFKAVRO::AboutText() {
         .arg(VORTA_VERSION, qVersion(), ZLIB_VERSION);
 }
 
-void TFKAVRO::ShowPlot() {}
-
-void TFKAVRO::ScanForSensors() {}
-
-bool TFKAVRO::AutoReconnect() const { return actAutoReconnect && actAutoReconnect->isChecked(); }
+void TFKAVRO::ShowPlot() { Plot->ShowPlot(); }
 
 void TFKAVRO::ReadingAccepted(double Value) {
     // Recorded first: a reading that cannot be drawn is still on disk.
     RecordRow("reading", TRecorder::Number(Value), Utf8(LastAnswer));
+    FExchange->Reading(Value);
+    Plot->AddReading(Value);
     ShowReading(Value);
     DrawNeedle(NeedleAngle(Value, lbeMode->text().toLocal8Bit().toStdString()));
 }
@@ -182,17 +183,25 @@ void TFKAVRO::Disconnect() {
     // A polling command running in a wait ends at its next look at StopFlag.
     StopFlag = true;
     FLost = false;
+    // Nothing to come back to: a reconnect that was awaited is off.
+    FLostPath.clear();
+    FPortWatcher->WatchPath("");
     if (VaComm1->Active()) CloseSerialPort();
     Connected = 0;
     UpdateConnectionLight();
 }
 
 void TFKAVRO::RefreshPortList() {
-    const QString Text = ePortNo->currentText();
     QStringList Ports;
     ListSerialPorts(&Ports, true);
     for (const QString& P : FRecentPorts)
         if (!Ports.contains(P) && CanOpenPort(P.toLocal8Bit().toStdString())) Ports.append(P);
+    QStringList Now;
+    for (int i = 0; i < ePortNo->count(); ++i) Now.append(ePortNo->itemText(i));
+    if (Ports == Now) return;
+    // Rebuilding the items would replace what the operator typed or chose.
+    const QString Text = ePortNo->currentText();
+    const QSignalBlocker Quiet(ePortNo);
     ePortNo->clear();
     ePortNo->addItems(Ports);
     ePortNo->setEditText(Text);

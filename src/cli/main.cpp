@@ -97,6 +97,7 @@ class TClient {
         };
         FReceiver.OnValue = [this](double Value) {
             ++FReadings;
+            FExchange.Reading(Value);
             if (OnValue) OnValue(Value);
         };
         FExchange.Write = [this](const std::string& Bytes) { FComm.WriteText(Bytes); };
@@ -283,7 +284,7 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
     const int Interval = IntOption(P, "interval", 200, 0, 3600000);
     const int Id = IntOption(P, "id", 0, 1, 77);
     const int Duration = IntOption(P, "duration", 0, 0, 100000000);
-    const int ScanWait = IntOption(P, "wait", 150, 1, 60000);
+    const int ScanWait = IntOption(P, "wait", TSensorExchange::ScanWait, 1, 60000);
     int NewId = 0;
     std::string Minus, Plus;
     if (Command == "send") Want(1);
@@ -455,21 +456,14 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         if (!Answered && !Interrupted) throw TNoAnswer("the sensor did not answer #READ");
         return Finish(exDone);
     } else if (Command == "scan") {
-        std::vector<int> Found;
-        double Last = 0;
-        C.OnValue = [&](double V) { Last = V; };
         C.FExchange.Start();
-        for (int N = 1; N <= 77 && !C.FLost; ++N) {
-            const long Before = C.FReadings;
-            C.FExchange.Send(AngleDataRequest(N), AngleDataText(AngleDataRequest(N)));
-            PumpWait(ScanWait);
-            if (C.FReadings != Before) {
-                std::printf("%d\t%s\n", N, Number(Last).c_str());
+        const auto Found = C.FExchange.Scan(
+            1, 77, ScanWait, [&C](int) { return !C.FLost; },
+            [](int Id, double V) {
+                std::printf("%d\t%s\n", Id, Number(V).c_str());
                 std::fflush(stdout);
-                Found.push_back(N);
-            }
-        }
-        if (Found.empty()) throw TNoAnswer("no sensor answered");
+            });
+        if (Found.empty() && !C.FLost) throw TNoAnswer("no sensor answered");
     }
     return C.FLost ? exNoAnswer : exDone;
 }

@@ -104,3 +104,15 @@ TEST(CliE2E, AnInterruptedStreamLeavesTheSensorQuiet) {
     EXPECT_EQ(T.front(), "#READ");
     EXPECT_EQ(T.back(), "#STOP");
 }
+
+TEST(CliE2E, ScanListsExactlyTheIdsOnTheLine) {
+    TSimProcess Sim({"--bus", "1,5,12", "--value", "2.5"});
+    TRun R = Cli(On(Sim, {"scan", "--wait", "60"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, "1\t2.5\n5\t2.5\n12\t2.5\n");
+    std::string Requests;
+    for (int Id = 1; Id <= 77; ++Id) Requests += {static_cast<char>(176 + Id), 5};
+    EXPECT_EQ(Sim.Bytes(), Requests);
+    TSimProcess Silent({"--silent"});
+    EXPECT_EQ(Cli(On(Silent, {"scan", "--wait", "10"})).Status, 1);
+}

@@ -4,6 +4,7 @@
 #include "GR32_Layers.h"
 #include "GaugeProbe.h"
 #include "PumpWait.h"
+#include "SensorProtocol.h"
 #include "SimProcess.h"
 #include "VaPorts.h"
 #include "UVORTA_Display.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QMenuBar>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -756,4 +758,56 @@ TEST_F(ConsoleE2E, EnterSendsAndUpDownWalkTheHistoryKeptAcrossRuns) {
     W().ed360Send3->clear();
     QTest::keyClick(W().ed360Send3, Qt::Key_Up);
     EXPECT_EQ(W().ed360Send3->text(), "#SAVE");
+}
+
+TEST_F(ConsoleE2E, AutoReconnectReopensTheSensorThatCameBackAndResumesTheStream) {
+    const std::string Link = Folder.path().toStdString() + "/vorta0";
+    Start({"--link", Link, "--value", "3"});
+    W().ePortNo->setEditText(QString::fromStdString(Link));
+    W().SetAutoReconnect(true);
+    Connect();
+    W().btREAD->click();
+    ASSERT_TRUE(W().StreamRunning());
+    Sim.reset(); // unplugged
+    ASSERT_TRUE(PumpUntilTrue([this] { return W().Connected == 0; }));
+    PumpWait(1500); // the watch sees it gone
+    Sim = std::make_unique<TSimProcess>(std::vector<std::string>{"--link", Link, "--value", "4"});
+    for (int i = 0; i < 80 && LastAnswer != "4.00"; ++i) PumpWait(100);
+    EXPECT_EQ(W().Connected, 1);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#READ"}));
+    EXPECT_EQ(LastAnswer, "4.00");
+    EXPECT_EQ(W().ePortNo->currentText().toStdString(), Link);
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(ConsoleE2E, ScanFindsTheSensorsOnTheLineAndTheChosenIdGoesToAngleData) {
+    Start({"--bus", "1,5,12", "--value", "2"});
+    Connect();
+    W().ScanWait = 60;
+    std::vector<std::pair<int, double>> Seen;
+    W().ChooseScannedSensor = [&](const std::vector<std::pair<int, double>>& Found) {
+        Seen = Found;
+        return 12;
+    };
+    const size_t Before = Sim->Bytes().size();
+    W().ScanForSensors();
+    EXPECT_EQ(Seen, (std::vector<std::pair<int, double>>{{1, 2.0}, {5, 2.0}, {12, 2.0}}));
+    EXPECT_EQ(W().Edit1->text(), "12");
+    std::string Requests;
+    for (int Id = 1; Id <= 77; ++Id) Requests += AngleDataRequest(Id);
+    EXPECT_EQ(Sim->Bytes().substr(Before), Requests);
+
+    // Cancel in the progress dialog ends the scan; nothing is chosen.
+    QTimer::singleShot(300, [this] {
+        if (auto* P = W().findChild<QProgressDialog*>()) P->cancel();
+    });
+    W().ChooseScannedSensor = [&](const std::vector<std::pair<int, double>>& Found) {
+        Seen = Found;
+        return 0;
+    };
+    const size_t Second = Sim->Bytes().size();
+    W().ScanForSensors();
+    EXPECT_LT(Sim->Bytes().size() - Second, Requests.size());
+    EXPECT_LT(Seen.size(), 3u);
+    EXPECT_EQ(W().Edit1->text(), "12");
 }

@@ -283,6 +283,27 @@ TEST(SimFrames, BinaryRequestAnsweredOnlyForOwnIdentity) {
     }
 }
 
+TEST(SimFrames, BusSensorsAnswerTheirOwnIdAndOnlyTheFirstAnswersCommands) {
+    Sim S({"--bus", "1,5,12", "--value", "2"});
+    Port P(S.Path);
+    struct Step {
+        std::string Sent, Answer;
+    } Steps[] = {
+        {"\xB1\x05", Frame("2.00")},
+        {"\xB5\x05", Frame("2.00", "B5")},
+        {"\xBC\x05", Frame("2.00", "BC")},
+        {"\xB2\x05", ""},
+        {"#INFO\r\n", InfoDefault}, // once, from the first
+        {"#ID5\r\n", "OK\r\n"},      // the first takes an ID already on the line
+        {"\xB5\x05", Frame("2.00", "B5")},
+        {"\xB1\x05", ""},
+    };
+    for (auto& St : Steps) {
+        P.Write(St.Sent);
+        EXPECT_EQ(P.ReadFor(300), St.Answer) << St.Sent;
+    }
+}
+
 TEST(SimFrames, ReadStreamsAtTheRateUntilStop) {
     Sim S({"--rate", "20", "--value", "7"});
     Port P(S.Path);
@@ -493,13 +514,14 @@ int RunStatus(std::vector<std::string> Args, std::string* Output = nullptr) {
 TEST(SimProcess, HelpListsEveryOptionAndBadValuesAreRefused) {
     std::string Help;
     EXPECT_EQ(RunStatus({"--help"}, &Help), 0);
-    for (const char* Opt : {"--link", "--id", "--mode", "--rate", "--value", "--silent",
+    for (const char* Opt : {"--link", "--id", "--bus", "--mode", "--rate", "--value", "--silent",
                             "--delay", "--split", "--noise", "--log", "--help"})
         EXPECT_NE(Help.find(Opt), std::string::npos) << Opt;
     std::vector<std::vector<std::string>> Bad = {
         {"--id", "0"},      {"--id", "78"},    {"--mode", "4"},     {"--rate", "0"},
         {"--rate", "x"},    {"--value", "nan"}, {"--value", "1e9"}, {"--delay", "-1"},
-        {"--split", "5ms"}, {"--delay"},       {"--bogus"}};
+        {"--split", "5ms"}, {"--delay"},       {"--bogus"},      {"--bus", "1,,5"},
+        {"--bus", "1,1"},   {"--bus", "0,5"},   {"--bus", "5,78"},  {"--bus", ""}};
     for (auto& B : Bad) EXPECT_EQ(RunStatus(B), 2) << B[0];
 }
 

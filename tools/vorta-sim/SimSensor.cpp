@@ -46,7 +46,11 @@ void SimSensor::Receive(const char* Data, size_t Count, std::vector<SimReply>& O
         unsigned char B = static_cast<unsigned char>(Data[i]);
         // The binary request may arrive in the middle of a text line; it does
         // not disturb the line being collected.
-        if (B == ReadRequest && FPrev == 176 + FCfg.Id) Out.push_back({SimReply::Frame, {}});
+        if (B == ReadRequest) {
+            if (FPrev == 176 + FCfg.Id) Out.push_back({SimReply::Frame, {}});
+            for (int Id : FCfg.BusIds)
+                if (Id != FCfg.Id && FPrev == 176 + Id) Out.push_back({SimReply::Frame, {}, Id});
+        }
         FPrev = B;
         if (B == '\r' || B == '\n') {
             if (!FOverlong && !FLine.empty()) Command(FLine, Out);
@@ -122,8 +126,8 @@ double SimSensor::AngleAt(double Seconds) const {
     return S * SwingShare * Range / 10.0;
 }
 
-std::string SimSensor::FrameAt(double Seconds) const {
+std::string SimSensor::FrameAt(double Seconds, int Id0) const {
     char Id[8];
-    std::snprintf(Id, sizeof Id, "%02X", 176 + FCfg.Id);
+    std::snprintf(Id, sizeof Id, "%02X", 176 + (Id0 ? Id0 : FCfg.Id));
     return std::string(1, STX) + FormatAngle(AngleAt(Seconds)) + Id + ETB + "$";
 }

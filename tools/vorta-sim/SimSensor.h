@@ -14,6 +14,10 @@ struct SimConfig {
     int PlusRange = 900;       // tenths of a degree; 3600 is reported as "0"
     bool FixedValue = false;   // hold the angle at Value instead of swinging
     double Value = 0;          // degrees
+    // Further sensors on the same line (--bus): each answers the Angle Data
+    // request of its own ID; only the first (Id) answers the text commands,
+    // which every sensor on a shared line would otherwise answer at once.
+    std::vector<int> BusIds;
 };
 
 // One thing the sensor does in reply to a command.
@@ -21,6 +25,7 @@ struct SimReply {
     enum Kind { Text, Frame, StartStream, StopStream };
     Kind What;
     std::string Line; // for Text: the answer line including CR LF
+    int Id = 0;       // for Frame: the sensor that answers (0: the first)
 };
 
 class SimSensor {
@@ -36,7 +41,8 @@ public:
 
     // A value frame for the angle at Seconds since start: STX, the angle with
     // two decimals, the identity byte in hexadecimal, ETB, "$".
-    std::string FrameAt(double Seconds) const;
+    // Id 0 is the first sensor's identity.
+    std::string FrameAt(double Seconds, int Id = 0) const;
 
     // The angle shown at Seconds: a slow sine inside the configured range.
     double AngleAt(double Seconds) const;

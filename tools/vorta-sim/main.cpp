@@ -37,6 +37,9 @@ const char* const Usage =
     "\n"
     "  --link PATH   also make a symbolic link PATH to the device (removed on exit)\n"
     "  --id N        sensor identity 1..77 (default 1)\n"
+    "  --bus N,N,... several sensors on one line, each answering Angle Data for\n"
+    "                its own ID; the first stands for --id and alone answers\n"
+    "                the text commands\n"
     "  --mode M      sensor mode 0..3 (default 0)\n"
     "  --rate HZ     frames per second while #READ streams (default 10)\n"
     "  --value V     hold the angle at V degrees instead of swinging\n"
@@ -89,6 +92,26 @@ bool ParseReal(const char* S, double Lo, double Hi, double& V) {
     return true;
 }
 
+// "1,5,12": the first ID becomes the sensor's own, the rest join the line.
+bool ParseBus(const char* S, SimConfig& C) {
+    std::vector<int> Ids;
+    std::string Item;
+    for (const char* P = S;; ++P) {
+        if (*P && *P != ',') {
+            Item += *P;
+            continue;
+        }
+        int V = 0;
+        if (!ParseInt(Item.c_str(), 1, 77, V) || std::count(Ids.begin(), Ids.end(), V)) return false;
+        Ids.push_back(V);
+        Item.clear();
+        if (!*P) break;
+    }
+    C.Id = Ids.front();
+    C.BusIds.assign(Ids.begin() + 1, Ids.end());
+    return true;
+}
+
 // Returns 0 to run, otherwise the exit status (after printing why).
 int ParseArgs(int argc, char** argv, Options& O) {
     for (int i = 1; i < argc; ++i) {
@@ -114,6 +137,7 @@ int ParseArgs(int argc, char** argv, Options& O) {
             if (A == "--link") O.Link = Arg;
             else if (A == "--log") O.LogPath = Arg;
             else if (A == "--id") Ok = ParseInt(Arg, 1, 77, O.Sensor.Id);
+            else if (A == "--bus") Ok = ParseBus(Arg, O.Sensor);
             else if (A == "--mode") Ok = ParseInt(Arg, 0, 3, O.Sensor.Mode);
             else if (A == "--rate") Ok = ParseReal(Arg, 0.01, 1000, O.Rate);
             else if (A == "--delay") Ok = ParseInt(Arg, 0, 600000, O.Delay);
@@ -186,7 +210,7 @@ private:
     }
     void Received(const char* Data, size_t Count, Clock::time_point Now);
     void Queue(const std::string& Bytes, Clock::time_point Start);
-    void QueueFrame(Clock::time_point Start);
+    void QueueFrame(Clock::time_point Start, int Id = 0);
     bool Flush(Clock::time_point Now); // false: the terminal is full
     void HolderLeft();
 
@@ -219,8 +243,8 @@ void Simulator::Queue(const std::string& Bytes, Clock::time_point Start) {
     }
 }
 
-void Simulator::QueueFrame(Clock::time_point Start) {
-    std::string Frame = FSensor.FrameAt(Seconds(Start));
+void Simulator::QueueFrame(Clock::time_point Start, int Id) {
+    std::string Frame = FSensor.FrameAt(Seconds(Start), Id);
     Queue(FOpt.Noise ? NoiseBytes(FRng) + Frame : Frame, Start);
 }
 
@@ -247,7 +271,7 @@ void Simulator::Received(const char* Data, size_t Count, Clock::time_point Now) 
     for (const SimReply& R : Replies) {
         switch (R.What) {
         case SimReply::Text: Queue(R.Line, Start); break;
-        case SimReply::Frame: QueueFrame(Start); break;
+        case SimReply::Frame: QueueFrame(Start, R.Id); break;
         case SimReply::StartStream:
             if (!FStreaming) FNextFrame = Start;
             FStreaming = !FOpt.Silent; // a silent sensor need not wake for frames

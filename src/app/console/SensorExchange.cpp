@@ -101,6 +101,23 @@ void TSensorExchange::Poll(int Count, const std::function<std::string()>& Reques
     FStopFlag = true;
 }
 
+std::vector<std::pair<int, double>>
+TSensorExchange::Scan(int First, int Last, int WaitMs, const std::function<bool(int Id)>& Progress,
+                      const std::function<void(int Id, double Value)>& Found) {
+    std::vector<std::pair<int, double>> Answered;
+    for (int Id = First; Id <= Last; ++Id) {
+        if (Progress && !Progress(Id)) break;
+        const long Before = FReadings;
+        const std::string R = AngleDataRequest(Id);
+        Send(R, AngleDataText(R));
+        Wait(WaitMs);
+        if (FReadings == Before) continue;
+        Answered.emplace_back(Id, FLastValue);
+        if (Found) Found(Id, FLastValue);
+    }
+    return Answered;
+}
+
 namespace SensorCommands {
 const char* const CRLF = "\r\n";
 std::string Info() { return std::string("#INFO") + CRLF; }

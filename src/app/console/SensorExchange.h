@@ -13,6 +13,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class TSensorExchange {
   public:
@@ -41,6 +43,12 @@ class TSensorExchange {
 
     // Every finished answer line, as the receiver hands it on.
     void Received(const std::string& Line);
+    // Every accepted value frame, as the receiver hands it on.
+    void Reading(double Value) {
+        ++FReadings;
+        FLastValue = Value;
+    }
+    long Readings() const { return FReadings; }
     // The last Information line since the command began ("" when none came).
     const std::string& InfoAnswer() const { return FInfoAnswer; }
 
@@ -63,6 +71,15 @@ class TSensorExchange {
     void Poll(int Count, const std::function<std::string()>& Request,
               const std::function<std::string(const std::string&)>& Shown, int Limit,
               const std::function<int()>& Interval);
+    // The sensors on a shared line: the Angle Data request of each ID from
+    // First to Last in turn, Wait ms for its frame after each. Progress is
+    // called with each ID before its request and ends the scan by returning
+    // false; Found with each ID whose frame came in its wait. Returns the IDs
+    // that answered, with their readings, in ID order.
+    std::vector<std::pair<int, double>>
+    Scan(int First, int Last, int Wait, const std::function<bool(int Id)>& Progress,
+         const std::function<void(int Id, double Value)>& Found = nullptr);
+    static constexpr int ScanWait = 150; // ms, the default wait per ID
     // Sends Bytes, shows Shown.
     void Send(const std::string& Bytes, const std::string& Shown);
 
@@ -76,6 +93,8 @@ class TSensorExchange {
 
     std::string& FLastAnswer;
     std::string FInfoAnswer;
+    long FReadings = 0;
+    double FLastValue = 0;
     int& FRetryCount;
     bool& FStopFlag;
 };

@@ -1,0 +1,133 @@
+// The port list that follows the cables, reconnecting after a hang-up and the
+// scan of a shared line: handlers of TFKAVRO beyond the seed's controls. All
+// run on the user-interface thread.
+#include "UVORTA_Display.h"
+
+#include "Application.h"
+#include "Dialogs.h"
+#include "PumpWait.h"
+#include "SensorProtocol.h"
+
+#include <QDialogButtonBox>
+#include <QListWidget>
+#include <QProgressDialog>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+TScanResultDialog::TScanResultDialog(QWidget* Parent,
+                                     const std::vector<std::pair<int, double>>& Found)
+    : QDialog(Parent), FList(new QListWidget(this)), FFound(Found) {
+    setWindowTitle("Scan for sensors");
+    auto* Layout = new QVBoxLayout(this);
+    Layout->addWidget(new QLabel(Found.empty() ? "No sensor answered."
+                                               : "Sensors that answered (ID, reading):",
+                                 this));
+    for (const auto& [Id, Value] : Found)
+        FList->addItem(QString("ID %1    %2").arg(Id).arg(Value, 0, 'f', 2));
+    if (!Found.empty()) FList->setCurrentRow(0);
+    Layout->addWidget(FList);
+    auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    Layout->addWidget(Buttons);
+    connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(FList, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+}
+
+int TScanResultDialog::ChosenId() const {
+    const int Row = FList->currentRow();
+    return Row >= 0 && Row < static_cast<int>(FFound.size()) ? FFound[Row].first : 0;
+}
+
+void TFKAVRO::CreatePortWatcher() {
+    FPortWatcher = std::make_unique<TPortWatcher>();
+    FPortWatcher->OnPortsChanged = [this] {
+        RunHandler(this, [this] {
+            RefreshPortList();
+            // A device that came back under its name (udev tells of real ports).
+            if (!FLostPath.empty() && FAutoReconnect && TPortWatcher::PathPresent(FLostPath))
+                Reconnect();
+        });
+    };
+    FPortWatcher->OnPresence = [this](bool Present) {
+        RunHandler(this, [this, Present] { PortPresence(Present); });
+    };
+    ChooseScannedSensor = [this](const std::vector<std::pair<int, double>>& Found) {
+        TScanResultDialog D(this, Found);
+        return D.exec() == QDialog::Accepted ? D.ChosenId() : 0;
+    };
+}
+
+// ---- Reconnecting
+
+void TFKAVRO::SetAutoReconnect(bool On) {
+    FAutoReconnect = On;
+    if (FPortWatcher) FPortWatcher->WatchPath(On && !FLostPath.empty() && Connected == 0 ? FLostPath : "");
+}
+
+void TFKAVRO::NoteStream(bool Running) {
+    FStreamRunning = Running;
+}
+
+void TFKAVRO::PortLost() {
+    FLostPath = VaComm1->DeviceFileName();
+    FLostSeenGone = false;
+    if (FAutoReconnect) FPortWatcher->WatchPath(FLostPath);
+}
+
+void TFKAVRO::PortPresence(bool Present) {
+    // A path still there after the hang-up is the dead device itself: only
+    // one that went and came again is a new one.
+    if (!Present) FLostSeenGone = true;
+    else if (FLostSeenGone) Reconnect();
+}
+
+void TFKAVRO::Reconnect() {
+    if (FReconnecting || Closing()) return;
+    if (Connected != 0 || VaComm1->Active()) {
+        // The operator connected meanwhile: nothing left to wait for.
+        FLostPath.clear();
+        FPortWatcher->WatchPath("");
+        return;
+    }
+    FReconnecting = true;
+    struct TDone {
+        bool& F;
+        ~TDone() { F = false; }
+    } Done{FReconnecting};
+    try {
+        VaComm1->Open();
+    } catch (const Exception&) {
+        // Back but not yet usable (permissions still being set): the next
+        // event or check tries again.
+        FLostSeenGone = true;
+        return;
+    }
+    FLostPath.clear();
+    FPortWatcher->WatchPath("");
+    VaComm1->SetRTS(true);
+    VaComm1->SetDTR(true);
+    LastAnswer.clear();
+    ClearRx();
+    StopFlag = true;
+    btn10Click();
+    if (FStreamRunning && Connected != 0) btREADClick();
+    StatusBar1->SetPanelText(0, "Reconnected");
+}
+
+// ---- Scan
+
+void TFKAVRO::ScanForSensors() {
+    if (!CommandStart()) return;
+    QProgressDialog Progress("Scanning for sensors...", "Cancel", 0, 77, this);
+    Progress.setWindowTitle("Scan for sensors");
+    Progress.setWindowModality(Qt::WindowModal);
+    Progress.setMinimumDuration(0);
+    const auto Found = FExchange->Scan(1, 77, ScanWait, [&](int Id) {
+        Progress.setValue(Id - 1);
+        Progress.setLabelText(QString("Asking ID %1 of 77...").arg(Id));
+        return !Progress.wasCanceled() && Connected != 0;
+    });
+    Progress.reset();
+    if (const int Id = ChooseScannedSensor ? ChooseScannedSensor(Found) : 0; Id > 0)
+        Edit1->setText(QString::number(Id));
+}
