@@ -188,6 +188,7 @@ void TFKAVRO::btn10Click() {
     lbeOffset->setText(Q(I.Offset));
     lbeNRange->setText(Q(I.NRange));
     lbePRange->setText(Q(I.PRange));
+    PublishInformation(I);
     int Minus = 0, Plus = 0;
     if (TryStrToInt(I.NRange, Minus) && TryStrToInt(I.PRange, Plus)) Plot->SetSensorRange(Minus, Plus);
     const std::string Dial = ChooseDial(I.PRange, I.Mode);

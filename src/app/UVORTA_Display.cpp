@@ -140,6 +140,13 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     if (!FOptions.PortOverride.empty()) ePortNo->setEditText(QString::fromStdString(FOptions.PortOverride));
     if (!FOptions.RecordFile.empty())
         RunHandler(this, [this] { StartRecording(FOptions.RecordFile); });
+    if (!FOptions.MqttUrl.empty())
+        RunHandler(this, [this] {
+            TPublishOptions O;
+            O.Url = FOptions.MqttUrl;
+            LoadMqttCredentials(O, "");
+            StartPublishing(O);
+        });
 }
 
 TFKAVRO::~TFKAVRO() {
@@ -354,6 +361,7 @@ void TFKAVRO::FormClose() {
     // After the save: a recording that fails to close must not cost the
     // settings (the window's destruction closes its file all the same).
     StopRecording();
+    StopPublishing();
 }
 
 void TFKAVRO::btCloseClick() {

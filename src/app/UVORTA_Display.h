@@ -38,6 +38,7 @@
 #include "UserSettings.h"
 #include "AnswerReceiver.h"
 #include "Recorder.h"
+#include "ReadingPublisher.h"
 #include "SensorExchange.h"
 #include "VaComm.h"
 #include "VaPortWatcher.h"
@@ -87,6 +88,7 @@ private:
 struct TFKAVROOptions {
     std::string PortOverride; // --port: replaces the saved port after start-up
     std::string RecordFile;   // --record: records into this file from start-up
+    std::string MqttUrl;      // --mqtt: publishes the readings from start-up
 };
 
 // Module-level state: there is only one window.
@@ -228,6 +230,9 @@ public:
     QMenuBar* MainMenu = nullptr;
     QLabel* ConnectionLight = nullptr;
     QLabel* RecordingLight = nullptr;
+    QLabel* BrokerLight = nullptr;
+    QAction* actPublish = nullptr;
+    QAction* actStopPublishing = nullptr;
     QAction* actRecord = nullptr;
     QAction* actStopRecording = nullptr;
     QAction* actSaveLog = nullptr;
@@ -240,6 +245,19 @@ public:
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
     // END menu declarations
+    // ---- publishing to a broker (UVORTA_Broker.cpp)
+    // Every accepted reading goes to PREFIX/reading, the Information fields
+    // to PREFIX/info (see TReadingPublisher). The broker's URL, prefix, QoS
+    // and user are kept in the program settings; the password never is.
+    // StartPublishing raises EMqttError on bad options; a broker that refuses
+    // later shows on the light and in panel 0.
+    void StartPublishing(const TPublishOptions& Options);
+    void StopPublishing();
+    void PublishFromDialog(); // File > Publish to broker...
+    void PublishReading(double Value);
+    void PublishInformation(const TInformation& I);
+    std::unique_ptr<TReadingPublisher> FPublisher;
+
     // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
     // BEGIN ports declarations
     void CreatePortWatcher();

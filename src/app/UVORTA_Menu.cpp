@@ -3,6 +3,8 @@
 // thread only, like every handler of TFKAVRO.
 #include "UVORTA_Display.h"
 
+#include "ReadingPublisher.h"
+
 #include "PlotWindow.h"
 
 #include "Application.h"
@@ -87,6 +89,8 @@ void TFKAVRO::CreateMenu() {
     actStopRecording = Add(File, "&Stop recording", {}, [this] { StopRecording(); });
     File->addSeparator();
     actSaveLog = Add(File, "Save &log as…", {}, [this] { SaveLogFromDialog(); });
+    actPublish = Add(File, "&Publish to broker…", {}, [this] { PublishFromDialog(); });
+    actStopPublishing = Add(File, "Stop p&ublishing", {}, [this] { StopPublishing(); });
     File->addSeparator();
     // The Close button's handler runs its own guard and closes the window.
     actQuit = File->addAction("&Quit");
@@ -116,8 +120,10 @@ void TFKAVRO::CreateMenu() {
     Lights->setContentsMargins(0, 0, 4, 0);
     Lights->setSpacing(0);
     RecordingLight = new QLabel(Corner);
+    BrokerLight = new QLabel(Corner);
     ConnectionLight = new QLabel(Corner);
     Lights->addWidget(RecordingLight);
+    Lights->addWidget(BrokerLight);
     Lights->addWidget(ConnectionLight);
     MainMenu->setCornerWidget(Corner, Qt::TopRightCorner);
     UpdateConnectionLight();
@@ -152,6 +158,7 @@ void TFKAVRO::ReadingAccepted(double Value) {
     RecordRow("reading", TRecorder::Number(Value), Utf8(LastAnswer));
     FExchange->Reading(Value);
     Plot->AddReading(Value);
+    PublishReading(Value);
     ShowReading(Value);
     DrawNeedle(NeedleAngle(Value, lbeMode->text().toLocal8Bit().toStdString()));
 }
@@ -171,6 +178,14 @@ void TFKAVRO::UpdateConnectionLight() {
     if (FRecorder.Active())
         SetLight(RecordingLight, QString::fromUtf8("● REC %1").arg(FRecorder.Rows()), "#c62828");
     actStopRecording->setEnabled(FRecorder.Active());
+    // The broker's state beside the port's, while publishing.
+    const TMqttState Broker = FPublisher ? FPublisher->State() : TMqttState::Stopped;
+    BrokerLight->setVisible(Broker != TMqttState::Stopped);
+    if (Broker == TMqttState::Online) SetLight(BrokerLight, "Broker", "#2e7d32");
+    else if (Broker == TMqttState::Connecting) SetLight(BrokerLight, QString::fromUtf8("Broker…"), "#b26a00");
+    else if (Broker == TMqttState::Failed) SetLight(BrokerLight, "Broker failed", "#c62828");
+    BrokerLight->setToolTip(QString::fromStdString(FPublisher ? FPublisher->Prefix() : ""));
+    actStopPublishing->setEnabled(Broker != TMqttState::Stopped);
     // The menu bar sizes its corner only when the corner is set: a longer
     // text would be cut.
     QWidget* Corner = MainMenu->cornerWidget(Qt::TopRightCorner);

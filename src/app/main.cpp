@@ -59,6 +59,12 @@ int main(int argc, char** argv) {
         QStringLiteral("Record readings, answers, commands and events into this CSV file "
                        "from start-up (appended to when it exists)."),
         QStringLiteral("file"));
+    const QCommandLineOption Mqtt(
+        QStringLiteral("mqtt"),
+        QStringLiteral("Publish every reading to this MQTT broker (mqtt://host[:port] or "
+                       "mqtts://host[:port]; user and password from VORTA_MQTT_USER and "
+                       "VORTA_MQTT_PASSWORD)."),
+        QStringLiteral("url"));
     const QCommandLineOption Screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("Save the window as a PNG file after --delay ms and exit."),
@@ -67,7 +73,7 @@ int main(int argc, char** argv) {
         QStringLiteral("delay"),
         QStringLiteral("Time in milliseconds before the screenshot (default 1500)."),
         QStringLiteral("ms"), QStringLiteral("1500"));
-    Parser.addOptions({Port, Connect, Read, Record, Screenshot, Delay});
+    Parser.addOptions({Port, Connect, Read, Record, Mqtt, Screenshot, Delay});
 
     if (!Parser.parse(QCoreApplication::arguments())) Refuse(Parser.errorText());
     if (!Parser.positionalArguments().isEmpty())
@@ -88,6 +94,10 @@ int main(int argc, char** argv) {
     if (Parser.isSet(Record)) {
         if (Parser.value(Record).isEmpty()) Refuse(QStringLiteral("--record needs a file name"));
         Options.RecordFile = Parser.value(Record).toLocal8Bit().toStdString();
+    }
+    if (Parser.isSet(Mqtt)) {
+        if (Parser.value(Mqtt).isEmpty()) Refuse(QStringLiteral("--mqtt needs a broker URL"));
+        Options.MqttUrl = Parser.value(Mqtt).toStdString();
     }
     const bool DoConnect = Parser.isSet(Connect), DoRead = Parser.isSet(Read);
     const QString ShotFile = Parser.value(Screenshot);

@@ -170,30 +170,12 @@ std::string Number(double V) {
     return QString::number(V, 'g', 12).toStdString();
 }
 
-// The Information fields by name, in the sensor's order.
-std::vector<std::pair<std::string, std::string>> InfoFields(const TInformation& I) {
-    std::vector<std::pair<std::string, std::string>> F = {
-        {"version", I.Version},    {"id", I.ID},          {"mode", I.Mode},
-        {"minus_range", I.NRange}, {"plus_range", I.PRange}, {"offset", I.Offset},
-        {"cal_done", I.CalDone},   {"mv_gain", I.MVGain}, {"mv_offset", I.MVOffset},
-        {"dial", ChooseDial(I.PRange, I.Mode)}};
-    for (int k = 0; k < 12; ++k) F.emplace_back("cal" + std::to_string(k), I.Cal[k]);
-    return F;
-}
-
-QJsonObject InfoJson(const TInformation& I) {
-    QJsonObject O;
-    for (const auto& [Key, Value] : InfoFields(I))
-        O.insert(QString::fromStdString(Key), QString::fromStdString(Value));
-    return O;
-}
-
 void PrintInfo(const TInformation& I, bool Json) {
     if (Json) {
-        std::printf("%s\n", QJsonDocument(InfoJson(I)).toJson(QJsonDocument::Compact).constData());
+        std::printf("%s\n", QJsonDocument(InformationJson(I)).toJson(QJsonDocument::Compact).constData());
         return;
     }
-    for (const auto& [Key, Value] : InfoFields(I)) std::printf("%s: %s\n", Key.c_str(), Value.c_str());
+    for (const auto& [Key, Value] : InformationFields(I)) std::printf("%s: %s\n", Key.c_str(), Value.c_str());
 }
 
 // One reading a line, or a row of the recording's columns.
@@ -353,7 +335,7 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         // Mode and id go with every reading, so Information comes first.
         const TInformation I = C.Info();
         if (PublishId < 0) PublishId = SensorId(I.ID);
-        Publisher.PublishInfo(InfoJson(I));
+        Publisher.PublishInfo(InformationJson(I));
         PublishValue = [&](double V) { Publisher.PublishReading(IsoTimeNow(), V, PublishId, C.FInfo.Mode); };
     }
     // Every accepted reading: printed, then published.

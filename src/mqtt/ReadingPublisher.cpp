@@ -36,7 +36,9 @@ std::string Compact(const QJsonObject& O) {
 std::string DefaultTopicPrefix(const std::string& PortName) {
     char Name[256] = {};
     std::string Host = gethostname(Name, sizeof Name - 1) == 0 && Name[0] ? Name : "localhost";
-    std::string Prefix = "vorta/" + Host + "/" + PortName;
+    // A path given as the port ("/tmp/vorta0") would start an empty level.
+    const size_t Start = PortName.find_first_not_of('/');
+    std::string Prefix = "vorta/" + Host + "/" + (Start == std::string::npos ? "" : PortName.substr(Start));
     for (char& C : Prefix)
         if (C == '+' || C == '#') C = '_';
     return Prefix;
@@ -167,4 +169,11 @@ void TReadingPublisher::ReportDropped() {
     const long Since = FDroppedSince;
     FDroppedSince = 0;
     if (OnDropped) OnDropped(Since, FDroppedTotal);
+}
+
+QJsonObject InformationJson(const TInformation& I) {
+    QJsonObject O;
+    for (const auto& [Key, Value] : InformationFields(I))
+        O.insert(QString::fromStdString(Key), QString::fromStdString(Value));
+    return O;
 }

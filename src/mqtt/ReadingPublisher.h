@@ -17,6 +17,7 @@
 #pragma once
 
 #include "MqttClient.h"
+#include "SensorProtocol.h"
 
 #include <QJsonObject>
 #include <QTimer>
@@ -34,6 +35,9 @@ struct TPublishOptions : TMqttOptions {
 // vorta/<hostname>/<port name>: a port name's "/" stays a topic level
 // ("pts/3"), and the wildcards "+" and "#" become "_".
 std::string DefaultTopicPrefix(const std::string& PortName);
+// The Information fields as the info message's JSON object.
+QJsonObject InformationJson(const TInformation& I);
+
 // Local time with milliseconds and the UTC offset, "2024-05-01T12:00:00.123+02:00".
 std::string IsoTimeNow();
 

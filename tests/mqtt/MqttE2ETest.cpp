@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -368,4 +369,39 @@ TEST(MqttE2E, TlsWithACertificateAndCredentialsThatTheBrokerChecks) {
     ASSERT_TRUE(P.waitForFinished(15000));
     EXPECT_EQ(P.exitCode(), 2);
     EXPECT_EQ(P.readAllStandardError().toStdString().find("right-secret"), std::string::npos);
+}
+
+// The console with --mqtt: the same messages as vorta-cli's, the mode and ID
+// from its Information, and "offline" once it closes.
+TEST(MqttE2E, TheConsolePublishesItsReadingsAndInformation) {
+    QTemporaryDir Dir;
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n", {Port});
+    TSimProcess Sim({"--id", "9", "--value", "4.5", "--rate", "20"});
+    TSubscriber Sub(Port);
+    // A copy of the program keeps its settings in the test's folder.
+    const QString Exe = Dir.filePath("vorta-display");
+    ASSERT_TRUE(QFile::copy(VORTA_DISPLAY_PATH, Exe));
+    QProcess P;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    P.setProcessEnvironment(Env);
+    P.start(Exe, On(Sim, {"--connect", "--read", "--mqtt", Url(Port), "--screenshot",
+                          Dir.filePath("shot.png"), "--delay", "2500"}));
+    ASSERT_TRUE(P.waitForFinished(20000));
+    EXPECT_EQ(P.exitCode(), 0) << P.readAllStandardError().toStdString();
+
+    const std::string Prefix = "vorta/" + Hostname() + "/" + Sim.Path().substr(5); // "/dev/pts/N" -> "pts/N"
+    ASSERT_TRUE(Sub.Wait([&] { return Sub.Has(Prefix + "/status", "offline"); }));
+    const auto Readings = Sub.On(Prefix + "/reading");
+    ASSERT_GE(Readings.size(), 3u);
+    for (const auto& M : Readings) {
+        const QJsonObject R = Json(M.Payload);
+        EXPECT_EQ(R["value"].toDouble(), 4.5);
+        EXPECT_EQ(R["id"].toInt(), 9);
+        EXPECT_EQ(R["mode"].toString(), "0");
+    }
+    const auto Info = Sub.On(Prefix + "/info");
+    ASSERT_FALSE(Info.empty());
+    EXPECT_EQ(Json(Info.back().Payload)["version"].toString(), "4100");
 }

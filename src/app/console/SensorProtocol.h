@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Hexadecimal digits "0".."9", "A".."F" to a number, 32-bit wrapping; "" is 0.
 // Characters below "A" count as their code minus 48 and characters from "A"
@@ -35,6 +37,11 @@ bool IsInformationAnswer(const std::string& Line);
 // previous comma and skips its 2- or 3-character tag; missing fields are
 // empty, and the last field runs to the line's last character but one.
 TInformation ParseInformation(const std::string& Line);
+
+// The fields by name, in the sensor's order ("version", "id", "mode",
+// "minus_range", "plus_range", ..., "dial", "cal0".."cal11"), as vorta-cli
+// prints them and the broker gets them.
+std::vector<std::pair<std::string, std::string>> InformationFields(const TInformation& I);
 
 // The dial picture for a mode and plus range, or "" when the mode is none of
 // "0".."3" (the dial then stays as it is).

@@ -1,0 +1,115 @@
+// Publishing the readings to an MQTT broker: File > Publish to broker..., and
+// --mqtt on the command line. The publisher never makes the window wait: a
+// broker that is away holds the readings in its bounded queue.
+#include "UVORTA_Display.h"
+
+#include "ProgramSettings.h"
+#include "VaPorts.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+
+namespace {
+
+// The broker's settings; the password is asked for each session (or comes
+// from VORTA_MQTT_PASSWORD) and is never written anywhere.
+class TBrokerDialog : public QDialog {
+  public:
+    TBrokerDialog(QWidget* Parent, const TProgramSettings& Kept) : QDialog(Parent) {
+        setWindowTitle("Publish to broker");
+        auto* Form = new QFormLayout(this);
+        Url = new QLineEdit(Kept.Value("Broker/Url").toString(), this);
+        Url->setPlaceholderText("mqtt://host:1883 or mqtts://host");
+        Prefix = new QLineEdit(Kept.Value("Broker/Prefix").toString(), this);
+        Prefix->setPlaceholderText("vorta/<hostname>/<port name>");
+        Qos = new QComboBox(this);
+        Qos->addItems({"0 (at most once)", "1 (at least once)"});
+        Qos->setCurrentIndex(Kept.Value("Broker/Qos", 0).toInt() == 1 ? 1 : 0);
+        User = new QLineEdit(Kept.Value("Broker/User").toString(), this);
+        User->setPlaceholderText("none, or VORTA_MQTT_USER");
+        Password = new QLineEdit(this);
+        Password->setEchoMode(QLineEdit::Password);
+        Password->setPlaceholderText("not kept");
+        Form->addRow("&URL:", Url);
+        Form->addRow("&Topic prefix:", Prefix);
+        Form->addRow("&QoS:", Qos);
+        Form->addRow("U&ser:", User);
+        Form->addRow("&Password:", Password);
+        auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+        connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        Form->addRow(Buttons);
+    }
+    QLineEdit *Url, *Prefix, *User, *Password;
+    QComboBox* Qos;
+};
+
+std::string Local8(const QString& S) { return S.toLocal8Bit().toStdString(); }
+
+} // namespace
+
+void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
+    StopPublishing();
+    auto Publisher = std::make_unique<TReadingPublisher>();
+    Publisher->OnState = [this](TMqttState State, const std::string& Why) {
+        if (!Why.empty() && State != TMqttState::Online)
+            StatusBar1->SetPanelText(0, QString::fromLocal8Bit(("Broker: " + Why).c_str()));
+        UpdateConnectionLight();
+    };
+    Publisher->OnDropped = [this](long Since, long Total) {
+        StatusBar1->SetPanelText(0, QString("Broker: %1 readings dropped while it was away (%2 in all)")
+                                        .arg(Since)
+                                        .arg(Total));
+    };
+    TPublishOptions O = Options;
+    if (O.Port.empty()) O.Port = Local8(ePortNo->currentText());
+    if (O.Port.compare(0, 1, "/") == 0) O.Port = PortNameFromPath(O.Port);
+    Publisher->Start(O);
+    FPublisher = std::move(Publisher);
+    // Mode and ID go with every reading; the fields shown are the latest.
+    if (!lbeVersion->text().isEmpty()) PublishInformation(ParseInformation(FExchange->InfoAnswer()));
+    UpdateConnectionLight();
+}
+
+void TFKAVRO::StopPublishing() {
+    if (!FPublisher) return;
+    // What is still queued gets a moment to reach the broker.
+    FPublisher->Stop(1000);
+    FPublisher.reset();
+    UpdateConnectionLight();
+}
+
+void TFKAVRO::PublishFromDialog() {
+    TProgramSettings Kept;
+    TBrokerDialog D(this, Kept);
+    if (D.exec() != QDialog::Accepted || D.Url->text().trimmed().isEmpty()) return;
+    TPublishOptions O;
+    O.Url = Local8(D.Url->text().trimmed());
+    O.Prefix = Local8(D.Prefix->text().trimmed());
+    O.Qos = D.Qos->currentIndex();
+    LoadMqttCredentials(O, "");
+    if (!D.User->text().isEmpty()) {
+        O.User = Local8(D.User->text());
+        O.Password = Local8(D.Password->text());
+    }
+    Kept.SetValue("Broker/Url", D.Url->text().trimmed());
+    Kept.SetValue("Broker/Prefix", D.Prefix->text().trimmed());
+    Kept.SetValue("Broker/Qos", O.Qos);
+    Kept.SetValue("Broker/User", D.User->text());
+    Kept.Save();
+    StartPublishing(O);
+}
+
+void TFKAVRO::PublishReading(double Value) {
+    if (!FPublisher) return;
+    int Id = -1;
+    if (!TryStrToInt(Local8(lbeID->text()), Id)) Id = -1;
+    FPublisher->PublishReading(IsoTimeNow(), Value, Id, Local8(lbeMode->text()));
+}
+
+void TFKAVRO::PublishInformation(const TInformation& I) {
+    if (FPublisher) FPublisher->PublishInfo(InformationJson(I));
+}
