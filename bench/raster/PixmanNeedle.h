@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "GR32.h"
-#include "GR32_DesignNeedle.h"
+#include "DesignNeedle.h"
 #include "GR32_Resamplers.h"
 #include "GR32_Transforms.h"
 

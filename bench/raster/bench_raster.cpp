@@ -13,7 +13,7 @@
 
 #include "GR32.h"
 #include "GR32_Blend.h"
-#include "GR32_DesignNeedle.h"
+#include "DesignNeedle.h"
 #include "GR32_LowLevel.h"
 #include "GR32_Resamplers.h"
 #include "GR32_Transforms.h"

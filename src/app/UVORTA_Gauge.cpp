@@ -2,7 +2,7 @@
 
 #include "Application.h"
 #include "GR32.h"
-#include "GR32_DesignNeedle.h"
+#include "DesignNeedle.h"
 #include "GR32_Image.h"
 #include "GR32_Layers.h"
 #include "GR32_Transforms.h"

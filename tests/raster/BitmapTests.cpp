@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "GR32.h"
-#include "GR32_DesignNeedle.h"
+#include "DesignNeedle.h"
 #include "GR32_Resamplers.h"
 #include "NeedleArtwork.h"
 

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "GR32.h"
-#include "GR32_DesignNeedle.h"
+#include "DesignNeedle.h"
 #include "GR32_Rasterizers.h"
 #include "GR32_Resamplers.h"
 #include "GR32_Transforms.h"

@@ -1,4 +1,4 @@
-#include "GR32_DesignNeedle.h"
+#include "DesignNeedle.h"
 
 namespace {
 // Generated once from the needle artwork; 8 + 25 * 147 * 4 bytes.
