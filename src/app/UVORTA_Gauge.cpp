@@ -115,14 +115,15 @@ void TFKAVRO::FlushGaugeFrame() {
     FGaugeFrameTimer->stop();
     FLastGaugeFrameMs = SteadyMs();
     // Both repaints are requested in the same turn of the event loop, so the
-    // view and the readout over it reach the screen in one paint.
-    if (FNeedlePending) {
-        FNeedlePending = false;
-        Dst->Invalidate();
-    }
+    // view and the readout over it reach the screen in one paint. The readout
+    // goes first: asked after its parent, Qt paints the two twice.
     if (FReadoutPending) {
         FReadoutPending = false;
         ssaValue->EndUpdate();
+    }
+    if (FNeedlePending) {
+        FNeedlePending = false;
+        Dst->Invalidate();
     }
 }
 
