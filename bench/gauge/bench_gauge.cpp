@@ -1,25 +1,42 @@
-// The gauge as the window draws it. DrawNeedle through the real window (clear,
-// transform, repaint of the view) against pixman doing the same frame, and the
-// whole per-reading path: value frames written on a pseudo-terminal, received
-// by the window's serial component, parsed, shown on the readout and the needle.
+// The gauge as the window draws it, each figure beside a peer in the same run:
+// - DrawNeedle through the real window (clear, transform) against pixman
+//   doing the same frame;
+// - a repaint of the dial view with its readout, carried out by the event
+//   loop as on screen, against a plain widget that shows a ready-made picture
+//   of the same size through the same event loop (the floor Qt sets);
+// - the per-reading path: value frames written on a pseudo-terminal one at a
+//   time at a fixed rate, each its own receive event, received by the
+//   window's serial component, parsed, shown on the readout and the needle
+//   and painted by the event loop; the processor time of the whole process
+//   per reading (all-in, and without the log line of each frame, which is
+//   the gauge's share), against the same stream with nothing shown
+//   (reception and parsing alone).
+// A summary at the end prints each figure, its peer and the ratio.
 #include <benchmark/benchmark.h>
 
 #include "Application.h"
 #include "PixmanNeedle.h"
 #include "UVORTA_Display.h"
+#include "GR32_Image.h"
 #include "VaComm.h"
 #include "iSevenSegmentAnalog.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -44,34 +61,127 @@ TFKAVRO& Window() {
     return *GWindow;
 }
 
+// Figures kept for the closing summary, in microseconds.
+std::map<std::string, double> GFigures;
+
+double Mean(const benchmark::State& State, double Seconds) {
+    return State.iterations() > 0 ? Seconds * 1e6 / double(State.iterations()) : 0;
+}
+
+double ProcessCpuSeconds() {
+    timespec T{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &T);
+    return double(T.tv_sec) + double(T.tv_nsec) / 1e9;
+}
+
 void BM_DrawNeedle_Window(benchmark::State& State) {
     TFKAVRO& W = Window();
     int64_t Step = 0;
+    QElapsedTimer Clock;
+    Clock.start();
     for (auto _ : State) W.DrawNeedle(SweepAngle(Step++));
+    GFigures["needle"] = Mean(State, double(Clock.nsecsElapsed()) / 1e9);
+    // Leave no frame pending for the benchmarks that follow.
+    QCoreApplication::processEvents();
 }
 BENCHMARK(BM_DrawNeedle_Window)->Unit(benchmark::kMicrosecond);
 
-void BM_DrawNeedle_Pixman(benchmark::State& State) { RunPixmanFrames(State, false); }
+void BM_DrawNeedle_Pixman(benchmark::State& State) {
+    QElapsedTimer Clock;
+    Clock.start();
+    RunPixmanFrames(State, false);
+    GFigures["needle_pixman"] = Mean(State, double(Clock.nsecsElapsed()) / 1e9);
+}
 BENCHMARK(BM_DrawNeedle_Pixman)->Unit(benchmark::kMicrosecond);
 
 void BM_DrawNeedle_PixmanBounds(benchmark::State& State) { RunPixmanFrames(State, true); }
 BENCHMARK(BM_DrawNeedle_PixmanBounds)->Unit(benchmark::kMicrosecond);
 
-double ProcessCpuSeconds() {
-    rusage U{};
-    getrusage(RUSAGE_SELF, &U);
-    return double(U.ru_utime.tv_sec + U.ru_stime.tv_sec) + double(U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e6;
+// Counts the paint events a widget receives.
+class TPaintCounter : public QObject {
+  public:
+    long Paints = 0;
+    bool eventFilter(QObject*, QEvent* E) override {
+        if (E->type() == QEvent::Paint) ++Paints;
+        return false;
+    }
+};
+
+// Turns the event loop until the widget has been painted once more.
+void PaintThroughEventLoop(const TPaintCounter& Counter) {
+    const long Target = Counter.Paints + 1;
+    while (Counter.Paints < Target) QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-// The whole per-reading path: value frames written on a pseudo-terminal as
-// fast as it takes them, received by the window's serial component, parsed,
-// shown on the readout and drawn as the needle with an immediate repaint.
-void BM_ReadingPath_Window(benchmark::State& State) {
+// One screen frame of the gauge while readings stream, as the window asks
+// for it: the view's buffer rebuilt (background, bitmap with the needle, dial
+// layer) and shown, the readout painted with a new value, by the event loop.
+void BM_Repaint_Window(benchmark::State& State) {
+    TFKAVRO& W = Window();
+    TPaintCounter Counter;
+    W.Dst->installEventFilter(&Counter);
+    QCoreApplication::processEvents();
+    int64_t Step = 0;
+    QElapsedTimer Clock;
+    Clock.start();
+    for (auto _ : State) {
+        W.ShowReading(double(Step++ % 1000) / 10.0);
+        W.FNeedlePending = true; // as after DrawNeedle, without its cost
+        W.Dst->SetBufferValid(false);
+        W.FlushGaugeFrame();
+        PaintThroughEventLoop(Counter);
+        // Whatever else this frame's repaint leaves pending belongs to it.
+        QCoreApplication::processEvents();
+    }
+    GFigures["repaint"] = Mean(State, double(Clock.nsecsElapsed()) / 1e9);
+    State.counters["view_paints_per_frame"] = double(Counter.Paints) / double(std::max<int64_t>(1, State.iterations()));
+    W.Dst->removeEventFilter(&Counter);
+}
+BENCHMARK(BM_Repaint_Window)->Unit(benchmark::kMicrosecond);
+
+// The peer: a widget of the view's size in a window of its own that copies a
+// ready picture to the screen on each paint, the least a repaint can cost.
+class TPictureWidget : public QWidget {
+  public:
+    QImage Picture{GaugeW, GaugeH, QImage::Format_RGB32};
+    explicit TPictureWidget(QWidget* Parent) : QWidget(Parent) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        Picture.fill(Qt::white);
+        resize(GaugeW, GaugeH);
+    }
+    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, Picture); }
+};
+
+void BM_Repaint_PlainWidget(benchmark::State& State) {
+    QWidget Top;
+    Top.resize(618, 721);
+    auto* View = new TPictureWidget(&Top);
+    View->move(200, 272);
+    Top.show();
+    TPaintCounter Counter;
+    View->installEventFilter(&Counter);
+    QCoreApplication::processEvents();
+    QElapsedTimer Clock;
+    Clock.start();
+    for (auto _ : State) {
+        View->update();
+        PaintThroughEventLoop(Counter);
+    }
+    GFigures["repaint_plain"] = Mean(State, double(Clock.nsecsElapsed()) / 1e9);
+}
+BENCHMARK(BM_Repaint_PlainWidget)->Unit(benchmark::kMicrosecond);
+
+// Readings at a fixed rate, one value frame per write and so one receive
+// event each, into the window's serial component. Shown: the whole display
+// path as the window has it; otherwise the value is only counted (reception
+// and parsing alone). Returns the process's processor time per reading (µs).
+enum TShown { shAll, shGauge, shNothing };
+double RunReadingStream(benchmark::State& State, TShown Shown, int Rate, int Readings) {
     TFKAVRO& W = Window();
     const int Master = posix_openpt(O_RDWR | O_NOCTTY);
     if (Master < 0 || grantpt(Master) != 0 || unlockpt(Master) != 0) {
         State.SkipWithError("no pseudo-terminal");
-        return;
+        return 0;
     }
     termios T{};
     tcgetattr(Master, &T);
@@ -80,40 +190,90 @@ void BM_ReadingPath_Window(benchmark::State& State) {
     W.VaComm1->SetDeviceName(ptsname(Master));
     W.VaComm1->Open();
     W.lbeMode->setText("0");
-    long Shown = 0;
-    W.ssaValue->OnValueChange = [&](TiSevenSegmentDisplay*) { ++Shown; };
+    long Received = 0;
+    const auto KeptLine = W.FReceiver->OnLine;
+    const auto KeptValue = W.FReceiver->OnValue;
+    if (Shown != shNothing) {
+        W.FReceiver->OnValue = [&](double Value) {
+            ++Received;
+            KeptValue(Value);
+        };
+        // The log line of each frame left out: what the gauge costs.
+        if (Shown == shGauge) W.FReceiver->OnLine = [&](const std::string& Line) { W.FExchange->Received(Line); };
+    } else {
+        W.FReceiver->OnLine = [](const std::string&) {};
+        W.FReceiver->OnValue = [&](double) { ++Received; };
+    }
 
-    // A batch of frames with readings that all differ from their neighbours.
-    constexpr int Batch = 50;
-    std::string Frames;
-    for (int i = 0; i < Batch; ++i) {
-        char Text[16];
-        std::snprintf(Text, sizeof Text, "%.2f", -90.0 + i * 3.7);
-        Frames += std::string("\x02") + Text + "B1\x17$";
-    }
-    const double Cpu0 = ProcessCpuSeconds();
-    long Frames0 = Shown;
+    double CpuPerReading = 0;
     for (auto _ : State) {
-        const long Target = Shown + Batch;
-        if (write(Master, Frames.data(), Frames.size()) != static_cast<ssize_t>(Frames.size())) {
-            State.SkipWithError("short write");
-            break;
-        }
-        while (Shown < Target) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const long Start = Received;
+        long Written = 0;
+        QEventLoop Loop;
+        QTimer Pace;
+        Pace.setTimerType(Qt::PreciseTimer);
+        Pace.setInterval(1000 / Rate);
+        QObject::connect(&Pace, &QTimer::timeout, [&] {
+            char Text[32];
+            const double Value = -90.0 + double(Written % 487) * 0.37;
+            const int N = std::snprintf(Text, sizeof Text, "\x02%.2fB1\x17$", Value);
+            if (write(Master, Text, size_t(N)) != N) Loop.exit(1);
+            if (++Written == Readings) Pace.stop();
+        });
+        QTimer Check;
+        QObject::connect(&Check, &QTimer::timeout, [&] {
+            if (Received - Start >= Readings) Loop.exit(0);
+        });
+        QTimer::singleShot(Readings * 1000 / Rate + 5000, &Loop, [&] { Loop.exit(2); });
+        const double Cpu0 = ProcessCpuSeconds();
+        Pace.start();
+        Check.start(10);
+        const int Result = Loop.exec();
+        CpuPerReading = (ProcessCpuSeconds() - Cpu0) * 1e6 / double(std::max(1L, Received - Start));
+        if (Result != 0) State.SkipWithError("readings lost or not written");
     }
-    const double Frames1 = double(Shown - Frames0);
-    State.SetItemsProcessed(static_cast<int64_t>(Frames1));
-    State.counters["cpu_us_per_frame"] = Frames1 > 0 ? (ProcessCpuSeconds() - Cpu0) * 1e6 / Frames1 : 0;
-    W.ssaValue->OnValueChange = nullptr;
+    State.counters["cpu_us_per_reading"] = CpuPerReading;
+    W.FReceiver->OnLine = KeptLine;
+    W.FReceiver->OnValue = KeptValue;
     W.VaComm1->Close();
     close(Master);
+    QCoreApplication::processEvents();
+    return CpuPerReading;
 }
-BENCHMARK(BM_ReadingPath_Window)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadingPath_Window(benchmark::State& State) {
+    GFigures["reading"] = RunReadingStream(State, shAll, 1000, 3000);
+}
+BENCHMARK(BM_ReadingPath_Window)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_ReadingPath_GaugeOnly(benchmark::State& State) {
+    GFigures["reading_gauge"] = RunReadingStream(State, shGauge, 1000, 3000);
+}
+BENCHMARK(BM_ReadingPath_GaugeOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_ReadingPath_ReceptionOnly(benchmark::State& State) {
+    GFigures["reading_floor"] = RunReadingStream(State, shNothing, 1000, 3000);
+}
+BENCHMARK(BM_ReadingPath_ReceptionOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void PrintSummary() {
+    auto row = [](const char* What, const char* Ours, const char* Peer, const char* PeerName) {
+        if (!GFigures.count(Ours) || !GFigures.count(Peer)) return;
+        const double A = GFigures[Ours], B = GFigures[Peer];
+        std::printf("%-34s %10.1f us  %-34s %10.1f us  ratio %.2f\n", What, A, PeerName, B, B > 0 ? A / B : 0);
+    };
+    std::printf("\nGauge, this project against its peer (same run):\n");
+    row("DrawNeedle (window)", "needle", "needle_pixman", "pixman, same frame");
+    row("Repaint through the event loop", "repaint", "repaint_plain", "plain widget, ready picture");
+    row("CPU per reading, 1000/s, all-in", "reading", "reading_floor", "reception and parsing only");
+    row("CPU per reading, 1000/s, no log line", "reading_gauge", "reading_floor", "reception and parsing only");
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     return RunQtBenchmarks<TApplication>(argc, argv, [] {
+        PrintSummary();
         GWindow.reset();
         delete GFolder;
     });

@@ -290,6 +290,17 @@ public:
     TImage32* ivBGR = nullptr; // the dial picture as loaded
     TiSevenSegmentAnalog* ssaValue = nullptr;
     TBitmapLayer* FDialLayer = nullptr;
+    // Readings change the readout's Value and the needle's bitmap at once; the
+    // screen shows them at most once per display frame, the first change after
+    // a quiet frame at once, later ones with the frame that follows.
+    // FlushGaugeFrame shows a pending change now.
+    void FlushGaugeFrame();
+    void ScheduleGaugeFrame();
+    int GaugeFrameIntervalMs() const; // from the screen's refresh rate
+    int FGaugeFrameIntervalMs = 0;    // when above 0, used instead
+    class QTimer* FGaugeFrameTimer = nullptr;
+    qint64 FLastGaugeFrameMs = 0;     // steady clock; 0: none yet
+    bool FNeedlePending = false, FReadoutPending = false;
     // END gauge declarations
 
     // Shared state of the handlers.

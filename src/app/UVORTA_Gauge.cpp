@@ -10,6 +10,13 @@
 #include "iSevenSegmentAnalog.h"
 #include "pngimage.h"
 
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
 namespace {
 
 // The needle turns about this point of its picture; the shift then puts the
@@ -21,6 +28,11 @@ constexpr TColor32 NeedleBackground = 0xFFFFFFFF;
 // would hold gigabytes for the whole session (the dial is kept twice) and
 // take seconds to decode, so it is refused as soon as its header is read.
 constexpr uint32_t MaxPictureSide = 4096;
+
+qint64 SteadyMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 } // namespace
 
@@ -57,9 +69,63 @@ void TFKAVRO::CreateGauge() {
     ssaValue->SetSegmentOffColor(clBlack);
     ssaValue->SetPrecision(1);
     ssaValue->SetDigitCount(5);
+    // The readout still paints every pixel of its rectangle, but it must not
+    // tell Qt so: an opaque child is cut out of the view's paint area, and the
+    // view's picture then reaches the screen through a clip of several
+    // rectangles, span by span on Qt's thread pool, instead of as one block
+    // copy. Not opaque, it is painted over the view after it, in the same frame.
+    ssaValue->setAttribute(Qt::WA_OpaquePaintEvent, false);
+
+    FGaugeFrameTimer = new QTimer(this);
+    FGaugeFrameTimer->setSingleShot(true);
+    FGaugeFrameTimer->setTimerType(Qt::PreciseTimer);
+    connect(FGaugeFrameTimer, &QTimer::timeout, this, [this] { FlushGaugeFrame(); });
 }
 
-void TFKAVRO::ShowReading(double Value) { ssaValue->SetValue(Value); }
+// Streaming, readings come far faster than any screen shows them (1000 a
+// second against 60 frames); a paint for each would spend nearly all the time
+// on pictures nobody sees. So the readout takes every value at once (its
+// OnValueChange and Value stay per reading) but holds its repaint, and the
+// screen is asked for at most one frame per refresh interval.
+void TFKAVRO::ShowReading(double Value) {
+    ssaValue->BeginUpdate();
+    ssaValue->SetValue(Value);
+    FReadoutPending = true;
+    ScheduleGaugeFrame();
+}
+
+int TFKAVRO::GaugeFrameIntervalMs() const {
+    if (FGaugeFrameIntervalMs > 0) return FGaugeFrameIntervalMs;
+    const QScreen* S = screen();
+    const double Hz = S && S->refreshRate() > 0 ? S->refreshRate() : 60.0;
+    return static_cast<int>(std::floor(1000.0 / std::clamp(Hz, 24.0, 240.0)));
+}
+
+void TFKAVRO::ScheduleGaugeFrame() {
+    if (FGaugeFrameTimer->isActive()) return; // the coming frame shows this too
+    const qint64 Due = FLastGaugeFrameMs + GaugeFrameIntervalMs();
+    const qint64 Now = SteadyMs();
+    if (FLastGaugeFrameMs == 0 || Now >= Due)
+        FlushGaugeFrame();
+    else
+        FGaugeFrameTimer->start(static_cast<int>(Due - Now));
+}
+
+void TFKAVRO::FlushGaugeFrame() {
+    FGaugeFrameTimer->stop();
+    FLastGaugeFrameMs = SteadyMs();
+    // Both repaints are requested in the same turn of the event loop, so the
+    // view and the readout over it reach the screen in one paint. The readout
+    // goes first: asked after its parent, Qt paints the two twice.
+    if (FReadoutPending) {
+        FReadoutPending = false;
+        ssaValue->EndUpdate();
+    }
+    if (FNeedlePending) {
+        FNeedlePending = false;
+        Dst->Invalidate();
+    }
+}
 
 void TFKAVRO::LoadDial(const std::string& DialFile) {
     LoadPictureFile(*Src->Bitmap(), ResolvePictureName("img\\arrow2.PNG"), MaxPictureSide);
@@ -106,9 +172,9 @@ void TFKAVRO::DrawNeedle(float Angle) {
         throw;
     }
     Dst->EndUpdate();
-    // The screen copy is requested, not forced: it is made as soon as the
-    // event loop turns, which is right after this reading's receive event.
-    // A synchronous repaint per reading would recomposite the whole dial for
-    // frames that a burst of readings overwrites before any screen shows them.
-    Dst->Invalidate();
+    // The view's picture is out of date from now on (a grab or an exposure
+    // rebuilds it with this needle); the screen gets it with the next frame.
+    Dst->SetBufferValid(false);
+    FNeedlePending = true;
+    ScheduleGaugeFrame();
 }

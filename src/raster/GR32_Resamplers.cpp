@@ -280,13 +280,21 @@ void StretchNearest(TCustomBitmap32* Dst, TRect DstRect, TRect DstClip, TCustomB
     std::vector<int> Cols = MapAxis(DstClip.Left, DstClip.Right, DstRect.Left, DstW, SrcRect.Left, SrcRect.Right);
     std::vector<int> Rows = MapAxis(DstClip.Top, DstClip.Bottom, DstRect.Top, DstH, SrcRect.Top, SrcRect.Bottom);
     int N = DstClip.Width();
-    std::vector<TColor32> Buffer(CombineOp == dmOpaque ? 0 : size_t(N));
+    // A one-pixel shrink (an odd-sized picture placed on half pixels) maps
+    // every visible column to the next source column: the rows then combine
+    // straight from the source, without gathering them first. Not within one
+    // bitmap, where a row could be read after part of it was written.
+    bool Contiguous = Src != Dst;
+    for (int I = 1; I < N && Contiguous; ++I) Contiguous = Cols[size_t(I)] == Cols[0] + I;
+    std::vector<TColor32> Buffer(CombineOp == dmOpaque || Contiguous ? 0 : size_t(N));
     int PrevRow = -1;
     for (int Y = DstClip.Top; Y < DstClip.Bottom; ++Y) {
         int SrcY = Rows[size_t(Y - DstClip.Top)];
         TColor32* D = Dst->PixelPtr(DstClip.Left, Y);
         const TColor32* S = Src->ScanLine(SrcY);
-        if (CombineOp == dmOpaque) {
+        if (Contiguous) {
+            CombineRow(S + Cols[0], D, N, CombineOp, Src, CombineCallBack);
+        } else if (CombineOp == dmOpaque) {
             if (SrcY == PrevRow && Src != Dst)
                 MoveLongword(Dst->PixelPtr(DstClip.Left, Y - 1), D, size_t(N));
             else

@@ -18,6 +18,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <QPaintEvent>
+
+#include <algorithm>
 #include <memory>
 
 #include <sys/stat.h>
@@ -65,6 +71,66 @@ TEST_F(GaugeTest, PositiveAnglesTurnTheNeedleCounterClockwise) {
         EXPECT_GE(NeedleInkAlong(C.InkAt), 10) << C.Angle;
         EXPECT_EQ(NeedleInkAlong(C.InkAt + 45), 0) << C.Angle;
     }
+}
+
+namespace {
+// Paints a widget receives, and the shape of the area each one covers.
+struct TPaintLog : QObject {
+    int Paints = 0;
+    int MostRects = 0;
+    bool eventFilter(QObject*, QEvent* E) override {
+        if (E->type() == QEvent::Paint) {
+            ++Paints;
+            MostRects = std::max(MostRects, static_cast<QPaintEvent*>(E)->region().rectCount());
+        }
+        return false;
+    }
+};
+} // namespace
+
+TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLatest) {
+    QCoreApplication::processEvents();
+    TPaintLog View, Readout;
+    Window->Dst->installEventFilter(&View);
+    Window->ssaValue->installEventFilter(&Readout);
+    int Changes = 0;
+    Window->ssaValue->OnValueChange = [&](TiSevenSegmentDisplay*) { ++Changes; };
+    // A frame longer than the test: after the first reading is shown, the
+    // rest all fall into the frame that follows.
+    Window->FGaugeFrameIntervalMs = 60000;
+    Window->FlushGaugeFrame();
+    // Until the window is on screen and its first paints are done.
+    Window->Dst->update();
+    for (int I = 0; I < 500 && View.Paints == 0; ++I) {
+        QEventLoop Pause;
+        QTimer::singleShot(10, &Pause, &QEventLoop::quit);
+        Pause.exec();
+    }
+    for (int I = 0; I < 5; ++I) QCoreApplication::processEvents();
+    const int ViewBefore = View.Paints, ReadoutBefore = Readout.Paints;
+    for (int I = 1; I <= 20; ++I) {
+        Window->ShowReading(I * 1.5);
+        Window->DrawNeedle(I * 4.0f);
+        QCoreApplication::processEvents(); // as between two receive events
+    }
+    EXPECT_EQ(View.Paints, ViewBefore);
+    EXPECT_EQ(Readout.Paints, ReadoutBefore);
+    EXPECT_EQ(Changes, 20);
+    EXPECT_EQ(Window->ssaValue->Value(), 30.0);
+    TBitmap32 Latest;
+    Latest.Assign(Window->Dst->Bitmap());
+    Window->DrawNeedle(80.0f);
+    const TBitmap32& Now = *Window->Dst->Bitmap();
+    EXPECT_TRUE(std::equal(Now.Bits(), Now.Bits() + size_t(Now.Width()) * Now.Height(), Latest.Bits()))
+        << "the needle's bitmap is that of the last reading";
+
+    Window->FlushGaugeFrame();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(View.Paints, ViewBefore + 1);
+    EXPECT_EQ(Readout.Paints, ReadoutBefore + 1);
+    // The readout over the view does not cut the view's paint area apart.
+    EXPECT_EQ(View.MostRects, 1);
+    Window->ssaValue->OnValueChange = nullptr;
 }
 
 TEST_F(GaugeTest, ReplacingTheDialKeepsOneLayer) {

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "GR32.h"
+#include "GR32_Blend.h"
 #include "GR32_Resamplers.h"
 
 namespace {
@@ -146,6 +147,16 @@ TEST(Stretch, NearestDropsTheLastColumnFrom403To402) {
     Dst.Clear(0);
     Src.DrawOnto(&Dst, Dst.BoundsRect());
     EXPECT_EQ(Dst.Pixel(401, 0), 0xFFFF0000u);
+    // Half-transparent pixels through a clip that starts inside the row:
+    // each destination pixel is its own source column blended, exactly.
+    for (int X = 0; X < 403; ++X) Src.SetPixel(X, 0, (TColor32(X * 7 % 256) << 24) | TColor32(X * 40503u));
+    Dst.Clear(0xFF204060);
+    StretchNearest(&Dst, Dst.BoundsRect(), TRect{37, 0, 300, 1}, &Src, Src.BoundsRect(), dmBlend);
+    for (int X = 0; X < 402; ++X) {
+        TColor32 Expected = 0xFF204060;
+        if (X >= 37 && X < 300) BlendMem_Pas(Src.Pixel(X, 0), Expected);
+        ASSERT_EQ(Dst.Pixel(X, 0), Expected) << X;
+    }
 }
 
 TEST(Stretch, NarrowDestinationTakesTheMiddleSourceColumn) {
