@@ -12,12 +12,13 @@
 
 #include "GR32.h"
 #include "DesignNeedle.h"
+#include "GaugeGeometry.h"
 #include "GR32_Resamplers.h"
 #include "GR32_Transforms.h"
 
 namespace bench_needle {
 
-constexpr int GaugeW = 403, GaugeH = 404;
+constexpr int GaugeW = Gauge::DialWidth, GaugeH = Gauge::DialHeight;
 
 inline float SweepAngle(int64_t Step) { return float(Step % 72) * 5.0f - 180.0f; }
 
@@ -31,8 +32,8 @@ inline void MakeNeedle(TBitmap32& Needle) {
 inline void SetNeedleTransform(TAffineTransformation& T, const TBitmap32& Needle, float Angle) {
     T.SetSrcRect(FloatRect(Needle.BoundsRect()));
     T.Clear();
-    T.Rotate(12, 134, Angle);
-    T.Translate(190, 66);
+    T.Rotate(Gauge::PivotX, Gauge::PivotY, Angle);
+    T.Translate(Gauge::NeedleShiftX, Gauge::NeedleShiftY);
 }
 
 // --- pixman ---------------------------------------------------------------

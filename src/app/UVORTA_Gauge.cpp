@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "GR32.h"
 #include "DesignNeedle.h"
+#include "GaugeGeometry.h"
 #include "GR32_Image.h"
 #include "GR32_Layers.h"
 #include "GR32_Transforms.h"
@@ -19,10 +20,10 @@
 
 namespace {
 
-// The needle turns about this point of its picture; the shift then puts the
-// point on the dial's centre (202, 200) of the view's bitmap.
-constexpr float PivotX = 12, PivotY = 134;
-constexpr float ShiftX = 190, ShiftY = 66;
+// The needle turns about its pivot; the shift then puts the pivot on the
+// dial's centre of the view's bitmap.
+constexpr float PivotX = Gauge::PivotX, PivotY = Gauge::PivotY;
+constexpr float ShiftX = Gauge::NeedleShiftX, ShiftY = Gauge::NeedleShiftY;
 constexpr TColor32 NeedleBackground = 0xFFFFFFFF;
 // The gauge's pictures are about 403 x 404. A far larger one, valid or not,
 // would hold gigabytes for the whole session (the dial is kept twice) and
@@ -38,7 +39,7 @@ qint64 SteadyMs() {
 
 void TFKAVRO::CreateGauge() {
     Src = new TImage32(ClientArea);
-    Src->SetBounds(792, 384, 25, 147);
+    Src->SetBounds(792, 384, Gauge::NeedleWidth, Gauge::NeedleHeight);
     Src->SetAutoSize(true);
     Src->Bitmap()->SetDrawMode(dmBlend);
     Src->Bitmap()->SetResamplerClassName("TLinearResampler");
@@ -52,7 +53,7 @@ void TFKAVRO::CreateGauge() {
     ivBGR->hide();
 
     Dst = new TImage32(Panel1);
-    Dst->SetBounds(200, 272, 403, 404);
+    Dst->SetBounds(200, 272, Gauge::DialWidth, Gauge::DialHeight);
     Dst->SetAutoSize(true);
     Dst->SetBitmapAlign(baCenter);
     Dst->SetColor(cl3DDkShadow);

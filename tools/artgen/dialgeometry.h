@@ -5,22 +5,24 @@
 // Screen coordinates: x to the right, y downwards, in pixels; a pixel (x, y) is the unit
 // square whose centre is (x + 0.5, y + 0.5) for QPainter.
 
+#include "GaugeGeometry.h"
+
 #include <QPointF>
 
 namespace artgen {
 
-// Needle picture: 25 x 147, turned about pixel (12, 134), pointing up at angle 0.
-constexpr int kNeedleWidth = 25;
-constexpr int kNeedleHeight = 147;
-constexpr int kPivotX = 12;
-constexpr int kPivotY = 134;
+// Needle picture, turned about its pivot, pointing up at angle 0.
+constexpr int kNeedleWidth = Gauge::NeedleWidth;
+constexpr int kNeedleHeight = Gauge::NeedleHeight;
+constexpr int kPivotX = Gauge::PivotX;
+constexpr int kPivotY = Gauge::PivotY;
 constexpr int kNeedleTipRow = 2;
 
-// Dial pictures: 403 x 404, needle centre at pixel (202, 200).
-constexpr int kDialWidth = 403;
-constexpr int kDialHeight = 404;
-constexpr int kCentreX = 202;
-constexpr int kCentreY = 200;
+// Dial pictures, with the needle's centre.
+constexpr int kDialWidth = Gauge::DialWidth;
+constexpr int kDialHeight = Gauge::DialHeight;
+constexpr int kCentreX = Gauge::CentreX;
+constexpr int kCentreY = Gauge::CentreY;
 
 // Radii measured from the centre of pixel (202, 200). The needle reaches 132 px (pivot row
 // minus tip row), so everything up to kClearRadius stays see-through.
