@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -494,15 +493,12 @@ std::string TVaCustomComm::DeviceDisplayName() const {
     return FormatDeviceName(FDeviceName, FPortNum);
 }
 
-void TVaCustomComm::RaiseCommError(const char* Fmt, int Error) {
-    std::string Text = VaPosix::ErrorText(Error);
-    char Buf[512];
-    std::snprintf(Buf, sizeof Buf, Fmt, Error, Text.c_str());
-    throw EVaCommError(Buf);
+void TVaCustomComm::RaiseCommError(TVaCommFailure Failure, int Error) {
+    throw EVaCommError(VaCommErrorText(Failure, Error, DeviceDisplayName()));
 }
 
-void TVaCustomComm::CheckResult(bool Ok, const char* Fmt, int Error) {
-    if (!Ok) RaiseCommError(Fmt, Error);
+void TVaCustomComm::CheckResult(bool Ok, TVaCommFailure Failure, int Error) {
+    if (!Ok) RaiseCommError(Failure, Error);
 }
 
 void TVaCustomComm::CheckClosed() {
@@ -514,12 +510,7 @@ void TVaCustomComm::CheckClosed() {
 void TVaCustomComm::CreateHandle() {
     int Error = 0;
     int Fd = VaPosix::OpenDevice(DeviceFileName(), Error);
-    if (Fd < 0) {
-        std::string Name = DeviceDisplayName();
-        if (Error == ENOENT) throw EVaCommError("Specified device not found (" + Name + ").");
-        throw EVaCommError("Can't open specified device " + Name + " (Error " +
-                           std::to_string(Error) + ", " + VaPosix::ErrorText(Error) + ")");
-    }
+    if (Fd < 0) RaiseCommError(TVaCommFailure::Open, Error);
     FHandle = Fd;
 }
 
@@ -601,7 +592,7 @@ void TVaCustomComm::ApplyCommState() {
     VaPosix::TLineSettings S;
     GetLineSettings(S);
     int Error = VaPosix::SetLineSettings(FHandle, S);
-    CheckResult(Error == 0, "Error writing dcb (%d), %s", Error);
+    CheckResult(Error == 0, TVaCommFailure::WriteDcb, Error);
 }
 
 void TVaCustomComm::GetLineSettings(VaPosix::TLineSettings& S) const {
@@ -636,7 +627,7 @@ void TVaCustomComm::ApplyBufferSizes() {
 void TVaCustomComm::ApplyTimeouts() {
     if (!Active()) return;
     int Error = VaPosix::SetRawMode(FHandle);
-    CheckResult(Error == 0, "Error setting timeouts (%d), %s", Error);
+    CheckResult(Error == 0, TVaCommFailure::Timeouts, Error);
 }
 
 void TVaCustomComm::ApplyEventMask() {
@@ -673,7 +664,7 @@ int TVaCustomComm::WriteBuf(const void* Buf, int Count) {
                 NoteHangup();
                 break;
             }
-            RaiseCommError("Write error (%d), %s", Error);
+            RaiseCommError(TVaCommFailure::Write, Error);
         }
         Total += Done;
         if (Total == Count) break;
@@ -700,7 +691,7 @@ int TVaCustomComm::ReadBuf(void* Buf, int Count) {
     int Done = 0;
     int Error = VaPosix::ReadDevice(FHandle, Buf, Count, Done);
     if (Error != 0) {
-        if (!VaPosix::IsHangupError(Error)) RaiseCommError("Read error (%d), %s", Error);
+        if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Read, Error);
         NoteHangup();
     }
     return Done;
@@ -738,7 +729,7 @@ uint32_t TVaCustomComm::ReadStatus(TVaComStat& Stat, bool TakeHangup) {
     uint32_t Bits = 0;
     int Error = VaPosix::InQueue(FHandle, Stat.cbInQue);
     if (Error != 0) {
-        if (!VaPosix::IsHangupError(Error)) RaiseCommError("Error retrieving statistics (%d), %s", Error);
+        if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Statistics, Error);
         NoteHangup();
     }
     if (TakeHangup) VaPosix::OutQueue(FHandle, Stat.cbOutQue);
@@ -767,7 +758,7 @@ uint32_t TVaCustomComm::GetCommErrors() {
 void TVaCustomComm::EscapeComm(int Func) {
     if (!Active()) return;
     int Error = VaPosix::EscapeFunction(FHandle, Func);
-    CheckResult(Error == 0, "Error calling comm function (%d), %s", Error);
+    CheckResult(Error == 0, TVaCommFailure::Function, Error);
 }
 
 void TVaCustomComm::SetDTR(bool On) {

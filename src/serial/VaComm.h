@@ -23,12 +23,8 @@
 #include <vector>
 
 #include "VaClasses.h"
+#include "VaCommErrors.h"
 #include "VaPrst.h"
-
-class EVaCommError : public Exception {
-public:
-    using Exception::Exception;
-};
 
 enum TVaBaudrate {
     brUser, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
@@ -178,9 +174,9 @@ public:
     void SetRTS(bool On);
     void EscapeComm(int Func);
     void CheckClosed();
-    // Raises EVaCommError with Fmt formatted with the errno value and its text.
-    [[noreturn]] void RaiseCommError(const char* Fmt, int Error);
-    void CheckResult(bool Ok, const char* Fmt, int Error);
+    // Raises EVaCommError with the text of Failure for the errno value Error.
+    [[noreturn]] void RaiseCommError(TVaCommFailure Failure, int Error);
+    void CheckResult(bool Ok, TVaCommFailure Failure, int Error);
 
     void ApplyCommState();
     // The line settings ApplyCommState gives the device.
