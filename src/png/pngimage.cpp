@@ -11,6 +11,8 @@
 #include <new>
 #include <streambuf>
 
+#include "ScopeGuards.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -901,21 +903,15 @@ void LoadPictureStream(TBitmap32& Bitmap, std::istream& Stream, bool& UsesAlpha,
     Png.LoadFromStream(Stream, MaxSide);
     const TPNGTransparencyMode Mode = Png.TransparencyMode();
 
-    Bitmap.BeginUpdate();
     try {
+        TUpdateGuard<TBitmap32> Update(Bitmap);
         Bitmap.SetSize(Png.Width(), Png.Height());
         if (!Bitmap.Empty()) Png.DrawTo(Bitmap.Bits());
     } catch (const std::bad_alloc&) {
-        Bitmap.EndUpdate();
         throw EPNGOutMemory();
     } catch (const EOutOfMemory&) {
-        Bitmap.EndUpdate();
         throw EPNGOutMemory();
-    } catch (...) {
-        Bitmap.EndUpdate();
-        throw;
     }
-    Bitmap.EndUpdate();
     Bitmap.Changed();
 
     if (Mode == ptmNone)
