@@ -307,15 +307,16 @@ void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName, uint32_t Ma
 
 // Reverses one scanline's filter in place. Prior is the unfiltered previous
 // scanline of the same pass, or null for the first one. FilterType must be
-// 0..4. PngUseSSE2 (on by default) selects the SSE2 forms (Up for every
-// pixel size; Sub, Average and Paeth for 3 and 4 bytes per pixel; the
-// checksum below); they give the same bytes as the portable ones.
-extern bool PngUseSSE2;
-void PngUnfilterRow(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length, int Bpp);
+// 0..4. Bound to an SSE2 form where the processor has it (Up for every pixel
+// size; Sub, Average and Paeth for 3 and 4 bytes per pixel), which gives the
+// same bytes as the portable one; VORTA_NO_SIMD=1 or RestrictCPUFeatures
+// (GR32_System.h) binds the portable form, as for the raster core.
+extern void (*PngUnfilterRow)(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length,
+                              int Bpp);
 void PngUnfilterRowPortable(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length,
                             int Bpp);
 
-// Adler-32 of the decompressed data (same result as zlib's; SSE2 unless
-// switched off).
-uint32_t PngAdler32(uint32_t Adler, const uint8_t* Data, size_t Length);
+// Adler-32 of the decompressed data (same result as zlib's), bound as
+// PngUnfilterRow is.
+extern uint32_t (*PngAdler32)(uint32_t Adler, const uint8_t* Data, size_t Length);
 uint32_t PngAdler32Portable(uint32_t Adler, const uint8_t* Data, size_t Length);

@@ -1,5 +1,6 @@
 // The PNG reader against built files with exact expected pixels and
 // exceptions, and against the public PNG test suite.
+#include "GR32_System.h"
 #include "pngimage.h"
 
 #include <gtest/gtest.h>
@@ -420,6 +421,20 @@ TEST(PngChunks, TextTimeAndResolutionAreKept) {
               (std::vector<uint32_t>{2835, 2836, 1}));
 }
 
+// The reader's processor-specific forms follow the raster core's one switch.
+TEST(PngFilters, ProcessorFormsFollowTheCommonSwitch) {
+    RestrictCPUFeatures(NoCPUFeatures);
+    EXPECT_EQ(PngUnfilterRow, &PngUnfilterRowPortable);
+    EXPECT_EQ(PngAdler32, &PngAdler32Portable);
+    RestrictCPUFeatures(~NoCPUFeatures);
+#if defined(__SSE2__)
+    if (HasInstructionSet(ciSSE2)) {
+        EXPECT_NE(PngUnfilterRow, &PngUnfilterRowPortable);
+        EXPECT_NE(PngAdler32, &PngAdler32Portable);
+    }
+#endif
+}
+
 TEST(PngFilters, SSE2FormGivesTheSameBytesAsThePortableOne) {
     std::mt19937 Rng(7);
     for (int Bpp : {3, 4})
@@ -434,7 +449,6 @@ TEST(PngFilters, SSE2FormGivesTheSameBytesAsThePortableOne) {
                     std::vector<uint8_t> B = A;
                     PngUnfilterRowPortable(Filter, A.data(), HasPrior ? Prior.data() : nullptr,
                                            A.size(), Bpp);
-                    PngUseSSE2 = true;
                     PngUnfilterRow(Filter, B.data(), HasPrior ? Prior.data() : nullptr, B.size(),
                                    Bpp);
                     ASSERT_EQ(A, B) << Bpp << " " << Filter << " " << HasPrior << " " << Pixels;
@@ -561,7 +575,7 @@ TEST(PngSuite, EveryPictureMatchesTheIndependentDecoder) {
     for (bool SSE2 : {true, false})
         for (const char* Folder : {"primary", "16bit"})
             for (const std::string& File : SuiteFiles(Folder)) {
-                PngUseSSE2 = SSE2;
+                RestrictCPUFeatures(SSE2 ? ~NoCPUFeatures : NoCPUFeatures);
                 TBitmap32 B;
                 bool UsesAlpha = false, Expected = false;
                 ASSERT_NO_THROW(LoadPictureFile(B, File, UsesAlpha)) << File;
@@ -573,7 +587,7 @@ TEST(PngSuite, EveryPictureMatchesTheIndependentDecoder) {
                 EXPECT_EQ(UsesAlpha, Expected) << File;
                 ++Count;
             }
-    PngUseSSE2 = true;
+    RestrictCPUFeatures(~NoCPUFeatures);
     EXPECT_EQ(Count, 2 * (77 + 23));
 }
 
