@@ -32,6 +32,10 @@ public:
             Self->Execute();
         });
     }
+    // User-interface thread, racing the start of the thread: the thread
+    // publishes its id before it reads Priority, and this stores Priority
+    // before it reads the id, so one of the two applies the new value
+    // (both atomics are sequentially consistent).
     void SetPriority(TThreadPriority P) {
         Priority = P;
         VaPosix::SetThreadPriority(Tid, P);
@@ -70,7 +74,7 @@ protected:
     TVaCustomComm* Owner;
     int Fd;
     std::atomic<int> Tid{0};
-    TThreadPriority Priority = tpNormal;
+    std::atomic<TThreadPriority> Priority{tpNormal};
     std::thread Thread;
 };
 
