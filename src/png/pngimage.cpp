@@ -124,12 +124,13 @@ void TChunkIHDR::LoadFromStream(std::istream& Stream, uint32_t Size) {
     // The standard forbids an empty picture; reading one on would leave
     // scanlines of no length for the image data to fill.
     if (W == 0 || H == 0) throw EPngInvalidIHDR();
-    if (W > 65535 || H > 65535) throw EPNGSizeExceeds();
+    const TPNGLimits& Limits = FOwner->Limits();
+    if (W > Limits.MaxDimension || H > Limits.MaxDimension) throw EPNGSizeExceeds();
     if (FData[10] != 0) throw EPNGUnknownCompression();
     if (FData[12] > 1) throw EPNGUnknownInterlace();
     // An impossible pair would make the scanline lengths below wrong.
     if (!ValidColorDepth(FData[9], FData[8])) throw EPngInvalidIHDR();
-    if (uint64_t(W) * H > PNGMaxPixels) throw EPNGOutMemory();
+    if (uint64_t(W) * H > Limits.MaxPixels) throw EPNGOutMemory();
     FWidth = W;
     FHeight = H;
     FBitDepth = FData[8];
@@ -225,7 +226,7 @@ std::string TChunktEXt::Text() const {
 }
 
 std::string TChunkzTXt::Text() const {
-    constexpr size_t MaxText = 1u << 20;
+    const size_t MaxText = FOwner->Limits().MaxTextBytes;
     auto End = std::find(FData.begin(), FData.end(), uint8_t(0));
     if (FData.end() - End < 2 || End[1] != 0) return {};
     const uint8_t* In = &*End + 2;
@@ -401,7 +402,17 @@ std::unique_ptr<TChunk> CreateChunk(TPNGObject* Owner, const std::string& Name) 
 } // namespace
 
 void TPNGObject::LoadFromStream(std::istream& Stream, uint32_t MaxSide) {
+    TPNGLimits Limits;
+    Limits.MaxSide = MaxSide;
+    LoadFromStream(Stream, Limits);
+}
+
+void TPNGObject::LoadFromStream(std::istream& Stream, const TPNGLimits& Limits) {
     Clear();
+    FLimits = Limits;
+    const uint32_t MaxSide = Limits.MaxSide;
+    size_t KeptChunks = 0;
+    uint64_t KeptBytes = 0;
     try {
         uint8_t Signature[8];
         Stream.read(reinterpret_cast<char*>(Signature), 8);
@@ -428,6 +439,11 @@ void TPNGObject::LoadFromStream(std::istream& Stream, uint32_t MaxSide) {
             }
             // A second header would describe data already decoded.
             if (Name == "IHDR" && !FChunks.empty()) throw EPngInvalidIHDR();
+            if (Name != "IDAT") {
+                KeptBytes += Length;
+                if (++KeptChunks > Limits.MaxChunks || KeptBytes > Limits.MaxKeptBytes)
+                    throw EPNGOutMemory();
+            }
             FChunks.push_back(CreateChunk(this, Name));
             TChunk* Chunk = FChunks.back().get();
             Chunk->LoadFromStream(Stream, Length);
@@ -438,6 +454,7 @@ void TPNGObject::LoadFromStream(std::istream& Stream, uint32_t MaxSide) {
                 if (!Decoder) Decoder = std::make_unique<TPNGDecoder>(*Header());
                 InRun = true;
                 Decoder->Feed(Chunk->Data().data(), Chunk->DataSize());
+                std::vector<uint8_t>().swap(Chunk->FData);
             } else if (Name == "IEND") {
                 break;
             }

@@ -398,6 +398,39 @@ TEST(PngLoad, OneChangeNoticeAfterTheWholePicture) {
     EXPECT_EQ(Seen, 0xFF7F7F7Fu);
 }
 
+// The budgets for what a file may make the reader keep: chunks and their
+// bytes (the image data aside, which is released once decoded).
+TEST(PngErrors, ChunkBudgetsRefuseAFloodBeforeItsData) {
+    std::string Texts;
+    for (int i = 0; i < 3; ++i) Texts += Chunk("tEXt", std::string("K\0") + std::string(100, 'v'));
+    const std::string File = MakePng(IhdrData(1, 1, 8, 0), std::string("\0\0", 2), Texts);
+    auto Load = [&](const TPNGLimits& Limits) {
+        std::istringstream In(File);
+        TPNGObject Png;
+        try {
+            Png.LoadFromStream(In, Limits);
+        } catch (const Exception& E) {
+            return std::string(typeid(E).name()) + " after " + std::to_string(Png.ChunkCount());
+        }
+        const TChunkIDAT* Idat = Png.FindChunk<TChunkIDAT>();
+        return "read " + std::to_string(Png.ChunkCount()) + " idat " + std::to_string(Idat->DataSize());
+    };
+    TPNGLimits L;
+    EXPECT_EQ(Load(L), "read 6 idat 0");
+    L.MaxChunks = 4; // header and three texts; the image data is not counted, the end is
+    EXPECT_EQ(Load(L), Name<EPNGOutMemory>() + " after 5");
+    L.MaxChunks = 5;
+    EXPECT_EQ(Load(L), "read 6 idat 0");
+    L.MaxKeptBytes = 13 + 2 * 102; // header and two texts
+    EXPECT_EQ(Load(L), Name<EPNGOutMemory>() + " after 3");
+    L = TPNGLimits();
+    L.MaxDimension = 0;
+    EXPECT_EQ(Load(L), Name<EPNGSizeExceeds>() + " after 1");
+    L = TPNGLimits();
+    L.MaxPixels = 0;
+    EXPECT_EQ(Load(L), Name<EPNGOutMemory>() + " after 1");
+}
+
 TEST(PngChunks, TextTimeAndResolutionAreKept) {
     std::string Z = Deflate("hello");
     std::istringstream In(
