@@ -33,13 +33,14 @@ vorta_install_deps() {
     $sudo apt-get install -y -qq --no-install-recommends $missing </dev/null || return 1
 }
 
-# vorta_build DIR [cmake options...]: configures once, then builds everything.
+# vorta_build PRESET [cmake options...]: configures the build folder of
+# PRESET (CMakePresets.json) and builds it. The configure step always runs: it
+# is cheap when nothing changed, and a changed option takes effect instead of
+# being ignored by an existing cache.
 vorta_build() {
-    local dir="$1"; shift
+    local preset="$1"; shift
     local root
     root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$root" -B "$dir" -G Ninja "$@" || return 1
-    fi
-    cmake --build "$dir" -j "$(nproc)"
+    (cd "$root" && cmake --preset "$preset" "$@") || return 1
+    (cd "$root" && cmake --build --preset "$preset" -j "$(nproc)")
 }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "GR32_System.h"
 #include "pngimage.h"
 
 namespace {
@@ -185,7 +186,6 @@ void SetBytes(benchmark::State& State, const std::vector<Picture>& L) {
 
 void BM_Dial_Vorta(benchmark::State& State) {
     const Picture& P = Dials()[size_t(State.range(0))];
-    PngUseSSE2 = true;
     TBitmap32 B;
     for (auto _ : State)
         DecodeVorta(P, B);
@@ -193,11 +193,11 @@ void BM_Dial_Vorta(benchmark::State& State) {
 }
 void BM_Dial_VortaPortable(benchmark::State& State) {
     const Picture& P = Dials()[size_t(State.range(0))];
-    PngUseSSE2 = false;
+    RestrictCPUFeatures(NoCPUFeatures);
     TBitmap32 B;
     for (auto _ : State)
         DecodeVorta(P, B);
-    PngUseSSE2 = true;
+    RestrictCPUFeatures(~NoCPUFeatures);
     State.SetLabel(P.Name);
 }
 void BM_Dial_Libpng(benchmark::State& State) {

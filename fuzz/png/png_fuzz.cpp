@@ -8,6 +8,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "GR32_System.h"
 #include "pngimage.h"
 
 namespace {
@@ -27,7 +28,7 @@ struct Outcome {
 };
 
 Outcome LoadOnce(const uint8_t* Data, size_t Size, bool SSE2) {
-    PngUseSSE2 = SSE2;
+    RestrictCPUFeatures(SSE2 ? ~NoCPUFeatures : NoCPUFeatures);
     MemoryBuf Buf(Data, Size);
     std::istream In(&Buf);
     TBitmap32 B;
@@ -47,7 +48,7 @@ Outcome LoadOnce(const uint8_t* Data, size_t Size, bool SSE2) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     Outcome A = LoadOnce(Data, Size, true), B = LoadOnce(Data, Size, false);
-    PngUseSSE2 = true;
+    RestrictCPUFeatures(~NoCPUFeatures);
     if (A.Error != B.Error || A.Width != B.Width || A.Height != B.Height ||
         A.UsesAlpha != B.UsesAlpha || A.Pixels != B.Pixels)
         std::abort();

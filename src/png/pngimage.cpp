@@ -11,15 +11,13 @@
 #include <new>
 #include <streambuf>
 
+#include "ScopeGuards.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-bool PngUseSSE2 = true;
+#include "pngrows.h"
 
 namespace {
 
@@ -68,95 +66,6 @@ bool ValidColorDepth(uint8_t ColorType, uint8_t Depth) {
     }
 }
 
-inline uint8_t PaethPredictor(int A, int B, int C) {
-    int Pa = std::abs(B - C), Pb = std::abs(A - C), Pc = std::abs(A + B - 2 * C);
-    if (Pa <= Pb && Pa <= Pc) return uint8_t(A);
-    return uint8_t(Pb <= Pc ? B : C);
-}
-
-#if defined(__SSE2__)
-template <int Bpp> inline __m128i LoadPixel(const uint8_t* P) {
-    uint32_t V = 0;
-    std::memcpy(&V, P, Bpp);
-    return _mm_cvtsi32_si128(int(V));
-}
-template <int Bpp> inline void StorePixel(uint8_t* P, __m128i V) {
-    uint32_t X = uint32_t(_mm_cvtsi128_si32(V));
-    std::memcpy(P, &X, Bpp);
-}
-inline __m128i Select(__m128i Mask, __m128i A, __m128i B) {
-    return _mm_or_si128(_mm_and_si128(Mask, A), _mm_andnot_si128(Mask, B));
-}
-void UpRowSSE2(uint8_t* Row, const uint8_t* Prior, size_t Length) {
-    size_t i = 0;
-    for (; i + 16 <= Length; i += 16) {
-        __m128i* R = reinterpret_cast<__m128i*>(Row + i);
-        __m128i P = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Prior + i));
-        _mm_storeu_si128(R, _mm_add_epi8(_mm_loadu_si128(R), P));
-    }
-    for (; i < Length; ++i)
-        Row[i] = uint8_t(Row[i] + Prior[i]);
-}
-inline __m128i Abs16(__m128i X) {
-    return _mm_max_epi16(X, _mm_sub_epi16(_mm_setzero_si128(), X));
-}
-
-// One pixel at a time, all channels of it at once; Bpp is 3 or 4.
-template <int Bpp>
-void UnfilterRowSSE2(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length) {
-    const __m128i Zero = _mm_setzero_si128();
-    __m128i A = Zero;
-    if (FilterType == 1) {
-        for (size_t i = 0; i + Bpp <= Length; i += Bpp) {
-            A = _mm_add_epi8(A, LoadPixel<Bpp>(Row + i));
-            StorePixel<Bpp>(Row + i, A);
-        }
-    } else if (FilterType == 3) {
-        const __m128i One = _mm_set1_epi8(1);
-        for (size_t i = 0; i + Bpp <= Length; i += Bpp) {
-            __m128i B = LoadPixel<Bpp>(Prior + i);
-            // Rounding-down average: the rounding-up one minus the odd bit.
-            __m128i Avg = _mm_sub_epi8(_mm_avg_epu8(A, B), _mm_and_si128(_mm_xor_si128(A, B), One));
-            A = _mm_add_epi8(Avg, LoadPixel<Bpp>(Row + i));
-            StorePixel<Bpp>(Row + i, A);
-        }
-    } else {
-        __m128i C = Zero;
-        for (size_t i = 0; i + Bpp <= Length; i += Bpp) {
-            __m128i B = _mm_unpacklo_epi8(LoadPixel<Bpp>(Prior + i), Zero);
-            __m128i Pa = _mm_sub_epi16(B, C);
-            __m128i Pb = _mm_sub_epi16(A, C);
-            __m128i Pc = Abs16(_mm_add_epi16(Pa, Pb));
-            Pa = Abs16(Pa);
-            Pb = Abs16(Pb);
-            __m128i Smallest = _mm_min_epi16(Pc, _mm_min_epi16(Pa, Pb));
-            __m128i Pred = Select(_mm_cmpeq_epi16(Smallest, Pa), A,
-                                  Select(_mm_cmpeq_epi16(Smallest, Pb), B, C));
-            __m128i X = _mm_add_epi8(LoadPixel<Bpp>(Row + i), _mm_packus_epi16(Pred, Zero));
-            StorePixel<Bpp>(Row + i, X);
-            A = _mm_unpacklo_epi8(X, Zero);
-            C = B;
-        }
-    }
-}
-#endif
-
-inline TColor32 Rgb(uint8_t R, uint8_t G, uint8_t B) {
-    return (TColor32(R) << 16) | (TColor32(G) << 8) | B;
-}
-
-// A pixel of colour C (alpha ignored) and alpha A drawn onto opaque white,
-// keeping A as its alpha.
-inline TColor32 OverWhite(TColor32 C, unsigned A) {
-    if (A == 255) return 0xFF000000u | C;
-    if (A == 0) return 0x00FFFFFFu;
-    const unsigned W = (255 - A) * 255 + 255;
-    unsigned R = (((C >> 16) & 0xFF) * A + W) >> 8;
-    unsigned G = (((C >> 8) & 0xFF) * A + W) >> 8;
-    unsigned B = ((C & 0xFF) * A + W) >> 8;
-    return (A << 24) | (R << 16) | (G << 8) | B;
-}
-
 // Writes Count pixels, Dx apart.
 template <class F> inline void PutRow(TColor32* Dst, uint32_t Count, uint32_t Dx, F Pixel) {
     if (Dx == 1)
@@ -167,157 +76,7 @@ template <class F> inline void PutRow(TColor32* Dst, uint32_t Count, uint32_t Dx
             Dst[size_t(i) * Dx] = Pixel(i);
 }
 
-// 8-bit RGBA without gamma, the common case of the dial pictures.
-void RgbaRow(const uint8_t* Src, uint32_t Count, TColor32* Dst) {
-    uint32_t i = 0;
-#if defined(__SSE2__)
-    if (PngUseSSE2) {
-        const __m128i AlphaMask = _mm_set1_epi32(int(0xFF000000u));
-        const __m128i AgMask = _mm_set1_epi32(int(0xFF00FF00u));
-        const __m128i RbMask = _mm_set1_epi32(0x00FF00FF);
-        const __m128i Clear = _mm_set1_epi32(0x00FFFFFF);
-        for (; i + 4 <= Count; i += 4) {
-            __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + 4 * size_t(i)));
-            __m128i Alpha = _mm_and_si128(V, AlphaMask);
-            int Opaque = _mm_movemask_epi8(_mm_cmpeq_epi32(Alpha, AlphaMask));
-            int Transparent = _mm_movemask_epi8(_mm_cmpeq_epi32(Alpha, _mm_setzero_si128()));
-            __m128i* Out = reinterpret_cast<__m128i*>(Dst + i);
-            if (Opaque == 0xFFFF) {
-                __m128i Rb = _mm_and_si128(V, RbMask);
-                Rb = _mm_shufflehi_epi16(_mm_shufflelo_epi16(Rb, 0xB1), 0xB1);
-                _mm_storeu_si128(Out, _mm_or_si128(_mm_and_si128(V, AgMask), Rb));
-            } else if (Transparent == 0xFFFF) {
-                _mm_storeu_si128(Out, Clear);
-            } else {
-                for (uint32_t k = i; k < i + 4; ++k) {
-                    const uint8_t* P = Src + 4 * size_t(k);
-                    Dst[k] = OverWhite(Rgb(P[0], P[1], P[2]), P[3]);
-                }
-            }
-        }
-    }
-#endif
-    for (; i < Count; ++i) {
-        const uint8_t* P = Src + 4 * size_t(i);
-        Dst[i] = OverWhite(Rgb(P[0], P[1], P[2]), P[3]);
-    }
-}
-
 } // namespace
-
-// ---------------------------------------------------------------- checksum
-
-uint32_t PngAdler32Portable(uint32_t Adler, const uint8_t* Data, size_t Length) {
-    constexpr uint32_t Base = 65521, NMax = 5552;
-    uint32_t S1 = Adler & 0xFFFF, S2 = Adler >> 16;
-    while (Length > 0) {
-        size_t N = std::min<size_t>(Length, NMax);
-        Length -= N;
-        while (N--) {
-            S1 += *Data++;
-            S2 += S1;
-        }
-        S1 %= Base;
-        S2 %= Base;
-    }
-    return (S2 << 16) | S1;
-}
-
-uint32_t PngAdler32(uint32_t Adler, const uint8_t* Data, size_t Length) {
-#if defined(__SSE2__)
-    if (!PngUseSSE2) return PngAdler32Portable(Adler, Data, Length);
-    constexpr uint32_t Base = 65521;
-    uint64_t S1 = Adler & 0xFFFF, S2 = Adler >> 16;
-    const __m128i Zero = _mm_setzero_si128();
-    // Byte k of a 16-byte group adds (16 - k) times itself to S2.
-    const __m128i WeightLo = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
-    const __m128i WeightHi = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
-    auto Sum = [](__m128i V) {
-        alignas(16) uint32_t L[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(L), V);
-        return uint64_t(L[0]) + L[1] + L[2] + L[3];
-    };
-    while (Length >= 16) {
-        // 347 groups keep every 32-bit lane far from overflowing.
-        const size_t Groups = std::min<size_t>(Length / 16, 347);
-        __m128i V1 = Zero, VPrefix = Zero, V2 = Zero;
-        for (size_t g = 0; g < Groups; ++g, Data += 16) {
-            __m128i D = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data));
-            VPrefix = _mm_add_epi32(VPrefix, V1);
-            V1 = _mm_add_epi32(V1, _mm_sad_epu8(D, Zero));
-            V2 = _mm_add_epi32(V2, _mm_madd_epi16(_mm_unpacklo_epi8(D, Zero), WeightLo));
-            V2 = _mm_add_epi32(V2, _mm_madd_epi16(_mm_unpackhi_epi8(D, Zero), WeightHi));
-        }
-        S2 += S1 * Groups * 16 + 16 * Sum(VPrefix) + Sum(V2);
-        S1 += Sum(V1);
-        S1 %= Base;
-        S2 %= Base;
-        Length -= Groups * 16;
-    }
-    return PngAdler32Portable(uint32_t((S2 << 16) | S1), Data, Length);
-#else
-    return PngAdler32Portable(Adler, Data, Length);
-#endif
-}
-
-// ---------------------------------------------------------------- filters
-
-void PngUnfilterRowPortable(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length,
-                            int Bpp) {
-    const size_t N = std::min(size_t(Bpp), Length);
-    // Without a prior row Up adds nothing, Paeth predicts from the left (Sub)
-    // and Average halves the left neighbour.
-    if (!Prior && FilterType == 4) FilterType = 1;
-    switch (FilterType) {
-    case 1:
-        for (size_t i = N; i < Length; ++i)
-            Row[i] = uint8_t(Row[i] + Row[i - N]);
-        break;
-    case 2:
-        if (Prior)
-            for (size_t i = 0; i < Length; ++i)
-                Row[i] = uint8_t(Row[i] + Prior[i]);
-        break;
-    case 3:
-        if (!Prior) {
-            for (size_t i = N; i < Length; ++i)
-                Row[i] = uint8_t(Row[i] + (Row[i - N] >> 1));
-            break;
-        }
-        for (size_t i = 0; i < N; ++i)
-            Row[i] = uint8_t(Row[i] + (Prior[i] >> 1));
-        for (size_t i = N; i < Length; ++i)
-            Row[i] = uint8_t(Row[i] + ((Row[i - N] + Prior[i]) >> 1));
-        break;
-    case 4:
-        for (size_t i = 0; i < N; ++i)
-            Row[i] = uint8_t(Row[i] + Prior[i]);
-        for (size_t i = N; i < Length; ++i)
-            Row[i] = uint8_t(Row[i] + PaethPredictor(Row[i - N], Prior[i], Prior[i - N]));
-        break;
-    default:
-        break;
-    }
-}
-
-void PngUnfilterRow(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length, int Bpp) {
-#if defined(__SSE2__)
-    // Without a prior row (the first scanline of a pass) only Sub reads
-    // nothing above; the other filters take the portable form there.
-    if (PngUseSSE2 && FilterType == 2 && Prior) {
-        UpRowSSE2(Row, Prior, Length);
-        return;
-    }
-    if (PngUseSSE2 && (Bpp == 3 || Bpp == 4) && (FilterType == 1 || (Prior && FilterType >= 3))) {
-        if (Bpp == 3)
-            UnfilterRowSSE2<3>(FilterType, Row, Prior, Length);
-        else
-            UnfilterRowSSE2<4>(FilterType, Row, Prior, Length);
-        return;
-    }
-#endif
-    PngUnfilterRowPortable(FilterType, Row, Prior, Length, Bpp);
-}
 
 // ---------------------------------------------------------------- chunks
 
@@ -365,12 +124,13 @@ void TChunkIHDR::LoadFromStream(std::istream& Stream, uint32_t Size) {
     // The standard forbids an empty picture; reading one on would leave
     // scanlines of no length for the image data to fill.
     if (W == 0 || H == 0) throw EPngInvalidIHDR();
-    if (W > 65535 || H > 65535) throw EPNGSizeExceeds();
+    const TPNGLimits& Limits = FOwner->Limits();
+    if (W > Limits.MaxDimension || H > Limits.MaxDimension) throw EPNGSizeExceeds();
     if (FData[10] != 0) throw EPNGUnknownCompression();
     if (FData[12] > 1) throw EPNGUnknownInterlace();
     // An impossible pair would make the scanline lengths below wrong.
     if (!ValidColorDepth(FData[9], FData[8])) throw EPngInvalidIHDR();
-    if (uint64_t(W) * H > PNGMaxPixels) throw EPNGOutMemory();
+    if (uint64_t(W) * H > Limits.MaxPixels) throw EPNGOutMemory();
     FWidth = W;
     FHeight = H;
     FBitDepth = FData[8];
@@ -409,7 +169,7 @@ void TChunkPLTE::LoadFromStream(std::istream& Stream, uint32_t Size) {
 TColor32 TChunkPLTE::Item(int Index) const {
     if (Index < 0 || Index >= Count()) throw EPngError(pnglang::EPNGPaletteEntryText);
     const uint8_t* P = &FData[size_t(Index) * 3];
-    return 0xFF000000u | Rgb(P[0], P[1], P[2]);
+    return 0xFF000000u | PngRgb(P[0], P[1], P[2]);
 }
 
 void TChunktRNS::LoadFromStream(std::istream& Stream, uint32_t Size) {
@@ -466,7 +226,7 @@ std::string TChunktEXt::Text() const {
 }
 
 std::string TChunkzTXt::Text() const {
-    constexpr size_t MaxText = 1u << 20;
+    const size_t MaxText = FOwner->Limits().MaxTextBytes;
     auto End = std::find(FData.begin(), FData.end(), uint8_t(0));
     if (FData.end() - End < 2 || End[1] != 0) return {};
     const uint8_t* In = &*End + 2;
@@ -642,7 +402,17 @@ std::unique_ptr<TChunk> CreateChunk(TPNGObject* Owner, const std::string& Name) 
 } // namespace
 
 void TPNGObject::LoadFromStream(std::istream& Stream, uint32_t MaxSide) {
+    TPNGLimits Limits;
+    Limits.MaxSide = MaxSide;
+    LoadFromStream(Stream, Limits);
+}
+
+void TPNGObject::LoadFromStream(std::istream& Stream, const TPNGLimits& Limits) {
     Clear();
+    FLimits = Limits;
+    const uint32_t MaxSide = Limits.MaxSide;
+    size_t KeptChunks = 0;
+    uint64_t KeptBytes = 0;
     try {
         uint8_t Signature[8];
         Stream.read(reinterpret_cast<char*>(Signature), 8);
@@ -669,6 +439,11 @@ void TPNGObject::LoadFromStream(std::istream& Stream, uint32_t MaxSide) {
             }
             // A second header would describe data already decoded.
             if (Name == "IHDR" && !FChunks.empty()) throw EPngInvalidIHDR();
+            if (Name != "IDAT") {
+                KeptBytes += Length;
+                if (++KeptChunks > Limits.MaxChunks || KeptBytes > Limits.MaxKeptBytes)
+                    throw EPNGOutMemory();
+            }
             FChunks.push_back(CreateChunk(this, Name));
             TChunk* Chunk = FChunks.back().get();
             Chunk->LoadFromStream(Stream, Length);
@@ -679,6 +454,7 @@ void TPNGObject::LoadFromStream(std::istream& Stream, uint32_t MaxSide) {
                 if (!Decoder) Decoder = std::make_unique<TPNGDecoder>(*Header());
                 InRun = true;
                 Decoder->Feed(Chunk->Data().data(), Chunk->DataSize());
+                std::vector<uint8_t>().swap(Chunk->FData);
             } else if (Name == "IEND") {
                 break;
             }
@@ -732,7 +508,7 @@ void BuildPalette(const TPNGObject& Png, TColor32 (&Colors)[256]) {
         if (const TChunkPLTE* P = Png.FindChunk<TChunkPLTE>())
             for (int i = 0; i < P->Count(); ++i) {
                 const uint8_t* E = &P->Data()[size_t(i) * 3];
-                Colors[i] = Rgb(G[E[0]], G[E[1]], G[E[2]]);
+                Colors[i] = PngRgb(G[E[0]], G[E[1]], G[E[2]]);
             }
         return;
     }
@@ -741,7 +517,7 @@ void BuildPalette(const TPNGObject& Png, TColor32 (&Colors)[256]) {
     const int Max = (1 << Depth) - 1;
     for (int i = 0; i <= Max; ++i) {
         uint8_t L = G[i * 255 / Max];
-        Colors[i] = Rgb(L, L, L);
+        Colors[i] = PngRgb(L, L, L);
     }
 }
 
@@ -760,7 +536,7 @@ TColor32 TPNGObject::TransparentColor() const {
     uint16_t R, G, B;
     if (H->ColorType() == COLOR_RGB && T->KeySample(0, R) && T->KeySample(1, G) &&
         T->KeySample(2, B))
-        return 0xFF000000u | Rgb(FGammaTable[KeyByte(R, Depth)], FGammaTable[KeyByte(G, Depth)],
+        return 0xFF000000u | PngRgb(FGammaTable[KeyByte(R, Depth)], FGammaTable[KeyByte(G, Depth)],
                                  FGammaTable[KeyByte(B, Depth)]);
     TColor32 Colors[256];
     BuildPalette(*this, Colors);
@@ -797,7 +573,7 @@ void TPNGObject::DrawTo(TColor32* Bits) const {
     const TChunktRNS* Trns = FindChunk<TChunktRNS>();
     for (int i = 0; i < 256; ++i)
         Lut[i] = Mode == ptmPartial
-                     ? 0xFF000000u | OverWhite(Colors[i], Trns ? Trns->PaletteAlpha(i) : 255)
+                     ? 0xFF000000u | PngOverWhite(Colors[i], Trns ? Trns->PaletteAlpha(i) : 255)
                      : Final(Colors[i]);
 
     const size_t Step = Depth == 16 ? 2 : 1; // 16-bit samples: high byte only
@@ -821,23 +597,23 @@ void TPNGObject::DrawTo(TColor32* Bits) const {
                 break;
             case COLOR_GRAYSCALEALPHA:
                 PutRow(D, P.Width, P.Dx, [&](uint32_t i) {
-                    return OverWhite(Colors[S[2 * i * Step]], S[(2 * i + 1) * Step]);
+                    return PngOverWhite(Colors[S[2 * i * Step]], S[(2 * i + 1) * Step]);
                 });
                 break;
             case COLOR_RGB:
                 PutRow(D, P.Width, P.Dx, [&](uint32_t i) {
                     const uint8_t* X = S + 3 * i * Step;
-                    return Final(Rgb(Gamma[X[0]], Gamma[X[Step]], Gamma[X[2 * Step]]));
+                    return Final(PngRgb(Gamma[X[0]], Gamma[X[Step]], Gamma[X[2 * Step]]));
                 });
                 break;
             default:
                 if (Step == 1 && P.Dx == 1 && GammaIdentity) {
-                    RgbaRow(S, P.Width, D);
+                    PngRgbaRow(S, P.Width, D);
                     break;
                 }
                 PutRow(D, P.Width, P.Dx, [&](uint32_t i) {
                     const uint8_t* X = S + 4 * i * Step;
-                    return OverWhite(Rgb(Gamma[X[0]], Gamma[X[Step]], Gamma[X[2 * Step]]),
+                    return PngOverWhite(PngRgb(Gamma[X[0]], Gamma[X[Step]], Gamma[X[2 * Step]]),
                                      X[3 * Step]);
                 });
                 break;
@@ -901,21 +677,15 @@ void LoadPictureStream(TBitmap32& Bitmap, std::istream& Stream, bool& UsesAlpha,
     Png.LoadFromStream(Stream, MaxSide);
     const TPNGTransparencyMode Mode = Png.TransparencyMode();
 
-    Bitmap.BeginUpdate();
     try {
+        TUpdateGuard<TBitmap32> Update(Bitmap);
         Bitmap.SetSize(Png.Width(), Png.Height());
         if (!Bitmap.Empty()) Png.DrawTo(Bitmap.Bits());
     } catch (const std::bad_alloc&) {
-        Bitmap.EndUpdate();
         throw EPNGOutMemory();
     } catch (const EOutOfMemory&) {
-        Bitmap.EndUpdate();
         throw EPNGOutMemory();
-    } catch (...) {
-        Bitmap.EndUpdate();
-        throw;
     }
-    Bitmap.EndUpdate();
     Bitmap.Changed();
 
     if (Mode == ptmNone)

@@ -71,6 +71,26 @@ enum TPNGTransparencyMode { ptmNone, ptmColorKey, ptmPartial };
 // EPNGOutMemory before anything is allocated.
 constexpr uint64_t PNGMaxPixels = uint64_t(1) << 28;
 
+// What the reader is prepared to hold for one picture. Every limit is checked
+// before the memory it guards is taken.
+struct TPNGLimits {
+    // The caller's own limit on width and height (0: none): a larger picture
+    // is refused with EPNGOutMemory right after its header.
+    uint32_t MaxSide = 0;
+    // Width or height beyond this: EPNGSizeExceeds.
+    uint32_t MaxDimension = 65535;
+    // Width times height beyond this: EPNGOutMemory.
+    uint64_t MaxPixels = PNGMaxPixels;
+    // Chunks kept besides the image data, and the bytes they hold: a file
+    // beyond either is refused with EPNGOutMemory when the chunk that
+    // crosses the limit is met, before its data is read. (The image data is
+    // held one chunk at a time and released once decoded.)
+    size_t MaxChunks = 1000;
+    size_t MaxKeptBytes = size_t(64) << 20;
+    // A zTXt text longer than this reads as empty.
+    size_t MaxTextBytes = size_t(1) << 20;
+};
+
 class TPNGObject;
 
 // One chunk as read from the stream: its name and data bytes. Chunk kinds
@@ -94,6 +114,7 @@ class TChunk {
     virtual void LoadFromStream(std::istream& Stream, uint32_t Size);
 
   protected:
+    friend class TPNGObject;
     TPNGObject* FOwner;
     std::string FName;
     std::vector<uint8_t> FData;
@@ -113,9 +134,10 @@ class TChunkIHDR : public TChunk {
   public:
     using TChunk::TChunk;
     ~TChunkIHDR() override;
-    // Validates the header: EPngInvalidIHDR (short, width or height 0,
-    // impossible colour type / bit depth pair), EPNGSizeExceeds, EPNGUnknownCompression,
-    // EPNGUnknownInterlace, EPNGOutMemory (too many pixels to hold).
+    // Validates the header against the owner's limits: EPngInvalidIHDR
+    // (short, width or height 0, impossible colour type / bit depth pair),
+    // EPNGSizeExceeds, EPNGUnknownCompression, EPNGUnknownInterlace,
+    // EPNGOutMemory (too many pixels to hold).
     void LoadFromStream(std::istream& Stream, uint32_t Size) override;
 
     uint32_t Width() const { return FWidth; }
@@ -221,8 +243,8 @@ class TChunktEXt : public TChunk {
 class TChunkzTXt : public TChunktEXt {
   public:
     using TChunktEXt::TChunktEXt;
-    // Decompressed on demand; at most 1 MiB is produced, and an empty text
-    // stands for data that does not decompress.
+    // Decompressed on demand; at most the owner's MaxTextBytes (1 MiB) is
+    // produced, and an empty text stands for data that does not decompress.
     std::string Text() const override;
 };
 
@@ -243,13 +265,16 @@ class TPNGObject {
 
     // Drops every chunk and resets the gamma tables to the identity.
     void Clear();
-    // Reads a whole PNG stream up to and including its IEND chunk. On
-    // failure the exception propagates and the object holds what was read
-    // so far (it is not drawable). MaxSide, when not 0, is the caller's own
-    // limit on width and height: a larger picture is refused with
-    // EPNGOutMemory right after its header, before any image memory is
-    // taken. The reader's general limits apply either way.
+    // Reads a whole PNG stream up to and including its IEND chunk, within
+    // Limits. On failure the exception propagates and the object holds what
+    // was read so far (it is not drawable). The image data chunks stay in
+    // the list without their bytes.
+    void LoadFromStream(std::istream& Stream, const TPNGLimits& Limits);
+    // The default limits with MaxSide as the caller's limit on width and
+    // height (0: none).
     void LoadFromStream(std::istream& Stream, uint32_t MaxSide = 0);
+    // The limits of the last (or current) read.
+    const TPNGLimits& Limits() const { return FLimits; }
 
     // 0 x 0 until a picture has been read.
     int Width() const;
@@ -284,6 +309,7 @@ class TPNGObject {
 
   private:
     friend class TChunkgAMA;
+    TPNGLimits FLimits;
     std::vector<std::unique_ptr<TChunk>> FChunks;
     bool FComplete = false;
     uint8_t FGammaTable[256];
@@ -307,15 +333,16 @@ void LoadPictureFile(TBitmap32& Bitmap, const std::string& FileName, uint32_t Ma
 
 // Reverses one scanline's filter in place. Prior is the unfiltered previous
 // scanline of the same pass, or null for the first one. FilterType must be
-// 0..4. PngUseSSE2 (on by default) selects the SSE2 forms (Up for every
-// pixel size; Sub, Average and Paeth for 3 and 4 bytes per pixel; the
-// checksum below); they give the same bytes as the portable ones.
-extern bool PngUseSSE2;
-void PngUnfilterRow(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length, int Bpp);
+// 0..4. Bound to an SSE2 form where the processor has it (Up for every pixel
+// size; Sub, Average and Paeth for 3 and 4 bytes per pixel), which gives the
+// same bytes as the portable one; VORTA_NO_SIMD=1 or RestrictCPUFeatures
+// (GR32_System.h) binds the portable form, as for the raster core.
+extern void (*PngUnfilterRow)(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length,
+                              int Bpp);
 void PngUnfilterRowPortable(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length,
                             int Bpp);
 
-// Adler-32 of the decompressed data (same result as zlib's; SSE2 unless
-// switched off).
-uint32_t PngAdler32(uint32_t Adler, const uint8_t* Data, size_t Length);
+// Adler-32 of the decompressed data (same result as zlib's), bound as
+// PngUnfilterRow is.
+extern uint32_t (*PngAdler32)(uint32_t Adler, const uint8_t* Data, size_t Length);
 uint32_t PngAdler32Portable(uint32_t Adler, const uint8_t* Data, size_t Length);

@@ -2,26 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "VaPosix.h"
 #include "VaSync.h"
-
-// ---------------------------------------------------------------- helpers
-
-uint32_t VaTickCount() {
-    using namespace std::chrono;
-    return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-bool VaTimeoutPassed(uint32_t Start, uint32_t Now, uint32_t Limit) {
-    uint32_t Elapsed = Now >= Start ? Now - Start : Now + (0xFFFFFFFFu - Start);
-    return Elapsed > Limit;
-}
+#include "VaThreads.h"
 
 // The device name pattern holds at most one number: "%d" takes PortNum and
 // "%%" a percent sign; anything else is copied as it stands, so that a stray
@@ -46,312 +32,6 @@ static std::string FormatDeviceName(const std::string& Pattern, int Num) {
         R += Pattern[i];
     }
     return R;
-}
-
-// ---------------------------------------------------------------- write queue
-
-TVaCommBuffer::TVaCommBuffer(int Capacity)
-    : FData(new uint8_t[size_t(std::max(Capacity, 1))]), FCapacity(std::max(Capacity, 0)) {}
-
-void TVaCommBuffer::Add(const void* Bytes, int N) {
-    if (N <= 0) return;
-    std::memcpy(FData.get() + Size, Bytes, size_t(N));
-    Size += N;
-}
-
-void TVaCommBuffer::Remove(int N) {
-    N = std::min(std::max(N, 0), Size);
-    std::memmove(FData.get(), FData.get() + N, size_t(Size - N));
-    Size -= N;
-}
-
-// ---------------------------------------------------------------- threads
-
-// A worker that keeps itself alive while it runs. After Stop it touches
-// neither its owner nor the descriptor; Release waits for it to end unless
-// the user-interface thread is inside the worker's own dispatch (Close called
-// from a handler), in which case the worker ends on its own once that
-// dispatch returns.
-class TVaThread {
-public:
-    explicit TVaThread(TVaCustomComm* AOwner, int AFd) : Owner(AOwner), Fd(AFd) {}
-    virtual ~TVaThread() = default;
-
-    void Start(const std::shared_ptr<TVaThread>& Self, TThreadPriority APriority) {
-        Priority = APriority;
-        Thread = std::thread([Self] {
-            Self->Tid = VaPosix::CurrentThreadId();
-            VaPosix::SetThreadPriority(Self->Tid, Self->Priority);
-            Self->Execute();
-        });
-    }
-    void SetPriority(TThreadPriority P) {
-        Priority = P;
-        VaPosix::SetThreadPriority(Tid, P);
-    }
-    virtual void Stop() {
-        Terminated = true;
-        Token->Stop();
-    }
-    void Release() {
-        if (!Thread.joinable()) return;
-        if (Token->CallRunning() || Thread.get_id() == std::this_thread::get_id())
-            Thread.detach();
-        else
-            Thread.join();
-    }
-
-protected:
-    virtual void Execute() = 0;
-    // Hands a batch to the user-interface thread and waits for it; handler
-    // exceptions go to the application, never back into this thread.
-    void Dispatch(uint32_t Mask) {
-        TVaCustomComm* O = Owner;
-        VaSynchronize(Token, [O, Mask] {
-            try {
-                O->DoCommEvents(Mask);
-            } catch (...) {
-                ApplicationHandleException(O);
-            }
-        });
-    }
-    // A pause before retrying a failing call; ends early on a stop request.
-    void Pause(TVaWaitEvent& StopEvent) { StopEvent.WaitFor(100); }
-
-    std::atomic<bool> Terminated{false};
-    std::shared_ptr<TVaStopToken> Token = std::make_shared<TVaStopToken>();
-    TVaCustomComm* Owner;
-    int Fd;
-    std::atomic<int> Tid{0};
-    TThreadPriority Priority = tpNormal;
-    std::thread Thread;
-};
-
-class TVaCommEventThread : public TVaThread {
-public:
-    TVaCommEventThread(TVaCustomComm* AOwner, int AFd, uint32_t AMask)
-        : TVaThread(AOwner, AFd), Mask(AMask) {}
-    uint32_t EvtMask = 0;
-    TVaWaitEvent WaitEvent;  // the stop signal
-    TVaWaitEvent TxEvent;    // set by a direct write: report when it has drained
-
-    void Stop() override {
-        TVaThread::Stop();
-        WaitEvent.SetEvent();
-    }
-
-protected:
-    void Execute() override;
-    void Post(uint32_t Batch);
-    uint32_t Mask;
-    // Events waiting for the user-interface thread; not 0 while a dispatch
-    // is on its way there. Events seen meanwhile join that dispatch.
-    std::shared_ptr<std::atomic<uint32_t>> Pending = std::make_shared<std::atomic<uint32_t>>(0);
-};
-
-// One batch at a time reaches the user-interface thread, and the count a
-// handler sees is taken when the batch runs there. The thread does not block
-// until the batch has run: it goes on watching the device and merges what it
-// sees into the outstanding batch. This saves a thread switch per batch and
-// means the thread never waits for the user-interface thread, so stopping it
-// can always wait for it to end.
-void TVaCommEventThread::Post(uint32_t Batch) {
-    if (Pending->fetch_or(Batch) != 0) return;
-    TVaCustomComm* O = Owner;
-    std::shared_ptr<std::atomic<uint32_t>> P = Pending;
-    VaPost(Token, [O, P] {
-        if (uint32_t M = P->exchange(0)) O->DispatchEvents(M);
-    });
-}
-
-// Modem lines and break change without a byte arriving, and the end of a
-// direct write comes without any event of the descriptor; both are looked at
-// in a poll. The host's blocking wait for modem lines (TIOCMIWAIT) cannot be
-// woken by the stop signal, only by a line change or a signal to the thread,
-// so Close would depend on the line or on signals; a poll bounded by the stop
-// event keeps Close immediate. It runs only while it has something to look
-// for: modem events monitored on a device that counts line transitions (a
-// UART, not a pseudo-terminal), or a direct write still draining. Line errors
-// need no poll: they come with the bytes they spoil, and every wake-up
-// compares the counters.
-static const int ModemPollMs = 50;
-static const int TxPollMs = 10;
-
-void TVaCommEventThread::Execute() {
-    VaPosix::TInputWatch Watch(Fd, WaitEvent.Handle, TxEvent.Handle);
-    if (Watch.Error()) return;
-    VaPosix::TErrorCounters Seen;
-    bool HaveCounters = VaPosix::ReadErrorCounters(Fd, Seen) == 0;
-    const bool PollModem =
-        HaveCounters && (Mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK)) != 0;
-    bool TxPending = false;  // a direct write has not drained yet
-    while (!Terminated) {
-        int Timeout = TxPending ? TxPollMs : PollModem ? ModemPollMs : -1;
-        int Error = 0;
-        int Bits = Watch.Wait(Error, Timeout);
-        if (Terminated || (Bits & VaPosix::wWake)) break;
-        if (Bits & VaPosix::wFailed) {
-            Pause(WaitEvent);
-            continue;
-        }
-        bool Hangup = (Bits & VaPosix::wHangup) != 0;
-        EvtMask = 0;
-        if (Bits & VaPosix::wReadable) EvtMask |= EV_RXCHAR;
-        if (Bits & VaPosix::wKick) {
-            // Reset before the queue is looked at: a write after this point
-            // sets it again and is looked at on the next pass.
-            TxEvent.ResetEvent();
-            TxPending = (Mask & EV_TXEMPTY) != 0;
-        }
-        if (HaveCounters && !Hangup) {
-            VaPosix::TErrorCounters Now;
-            if (VaPosix::ReadErrorCounters(Fd, Now) == 0) {
-                if (Now.Count[4] != Seen.Count[4]) EvtMask |= EV_BREAK;
-                if (std::memcmp(Now.Count, Seen.Count, sizeof Now.Count) != 0) EvtMask |= EV_ERR;
-                if (Now.Cts != Seen.Cts) EvtMask |= EV_CTS;
-                if (Now.Dsr != Seen.Dsr) EvtMask |= EV_DSR;
-                if (Now.Dcd != Seen.Dcd) EvtMask |= EV_RLSD;
-                if (Now.Ring != Seen.Ring) EvtMask |= EV_RING;
-                Seen = Now;
-            }
-        }
-        if (TxPending && !Hangup) {
-            int Out = 0;
-            int E = VaPosix::OutQueue(Fd, Out);
-            if (E != 0 || Out == 0) TxPending = false;
-            if (E == 0 && Out == 0) EvtMask |= EV_TXEMPTY;
-        }
-        if (Hangup) {
-            // Reported once as an I/O error; afterwards this thread leaves
-            // the device alone.
-            TxPending = false;
-            Owner->NoteHangup();
-            if (Owner->FHangup.load() != 2) EvtMask |= EV_ERR;
-        }
-        uint32_t Batch = EvtMask & Mask;
-        if (Batch) Post(Batch);
-        if (Hangup) break;
-    }
-}
-
-class TVaCommWriteThread : public TVaThread {
-public:
-    TVaCommWriteThread(TVaCustomComm* AOwner, int AFd, int Capacity)
-        : TVaThread(AOwner, AFd), Buffer(Capacity) {}
-    TVaCommBuffer Buffer;
-    TVaWaitEvent DataEvent;
-    TVaWaitEvent CloseEvent;
-    TVaWaitEvent IoEvent;
-
-    void Stop() override {
-        TVaThread::Stop();
-        CloseEvent.SetEvent();
-    }
-    // Caller's thread: queues Count bytes, waiting up to Buffers.WriteTimeout
-    // for room. False when the bytes could not be queued.
-    bool Write(const void* Bytes, int Count);
-
-protected:
-    void Execute() override;
-    void WriteDone(int Count);
-    std::condition_variable_any FRoom;
-    std::shared_ptr<std::atomic<bool>> TxEmptyPending = std::make_shared<std::atomic<bool>>(false);
-};
-
-bool TVaCommWriteThread::Write(const void* Bytes, int Count) {
-    std::unique_lock<TVaCriticalSection> L(Owner->WriteLock);
-    auto Fits = [&] { return int64_t(Buffer.Size) + Count <= Buffer.Capacity(); };
-    if (!Fits()) {
-        uint32_t Start = VaTickCount();
-        uint32_t Limit = uint32_t(Owner->Buffers().WriteTimeout());
-        while (!Fits()) {
-            uint32_t Now = VaTickCount();
-            if (VaTimeoutPassed(Start, Now, Limit)) return false;
-            uint32_t Elapsed = Now - Start;
-            uint32_t Left = Elapsed < Limit ? Limit - Elapsed + 1 : 1;
-            FRoom.wait_for(L, std::chrono::milliseconds(Left));
-        }
-    }
-    Buffer.Add(Bytes, Count);
-    DataEvent.SetEvent();
-    return true;
-}
-
-void TVaCommWriteThread::WriteDone(int Count) {
-    bool Empty;
-    {
-        std::lock_guard<TVaCriticalSection> L(Owner->WriteLock);
-        Buffer.Remove(Count);
-        Empty = Buffer.Size == 0;
-        // Reset under the lock, so that bytes added meanwhile are not missed.
-        if (Empty)
-            DataEvent.ResetEvent();
-        else
-            DataEvent.SetEvent();
-        FRoom.notify_all();
-    }
-    // Not waited for: a user-interface thread that keeps writing without
-    // running its event loop must not stall the queue behind this report.
-    // One report stands for every drain until it has run.
-    if (Empty && !Terminated && !TxEmptyPending->exchange(true)) {
-        TVaCustomComm* O = Owner;
-        std::shared_ptr<std::atomic<bool>> Pending = TxEmptyPending;
-        VaPost(Token, [O, Pending] {
-            *Pending = false;
-            try {
-                O->DoCommEvents(EV_TXEMPTY);
-            } catch (...) {
-                ApplicationHandleException(O);
-            }
-        });
-    }
-}
-
-void TVaCommWriteThread::Execute() {
-    using namespace VaPosix;
-    bool Dead = false;  // the device hung up: wait for the stop request only
-    while (!Terminated) {
-        int Error = 0;
-        int Bits = WaitDevice(DataEvent.Handle, false, CloseEvent.Handle, -1, Error);
-        if (Terminated || (Bits & wWake)) break;
-        if (Bits & wFailed) {
-            Pause(CloseEvent);
-            continue;
-        }
-        if (Dead) {
-            CloseEvent.WaitFor(-1);
-            continue;
-        }
-        const uint8_t* Data;
-        int N;
-        {
-            std::lock_guard<TVaCriticalSection> L(Owner->WriteLock);
-            Data = Buffer.Data();
-            N = Buffer.Size;
-            if (N == 0) DataEvent.ResetEvent();
-        }
-        if (N == 0) continue;
-        int Done = 0;
-        Error = WriteDevice(Fd, Data, N, Done);
-        if (Done > 0) {
-            WriteDone(Done);
-        } else if (Error == 0) {
-            // The driver's queue is full: wait until it takes bytes again.
-            Bits = WaitDevice(Fd, true, CloseEvent.Handle, -1, Error);
-            if (Bits & wWake) break;
-            if (Bits & wFailed) Pause(CloseEvent);
-            if (Bits & wHangup) Error = EIO;
-        }
-        if (Error != 0 && Done == 0) {
-            if (IsHangupError(Error)) {
-                Owner->NoteHangup();
-                Dead = true;
-            } else {
-                Pause(CloseEvent);
-            }
-            if (!Terminated) Dispatch(EV_ERR);
-        }
-    }
 }
 
 // ---------------------------------------------------------------- component
@@ -494,15 +174,12 @@ std::string TVaCustomComm::DeviceDisplayName() const {
     return FormatDeviceName(FDeviceName, FPortNum);
 }
 
-void TVaCustomComm::RaiseCommError(const char* Fmt, int Error) {
-    std::string Text = VaPosix::ErrorText(Error);
-    char Buf[512];
-    std::snprintf(Buf, sizeof Buf, Fmt, Error, Text.c_str());
-    throw EVaCommError(Buf);
+void TVaCustomComm::RaiseCommError(TVaCommFailure Failure, int Error) {
+    throw EVaCommError(VaCommErrorText(Failure, Error, DeviceDisplayName()));
 }
 
-void TVaCustomComm::CheckResult(bool Ok, const char* Fmt, int Error) {
-    if (!Ok) RaiseCommError(Fmt, Error);
+void TVaCustomComm::CheckResult(bool Ok, TVaCommFailure Failure, int Error) {
+    if (!Ok) RaiseCommError(Failure, Error);
 }
 
 void TVaCustomComm::CheckClosed() {
@@ -514,12 +191,7 @@ void TVaCustomComm::CheckClosed() {
 void TVaCustomComm::CreateHandle() {
     int Error = 0;
     int Fd = VaPosix::OpenDevice(DeviceFileName(), Error);
-    if (Fd < 0) {
-        std::string Name = DeviceDisplayName();
-        if (Error == ENOENT) throw EVaCommError("Specified device not found (" + Name + ").");
-        throw EVaCommError("Can't open specified device " + Name + " (Error " +
-                           std::to_string(Error) + ", " + VaPosix::ErrorText(Error) + ")");
-    }
+    if (Fd < 0) RaiseCommError(TVaCommFailure::Open, Error);
     FHandle = Fd;
 }
 
@@ -601,7 +273,7 @@ void TVaCustomComm::ApplyCommState() {
     VaPosix::TLineSettings S;
     GetLineSettings(S);
     int Error = VaPosix::SetLineSettings(FHandle, S);
-    CheckResult(Error == 0, "Error writing dcb (%d), %s", Error);
+    CheckResult(Error == 0, TVaCommFailure::WriteDcb, Error);
 }
 
 void TVaCustomComm::GetLineSettings(VaPosix::TLineSettings& S) const {
@@ -636,7 +308,7 @@ void TVaCustomComm::ApplyBufferSizes() {
 void TVaCustomComm::ApplyTimeouts() {
     if (!Active()) return;
     int Error = VaPosix::SetRawMode(FHandle);
-    CheckResult(Error == 0, "Error setting timeouts (%d), %s", Error);
+    CheckResult(Error == 0, TVaCommFailure::Timeouts, Error);
 }
 
 void TVaCustomComm::ApplyEventMask() {
@@ -673,7 +345,7 @@ int TVaCustomComm::WriteBuf(const void* Buf, int Count) {
                 NoteHangup();
                 break;
             }
-            RaiseCommError("Write error (%d), %s", Error);
+            RaiseCommError(TVaCommFailure::Write, Error);
         }
         Total += Done;
         if (Total == Count) break;
@@ -700,7 +372,7 @@ int TVaCustomComm::ReadBuf(void* Buf, int Count) {
     int Done = 0;
     int Error = VaPosix::ReadDevice(FHandle, Buf, Count, Done);
     if (Error != 0) {
-        if (!VaPosix::IsHangupError(Error)) RaiseCommError("Read error (%d), %s", Error);
+        if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Read, Error);
         NoteHangup();
     }
     return Done;
@@ -738,7 +410,7 @@ uint32_t TVaCustomComm::ReadStatus(TVaComStat& Stat, bool TakeHangup) {
     uint32_t Bits = 0;
     int Error = VaPosix::InQueue(FHandle, Stat.cbInQue);
     if (Error != 0) {
-        if (!VaPosix::IsHangupError(Error)) RaiseCommError("Error retrieving statistics (%d), %s", Error);
+        if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Statistics, Error);
         NoteHangup();
     }
     if (TakeHangup) VaPosix::OutQueue(FHandle, Stat.cbOutQue);
@@ -767,7 +439,7 @@ uint32_t TVaCustomComm::GetCommErrors() {
 void TVaCustomComm::EscapeComm(int Func) {
     if (!Active()) return;
     int Error = VaPosix::EscapeFunction(FHandle, Func);
-    CheckResult(Error == 0, "Error calling comm function (%d), %s", Error);
+    CheckResult(Error == 0, TVaCommFailure::Function, Error);
 }
 
 void TVaCustomComm::SetDTR(bool On) {

@@ -23,12 +23,9 @@
 #include <vector>
 
 #include "VaClasses.h"
+#include "VaCommErrors.h"
+#include "VaWriteQueue.h"
 #include "VaPrst.h"
-
-class EVaCommError : public Exception {
-public:
-    using Exception::Exception;
-};
 
 enum TVaBaudrate {
     brUser, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
@@ -178,9 +175,9 @@ public:
     void SetRTS(bool On);
     void EscapeComm(int Func);
     void CheckClosed();
-    // Raises EVaCommError with Fmt formatted with the errno value and its text.
-    [[noreturn]] void RaiseCommError(const char* Fmt, int Error);
-    void CheckResult(bool Ok, const char* Fmt, int Error);
+    // Raises EVaCommError with the text of Failure for the errno value Error.
+    [[noreturn]] void RaiseCommError(TVaCommFailure Failure, int Error);
+    void CheckResult(bool Ok, TVaCommFailure Failure, int Error);
 
     void ApplyCommState();
     // The line settings ApplyCommState gives the device.
@@ -263,22 +260,3 @@ class TVaComm : public TVaCustomComm {
 public:
     using TVaCustomComm::TVaCustomComm;
 };
-
-// The write queue: one block allocated at creation, bytes queued at its front.
-class TVaCommBuffer {
-public:
-    explicit TVaCommBuffer(int Capacity);
-    uint8_t* Data() { return FData.get(); }
-    int Size = 0;
-    int Capacity() const { return FCapacity; }
-    void Add(const void* Bytes, int N);
-    void Remove(int N);
-
-private:
-    std::unique_ptr<uint8_t[]> FData;
-    int FCapacity;
-};
-
-// 32-bit millisecond tick count and the deadline rule of the write queue.
-uint32_t VaTickCount();
-bool VaTimeoutPassed(uint32_t Start, uint32_t Now, uint32_t Limit);

@@ -1,23 +1,19 @@
 #include "VaPrst.h"
 
+#include "ScopeGuards.h"
+
 void TVaFlowControl::Assign(const TVaPersistent& Source) {
     auto* S = dynamic_cast<const TVaFlowControl*>(&Source);
     if (!S) return TVaPersistent::Assign(Source);
-    BeginUpdate();
-    try {
-        SetOutCtsFlow(S->FOutCtsFlow);
-        SetOutDsrFlow(S->FOutDsrFlow);
-        SetControlDtr(S->FControlDtr);
-        SetControlRts(S->FControlRts);
-        SetXonXoffOut(S->FXonXoffOut);
-        SetXonXoffIn(S->FXonXoffIn);
-        SetDsrSensitivity(S->FDsrSensitivity);
-        SetTxContinueOnXoff(S->FTxContinueOnXoff);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    TUpdateGuard<TVaPersistent> Update(*this);
+    SetOutCtsFlow(S->FOutCtsFlow);
+    SetOutDsrFlow(S->FOutDsrFlow);
+    SetControlDtr(S->FControlDtr);
+    SetControlRts(S->FControlRts);
+    SetXonXoffOut(S->FXonXoffOut);
+    SetXonXoffIn(S->FXonXoffIn);
+    SetDsrSensitivity(S->FDsrSensitivity);
+    SetTxContinueOnXoff(S->FTxContinueOnXoff);
 }
 
 void TVaEventChars::SetChar(int Index, uint8_t C) {
@@ -29,14 +25,8 @@ void TVaEventChars::SetChar(int Index, uint8_t C) {
 void TVaEventChars::Assign(const TVaPersistent& Source) {
     auto* S = dynamic_cast<const TVaEventChars*>(&Source);
     if (!S) return TVaPersistent::Assign(Source);
-    BeginUpdate();
-    try {
-        for (int i = 1; i <= 5; ++i) SetChar(i, S->FChars[i - 1]);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    TUpdateGuard<TVaPersistent> Update(*this);
+    for (int i = 1; i <= 5; ++i) SetChar(i, S->FChars[i - 1]);
 }
 
 void TVaBuffers::Set(int& Field, int V) {
@@ -49,14 +39,13 @@ void TVaBuffers::Set(int& Field, int V) {
 void TVaBuffers::Assign(const TVaPersistent& Source) {
     auto* S = dynamic_cast<const TVaBuffers*>(&Source);
     if (!S) return TVaPersistent::Assign(Source);
-    BeginUpdate();
-    // The change is reported by EndUpdate; a refusal there (port open) comes
-    // after all values are stored.
+    // The change is reported when the bracket closes; a refusal there (port
+    // open) comes after all values are stored, and the guard passes it on.
+    TUpdateGuard<TVaPersistent> Update(*this);
     FReadSize = S->FReadSize;
     FWriteSize = S->FWriteSize;
     FReadTimeout = S->FReadTimeout;
     FWriteTimeout = S->FWriteTimeout;
     FXonLimit = S->FXonLimit;
     FXoffLimit = S->FXoffLimit;
-    EndUpdate();
 }

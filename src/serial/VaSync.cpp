@@ -1,10 +1,43 @@
 #include "VaSync.h"
 
+#include <deque>
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
 
 #include "VaClasses.h"
+
+// The hand-off to the user-interface thread. A call's data (the function, its
+// captures, the token) passes through a mailbox under a standard mutex; what
+// is posted through Qt's event queue carries nothing but "run the next call".
+// Qt's own queue orders the two threads too, but with locks that a thread
+// checker cannot see; the mailbox makes the order it relies on visible, so
+// that only Qt's internals are left to the checker's suppressions. One posted
+// event runs one call, so calls keep their place among other events.
+namespace {
+std::mutex MailboxLock;
+std::deque<std::function<void()>> Mailbox;
+
+void RunNextCall() {
+    std::function<void()> Fn;
+    {
+        std::lock_guard<std::mutex> L(MailboxLock);
+        if (Mailbox.empty()) return;
+        Fn = std::move(Mailbox.front());
+        Mailbox.pop_front();
+    }
+    Fn();
+}
+
+void PostCall(QCoreApplication* App, std::function<void()> Fn) {
+    {
+        std::lock_guard<std::mutex> L(MailboxLock);
+        Mailbox.push_back(std::move(Fn));
+    }
+    QMetaObject::invokeMethod(App, [] { RunNextCall(); }, Qt::QueuedConnection);
+}
+}  // namespace
 
 void TVaStopToken::Stop() {
     std::lock_guard<std::mutex> L(FLock);
@@ -54,20 +87,17 @@ bool VaSynchronize(const std::shared_ptr<TVaStopToken>& Token, std::function<voi
     // The queued call holds its own reference to the token: it may run (or
     // be discarded) after the worker has been released and gone.
     std::shared_ptr<TVaStopToken> T = Token;
-    QMetaObject::invokeMethod(
-        App,
-        [T, Serial, Fn = std::move(Fn)]() {
-            {
-                std::lock_guard<std::mutex> L(T->FLock);
-                if (T->FSerial != Serial || T->FState != TVaStopToken::csPending) return;
-                T->FState = TVaStopToken::csRunning;
-            }
-            RunGuarded(Fn);
+    PostCall(App, [T, Serial, Fn = std::move(Fn)]() {
+        {
             std::lock_guard<std::mutex> L(T->FLock);
-            T->FState = TVaStopToken::csDone;
-            T->FDone.notify_all();
-        },
-        Qt::QueuedConnection);
+            if (T->FSerial != Serial || T->FState != TVaStopToken::csPending) return;
+            T->FState = TVaStopToken::csRunning;
+        }
+        RunGuarded(Fn);
+        std::lock_guard<std::mutex> L(T->FLock);
+        T->FState = TVaStopToken::csDone;
+        T->FDone.notify_all();
+    });
     std::unique_lock<std::mutex> L(Token->FLock);
     Token->FDone.wait(L, [&] {
         return Token->FState == TVaStopToken::csDone || Token->FState == TVaStopToken::csDropped;
@@ -81,10 +111,7 @@ void VaPost(const std::shared_ptr<TVaStopToken>& Token, std::function<void()> Fn
     QCoreApplication* App = QCoreApplication::instance();
     if (!App) return;
     std::shared_ptr<TVaStopToken> T = Token;
-    QMetaObject::invokeMethod(
-        App,
-        [T, Fn = std::move(Fn)]() {
-            if (!T->Stopped()) RunGuarded(Fn);
-        },
-        Qt::QueuedConnection);
+    PostCall(App, [T, Fn = std::move(Fn)]() {
+        if (!T->Stopped()) RunGuarded(Fn);
+    });
 }

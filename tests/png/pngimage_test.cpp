@@ -1,5 +1,6 @@
 // The PNG reader against built files with exact expected pixels and
 // exceptions, and against the public PNG test suite.
+#include "GR32_System.h"
 #include "pngimage.h"
 
 #include <gtest/gtest.h>
@@ -397,6 +398,39 @@ TEST(PngLoad, OneChangeNoticeAfterTheWholePicture) {
     EXPECT_EQ(Seen, 0xFF7F7F7Fu);
 }
 
+// The budgets for what a file may make the reader keep: chunks and their
+// bytes (the image data aside, which is released once decoded).
+TEST(PngErrors, ChunkBudgetsRefuseAFloodBeforeItsData) {
+    std::string Texts;
+    for (int i = 0; i < 3; ++i) Texts += Chunk("tEXt", std::string("K\0") + std::string(100, 'v'));
+    const std::string File = MakePng(IhdrData(1, 1, 8, 0), std::string("\0\0", 2), Texts);
+    auto Load = [&](const TPNGLimits& Limits) {
+        std::istringstream In(File);
+        TPNGObject Png;
+        try {
+            Png.LoadFromStream(In, Limits);
+        } catch (const Exception& E) {
+            return std::string(typeid(E).name()) + " after " + std::to_string(Png.ChunkCount());
+        }
+        const TChunkIDAT* Idat = Png.FindChunk<TChunkIDAT>();
+        return "read " + std::to_string(Png.ChunkCount()) + " idat " + std::to_string(Idat->DataSize());
+    };
+    TPNGLimits L;
+    EXPECT_EQ(Load(L), "read 6 idat 0");
+    L.MaxChunks = 4; // header and three texts; the image data is not counted, the end is
+    EXPECT_EQ(Load(L), Name<EPNGOutMemory>() + " after 5");
+    L.MaxChunks = 5;
+    EXPECT_EQ(Load(L), "read 6 idat 0");
+    L.MaxKeptBytes = 13 + 2 * 102; // header and two texts
+    EXPECT_EQ(Load(L), Name<EPNGOutMemory>() + " after 3");
+    L = TPNGLimits();
+    L.MaxDimension = 0;
+    EXPECT_EQ(Load(L), Name<EPNGSizeExceeds>() + " after 1");
+    L = TPNGLimits();
+    L.MaxPixels = 0;
+    EXPECT_EQ(Load(L), Name<EPNGOutMemory>() + " after 1");
+}
+
 TEST(PngChunks, TextTimeAndResolutionAreKept) {
     std::string Z = Deflate("hello");
     std::istringstream In(
@@ -420,6 +454,20 @@ TEST(PngChunks, TextTimeAndResolutionAreKept) {
               (std::vector<uint32_t>{2835, 2836, 1}));
 }
 
+// The reader's processor-specific forms follow the raster core's one switch.
+TEST(PngFilters, ProcessorFormsFollowTheCommonSwitch) {
+    RestrictCPUFeatures(NoCPUFeatures);
+    EXPECT_EQ(PngUnfilterRow, &PngUnfilterRowPortable);
+    EXPECT_EQ(PngAdler32, &PngAdler32Portable);
+    RestrictCPUFeatures(~NoCPUFeatures);
+#if defined(__SSE2__)
+    if (HasInstructionSet(ciSSE2)) {
+        EXPECT_NE(PngUnfilterRow, &PngUnfilterRowPortable);
+        EXPECT_NE(PngAdler32, &PngAdler32Portable);
+    }
+#endif
+}
+
 TEST(PngFilters, SSE2FormGivesTheSameBytesAsThePortableOne) {
     std::mt19937 Rng(7);
     for (int Bpp : {3, 4})
@@ -434,7 +482,6 @@ TEST(PngFilters, SSE2FormGivesTheSameBytesAsThePortableOne) {
                     std::vector<uint8_t> B = A;
                     PngUnfilterRowPortable(Filter, A.data(), HasPrior ? Prior.data() : nullptr,
                                            A.size(), Bpp);
-                    PngUseSSE2 = true;
                     PngUnfilterRow(Filter, B.data(), HasPrior ? Prior.data() : nullptr, B.size(),
                                    Bpp);
                     ASSERT_EQ(A, B) << Bpp << " " << Filter << " " << HasPrior << " " << Pixels;
@@ -561,7 +608,7 @@ TEST(PngSuite, EveryPictureMatchesTheIndependentDecoder) {
     for (bool SSE2 : {true, false})
         for (const char* Folder : {"primary", "16bit"})
             for (const std::string& File : SuiteFiles(Folder)) {
-                PngUseSSE2 = SSE2;
+                RestrictCPUFeatures(SSE2 ? ~NoCPUFeatures : NoCPUFeatures);
                 TBitmap32 B;
                 bool UsesAlpha = false, Expected = false;
                 ASSERT_NO_THROW(LoadPictureFile(B, File, UsesAlpha)) << File;
@@ -573,7 +620,7 @@ TEST(PngSuite, EveryPictureMatchesTheIndependentDecoder) {
                 EXPECT_EQ(UsesAlpha, Expected) << File;
                 ++Count;
             }
-    PngUseSSE2 = true;
+    RestrictCPUFeatures(~NoCPUFeatures);
     EXPECT_EQ(Count, 2 * (77 + 23));
 }
 

@@ -1,6 +1,8 @@
 // Settings, opening and closing, and the line settings as the device holds them.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "PtyPair.h"
 #include "VaComm.h"
 #include "VaPorts.h"
@@ -163,6 +165,24 @@ TEST(VaCommPort, MissingDeviceIsNotFound) {
     EXPECT_EQ(ErrorOf([&] { C.Open(); }), "Specified device not found (/tmp/no-such-vorta-port7).");
     EXPECT_FALSE(C.Active());
     EXPECT_EQ(Opens, 0);
+}
+
+// The texts the platform layer's failures are reported with, one template
+// each; callers and logs match them as they stand.
+TEST(VaCommPort, FailureTexts) {
+    using F = TVaCommFailure;
+    EXPECT_EQ(VaCommErrorText(F::Open, ENOENT, "/dev/ttyUSB0"), "Specified device not found (/dev/ttyUSB0).");
+    EXPECT_EQ(VaCommErrorText(F::Open, EACCES, "/dev/ttyUSB0"),
+              "Can't open specified device /dev/ttyUSB0 (Error 13, Permission denied)");
+    EXPECT_EQ(VaCommErrorText(F::WriteDcb, EINVAL), "Error writing dcb (22), Invalid argument");
+    EXPECT_EQ(VaCommErrorText(F::Timeouts, EINVAL), "Error setting timeouts (22), Invalid argument");
+    EXPECT_EQ(VaCommErrorText(F::Write, EIO), "Write error (5), Input/output error");
+    EXPECT_EQ(VaCommErrorText(F::Read, EIO), "Read error (5), Input/output error");
+    EXPECT_EQ(VaCommErrorText(F::Statistics, ENOTTY),
+              "Error retrieving statistics (25), Inappropriate ioctl for device");
+    EXPECT_EQ(VaCommErrorText(F::Function, EINVAL), "Error calling comm function (22), Invalid argument");
+    // A percent sign in a device name is text, not a conversion.
+    EXPECT_EQ(VaCommErrorText(F::Open, ENOENT, "/tmp/%s%n"), "Specified device not found (/tmp/%s%n).");
 }
 
 TEST(VaCommPort, ClosedPortIsQuiet) {
