@@ -288,7 +288,7 @@ void TFKAVRO::bt360Send3Click() {
 }
 
 void TFKAVRO::btClearClick() {
-    Memo1->clear();
+    Memo1->Clear();
     DrawNeedle(0);
     ShowReading(0);
     lCount->setText("1");

@@ -18,7 +18,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWidget>
 
@@ -35,6 +34,7 @@
 #include <QDialog>
 
 #include "AppPaths.h"
+#include "MemoView.h"
 #include "UserSettings.h"
 #include "AnswerReceiver.h"
 #include "Recorder.h"
@@ -108,10 +108,9 @@ public:
     void FormClose();
     void btCloseClick();
     void btHelpClick();
+    // Line becomes LastAnswer and a line of Memo1 (shown with the next frame;
+    // Memo1->Lines() has it at once).
     void ShowAnswer(const std::string& Line);
-    // Memo1 keeps at most this many characters (and 100 000 lines).
-    qsizetype MemoMaxChars = 16 * 1024 * 1024;
-    static constexpr int MemoLineMark = 1; // user state of a memo block that holds a line
     void HandleAppException(QObject* Sender, const std::exception& E);
 
     // Settings file, error log (see AppPaths.h for where they are).
@@ -347,7 +346,7 @@ public:
     TLabeledEdit* lbeOffset;
     QLabel* Label8;
     QPushButton* btClear;
-    QPlainTextEdit* Memo1;
+    TMemoView* Memo1; // at most 100 000 lines and MaxChars characters
     QGroupBox* GroupBox4;
     TLabeledEdit* lbeCalDone;
     TLabeledEdit* lbeMVGain;

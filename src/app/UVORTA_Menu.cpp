@@ -313,7 +313,7 @@ void TFKAVRO::RecordFromDialog() {
 // ---- Log
 
 void TFKAVRO::SaveLogAs(const std::string& Path) {
-    QString Text = Memo1->toPlainText();
+    QString Text = Memo1->Text();
     if (!Text.isEmpty()) Text += '\n';
     ReplaceFile(Path, Text.toUtf8().toStdString());
 }
