@@ -7,8 +7,9 @@
 // Memo: 100 000 answer lines of 20 to 60 characters, 16 to a display frame,
 // into the log view (a list view over a ring of lines) and into the peer, a
 // plain text edit holding each line as a block, as the memo was built before.
-// Prints the heap each holds afterwards (malloc's bytes in use), the ratio,
-// and the processor time per line appended and shown.
+// Both are shown (and painted each frame). Prints the heap each holds
+// afterwards (malloc's bytes in use), the ratio, and the processor time per
+// line appended and shown.
 //
 // Waiting: processor time used during a 3-second PumpWait, against a wait
 // that loops over processEvents until the time has passed.
@@ -162,6 +163,7 @@ struct TPlainTextMemo {
         Edit.setLineWrapMode(QPlainTextEdit::NoWrap);
         Edit.setMaximumBlockCount(100000);
     }
+    void Show() { Edit.show(); }
     void Append(const std::string& Line) {
         const QString Text = QString::fromLocal8Bit(Line.c_str(), qsizetype(Line.size()));
         QTextDocument* Doc = Edit.document();
@@ -193,6 +195,7 @@ struct TPlainTextMemo {
 struct TLogMemo {
     TMemoView View;
     TLogMemo() { View.setGeometry(16, 424, 169, 249); }
+    void Show() { View.show(); }
     void Append(const std::string& Line) { View.Append(Line); }
     void Frame() {
         View.ShowPending(); // what the frame timer does
@@ -217,9 +220,11 @@ const std::vector<std::string>& MemoLines() {
 
 // Heap bytes held by the filled memo, and processor seconds for the fill.
 template <class Memo> std::pair<double, double> FillMemo() {
+    MemoLines();
     malloc_trim(0);
     const size_t Before = mallinfo2().uordblks;
     auto M = std::make_unique<Memo>();
+    M->Show();
     M->Frame();
     const double Cpu = CpuSeconds();
     int InFrame = 0;

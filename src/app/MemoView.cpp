@@ -4,8 +4,9 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
-#include <QStyleOptionViewItem>
 
 #include <algorithm>
 
@@ -36,21 +37,7 @@ std::string TLineRing::Line(size_t Index) const {
     return std::string(First, First + static_cast<std::ptrdiff_t>(Length(Index)));
 }
 
-int TMemoModel::rowCount(const QModelIndex& Parent) const {
-    return Parent.isValid() ? 0 : static_cast<int>(FShown);
-}
-
-QVariant TMemoModel::data(const QModelIndex& Index, int Role) const {
-    if (!Index.isValid() || static_cast<size_t>(Index.row()) >= FShown) return {};
-    if (Role == Qt::DisplayRole) {
-        const std::string L = FRing.Line(static_cast<size_t>(Index.row()));
-        return QString::fromLocal8Bit(L.data(), static_cast<qsizetype>(L.size()));
-    }
-    if (Role == Qt::SizeHintRole && ItemSize.isValid()) return ItemSize;
-    return {};
-}
-
-void TMemoModel::Append(const std::string& Line) {
+void TMemoLog::Append(const std::string& Line) {
     FRing.Push(Line);
     FBytes += Line.size();
     // A sensor that never sends CR fills the log with long pieces: the bound
@@ -59,52 +46,41 @@ void TMemoModel::Append(const std::string& Line) {
         DropOldest();
 }
 
-void TMemoModel::DropOldest() {
+void TMemoLog::DropOldest() {
     FBytes -= FRing.Length(FDropped);
     if (FDropped < FShown) {
-        // The view shows it until its next frame takes it off.
+        // Shown until the next frame takes it off.
         ++FDropped;
         return;
     }
-    // Every row the view has is gone already and a line not shown yet goes
-    // too (a burst within one frame): the view lets go of its rows now, once,
-    // and the unseen line is dropped at once.
-    if (FShown > 0) {
-        beginRemoveRows(QModelIndex(), 0, static_cast<int>(FShown) - 1);
-        FRing.PopFront(FShown);
-        FShown = 0;
-        FDropped = 0;
-        endRemoveRows();
-    }
-    FRing.PopFront(1);
+    // Every row shown is gone already and a line not shown yet goes too (a
+    // burst within one frame): the rows go now and the line at once, so that
+    // a burst never holds more than the bounds.
+    PopFront(FShown + 1);
+    FShown = 0;
+    FDropped = 0;
 }
 
-void TMemoModel::Clear() {
-    beginResetModel();
+void TMemoLog::PopFront(size_t Count) {
+    FRing.PopFront(Count);
+    FFirst += Count;
+}
+
+void TMemoLog::Clear() {
+    FFirst += FRing.Count();
     FRing.Clear();
     FShown = 0;
     FDropped = 0;
     FBytes = 0;
-    endResetModel();
 }
 
-int TMemoModel::Publish() {
-    if (FDropped > 0) {
-        beginRemoveRows(QModelIndex(), 0, static_cast<int>(FDropped) - 1);
-        FRing.PopFront(FDropped);
-        FShown -= FDropped;
-        FDropped = 0;
-        endRemoveRows();
-    }
-    if (FRing.Count() == FShown) return -1;
-    const int First = static_cast<int>(FShown);
-    beginInsertRows(QModelIndex(), First, static_cast<int>(FRing.Count()) - 1);
+void TMemoLog::Publish() {
+    PopFront(FDropped);
+    FDropped = 0;
     FShown = FRing.Count();
-    endInsertRows();
-    return First;
 }
 
-std::vector<std::string> TMemoModel::Lines() const {
+std::vector<std::string> TMemoLog::Lines() const {
     std::vector<std::string> Out;
     Out.reserve(LineCount());
     for (size_t i = FDropped; i < FRing.Count(); ++i)
@@ -112,26 +88,26 @@ std::vector<std::string> TMemoModel::Lines() const {
     return Out;
 }
 
-TMemoView::TMemoView(QWidget* Parent) : QListView(Parent), FModel(new TMemoModel(this)) {
-    setModel(FModel);
-    setUniformItemSizes(true);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Like a plain text memo without word wrap: a long line runs on to the
-    // right (cut, not elided) and the horizontal scroll bar reaches it.
-    setWordWrap(false);
-    setTextElideMode(Qt::ElideNone);
-    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+namespace {
+QString Local(const std::string& S) { return QString::fromLocal8Bit(S.data(), static_cast<qsizetype>(S.size())); }
+constexpr int Margin = 3; // pixels left of the text
+} // namespace
+
+TMemoView::TMemoView(QWidget* Parent) : QAbstractScrollArea(Parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setCursor(Qt::IBeamCursor);
     auto* Copy = new QAction(tr("&Copy"), this);
     Copy->setShortcut(QKeySequence::Copy);
-    Copy->setShortcutContext(Qt::WidgetShortcut);
     connect(Copy, &QAction::triggered, this, [this] { CopySelection(); });
     auto* All = new QAction(tr("Select &All"), this);
     All->setShortcut(QKeySequence::SelectAll);
-    All->setShortcutContext(Qt::WidgetShortcut);
-    connect(All, &QAction::triggered, this, [this] { selectAll(); });
+    connect(All, &QAction::triggered, this, [this] { SelectAll(); });
+    // Shown in the context menu; the keys themselves come to keyPressEvent.
+    for (QAction* A : {Copy, All})
+        A->setShortcutContext(Qt::WidgetShortcut);
     addActions({Copy, All});
     setContextMenuPolicy(Qt::ActionsContextMenu);
     FFrame.setSingleShot(true);
@@ -140,78 +116,155 @@ TMemoView::TMemoView(QWidget* Parent) : QListView(Parent), FModel(new TMemoModel
 }
 
 void TMemoView::Append(const std::string& Line) {
-    FModel->Append(Line);
+    FLog.Append(Line);
     // Idle means idle: the frame timer runs only while something waits.
     if (!FFrame.isActive()) FFrame.start();
 }
 
 void TMemoView::Clear() {
     FFrame.stop();
-    FModel->Clear();
-    FModel->ItemSize = QSize();
+    FLog.Clear();
     FWidest = 0;
+    FSelected = false;
+    UpdateScrollBars();
+    viewport()->update();
 }
 
 QString TMemoView::Text() const {
     QString Out;
     bool First = true;
-    for (const std::string& L : FModel->Lines()) {
+    for (const std::string& L : FLog.Lines()) {
         if (!First) Out += '\n';
         First = false;
-        Out += QString::fromLocal8Bit(L.data(), static_cast<qsizetype>(L.size()));
+        Out += Local(L);
     }
     return Out;
 }
 
+QString TMemoView::RowText(int Row) const { return Local(FLog.Row(static_cast<size_t>(Row))); }
+
+int TMemoView::TopRow() const { return verticalScrollBar()->value(); }
+
+int TMemoView::LineHeight() const { return fontMetrics().height(); }
+
 void TMemoView::ShowPending() {
     FFrame.stop();
-    if (!FModel->Pending()) return;
-    const bool AtBottom = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
-    const int First = FModel->Publish();
-    if (First >= 0) {
-        // Rows share one size, as wide as the widest line, so that the
-        // horizontal scroll bar reaches the end of every line.
+    if (!FLog.Pending()) return;
+    QScrollBar* V = verticalScrollBar();
+    const bool AtBottom = V->value() >= V->maximum();
+    const uint64_t TopLine = FLog.First() + static_cast<uint64_t>(V->value());
+    const size_t OldEnd = FLog.First() + FLog.Rows();
+    FLog.Publish();
+    // The new lines only are measured: the rows share the widest one's width.
+    const QFontMetrics Metrics(font());
+    const size_t From = OldEnd > FLog.First() ? OldEnd - FLog.First() : 0;
+    for (size_t Row = From; Row < FLog.Rows(); ++Row)
+        FWidest = std::max(FWidest, Metrics.horizontalAdvance(Local(FLog.Row(Row))));
+    UpdateScrollBars();
+    // The same lines stay in sight unless the newest was: then the newest is.
+    if (AtBottom)
+        V->setValue(V->maximum());
+    else
+        V->setValue(TopLine > FLog.First() ? static_cast<int>(TopLine - FLog.First()) : 0);
+    viewport()->update();
+}
+
+void TMemoView::UpdateScrollBars() {
+    const int Page = std::max(1, viewport()->height() / std::max(1, LineHeight()));
+    QScrollBar* V = verticalScrollBar();
+    V->setRange(0, std::max(0, RowCount() - Page));
+    V->setPageStep(Page);
+    V->setSingleStep(1);
+    QScrollBar* H = horizontalScrollBar();
+    H->setRange(0, std::max(0, FWidest + 2 * Margin - viewport()->width()));
+    H->setPageStep(viewport()->width());
+    H->setSingleStep(fontMetrics().averageCharWidth());
+}
+
+void TMemoView::resizeEvent(QResizeEvent* Event) {
+    QAbstractScrollArea::resizeEvent(Event);
+    UpdateScrollBars();
+}
+
+void TMemoView::changeEvent(QEvent* Event) {
+    QAbstractScrollArea::changeEvent(Event);
+    if (Event->type() == QEvent::FontChange) {
         const QFontMetrics Metrics(font());
-        int Widest = FModel->ItemSize.isValid() ? FWidest : -1;
-        int WidestRow = -1;
-        for (int Row = First; Row < FModel->rowCount(); ++Row) {
-            const std::string L = FModel->Line(Row);
-            const int W = Metrics.horizontalAdvance(
-                QString::fromLocal8Bit(L.data(), static_cast<qsizetype>(L.size())));
-            if (W > Widest) {
-                Widest = W;
-                WidestRow = Row;
-            }
-        }
-        if (WidestRow >= 0) {
-            FWidest = Widest;
-            QStyleOptionViewItem Option;
-            initViewItemOption(&Option);
-            FModel->ItemSize = QSize();
-            const QSize Hint = itemDelegate()->sizeHint(Option, FModel->index(WidestRow));
-            FModel->ItemSize = QSize(std::max(Hint.width(), FWidest), Hint.height());
-        }
+        FWidest = 0;
+        for (int Row = 0; Row < RowCount(); ++Row)
+            FWidest = std::max(FWidest, Metrics.horizontalAdvance(RowText(Row)));
+        UpdateScrollBars();
     }
-    if (AtBottom) scrollToBottom();
+}
+
+void TMemoView::paintEvent(QPaintEvent*) {
+    QPainter P(viewport());
+    const int H = LineHeight();
+    const int Ascent = fontMetrics().ascent();
+    const int X = Margin - horizontalScrollBar()->value();
+    const uint64_t Low = std::min(FAnchor, FCurrent), High = std::max(FAnchor, FCurrent);
+    for (int Row = TopRow(), Y = 0; Row < RowCount() && Y < viewport()->height(); ++Row, Y += H) {
+        const uint64_t Line = FLog.First() + static_cast<uint64_t>(Row);
+        const bool Selected = FSelected && Line >= Low && Line <= High;
+        if (Selected) P.fillRect(0, Y, viewport()->width(), H, palette().brush(QPalette::Highlight));
+        P.setPen(palette().color(Selected ? QPalette::HighlightedText : QPalette::Text));
+        P.drawText(X, Y + Ascent, RowText(Row));
+    }
+}
+
+int TMemoView::RowAt(int Y) const {
+    const int Row = TopRow() + (Y < 0 ? -1 : Y / std::max(1, LineHeight()));
+    return std::clamp(Row, 0, std::max(0, RowCount() - 1));
+}
+
+void TMemoView::SelectRows(int From, int To) {
+    if (RowCount() == 0) return;
+    FSelected = true;
+    FAnchor = FLog.First() + static_cast<uint64_t>(std::clamp(From, 0, RowCount() - 1));
+    FCurrent = FLog.First() + static_cast<uint64_t>(std::clamp(To, 0, RowCount() - 1));
+    viewport()->update();
+}
+
+void TMemoView::SelectAll() { SelectRows(0, RowCount() - 1); }
+
+QString TMemoView::SelectedText() const {
+    if (!FSelected) return {};
+    QStringList Out;
+    const uint64_t Low = std::min(FAnchor, FCurrent), High = std::max(FAnchor, FCurrent);
+    for (uint64_t Line = std::max(Low, FLog.First()); Line <= High && Line < FLog.First() + FLog.Rows(); ++Line)
+        Out.append(RowText(static_cast<int>(Line - FLog.First())));
+    return Out.join('\n');
 }
 
 void TMemoView::CopySelection() const {
-    QModelIndexList Selected = selectionModel()->selectedRows();
-    if (Selected.isEmpty()) return;
-    std::sort(Selected.begin(), Selected.end(),
-              [](const QModelIndex& A, const QModelIndex& B) { return A.row() < B.row(); });
-    QStringList Lines;
-    for (const QModelIndex& I : Selected)
-        Lines.append(I.data().toString());
-    QGuiApplication::clipboard()->setText(Lines.join('\n'));
+    if (FSelected) QGuiApplication::clipboard()->setText(SelectedText());
 }
 
 void TMemoView::keyPressEvent(QKeyEvent* Event) {
-    // The item view's own copy takes the current line only.
-    if (Event->matches(QKeySequence::Copy)) {
-        CopySelection();
-        Event->accept();
+    if (Event->matches(QKeySequence::Copy)) return CopySelection();
+    if (Event->matches(QKeySequence::SelectAll)) return SelectAll();
+    const int Step = Event->key() == Qt::Key_Up ? -1 : Event->key() == Qt::Key_Down ? 1 : 0;
+    if (Step != 0 && (Event->modifiers() & Qt::ShiftModifier) && RowCount() > 0) {
+        const int Anchor = FSelected && FAnchor >= FLog.First() ? int(FAnchor - FLog.First()) : TopRow();
+        const int Current = FSelected && FCurrent >= FLog.First() ? int(FCurrent - FLog.First()) : Anchor;
+        SelectRows(Anchor, Current + Step);
         return;
     }
-    QListView::keyPressEvent(Event);
+    QAbstractScrollArea::keyPressEvent(Event);
+}
+
+void TMemoView::mousePressEvent(QMouseEvent* Event) {
+    if (Event->button() != Qt::LeftButton || RowCount() == 0) return QAbstractScrollArea::mousePressEvent(Event);
+    const int Row = RowAt(Event->position().toPoint().y());
+    const bool Extend = (Event->modifiers() & Qt::ShiftModifier) && FSelected && FAnchor >= FLog.First();
+    SelectRows(Extend ? int(FAnchor - FLog.First()) : Row, Row);
+}
+
+void TMemoView::mouseMoveEvent(QMouseEvent* Event) {
+    if (!(Event->buttons() & Qt::LeftButton) || !FSelected || FAnchor < FLog.First()) return;
+    const int Y = Event->position().toPoint().y();
+    const int Row = RowAt(Y);
+    // Dragging past an edge scrolls on.
+    if (Y < 0 || Y >= viewport()->height()) verticalScrollBar()->setValue(Row);
+    SelectRows(int(FAnchor - FLog.First()), Row);
 }
