@@ -17,6 +17,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QTimer>
 
 
 std::string LastAnswer;
@@ -328,6 +329,14 @@ void TFKAVRO::showEvent(QShowEvent* Event) {
     if (FShown) return;
     FShown = true;
     RunHandler(this, [this] { FormShow(); });
+}
+
+void TFKAVRO::paintEvent(QPaintEvent* Event) {
+    QWidget::paintEvent(Event);
+    if (FPainted) return;
+    FPainted = true;
+    // After this frame has reached the screen.
+    QTimer::singleShot(0, this, [this] { FillPortList(); });
 }
 
 void TFKAVRO::FormShow() { LoadDial("img/Mode0.png"); }

@@ -136,6 +136,7 @@ public:
     // BEGIN console declarations
     void ConnectConsoleSignals(); // wires the buttons and the serial component
     void ConsoleFormCreate();     // start-up steps after the settings are loaded
+    void FillPortList();          // the port list at start-up, once
     void CloseSerialPort();       // closes VaComm1 (the Close button while connected)
 
     // Command exchange. Each waits with PumpWait, so answers arrive meanwhile;
@@ -259,7 +260,7 @@ public:
 
     // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
     // BEGIN ports declarations
-    void CreatePortWatcher();
+    void CreatePortWatcher(); // after the first frame (see ConsoleFormCreate); null until then
     // After a hang-up, opens the same device again by itself once it is back
     // (a udev event, or its path seen gone and present again), then reads
     // Information and restarts a "#READ" stream that was running. Off by default.
@@ -356,6 +357,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* Event) override;
+    void paintEvent(QPaintEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
@@ -381,6 +383,8 @@ private:
 
     TFKAVROOptions FOptions;
     bool FShown = false;
+    bool FPainted = false;        // the first frame is drawn
+    bool FPortListFilled = false;
     bool FClosing = false;
     bool FSettingsLoaded = false;
     QString FPortName; // goes with UserSettings; the record's port field cut from it

@@ -200,7 +200,7 @@ void TFKAVRO::Disconnect() {
     FLost = false;
     // Nothing to come back to: a reconnect that was awaited is off.
     FLostPath.clear();
-    FPortWatcher->WatchPath("");
+    if (FPortWatcher) FPortWatcher->WatchPath("");
     if (VaComm1->Active()) CloseSerialPort();
     Connected = 0;
     UpdateConnectionLight();

@@ -753,8 +753,9 @@ TEST_F(ConsoleE2E, EnterSendsAndUpDownWalkTheHistoryKeptAcrossRuns) {
     Window = std::make_unique<TFKAVRO>();
     EXPECT_EQ(W().CommandHistory(), QStringList({"#DATA", "#SAVE"}));
     EXPECT_TRUE(W().AutoReconnect());
-    // The port used last is offered although the system does not list it.
-    EXPECT_GE(W().ePortNo->findText(QString::fromStdString(Sim->Path())), 0);
+    // The port used last is offered although the system does not list it
+    // (once the list is filled, after start-up).
+    EXPECT_TRUE(PumpUntilTrue([this] { return W().ePortNo->findText(QString::fromStdString(Sim->Path())) >= 0; }));
     W().ed360Send3->clear();
     QTest::keyClick(W().ed360Send3, Qt::Key_Up);
     EXPECT_EQ(W().ed360Send3->text(), "#SAVE");
