@@ -6,8 +6,11 @@
 // done and leaves at once, so tearing down is not counted.
 //
 //   startup_bench                      both, with the ratio (console / peer)
-//   startup_bench --child console      one console start (for timing whole
-//   startup_bench --child minimal      processes from outside)
+//   startup_bench --child console      one console start, and
+//   startup_minimal_window             one peer start (for timing whole
+//                                      processes from outside)
+// The peer is a program of its own that links Qt Widgets only, so that its
+// start does not pay for loading the console's libraries.
 //
 // The children run on the offscreen platform unless QT_QPA_PLATFORM says
 // otherwise, from the source folder so that the console finds its pictures.
@@ -15,13 +18,11 @@
 #include "AppPaths.h"
 #include "UVORTA_Display.h"
 
+#include "FirstFrame.h"
+
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
-#include <QLabel>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -38,56 +39,18 @@ extern char** environ;
 
 namespace {
 
-int64_t NowNs() {
-    timespec T;
-    clock_gettime(CLOCK_MONOTONIC, &T);
-    return int64_t(T.tv_sec) * 1000000000 + T.tv_nsec;
-}
-
-// Once Window's first paint is done (the 0 ms timer runs after the paint's
-// flush), prints the clock and ends the process.
-class TFirstFrame : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* Event) override {
-        if (Event->type() == QEvent::Paint && !FSeen) {
-            FSeen = true;
-            QTimer::singleShot(0, [] {
-                std::printf("%lld\n", static_cast<long long>(NowNs()));
-                std::fflush(stdout);
-                _exit(0);
-            });
-        }
-        return false;
-    }
-
-private:
-    bool FSeen = false;
-};
-
-int Child(int argc, char** argv, const std::string& Kind) {
+int ConsoleChild(int argc, char** argv) {
     TFirstFrame Watch;
-    if (Kind == "console") {
-        TApplication App(argc, argv);
-        QTemporaryDir Folder; // settings and log of a first start
-        SetAppFolder(Folder.path().toStdString());
-        TFKAVRO W;
-        W.installEventFilter(&Watch);
-        W.show();
-        return App.exec();
-    }
-    QApplication App(argc, argv);
-    QWidget W;
-    W.resize(618, 721);
-    auto* L = new QLabel("Minimal window", &W);
-    L->move(16, 16);
-    auto* B = new QPushButton("Close", &W);
-    B->move(16, 48);
+    TApplication App(argc, argv);
+    QTemporaryDir Folder; // settings and log of a first start
+    SetAppFolder(Folder.path().toStdString());
+    TFKAVRO W;
     W.installEventFilter(&Watch);
     W.show();
     return App.exec();
 }
 
-std::string Self;
+std::string Self, Peer;
 
 // Milliseconds from starting the child to its first frame (-1: failed).
 double StartChild(const char* Kind) {
@@ -97,10 +60,12 @@ double StartChild(const char* Kind) {
     posix_spawn_file_actions_init(&Actions);
     posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
     posix_spawn_file_actions_addclose(&Actions, Pipe[0]);
-    const char* Args[] = {Self.c_str(), "--child", Kind, nullptr};
+    const bool Console = std::strcmp(Kind, "console") == 0;
+    const std::string& Exe = Console ? Self : Peer;
+    const char* Args[] = {Exe.c_str(), "--child", Kind, nullptr};
     pid_t Pid;
     const int64_t Start = NowNs();
-    const int Err = posix_spawn(&Pid, Self.c_str(), &Actions, nullptr, const_cast<char**>(Args), environ);
+    const int Err = posix_spawn(&Pid, Exe.c_str(), &Actions, nullptr, const_cast<char**>(Args), environ);
     posix_spawn_file_actions_destroy(&Actions);
     close(Pipe[1]);
     std::string Out;
@@ -154,11 +119,12 @@ BENCHMARK(BM_FirstFrame_ConsoleVsMinimalWindow)->Iterations(15)->UseRealTime()->
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0) return Child(argc, argv, argv[2]);
+    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0) return ConsoleChild(argc, argv);
     char Path[4096];
     const ssize_t N = readlink("/proc/self/exe", Path, sizeof Path - 1);
     if (N <= 0) return 1;
     Self.assign(Path, size_t(N));
+    Peer = Self.substr(0, Self.rfind('/') + 1) + "startup_minimal_window";
     if (chdir(VORTA_SOURCE_DIR) != 0) return 1;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
