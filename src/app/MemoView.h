@@ -91,6 +91,8 @@ public:
     QString SelectedText() const; // the selected lines joined by '\n'
     void CopySelection() const;   // to the clipboard (Ctrl+C)
 
+    // Lines appended or dropped that the next frame shows.
+    bool Pending() const { return FLog.Pending(); }
     // Shows what was appended since the last frame at once; the frame timer
     // calls it.
     void ShowPending();

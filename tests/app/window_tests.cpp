@@ -215,10 +215,10 @@ TEST_F(WindowTest, MemoShowsABurstInOneFrameKeepsItsBoundsAndCopiesTheSelection)
         return Out;
     };
     // The frame timer needs the event loop; nothing else shows the lines.
-    const auto NextFrame = [] {
+    const auto NextFrame = [M] {
         QElapsedTimer Clock;
         Clock.start();
-        while (Clock.elapsed() < 5 * TMemoView::FrameMs)
+        while (M->Pending() && Clock.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, TMemoView::FrameMs);
     };
 
