@@ -4,6 +4,7 @@
 // inside a command's wait.
 #include "UVORTA_Display.h"
 
+#include "Application.h"
 #include "Dialogs.h"
 #include "PlotWindow.h"
 #include "PumpWait.h"
@@ -12,6 +13,7 @@
 #include "VaPorts.h"
 
 #include <QLocale>
+#include <QTimer>
 
 namespace {
 
@@ -110,10 +112,34 @@ void TFKAVRO::ConnectConsoleSignals() {
     OnClick(bt360Send2, &TFKAVRO::bt360Send2Click);
     OnClick(bt360Send3, &TFKAVRO::bt360Send3Click);
     OnClick(btClear, &TFKAVRO::btClearClick);
-    CreatePortWatcher();
+    ChooseScannedSensor = [this](const std::vector<std::pair<int, double>>& Found) {
+        TScanResultDialog D(this, Found);
+        return D.exec() == QDialog::Accepted ? D.ChosenId() : 0;
+    };
 }
 
-void TFKAVRO::ConsoleFormCreate() { RefreshPortList(); }
+void TFKAVRO::ConsoleFormCreate() {
+    // Listing the ports asks the system about every terminal device it has,
+    // which takes longer than drawing the window: the list is filled (and
+    // the watcher of ports coming and going started) after
+    // the first frame (paintEvent), or at the first turn of the event loop
+    // for a window that is not shown. The port box's text is set meanwhile
+    // and the list keeps it.
+    QTimer::singleShot(0, this, [this] {
+        if (!isVisible() || FPainted) FillPortList();
+    });
+}
+
+void TFKAVRO::FillPortList() {
+    if (FPortListFilled) return;
+    FPortListFilled = true;
+    RunHandler(this, [this] {
+        // Where udev is missing the watcher lists the ports as well.
+        CreatePortWatcher();
+        RefreshPortList();
+    });
+}
+
 
 void TFKAVRO::CloseSerialPort() {
     VaComm1->Close();
@@ -288,7 +314,7 @@ void TFKAVRO::bt360Send3Click() {
 }
 
 void TFKAVRO::btClearClick() {
-    Memo1->clear();
+    Memo1->Clear();
     DrawNeedle(0);
     ShowReading(0);
     lCount->setText("1");

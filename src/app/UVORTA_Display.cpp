@@ -16,10 +16,8 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QScreen>
+#include <QTimer>
 
 
 std::string LastAnswer;
@@ -265,15 +263,11 @@ void TFKAVRO::CreateControls() {
     }
     Label8 = MakeLabel(Panel1, 24, 404, "Recive Value");
     btClear = MakeButton(Panel1, 112, 400, 73, 25, "Clear");
-    Memo1 = new QPlainTextEdit(Panel1);
+    // A day of streaming must not exhaust memory: beyond its bounds on lines
+    // and characters the oldest lines go.
+    Memo1 = new TMemoView(Panel1);
     Memo1->setGeometry(16, 424, 169, 249);
     Memo1->setFont(WindowFont(16));
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // A day of streaming must not exhaust memory: the oldest lines go (see
-    // ShowAnswer for the bound on characters).
-    Memo1->setMaximumBlockCount(100000);
 
     // Hidden fields that Information fills and nothing reads.
     GroupBox4 = new QGroupBox(ClientArea);
@@ -337,6 +331,14 @@ void TFKAVRO::showEvent(QShowEvent* Event) {
     RunHandler(this, [this] { FormShow(); });
 }
 
+void TFKAVRO::paintEvent(QPaintEvent* Event) {
+    QWidget::paintEvent(Event);
+    if (FPainted) return;
+    FPainted = true;
+    // After this frame has reached the screen.
+    QTimer::singleShot(0, this, [this] { FillPortList(); });
+}
+
 void TFKAVRO::FormShow() { LoadDial("img/Mode0.png"); }
 
 void TFKAVRO::closeEvent(QCloseEvent* Event) {
@@ -385,36 +387,7 @@ void TFKAVRO::btHelpClick() { new TfHelp(this); }
 
 void TFKAVRO::ShowAnswer(const std::string& Line) {
     LastAnswer = Line;
-    const QString Text = QString::fromLocal8Bit(Line.c_str(), static_cast<qsizetype>(Line.size()));
-    // Every line, empty ones too, becomes a block of its own. The memo's own
-    // append puts a line into the one empty block of an empty memo, and an
-    // empty line leaves the memo empty, so leading empty lines would vanish.
-    // Blocks that hold a line are therefore marked; a marked empty first
-    // block gets a new block after it.
-    QTextDocument* Doc = Memo1->document();
-    if (Doc->isEmpty() && Doc->firstBlock().userState() == MemoLineMark) {
-        QTextCursor Cursor(Doc);
-        Cursor.movePosition(QTextCursor::End);
-        Cursor.insertBlock();
-        Cursor.insertText(Text);
-    } else {
-        Memo1->appendPlainText(Text);
-    }
-    Doc->lastBlock().setUserState(MemoLineMark);
-    // A sensor that never sends CR fills the memo with long pieces: beyond
-    // MemoMaxChars characters the oldest lines go; the newest always stays.
-    const qsizetype Excess = Doc->characterCount() - 1 - MemoMaxChars;
-    if (Excess > 0) {
-        qsizetype Dropped = 0;
-        QTextBlock Keep = Doc->firstBlock();
-        while (Dropped < Excess && Keep.next().isValid()) {
-            Dropped += Keep.length();
-            Keep = Keep.next();
-        }
-        QTextCursor Cursor(Doc);
-        Cursor.setPosition(Keep.position(), QTextCursor::KeepAnchor);
-        Cursor.removeSelectedText();
-    }
+    Memo1->Append(Line);
 }
 
 void TFKAVRO::HandleAppException(QObject*, const std::exception& E) {

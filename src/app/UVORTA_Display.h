@@ -18,7 +18,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWidget>
 
@@ -35,6 +34,7 @@
 #include <QDialog>
 
 #include "AppPaths.h"
+#include "MemoView.h"
 #include "UserSettings.h"
 #include "AnswerReceiver.h"
 #include "Recorder.h"
@@ -108,10 +108,9 @@ public:
     void FormClose();
     void btCloseClick();
     void btHelpClick();
+    // Line becomes LastAnswer and a line of Memo1 (shown with the next frame;
+    // Memo1->Lines() has it at once).
     void ShowAnswer(const std::string& Line);
-    // Memo1 keeps at most this many characters (and 100 000 lines).
-    qsizetype MemoMaxChars = 16 * 1024 * 1024;
-    static constexpr int MemoLineMark = 1; // user state of a memo block that holds a line
     void HandleAppException(QObject* Sender, const std::exception& E);
 
     // Settings file, error log (see AppPaths.h for where they are).
@@ -137,6 +136,7 @@ public:
     // BEGIN console declarations
     void ConnectConsoleSignals(); // wires the buttons and the serial component
     void ConsoleFormCreate();     // start-up steps after the settings are loaded
+    void FillPortList();          // the port list at start-up, once
     void CloseSerialPort();       // closes VaComm1 (the Close button while connected)
 
     // Command exchange. Each waits with PumpWait, so answers arrive meanwhile;
@@ -260,7 +260,7 @@ public:
 
     // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
     // BEGIN ports declarations
-    void CreatePortWatcher();
+    void CreatePortWatcher(); // after the first frame (see ConsoleFormCreate); null until then
     // After a hang-up, opens the same device again by itself once it is back
     // (a udev event, or its path seen gone and present again), then reads
     // Information and restarts a "#READ" stream that was running. Off by default.
@@ -358,7 +358,7 @@ public:
     TLabeledEdit* lbeOffset;
     QLabel* Label8;
     QPushButton* btClear;
-    QPlainTextEdit* Memo1;
+    TMemoView* Memo1; // at most 100 000 lines and MaxChars characters
     QGroupBox* GroupBox4;
     TLabeledEdit* lbeCalDone;
     TLabeledEdit* lbeMVGain;
@@ -368,6 +368,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* Event) override;
+    void paintEvent(QPaintEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
@@ -393,6 +394,8 @@ private:
 
     TFKAVROOptions FOptions;
     bool FShown = false;
+    bool FPainted = false;        // the first frame is drawn
+    bool FPortListFilled = false;
     bool FClosing = false;
     bool FSettingsLoaded = false;
     QString FPortName; // goes with UserSettings; the record's port field cut from it

@@ -200,7 +200,7 @@ void TFKAVRO::Disconnect() {
     FLost = false;
     // Nothing to come back to: a reconnect that was awaited is off.
     FLostPath.clear();
-    FPortWatcher->WatchPath("");
+    if (FPortWatcher) FPortWatcher->WatchPath("");
     if (VaComm1->Active()) CloseSerialPort();
     Connected = 0;
     UpdateConnectionLight();
@@ -313,7 +313,7 @@ void TFKAVRO::RecordFromDialog() {
 // ---- Log
 
 void TFKAVRO::SaveLogAs(const std::string& Path) {
-    QString Text = Memo1->toPlainText();
+    QString Text = Memo1->Text();
     if (!Text.isEmpty()) Text += '\n';
     ReplaceFile(Path, Text.toUtf8().toStdString());
 }

@@ -51,10 +51,8 @@ void TFKAVRO::CreatePortWatcher() {
     FPortWatcher->OnPresence = [this](bool Present) {
         RunHandler(this, [this, Present] { PortPresence(Present); });
     };
-    ChooseScannedSensor = [this](const std::vector<std::pair<int, double>>& Found) {
-        TScanResultDialog D(this, Found);
-        return D.exec() == QDialog::Accepted ? D.ChosenId() : 0;
-    };
+    // A hang-up before the watcher existed is waited for now.
+    SetAutoReconnect(FAutoReconnect);
 }
 
 // ---- Reconnecting
@@ -71,7 +69,7 @@ void TFKAVRO::NoteStream(bool Running) {
 void TFKAVRO::PortLost() {
     FLostPath = VaComm1->DeviceFileName();
     FLostSeenGone = false;
-    if (FAutoReconnect) FPortWatcher->WatchPath(FLostPath);
+    if (FAutoReconnect && FPortWatcher) FPortWatcher->WatchPath(FLostPath);
 }
 
 void TFKAVRO::PortPresence(bool Present) {
@@ -86,7 +84,7 @@ void TFKAVRO::Reconnect() {
     if (Connected != 0 || VaComm1->Active()) {
         // The operator connected meanwhile: nothing left to wait for.
         FLostPath.clear();
-        FPortWatcher->WatchPath("");
+        if (FPortWatcher) FPortWatcher->WatchPath("");
         return;
     }
     FReconnecting = true;
@@ -103,7 +101,7 @@ void TFKAVRO::Reconnect() {
         return;
     }
     FLostPath.clear();
-    FPortWatcher->WatchPath("");
+    if (FPortWatcher) FPortWatcher->WatchPath("");
     VaComm1->SetRTS(true);
     VaComm1->SetDTR(true);
     LastAnswer.clear();

@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QScrollBar>
 #include <QDir>
 #include <QFile>
 #include <QFontInfo>
@@ -194,11 +197,75 @@ TEST_F(WindowTest, EveryAnswerLineIsAppendedAndBecomesTheLastAnswer) {
     W.ShowAnswer("V:4100,I:B1");
     W.ShowAnswer("");
     W.ShowAnswer("12.5");
-    EXPECT_EQ(W.Memo1->toPlainText(), "V:4100,I:B1\n\n12.5");
+    EXPECT_EQ(W.Memo1->Text(), "V:4100,I:B1\n\n12.5");
     EXPECT_EQ(LastAnswer, "12.5");
     W.ShowAnswer("");
     EXPECT_EQ(LastAnswer, "");
-    EXPECT_EQ(W.Memo1->blockCount(), 4);
+    EXPECT_EQ(W.Memo1->LineCount(), 4);
+}
+
+TEST_F(WindowTest, MemoShowsABurstInOneFrameKeepsItsBoundsAndCopiesTheSelection) {
+    TFKAVRO& W = Create();
+    W.show();
+    TMemoView* M = W.Memo1;
+    const auto Rows = [M] {
+        std::vector<std::string> Out;
+        for (int r = 0; r < M->RowCount(); ++r)
+            Out.push_back(M->RowText(r).toStdString());
+        return Out;
+    };
+    // The frame timer needs the event loop; nothing else shows the lines.
+    const auto NextFrame = [M] {
+        QElapsedTimer Clock;
+        Clock.start();
+        while (M->Pending() && Clock.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, TMemoView::FrameMs);
+    };
+
+    // One handler's lines: kept at once, shown together with the next frame.
+    std::vector<std::string> Sent = {"", "", std::string(60, 'W')};
+    for (int i = 0; i < 200; ++i)
+        Sent.push_back(std::to_string(i));
+    for (const auto& L : Sent)
+        W.ShowAnswer(L);
+    EXPECT_EQ(M->Lines(), Sent);
+    EXPECT_EQ(M->RowCount(), 0);
+    NextFrame();
+    EXPECT_EQ(Rows(), Sent);
+    EXPECT_GT(M->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(M->verticalScrollBar()->value(), M->verticalScrollBar()->maximum());
+    EXPECT_GT(M->horizontalScrollBar()->maximum(), 0); // the long line can be reached
+
+    // The selected lines in their order, whatever the direction of selecting.
+    M->SelectRows(4, 2);
+    QKeyEvent Up(QEvent::KeyPress, Qt::Key_Up, Qt::ShiftModifier);
+    QApplication::sendEvent(M, &Up);
+    QKeyEvent Copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QApplication::sendEvent(M, &Copy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "\n" + std::string(60, 'W') + "\n0\n1");
+
+    // Over 100 000 lines the oldest go; the rows shown stay until the frame.
+    std::vector<std::string> More;
+    for (int i = 200; i < 100100; ++i)
+        More.push_back(std::to_string(i));
+    for (const auto& L : More)
+        W.ShowAnswer(L);
+    EXPECT_EQ(M->LineCount(), 100000);
+    EXPECT_EQ(M->Lines().front(), "100");
+    EXPECT_EQ(M->Lines().back(), "100099");
+    EXPECT_EQ(M->RowCount(), 203);
+    NextFrame();
+    EXPECT_EQ(M->RowCount(), 100000);
+    EXPECT_EQ(Rows().front(), "100");
+    EXPECT_EQ(Rows().back(), "100099");
+
+    // A burst that drops every row shown and lines not shown yet.
+    M->SetMaxChars(10);
+    for (const char* L : {"abcd", "efgh", "ijkl"})
+        W.ShowAnswer(L);
+    EXPECT_EQ(M->Lines(), (std::vector<std::string>{"efgh", "ijkl"}));
+    NextFrame();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"efgh", "ijkl"}));
 }
 
 TEST_F(WindowTest, HelpOpensAnotherModelessWindowAtEveryClick) {

@@ -102,7 +102,7 @@ class ConsoleE2E : public ::testing::Test {
     TFKAVRO& W() { return *Window; }
     std::string Panel(int i) { return W().StatusBar1->PanelText(i).toStdString(); }
     std::vector<std::string> MemoLines() {
-        const QString Text = W().Memo1->toPlainText();
+        const QString Text = W().Memo1->Text();
         std::vector<std::string> Lines;
         for (const QString& L : Text.split('\n'))
             Lines.push_back(L.toStdString());
@@ -220,7 +220,7 @@ TEST_F(ConsoleE2E, EveryButtonSendsItsBytes) {
     EXPECT_EQ(W().lbeNRange->text(), "450");
     EXPECT_EQ(W().lbePRange->text(), "1800");
     // Clear emptied the memo, the readout and the counter.
-    EXPECT_EQ(W().Memo1->toPlainText(), "");
+    EXPECT_EQ(W().Memo1->Text(), "");
     EXPECT_EQ(W().ssaValue->Value(), 0);
     EXPECT_EQ(W().lCount->text(), "1");
 }
@@ -550,13 +550,13 @@ TEST_F(ConsoleE2E, MemoShowsLeadingEmptyLinesAndKeepsItsCharacterBound) {
     W().btClearClick();
     W().FReceiver->Receive("\r");
     EXPECT_EQ(MemoLines(), std::vector<std::string>{""});
-    EXPECT_EQ(W().Memo1->blockCount(), 1);
+    EXPECT_EQ(W().Memo1->LineCount(), 1);
     W().FReceiver->Receive("B\r");
     EXPECT_EQ(MemoLines(), (std::vector<std::string>{"", "B"}));
 
     // Over the bound the oldest lines go; the newest stays even when longer.
     W().btClearClick();
-    W().MemoMaxChars = 20;
+    W().Memo1->SetMaxChars(20);
     W().FReceiver->Receive("1234\r5678\r9abc\rdefg\r");
     EXPECT_EQ(MemoLines(), (std::vector<std::string>{"1234", "5678", "9abc", "defg"}));
     W().FReceiver->Receive("h\r");
@@ -753,8 +753,9 @@ TEST_F(ConsoleE2E, EnterSendsAndUpDownWalkTheHistoryKeptAcrossRuns) {
     Window = std::make_unique<TFKAVRO>();
     EXPECT_EQ(W().CommandHistory(), QStringList({"#DATA", "#SAVE"}));
     EXPECT_TRUE(W().AutoReconnect());
-    // The port used last is offered although the system does not list it.
-    EXPECT_GE(W().ePortNo->findText(QString::fromStdString(Sim->Path())), 0);
+    // The port used last is offered although the system does not list it
+    // (once the list is filled, after start-up).
+    EXPECT_TRUE(PumpUntilTrue([this] { return W().ePortNo->findText(QString::fromStdString(Sim->Path())) >= 0; }));
     W().ed360Send3->clear();
     QTest::keyClick(W().ed360Send3, Qt::Key_Up);
     EXPECT_EQ(W().ed360Send3->text(), "#SAVE");

@@ -1,0 +1,270 @@
+#include "MemoView.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+
+void TLineRing::Push(const std::string& Line) {
+    FStarts.push_back(FBase + FBytes.size());
+    FBytes.insert(FBytes.end(), Line.begin(), Line.end());
+}
+
+void TLineRing::PopFront(size_t Count) {
+    Count = std::min(Count, FStarts.size());
+    if (Count == 0) return;
+    const size_t NewBase = Count < FStarts.size() ? FStarts[Count] : FBase + FBytes.size();
+    FBytes.erase(FBytes.begin(), FBytes.begin() + static_cast<std::ptrdiff_t>(NewBase - FBase));
+    FStarts.erase(FStarts.begin(), FStarts.begin() + static_cast<std::ptrdiff_t>(Count));
+    FBase = NewBase;
+    // A deque keeps its map after a burst; an empty ring gives it back.
+    if (FStarts.empty()) Clear();
+}
+
+void TLineRing::Clear() {
+    std::deque<char>().swap(FBytes);
+    std::deque<size_t>().swap(FStarts);
+    FBase = 0;
+}
+
+std::string TLineRing::Line(size_t Index) const {
+    const auto First = FBytes.begin() + static_cast<std::ptrdiff_t>(FStarts[Index] - FBase);
+    return std::string(First, First + static_cast<std::ptrdiff_t>(Length(Index)));
+}
+
+void TMemoLog::Append(const std::string& Line) {
+    FRing.Push(Line);
+    FBytes += Line.size();
+    // A sensor that never sends CR fills the log with long pieces: the bound
+    // on characters holds as well as the one on lines.
+    while (LineCount() > 1 && (LineCount() > MaxLines || FBytes + LineCount() - 1 > MaxChars))
+        DropOldest();
+}
+
+void TMemoLog::DropOldest() {
+    FBytes -= FRing.Length(FDropped);
+    if (FDropped < FShown) {
+        // Shown until the next frame takes it off.
+        ++FDropped;
+        return;
+    }
+    // Every row shown is gone already and a line not shown yet goes too (a
+    // burst within one frame): the rows go now and the line at once, so that
+    // a burst never holds more than the bounds.
+    PopFront(FShown + 1);
+    FShown = 0;
+    FDropped = 0;
+}
+
+void TMemoLog::PopFront(size_t Count) {
+    FRing.PopFront(Count);
+    FFirst += Count;
+}
+
+void TMemoLog::Clear() {
+    FFirst += FRing.Count();
+    FRing.Clear();
+    FShown = 0;
+    FDropped = 0;
+    FBytes = 0;
+}
+
+void TMemoLog::Publish() {
+    PopFront(FDropped);
+    FDropped = 0;
+    FShown = FRing.Count();
+}
+
+std::vector<std::string> TMemoLog::Lines() const {
+    std::vector<std::string> Out;
+    Out.reserve(LineCount());
+    for (size_t i = FDropped; i < FRing.Count(); ++i)
+        Out.push_back(FRing.Line(i));
+    return Out;
+}
+
+namespace {
+QString Local(const std::string& S) { return QString::fromLocal8Bit(S.data(), static_cast<qsizetype>(S.size())); }
+constexpr int Margin = 3; // pixels left of the text
+} // namespace
+
+TMemoView::TMemoView(QWidget* Parent) : QAbstractScrollArea(Parent) {
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setCursor(Qt::IBeamCursor);
+    auto* Copy = new QAction(tr("&Copy"), this);
+    Copy->setShortcut(QKeySequence::Copy);
+    connect(Copy, &QAction::triggered, this, [this] { CopySelection(); });
+    auto* All = new QAction(tr("Select &All"), this);
+    All->setShortcut(QKeySequence::SelectAll);
+    connect(All, &QAction::triggered, this, [this] { SelectAll(); });
+    // Shown in the context menu; the keys themselves come to keyPressEvent.
+    for (QAction* A : {Copy, All})
+        A->setShortcutContext(Qt::WidgetShortcut);
+    addActions({Copy, All});
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    FFrame.setSingleShot(true);
+    FFrame.setInterval(FrameMs);
+    connect(&FFrame, &QTimer::timeout, this, [this] { ShowPending(); });
+}
+
+void TMemoView::Append(const std::string& Line) {
+    FLog.Append(Line);
+    // Idle means idle: the frame timer runs only while something waits.
+    if (!FFrame.isActive()) FFrame.start();
+}
+
+void TMemoView::Clear() {
+    FFrame.stop();
+    FLog.Clear();
+    FWidest = 0;
+    FSelected = false;
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+QString TMemoView::Text() const {
+    QString Out;
+    bool First = true;
+    for (const std::string& L : FLog.Lines()) {
+        if (!First) Out += '\n';
+        First = false;
+        Out += Local(L);
+    }
+    return Out;
+}
+
+QString TMemoView::RowText(int Row) const { return Local(FLog.Row(static_cast<size_t>(Row))); }
+
+int TMemoView::TopRow() const { return verticalScrollBar()->value(); }
+
+int TMemoView::LineHeight() const { return fontMetrics().height(); }
+
+void TMemoView::ShowPending() {
+    FFrame.stop();
+    if (!FLog.Pending()) return;
+    QScrollBar* V = verticalScrollBar();
+    const bool AtBottom = V->value() >= V->maximum();
+    const uint64_t TopLine = FLog.First() + static_cast<uint64_t>(V->value());
+    const size_t OldEnd = FLog.First() + FLog.Rows();
+    FLog.Publish();
+    // The new lines only are measured: the rows share the widest one's width.
+    const QFontMetrics Metrics(font());
+    const size_t From = OldEnd > FLog.First() ? OldEnd - FLog.First() : 0;
+    for (size_t Row = From; Row < FLog.Rows(); ++Row)
+        FWidest = std::max(FWidest, Metrics.horizontalAdvance(Local(FLog.Row(Row))));
+    UpdateScrollBars();
+    // The same lines stay in sight unless the newest was: then the newest is.
+    if (AtBottom)
+        V->setValue(V->maximum());
+    else
+        V->setValue(TopLine > FLog.First() ? static_cast<int>(TopLine - FLog.First()) : 0);
+    viewport()->update();
+}
+
+void TMemoView::UpdateScrollBars() {
+    const int Page = std::max(1, viewport()->height() / std::max(1, LineHeight()));
+    QScrollBar* V = verticalScrollBar();
+    V->setRange(0, std::max(0, RowCount() - Page));
+    V->setPageStep(Page);
+    V->setSingleStep(1);
+    QScrollBar* H = horizontalScrollBar();
+    H->setRange(0, std::max(0, FWidest + 2 * Margin - viewport()->width()));
+    H->setPageStep(viewport()->width());
+    H->setSingleStep(fontMetrics().averageCharWidth());
+}
+
+void TMemoView::resizeEvent(QResizeEvent* Event) {
+    QAbstractScrollArea::resizeEvent(Event);
+    UpdateScrollBars();
+}
+
+void TMemoView::changeEvent(QEvent* Event) {
+    QAbstractScrollArea::changeEvent(Event);
+    if (Event->type() == QEvent::FontChange) {
+        const QFontMetrics Metrics(font());
+        FWidest = 0;
+        for (int Row = 0; Row < RowCount(); ++Row)
+            FWidest = std::max(FWidest, Metrics.horizontalAdvance(RowText(Row)));
+        UpdateScrollBars();
+    }
+}
+
+void TMemoView::paintEvent(QPaintEvent*) {
+    QPainter P(viewport());
+    const int H = LineHeight();
+    const int Ascent = fontMetrics().ascent();
+    const int X = Margin - horizontalScrollBar()->value();
+    const uint64_t Low = std::min(FAnchor, FCurrent), High = std::max(FAnchor, FCurrent);
+    for (int Row = TopRow(), Y = 0; Row < RowCount() && Y < viewport()->height(); ++Row, Y += H) {
+        const uint64_t Line = FLog.First() + static_cast<uint64_t>(Row);
+        const bool Selected = FSelected && Line >= Low && Line <= High;
+        if (Selected) P.fillRect(0, Y, viewport()->width(), H, palette().brush(QPalette::Highlight));
+        P.setPen(palette().color(Selected ? QPalette::HighlightedText : QPalette::Text));
+        P.drawText(X, Y + Ascent, RowText(Row));
+    }
+}
+
+int TMemoView::RowAt(int Y) const {
+    const int Row = TopRow() + (Y < 0 ? -1 : Y / std::max(1, LineHeight()));
+    return std::clamp(Row, 0, std::max(0, RowCount() - 1));
+}
+
+void TMemoView::SelectRows(int From, int To) {
+    if (RowCount() == 0) return;
+    FSelected = true;
+    FAnchor = FLog.First() + static_cast<uint64_t>(std::clamp(From, 0, RowCount() - 1));
+    FCurrent = FLog.First() + static_cast<uint64_t>(std::clamp(To, 0, RowCount() - 1));
+    viewport()->update();
+}
+
+void TMemoView::SelectAll() { SelectRows(0, RowCount() - 1); }
+
+QString TMemoView::SelectedText() const {
+    if (!FSelected) return {};
+    QStringList Out;
+    const uint64_t Low = std::min(FAnchor, FCurrent), High = std::max(FAnchor, FCurrent);
+    for (uint64_t Line = std::max(Low, FLog.First()); Line <= High && Line < FLog.First() + FLog.Rows(); ++Line)
+        Out.append(RowText(static_cast<int>(Line - FLog.First())));
+    return Out.join('\n');
+}
+
+void TMemoView::CopySelection() const {
+    if (FSelected) QGuiApplication::clipboard()->setText(SelectedText());
+}
+
+void TMemoView::keyPressEvent(QKeyEvent* Event) {
+    if (Event->matches(QKeySequence::Copy)) return CopySelection();
+    if (Event->matches(QKeySequence::SelectAll)) return SelectAll();
+    const int Step = Event->key() == Qt::Key_Up ? -1 : Event->key() == Qt::Key_Down ? 1 : 0;
+    if (Step != 0 && (Event->modifiers() & Qt::ShiftModifier) && RowCount() > 0) {
+        const int Anchor = FSelected && FAnchor >= FLog.First() ? int(FAnchor - FLog.First()) : TopRow();
+        const int Current = FSelected && FCurrent >= FLog.First() ? int(FCurrent - FLog.First()) : Anchor;
+        SelectRows(Anchor, Current + Step);
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(Event);
+}
+
+void TMemoView::mousePressEvent(QMouseEvent* Event) {
+    if (Event->button() != Qt::LeftButton || RowCount() == 0) return QAbstractScrollArea::mousePressEvent(Event);
+    const int Row = RowAt(Event->position().toPoint().y());
+    const bool Extend = (Event->modifiers() & Qt::ShiftModifier) && FSelected && FAnchor >= FLog.First();
+    SelectRows(Extend ? int(FAnchor - FLog.First()) : Row, Row);
+}
+
+void TMemoView::mouseMoveEvent(QMouseEvent* Event) {
+    if (!(Event->buttons() & Qt::LeftButton) || !FSelected || FAnchor < FLog.First()) return;
+    const int Y = Event->position().toPoint().y();
+    const int Row = RowAt(Y);
+    // Dragging past an edge scrolls on.
+    if (Y < 0 || Y >= viewport()->height()) verticalScrollBar()->setValue(Row);
+    SelectRows(int(FAnchor - FLog.First()), Row);
+}
