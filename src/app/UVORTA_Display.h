@@ -133,7 +133,6 @@ public:
     void OnClick(QPushButton* Button, void (TFKAVRO::*Handler)());
 
     // ---- console (UVORTA_Console.cpp)
-    // BEGIN console declarations
     void ConnectConsoleSignals(); // wires the buttons and the serial component
     void ConsoleFormCreate();     // start-up steps after the settings are loaded
     void FillPortList();          // the port list at start-up, once
@@ -191,10 +190,8 @@ public:
     std::unique_ptr<TAnswerReceiver> FReceiver; // assembles RxBuffer
     // The exchange patterns, over VaComm1, PumpWait and the status bar.
     std::unique_ptr<TSensorExchange> FExchange;
-    // END console declarations
 
     // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
-    // BEGIN menu declarations
     void CreateMenu(); // the menu bar above ClientArea and the connection light
     // Every accepted reading (stream, #DATA, Angle Data) passes here once:
     // recorded, then shown on the readout and the needle.
@@ -244,7 +241,6 @@ public:
     QAction* actPlot = nullptr;
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
-    // END menu declarations
     // ---- publishing to a broker (UVORTA_Broker.cpp)
     // Every accepted reading goes to PREFIX/reading, the Information fields
     // to PREFIX/info (see TReadingPublisher). The broker's URL, prefix, QoS
@@ -259,7 +255,6 @@ public:
     std::unique_ptr<TReadingPublisher> FPublisher;
 
     // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
-    // BEGIN ports declarations
     void CreatePortWatcher(); // after the first frame (see ConsoleFormCreate); null until then
     // After a hang-up, opens the same device again by itself once it is back
     // (a udev event, or its path seen gone and present again), then reads
@@ -277,10 +272,8 @@ public:
     // it; the default runs a TScanResultDialog.
     std::function<int(const std::vector<std::pair<int, double>>& Found)> ChooseScannedSensor;
     std::unique_ptr<TPortWatcher> FPortWatcher;
-    // END ports declarations
 
     // ---- gauge (UVORTA_Gauge.cpp)
-    // BEGIN gauge declarations
     void CreateGauge();               // the three views and the readout
     void ShowReading(double Value);   // the readout's Value
     void DrawNeedle(float Angle);     // degrees, counter-clockwise positive
@@ -301,7 +294,6 @@ public:
     class QTimer* FGaugeFrameTimer = nullptr;
     qint64 FLastGaugeFrameMs = 0;     // steady clock; 0: none yet
     bool FNeedlePending = false, FReadoutPending = false;
-    // END gauge declarations
 
     // Shared state of the handlers.
     int Connected = 0;

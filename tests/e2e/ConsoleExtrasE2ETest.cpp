@@ -1,0 +1,192 @@
+// The console beyond its buttons, against the simulated sensor: recording,
+// the menus and the connection light, command history, reconnecting and the
+// bus scan.
+#include "ConsoleFixture.h"
+
+TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
+    QTemporaryDir Dir;
+    TSimProcess Sim({"--value", "12.5", "--rate", "20"});
+    // A copy of the program keeps its settings in the test's folder.
+    const QString Exe = Dir.path() + "/vorta-display";
+    ASSERT_TRUE(QFile::copy(VORTA_DISPLAY_PATH, Exe));
+    const std::string Csv = Dir.path().toStdString() + "/rec.csv";
+    QProcess P;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    P.setProcessEnvironment(Env);
+    P.setWorkingDirectory(VORTA_SOURCE_DIR);
+    P.start(Exe, {"--port", QString::fromStdString(Sim.Path()), "--connect", "--read", "--record",
+                  QString::fromStdString(Csv)});
+    ASSERT_TRUE(P.waitForStarted());
+    const auto Readings = [&] {
+        const std::string T = ReadFile(Csv);
+        size_t N = 0;
+        for (size_t At = 0; (At = T.find(",reading,", At)) != std::string::npos; ++At) ++N;
+        return N;
+    };
+    for (int i = 0; i < 1000 && Readings() < 10; ++i) QTest::qWait(10);
+    ::kill(static_cast<pid_t>(P.processId()), SIGKILL);
+    P.waitForFinished();
+
+    // Every row is whole: the file ends with a line end, each row has the
+    // eight columns.
+    const std::string Text = ReadFile(Csv);
+    ASSERT_GE(Text.size(), 2u);
+    EXPECT_EQ(Text.substr(Text.size() - 2), CRLF);
+    const auto Rows = CsvRows(Text);
+    ASSERT_GE(Rows.size(), 11u);
+    EXPECT_EQ(Rows[0], (std::vector<std::string>{"time", "elapsed_s", "kind", "value", "text", "port",
+                                                 "mode", "id"}));
+    const std::string Port = PortNameFromPath(Sim.Path());
+    double Elapsed = 0;
+    std::vector<std::string> Sent;
+    for (size_t i = 1; i < Rows.size(); ++i) {
+        const auto& R = Rows[i];
+        ASSERT_EQ(R.size(), 8u) << i;
+        EXPECT_EQ(R[0].size(), 29u) << R[0]; // 2024-01-31T09:05:07.123+01:00
+        EXPECT_GE(std::stod(R[1]), Elapsed);
+        Elapsed = std::stod(R[1]);
+        if (R[2] == "sent") Sent.push_back(R[4]);
+        if (R[2] == "reading") {
+            EXPECT_EQ((std::vector<std::string>{R[3], R[4], R[5], R[6], R[7]}),
+                      (std::vector<std::string>{"12.5", "12.50", Port, "0", "1"}));
+        }
+    }
+    std::vector<std::string> Received;
+    for (const auto& C : Sim.Commands()) Received.push_back(C.Text);
+    EXPECT_EQ(Sent, Received);
+    const auto Others = NonReadings(Rows);
+    ASSERT_EQ(Others.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(Others.begin(), Others.begin() + 3),
+              (std::vector<std::string>{"event:recording started", "event:connected", "sent:#INFO"}));
+    EXPECT_EQ(Others[3].rfind("answer:V:4100,", 0), 0u) << Others[3];
+    EXPECT_EQ(Others[4], "sent:#READ");
+}
+
+TEST_F(ConsoleE2E, DisconnectConnectAndAHangUpAreLitAndRecorded) {
+    Start();
+    const std::string Csv = Folder.path().toStdString() + "/rec.csv";
+    EXPECT_EQ(W().ConnectionLight->text(), "Not connected");
+    W().StartRecording(Csv);
+    Connect();
+    const QString Name = QString::fromStdString(PortNameFromPath(Sim->Path()));
+    EXPECT_EQ(W().ConnectionLight->text(), Name + QString::fromUtf8(" · 9600 8N1"));
+
+    W().actDisconnect->trigger();
+    EXPECT_EQ(W().Connected, 0);
+    EXPECT_FALSE(W().VaComm1->Active());
+    EXPECT_EQ(Panel(0), "Close Com");
+    EXPECT_EQ(W().ConnectionLight->text(), "Not connected");
+    Connect();
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#INFO"}));
+
+    Sim.reset(); // unplugged
+    ASSERT_TRUE(PumpUntilTrue([this] { return W().Connected == 0; }));
+    EXPECT_EQ(W().ConnectionLight->text(), "Lost");
+    EXPECT_EQ(W().RecordingLight->text(),
+              QString::fromUtf8("● REC %1").arg(W().Recorder().Rows()));
+    std::vector<std::string> Events;
+    for (const std::string& R : NonReadings(CsvRows(ReadFile(Csv))))
+        if (R.rfind("event:", 0) == 0) Events.push_back(R);
+    EXPECT_EQ(Events, (std::vector<std::string>{"event:recording started", "event:connected",
+                                                "event:disconnected", "event:connected",
+                                                "event:lost"}));
+
+    // A recording whose file went away stops with the reason; the window goes on.
+    ASSERT_EQ(std::remove(Csv.c_str()), 0);
+    W().RecordEvent("after removal");
+    EXPECT_FALSE(W().Recorder().Active());
+    EXPECT_TRUE(W().RecordingLight->isHidden());
+    EXPECT_EQ(Panel(0).rfind("Recording stopped. Cannot write \"" + Csv + "\": the file was removed - ", 0), 0u)
+        << Panel(0);
+    EXPECT_NE(ReadFile(Folder.path().toStdString() + "/LogFile.Log").find("Recording stopped."),
+              std::string::npos);
+}
+
+TEST_F(ConsoleE2E, EnterSendsAndUpDownWalkTheHistoryKeptAcrossRuns) {
+    Start();
+    Connect();
+    W().ed360Send2->setText("#SAVE");
+    QTest::keyClick(W().ed360Send2, Qt::Key_Return);
+    W().ed360Send3->setText("#DATA");
+    QTest::keyClick(W().ed360Send3, Qt::Key_Enter);
+    W().ed360Send1->setText("#SAVE"); // sent again: moves to the newest place
+    W().bt360Send1->click();
+    Settle();
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#SAVE", "#DATA", "#SAVE"}));
+    EXPECT_EQ(W().CommandHistory(), QStringList({"#DATA", "#SAVE"}));
+
+    QLineEdit* E = W().ed360Send2;
+    E->setText("draft");
+    std::vector<std::string> Walk;
+    for (Qt::Key K : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down}) {
+        QTest::keyClick(E, K);
+        Walk.push_back(E->text().toStdString());
+    }
+    EXPECT_EQ(Walk, (std::vector<std::string>{"#SAVE", "#DATA", "#DATA", "#SAVE", "draft", "draft"}));
+
+    W().actAutoReconnect->setChecked(true);
+    W().close();
+    Window.reset(); // the port is free again
+    Window = std::make_unique<TFKAVRO>();
+    EXPECT_EQ(W().CommandHistory(), QStringList({"#DATA", "#SAVE"}));
+    EXPECT_TRUE(W().AutoReconnect());
+    // The port used last is offered although the system does not list it
+    // (once the list is filled, after start-up).
+    EXPECT_TRUE(PumpUntilTrue([this] { return W().ePortNo->findText(QString::fromStdString(Sim->Path())) >= 0; }));
+    W().ed360Send3->clear();
+    QTest::keyClick(W().ed360Send3, Qt::Key_Up);
+    EXPECT_EQ(W().ed360Send3->text(), "#SAVE");
+}
+
+TEST_F(ConsoleE2E, AutoReconnectReopensTheSensorThatCameBackAndResumesTheStream) {
+    const std::string Link = Folder.path().toStdString() + "/vorta0";
+    Start({"--link", Link, "--value", "3"});
+    W().ePortNo->setEditText(QString::fromStdString(Link));
+    W().SetAutoReconnect(true);
+    Connect();
+    W().btREAD->click();
+    ASSERT_TRUE(W().StreamRunning());
+    Sim.reset(); // unplugged
+    ASSERT_TRUE(PumpUntilTrue([this] { return W().Connected == 0; }));
+    PumpWait(1500); // the watch sees it gone
+    Sim = std::make_unique<TSimProcess>(std::vector<std::string>{"--link", Link, "--value", "4"});
+    for (int i = 0; i < 80 && LastAnswer != "4.00"; ++i) PumpWait(100);
+    EXPECT_EQ(W().Connected, 1);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#READ"}));
+    EXPECT_EQ(LastAnswer, "4.00");
+    EXPECT_EQ(W().ePortNo->currentText().toStdString(), Link);
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(ConsoleE2E, ScanFindsTheSensorsOnTheLineAndTheChosenIdGoesToAngleData) {
+    Start({"--bus", "1,5,12", "--value", "2"});
+    Connect();
+    W().ScanWait = 60;
+    std::vector<std::pair<int, double>> Seen;
+    W().ChooseScannedSensor = [&](const std::vector<std::pair<int, double>>& Found) {
+        Seen = Found;
+        return 12;
+    };
+    const size_t Before = Sim->Bytes().size();
+    W().ScanForSensors();
+    EXPECT_EQ(Seen, (std::vector<std::pair<int, double>>{{1, 2.0}, {5, 2.0}, {12, 2.0}}));
+    EXPECT_EQ(W().Edit1->text(), "12");
+    std::string Requests;
+    for (int Id = 1; Id <= 77; ++Id) Requests += AngleDataRequest(Id);
+    EXPECT_EQ(Sim->Bytes().substr(Before), Requests);
+
+    // Cancel in the progress dialog ends the scan; nothing is chosen.
+    QTimer::singleShot(300, [this] {
+        if (auto* P = W().findChild<QProgressDialog*>()) P->cancel();
+    });
+    W().ChooseScannedSensor = [&](const std::vector<std::pair<int, double>>& Found) {
+        Seen = Found;
+        return 0;
+    };
+    const size_t Second = Sim->Bytes().size();
+    W().ScanForSensors();
+    EXPECT_LT(Sim->Bytes().size() - Second, Requests.size());
+    EXPECT_LT(Seen.size(), 3u);
+    EXPECT_EQ(W().Edit1->text(), "12");
+}
