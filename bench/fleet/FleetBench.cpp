@@ -8,6 +8,7 @@
 // reading (publishers, broker, watcher), and the latency from a reading's
 // time stamp (taken when its frame arrives from the sensor) to the watcher's
 // line, median and 99th percentile. Exit status 1 when a reading was lost.
+#include "LoopbackPort.h"
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -94,29 +95,6 @@ double Stop(TChild& C, int Sig = SIGTERM) {
     C.Pid = -1;
     if (C.Out >= 0) close(C.Out);
     return Cpu(U);
-}
-
-int FreePort() {
-    const int S = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
-    socklen_t L = sizeof A;
-    getsockname(S, reinterpret_cast<sockaddr*>(&A), &L);
-    close(S);
-    return ntohs(A.sin_port);
-}
-
-bool Accepts(int Port) {
-    const int S = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_port = htons(uint16_t(Port));
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool Ok = connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
-    close(S);
-    return Ok;
 }
 
 size_t CountLines(const std::string& File) {

@@ -2,6 +2,7 @@
 // free port, a configuration written here) and the simulated sensor: what
 // reaches a subscriber, the retained topics, the will, a broker restart, TLS
 // and credentials.
+#include "LoopbackPort.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -34,29 +35,6 @@
 extern char** environ;
 
 namespace {
-
-int FreePort() {
-    const int S = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
-    socklen_t L = sizeof A;
-    getsockname(S, reinterpret_cast<sockaddr*>(&A), &L);
-    close(S);
-    return ntohs(A.sin_port);
-}
-
-bool Accepts(int Port) {
-    const int S = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_port = htons(uint16_t(Port));
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool Ok = connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
-    close(S);
-    return Ok;
-}
 
 // The broker as a child process; Config is the listeners' part.
 class TBroker {
