@@ -22,10 +22,10 @@
 
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTemporaryDir>
 
 #include <malloc.h>
 #include <sys/resource.h>
@@ -146,7 +146,6 @@ void BM_WindowReceivePath(benchmark::State& State) {
 }
 BENCHMARK(BM_WindowReceivePath)->Unit(benchmark::kMillisecond);
 
-
 double CpuSeconds() {
     rusage U;
     getrusage(RUSAGE_SELF, &U);
@@ -255,7 +254,10 @@ void BM_Memo100kLines_LogViewVsPlainText(benchmark::State& State) {
     State.counters["plain_us_per_line"] = Plain.second / Lines * 1e6;
     State.counters["cpu_ratio"] = Log.second / Plain.second;
 }
-BENCHMARK(BM_Memo100kLines_LogViewVsPlainText)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Memo100kLines_LogViewVsPlainText)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_PumpWait3s(benchmark::State& State) {
     for (auto _ : State) {
@@ -280,4 +282,6 @@ BENCHMARK(BM_PeerSpinningWait3s)->Iterations(1)->UseRealTime()->Unit(benchmark::
 
 } // namespace
 
-int main(int argc, char** argv) { return RunQtBenchmarks<TApplication>(argc, argv); }
+int main(int argc, char** argv) {
+    return RunQtBenchmarks<TApplication>(argc, argv);
+}

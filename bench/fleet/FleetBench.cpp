@@ -46,9 +46,11 @@ struct TChild {
 };
 
 // Starts Args; stdout to a pipe (OutFile empty) or to OutFile, stderr to ErrFile.
-TChild Spawn(std::vector<std::string> Args, const std::string& OutFile = "", const std::string& ErrFile = "/dev/null") {
+TChild Spawn(std::vector<std::string> Args, const std::string& OutFile = "",
+             const std::string& ErrFile = "/dev/null") {
     std::vector<char*> Argv;
-    for (auto& A : Args) Argv.push_back(A.data());
+    for (auto& A : Args)
+        Argv.push_back(A.data());
     Argv.push_back(nullptr);
     posix_spawn_file_actions_t Fa;
     posix_spawn_file_actions_init(&Fa);
@@ -57,7 +59,8 @@ TChild Spawn(std::vector<std::string> Args, const std::string& OutFile = "", con
         if (pipe2(Pipe, O_CLOEXEC) != 0) std::exit(2);
         posix_spawn_file_actions_adddup2(&Fa, Pipe[1], 1);
     } else {
-        posix_spawn_file_actions_addopen(&Fa, 1, OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&Fa, 1, OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
     }
     posix_spawn_file_actions_addopen(&Fa, 2, ErrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     TChild C;
@@ -101,7 +104,8 @@ size_t CountLines(const std::string& File) {
     std::ifstream In(File);
     size_t N = 0;
     std::string L;
-    while (std::getline(In, L)) N += !L.empty();
+    while (std::getline(In, L))
+        N += !L.empty();
     return N;
 }
 
@@ -112,9 +116,12 @@ int main(int argc, char** argv) {
     double Rate = 10;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string A = argv[i];
-        if (A == "--sensors") Sensors = std::max(1, std::atoi(argv[i + 1]));
-        else if (A == "--duration") Duration = std::max(1, std::atoi(argv[i + 1]));
-        else if (A == "--rate") Rate = std::max(0.1, std::atof(argv[i + 1]));
+        if (A == "--sensors")
+            Sensors = std::max(1, std::atoi(argv[i + 1]));
+        else if (A == "--duration")
+            Duration = std::max(1, std::atoi(argv[i + 1]));
+        else if (A == "--rate")
+            Rate = std::max(0.1, std::atof(argv[i + 1]));
         else {
             std::fprintf(stderr, "usage: fleet_bench [--sensors N] [--rate HZ] [--duration S]\n");
             return 2;
@@ -126,15 +133,18 @@ int main(int argc, char** argv) {
     const std::string Url = "mqtt://127.0.0.1:" + std::to_string(Port);
     std::ofstream(D + "/mosquitto.conf") << "user root\nlistener " << Port << " 127.0.0.1\n"
                                          << "allow_anonymous true\nmax_queued_messages 1000000\n";
-    TChild Broker = Spawn({"/usr/sbin/mosquitto", "-c", D + "/mosquitto.conf"}, D + "/broker.out", D + "/broker.err");
-    for (int i = 0; i < 500 && !Accepts(Port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    TChild Broker = Spawn({"/usr/sbin/mosquitto", "-c", D + "/mosquitto.conf"}, D + "/broker.out",
+                          D + "/broker.err");
+    for (int i = 0; i < 500 && !Accepts(Port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!Accepts(Port)) {
         std::fprintf(stderr, "fleet_bench: the broker does not start\n");
         return 2;
     }
 
     // The watcher's lines with their time of arrival.
-    TChild Watch = Spawn({VORTA_CLI_PATH, "watch", "--mqtt", Url, "--qos", "1", "--json"}, "", D + "/watch.err");
+    TChild Watch = Spawn({VORTA_CLI_PATH, "watch", "--mqtt", Url, "--qos", "1", "--json"}, "",
+                         D + "/watch.err");
     std::vector<std::pair<qint64, std::string>> Arrived;
     std::mutex ArrivedMutex;
     std::thread Reader([&] {
@@ -145,8 +155,10 @@ int main(int argc, char** argv) {
             const qint64 Now = QDateTime::currentMSecsSinceEpoch();
             std::lock_guard<std::mutex> L(ArrivedMutex);
             for (ssize_t i = 0; i < N; ++i) {
-                if (Buf[i] != '\n') Line += Buf[i];
-                else Arrived.emplace_back(Now, std::move(Line)), Line.clear();
+                if (Buf[i] != '\n')
+                    Line += Buf[i];
+                else
+                    Arrived.emplace_back(Now, std::move(Line)), Line.clear();
             }
         }
     });
@@ -160,9 +172,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "fleet_bench: vorta-sim prints no path\n");
             return 2;
         }
-        Pubs.push_back(Spawn({VORTA_CLI_PATH, "--port", Path, "stream", "--mqtt", Url, "--qos", "1", "--duration",
-                              std::to_string(Duration), "--topic", "vorta/fleet/s" + std::to_string(i)},
-                             D + "/pub" + std::to_string(i) + ".out", D + "/pub" + std::to_string(i) + ".err"));
+        Pubs.push_back(Spawn(
+            {VORTA_CLI_PATH, "--port", Path, "stream", "--mqtt", Url, "--qos", "1", "--duration",
+             std::to_string(Duration), "--topic", "vorta/fleet/s" + std::to_string(i)},
+            D + "/pub" + std::to_string(i) + ".out", D + "/pub" + std::to_string(i) + ".err"));
     }
     double PubCpu = 0;
     for (auto& P : Pubs) {
@@ -183,10 +196,12 @@ int main(int argc, char** argv) {
     const double WatchCpu = Stop(Watch);
     Reader.join();
     const double BrokerCpu = Stop(Broker);
-    for (auto& S : Sims) Stop(S);
+    for (auto& S : Sims)
+        Stop(S);
 
     size_t Sent = 0;
-    for (int i = 0; i < Sensors; ++i) Sent += CountLines(D + "/pub" + std::to_string(i) + ".out");
+    for (int i = 0; i < Sensors; ++i)
+        Sent += CountLines(D + "/pub" + std::to_string(i) + ".out");
     std::set<std::pair<std::string, QString>> Unique;
     std::vector<qint64> Latency;
     size_t Readings = 0;
@@ -200,20 +215,25 @@ int main(int argc, char** argv) {
         Latency.push_back(Ms - QDateTime::fromString(Time, Qt::ISODateWithMs).toMSecsSinceEpoch());
     }
     std::sort(Latency.begin(), Latency.end());
-    auto Pct = [&](double P) { return Latency.empty() ? 0 : Latency[size_t(P * double(Latency.size() - 1))]; };
+    auto Pct = [&](double P) {
+        return Latency.empty() ? 0 : Latency[size_t(P * double(Latency.size() - 1))];
+    };
     const size_t Lost = Sent > Unique.size() ? Sent - Unique.size() : 0;
     std::printf("fleet: %d sensors at %g readings/s for %d s, QoS 1\n", Sensors, Rate, Duration);
     std::printf("readings printed by the publishers: %zu\n", Sent);
-    std::printf("readings received by the watcher:   %zu (%zu unique, %zu duplicates)\n", Readings, Unique.size(),
-                Readings - Unique.size());
+    std::printf("readings received by the watcher:   %zu (%zu unique, %zu duplicates)\n", Readings,
+                Unique.size(), Readings - Unique.size());
     std::printf("lost: %zu\n", Lost);
     if (Sent > 0) {
-        std::printf("processor time per published reading: publishers %.1f us, broker %.1f us, watcher %.1f us\n",
-                    PubCpu * 1e6 / double(Sent), BrokerCpu * 1e6 / double(Sent), WatchCpu * 1e6 / double(Sent));
+        std::printf("processor time per published reading: publishers %.1f us, broker %.1f us, "
+                    "watcher %.1f us\n",
+                    PubCpu * 1e6 / double(Sent), BrokerCpu * 1e6 / double(Sent),
+                    WatchCpu * 1e6 / double(Sent));
         std::printf("publishers in all: %.2f s of processor time (%.1f %% of one core)\n", PubCpu,
                     100.0 * PubCpu / Duration);
     }
-    std::printf("latency from the frame's arrival to the watcher's line: median %lld ms, p99 %lld ms, max %lld ms\n",
+    std::printf("latency from the frame's arrival to the watcher's line: median %lld ms, p99 %lld "
+                "ms, max %lld ms\n",
                 static_cast<long long>(Pct(0.5)), static_cast<long long>(Pct(0.99)),
                 static_cast<long long>(Latency.empty() ? 0 : Latency.back()));
     return Lost == 0 && Sent > 0 ? 0 : 1;

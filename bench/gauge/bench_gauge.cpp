@@ -15,9 +15,9 @@
 #include <benchmark/benchmark.h>
 
 #include "Application.h"
+#include "GR32_Image.h"
 #include "PixmanNeedle.h"
 #include "UVORTA_Display.h"
-#include "GR32_Image.h"
 #include "VaComm.h"
 #include "iSevenSegmentAnalog.h"
 
@@ -79,7 +79,8 @@ void BM_DrawNeedle_Window(benchmark::State& State) {
     int64_t Step = 0;
     QElapsedTimer Clock;
     Clock.start();
-    for (auto _ : State) W.DrawNeedle(SweepAngle(Step++));
+    for (auto _ : State)
+        W.DrawNeedle(SweepAngle(Step++));
     GFigures["needle"] = Mean(State, double(Clock.nsecsElapsed()) / 1e9);
     // Leave no frame pending for the benchmarks that follow.
     QCoreApplication::processEvents();
@@ -94,7 +95,9 @@ void BM_DrawNeedle_Pixman(benchmark::State& State) {
 }
 BENCHMARK(BM_DrawNeedle_Pixman)->Unit(benchmark::kMicrosecond);
 
-void BM_DrawNeedle_PixmanBounds(benchmark::State& State) { RunPixmanFrames(State, true); }
+void BM_DrawNeedle_PixmanBounds(benchmark::State& State) {
+    RunPixmanFrames(State, true);
+}
 BENCHMARK(BM_DrawNeedle_PixmanBounds)->Unit(benchmark::kMicrosecond);
 
 // Counts the paint events a widget receives.
@@ -110,7 +113,8 @@ class TPaintCounter : public QObject {
 // Turns the event loop until the widget has been painted once more.
 void PaintThroughEventLoop(const TPaintCounter& Counter) {
     const long Target = Counter.Paints + 1;
-    while (Counter.Paints < Target) QCoreApplication::processEvents(QEventLoop::AllEvents);
+    while (Counter.Paints < Target)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 // One screen frame of the gauge while readings stream, as the window asks
@@ -134,7 +138,8 @@ void BM_Repaint_Window(benchmark::State& State) {
         QCoreApplication::processEvents();
     }
     GFigures["repaint"] = Mean(State, double(Clock.nsecsElapsed()) / 1e9);
-    State.counters["view_paints_per_frame"] = double(Counter.Paints) / double(std::max<int64_t>(1, State.iterations()));
+    State.counters["view_paints_per_frame"] =
+        double(Counter.Paints) / double(std::max<int64_t>(1, State.iterations()));
     W.Dst->removeEventFilter(&Counter);
 }
 BENCHMARK(BM_Repaint_Window)->Unit(benchmark::kMicrosecond);
@@ -199,7 +204,8 @@ double RunReadingStream(benchmark::State& State, TShown Shown, int Rate, int Rea
             KeptValue(Value);
         };
         // The log line of each frame left out: what the gauge costs.
-        if (Shown == shGauge) W.FReceiver->OnLine = [&](const std::string& Line) { W.FExchange->Received(Line); };
+        if (Shown == shGauge)
+            W.FReceiver->OnLine = [&](const std::string& Line) { W.FExchange->Received(Line); };
     } else {
         W.FReceiver->OnLine = [](const std::string&) {};
         W.FReceiver->OnValue = [&](double) { ++Received; };
@@ -254,19 +260,26 @@ BENCHMARK(BM_ReadingPath_GaugeOnly)->Unit(benchmark::kMillisecond)->UseRealTime(
 void BM_ReadingPath_ReceptionOnly(benchmark::State& State) {
     GFigures["reading_floor"] = RunReadingStream(State, shNothing, 1000, 3000);
 }
-BENCHMARK(BM_ReadingPath_ReceptionOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_ReadingPath_ReceptionOnly)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 void PrintSummary() {
     auto row = [](const char* What, const char* Ours, const char* Peer, const char* PeerName) {
         if (!GFigures.count(Ours) || !GFigures.count(Peer)) return;
         const double A = GFigures[Ours], B = GFigures[Peer];
-        std::printf("%-34s %10.1f us  %-34s %10.1f us  ratio %.2f\n", What, A, PeerName, B, B > 0 ? A / B : 0);
+        std::printf("%-34s %10.1f us  %-34s %10.1f us  ratio %.2f\n", What, A, PeerName, B,
+                    B > 0 ? A / B : 0);
     };
     std::printf("\nGauge, this project against its peer (same run):\n");
     row("DrawNeedle (window)", "needle", "needle_pixman", "pixman, same frame");
-    row("Repaint through the event loop", "repaint", "repaint_plain", "plain widget, ready picture");
-    row("CPU per reading, 1000/s, all-in", "reading", "reading_floor", "reception and parsing only");
-    row("CPU per reading, 1000/s, no log line", "reading_gauge", "reading_floor", "reception and parsing only");
+    row("Repaint through the event loop", "repaint", "repaint_plain",
+        "plain widget, ready picture");
+    row("CPU per reading, 1000/s, all-in", "reading", "reading_floor",
+        "reception and parsing only");
+    row("CPU per reading, 1000/s, no log line", "reading_gauge", "reading_floor",
+        "reception and parsing only");
 }
 
 } // namespace

@@ -27,7 +27,9 @@ namespace {
 constexpr int Rate = 1000;
 constexpr int SpanSeconds = 600;
 
-float Reading(long I) { return float(30 * std::sin(I * 0.001) + 0.1 * (I % 7)); }
+float Reading(long I) {
+    return float(30 * std::sin(I * 0.001) + 0.1 * (I % 7));
+}
 
 // A window already holding the 10 minutes it shows.
 std::unique_ptr<TPlotWindow> FilledWindow(bool Shown) {
@@ -62,10 +64,14 @@ void SecondOfReadings(benchmark::State& State, bool Shown) {
     State.counters["drawn_points"] = W->DrawnPoints();
 }
 
-void BM_PlotClosed(benchmark::State& State) { SecondOfReadings(State, false); }
+void BM_PlotClosed(benchmark::State& State) {
+    SecondOfReadings(State, false);
+}
 BENCHMARK(BM_PlotClosed)->Unit(benchmark::kMillisecond);
 
-void BM_PlotOpen(benchmark::State& State) { SecondOfReadings(State, true); }
+void BM_PlotOpen(benchmark::State& State) {
+    SecondOfReadings(State, true);
+}
 BENCHMARK(BM_PlotOpen)->Unit(benchmark::kMillisecond);
 
 // Every reading of the span in the series, refreshed and painted alike.
@@ -88,7 +94,9 @@ void BM_PeerEveryPointSeries(benchmark::State& State) {
             Points.append(QPointF(double(I) / Rate, Reading(I)));
             if (k % (Rate / 10) == Rate / 10 - 1) {
                 Series->replace(Points);
-                Chart->axes(Qt::Horizontal).first()->setRange(Points.first().x(), Points.last().x());
+                Chart->axes(Qt::Horizontal)
+                    .first()
+                    ->setRange(Points.first().x(), Points.last().x());
                 Chart->axes(Qt::Vertical).first()->setRange(-31, 31);
                 View.repaint();
                 QCoreApplication::processEvents();
@@ -119,4 +127,6 @@ BENCHMARK(BM_MemoryMillionPoints)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv) { return RunQtBenchmarks<TApplication>(argc, argv); }
+int main(int argc, char** argv) {
+    return RunQtBenchmarks<TApplication>(argc, argv);
+}

@@ -10,17 +10,19 @@
 #include <cstdint>
 #include <vector>
 
-#include "GR32.h"
 #include "DesignNeedle.h"
-#include "GaugeGeometry.h"
+#include "GR32.h"
 #include "GR32_Resamplers.h"
 #include "GR32_Transforms.h"
+#include "GaugeGeometry.h"
 
 namespace bench_needle {
 
 constexpr int GaugeW = Gauge::DialWidth, GaugeH = Gauge::DialHeight;
 
-inline float SweepAngle(int64_t Step) { return float(Step % 72) * 5.0f - 180.0f; }
+inline float SweepAngle(int64_t Step) {
+    return float(Step % 72) * 5.0f - 180.0f;
+}
 
 inline void MakeNeedle(TBitmap32& Needle) {
     LoadDesignNeedle(&Needle);
@@ -53,9 +55,10 @@ struct PixmanNeedle {
             NeedleBits[I] = (A << 24) | Pm(16) | Pm(8) | Pm(0);
         }
         GaugeBits.resize(size_t(GaugeW) * GaugeH);
-        Src = pixman_image_create_bits(PIXMAN_a8r8g8b8, Needle.Width(), Needle.Height(), NeedleBits.data(),
-                                       Needle.Width() * 4);
-        Dst = pixman_image_create_bits(PIXMAN_a8r8g8b8, GaugeW, GaugeH, GaugeBits.data(), GaugeW * 4);
+        Src = pixman_image_create_bits(PIXMAN_a8r8g8b8, Needle.Width(), Needle.Height(),
+                                       NeedleBits.data(), Needle.Width() * 4);
+        Dst =
+            pixman_image_create_bits(PIXMAN_a8r8g8b8, GaugeW, GaugeH, GaugeBits.data(), GaugeW * 4);
         pixman_image_set_filter(Src, PIXMAN_FILTER_BILINEAR, nullptr, 0);
     }
     ~PixmanNeedle() {
@@ -70,11 +73,15 @@ struct PixmanNeedle {
         T.PrepareTransform();
         // Destination to source, the same 16.16 inverse the raster core uses.
         const TFixedMatrix& I = T.InverseFixedMatrix();
-        pixman_transform_t M = {{{I[0][0], I[1][0], I[2][0]}, {I[0][1], I[1][1], I[2][1]}, {0, 0, pixman_fixed_1}}};
+        pixman_transform_t M = {
+            {{I[0][0], I[1][0], I[2][0]}, {I[0][1], I[1][1], I[2][1]}, {0, 0, pixman_fixed_1}}};
         pixman_image_set_transform(Src, &M);
     }
     void Fill() { pixman_fill(GaugeBits.data(), GaugeW, 32, 0, 0, GaugeW, GaugeH, 0xFFFFFFFF); }
-    void Composite() { pixman_image_composite32(PIXMAN_OP_OVER, Src, nullptr, Dst, 0, 0, 0, 0, 0, 0, GaugeW, GaugeH); }
+    void Composite() {
+        pixman_image_composite32(PIXMAN_OP_OVER, Src, nullptr, Dst, 0, 0, 0, 0, 0, 0, GaugeW,
+                                 GaugeH);
+    }
     // Only the needle's transformed bounds, as the raster core cuts its area.
     void CompositeBounds(float Angle) {
         TBitmap32 Needle;
@@ -83,8 +90,10 @@ struct PixmanNeedle {
         SetNeedleTransform(T, Needle, Angle);
         TFloatRect B = T.GetTransformedBounds();
         int L = std::max(0, int(std::floor(B.Left))), Tp = std::max(0, int(std::floor(B.Top)));
-        int R = std::min(GaugeW, int(std::ceil(B.Right))), Bt = std::min(GaugeH, int(std::ceil(B.Bottom)));
-        pixman_image_composite32(PIXMAN_OP_OVER, Src, nullptr, Dst, L, Tp, 0, 0, L, Tp, R - L, Bt - Tp);
+        int R = std::min(GaugeW, int(std::ceil(B.Right))),
+            Bt = std::min(GaugeH, int(std::ceil(B.Bottom)));
+        pixman_image_composite32(PIXMAN_OP_OVER, Src, nullptr, Dst, L, Tp, 0, 0, L, Tp, R - L,
+                                 Bt - Tp);
     }
 };
 

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include "DesignNeedle.h"
 #include "GR32.h"
 #include "GR32_Blend.h"
-#include "DesignNeedle.h"
 #include "GR32_LowLevel.h"
 #include "GR32_Resamplers.h"
 #include "GR32_Transforms.h"
@@ -22,7 +22,6 @@
 namespace {
 
 using namespace bench_needle;
-
 
 void BM_Frame_Raster(benchmark::State& State) {
     TBitmap32 Needle, Gauge;
@@ -85,11 +84,14 @@ void BM_Fill_Memset(benchmark::State& State) {
 }
 BENCHMARK(BM_Fill_Memset);
 
-
-void BM_Frame_Pixman(benchmark::State& State) { RunPixmanFrames(State, false); }
+void BM_Frame_Pixman(benchmark::State& State) {
+    RunPixmanFrames(State, false);
+}
 BENCHMARK(BM_Frame_Pixman);
 
-void BM_FrameBounds_Pixman(benchmark::State& State) { RunPixmanFrames(State, true); }
+void BM_FrameBounds_Pixman(benchmark::State& State) {
+    RunPixmanFrames(State, true);
+}
 BENCHMARK(BM_FrameBounds_Pixman);
 
 void BM_Transform_Pixman(benchmark::State& State) {
@@ -162,6 +164,6 @@ void BM_BlendLine_Memcpy(benchmark::State& State) {
 }
 BENCHMARK(BM_BlendLine_Memcpy);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -11,10 +11,10 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdlib.h>
 #include <thread>
 #include <time.h>
@@ -174,16 +174,26 @@ template <class R> void StreamCpu(benchmark::State& State) {
     State.counters["cpu_ns_per_byte"] = CpuPerByte;
 }
 
-void BM_Latency_VaComm(benchmark::State& S) { Latency<VaReceiver>(S); }
-void BM_Latency_QSerialPort(benchmark::State& S) { Latency<QtReceiver>(S); }
-void BM_StreamCpu_VaComm(benchmark::State& S) { StreamCpu<VaReceiver>(S); }
-void BM_StreamCpu_QSerialPort(benchmark::State& S) { StreamCpu<QtReceiver>(S); }
+void BM_Latency_VaComm(benchmark::State& S) {
+    Latency<VaReceiver>(S);
+}
+void BM_Latency_QSerialPort(benchmark::State& S) {
+    Latency<QtReceiver>(S);
+}
+void BM_StreamCpu_VaComm(benchmark::State& S) {
+    StreamCpu<VaReceiver>(S);
+}
+void BM_StreamCpu_QSerialPort(benchmark::State& S) {
+    StreamCpu<QtReceiver>(S);
+}
 
 BENCHMARK(BM_Latency_VaComm)->UseManualTime()->Iterations(3000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Latency_QSerialPort)->UseManualTime()->Iterations(3000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StreamCpu_VaComm)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StreamCpu_QSerialPort)->Iterations(3)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) { return RunQtBenchmarks<QCoreApplication>(argc, argv); }
+int main(int argc, char** argv) {
+    return RunQtBenchmarks<QCoreApplication>(argc, argv);
+}

@@ -58,4 +58,6 @@ BENCHMARK(BM_QLCDNumberPaint);
 
 } // namespace
 
-int main(int argc, char** argv) { return RunQtBenchmarks<QApplication>(argc, argv); }
+int main(int argc, char** argv) {
+    return RunQtBenchmarks<QApplication>(argc, argv);
+}

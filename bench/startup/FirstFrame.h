@@ -22,7 +22,7 @@ int64_t NowNs() {
 // Once Window's first paint is done (the 0 ms timer runs after the paint's
 // flush), prints the clock and ends the process.
 class TFirstFrame : public QObject {
-public:
+  public:
     bool eventFilter(QObject*, QEvent* Event) override {
         if (Event->type() == QEvent::Paint && !FSeen) {
             FSeen = true;
@@ -35,7 +35,7 @@ public:
         return false;
     }
 
-private:
+  private:
     bool FSeen = false;
 };
 

@@ -14,8 +14,8 @@
 //
 // The children run on the offscreen platform unless QT_QPA_PLATFORM says
 // otherwise, from the source folder so that the console finds its pictures.
-#include "Application.h"
 #include "AppPaths.h"
+#include "Application.h"
 #include "UVORTA_Display.h"
 
 #include "FirstFrame.h"
@@ -65,7 +65,8 @@ double StartChild(const char* Kind) {
     const char* Args[] = {Exe.c_str(), "--child", Kind, nullptr};
     pid_t Pid;
     const int64_t Start = NowNs();
-    const int Err = posix_spawn(&Pid, Exe.c_str(), &Actions, nullptr, const_cast<char**>(Args), environ);
+    const int Err =
+        posix_spawn(&Pid, Exe.c_str(), &Actions, nullptr, const_cast<char**>(Args), environ);
     posix_spawn_file_actions_destroy(&Actions);
     close(Pipe[1]);
     std::string Out;
@@ -113,7 +114,10 @@ void BM_FirstFrame_ConsoleVsMinimalWindow(benchmark::State& State) {
     State.counters["minimal_ms"] = Median(Minimal);
     State.counters["ratio"] = Median(Ratio); // median of the pairs' ratios
 }
-BENCHMARK(BM_FirstFrame_ConsoleVsMinimalWindow)->Iterations(15)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstFrame_ConsoleVsMinimalWindow)
+    ->Iterations(15)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -15,9 +15,9 @@
 
 namespace {
 
-const TUserSettings::TField Fields[] = {TUserSettings::PortName,  TUserSettings::SendCount,
+const TUserSettings::TField Fields[] = {TUserSettings::PortName,     TUserSettings::SendCount,
                                         TUserSettings::SendInterval, TUserSettings::SensorId,
-                                        TUserSettings::Reserved1, TUserSettings::Reserved2,
+                                        TUserSettings::Reserved1,    TUserSettings::Reserved2,
                                         TUserSettings::Reserved3};
 
 void Check(bool Ok) {
@@ -29,10 +29,11 @@ void Check(bool Ok) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     TUserSettings S;
     std::memcpy(S.Bytes.data(), Data, Size < TUserSettings::Size ? Size : TUserSettings::Size);
-    const std::string Rest = Size > TUserSettings::Size
-                                 ? std::string(reinterpret_cast<const char*>(Data) + TUserSettings::Size,
-                                               Size - TUserSettings::Size)
-                                 : std::string();
+    const std::string Rest =
+        Size > TUserSettings::Size
+            ? std::string(reinterpret_cast<const char*>(Data) + TUserSettings::Size,
+                          Size - TUserSettings::Size)
+            : std::string();
 
     const TUserSettings Read = S;
     for (auto F : Fields) {
@@ -51,20 +52,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     std::string Parts[5];
     size_t Part = 0;
     for (char C : Rest) {
-        if (C == '\0' && Part < 4) ++Part;
-        else Parts[Part] += C;
+        if (C == '\0' && Part < 4)
+            ++Part;
+        else
+            Parts[Part] += C;
     }
     const TUserSettings Before = S;
     for (int i = 0; i < 4; ++i) {
         S.Set(Fields[i], Parts[i]);
         Check(S.Get(Fields[i]) == Parts[i].substr(0, Fields[i].Capacity));
     }
-    for (int i = 4; i < 7; ++i) Check(S.Get(Fields[i]) == Before.Get(Fields[i]));
+    for (int i = 4; i < 7; ++i)
+        Check(S.Get(Fields[i]) == Before.Get(Fields[i]));
 
     const QString Kept = RecordText(Parts[4]);
     const QString Shown = WholePortName(S, Kept);
     const std::string Field = S.Get(TUserSettings::PortName);
-    if (Parts[4].substr(0, TUserSettings::PortName.Capacity) == Field) Check(Shown == Kept);
-    else Check(RecordBytes(Shown) == Field);
+    if (Parts[4].substr(0, TUserSettings::PortName.Capacity) == Field)
+        Check(Shown == Kept);
+    else
+        Check(RecordBytes(Shown) == Field);
     return 0;
 }

@@ -37,19 +37,30 @@ std::string AppFolder() {
     if (GAppFolder.empty()) return QCoreApplication::applicationDirPath().toStdString();
     return GAppFolder;
 }
-void SetAppFolder(const std::string& Folder) { GAppFolder = Folder; }
-std::string AppFile(const std::string& Name) { return AppFolder() + "/" + Name; }
+void SetAppFolder(const std::string& Folder) {
+    GAppFolder = Folder;
+}
+std::string AppFile(const std::string& Name) {
+    return AppFolder() + "/" + Name;
+}
 
-std::string SettingsFolder() { return WritableFolder("XDG_CONFIG_HOME", ".config"); }
-std::string SettingsFile(const std::string& Name) { return SettingsFolder() + "/" + Name; }
-std::string LogFile() { return WritableFolder("XDG_STATE_HOME", ".local/state") + "/LogFile.Log"; }
+std::string SettingsFolder() {
+    return WritableFolder("XDG_CONFIG_HOME", ".config");
+}
+std::string SettingsFile(const std::string& Name) {
+    return SettingsFolder() + "/" + Name;
+}
+std::string LogFile() {
+    return WritableFolder("XDG_STATE_HOME", ".local/state") + "/LogFile.Log";
+}
 
 std::vector<std::string> DataFolders() {
     std::vector<std::string> Folders{AppFolder()};
     const QString Installed =
         QDir::cleanPath(QString::fromStdString(AppFolder()) + "/../share/" + Subfolder);
     Folders.push_back(Installed.toStdString());
-    for (const QString& System : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+    for (const QString& System :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
         const std::string F = (System + "/" + Subfolder).toStdString();
         if (F != Folders.back()) Folders.push_back(F);
     }

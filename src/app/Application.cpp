@@ -2,15 +2,17 @@
 
 #include "PumpWait.h"
 
-#include <QFont>
 #include "SysUtils.h"
+#include <QFont>
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     // The window's design font, with metric-compatible stand-ins where it is missing.
     QFont::insertSubstitutions("MS Sans Serif", {"Liberation Sans", "Arial", "DejaVu Sans"});
 }
 
-TApplication* TApplication::Instance() { return dynamic_cast<TApplication*>(QCoreApplication::instance()); }
+TApplication* TApplication::Instance() {
+    return dynamic_cast<TApplication*>(QCoreApplication::instance());
+}
 
 void TApplication::HandleException(QObject* Sender, const std::exception& E) {
     if (dynamic_cast<const EAbort*>(&E)) return;

@@ -9,7 +9,7 @@
 #include <functional>
 
 class TApplication : public QApplication {
-public:
+  public:
     TApplication(int& argc, char** argv);
 
     std::function<void(QObject* Sender, const std::exception& E)> OnException;

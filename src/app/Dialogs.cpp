@@ -5,7 +5,9 @@
 
 namespace {
 
-QWidget* ActiveParent() { return QApplication::activeWindow(); }
+QWidget* ActiveParent() {
+    return QApplication::activeWindow();
+}
 
 TDialogSeam DefaultSeam() {
     TDialogSeam Seam;
@@ -28,8 +30,12 @@ TDialogSeam& Seam() {
 
 } // namespace
 
-void ShowMessage(const std::string& Text) { Seam().ShowMessage(Text); }
-bool AskYesNo(const std::string& Text) { return Seam().AskYesNo(Text); }
+void ShowMessage(const std::string& Text) {
+    Seam().ShowMessage(Text);
+}
+bool AskYesNo(const std::string& Text) {
+    return Seam().AskYesNo(Text);
+}
 
 TDialogSeam SetDialogSeam(TDialogSeam NewSeam) {
     TDialogSeam Old = Seam();

@@ -21,7 +21,7 @@ namespace {
 }
 
 class TFd {
-public:
+  public:
     explicit TFd(int Fd) : FFd(Fd) {}
     ~TFd() {
         if (FFd >= 0) ::close(FFd);
@@ -36,7 +36,7 @@ public:
         return R;
     }
 
-private:
+  private:
     int FFd;
 };
 
@@ -146,5 +146,6 @@ void MakeFolders(const std::string& Folder) {
         if (::mkdir(Part.c_str(), 0700) != 0 && errno != EEXIST) Fail("Cannot create", Part, errno);
     }
     struct stat St {};
-    if (::stat(Folder.c_str(), &St) != 0 || !S_ISDIR(St.st_mode)) Fail("Cannot create", Folder, ENOTDIR);
+    if (::stat(Folder.c_str(), &St) != 0 || !S_ISDIR(St.st_mode))
+        Fail("Cannot create", Folder, ENOTDIR);
 }

@@ -89,7 +89,9 @@ std::vector<std::string> TMemoLog::Lines() const {
 }
 
 namespace {
-QString Local(const std::string& S) { return QString::fromLocal8Bit(S.data(), static_cast<qsizetype>(S.size())); }
+QString Local(const std::string& S) {
+    return QString::fromLocal8Bit(S.data(), static_cast<qsizetype>(S.size()));
+}
 constexpr int Margin = 3; // pixels left of the text
 } // namespace
 
@@ -141,11 +143,17 @@ QString TMemoView::Text() const {
     return Out;
 }
 
-QString TMemoView::RowText(int Row) const { return Local(FLog.Row(static_cast<size_t>(Row))); }
+QString TMemoView::RowText(int Row) const {
+    return Local(FLog.Row(static_cast<size_t>(Row)));
+}
 
-int TMemoView::TopRow() const { return verticalScrollBar()->value(); }
+int TMemoView::TopRow() const {
+    return verticalScrollBar()->value();
+}
 
-int TMemoView::LineHeight() const { return fontMetrics().height(); }
+int TMemoView::LineHeight() const {
+    return fontMetrics().height();
+}
 
 void TMemoView::ShowPending() {
     FFrame.stop();
@@ -206,7 +214,8 @@ void TMemoView::paintEvent(QPaintEvent*) {
     for (int Row = TopRow(), Y = 0; Row < RowCount() && Y < viewport()->height(); ++Row, Y += H) {
         const uint64_t Line = FLog.First() + static_cast<uint64_t>(Row);
         const bool Selected = FSelected && Line >= Low && Line <= High;
-        if (Selected) P.fillRect(0, Y, viewport()->width(), H, palette().brush(QPalette::Highlight));
+        if (Selected)
+            P.fillRect(0, Y, viewport()->width(), H, palette().brush(QPalette::Highlight));
         P.setPen(palette().color(Selected ? QPalette::HighlightedText : QPalette::Text));
         P.drawText(X, Y + Ascent, RowText(Row));
     }
@@ -225,13 +234,16 @@ void TMemoView::SelectRows(int From, int To) {
     viewport()->update();
 }
 
-void TMemoView::SelectAll() { SelectRows(0, RowCount() - 1); }
+void TMemoView::SelectAll() {
+    SelectRows(0, RowCount() - 1);
+}
 
 QString TMemoView::SelectedText() const {
     if (!FSelected) return {};
     QStringList Out;
     const uint64_t Low = std::min(FAnchor, FCurrent), High = std::max(FAnchor, FCurrent);
-    for (uint64_t Line = std::max(Low, FLog.First()); Line <= High && Line < FLog.First() + FLog.Rows(); ++Line)
+    for (uint64_t Line = std::max(Low, FLog.First());
+         Line <= High && Line < FLog.First() + FLog.Rows(); ++Line)
         Out.append(RowText(static_cast<int>(Line - FLog.First())));
     return Out.join('\n');
 }
@@ -245,8 +257,10 @@ void TMemoView::keyPressEvent(QKeyEvent* Event) {
     if (Event->matches(QKeySequence::SelectAll)) return SelectAll();
     const int Step = Event->key() == Qt::Key_Up ? -1 : Event->key() == Qt::Key_Down ? 1 : 0;
     if (Step != 0 && (Event->modifiers() & Qt::ShiftModifier) && RowCount() > 0) {
-        const int Anchor = FSelected && FAnchor >= FLog.First() ? int(FAnchor - FLog.First()) : TopRow();
-        const int Current = FSelected && FCurrent >= FLog.First() ? int(FCurrent - FLog.First()) : Anchor;
+        const int Anchor =
+            FSelected && FAnchor >= FLog.First() ? int(FAnchor - FLog.First()) : TopRow();
+        const int Current =
+            FSelected && FCurrent >= FLog.First() ? int(FCurrent - FLog.First()) : Anchor;
         SelectRows(Anchor, Current + Step);
         return;
     }
@@ -254,9 +268,11 @@ void TMemoView::keyPressEvent(QKeyEvent* Event) {
 }
 
 void TMemoView::mousePressEvent(QMouseEvent* Event) {
-    if (Event->button() != Qt::LeftButton || RowCount() == 0) return QAbstractScrollArea::mousePressEvent(Event);
+    if (Event->button() != Qt::LeftButton || RowCount() == 0)
+        return QAbstractScrollArea::mousePressEvent(Event);
     const int Row = RowAt(Event->position().toPoint().y());
-    const bool Extend = (Event->modifiers() & Qt::ShiftModifier) && FSelected && FAnchor >= FLog.First();
+    const bool Extend =
+        (Event->modifiers() & Qt::ShiftModifier) && FSelected && FAnchor >= FLog.First();
     SelectRows(Extend ? int(FAnchor - FLog.First()) : Row, Row);
 }
 

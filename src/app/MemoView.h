@@ -18,7 +18,7 @@
 // Lines back to back in one ring of bytes, with one offset per line: no
 // allocation per line, and dropping the oldest is cheap.
 class TLineRing {
-public:
+  public:
     void Push(const std::string& Line);
     void PopFront(size_t Count);
     void Clear();
@@ -26,8 +26,10 @@ public:
     size_t Length(size_t Index) const { return End(Index) - FStarts[Index]; }
     std::string Line(size_t Index) const; // 0 is the oldest kept
 
-private:
-    size_t End(size_t Index) const { return Index + 1 < FStarts.size() ? FStarts[Index + 1] : FBase + FBytes.size(); }
+  private:
+    size_t End(size_t Index) const {
+        return Index + 1 < FStarts.size() ? FStarts[Index + 1] : FBase + FBytes.size();
+    }
     std::deque<char> FBytes;
     std::deque<size_t> FStarts; // where each line begins, counted from the first byte ever pushed
     size_t FBase = 0;           // that count for FBytes' first byte
@@ -37,7 +39,7 @@ private:
 // until Publish (the view's next frame): appended lines are not shown yet,
 // and the oldest lines dropped meanwhile are still shown.
 class TMemoLog {
-public:
+  public:
     // Keeps Line; then, while over a bound, the oldest line goes (the newest
     // always stays).
     void Append(const std::string& Line);
@@ -55,7 +57,7 @@ public:
     size_t MaxLines = 100000;
     size_t MaxChars = 16 * 1024 * 1024; // bytes of text plus one per line break
 
-private:
+  private:
     void DropOldest();
     void PopFront(size_t Count);
     TLineRing FRing;
@@ -66,7 +68,7 @@ private:
 };
 
 class TMemoView : public QAbstractScrollArea {
-public:
+  public:
     explicit TMemoView(QWidget* Parent = nullptr);
 
     // Line as received (local 8-bit); every line, empty ones too, is a line.
@@ -98,7 +100,7 @@ public:
     void ShowPending();
     static constexpr int FrameMs = 16;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
     void changeEvent(QEvent* Event) override;
@@ -106,7 +108,7 @@ protected:
     void mousePressEvent(QMouseEvent* Event) override;
     void mouseMoveEvent(QMouseEvent* Event) override;
 
-private:
+  private:
     int LineHeight() const;
     int RowAt(int Y) const;
     void UpdateScrollBars();

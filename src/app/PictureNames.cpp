@@ -18,7 +18,8 @@ QString ResolveBelow(const QString& Base, const QStringList& Parts) {
         if (QFileInfo::exists(Here + "/" + Part)) {
             Found = Part;
         } else {
-            for (const QString& Entry : QDir(Here).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+            for (const QString& Entry :
+                 QDir(Here).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
                 if (Entry.compare(Part, Qt::CaseInsensitive) == 0) {
                     Found = Entry;
                     break;

@@ -8,7 +8,8 @@ TProgramSettings::TProgramSettings() : TProgramSettings(SettingsFile(FileName)) 
 
 TProgramSettings::TProgramSettings(const std::string& Path) : FPath(Path) {
     // QSettings would open a FIFO and wait for a writer.
-    if (!RegularOrAbsent(FPath)) throw EInOutError("Cannot open \"" + FPath + "\": not a regular file");
+    if (!RegularOrAbsent(FPath))
+        throw EInOutError("Cannot open \"" + FPath + "\": not a regular file");
     FSettings = std::make_unique<QSettings>(QString::fromStdString(FPath), QSettings::IniFormat);
 }
 
@@ -18,7 +19,9 @@ QVariant TProgramSettings::Value(const QString& Key, const QVariant& Default) co
     return FSettings->value(Key, Default);
 }
 
-void TProgramSettings::SetValue(const QString& Key, const QVariant& Value) { FSettings->setValue(Key, Value); }
+void TProgramSettings::SetValue(const QString& Key, const QVariant& Value) {
+    FSettings->setValue(Key, Value);
+}
 
 void TProgramSettings::Save() {
     FSettings->sync();

@@ -15,7 +15,7 @@
 #include <string>
 
 class TProgramSettings {
-public:
+  public:
     static constexpr const char* FileName = "vorta-display.ini";
 
     // Opens FileName in the settings folder, or Path. Raises EInOutError when
@@ -31,7 +31,7 @@ public:
 
     const std::string& Path() const { return FPath; }
 
-private:
+  private:
     std::string FPath;
     std::unique_ptr<QSettings> FSettings;
 };

@@ -47,7 +47,9 @@ class TBrokerDialog : public QDialog {
     QComboBox* Qos;
 };
 
-std::string Local8(const QString& S) { return S.toLocal8Bit().toStdString(); }
+std::string Local8(const QString& S) {
+    return S.toLocal8Bit().toStdString();
+}
 
 } // namespace
 
@@ -60,9 +62,10 @@ void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
         UpdateConnectionLight();
     };
     Publisher->OnDropped = [this](long Since, long Total) {
-        StatusBar1->SetPanelText(0, QString("Broker: %1 readings dropped while it was away (%2 in all)")
-                                        .arg(Since)
-                                        .arg(Total));
+        StatusBar1->SetPanelText(
+            0, QString("Broker: %1 readings dropped while it was away (%2 in all)")
+                   .arg(Since)
+                   .arg(Total));
     };
     TPublishOptions O = Options;
     if (O.Port.empty()) O.Port = Local8(ePortNo->currentText());
@@ -70,7 +73,8 @@ void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
     Publisher->Start(O);
     FPublisher = std::move(Publisher);
     // Mode and ID go with every reading; the fields shown are the latest.
-    if (!lbeVersion->text().isEmpty()) PublishInformation(ParseInformation(FExchange->InfoAnswer()));
+    if (!lbeVersion->text().isEmpty())
+        PublishInformation(ParseInformation(FExchange->InfoAnswer()));
     UpdateConnectionLight();
 }
 

@@ -17,7 +17,6 @@
 
 namespace {
 
-
 std::string Text(const QLineEdit* Edit) {
     return Edit->text().toLocal8Bit().toStdString();
 }
@@ -29,7 +28,6 @@ QString Q(const std::string& S) {
 bool Contains(const std::string& S, const std::string& Marker) {
     return S.find(Marker) != std::string::npos;
 }
-
 
 // The value texts come from the sensor with the decimal separator of the
 // system's number format, as the operator's other programs read them.
@@ -140,7 +138,6 @@ void TFKAVRO::FillPortList() {
     });
 }
 
-
 void TFKAVRO::CloseSerialPort() {
     VaComm1->Close();
 }
@@ -216,7 +213,8 @@ void TFKAVRO::btn10Click() {
     lbePRange->setText(Q(I.PRange));
     PublishInformation(I);
     int Minus = 0, Plus = 0;
-    if (TryStrToInt(I.NRange, Minus) && TryStrToInt(I.PRange, Plus)) Plot->SetSensorRange(Minus, Plus);
+    if (TryStrToInt(I.NRange, Minus) && TryStrToInt(I.PRange, Plus))
+        Plot->SetSensorRange(Minus, Plus);
     const std::string Dial = ChooseDial(I.PRange, I.Mode);
     if (!Dial.empty()) LoadDial(Dial);
     lbeMVGain->setText(Q(I.MVGain));
@@ -238,8 +236,8 @@ void TFKAVRO::btStopClick() {
 }
 
 void TFKAVRO::btDATAClick() {
-    PollingExchange(SensorCommands::Data,
-                    [](const std::string& R) { return R; }, 5);
+    PollingExchange(
+        SensorCommands::Data, [](const std::string& R) { return R; }, 5);
 }
 
 void TFKAVRO::btn25Click() {

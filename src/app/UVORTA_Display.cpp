@@ -19,7 +19,6 @@
 #include <QScreen>
 #include <QTimer>
 
-
 std::string LastAnswer;
 bool StopFlag = false;
 std::string ErrorLine;
@@ -49,7 +48,8 @@ QLabel* MakeLabel(QWidget* Parent, int L, int T, const char* Caption) {
     return Lb;
 }
 
-QLineEdit* MakeEdit(QWidget* Parent, int L, int T, int W, int H, const char* Text, bool Bold = false) {
+QLineEdit* MakeEdit(QWidget* Parent, int L, int T, int W, int H, const char* Text,
+                    bool Bold = false) {
     auto* E = new QLineEdit(QString::fromUtf8(Text), Parent);
     E->setGeometry(L, T, W, H);
     if (Bold) E->setFont(WindowFont(11, true));
@@ -58,11 +58,15 @@ QLineEdit* MakeEdit(QWidget* Parent, int L, int T, int W, int H, const char* Tex
 
 // Hints are kept with the controls as in the stored design; the window does
 // not show them.
-void SetHint(QWidget* W, const char* Hint) { W->setProperty("Hint", QString::fromUtf8(Hint)); }
+void SetHint(QWidget* W, const char* Hint) {
+    W->setProperty("Hint", QString::fromUtf8(Hint));
+}
 
 } // namespace
 
-void SetClock(std::function<QDateTime()> Now) { GNow = std::move(Now); }
+void SetClock(std::function<QDateTime()> Now) {
+    GNow = std::move(Now);
+}
 
 TLabeledEdit::TLabeledEdit(QWidget* Parent, int Left, int Top, int Width, int Height,
                            const QString& Caption)
@@ -85,7 +89,9 @@ TStatusBar::TStatusBar(QWidget* Parent, int Width0, int Width1) : QWidget(Parent
     }
 }
 
-QString TStatusBar::PanelText(int Index) const { return FTexts[Index]; }
+QString TStatusBar::PanelText(int Index) const {
+    return FTexts[Index];
+}
 void TStatusBar::SetPanelText(int Index, const QString& Text) {
     // The panel keeps the text exactly (a command with its CR LF) but shows
     // it on one line, as plain text: a sensor's answer may hold anything.
@@ -98,7 +104,8 @@ void TStatusBar::SetPanelText(int Index, const QString& Text) {
     // is always plain text, escaped into a paragraph.
     FPanels[Index]->setToolTip(Shown.trimmed().isEmpty()
                                    ? QString()
-                                   : "<p style='white-space:pre-wrap'>" + Shown.trimmed().toHtmlEscaped() + "</p>");
+                                   : "<p style='white-space:pre-wrap'>" +
+                                         Shown.trimmed().toHtmlEscaped() + "</p>");
 }
 
 TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Options) {
@@ -129,13 +136,13 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
             HandleAppException(Sender, E);
         };
         // Failures inside the serial component's own event handlers too.
-        SetApplicationExceptionHandler([App](TVaObject*, const std::exception& E) {
-            App->HandleException(nullptr, E);
-        });
+        SetApplicationExceptionHandler(
+            [App](TVaObject*, const std::exception& E) { App->HandleException(nullptr, E); });
     }
     RunHandler(this, [this] { FormCreate(); });
     // The command line's port holds even when start-up stopped early.
-    if (!FOptions.PortOverride.empty()) ePortNo->setEditText(QString::fromStdString(FOptions.PortOverride));
+    if (!FOptions.PortOverride.empty())
+        ePortNo->setEditText(QString::fromStdString(FOptions.PortOverride));
     if (!FOptions.RecordFile.empty())
         RunHandler(this, [this] { StartRecording(FOptions.RecordFile); });
     if (!FOptions.MqttUrl.empty())
@@ -161,8 +168,9 @@ TFKAVRO::~TFKAVRO() {
 }
 
 void TFKAVRO::OnClick(QPushButton* Button, void (TFKAVRO::*Handler)()) {
-    QObject::connect(Button, &QPushButton::clicked, this,
-                     [this, Button, Handler] { RunHandler(Button, [this, Handler] { (this->*Handler)(); }); });
+    QObject::connect(Button, &QPushButton::clicked, this, [this, Button, Handler] {
+        RunHandler(Button, [this, Handler] { (this->*Handler)(); });
+    });
 }
 
 void TFKAVRO::CreateControls() {
@@ -277,8 +285,10 @@ void TFKAVRO::CreateControls() {
     lbeMVGain = new TLabeledEdit(GroupBox4, 80, 24, 65, 19, "mV Gain 값");
     lbeMVOffset = new TLabeledEdit(GroupBox4, 152, 24, 65, 19, "mV 옵셋");
     for (int i = 0; i < 12; ++i) {
-        QString Caption = i < 10 ? QString("보상계수%1").arg(i) : QString("보상계수%1").arg(QChar('A' + i - 10));
-        lbeCal[i] = new TLabeledEdit(GroupBox4, 8 + (i % 4) * 72, 70 + (i / 4) * 40, 65, 19, Caption);
+        QString Caption =
+            i < 10 ? QString("보상계수%1").arg(i) : QString("보상계수%1").arg(QChar('A' + i - 10));
+        lbeCal[i] =
+            new TLabeledEdit(GroupBox4, 8 + (i % 4) * 72, 70 + (i / 4) * 40, 65, 19, Caption);
     }
 
     StatusBar1 = new TStatusBar(ClientArea, 300, 360);
@@ -339,7 +349,9 @@ void TFKAVRO::paintEvent(QPaintEvent* Event) {
     QTimer::singleShot(0, this, [this] { FillPortList(); });
 }
 
-void TFKAVRO::FormShow() { LoadDial("img/Mode0.png"); }
+void TFKAVRO::FormShow() {
+    LoadDial("img/Mode0.png");
+}
 
 void TFKAVRO::closeEvent(QCloseEvent* Event) {
     RunHandler(this, [this] { FormClose(); });
@@ -383,7 +395,9 @@ void TFKAVRO::btCloseClick() {
     if (!FClosing) close();
 }
 
-void TFKAVRO::btHelpClick() { new TfHelp(this); }
+void TFKAVRO::btHelpClick() {
+    new TfHelp(this);
+}
 
 void TFKAVRO::ShowAnswer(const std::string& Line) {
     LastAnswer = Line;
@@ -391,8 +405,8 @@ void TFKAVRO::ShowAnswer(const std::string& Line) {
 }
 
 void TFKAVRO::HandleAppException(QObject*, const std::exception& E) {
-    ErrorLine = std::string(E.what()) + " - " +
-                GNow().toString("yyyy-MM-dd hh:mm:ss").toStdString();
+    ErrorLine =
+        std::string(E.what()) + " - " + GNow().toString("yyyy-MM-dd hh:mm:ss").toStdString();
     StatusBar1->SetPanelText(0, QString::fromLocal8Bit(ErrorLine.c_str()));
     try {
         LogError();
@@ -408,7 +422,9 @@ void TFKAVRO::LoadSettings() {
     // before the folder became read-only) still gives the starting values
     // until the first save puts one in the settings folder.
     const std::string Beside = AppFile("UserSet.dat");
-    const auto Exists = [](const std::string& P) { return QFileInfo::exists(QString::fromStdString(P)); };
+    const auto Exists = [](const std::string& P) {
+        return QFileInfo::exists(QString::fromStdString(P));
+    };
     if (Exists(Path) || (Path != Beside && Exists(Beside))) {
         UserSettings = ReadSettingsFile(Exists(Path) ? Path : Beside);
         FPortName = WholePortName(UserSettings, TProgramSettings().Value("Ports/Last").toString());
@@ -428,4 +444,6 @@ void TFKAVRO::SaveSettings() {
     LoadSettings();
 }
 
-void TFKAVRO::LogError() { AppendToFile(LogFile(), ErrorLine + "\r\n"); }
+void TFKAVRO::LogError() {
+    AppendToFile(LogFile(), ErrorLine + "\r\n");
+}

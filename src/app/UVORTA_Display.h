@@ -14,11 +14,11 @@
 #pragma once
 
 #include <QComboBox>
-#include <QStringList>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 #include <QWidget>
 
 #include <QDateTime>
@@ -33,13 +33,13 @@
 
 #include <QDialog>
 
+#include "AnswerReceiver.h"
 #include "AppPaths.h"
 #include "MemoView.h"
-#include "UserSettings.h"
-#include "AnswerReceiver.h"
-#include "Recorder.h"
 #include "ReadingPublisher.h"
+#include "Recorder.h"
 #include "SensorExchange.h"
+#include "UserSettings.h"
 #include "VaComm.h"
 #include "VaPortWatcher.h"
 
@@ -56,17 +56,17 @@ class QListWidget;
 
 // The IDs a scan found, each with its reading; the operator picks one.
 class TScanResultDialog : public QDialog {
-public:
+  public:
     TScanResultDialog(QWidget* Parent, const std::vector<std::pair<int, double>>& Found);
     int ChosenId() const; // 0 when none is chosen
-private:
+  private:
     QListWidget* FList;
     std::vector<std::pair<int, double>> FFound;
 };
 
 // An edit with its caption label above it, as one control.
 class TLabeledEdit : public QLineEdit {
-public:
+  public:
     TLabeledEdit(QWidget* Parent, int Left, int Top, int Width, int Height, const QString& Caption);
     QLabel* EditLabel;
 };
@@ -74,12 +74,12 @@ public:
 // Two fixed-width text panels along the bottom of the window. A text longer
 // than its panel is cut in the panel; the whole text is the panel's tooltip.
 class TStatusBar : public QWidget {
-public:
+  public:
     TStatusBar(QWidget* Parent, int Width0, int Width1);
     QString PanelText(int Index) const;
     void SetPanelText(int Index, const QString& Text);
 
-private:
+  private:
     QLabel* FPanels[2];
     QString FTexts[2]; // as set; the labels show them without line breaks
 };
@@ -98,7 +98,7 @@ extern std::string ErrorLine;
 extern TUserSettings UserSettings;
 
 class TFKAVRO : public QWidget {
-public:
+  public:
     explicit TFKAVRO(const TFKAVROOptions& Options = {});
     ~TFKAVRO() override;
 
@@ -261,7 +261,7 @@ public:
     // Information and restarts a "#READ" stream that was running. Off by default.
     bool AutoReconnect() const { return FAutoReconnect; }
     void SetAutoReconnect(bool On);
-    void PortLost();              // from VaComm1Error on a hang-up
+    void PortLost();               // from VaComm1Error on a hang-up
     void NoteStream(bool Running); // "#READ" answered / "#STOP" sent
     bool StreamRunning() const { return FStreamRunning; }
     // The Angle Data request of every ID (1 to 77) with ScanWait ms for each
@@ -274,9 +274,9 @@ public:
     std::unique_ptr<TPortWatcher> FPortWatcher;
 
     // ---- gauge (UVORTA_Gauge.cpp)
-    void CreateGauge();               // the three views and the readout
-    void ShowReading(double Value);   // the readout's Value
-    void DrawNeedle(float Angle);     // degrees, counter-clockwise positive
+    void CreateGauge();             // the three views and the readout
+    void ShowReading(double Value); // the readout's Value
+    void DrawNeedle(float Angle);   // degrees, counter-clockwise positive
     void LoadDial(const std::string& DialFile);
     TImage32* Dst = nullptr;   // the visible dial: needle on white, dial layer above
     TImage32* Src = nullptr;   // the needle picture
@@ -292,7 +292,7 @@ public:
     int GaugeFrameIntervalMs() const; // from the screen's refresh rate
     int FGaugeFrameIntervalMs = 0;    // when above 0, used instead
     class QTimer* FGaugeFrameTimer = nullptr;
-    qint64 FLastGaugeFrameMs = 0;     // steady clock; 0: none yet
+    qint64 FLastGaugeFrameMs = 0; // steady clock; 0: none yet
     bool FNeedlePending = false, FReadoutPending = false;
 
     // Shared state of the handlers.
@@ -358,13 +358,13 @@ public:
     TLabeledEdit* lbeCal[12]; // lbeCal0..lbeCal9, lbeCal10, lbeCal11
     TStatusBar* StatusBar1;
 
-protected:
+  protected:
     void showEvent(QShowEvent* Event) override;
     void paintEvent(QPaintEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
-private:
+  private:
     void CreateControls();
     void OnTriggered(QAction* Action, const std::function<void()>& Handler);
     void FreeCommand(QLineEdit* Edit);
@@ -382,11 +382,11 @@ private:
     // Where each free command edit stands in FHistory while Up/Down walk it
     // (FHistory.size(): past the newest, the edit's own text).
     std::map<QLineEdit*, qsizetype> FRecall;
-    bool FLost = false;          // the port hung up; cleared by the next open
+    bool FLost = false; // the port hung up; cleared by the next open
 
     TFKAVROOptions FOptions;
     bool FShown = false;
-    bool FPainted = false;        // the first frame is drawn
+    bool FPainted = false; // the first frame is drawn
     bool FPortListFilled = false;
     bool FClosing = false;
     bool FSettingsLoaded = false;
@@ -396,7 +396,7 @@ private:
     bool FAutoReconnect = false;
     bool FStreamRunning = false;
     bool FReconnecting = false;
-    std::string FLostPath;   // the device that hung up, while it is waited for
+    std::string FLostPath; // the device that hung up, while it is waited for
     bool FLostSeenGone = false;
 };
 

@@ -35,13 +35,17 @@ namespace {
 // The sensor's bytes are 8-bit text of the system's code page; the
 // recording is UTF-8.
 std::string Utf8(const std::string& Local) {
-    return QString::fromLocal8Bit(Local.data(), static_cast<qsizetype>(Local.size())).toUtf8().toStdString();
+    return QString::fromLocal8Bit(Local.data(), static_cast<qsizetype>(Local.size()))
+        .toUtf8()
+        .toStdString();
 }
-std::string Utf8(const QString& Text) { return Text.toUtf8().toStdString(); }
+std::string Utf8(const QString& Text) {
+    return Text.toUtf8().toStdString();
+}
 
 // "9600 8N1", from the component's settings.
 QString LineSettingsText(const TVaComm& C) {
-    static const int Rates[] = {0,     110,   300,   600,    1200,   2400,   4800,   9600,
+    static const int Rates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                 14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
     const int Rate = C.Baudrate() == brUser ? C.UserBaudrate() : Rates[C.Baudrate()];
     static const char Parity[] = "NOEMS";
@@ -63,7 +67,8 @@ void SetLight(QLabel* Light, const QString& Text, const char* Colour) {
 } // namespace
 
 void TFKAVRO::OnTriggered(QAction* Action, const std::function<void()>& Handler) {
-    QObject::connect(Action, &QAction::triggered, this, [this, Handler] { RunHandler(this, Handler); });
+    QObject::connect(Action, &QAction::triggered, this,
+                     [this, Handler] { RunHandler(this, Handler); });
 }
 
 void TFKAVRO::CreateMenu() {
@@ -85,7 +90,8 @@ void TFKAVRO::CreateMenu() {
         return A;
     };
     QMenu* File = MainMenu->addMenu("&File");
-    actRecord = Add(File, "&Record readings…", QKeySequence("Ctrl+R"), [this] { RecordFromDialog(); });
+    actRecord =
+        Add(File, "&Record readings…", QKeySequence("Ctrl+R"), [this] { RecordFromDialog(); });
     actStopRecording = Add(File, "&Stop recording", {}, [this] { StopRecording(); });
     File->addSeparator();
     actSaveLog = Add(File, "Save &log as…", {}, [this] { SaveLogFromDialog(); });
@@ -98,11 +104,13 @@ void TFKAVRO::CreateMenu() {
     QObject::connect(actQuit, &QAction::triggered, this, [this] { btCloseClick(); });
 
     QMenu* Port = MainMenu->addMenu("&Port");
-    actRefresh = Add(Port, "&Refresh list", QKeySequence(Qt::Key_F5), [this] { RefreshPortList(); });
+    actRefresh =
+        Add(Port, "&Refresh list", QKeySequence(Qt::Key_F5), [this] { RefreshPortList(); });
     actDisconnect = Add(Port, "&Disconnect", {}, [this] { Disconnect(); });
     actAutoReconnect = Port->addAction("Reconnect &automatically");
     actAutoReconnect->setCheckable(true);
-    QObject::connect(actAutoReconnect, &QAction::toggled, this, [this](bool On) { SetAutoReconnect(On); });
+    QObject::connect(actAutoReconnect, &QAction::toggled, this,
+                     [this](bool On) { SetAutoReconnect(On); });
     Port->addSeparator();
     actScan = Add(Port, "&Scan for sensors…", {}, [this] { ScanForSensors(); });
 
@@ -134,7 +142,8 @@ void TFKAVRO::CreateMenu() {
         {ed360Send1, bt360Send1}, {ed360Send2, bt360Send2}, {ed360Send3, bt360Send3}};
     for (const auto& [Edit, Button] : Free) {
         QObject::connect(Edit, &QLineEdit::returnPressed, Button, &QPushButton::click);
-        QObject::connect(Edit, &QLineEdit::textEdited, this, [this, E = Edit] { FRecall.erase(E); });
+        QObject::connect(Edit, &QLineEdit::textEdited, this,
+                         [this, E = Edit] { FRecall.erase(E); });
         Edit->installEventFilter(this);
     }
     Layout->activate();
@@ -151,7 +160,9 @@ QString TFKAVRO::AboutText() {
         .arg(VORTA_VERSION, qVersion(), ZLIB_VERSION);
 }
 
-void TFKAVRO::ShowPlot() { Plot->ShowPlot(); }
+void TFKAVRO::ShowPlot() {
+    Plot->ShowPlot();
+}
 
 void TFKAVRO::ReadingAccepted(double Value) {
     // Recorded first: a reading that cannot be drawn is still on disk.
@@ -181,15 +192,19 @@ void TFKAVRO::UpdateConnectionLight() {
     // The broker's state beside the port's, while publishing.
     const TMqttState Broker = FPublisher ? FPublisher->State() : TMqttState::Stopped;
     BrokerLight->setVisible(Broker != TMqttState::Stopped);
-    if (Broker == TMqttState::Online) SetLight(BrokerLight, "Broker", "#2e7d32");
-    else if (Broker == TMqttState::Connecting) SetLight(BrokerLight, QString::fromUtf8("Broker…"), "#b26a00");
-    else if (Broker == TMqttState::Failed) SetLight(BrokerLight, "Broker failed", "#c62828");
+    if (Broker == TMqttState::Online)
+        SetLight(BrokerLight, "Broker", "#2e7d32");
+    else if (Broker == TMqttState::Connecting)
+        SetLight(BrokerLight, QString::fromUtf8("Broker…"), "#b26a00");
+    else if (Broker == TMqttState::Failed)
+        SetLight(BrokerLight, "Broker failed", "#c62828");
     BrokerLight->setToolTip(QString::fromStdString(FPublisher ? FPublisher->Prefix() : ""));
     actStopPublishing->setEnabled(Broker != TMqttState::Stopped);
     // The menu bar sizes its corner only when the corner is set: a longer
     // text would be cut.
     QWidget* Corner = MainMenu->cornerWidget(Qt::TopRightCorner);
-    if (Corner && Corner->sizeHint() != Corner->size()) MainMenu->setCornerWidget(Corner, Qt::TopRightCorner);
+    if (Corner && Corner->sizeHint() != Corner->size())
+        MainMenu->setCornerWidget(Corner, Qt::TopRightCorner);
 }
 
 // ---- Port menu
@@ -212,7 +227,8 @@ void TFKAVRO::RefreshPortList() {
     for (const QString& P : FRecentPorts)
         if (!Ports.contains(P) && CanOpenPort(P.toLocal8Bit().toStdString())) Ports.append(P);
     QStringList Now;
-    for (int i = 0; i < ePortNo->count(); ++i) Now.append(ePortNo->itemText(i));
+    for (int i = 0; i < ePortNo->count(); ++i)
+        Now.append(ePortNo->itemText(i));
     if (Ports == Now) return;
     // Rebuilding the items would replace what the operator typed or chose.
     const QString Text = ePortNo->currentText();
@@ -226,7 +242,8 @@ void TFKAVRO::RememberPort(const QString& Port) {
     if (Port.isEmpty()) return;
     FRecentPorts.removeAll(Port);
     FRecentPorts.prepend(Port);
-    while (FRecentPorts.size() > RecentPortLimit) FRecentPorts.removeLast();
+    while (FRecentPorts.size() > RecentPortLimit)
+        FRecentPorts.removeLast();
 }
 
 // ---- Free commands
@@ -243,7 +260,8 @@ void TFKAVRO::RememberCommand(const QString& Command) {
     if (Command.isEmpty()) return;
     FHistory.removeAll(Command);
     FHistory.append(Command);
-    while (FHistory.size() > HistoryLimit) FHistory.removeFirst();
+    while (FHistory.size() > HistoryLimit)
+        FHistory.removeFirst();
     FRecall.clear();
 }
 
@@ -281,12 +299,16 @@ void TFKAVRO::StopRecording() {
     UpdateConnectionLight();
 }
 
-void TFKAVRO::RecordRow(const std::string& Kind, const std::string& Value, const std::string& Text) {
+void TFKAVRO::RecordRow(const std::string& Kind, const std::string& Value,
+                        const std::string& Text) {
     if (!FRecorder.Active()) return;
     const bool Open = Connected == 1 && VaComm1 && VaComm1->Active();
-    const TRecordRow Row{Kind, Value, Text,
+    const TRecordRow Row{Kind,
+                         Value,
+                         Text,
                          Open ? PortNameFromPath(VaComm1->DeviceFileName()) : std::string(),
-                         Utf8(lbeMode->text()), Utf8(lbeID->text())};
+                         Utf8(lbeMode->text()),
+                         Utf8(lbeID->text())};
     try {
         FRecorder.Write(Row);
     } catch (const std::exception& E) {
@@ -304,9 +326,9 @@ void TFKAVRO::RecordFromDialog() {
     const QString Name =
         Folder + "/vorta-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss") + ".csv";
     // An existing file is appended to, so there is nothing to confirm.
-    const QString Path =
-        QFileDialog::getSaveFileName(this, "Record readings", Name, "CSV files (*.csv);;All files (*)",
-                                     nullptr, QFileDialog::DontConfirmOverwrite);
+    const QString Path = QFileDialog::getSaveFileName(this, "Record readings", Name,
+                                                      "CSV files (*.csv);;All files (*)", nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
     if (!Path.isEmpty()) StartRecording(Path.toLocal8Bit().toStdString());
 }
 
@@ -320,8 +342,8 @@ void TFKAVRO::SaveLogAs(const std::string& Path) {
 
 void TFKAVRO::SaveLogFromDialog() {
     const QString Folder = FRecordFolder.isEmpty() ? QDir::homePath() : FRecordFolder;
-    const QString Path = QFileDialog::getSaveFileName(this, "Save log as", Folder + "/vorta-log.txt",
-                                                      "Text files (*.txt);;All files (*)");
+    const QString Path = QFileDialog::getSaveFileName(
+        this, "Save log as", Folder + "/vorta-log.txt", "Text files (*.txt);;All files (*)");
     if (!Path.isEmpty()) SaveLogAs(Path.toLocal8Bit().toStdString());
 }
 
@@ -329,9 +351,11 @@ void TFKAVRO::SaveLogFromDialog() {
 
 void TFKAVRO::LoadKept(const TProgramSettings& Kept) {
     FHistory = Kept.Value("Commands/History").toStringList();
-    while (FHistory.size() > HistoryLimit) FHistory.removeFirst();
+    while (FHistory.size() > HistoryLimit)
+        FHistory.removeFirst();
     FRecentPorts = Kept.Value("Ports/Recent").toStringList();
-    while (FRecentPorts.size() > RecentPortLimit) FRecentPorts.removeLast();
+    while (FRecentPorts.size() > RecentPortLimit)
+        FRecentPorts.removeLast();
     actAutoReconnect->setChecked(Kept.Value("Ports/AutoReconnect", false).toBool());
     FRecordFolder = Kept.Value("Recording/Folder").toString();
 }

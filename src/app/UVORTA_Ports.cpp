@@ -19,9 +19,8 @@ TScanResultDialog::TScanResultDialog(QWidget* Parent,
     : QDialog(Parent), FList(new QListWidget(this)), FFound(Found) {
     setWindowTitle("Scan for sensors");
     auto* Layout = new QVBoxLayout(this);
-    Layout->addWidget(new QLabel(Found.empty() ? "No sensor answered."
-                                               : "Sensors that answered (ID, reading):",
-                                 this));
+    Layout->addWidget(new QLabel(
+        Found.empty() ? "No sensor answered." : "Sensors that answered (ID, reading):", this));
     for (const auto& [Id, Value] : Found)
         FList->addItem(QString("ID %1    %2").arg(Id).arg(Value, 0, 'f', 2));
     if (!Found.empty()) FList->setCurrentRow(0);
@@ -59,7 +58,8 @@ void TFKAVRO::CreatePortWatcher() {
 
 void TFKAVRO::SetAutoReconnect(bool On) {
     FAutoReconnect = On;
-    if (FPortWatcher) FPortWatcher->WatchPath(On && !FLostPath.empty() && Connected == 0 ? FLostPath : "");
+    if (FPortWatcher)
+        FPortWatcher->WatchPath(On && !FLostPath.empty() && Connected == 0 ? FLostPath : "");
 }
 
 void TFKAVRO::NoteStream(bool Running) {
@@ -75,8 +75,10 @@ void TFKAVRO::PortLost() {
 void TFKAVRO::PortPresence(bool Present) {
     // A path still there after the hang-up is the dead device itself: only
     // one that went and came again is a new one.
-    if (!Present) FLostSeenGone = true;
-    else if (FLostSeenGone) Reconnect();
+    if (!Present)
+        FLostSeenGone = true;
+    else if (FLostSeenGone)
+        Reconnect();
 }
 
 void TFKAVRO::Reconnect() {

@@ -28,7 +28,8 @@ TUserSettings TUserSettings::Defaults() {
 
 TUserSettings ReadSettingsFile(const std::string& Path) {
     const std::string Bytes = ReadRegularFile(Path, TUserSettings::Size);
-    if (Bytes.size() != TUserSettings::Size) throw EInOutError("Read beyond end of file \"" + Path + "\"");
+    if (Bytes.size() != TUserSettings::Size)
+        throw EInOutError("Read beyond end of file \"" + Path + "\"");
     TUserSettings S;
     std::memcpy(S.Bytes.data(), Bytes.data(), TUserSettings::Size);
     return S;

@@ -9,11 +9,11 @@
 class QKeyEvent;
 
 class TfHelp : public QWidget {
-public:
+  public:
     explicit TfHelp(QWidget* Owner);
     void FormCreate();
     QPlainTextEdit* mHelp;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* Event) override;
 };

@@ -11,10 +11,10 @@
 #include <exception>
 #include <utility>
 
-template <class F>
-class TScopeExit {
-public:
-    explicit TScopeExit(F Cleanup) : FCleanup(std::move(Cleanup)), FUnwinding(std::uncaught_exceptions()) {}
+template <class F> class TScopeExit {
+  public:
+    explicit TScopeExit(F Cleanup)
+        : FCleanup(std::move(Cleanup)), FUnwinding(std::uncaught_exceptions()) {}
     TScopeExit(const TScopeExit&) = delete;
     TScopeExit& operator=(const TScopeExit&) = delete;
     ~TScopeExit() noexcept(false) {
@@ -28,18 +28,17 @@ public:
         }
     }
 
-private:
+  private:
     F FCleanup;
     int FUnwinding;
 };
 
 // Holds T's update bracket open for the guard's lifetime.
-template <class T>
-class TUpdateGuard {
-public:
+template <class T> class TUpdateGuard {
+  public:
     explicit TUpdateGuard(T& Object) : FEnd((Object.BeginUpdate(), TEnd{&Object})) {}
 
-private:
+  private:
     struct TEnd {
         T* Object;
         void operator()() const { Object->EndUpdate(); }
@@ -48,12 +47,11 @@ private:
 };
 
 // Holds T's lock for the guard's lifetime.
-template <class T>
-class TLockGuard {
-public:
+template <class T> class TLockGuard {
+  public:
     explicit TLockGuard(T& Object) : FUnlock((Object.Lock(), TUnlock{&Object})) {}
 
-private:
+  private:
     struct TUnlock {
         T* Object;
         void operator()() const { Object->Unlock(); }

@@ -11,24 +11,24 @@
 // Root of every exception class of the system. The message is what the
 // application's exception handler shows and logs.
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(std::string Msg) : FMessage(std::move(Msg)) {}
     const std::string& Message() const { return FMessage; }
     const char* what() const noexcept override { return FMessage.c_str(); }
 
-private:
+  private:
     std::string FMessage;
 };
 
 // A text that is not a number where a number is required.
 class EConvertError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // An input/output failure on a file (settings, log, help text).
 class EInOutError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
@@ -38,7 +38,8 @@ public:
 // "'<text>' is not a valid integer value".
 inline bool TryStrToInt(const std::string& S, int& Value) {
     size_t i = 0;
-    while (i < S.size() && (S[i] == ' ' || S[i] == '\t')) ++i;
+    while (i < S.size() && (S[i] == ' ' || S[i] == '\t'))
+        ++i;
     bool negative = false;
     if (i < S.size() && (S[i] == '+' || S[i] == '-')) negative = S[i++] == '-';
     int base = 10;
@@ -54,10 +55,14 @@ inline bool TryStrToInt(const std::string& S, int& Value) {
     for (; i < S.size(); ++i) {
         int d;
         char c = S[i];
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         v = v * base + d;
         if (v > 0x100000000LL) return false;
     }

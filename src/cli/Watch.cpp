@@ -25,14 +25,17 @@ void OnStopSignal(int) {
     [[maybe_unused]] ssize_t N = write(GStopPipe[1], &C, 1);
 }
 
-std::string Csv(const std::string& S) { return TRecorder::Quote(S); }
+std::string Csv(const std::string& S) {
+    return TRecorder::Quote(S);
+}
 
 bool EndsWith(const std::string& S, const std::string& Tail) {
     return S.size() > Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;
 }
 
 std::string Text(const QJsonValue& V) {
-    if (V.isDouble()) return QString::number(V.toDouble(), 'g', QLocale::FloatingPointShortest).toStdString();
+    if (V.isDouble())
+        return QString::number(V.toDouble(), 'g', QLocale::FloatingPointShortest).toStdString();
     return V.toString().toStdString();
 }
 
@@ -68,11 +71,14 @@ int RunWatch(const TWatchOptions& O) {
             return;
         }
         QJsonParseError Error;
-        const QJsonDocument Doc = QJsonDocument::fromJson(QByteArray::fromStdString(Payload), &Error);
+        const QJsonDocument Doc =
+            QJsonDocument::fromJson(QByteArray::fromStdString(Payload), &Error);
         if (O.Format == TWatchOptions::Json) {
             QJsonObject Out{{"topic", QString::fromStdString(Topic)}};
-            if (Error.error == QJsonParseError::NoError && Doc.isObject()) Out.insert("payload", Doc.object());
-            else Out.insert("payload", QString::fromStdString(Payload));
+            if (Error.error == QJsonParseError::NoError && Doc.isObject())
+                Out.insert("payload", Doc.object());
+            else
+                Out.insert("payload", QString::fromStdString(Payload));
             Print(QJsonDocument(Out).toJson(QJsonDocument::Compact).toStdString());
             return;
         }
@@ -89,8 +95,8 @@ int RunWatch(const TWatchOptions& O) {
         const QJsonObject R = Doc.object();
         if (O.Format == TWatchOptions::Csv)
             Print(Csv(Text(R["time"])) + "," + Elapsed + ",reading," + Text(R["value"]) + ",," +
-                  Csv(Text(R["port"])) + "," + Csv(Text(R["mode"])) + "," + Csv(Text(R["id"])) + "," +
-                  Csv(Topic));
+                  Csv(Text(R["port"])) + "," + Csv(Text(R["mode"])) + "," + Csv(Text(R["id"])) +
+                  "," + Csv(Topic));
         else
             Print(Sensor + "\t" + Text(R["time"]) + "\t" + Text(R["value"]));
     };
@@ -108,13 +114,15 @@ int RunWatch(const TWatchOptions& O) {
     if (Client.State() == TMqttState::Failed) return 3;
 
     if (pipe2(GStopPipe, O_CLOEXEC | O_NONBLOCK) == 0)
-        for (int Sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(Sig, OnStopSignal);
+        for (int Sig : {SIGINT, SIGTERM, SIGHUP})
+            std::signal(Sig, OnStopSignal);
     QSocketNotifier Signals(GStopPipe[0], QSocketNotifier::Read);
     QObject::connect(&Signals, &QSocketNotifier::activated, [] { QCoreApplication::exit(0); });
     if (O.DurationS > 0) QTimer::singleShot(O.DurationS * 1000, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
     Signals.setEnabled(false);
-    for (int Sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(Sig, SIG_DFL);
+    for (int Sig : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(Sig, SIG_DFL);
     Client.Stop();
     return Status;
 }

@@ -61,7 +61,8 @@ const char* Description =
     "mqtts://host[:port]) below --topic PREFIX (default vorta/<hostname>/<port name>):\n"
     "PREFIX/reading, PREFIX/info and PREFIX/status (retained), PREFIX/dropped.\n"
     "The broker's user name and password come from VORTA_MQTT_USER and\n"
-    "VORTA_MQTT_PASSWORD, or from --mqtt-credentials FILE (user name, then password, one a line).\n\n"
+    "VORTA_MQTT_PASSWORD, or from --mqtt-credentials FILE (user name, then password, one a "
+    "line).\n\n"
     "Exit status: 0 done, 1 no answer, 2 usage, 3 the port could not be opened or the broker\n"
     "refused or could not be used.\n"
     "The port also comes from VORTA_PORT.";
@@ -172,10 +173,12 @@ std::string Number(double V) {
 
 void PrintInfo(const TInformation& I, bool Json) {
     if (Json) {
-        std::printf("%s\n", QJsonDocument(InformationJson(I)).toJson(QJsonDocument::Compact).constData());
+        std::printf("%s\n",
+                    QJsonDocument(InformationJson(I)).toJson(QJsonDocument::Compact).constData());
         return;
     }
-    for (const auto& [Key, Value] : InformationFields(I)) std::printf("%s: %s\n", Key.c_str(), Value.c_str());
+    for (const auto& [Key, Value] : InformationFields(I))
+        std::printf("%s: %s\n", Key.c_str(), Value.c_str());
 }
 
 // One reading a line, or a row of the recording's columns.
@@ -190,11 +193,16 @@ class TReadingPrinter {
         if (!FCsv) {
             std::printf("%s\n", Number(V).c_str());
         } else {
-            const TRecordRow Row{"reading", TRecorder::Number(V), "", FClient.FPort,
-                                 FClient.FHaveInfo ? FClient.FInfo.Mode : "", FId};
-            std::printf("%s\n", TRecorder::Row(TRecorder::LocalTime(std::chrono::system_clock::now()),
-                                               FStart.elapsed() / 1000.0, Row)
-                                    .c_str());
+            const TRecordRow Row{"reading",
+                                 TRecorder::Number(V),
+                                 "",
+                                 FClient.FPort,
+                                 FClient.FHaveInfo ? FClient.FInfo.Mode : "",
+                                 FId};
+            std::printf("%s\n",
+                        TRecorder::Row(TRecorder::LocalTime(std::chrono::system_clock::now()),
+                                       FStart.elapsed() / 1000.0, Row)
+                            .c_str());
         }
         // A reader that went away (a closed pipe) ends a stream like a signal.
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) OnSignal(SIGPIPE);
@@ -251,16 +259,18 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         W.Mqtt = MqttOptions(P);
         if (P.isSet("topic")) W.Filter = P.value("topic").toStdString();
         W.Qos = Qos;
-        W.Format = P.isSet("json") ? TWatchOptions::Json : P.isSet("csv") ? TWatchOptions::Csv
-                                                                          : TWatchOptions::Lines;
+        W.Format = P.isSet("json")  ? TWatchOptions::Json
+                   : P.isSet("csv") ? TWatchOptions::Csv
+                                    : TWatchOptions::Lines;
         W.DurationS = IntOption(P, "duration", 0, 0, 100000000);
         return RunWatch(W);
     }
 
-    static const QStringList Known = {"info", "read", "stream", "send", "set-id", "set-range",
-                                      "save", "scan"};
+    static const QStringList Known = {"info",   "read",      "stream", "send",
+                                      "set-id", "set-range", "save",   "scan"};
     if (!Known.contains(Command))
-        throw TUsage(Command.isEmpty() ? "no command given" : "unknown command " + Command.toStdString());
+        throw TUsage(Command.isEmpty() ? "no command given"
+                                       : "unknown command " + Command.toStdString());
     // Check every argument before the port is touched.
     const int Count = IntOption(P, "count", 1, 0, 1000000);
     const int Interval = IntOption(P, "interval", 200, 0, 3600000);
@@ -269,7 +279,8 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
     const int ScanWait = IntOption(P, "wait", TSensorExchange::ScanWait, 1, 60000);
     int NewId = 0;
     std::string Minus, Plus;
-    if (Command == "send") Want(1);
+    if (Command == "send")
+        Want(1);
     else if (Command == "set-id") {
         Want(1);
         if (!TryStrToInt(Args[1].toStdString(), NewId) || NewId < 1 || NewId > 77)
@@ -282,9 +293,11 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
             int V = 0;
             if (R->empty() || R->find_first_not_of("0123456789") != std::string::npos ||
                 !TryStrToInt(*R, V) || V > 3600)
-                throw TUsage("set-range: a range is 0 to 3600 tenths of a degree, not '" + *R + "'");
+                throw TUsage("set-range: a range is 0 to 3600 tenths of a degree, not '" + *R +
+                             "'");
         }
-    } else Want(0);
+    } else
+        Want(0);
 
     std::string Port = P.value("port").toStdString();
     if (Port.empty()) Port = qEnvironmentVariable("VORTA_PORT").toStdString();
@@ -323,11 +336,13 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
                 BrokerFailed = true;
                 AbortWaits();
             } else if (S == TMqttState::Connecting && !Why.empty()) {
-                std::fprintf(stderr, "vorta-cli: %s; readings wait while connecting again\n", Why.c_str());
+                std::fprintf(stderr, "vorta-cli: %s; readings wait while connecting again\n",
+                             Why.c_str());
             }
         };
         Publisher.OnDropped = [](long Since, long Total) {
-            std::fprintf(stderr, "vorta-cli: %ld readings dropped while the broker was away (%ld in all)\n",
+            std::fprintf(stderr,
+                         "vorta-cli: %ld readings dropped while the broker was away (%ld in all)\n",
                          Since, Total);
         };
         Publisher.Start(PublishOptions);
@@ -336,7 +351,9 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         const TInformation I = C.Info();
         if (PublishId < 0) PublishId = SensorId(I.ID);
         Publisher.PublishInfo(InformationJson(I));
-        PublishValue = [&](double V) { Publisher.PublishReading(IsoTimeNow(), V, PublishId, C.FInfo.Mode); };
+        PublishValue = [&](double V) {
+            Publisher.PublishReading(IsoTimeNow(), V, PublishId, C.FInfo.Mode);
+        };
     }
     // Every accepted reading: printed, then published.
     auto Readings = [&](TReadingPrinter Printer) {
@@ -350,7 +367,9 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         if (!Publish) return Status;
         ResetWaits();
         const size_t Left = BrokerFailed ? 0 : Publisher.Stop(5000);
-        if (Left > 0) std::fprintf(stderr, "vorta-cli: %zu readings were not delivered to the broker\n", Left);
+        if (Left > 0)
+            std::fprintf(stderr, "vorta-cli: %zu readings were not delivered to the broker\n",
+                         Left);
         return BrokerFailed || Left > 0 ? int(exPort) : Status;
     };
 
@@ -392,12 +411,14 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         C.FExchange.Start();
         long Before = C.FReadings;
         if (Id)
-            C.FExchange.Poll(Count, [Id] { return AngleDataRequest(Id); }, AngleDataText,
-                             TSensorExchange::AngleLimit, [Interval] { return Interval; });
+            C.FExchange.Poll(
+                Count, [Id] { return AngleDataRequest(Id); }, AngleDataText,
+                TSensorExchange::AngleLimit, [Interval] { return Interval; });
         else
-            C.FExchange.Poll(Count, [] { return SensorCommands::Data(); },
-                             [](const std::string& R) { return R; }, TSensorExchange::DataLimit,
-                             [Interval] { return Interval; });
+            C.FExchange.Poll(
+                Count, [] { return SensorCommands::Data(); },
+                [](const std::string& R) { return R; }, TSensorExchange::DataLimit,
+                [Interval] { return Interval; });
         if (BrokerFailed) return Finish(exPort);
         if (C.FNoAnswer || (Count > 0 && C.FReadings == Before))
             throw TNoAnswer("the sensor did not answer every request");
@@ -405,7 +426,8 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
     } else if (Command == "stream") {
         C.OnValue = Readings(TReadingPrinter(C, CsvRows, ""));
         if (pipe2(GSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-            for (int Sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(Sig, OnSignal);
+            for (int Sig : {SIGINT, SIGTERM, SIGHUP})
+                std::signal(Sig, OnSignal);
         }
         QSocketNotifier Signals(GSignalPipe[0], QSocketNotifier::Read);
         bool Interrupted = false;
@@ -420,7 +442,9 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
             QElapsedTimer Clock;
             Clock.start();
             while (Answered && (Duration == 0 || Clock.elapsed() < Duration * 1000LL))
-                PumpWait(Duration == 0 ? 1000 : int(std::min<qint64>(1000, Duration * 1000LL - Clock.elapsed())));
+                PumpWait(Duration == 0
+                             ? 1000
+                             : int(std::min<qint64>(1000, Duration * 1000LL - Clock.elapsed())));
         } catch (const EAbort&) {
         }
         // Whatever ended the stream, the sensor is left quiet; readings that
@@ -428,7 +452,8 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         Signals.setEnabled(false);
         C.OnValue = nullptr;
         ResetWaits();
-        for (int Sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(Sig, SIG_DFL);
+        for (int Sig : {SIGINT, SIGTERM, SIGHUP})
+            std::signal(Sig, SIG_DFL);
         if (!C.FLost) {
             C.FExchange.StopLoop();
             PumpWait(50);
@@ -463,7 +488,9 @@ int main(int argc, char** argv) {
     P.addHelpOption();
     P.addVersionOption();
     P.addOptions({
-        {"port", "The serial port: a name below /dev without \"tty\" (USB0, pts/3), COM<n>, or a path.", "NAME"},
+        {"port",
+         "The serial port: a name below /dev without \"tty\" (USB0, pts/3), COM<n>, or a path.",
+         "NAME"},
         {"json", "info, set-id, set-range: one JSON object."},
         {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id."},
         {"count", "read: number of readings (default 1).", "N"},
@@ -472,15 +499,20 @@ int main(int argc, char** argv) {
         {"duration", "stream: stop after this many seconds (default: until a signal).", "S"},
         {"wait", "scan: wait for each ID's answer (default 150).", "MS"},
         {"mqtt", "read, stream: publish the readings to this broker; watch: the broker.", "URL"},
-        {"topic", "The topic prefix (default vorta/<hostname>/<port name>); watch: the filter (default vorta/#).", "PREFIX"},
+        {"topic",
+         "The topic prefix (default vorta/<hostname>/<port name>); watch: the filter (default "
+         "vorta/#).",
+         "PREFIX"},
         {"qos", "MQTT QoS 0 (default) or 1.", "N"},
-        {"queue", "Readings kept while the broker is away (default 10000); the oldest go first.", "N"},
+        {"queue", "Readings kept while the broker is away (default 10000); the oldest go first.",
+         "N"},
         {"ca-file", "mqtts: the certificate authority to check the broker against.", "FILE"},
         {"cert", "mqtts: a client certificate.", "FILE"},
         {"key", "mqtts: the client certificate's key.", "FILE"},
         {"mqtt-credentials", "The broker's user name and password, one a line.", "FILE"},
     });
-    P.addPositionalArgument("command", "ports, info, read, stream, send, set-id, set-range, save, scan, watch");
+    P.addPositionalArgument(
+        "command", "ports, info, read, stream, send, set-id, set-range, save, scan, watch");
     if (!P.parse(App.arguments())) {
         std::fprintf(stderr, "vorta-cli: %s\n", P.errorText().toLocal8Bit().constData());
         return exUsage;

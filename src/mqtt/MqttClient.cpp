@@ -24,9 +24,18 @@ bool IsReadableFile(const std::string& Path) {
 // libmosquitto's network loop ends by itself after these: trying again cannot help.
 bool IsFinal(int Rc) {
     switch (Rc) {
-    case MOSQ_ERR_NOMEM: case MOSQ_ERR_PROTOCOL: case MOSQ_ERR_INVAL: case MOSQ_ERR_NOT_FOUND:
-    case MOSQ_ERR_TLS: case MOSQ_ERR_PAYLOAD_SIZE: case MOSQ_ERR_NOT_SUPPORTED: case MOSQ_ERR_AUTH:
-    case MOSQ_ERR_ACL_DENIED: case MOSQ_ERR_UNKNOWN: case MOSQ_ERR_EAI: case MOSQ_ERR_PROXY:
+    case MOSQ_ERR_NOMEM:
+    case MOSQ_ERR_PROTOCOL:
+    case MOSQ_ERR_INVAL:
+    case MOSQ_ERR_NOT_FOUND:
+    case MOSQ_ERR_TLS:
+    case MOSQ_ERR_PAYLOAD_SIZE:
+    case MOSQ_ERR_NOT_SUPPORTED:
+    case MOSQ_ERR_AUTH:
+    case MOSQ_ERR_ACL_DENIED:
+    case MOSQ_ERR_UNKNOWN:
+    case MOSQ_ERR_EAI:
+    case MOSQ_ERR_PROXY:
         return true;
     default:
         return false;
@@ -34,7 +43,8 @@ bool IsFinal(int Rc) {
 }
 
 std::string Trimmed(std::string S) {
-    while (!S.empty() && (S.back() == '\r' || S.back() == '\n')) S.pop_back();
+    while (!S.empty() && (S.back() == '\r' || S.back() == '\n'))
+        S.pop_back();
     return S;
 }
 
@@ -100,10 +110,14 @@ void LoadMqttCredentials(TMqttOptions& O, const std::string& File) {
 
 const char* MqttStateName(TMqttState S) {
     switch (S) {
-    case TMqttState::Stopped: return "stopped";
-    case TMqttState::Connecting: return "connecting";
-    case TMqttState::Online: return "online";
-    case TMqttState::Failed: return "failed";
+    case TMqttState::Stopped:
+        return "stopped";
+    case TMqttState::Connecting:
+        return "connecting";
+    case TMqttState::Online:
+        return "online";
+    case TMqttState::Failed:
+        return "failed";
     }
     return "";
 }
@@ -134,7 +148,8 @@ void TMqttClient::Start(const TMqttOptions& O) {
     mosquitto_int_option(FMosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     if (FUrl.Tls) {
         int Rc = MOSQ_ERR_SUCCESS;
-        if (O.CaFile.empty()) Rc = mosquitto_int_option(FMosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+        if (O.CaFile.empty())
+            Rc = mosquitto_int_option(FMosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         else
             Rc = mosquitto_tls_set(FMosq, O.CaFile.c_str(), nullptr,
                                    O.CertFile.empty() ? nullptr : O.CertFile.c_str(),
@@ -143,9 +158,11 @@ void TMqttClient::Start(const TMqttOptions& O) {
             throw EMqttError(std::string("TLS set-up: ") + mosquitto_strerror(Rc));
     }
     if (!O.User.empty())
-        mosquitto_username_pw_set(FMosq, O.User.c_str(), O.Password.empty() ? nullptr : O.Password.c_str());
+        mosquitto_username_pw_set(FMosq, O.User.c_str(),
+                                  O.Password.empty() ? nullptr : O.Password.c_str());
     if (!O.WillTopic.empty())
-        mosquitto_will_set(FMosq, O.WillTopic.c_str(), int(O.WillPayload.size()), O.WillPayload.data(), 1, true);
+        mosquitto_will_set(FMosq, O.WillTopic.c_str(), int(O.WillPayload.size()),
+                           O.WillPayload.data(), 1, true);
     // libmosquitto's own back-off: 1 s growing to 30 s while the broker stays away.
     mosquitto_reconnect_delay_set(FMosq, 1, 30, true);
     mosquitto_connect_callback_set(FMosq, ConnectCallback);
@@ -160,7 +177,8 @@ void TMqttClient::Start(const TMqttOptions& O) {
         SetState(TMqttState::Failed, mosquitto_strerror(Rc));
         return;
     }
-    if (mosquitto_loop_start(FMosq) != MOSQ_ERR_SUCCESS) throw EMqttError("cannot start the network thread");
+    if (mosquitto_loop_start(FMosq) != MOSQ_ERR_SUCCESS)
+        throw EMqttError("cannot start the network thread");
     FLoopRunning = true;
 }
 
@@ -176,16 +194,19 @@ void TMqttClient::Stop() {
     SetState(TMqttState::Stopped, "");
 }
 
-int TMqttClient::Publish(const std::string& Topic, const std::string& Payload, int Qos, bool Retain) {
+int TMqttClient::Publish(const std::string& Topic, const std::string& Payload, int Qos,
+                         bool Retain) {
     if (!FMosq || FState != TMqttState::Online) return -1;
     int Mid = -1;
-    const int Rc = mosquitto_publish(FMosq, &Mid, Topic.c_str(), int(Payload.size()), Payload.data(), Qos, Retain);
+    const int Rc = mosquitto_publish(FMosq, &Mid, Topic.c_str(), int(Payload.size()),
+                                     Payload.data(), Qos, Retain);
     return Rc == MOSQ_ERR_SUCCESS ? Mid : -1;
 }
 
 void TMqttClient::Subscribe(const std::string& Filter, int Qos) {
     FFilters.emplace_back(Filter, Qos);
-    if (FMosq && FState == TMqttState::Online) mosquitto_subscribe(FMosq, nullptr, Filter.c_str(), Qos);
+    if (FMosq && FState == TMqttState::Online)
+        mosquitto_subscribe(FMosq, nullptr, Filter.c_str(), Qos);
 }
 
 void TMqttClient::SetState(TMqttState S, const std::string& Why) {
@@ -197,11 +218,12 @@ void TMqttClient::SetState(TMqttState S, const std::string& Why) {
 void TMqttClient::Connected(int Rc) {
     if (!FMosq) return;
     if (Rc != 0) {
-        SetState(TMqttState::Failed, std::string("the broker refused the connection: ") +
-                                         mosquitto_connack_string(Rc));
+        SetState(TMqttState::Failed,
+                 std::string("the broker refused the connection: ") + mosquitto_connack_string(Rc));
         return;
     }
-    for (const auto& [Filter, Qos] : FFilters) mosquitto_subscribe(FMosq, nullptr, Filter.c_str(), Qos);
+    for (const auto& [Filter, Qos] : FFilters)
+        mosquitto_subscribe(FMosq, nullptr, Filter.c_str(), Qos);
     SetState(TMqttState::Online, "");
 }
 
@@ -213,31 +235,44 @@ void TMqttClient::ConnectCallback(mosquitto* M, void* Self, int Rc) {
     // ends it.
     if (Rc != 0) mosquitto_disconnect(M);
     auto* C = static_cast<TMqttClient*>(Self);
-    QMetaObject::invokeMethod(C, [C, Rc] { C->Connected(Rc); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        C, [C, Rc] { C->Connected(Rc); }, Qt::QueuedConnection);
 }
 
 void TMqttClient::DisconnectCallback(mosquitto*, void* Self, int Rc) {
     auto* C = static_cast<TMqttClient*>(Self);
     if (Rc == MOSQ_ERR_SUCCESS) return; // asked for
-    QMetaObject::invokeMethod(C, [C, Rc] {
-        if (!C->FMosq || C->FState == TMqttState::Failed) return;
-        if (IsFinal(Rc)) C->SetState(TMqttState::Failed, mosquitto_strerror(Rc));
-        else C->SetState(TMqttState::Connecting, std::string("lost the broker: ") + mosquitto_strerror(Rc));
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        C,
+        [C, Rc] {
+            if (!C->FMosq || C->FState == TMqttState::Failed) return;
+            if (IsFinal(Rc))
+                C->SetState(TMqttState::Failed, mosquitto_strerror(Rc));
+            else
+                C->SetState(TMqttState::Connecting,
+                            std::string("lost the broker: ") + mosquitto_strerror(Rc));
+        },
+        Qt::QueuedConnection);
 }
 
 void TMqttClient::PublishCallback(mosquitto*, void* Self, int Mid) {
     auto* C = static_cast<TMqttClient*>(Self);
-    QMetaObject::invokeMethod(C, [C, Mid] {
-        if (C->OnPublished) C->OnPublished(Mid);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        C,
+        [C, Mid] {
+            if (C->OnPublished) C->OnPublished(Mid);
+        },
+        Qt::QueuedConnection);
 }
 
 void TMqttClient::MessageCallback(mosquitto*, void* Self, const mosquitto_message* M) {
     auto* C = static_cast<TMqttClient*>(Self);
     std::string Topic = M->topic;
     std::string Payload(static_cast<const char*>(M->payload), size_t(M->payloadlen));
-    QMetaObject::invokeMethod(C, [C, Topic = std::move(Topic), Payload = std::move(Payload)] {
-        if (C->OnMessage) C->OnMessage(Topic, Payload);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        C,
+        [C, Topic = std::move(Topic), Payload = std::move(Payload)] {
+            if (C->OnMessage) C->OnMessage(Topic, Payload);
+        },
+        Qt::QueuedConnection);
 }

@@ -18,7 +18,8 @@ namespace {
 constexpr int Window = 100;
 
 std::string JsonString(const std::string& S) {
-    const QByteArray A = QJsonDocument(QJsonArray{QString::fromStdString(S)}).toJson(QJsonDocument::Compact);
+    const QByteArray A =
+        QJsonDocument(QJsonArray{QString::fromStdString(S)}).toJson(QJsonDocument::Compact);
     return A.mid(1, A.size() - 2).toStdString();
 }
 
@@ -38,7 +39,8 @@ std::string DefaultTopicPrefix(const std::string& PortName) {
     std::string Host = gethostname(Name, sizeof Name - 1) == 0 && Name[0] ? Name : "localhost";
     // A path given as the port ("/tmp/vorta0") would start an empty level.
     const size_t Start = PortName.find_first_not_of('/');
-    std::string Prefix = "vorta/" + Host + "/" + (Start == std::string::npos ? "" : PortName.substr(Start));
+    std::string Prefix =
+        "vorta/" + Host + "/" + (Start == std::string::npos ? "" : PortName.substr(Start));
     for (char& C : Prefix)
         if (C == '+' || C == '#') C = '_';
     return Prefix;
@@ -50,7 +52,8 @@ std::string IsoTimeNow() {
     const QDateTime Now = QDateTime::currentDateTime();
     const int Offset = Now.offsetFromUtc() / 60;
     char Zone[16];
-    std::snprintf(Zone, sizeof Zone, "%c%02d:%02d", Offset < 0 ? '-' : '+', std::abs(Offset) / 60, std::abs(Offset) % 60);
+    std::snprintf(Zone, sizeof Zone, "%c%02d:%02d", Offset < 0 ? '-' : '+', std::abs(Offset) / 60,
+                  std::abs(Offset) % 60);
     return Now.toString("yyyy-MM-ddTHH:mm:ss.zzz").toStdString() + Zone;
 }
 
@@ -85,7 +88,8 @@ void TReadingPublisher::Start(const TPublishOptions& O) {
     if (FOpt.Qos < 0 || FOpt.Qos > 1) throw EMqttError("the QoS is 0 or 1");
     if (FOpt.QueueLimit < 1) throw EMqttError("the queue holds at least one reading");
     if (FOpt.Prefix.empty()) FOpt.Prefix = DefaultTopicPrefix(FOpt.Port);
-    while (!FOpt.Prefix.empty() && FOpt.Prefix.back() == '/') FOpt.Prefix.pop_back();
+    while (!FOpt.Prefix.empty() && FOpt.Prefix.back() == '/')
+        FOpt.Prefix.pop_back();
     if (FOpt.Prefix.empty() || FOpt.Prefix.find_first_of("+#") != std::string::npos)
         throw EMqttError("the topic prefix must not be empty nor hold '+' or '#'");
     FOpt.WillTopic = FOpt.Prefix + "/status";
@@ -130,7 +134,8 @@ size_t TReadingPublisher::Stop(int DrainMs) {
     return Left;
 }
 
-void TReadingPublisher::PublishReading(const std::string& Time, double Value, int Id, const std::string& Mode) {
+void TReadingPublisher::PublishReading(const std::string& Time, double Value, int Id,
+                                       const std::string& Mode) {
     std::string M = "{\"time\":" + JsonString(Time) + ",\"value\":" + JsonNumber(Value) +
                     ",\"id\":" + (Id < 0 ? std::string("null") : std::to_string(Id)) +
                     ",\"mode\":" + JsonString(Mode) + ",\"port\":" + JsonString(FOpt.Port) + "}";

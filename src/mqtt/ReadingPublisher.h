@@ -1,7 +1,8 @@
 // A sensor's readings published to an MQTT broker. Topics below a prefix
 // (default vorta/<hostname>/<port name>):
 //   PREFIX/reading  one JSON message a reading:
-//                   {"time": ISO 8601 with ms and offset, "value": n, "id": n, "mode": "..", "port": ".."}
+//                   {"time": ISO 8601 with ms and offset, "value": n, "id": n, "mode": "..",
+//                   "port": ".."}
 //   PREFIX/info     the Information fields as one JSON object, retained
 //   PREFIX/status   "online", retained; "offline" as the last will and on a clean stop
 //   PREFIX/dropped  retained {"time": .., "dropped": n, "total": n}: readings lost
@@ -26,9 +27,9 @@
 #include <unordered_set>
 
 struct TPublishOptions : TMqttOptions {
-    std::string Prefix;   // empty: DefaultTopicPrefix of Port
-    std::string Port;     // the port name, for the default prefix and the messages
-    int Qos = 0;          // for readings; status, info and dropped go at QoS 1
+    std::string Prefix; // empty: DefaultTopicPrefix of Port
+    std::string Port;   // the port name, for the default prefix and the messages
+    int Qos = 0;        // for readings; status, info and dropped go at QoS 1
     size_t QueueLimit = 10000;
 };
 

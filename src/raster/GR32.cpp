@@ -66,7 +66,9 @@ void TCustomMap::Resized() {
 
 // ---------------------------------------------------------------------------
 
-TMemoryBackend::~TMemoryBackend() { std::free(FBits); }
+TMemoryBackend::~TMemoryBackend() {
+    std::free(FBits);
+}
 
 void TMemoryBackend::ChangeSize(int& Width, int& Height, int NewWidth, int NewHeight) {
     std::free(FBits);
@@ -76,7 +78,8 @@ void TMemoryBackend::ChangeSize(int& Width, int& Height, int NewWidth, int NewHe
     if (NewWidth > 0 && NewHeight > 0) {
         // Refuse what cannot be addressed before asking for it.
         uint64_t Count = uint64_t(NewWidth) * uint64_t(NewHeight);
-        if (Count > uint64_t(std::numeric_limits<ptrdiff_t>::max()) / sizeof(TColor32)) throw EOutOfMemory();
+        if (Count > uint64_t(std::numeric_limits<ptrdiff_t>::max()) / sizeof(TColor32))
+            throw EOutOfMemory();
         FBits = static_cast<TColor32*>(std::malloc(size_t(Count) * sizeof(TColor32)));
         if (!FBits) throw EOutOfMemory();
         FillLongword(FBits, size_t(Count), clBlack32);
@@ -115,11 +118,14 @@ void TCustomResampler::PrepareSampling() {
     FClipRect = FBitmap ? FBitmap->ClipRect() : TRect{};
 }
 
-bool TCustomResampler::HasBounds() { return FPixelAccessMode != pamWrap; }
+bool TCustomResampler::HasBounds() {
+    return FPixelAccessMode != pamWrap;
+}
 
 TFloatRect TCustomResampler::GetSampleBounds() {
     TFloatRect R = FloatRect(FBitmap ? FBitmap->ClipRect() : TRect{});
-    if (FPixelAccessMode == pamTransparentEdge) R = TFloatRect{R.Left - 1, R.Top - 1, R.Right + 1, R.Bottom + 1};
+    if (FPixelAccessMode == pamTransparentEdge)
+        R = TFloatRect{R.Left - 1, R.Top - 1, R.Right + 1, R.Bottom + 1};
     return R;
 }
 
@@ -144,7 +150,9 @@ TCustomBitmap32::~TCustomBitmap32() {
     FWidth = FHeight = 0;
 }
 
-std::unique_ptr<TCustomBackend> TCustomBitmap32::CreateBackend() { return std::make_unique<TMemoryBackend>(); }
+std::unique_ptr<TCustomBackend> TCustomBitmap32::CreateBackend() {
+    return std::make_unique<TMemoryBackend>();
+}
 
 void TCustomBitmap32::ChangeSize(int& Width, int& Height, int NewWidth, int NewHeight) {
     // A failed size change has released the old block too: the bitmap then
@@ -157,9 +165,13 @@ void TCustomBitmap32::ChangeSize(int& Width, int& Height, int NewWidth, int NewH
     FBackend->ChangeSize(Width, Height, NewWidth, NewHeight);
 }
 
-bool TCustomBitmap32::SetSize(int NewWidth, int NewHeight) { return TCustomMap::SetSize(NewWidth, NewHeight); }
+bool TCustomBitmap32::SetSize(int NewWidth, int NewHeight) {
+    return TCustomMap::SetSize(NewWidth, NewHeight);
+}
 
-bool TCustomBitmap32::Empty() const { return FBits == nullptr || FWidth == 0 || FHeight == 0; }
+bool TCustomBitmap32::Empty() const {
+    return FBits == nullptr || FWidth == 0 || FHeight == 0;
+}
 
 void TCustomBitmap32::Clear(TColor32 FillColor) {
     if (Empty()) return;
@@ -180,7 +192,8 @@ void TCustomBitmap32::ResetAlpha(uint8_t AlphaValue) {
     if (Empty()) return;
     size_t N = size_t(FWidth) * size_t(FHeight);
     TColor32 A = TColor32(AlphaValue) << 24;
-    for (size_t I = 0; I < N; ++I) FBits[I] = (FBits[I] & 0x00FFFFFF) | A;
+    for (size_t I = 0; I < N; ++I)
+        FBits[I] = (FBits[I] & 0x00FFFFFF) | A;
     Changed();
 }
 
@@ -197,14 +210,21 @@ void TCustomBitmap32::SetPixelS(int X, int Y, TColor32 Value) {
 
 static int WrapBy(TWrapMode Mode, int V, int Min, int Max) {
     switch (Mode) {
-        case wmRepeat: return RepeatWrap(V, Min, Max);
-        case wmMirror: return MirrorWrap(V, Min, Max);
-        default: return ClampWrap(V, Min, Max);
+    case wmRepeat:
+        return RepeatWrap(V, Min, Max);
+    case wmMirror:
+        return MirrorWrap(V, Min, Max);
+    default:
+        return ClampWrap(V, Min, Max);
     }
 }
 
-int TCustomBitmap32::WrapX(int X) const { return WrapBy(FWrapMode, X, FClipRect.Left, FClipRect.Right - 1); }
-int TCustomBitmap32::WrapY(int Y) const { return WrapBy(FWrapMode, Y, FClipRect.Top, FClipRect.Bottom - 1); }
+int TCustomBitmap32::WrapX(int X) const {
+    return WrapBy(FWrapMode, X, FClipRect.Left, FClipRect.Right - 1);
+}
+int TCustomBitmap32::WrapY(int Y) const {
+    return WrapBy(FWrapMode, Y, FClipRect.Top, FClipRect.Bottom - 1);
+}
 
 TColor32 TCustomBitmap32::PixelW(int X, int Y) const {
     if (IsRectEmpty(FClipRect)) return FOuterColor;
@@ -253,7 +273,9 @@ void TCustomBitmap32::SetResampler(TCustomResampler* Value) {
     Changed();
 }
 
-std::string TCustomBitmap32::ResamplerClassName() const { return FResampler ? FResampler->ClassName() : ""; }
+std::string TCustomBitmap32::ResamplerClassName() const {
+    return FResampler ? FResampler->ClassName() : "";
+}
 
 void TCustomBitmap32::SetResamplerClassName(const std::string& Value) {
     if (Value == ResamplerClassName()) return;
@@ -278,7 +300,8 @@ void TCustomBitmap32::Assign(const TCustomBitmap32* Source) {
         } else if (Source != this) {
             SetSize(Source->Width(), Source->Height());
             if (!Source->Empty() && !Empty())
-                std::memcpy(FBits, Source->Bits(), size_t(FWidth) * size_t(FHeight) * sizeof(TColor32));
+                std::memcpy(FBits, Source->Bits(),
+                            size_t(FWidth) * size_t(FHeight) * sizeof(TColor32));
             Source->CopyPropertiesTo(this);
         }
     }
@@ -286,7 +309,8 @@ void TCustomBitmap32::Assign(const TCustomBitmap32* Source) {
 }
 
 static int32_t ReadInt32LE(const uint8_t* P) {
-    return int32_t(uint32_t(P[0]) | (uint32_t(P[1]) << 8) | (uint32_t(P[2]) << 16) | (uint32_t(P[3]) << 24));
+    return int32_t(uint32_t(P[0]) | (uint32_t(P[1]) << 8) | (uint32_t(P[2]) << 16) |
+                   (uint32_t(P[3]) << 24));
 }
 
 static void WriteInt32LE(uint8_t* P, uint32_t V) {
@@ -307,7 +331,8 @@ size_t TCustomBitmap32::ReadData(const uint8_t* Data, size_t Size) {
     SetSize(W, H);
     const uint8_t* P = Data + 8;
     if (!Empty())
-        for (size_t I = 0; I < size_t(Count); ++I, P += 4) FBits[I] = TColor32(ReadInt32LE(P));
+        for (size_t I = 0; I < size_t(Count); ++I, P += 4)
+            FBits[I] = TColor32(ReadInt32LE(P));
     Changed();
     return 8 + size_t(Count) * 4;
 }
@@ -315,7 +340,8 @@ size_t TCustomBitmap32::ReadData(const uint8_t* Data, size_t Size) {
 void TCustomBitmap32::ReadData(std::istream& Stream) {
     std::vector<uint8_t> Buffer(8);
     if (!Stream.read(reinterpret_cast<char*>(Buffer.data()), 8)) throw EReadError();
-    uint64_t Count = uint64_t(std::max(ReadInt32LE(Buffer.data()), 0)) * uint64_t(std::max(ReadInt32LE(&Buffer[4]), 0));
+    uint64_t Count = uint64_t(std::max(ReadInt32LE(Buffer.data()), 0)) *
+                     uint64_t(std::max(ReadInt32LE(&Buffer[4]), 0));
     // Grow with what actually arrives rather than with what the header claims.
     uint64_t Need = Count * 4;
     const size_t Chunk = 1 << 20;
@@ -323,7 +349,8 @@ void TCustomBitmap32::ReadData(std::istream& Stream) {
         size_t Piece = size_t(std::min<uint64_t>(Chunk, Need - (Buffer.size() - 8)));
         size_t Old = Buffer.size();
         Buffer.resize(Old + Piece);
-        if (!Stream.read(reinterpret_cast<char*>(&Buffer[Old]), std::streamsize(Piece))) throw EReadError();
+        if (!Stream.read(reinterpret_cast<char*>(&Buffer[Old]), std::streamsize(Piece)))
+            throw EReadError();
     }
     ReadData(Buffer.data(), Buffer.size());
 }
@@ -333,7 +360,8 @@ std::vector<uint8_t> TCustomBitmap32::WriteData() const {
     std::vector<uint8_t> Out(8 + Count * 4);
     WriteInt32LE(Out.data(), uint32_t(FWidth));
     WriteInt32LE(&Out[4], uint32_t(FHeight));
-    for (size_t I = 0; I < Count; ++I) WriteInt32LE(&Out[8 + I * 4], FBits[I]);
+    for (size_t I = 0; I < Count; ++I)
+        WriteInt32LE(&Out[8 + I * 4], FBits[I]);
     return Out;
 }
 
@@ -343,7 +371,8 @@ void TCustomBitmap32::WriteData(std::ostream& Stream) const {
 }
 
 void TCustomBitmap32::Changed() {
-    if ((FUpdateCount == 0 || FMeasuringMode) && OnAreaChanged) OnAreaChanged(this, BoundsRect(), AREAINFO_RECT);
+    if ((FUpdateCount == 0 || FMeasuringMode) && OnAreaChanged)
+        OnAreaChanged(this, BoundsRect(), AREAINFO_RECT);
     if (!FMeasuringMode) TCustomMap::Changed();
 }
 
@@ -388,11 +417,13 @@ static void DrawBitmap(TCustomBitmap32* Dst, TRect DstRect, TCustomBitmap32* Src
         SrcRect.Top = 0;
     }
     if (SrcRect.Right > Src->Width()) {
-        DstRect.Right = SaturateToInt(DstRect.Right - std::floor((double(SrcRect.Right) - Src->Width()) * Sx));
+        DstRect.Right =
+            SaturateToInt(DstRect.Right - std::floor((double(SrcRect.Right) - Src->Width()) * Sx));
         SrcRect.Right = Src->Width();
     }
     if (SrcRect.Bottom > Src->Height()) {
-        DstRect.Bottom = SaturateToInt(DstRect.Bottom - std::floor((double(SrcRect.Bottom) - Src->Height()) * Sy));
+        DstRect.Bottom = SaturateToInt(DstRect.Bottom -
+                                       std::floor((double(SrcRect.Bottom) - Src->Height()) * Sy));
         SrcRect.Bottom = Src->Height();
     }
 
@@ -405,7 +436,8 @@ static void DrawBitmap(TCustomBitmap32* Dst, TRect DstRect, TCustomBitmap32* Src
         IntersectRect(Clip, Dst->ClipRect(), Dst->BoundsRect());
         if (!IntersectRect(Clip, Clip, DstRect)) return;
         if (Mode == dmCustom && !Src->OnPixelCombine) Mode = dmOpaque;
-        StretchTransfer(Dst, DstRect, Clip, Src, SrcRect, Src->Resampler(), Mode, Src->OnPixelCombine);
+        StretchTransfer(Dst, DstRect, Clip, Src, SrcRect, Src->Resampler(), Mode,
+                        Src->OnPixelCombine);
     }
     EMMS();
     Dst->Changed(DstRect);
@@ -418,7 +450,9 @@ static TRect RectAt(int X, int Y, const TRect& SrcRect) {
     return TRect{X, Y, SaturateToInt(double(X) + double(W)), SaturateToInt(double(Y) + double(H))};
 }
 
-void TCustomBitmap32::DrawOnto(TCustomBitmap32* Dst) { DrawOnto(Dst, 0, 0); }
+void TCustomBitmap32::DrawOnto(TCustomBitmap32* Dst) {
+    DrawOnto(Dst, 0, 0);
+}
 
 void TCustomBitmap32::DrawOnto(TCustomBitmap32* Dst, int DstX, int DstY) {
     DrawBitmap(Dst, RectAt(DstX, DstY, BoundsRect()), this, BoundsRect());
@@ -428,7 +462,9 @@ void TCustomBitmap32::DrawOnto(TCustomBitmap32* Dst, int DstX, int DstY, const T
     DrawBitmap(Dst, RectAt(DstX, DstY, SrcRect), this, SrcRect);
 }
 
-void TCustomBitmap32::DrawOnto(TCustomBitmap32* Dst, const TRect& DstRect) { DrawBitmap(Dst, DstRect, this, BoundsRect()); }
+void TCustomBitmap32::DrawOnto(TCustomBitmap32* Dst, const TRect& DstRect) {
+    DrawBitmap(Dst, DstRect, this, BoundsRect());
+}
 
 void TCustomBitmap32::DrawOnto(TCustomBitmap32* Dst, const TRect& DstRect, const TRect& SrcRect) {
     DrawBitmap(Dst, DstRect, this, SrcRect);

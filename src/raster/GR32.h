@@ -35,10 +35,18 @@ constexpr TColor32 clTransparent32 = 0x00000000;
 inline TColor32 Color32(uint8_t R, uint8_t G, uint8_t B, uint8_t A = 0xFF) {
     return (TColor32(A) << 24) | (TColor32(R) << 16) | (TColor32(G) << 8) | B;
 }
-inline uint8_t AlphaComponent(TColor32 C) { return C >> 24; }
-inline uint8_t RedComponent(TColor32 C) { return (C >> 16) & 0xFF; }
-inline uint8_t GreenComponent(TColor32 C) { return (C >> 8) & 0xFF; }
-inline uint8_t BlueComponent(TColor32 C) { return C & 0xFF; }
+inline uint8_t AlphaComponent(TColor32 C) {
+    return C >> 24;
+}
+inline uint8_t RedComponent(TColor32 C) {
+    return (C >> 16) & 0xFF;
+}
+inline uint8_t GreenComponent(TColor32 C) {
+    return (C >> 8) & 0xFF;
+}
+inline uint8_t BlueComponent(TColor32 C) {
+    return C & 0xFF;
+}
 
 struct TPoint {
     int X = 0, Y = 0;
@@ -49,7 +57,9 @@ struct TFixedPoint {
 struct TFloatPoint {
     float X = 0, Y = 0;
 };
-inline bool operator==(const TPoint& A, const TPoint& B) { return A.X == B.X && A.Y == B.Y; }
+inline bool operator==(const TPoint& A, const TPoint& B) {
+    return A.X == B.X && A.Y == B.Y;
+}
 
 // Right and bottom are exclusive.
 struct TRect {
@@ -63,19 +73,29 @@ struct TFloatRect {
 inline bool operator==(const TRect& A, const TRect& B) {
     return A.Left == B.Left && A.Top == B.Top && A.Right == B.Right && A.Bottom == B.Bottom;
 }
-inline bool operator!=(const TRect& A, const TRect& B) { return !(A == B); }
+inline bool operator!=(const TRect& A, const TRect& B) {
+    return !(A == B);
+}
 inline bool operator==(const TFloatRect& A, const TFloatRect& B) {
     return A.Left == B.Left && A.Top == B.Top && A.Right == B.Right && A.Bottom == B.Bottom;
 }
 
-inline TRect MakeRect(int L, int T, int R, int B) { return TRect{L, T, R, B}; }
-inline TFloatRect FloatRect(float L, float T, float R, float B) { return TFloatRect{L, T, R, B}; }
+inline TRect MakeRect(int L, int T, int R, int B) {
+    return TRect{L, T, R, B};
+}
+inline TFloatRect FloatRect(float L, float T, float R, float B) {
+    return TFloatRect{L, T, R, B};
+}
 inline TFloatRect FloatRect(const TRect& R) {
     return TFloatRect{float(R.Left), float(R.Top), float(R.Right), float(R.Bottom)};
 }
 // True when the rectangle holds no pixel (right <= left or bottom <= top).
-inline bool IsRectEmpty(const TRect& R) { return R.Right <= R.Left || R.Bottom <= R.Top; }
-inline bool IsRectEmpty(const TFloatRect& R) { return R.Right <= R.Left || R.Bottom <= R.Top; }
+inline bool IsRectEmpty(const TRect& R) {
+    return R.Right <= R.Left || R.Bottom <= R.Top;
+}
+inline bool IsRectEmpty(const TFloatRect& R) {
+    return R.Right <= R.Left || R.Bottom <= R.Top;
+}
 // Larger left and top, smaller right and bottom; the zero rectangle when the
 // result is inverted. Returns whether the result holds a pixel.
 bool IntersectRect(TRect& Dst, const TRect& R1, const TRect& R2);
@@ -97,20 +117,20 @@ class TCustomResampler;
 
 // Drawing onto a missing bitmap and similar misuse of the bitmap calls.
 class EBitmapException : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // Pixel storage could not be obtained (also: a size whose byte count does
 // not fit the address space).
 class EOutOfMemory : public Exception {
-public:
+  public:
     EOutOfMemory() : Exception("Out of memory") {}
 };
 
 // A stored form that ends before its pixels do.
 class EReadError : public Exception {
-public:
+  public:
     EReadError() : Exception("Stream read error") {}
 };
 
@@ -118,13 +138,13 @@ public:
 // Persistent base classes
 
 class TPlainInterfacedPersistent {
-public:
+  public:
     virtual ~TPlainInterfacedPersistent() = default;
     virtual std::string ClassName() const { return "TPlainInterfacedPersistent"; }
 };
 
 class TNotifiablePersistent : public TPlainInterfacedPersistent {
-public:
+  public:
     using TNotifyEvent = std::function<void(TNotifiablePersistent* Sender)>;
 
     std::string ClassName() const override { return "TNotifiablePersistent"; }
@@ -136,25 +156,25 @@ public:
 
     TNotifyEvent OnChange;
 
-protected:
+  protected:
     int FUpdateCount = 0;
 };
 
 // Lock/Unlock nest; the lock count can be read from any thread.
 class TThreadPersistent : public TNotifiablePersistent {
-public:
+  public:
     std::string ClassName() const override { return "TThreadPersistent"; }
     void Lock();
     void Unlock();
     int LockCount() const { return FLockCount.load(); }
 
-private:
+  private:
     std::atomic<int> FLockCount{0};
     std::recursive_mutex FLock;
 };
 
 class TCustomMap : public TThreadPersistent {
-public:
+  public:
     std::string ClassName() const override { return "TCustomMap"; }
     int Height() const { return FHeight; }
     int Width() const { return FWidth; }
@@ -171,7 +191,7 @@ public:
 
     TNotifyEvent OnResize;
 
-protected:
+  protected:
     virtual void ChangeSize(int& Width, int& Height, int NewWidth, int NewHeight);
     virtual void Resized();
 
@@ -185,7 +205,7 @@ protected:
 // Owns the pixel block of a bitmap. The block is contiguous, row-major, top
 // row first, with no padding between rows.
 class TCustomBackend : public TThreadPersistent {
-public:
+  public:
     std::string ClassName() const override { return "TCustomBackend"; }
     TColor32* Bits() const { return FBits; }
     // Releases the old block, then obtains Width * Height pixels (none when a
@@ -193,13 +213,13 @@ public:
     virtual void ChangeSize(int& Width, int& Height, int NewWidth, int NewHeight) = 0;
     virtual bool Empty() const { return FBits == nullptr; }
 
-protected:
+  protected:
     TColor32* FBits = nullptr;
 };
 
 // Plain memory; new pixels are opaque black.
 class TMemoryBackend : public TCustomBackend {
-public:
+  public:
     ~TMemoryBackend() override;
     std::string ClassName() const override { return "TMemoryBackend"; }
     void ChangeSize(int& Width, int& Height, int NewWidth, int NewHeight) override;
@@ -209,7 +229,7 @@ public:
 // Samplers (the resampler classes themselves are in GR32_Resamplers)
 
 class TCustomSampler : public TNotifiablePersistent {
-public:
+  public:
     std::string ClassName() const override { return "TCustomSampler"; }
     // Each default calls another (integer -> fixed -> float -> fixed), so a
     // subclass overrides at least one of the three.
@@ -225,7 +245,7 @@ public:
 using TPixelCombineEvent = std::function<void(TColor32 F, TColor32& B, TColor32 M)>;
 
 class TCustomResampler : public TCustomSampler {
-public:
+  public:
     // Records the bitmap and installs this resampler as its Resampler (the
     // bitmap owns it from then on and frees the previous one).
     explicit TCustomResampler(TCustomBitmap32* ABitmap = nullptr);
@@ -243,12 +263,13 @@ public:
 
     virtual float GetWidth() const { return 0; }
     // Scaled transfer of SrcRect of Src onto DstRect of Dst, limited to DstClip.
-    virtual void Resample(TCustomBitmap32* Dst, const TRect& DstRect, TRect DstClip, TCustomBitmap32* Src,
-                          const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) = 0;
+    virtual void Resample(TCustomBitmap32* Dst, const TRect& DstRect, TRect DstClip,
+                          TCustomBitmap32* Src, const TRect& SrcRect, TDrawMode CombineOp,
+                          const TPixelCombineEvent& CombineCallBack) = 0;
     // Copies the resampler's own settings (PixelAccessMode and subclass state).
     virtual void AssignTo(TCustomResampler* Dst) const;
 
-protected:
+  protected:
     friend class TCustomBitmap32;
     TCustomBitmap32* FBitmap = nullptr;
     TRect FClipRect;
@@ -259,8 +280,9 @@ protected:
 // Bitmaps
 
 class TCustomBitmap32 : public TCustomMap {
-public:
-    using TAreaChangedEvent = std::function<void(TCustomBitmap32* Sender, const TRect& Area, uint32_t Info)>;
+  public:
+    using TAreaChangedEvent =
+        std::function<void(TCustomBitmap32* Sender, const TRect& Area, uint32_t Info)>;
 
     TCustomBitmap32();
     ~TCustomBitmap32() override;
@@ -280,7 +302,9 @@ public:
 
     // Pixel storage: Width * Height values, row stride Width. nullptr when empty.
     TColor32* Bits() const { return FBits; }
-    TColor32* PixelPtr(int X, int Y) const { return FBits + (size_t(Y) * size_t(FWidth) + size_t(X)); }
+    TColor32* PixelPtr(int X, int Y) const {
+        return FBits + (size_t(Y) * size_t(FWidth) + size_t(X));
+    }
     TColor32* ScanLine(int Y) const { return FBits + size_t(Y) * size_t(FWidth); }
 
     // Unchecked read and write: the caller keeps (X, Y) inside the bitmap.
@@ -369,7 +393,7 @@ public:
     TPixelCombineEvent OnPixelCombine;
     TAreaChangedEvent OnAreaChanged;
 
-protected:
+  protected:
     void ChangeSize(int& Width, int& Height, int NewWidth, int NewHeight) override;
     virtual std::unique_ptr<TCustomBackend> CreateBackend();
     virtual void CopyPropertiesTo(TCustomBitmap32* Dst) const;
@@ -393,11 +417,11 @@ protected:
 // The bitmap of the views and of the picture loader. Storage is plain memory,
 // laid out as QImage::Format_ARGB32 expects, so it can be shown directly.
 class TBitmap32 : public TCustomBitmap32 {
-public:
+  public:
     std::string ClassName() const override { return "TBitmap32"; }
     TNotifyEvent OnHandleChanged;
 
-protected:
+  protected:
     virtual void HandleChanged() {
         if (OnHandleChanged) OnHandleChanged(this);
     }

@@ -4,15 +4,18 @@
 
 TFunctionRegistry::TFunctionRegistry(std::string Name) : FName(std::move(Name)) {}
 
-void TFunctionRegistry::AddEntry(TFunctionID FunctionID, TFunctionProc Proc, TCPUFeatures Required) {
+void TFunctionRegistry::AddEntry(TFunctionID FunctionID, TFunctionProc Proc,
+                                 TCPUFeatures Required) {
     FEntries.push_back({FunctionID, Proc, Required});
 }
 
-void TFunctionRegistry::AddBinding(TFunctionID FunctionID, std::function<void(TFunctionProc)> Bind) {
+void TFunctionRegistry::AddBinding(TFunctionID FunctionID,
+                                   std::function<void(TFunctionProc)> Bind) {
     FBindings.push_back({FunctionID, std::move(Bind)});
 }
 
-TFunctionProc TFunctionRegistry::FindFunction(TFunctionID FunctionID, TCPUFeatures Available) const {
+TFunctionProc TFunctionRegistry::FindFunction(TFunctionID FunctionID,
+                                              TCPUFeatures Available) const {
     // From the last registered to the first; the first usable one wins.
     for (auto It = FEntries.rbegin(); It != FEntries.rend(); ++It)
         if (It->FunctionID == FunctionID && (It->Required & ~Available) == 0) return It->Proc;
@@ -40,8 +43,11 @@ TFunctionRegistry* NewRegistry(const std::string& Name) {
     return Listed().back();
 }
 
-const std::vector<TFunctionRegistry*>& AllRegistries() { return Listed(); }
+const std::vector<TFunctionRegistry*>& AllRegistries() {
+    return Listed();
+}
 
 void RebindAllRegistries() {
-    for (auto* R : Listed()) R->RebindAll();
+    for (auto* R : Listed())
+        R->RebindAll();
 }

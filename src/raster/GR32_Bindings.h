@@ -14,7 +14,7 @@ using TFunctionID = int;
 using TFunctionProc = void (*)();
 
 class TFunctionRegistry {
-public:
+  public:
     explicit TFunctionRegistry(std::string Name);
     const std::string& Name() const { return FName; }
 
@@ -24,9 +24,9 @@ public:
     void Add(TFunctionID FunctionID, F Proc, TCPUFeatures Required = NoCPUFeatures) {
         AddEntry(FunctionID, reinterpret_cast<TFunctionProc>(Proc), Required);
     }
-    template <class F>
-    void RegisterBinding(TFunctionID FunctionID, F* BindVariable) {
-        AddBinding(FunctionID, [BindVariable](TFunctionProc P) { *BindVariable = reinterpret_cast<F>(P); });
+    template <class F> void RegisterBinding(TFunctionID FunctionID, F* BindVariable) {
+        AddBinding(FunctionID,
+                   [BindVariable](TFunctionProc P) { *BindVariable = reinterpret_cast<F>(P); });
     }
     // The latest-registered entry whose required sets are all in Available;
     // nullptr when there is none.
@@ -36,7 +36,7 @@ public:
     void RebindAll(TCPUFeatures Available);
     void RebindAll() { RebindAll(CPUFeatures()); }
 
-private:
+  private:
     struct TFunctionInfo {
         TFunctionID FunctionID;
         TFunctionProc Proc;

@@ -21,9 +21,13 @@ static inline TColor32 BlendWeighted(TColor32 F, TColor32 B, uint32_t W) {
     return (RB & 0x00FF00FF) | (AG & 0xFF00FF00);
 }
 
-static inline uint32_t ClampWeight(uint32_t W) { return W > 255 ? 255 : W; }
+static inline uint32_t ClampWeight(uint32_t W) {
+    return W > 255 ? 255 : W;
+}
 
-TColor32 BlendReg_Pas(TColor32 F, TColor32 B) { return BlendWeighted(F, B, F >> 24); }
+TColor32 BlendReg_Pas(TColor32 F, TColor32 B) {
+    return BlendWeighted(F, B, F >> 24);
+}
 
 void BlendMem_Pas(TColor32 F, TColor32& B) {
     uint32_t Fa = F >> 24;
@@ -43,18 +47,26 @@ TColor32 BlendRegEx_Pas(TColor32 F, TColor32 B, TColor32 M) {
     return BlendWeighted(F, B, W);
 }
 
-void BlendMemEx_Pas(TColor32 F, TColor32& B, TColor32 M) { B = BlendRegEx_Pas(F, B, M); }
+void BlendMemEx_Pas(TColor32 F, TColor32& B, TColor32 M) {
+    B = BlendRegEx_Pas(F, B, M);
+}
 
 void BlendLine_Pas(const TColor32* Src, TColor32* Dst, int Count) {
-    for (int I = 0; I < Count; ++I) BlendMem_Pas(Src[I], Dst[I]);
+    for (int I = 0; I < Count; ++I)
+        BlendMem_Pas(Src[I], Dst[I]);
 }
 
 void BlendLineEx_Pas(const TColor32* Src, TColor32* Dst, int Count, TColor32 M) {
-    for (int I = 0; I < Count; ++I) Dst[I] = BlendRegEx_Pas(Src[I], Dst[I], M);
+    for (int I = 0; I < Count; ++I)
+        Dst[I] = BlendRegEx_Pas(Src[I], Dst[I], M);
 }
 
-TColor32 CombineReg_Pas(TColor32 X, TColor32 Y, TColor32 W) { return BlendWeighted(X, Y, ClampWeight(W)); }
-static void CombineMem_Pas(TColor32 X, TColor32& Y, TColor32 W) { Y = CombineReg_Pas(X, Y, W); }
+TColor32 CombineReg_Pas(TColor32 X, TColor32 Y, TColor32 W) {
+    return BlendWeighted(X, Y, ClampWeight(W));
+}
+static void CombineMem_Pas(TColor32 X, TColor32& Y, TColor32 W) {
+    Y = CombineReg_Pas(X, Y, W);
+}
 
 // Merge: result alpha = 1 - (1 - Fa)(1 - Ba); the colour leans to F by Fa
 // over the result alpha.
@@ -73,21 +85,27 @@ TColor32 MergeReg_Pas(TColor32 F, TColor32 B) {
     return (Ra << 24) | Ch(16) | Ch(8) | Ch(0);
 }
 
-static void MergeMem_Pas(TColor32 F, TColor32& B) { B = MergeReg_Pas(F, B); }
+static void MergeMem_Pas(TColor32 F, TColor32& B) {
+    B = MergeReg_Pas(F, B);
+}
 
 static TColor32 MergeRegEx_Pas(TColor32 F, TColor32 B, TColor32 M) {
     uint32_t Fa = ProductTable[ClampWeight(M)][F >> 24];
     return MergeReg_Pas((F & 0x00FFFFFF) | (Fa << 24), B);
 }
 
-static void MergeMemEx_Pas(TColor32 F, TColor32& B, TColor32 M) { B = MergeRegEx_Pas(F, B, M); }
+static void MergeMemEx_Pas(TColor32 F, TColor32& B, TColor32 M) {
+    B = MergeRegEx_Pas(F, B, M);
+}
 
 static void MergeLine_Pas(const TColor32* Src, TColor32* Dst, int Count) {
-    for (int I = 0; I < Count; ++I) Dst[I] = MergeReg_Pas(Src[I], Dst[I]);
+    for (int I = 0; I < Count; ++I)
+        Dst[I] = MergeReg_Pas(Src[I], Dst[I]);
 }
 
 static void MergeLineEx_Pas(const TColor32* Src, TColor32* Dst, int Count, TColor32 M) {
-    for (int I = 0; I < Count; ++I) Dst[I] = MergeRegEx_Pas(Src[I], Dst[I], M);
+    for (int I = 0; I < Count; ++I)
+        Dst[I] = MergeRegEx_Pas(Src[I], Dst[I], M);
 }
 
 static void EMMS_Pas() {}
@@ -100,18 +118,24 @@ TColor32 BlendReg_Table(TColor32 F, TColor32 B) {
     if (Fa == 255) return F;
     const uint8_t* Fw = ProductTable[Fa];
     const uint8_t* Bw = ProductTable[255 - Fa];
-    auto Ch = [&](int Shift) { return uint32_t(Fw[(F >> Shift) & 0xFF] + Bw[(B >> Shift) & 0xFF]) << Shift; };
+    auto Ch = [&](int Shift) {
+        return uint32_t(Fw[(F >> Shift) & 0xFF] + Bw[(B >> Shift) & 0xFF]) << Shift;
+    };
     return (B & 0xFF000000) | Ch(16) | Ch(8) | Ch(0);
 }
 
-void BlendMem_Table(TColor32 F, TColor32& B) { B = BlendReg_Table(F, B); }
+void BlendMem_Table(TColor32 F, TColor32& B) {
+    B = BlendReg_Table(F, B);
+}
 
 TColor32 BlendRegEx_Table(TColor32 F, TColor32 B, TColor32 M) {
     uint32_t Fa = ProductTable[ClampWeight(M)][F >> 24];
     return BlendReg_Table((F & 0x00FFFFFF) | (Fa << 24), B);
 }
 
-void BlendMemEx_Table(TColor32 F, TColor32& B, TColor32 M) { B = BlendRegEx_Table(F, B, M); }
+void BlendMemEx_Table(TColor32 F, TColor32& B, TColor32 M) {
+    B = BlendRegEx_Table(F, B, M);
+}
 
 // SSE2 forms: the same arithmetic in 16-bit lanes, four pixels a step. The
 // sum B * 256 + 128 + (F - B) * W is taken modulo 65 536, which is exact
@@ -145,11 +169,13 @@ void BlendLine_SSE2(const TColor32* Src, TColor32* Dst, int Count) {
         __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Dst + I));
         __m128i FLo = _mm_unpacklo_epi8(F, Zero), FHi = _mm_unpackhi_epi8(F, Zero);
         __m128i BLo = _mm_unpacklo_epi8(B, Zero), BHi = _mm_unpackhi_epi8(B, Zero);
-        __m128i R = _mm_packus_epi16(BlendLanes(FLo, BLo, AlphaLanes(FLo)), BlendLanes(FHi, BHi, AlphaLanes(FHi)));
+        __m128i R = _mm_packus_epi16(BlendLanes(FLo, BLo, AlphaLanes(FLo)),
+                                     BlendLanes(FHi, BHi, AlphaLanes(FHi)));
         R = _mm_or_si128(_mm_and_si128(Opaque, F), _mm_andnot_si128(Opaque, R));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + I), R);
     }
-    for (; I < Count; ++I) BlendMem_Pas(Src[I], Dst[I]);
+    for (; I < Count; ++I)
+        BlendMem_Pas(Src[I], Dst[I]);
 }
 
 void BlendLineEx_SSE2(const TColor32* Src, TColor32* Dst, int Count, TColor32 M) {
@@ -167,7 +193,8 @@ void BlendLineEx_SSE2(const TColor32* Src, TColor32* Dst, int Count, TColor32 M)
         __m128i R = _mm_packus_epi16(BlendLanes(FLo, BLo, WLo), BlendLanes(FHi, BHi, WHi));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + I), R);
     }
-    for (; I < Count; ++I) Dst[I] = BlendRegEx_Pas(Src[I], Dst[I], M);
+    for (; I < Count; ++I)
+        Dst[I] = BlendRegEx_Pas(Src[I], Dst[I], M);
 }
 #endif
 
@@ -189,16 +216,36 @@ TBlendLine MergeLine = MergeLine_Pas;
 TBlendLineEx MergeLineEx = MergeLineEx_Pas;
 TEMMS EMMS = EMMS_Pas;
 
-TBlendMem BlendMemOf(TCombineMode Mode) { return Mode == cmMerge ? MergeMem : BlendMem; }
-TBlendMemEx BlendMemExOf(TCombineMode Mode) { return Mode == cmMerge ? MergeMemEx : BlendMemEx; }
-TBlendLine BlendLineOf(TCombineMode Mode) { return Mode == cmMerge ? MergeLine : BlendLine; }
-TBlendLineEx BlendLineExOf(TCombineMode Mode) { return Mode == cmMerge ? MergeLineEx : BlendLineEx; }
+TBlendMem BlendMemOf(TCombineMode Mode) {
+    return Mode == cmMerge ? MergeMem : BlendMem;
+}
+TBlendMemEx BlendMemExOf(TCombineMode Mode) {
+    return Mode == cmMerge ? MergeMemEx : BlendMemEx;
+}
+TBlendLine BlendLineOf(TCombineMode Mode) {
+    return Mode == cmMerge ? MergeLine : BlendLine;
+}
+TBlendLineEx BlendLineExOf(TCombineMode Mode) {
+    return Mode == cmMerge ? MergeLineEx : BlendLineEx;
+}
 
 namespace {
 enum {
-    FID_BLENDREG, FID_BLENDMEM, FID_BLENDREGEX, FID_BLENDMEMEX, FID_BLENDLINE, FID_BLENDLINEEX,
-    FID_COMBINEREG, FID_COMBINEMEM, FID_MERGEREG, FID_MERGEMEM, FID_MERGEREGEX, FID_MERGEMEMEX,
-    FID_MERGELINE, FID_MERGELINEEX, FID_EMMS
+    FID_BLENDREG,
+    FID_BLENDMEM,
+    FID_BLENDREGEX,
+    FID_BLENDMEMEX,
+    FID_BLENDLINE,
+    FID_BLENDLINEEX,
+    FID_COMBINEREG,
+    FID_COMBINEMEM,
+    FID_MERGEREG,
+    FID_MERGEMEM,
+    FID_MERGEREGEX,
+    FID_MERGEMEMEX,
+    FID_MERGELINE,
+    FID_MERGELINEEX,
+    FID_EMMS
 };
 
 void BuildTables() {
@@ -254,4 +301,4 @@ struct TBlendRegistration {
         R->RebindAll();
     }
 } BlendRegistration;
-}  // namespace
+} // namespace

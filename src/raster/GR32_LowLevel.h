@@ -19,8 +19,12 @@ void FillLongword_SSE2(TColor32* X, size_t Count, TColor32 Value);
 
 void MoveLongword(const TColor32* Src, TColor32* Dst, size_t Count);
 
-inline int Clamp(int Value, int Min, int Max) { return Value < Min ? Min : (Value > Max ? Max : Value); }
-inline int Clamp255(int Value) { return Value < 0 ? 0 : (Value > 255 ? 255 : Value); }
+inline int Clamp(int Value, int Min, int Max) {
+    return Value < Min ? Min : (Value > Max ? Max : Value);
+}
+inline int Clamp255(int Value) {
+    return Value < 0 ? 0 : (Value > 255 ? 255 : Value);
+}
 // Wrap functions of the wrap modes, for 0..Max.
 int ClampWrap(int Value, int Min, int Max);
 int RepeatWrap(int Value, int Min, int Max);

@@ -10,7 +10,7 @@
 #include "GR32.h"
 
 class TRasterizer {
-public:
+  public:
     virtual ~TRasterizer() = default;
     virtual std::string ClassName() const { return "TRasterizer"; }
     // Not owned.
@@ -20,7 +20,7 @@ public:
     // with the combine settings of Src.
     void Rasterize(TCustomBitmap32* Dst, const TRect& DstRect, TCustomBitmap32* Src);
 
-protected:
+  protected:
     virtual void DoRasterize(TCustomBitmap32* Dst, const TRect& DstRect) = 0;
 
     TCustomSampler* FSampler = nullptr;
@@ -34,15 +34,15 @@ protected:
 // Top to bottom, left to right. One area notice after the last row unless
 // UpdateRowCount asks for intermediate ones.
 class TRegularRasterizer : public TRasterizer {
-public:
+  public:
     std::string ClassName() const override { return "TRegularRasterizer"; }
     int UpdateRowCount() const { return FUpdateRowCount; }
     void SetUpdateRowCount(int Value) { FUpdateRowCount = Value; }
 
-protected:
+  protected:
     void DoRasterize(TCustomBitmap32* Dst, const TRect& DstRect) override;
 
-private:
+  private:
     int FUpdateRowCount = 0;
 };
 

@@ -13,7 +13,7 @@
 
 // A nested sampler used without its inner sampler.
 class ENestedException : public Exception {
-public:
+  public:
     ENestedException() : Exception("Nested sampler is nil") {}
 };
 
@@ -31,7 +31,7 @@ TColor32 BilinearCore_SSE2(const TColor32* Bits, int Width, int X8, int Y8);
 // Reads through the bound read method chosen at prepare. The raw pointer
 // avoids per-pixel virtual dispatch.
 class TNearestResampler : public TCustomResampler {
-public:
+  public:
     explicit TNearestResampler(TCustomBitmap32* ABitmap = nullptr);
     std::string ClassName() const override { return "TNearestResampler"; }
     TColor32 GetSampleInt(int X, int Y) override { return FGetPixel(this, X, Y); }
@@ -40,34 +40,35 @@ public:
     void PrepareSampling() override;
     float GetWidth() const override { return 1; }
     void Resample(TCustomBitmap32* Dst, const TRect& DstRect, TRect DstClip, TCustomBitmap32* Src,
-                  const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) override;
+                  const TRect& SrcRect, TDrawMode CombineOp,
+                  const TPixelCombineEvent& CombineCallBack) override;
 
-private:
+  private:
     using TGetPixel = TColor32 (*)(TNearestResampler* Self, int X, int Y);
     TGetPixel FGetPixel;
 };
 
 class TCustomKernel {
-public:
+  public:
     virtual ~TCustomKernel() = default;
     virtual std::string ClassName() const = 0;
     virtual float Filter(float Value) const = 0;
     virtual float GetWidth() const = 0;
 };
 class TBoxKernel : public TCustomKernel {
-public:
+  public:
     std::string ClassName() const override { return "TBoxKernel"; }
     float Filter(float Value) const override;
     float GetWidth() const override { return 1; }
 };
 class TLinearKernel : public TCustomKernel {
-public:
+  public:
     std::string ClassName() const override { return "TLinearKernel"; }
     float Filter(float Value) const override;
     float GetWidth() const override { return 1; }
 };
 class TCosineKernel : public TCustomKernel {
-public:
+  public:
     std::string ClassName() const override { return "TCosineKernel"; }
     float Filter(float Value) const override;
     float GetWidth() const override { return 1; }
@@ -80,7 +81,7 @@ struct TKernelClassInfo {
 const std::vector<TKernelClassInfo>& KernelList();
 
 class TLinearResampler : public TCustomResampler {
-public:
+  public:
     explicit TLinearResampler(TCustomBitmap32* ABitmap = nullptr);
     std::string ClassName() const override { return "TLinearResampler"; }
     TColor32 GetSampleFixed(TFixed X, TFixed Y) override { return FGetPixelFixed(this, X, Y); }
@@ -88,16 +89,17 @@ public:
     void PrepareSampling() override;
     float GetWidth() const override { return 1; }
     void Resample(TCustomBitmap32* Dst, const TRect& DstRect, TRect DstClip, TCustomBitmap32* Src,
-                  const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) override;
+                  const TRect& SrcRect, TDrawMode CombineOp,
+                  const TPixelCombineEvent& CombineCallBack) override;
 
-protected:
+  protected:
     using TGetPixelFixed = TColor32 (*)(TLinearResampler* Self, TFixed X, TFixed Y);
     TGetPixelFixed FGetPixelFixed;
     TLinearKernel FLinearKernel;
 };
 
 class TDraftResampler : public TLinearResampler {
-public:
+  public:
     explicit TDraftResampler(TCustomBitmap32* ABitmap = nullptr) : TLinearResampler(ABitmap) {}
     std::string ClassName() const override { return "TDraftResampler"; }
 };
@@ -107,26 +109,27 @@ enum TKernelMode { kmDynamic = 0, kmTableNearest = 1, kmTableLinear = 2 };
 // General convolution; kept small: it samples through its kernel at the
 // position's four neighbours.
 class TKernelResampler : public TCustomResampler {
-public:
+  public:
     explicit TKernelResampler(TCustomBitmap32* ABitmap = nullptr);
     std::string ClassName() const override { return "TKernelResampler"; }
     TColor32 GetSampleFloat(float X, float Y) override;
     float GetWidth() const override { return FKernel->GetWidth(); }
     void Resample(TCustomBitmap32* Dst, const TRect& DstRect, TRect DstClip, TCustomBitmap32* Src,
-                  const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) override;
+                  const TRect& SrcRect, TDrawMode CombineOp,
+                  const TPixelCombineEvent& CombineCallBack) override;
     void AssignTo(TCustomResampler* Dst) const override;
 
     TCustomKernel* Kernel() const { return FKernel.get(); }
     // A null kernel is ignored.
     void SetKernel(std::unique_ptr<TCustomKernel> Value);
     std::string KernelClassName() const { return FKernel->ClassName(); }
-    void SetKernelClassName(const std::string& Value);  // unknown names ignored
+    void SetKernelClassName(const std::string& Value); // unknown names ignored
     TKernelMode KernelMode() const { return FKernelMode; }
     void SetKernelMode(TKernelMode Value);
     int TableSize() const { return FTableSize; }
     void SetTableSize(int Value);
 
-private:
+  private:
     std::unique_ptr<TCustomKernel> FKernel;
     TKernelMode FKernelMode = kmDynamic;
     int FTableSize = 32;
@@ -145,20 +148,22 @@ TCustomResampler* CreateResampler(const std::string& ClassName, TCustomBitmap32*
 
 // One-to-one transfer of SrcRect of Src to (DstX, DstY) of Dst, limited to
 // DstClip and to both bitmaps' bounds.
-void BlockTransfer(TCustomBitmap32* Dst, int DstX, int DstY, TRect DstClip, TCustomBitmap32* Src, TRect SrcRect,
-                   TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack = nullptr);
+void BlockTransfer(TCustomBitmap32* Dst, int DstX, int DstY, TRect DstClip, TCustomBitmap32* Src,
+                   TRect SrcRect, TDrawMode CombineOp,
+                   const TPixelCombineEvent& CombineCallBack = nullptr);
 // Nearest-neighbour stretch of SrcRect onto DstRect, limited to DstClip.
 // A SrcRect reaching outside Src raises Exception("Invalid SrcRect").
-void StretchNearest(TCustomBitmap32* Dst, TRect DstRect, TRect DstClip, TCustomBitmap32* Src, TRect SrcRect,
-                    TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack = nullptr);
+void StretchNearest(TCustomBitmap32* Dst, TRect DstRect, TRect DstClip, TCustomBitmap32* Src,
+                    TRect SrcRect, TDrawMode CombineOp,
+                    const TPixelCombineEvent& CombineCallBack = nullptr);
 // Block transfer when the sizes agree, else the resampler's scaled transfer.
-void StretchTransfer(TCustomBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, TCustomBitmap32* Src,
-                     const TRect& SrcRect, TCustomResampler* Resampler, TDrawMode CombineOp,
-                     const TPixelCombineEvent& CombineCallBack = nullptr);
+void StretchTransfer(TCustomBitmap32* Dst, const TRect& DstRect, const TRect& DstClip,
+                     TCustomBitmap32* Src, const TRect& SrcRect, TCustomResampler* Resampler,
+                     TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack = nullptr);
 
 // Sampler that forwards to an inner sampler (not owned).
 class TNestedSampler : public TCustomSampler {
-public:
+  public:
     explicit TNestedSampler(TCustomSampler* ASampler = nullptr) : FSampler(ASampler) {}
     std::string ClassName() const override { return "TNestedSampler"; }
     TCustomSampler* Sampler() const { return FSampler; }
@@ -168,6 +173,6 @@ public:
     bool HasBounds() override;
     TFloatRect GetSampleBounds() override;
 
-protected:
+  protected:
     TCustomSampler* FSampler;
 };

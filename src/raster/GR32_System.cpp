@@ -42,9 +42,15 @@ static TCPUFeatures& Allowed() {
     return A;
 }
 
-TCPUFeatures DetectedCPUFeatures() { return Detected(); }
-TCPUFeatures CPUFeatures() { return Detected() & Allowed(); }
-bool HasInstructionSet(TCPUInstructionSet S) { return (CPUFeatures() & CPUFeature(S)) != 0; }
+TCPUFeatures DetectedCPUFeatures() {
+    return Detected();
+}
+TCPUFeatures CPUFeatures() {
+    return Detected() & Allowed();
+}
+bool HasInstructionSet(TCPUInstructionSet S) {
+    return (CPUFeatures() & CPUFeature(S)) != 0;
+}
 
 void RestrictCPUFeatures(TCPUFeatures AllowedSets) {
     Allowed() = AllowedSets;

@@ -3,11 +3,20 @@
 
 #include <cstdint>
 
-enum TCPUInstructionSet { ciMMX = 0, ciEMMX = 1, ciSSE = 2, ciSSE2 = 3, ci3DNow = 4, ci3DNowExt = 5 };
+enum TCPUInstructionSet {
+    ciMMX = 0,
+    ciEMMX = 1,
+    ciSSE = 2,
+    ciSSE2 = 3,
+    ci3DNow = 4,
+    ci3DNowExt = 5
+};
 
 // A set of TCPUInstructionSet values, one bit each.
 using TCPUFeatures = uint32_t;
-constexpr TCPUFeatures CPUFeature(TCPUInstructionSet S) { return TCPUFeatures(1) << S; }
+constexpr TCPUFeatures CPUFeature(TCPUInstructionSet S) {
+    return TCPUFeatures(1) << S;
+}
 constexpr TCPUFeatures NoCPUFeatures = 0;
 
 // What the processor offers (none when CPUID is missing or the family is 4

@@ -15,13 +15,15 @@ TFloatMatrix MatrixProduct(const TFloatMatrix& A, const TFloatMatrix& B) {
     TFloatMatrix R;
     for (int I = 0; I < 3; ++I)
         for (int J = 0; J < 3; ++J)
-            R[I][J] = float(double(A[0][J]) * B[I][0] + double(A[1][J]) * B[I][1] + double(A[2][J]) * B[I][2]);
+            R[I][J] = float(double(A[0][J]) * B[I][0] + double(A[1][J]) * B[I][1] +
+                            double(A[2][J]) * B[I][2]);
     return R;
 }
 
 TVector3f MapVector(const TFloatMatrix& M, const TVector3f& V) {
     TVector3f R;
-    for (int I = 0; I < 3; ++I) R[I] = float(double(V[0]) * M[0][I] + double(V[1]) * M[1][I] + double(V[2]) * M[2][I]);
+    for (int I = 0; I < 3; ++I)
+        R[I] = float(double(V[0]) * M[0][I] + double(V[1]) * M[1][I] + double(V[2]) * M[2][I]);
     return R;
 }
 
@@ -41,7 +43,8 @@ void MatrixAdjugate(TFloatMatrix& M) {
         return double(A[R0][C0]) * A[R1][C1] - double(A[R0][C1]) * A[R1][C0];
     };
     for (int I = 0; I < 3; ++I)
-        for (int J = 0; J < 3; ++J) M[I][J] = float(((I + J) % 2 ? -1.0 : 1.0) * Minor(J, I));
+        for (int J = 0; J < 3; ++J)
+            M[I][J] = float(((I + J) % 2 ? -1.0 : 1.0) * Minor(J, I));
 }
 
 void MatrixInverse(TFloatMatrix& M) {
@@ -53,13 +56,15 @@ void MatrixInverse(TFloatMatrix& M) {
     MatrixAdjugate(M);
     float F = 1.0f / D;
     for (auto& Row : M)
-        for (auto& V : Row) V *= F;
+        for (auto& V : Row)
+            V *= F;
 }
 
 TFixedMatrix ToFixedMatrix(const TFloatMatrix& M) {
     TFixedMatrix R;
     for (int I = 0; I < 3; ++I)
-        for (int J = 0; J < 3; ++J) R[I][J] = RoundEven(double(M[I][J]) * FixedOne);
+        for (int J = 0; J < 3; ++J)
+            R[I][J] = RoundEven(double(M[I][J]) * FixedOne);
     return R;
 }
 
@@ -75,10 +80,13 @@ void TTransformation::Changed() {
     TNotifiablePersistent::Changed();
 }
 
-static inline TFixed FixedRoundToInt(TFixed V) { return TFixed((int64_t(V) + 0x7FFF) >> 16); }
+static inline TFixed FixedRoundToInt(TFixed V) {
+    return TFixed((int64_t(V) + 0x7FFF) >> 16);
+}
 
 TPoint TTransformation::ReverseTransform(const TPoint& P) {
-    TFixedPoint F = ReverseTransform(TFixedPoint{TFixed(uint32_t(P.X) << 16), TFixed(uint32_t(P.Y) << 16)});
+    TFixedPoint F =
+        ReverseTransform(TFixedPoint{TFixed(uint32_t(P.X) << 16), TFixed(uint32_t(P.Y) << 16)});
     return TPoint{FixedRoundToInt(F.X), FixedRoundToInt(F.Y)};
 }
 
@@ -88,11 +96,13 @@ TFixedPoint TTransformation::ReverseTransform(const TFixedPoint& P) {
 }
 
 TFloatPoint TTransformation::ReverseTransform(const TFloatPoint&) {
-    throw ETransformNotImplemented("Reverse transformation is not implemented in " + ClassName() + ".");
+    throw ETransformNotImplemented("Reverse transformation is not implemented in " + ClassName() +
+                                   ".");
 }
 
 TPoint TTransformation::Transform(const TPoint& P) {
-    TFixedPoint F = Transform(TFixedPoint{TFixed(uint32_t(P.X) << 16), TFixed(uint32_t(P.Y) << 16)});
+    TFixedPoint F =
+        Transform(TFixedPoint{TFixed(uint32_t(P.X) << 16), TFixed(uint32_t(P.Y) << 16)});
     return TPoint{FixedRoundToInt(F.X), FixedRoundToInt(F.Y)};
 }
 
@@ -102,12 +112,15 @@ TFixedPoint TTransformation::Transform(const TFixedPoint& P) {
 }
 
 TFloatPoint TTransformation::Transform(const TFloatPoint&) {
-    throw ETransformNotImplemented("Forward transformation is not implemented in " + ClassName() + ".");
+    throw ETransformNotImplemented("Forward transformation is not implemented in " + ClassName() +
+                                   ".");
 }
 
 // ---------------------------------------------------------------------------
 
-TAffineTransformation::TAffineTransformation() : Matrix(IdentityMatrix) { Changed(); }
+TAffineTransformation::TAffineTransformation() : Matrix(IdentityMatrix) {
+    Changed();
+}
 
 void TAffineTransformation::Clear() {
     Matrix = IdentityMatrix;
@@ -147,12 +160,15 @@ void TAffineTransformation::PrepareTransform() {
 
 static inline TFixedPoint MapFixed(const TFixedMatrix& M, const TFixedPoint& P) {
     // Sums wrap in 32 bits, as the fixed-point format does.
-    return TFixedPoint{TFixed(uint32_t(FixedMul(P.X, M[0][0])) + uint32_t(FixedMul(P.Y, M[1][0])) + uint32_t(M[2][0])),
-                       TFixed(uint32_t(FixedMul(P.X, M[0][1])) + uint32_t(FixedMul(P.Y, M[1][1])) + uint32_t(M[2][1]))};
+    return TFixedPoint{TFixed(uint32_t(FixedMul(P.X, M[0][0])) + uint32_t(FixedMul(P.Y, M[1][0])) +
+                              uint32_t(M[2][0])),
+                       TFixed(uint32_t(FixedMul(P.X, M[0][1])) + uint32_t(FixedMul(P.Y, M[1][1])) +
+                              uint32_t(M[2][1]))};
 }
 
 static inline TFloatPoint MapFloat(const TFloatMatrix& M, const TFloatPoint& P) {
-    return TFloatPoint{P.X * M[0][0] + P.Y * M[1][0] + M[2][0], P.X * M[0][1] + P.Y * M[1][1] + M[2][1]};
+    return TFloatPoint{P.X * M[0][0] + P.Y * M[1][0] + M[2][0],
+                       P.X * M[0][1] + P.Y * M[1][1] + M[2][1]};
 }
 
 TFixedPoint TAffineTransformation::ReverseTransform(const TFixedPoint& P) {
@@ -170,11 +186,14 @@ TFixedPoint TAffineTransformation::Transform(const TFixedPoint& P) {
     return MapFixed(FFixedMatrix, P);
 }
 
-TFloatPoint TAffineTransformation::Transform(const TFloatPoint& P) { return MapFloat(Matrix, P); }
+TFloatPoint TAffineTransformation::Transform(const TFloatPoint& P) {
+    return MapFloat(Matrix, P);
+}
 
 TFloatRect TAffineTransformation::GetTransformedBounds(const TFloatRect& R) {
     TVector3f V[4] = {MapVector(Matrix, {R.Left, R.Top, 1}), MapVector(Matrix, {R.Right, R.Top, 1}),
-                      MapVector(Matrix, {R.Left, R.Bottom, 1}), MapVector(Matrix, {R.Right, R.Bottom, 1})};
+                      MapVector(Matrix, {R.Left, R.Bottom, 1}),
+                      MapVector(Matrix, {R.Right, R.Bottom, 1})};
     TFloatRect B{V[0][0], V[0][1], V[0][0], V[0][1]};
     for (auto& P : V) {
         B.Left = std::min(B.Left, P[0]);
@@ -191,15 +210,17 @@ TTransformer::TTransformer(TCustomSampler* ASampler, TTransformation* ATransform
     : TNestedSampler(ASampler), FTransformation(ATransformation) {}
 
 TColor32 TTransformer::GetSampleInt(int X, int Y) {
-    TFixedPoint P = FTransformation->ReverseTransform(
-        TFixedPoint{TFixed((uint32_t(X) << 16) + FixedHalf), TFixed((uint32_t(Y) << 16) + FixedHalf)});
-    return FSampler->GetSampleFixed(TFixed(uint32_t(P.X) - FixedHalf), TFixed(uint32_t(P.Y) - FixedHalf));
+    TFixedPoint P = FTransformation->ReverseTransform(TFixedPoint{
+        TFixed((uint32_t(X) << 16) + FixedHalf), TFixed((uint32_t(Y) << 16) + FixedHalf)});
+    return FSampler->GetSampleFixed(TFixed(uint32_t(P.X) - FixedHalf),
+                                    TFixed(uint32_t(P.Y) - FixedHalf));
 }
 
 TColor32 TTransformer::GetSampleFixed(TFixed X, TFixed Y) {
-    TFixedPoint P =
-        FTransformation->ReverseTransform(TFixedPoint{TFixed(uint32_t(X) + FixedHalf), TFixed(uint32_t(Y) + FixedHalf)});
-    return FSampler->GetSampleFixed(TFixed(uint32_t(P.X) - FixedHalf), TFixed(uint32_t(P.Y) - FixedHalf));
+    TFixedPoint P = FTransformation->ReverseTransform(
+        TFixedPoint{TFixed(uint32_t(X) + FixedHalf), TFixed(uint32_t(Y) + FixedHalf)});
+    return FSampler->GetSampleFixed(TFixed(uint32_t(P.X) - FixedHalf),
+                                    TFixed(uint32_t(P.Y) - FixedHalf));
 }
 
 TColor32 TTransformer::GetSampleFloat(float X, float Y) {
@@ -212,12 +233,15 @@ void TTransformer::PrepareSampling() {
     if (!FTransformation->TransformValid()) FTransformation->PrepareTransform();
 }
 
-bool TTransformer::HasBounds() { return FTransformation->HasTransformedBounds() && TNestedSampler::HasBounds(); }
+bool TTransformer::HasBounds() {
+    return FTransformation->HasTransformedBounds() && TNestedSampler::HasBounds();
+}
 
 TFloatRect TTransformer::GetSampleBounds() {
     TFloatRect R;
     // Nothing of the source is covered: no destination pixel either.
-    if (!IntersectRect(R, TNestedSampler::GetSampleBounds(), FTransformation->SrcRect())) return TFloatRect{};
+    if (!IntersectRect(R, TNestedSampler::GetSampleBounds(), FTransformation->SrcRect()))
+        return TFloatRect{};
     return FTransformation->GetTransformedBounds(R);
 }
 

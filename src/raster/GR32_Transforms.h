@@ -25,15 +25,17 @@ void MatrixInverse(TFloatMatrix& M);
 // Each element times 65536, rounded to nearest with ties to even.
 TFixedMatrix ToFixedMatrix(const TFloatMatrix& M);
 // 64-bit product shifted right by 16, low 32 bits kept.
-inline TFixed FixedMul(TFixed A, TFixed B) { return TFixed(uint32_t(uint64_t(int64_t(A) * int64_t(B) >> 16))); }
+inline TFixed FixedMul(TFixed A, TFixed B) {
+    return TFixed(uint32_t(uint64_t(int64_t(A) * int64_t(B) >> 16)));
+}
 
 class ETransformNotImplemented : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 class TTransformation : public TNotifiablePersistent {
-public:
+  public:
     std::string ClassName() const override { return "TTransformation"; }
     const TFloatRect& SrcRect() const { return FSrcRect; }
     void SetSrcRect(const TFloatRect& Value);
@@ -53,25 +55,23 @@ public:
     TFloatRect GetTransformedBounds() { return GetTransformedBounds(FSrcRect); }
 
     // Prepare when needed, then the reverse (destination to source) map.
-    template <class P>
-    P MapToSource(const P& Point) {
+    template <class P> P MapToSource(const P& Point) {
         if (!FTransformValid) PrepareTransform();
         return ReverseTransform(Point);
     }
     // Prepare when needed, then the forward map.
-    template <class P>
-    P MapToDestination(const P& Point) {
+    template <class P> P MapToDestination(const P& Point) {
         if (!FTransformValid) PrepareTransform();
         return Transform(Point);
     }
 
-protected:
+  protected:
     TFloatRect FSrcRect;
     bool FTransformValid = false;
 };
 
 class TAffineTransformation : public TTransformation {
-public:
+  public:
     TAffineTransformation();
     std::string ClassName() const override { return "TAffineTransformation"; }
 
@@ -98,7 +98,7 @@ public:
 
     TFloatMatrix Matrix;
 
-private:
+  private:
     TFloatMatrix FInverseMatrix{};
     TFixedMatrix FFixedMatrix{};
     TFixedMatrix FInverseFixedMatrix{};
@@ -107,7 +107,7 @@ private:
 // Samples a resampler through a transformation: destination pixel (X, Y) is
 // sampled at the source position of its centre. Neither is owned.
 class TTransformer : public TNestedSampler {
-public:
+  public:
     TTransformer(TCustomSampler* ASampler, TTransformation* ATransformation);
     std::string ClassName() const override { return "TTransformer"; }
     TColor32 GetSampleInt(int X, int Y) override;
@@ -118,7 +118,7 @@ public:
     TFloatRect GetSampleBounds() override;
     TTransformation* Transformation() const { return FTransformation; }
 
-private:
+  private:
     TTransformation* FTransformation;
 };
 

@@ -70,8 +70,8 @@ TEST(CommandLine, BadValuesAreOneLineAndStatusTwoVersionAndHelpOnlyAnswer) {
         QTemporaryDir Dir;
         ASSERT_TRUE(QDir(Dir.path()).mkdir("work"));
         ASSERT_TRUE(QDir(Dir.path()).mkdir("runtime"));
-        QFile(Dir.path() + "/runtime").setPermissions(QFile::ReadOwner | QFile::WriteOwner |
-                                                      QFile::ExeOwner);
+        QFile(Dir.path() + "/runtime")
+            .setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const RunResult R = RunProgram(C.Program, C.Args, Dir.path());
         EXPECT_EQ(R.Status, C.Status) << qPrintable(What);
         if (C.OutHas.isEmpty())
@@ -85,7 +85,8 @@ TEST(CommandLine, BadValuesAreOneLineAndStatusTwoVersionAndHelpOnlyAnswer) {
         } else {
             EXPECT_EQ(R.Err.count('\n'), 1) << qPrintable(What) << "\n" << qPrintable(R.Err);
             EXPECT_TRUE(R.Err.endsWith('\n') && R.Err.contains(C.ErrHas))
-                << qPrintable(What) << "\n" << qPrintable(R.Err);
+                << qPrintable(What) << "\n"
+                << qPrintable(R.Err);
         }
         // Nothing is drawn or saved by a refused or answered command line.
         EXPECT_EQ(QDir(Dir.path() + "/work").entryList(QDir::NoDotAndDotDot | QDir::AllEntries),

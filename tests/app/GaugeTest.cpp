@@ -20,8 +20,8 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QTimer>
 #include <QPaintEvent>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -31,7 +31,7 @@
 namespace {
 
 class GaugeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         OldDir = QDir::currentPath();
         QDir::setCurrent(VORTA_SOURCE_DIR); // pictures are looked up under img/ here
@@ -44,7 +44,9 @@ protected:
         SetAppFolder("");
         QDir::setCurrent(OldDir);
     }
-    int NeedleInkAlong(float DegreesCcw) { return ::NeedleInkAlong(*Window->Dst->Bitmap(), DegreesCcw); }
+    int NeedleInkAlong(float DegreesCcw) {
+        return ::NeedleInkAlong(*Window->Dst->Bitmap(), DegreesCcw);
+    }
     QString OldDir;
     QTemporaryDir Dir;
     std::unique_ptr<TFKAVRO> Window;
@@ -106,7 +108,8 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
         QTimer::singleShot(10, &Pause, &QEventLoop::quit);
         Pause.exec();
     }
-    for (int I = 0; I < 5; ++I) QCoreApplication::processEvents();
+    for (int I = 0; I < 5; ++I)
+        QCoreApplication::processEvents();
     const int ViewBefore = View.Paints, ReadoutBefore = Readout.Paints;
     for (int I = 1; I <= 20; ++I) {
         Window->ShowReading(I * 1.5);
@@ -121,7 +124,8 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     Latest.Assign(Window->Dst->Bitmap());
     Window->DrawNeedle(80.0f);
     const TBitmap32& Now = *Window->Dst->Bitmap();
-    EXPECT_TRUE(std::equal(Now.Bits(), Now.Bits() + size_t(Now.Width()) * Now.Height(), Latest.Bits()))
+    EXPECT_TRUE(
+        std::equal(Now.Bits(), Now.Bits() + size_t(Now.Width()) * Now.Height(), Latest.Bits()))
         << "the needle's bitmap is that of the last reading";
 
     Window->FlushGaugeFrame();

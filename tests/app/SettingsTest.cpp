@@ -61,7 +61,9 @@ TEST(UserSettingsFile, ShortLongAndMissingFiles) {
     EXPECT_THROW(ReadSettingsFile(Path), EInOutError);
 
     std::string Long(61, '\0');
-    Long.replace(0, 5, "\x04" "COM7");
+    Long.replace(0, 5,
+                 "\x04"
+                 "COM7");
     WriteAll(Path, Long + "trailing bytes");
     TUserSettings S = ReadSettingsFile(Path);
     EXPECT_EQ(S.Get(TUserSettings::PortName), "COM7");
@@ -86,7 +88,7 @@ TEST(UserSettingsFile, ReplacedWholeOrNotAtAllAndNeverThroughALink) {
     // A disk that fills up during the write (a file size limit fails the
     // write with EFBIG, root included): the old record stays, no leftovers.
     S.Set(TUserSettings::PortName, "COM9");
-    rlimit Old {};
+    rlimit Old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &Old), 0);
     rlimit Small = Old;
     Small.rlim_cur = 10;
@@ -103,7 +105,8 @@ TEST(UserSettingsFile, OnlyRegularFilesAreReadAndNothingBlocks) {
     QTemporaryDir Dir;
     const std::string Fifo = Dir.path().toStdString() + "/UserSet.dat";
     ASSERT_EQ(::mkfifo(Fifo.c_str(), 0600), 0);
-    EXPECT_THROW(ReadSettingsFile(Fifo), EInOutError); // a FIFO without a writer would block a plain open
+    EXPECT_THROW(ReadSettingsFile(Fifo),
+                 EInOutError); // a FIFO without a writer would block a plain open
     EXPECT_THROW(TProgramSettings{Fifo}, EInOutError);
     EXPECT_THROW(ReadRegularFile(Dir.path().toStdString(), 100), EInOutError);
     EXPECT_TRUE(RegularOrAbsent(Dir.path().toStdString() + "/none"));
@@ -129,8 +132,12 @@ TEST(ProgramFiles, SettingsAndLogLeaveAnUnwritableProgramFolder) {
         {"relative", "", "/home/.config/vorta-display", "/home/.local/state/vorta-display"},
     };
     for (const auto& C : Cases) {
-        const std::string Config = C.Config && C.Config[0] == '/' ? Base + C.Config : C.Config ? C.Config : "";
-        const std::string State = C.State && C.State[0] == '/' ? Base + C.State : C.State ? C.State : "";
+        const std::string Config = C.Config && C.Config[0] == '/' ? Base + C.Config
+                                   : C.Config                     ? C.Config
+                                                                  : "";
+        const std::string State = C.State && C.State[0] == '/' ? Base + C.State
+                                  : C.State                    ? C.State
+                                                               : "";
         TScopedEnv Home("HOME", (Base + "/home").c_str());
         TScopedEnv Xc("XDG_CONFIG_HOME", C.Config ? Config.c_str() : nullptr);
         TScopedEnv Xs("XDG_STATE_HOME", C.State ? State.c_str() : nullptr);
@@ -158,8 +165,9 @@ TEST(ProgramFiles, DataIsFoundBesideTheExecutableElseInTheInstalledFolder) {
 
     const QString OldDir = QDir::currentPath();
     QDir::setCurrent(Base + "/bin"); // no img/ here: the installed pictures are found
-    EXPECT_EQ(QDir::cleanPath(QString::fromStdString(ResolvePictureName("img\\mode0.PNG"))).toStdString(),
-              Installed + "/img/Mode0.png");
+    EXPECT_EQ(
+        QDir::cleanPath(QString::fromStdString(ResolvePictureName("img\\mode0.PNG"))).toStdString(),
+        Installed + "/img/Mode0.png");
     QDir::setCurrent(OldDir);
     SetAppFolder("");
 }

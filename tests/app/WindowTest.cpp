@@ -11,14 +11,14 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
-#include <QScrollBar>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
 
@@ -35,10 +35,9 @@ std::vector<TfHelp*> HelpWindows(QWidget* Owner) {
     return Found;
 }
 
-
 // Each test gets its own program folder and a quiet message seam.
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(Dir.isValid());
         Folder = Dir.path().toStdString();
@@ -67,7 +66,6 @@ protected:
     std::vector<std::string> Messages;
 };
 
-
 } // namespace
 
 TEST_F(WindowTest, StoredDesignOfTheWindow) {
@@ -87,14 +85,14 @@ TEST_F(WindowTest, StoredDesignOfTheWindow) {
         QRect Geometry;
         const char* Text;
     } Table[] = {
-        {W.ePortNo, {58, 12, 55, 21}, nullptr},       {W.Button3, {123, 7, 102, 30}, "Connect"},
-        {W.btHelp, {448, 16, 75, 25}, "Help"},         {W.btClose, {534, 16, 75, 25}, "Close"},
-        {W.GroupBox1, {16, 48, 593, 195}, nullptr},   {W.btn10, {15, 31, 63, 25}, "Infomation"},
-        {W.eID, {189, 35, 31, 19}, nullptr},           {W.btIDchange, {230, 31, 59, 25}, "ID Change"},
-        {W.btB105, {8, 45, 67, 26}, "Angle Data"},     {W.eInterval, {186, 47, 57, 19}, nullptr},
-        {W.eCount, {218, 17, 47, 19}, nullptr},        {W.ed360Send2, {311, 135, 202, 19}, nullptr},
-        {W.lbeVersion, {24, 292, 65, 19}, nullptr},    {W.lbePRange, {96, 333, 65, 19}, nullptr},
-        {W.btClear, {112, 400, 73, 25}, "Clear"},      {W.Memo1, {16, 424, 169, 249}, nullptr},
+        {W.ePortNo, {58, 12, 55, 21}, nullptr},     {W.Button3, {123, 7, 102, 30}, "Connect"},
+        {W.btHelp, {448, 16, 75, 25}, "Help"},      {W.btClose, {534, 16, 75, 25}, "Close"},
+        {W.GroupBox1, {16, 48, 593, 195}, nullptr}, {W.btn10, {15, 31, 63, 25}, "Infomation"},
+        {W.eID, {189, 35, 31, 19}, nullptr},        {W.btIDchange, {230, 31, 59, 25}, "ID Change"},
+        {W.btB105, {8, 45, 67, 26}, "Angle Data"},  {W.eInterval, {186, 47, 57, 19}, nullptr},
+        {W.eCount, {218, 17, 47, 19}, nullptr},     {W.ed360Send2, {311, 135, 202, 19}, nullptr},
+        {W.lbeVersion, {24, 292, 65, 19}, nullptr}, {W.lbePRange, {96, 333, 65, 19}, nullptr},
+        {W.btClear, {112, 400, 73, 25}, "Clear"},   {W.Memo1, {16, 424, 169, 249}, nullptr},
     };
     for (auto& Row : Table) {
         EXPECT_EQ(Row.Control->geometry(), Row.Geometry) << Row.Control->metaObject()->className();
@@ -123,7 +121,10 @@ TEST_F(WindowTest, ClosingSavesTheFourFieldsCutToCapacity) {
     TFKAVRO& W = Create();
     W.ePortNo->setEditText("COM12");
     W.close();
-    EXPECT_EQ(ReadAll(File("UserSet.dat")).substr(0, 7), std::string("\x05" "COM12", 6) + '\0');
+    EXPECT_EQ(ReadAll(File("UserSet.dat")).substr(0, 7), std::string("\x05"
+                                                                     "COM12",
+                                                                     6) +
+                                                             '\0');
 
     TFKAVRO& W2 = Create();
     EXPECT_EQ(W2.ePortNo->currentText(), "COM12");
@@ -134,8 +135,12 @@ TEST_F(WindowTest, ClosingSavesTheFourFieldsCutToCapacity) {
     W2.btClose->click(); // disconnected: saves, then the close saves again
     const std::string Saved = ReadAll(File("UserSet.dat"));
     ASSERT_EQ(Saved.size(), 61u);
-    EXPECT_EQ(Saved.substr(0, 7), std::string("\x04" "COM32", 6) + '\0'); // four count
-    EXPECT_EQ(Saved.substr(13, 11), "\x0a" "1234567890");
+    EXPECT_EQ(Saved.substr(0, 7), std::string("\x04"
+                                              "COM32",
+                                              6) +
+                                      '\0'); // four count
+    EXPECT_EQ(Saved.substr(13, 11), "\x0a"
+                                    "1234567890");
 
     TFKAVRO& W3 = Create();
     EXPECT_EQ(W3.ePortNo->currentText(), "COM3");
@@ -153,7 +158,8 @@ TEST_F(WindowTest, ShortSettingsFileIsReportedAndTheNextCloseRepairsIt) {
     W.close();
     const std::string Saved = ReadAll(File("UserSet.dat"));
     ASSERT_EQ(Saved.size(), 61u);
-    EXPECT_EQ(Saved.substr(13, 4), "\x03" "500");
+    EXPECT_EQ(Saved.substr(13, 4), "\x03"
+                                   "500");
 }
 
 TEST_F(WindowTest, CorruptLengthBytesAreReadAsCapacity) {
@@ -242,7 +248,8 @@ TEST_F(WindowTest, MemoShowsABurstInOneFrameKeepsItsBoundsAndCopiesTheSelection)
     QApplication::sendEvent(M, &Up);
     QKeyEvent Copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
     QApplication::sendEvent(M, &Copy);
-    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "\n" + std::string(60, 'W') + "\n0\n1");
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+              "\n" + std::string(60, 'W') + "\n0\n1");
 
     // Over 100 000 lines the oldest go; the rows shown stay until the frame.
     std::vector<std::string> More;
@@ -303,14 +310,16 @@ TEST_F(WindowTest, AReadOnlyProgramFolderKeepsSettingsAndLogInTheUserFolders) {
     W.eID->setText("9");
     W.btClose->click();
     EXPECT_FALSE(W.isVisible());
-    EXPECT_EQ(ReadAll(File("cfg/vorta-display/UserSet.dat")).substr(24, 2), "\x01" "9");
+    EXPECT_EQ(ReadAll(File("cfg/vorta-display/UserSet.dat")).substr(24, 2), "\x01"
+                                                                            "9");
 }
 
 TEST_F(WindowTest, CloseClosesEvenWhenTheSaveFails) {
     TFKAVRO& W = Create();
     W.show();
     ASSERT_TRUE(QFile::remove(QString::fromStdString(File("UserSet.dat"))));
-    ASSERT_TRUE(QDir(QString::fromStdString(Folder)).mkdir("UserSet.dat")); // no file can replace it
+    ASSERT_TRUE(
+        QDir(QString::fromStdString(Folder)).mkdir("UserSet.dat")); // no file can replace it
     W.btClose->click();
     EXPECT_FALSE(W.isVisible());
     EXPECT_NE(Panel(0).find("UserSet.dat"), std::string::npos);
@@ -337,13 +346,16 @@ TEST_F(WindowTest, SavedTextsComeBackByteForByteAndPortNamesWhole) {
     TFKAVRO& W = Create();
     W.ePortNo->setEditText("/dev/ttyACM0");
     W.close();
-    EXPECT_EQ(ReadAll(File("UserSet.dat")).substr(0, 7), "\x06/dev/t"); // the record keeps its layout
+    EXPECT_EQ(ReadAll(File("UserSet.dat")).substr(0, 7),
+              "\x06/dev/t"); // the record keeps its layout
     EXPECT_EQ(Create().ePortNo->currentText(), "/dev/ttyACM0");
 
     // A record changed since by something else wins over the kept name.
     Window.reset();
     R = DefaultSettingsRecord();
-    R.replace(0, 5, "\x04" "COM3");
+    R.replace(0, 5,
+              "\x04"
+              "COM3");
     WriteAll(File("UserSet.dat"), R);
     EXPECT_EQ(Create().ePortNo->currentText(), "COM3");
 }
@@ -356,7 +368,8 @@ TEST_F(WindowTest, AStatusPanelShowsItsWholeTextAsTooltip) {
     const auto Labels = W.StatusBar1->findChildren<QLabel*>();
     ASSERT_EQ(Labels.size(), 2);
     EXPECT_EQ(QTextDocumentFragment::fromHtml(Labels[0]->toolTip()).toPlainText(), Long);
-    EXPECT_LT(Labels[0]->width(), Labels[0]->fontMetrics().horizontalAdvance(Long)); // cut in the panel
+    EXPECT_LT(Labels[0]->width(),
+              Labels[0]->fontMetrics().horizontalAdvance(Long)); // cut in the panel
 }
 
 TEST_F(WindowTest, HelpIsFixedPitchEscClosesItAndAFifoIsRefused) {

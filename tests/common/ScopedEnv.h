@@ -5,21 +5,25 @@
 #include <QtGlobal>
 
 class TScopedEnv {
-public:
+  public:
     // Value nullptr unsets the variable.
     TScopedEnv(const char* Name, const char* Value)
         : FName(Name), FHad(qEnvironmentVariableIsSet(Name)), FOld(qgetenv(Name)) {
-        if (Value) qputenv(Name, Value);
-        else qunsetenv(Name);
+        if (Value)
+            qputenv(Name, Value);
+        else
+            qunsetenv(Name);
     }
     ~TScopedEnv() {
-        if (FHad) qputenv(FName, FOld);
-        else qunsetenv(FName);
+        if (FHad)
+            qputenv(FName, FOld);
+        else
+            qunsetenv(FName);
     }
     TScopedEnv(const TScopedEnv&) = delete;
     TScopedEnv& operator=(const TScopedEnv&) = delete;
 
-private:
+  private:
     const char* FName;
     bool FHad;
     QByteArray FOld;

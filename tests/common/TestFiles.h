@@ -18,9 +18,17 @@ inline void WriteAll(const std::string& Path, const std::string& Bytes) {
 // "UserSet.dat" as a first start writes it: "COM1", "1", "200", "1", zeros elsewhere.
 inline std::string DefaultSettingsRecord() {
     std::string R(61, '\0');
-    R.replace(0, 5, "\x04" "COM1");
-    R.replace(7, 2, "\x01" "1");
-    R.replace(13, 4, "\x03" "200");
-    R.replace(24, 2, "\x01" "1");
+    R.replace(0, 5,
+              "\x04"
+              "COM1");
+    R.replace(7, 2,
+              "\x01"
+              "1");
+    R.replace(13, 4,
+              "\x03"
+              "200");
+    R.replace(24, 2,
+              "\x01"
+              "1");
     return R;
 }

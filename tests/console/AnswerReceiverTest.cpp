@@ -185,7 +185,8 @@ TEST(AnswerReceiver, StrayBytesBeforeAFrameStayInTheLineButNotInTheReading) {
     R.Feed(std::string("\x81\x7f") + Frame, {1, 4});
     R.Feed(std::string("\x05") + Frame);
     ASSERT_EQ(R.Lines.size(), 2u);
-    EXPECT_EQ(R.Lines[0], "\x81\x7f" "12.50");
+    EXPECT_EQ(R.Lines[0], "\x81\x7f"
+                          "12.50");
     EXPECT_EQ(R.Values, (std::vector<double>{12.5, 12.5}));
 }
 
@@ -198,10 +199,9 @@ TEST(ValueTextToFloat, Table) {
         {"12.5", '.', 12.5}, {"-3.25", '.', -3.25}, {"+7", '.', 7},     {" 0.5 ", '.', 0.5},
         {".5", '.', 0.5},    {"5.", '.', 5},        {"1e3", '.', 1000}, {"2.5E-1", '.', 0.25},
         {"12,5", ',', 12.5}, {"12.5", ',', 12.5},   {"12,5", '.', 0},   {"", '.', 0},
-        {"1,2.3", ',', 0},
-        {"abc", '.', 0},     {"12.5x", '.', 0},     {"1.2.3", '.', 0},  {"-", '.', 0},
-        {".", '.', 0},       {"1e", '.', 0},        {"1e999", '.', 0},  {"nan", '.', 0},
-        {"inf", '.', 0},     {"0x10", '.', 0},
+        {"1,2.3", ',', 0},   {"abc", '.', 0},       {"12.5x", '.', 0},  {"1.2.3", '.', 0},
+        {"-", '.', 0},       {".", '.', 0},         {"1e", '.', 0},     {"1e999", '.', 0},
+        {"nan", '.', 0},     {"inf", '.', 0},       {"0x10", '.', 0},
     };
     for (const auto& C : Cases)
         EXPECT_EQ(ValueTextToFloat(C.Text, C.Sep), C.Value) << '"' << C.Text << '"' << C.Sep;

@@ -44,8 +44,12 @@ TEST(Recorder, QuotingRowNumberAndTimeFollowTheFormat) {
               "2024-01-31T09:05:07.123+01:00,1.500,answer,,\"V:4100,I:B1\",pts/3,0,1");
     EXPECT_EQ(TRecorder::Row("t", 0.0004, {"reading", "-12.5", "", "", "", ""}),
               "t,0.000,reading,-12.5,,,,");
-    for (const auto& [V, Text] : std::initializer_list<std::pair<double, const char*>>{
-             {12.5, "12.5"}, {-0.05, "-0.05"}, {55.0, "55"}, {1e-7, "1e-07"}, {123456.789, "123456.789"}})
+    for (const auto& [V, Text] :
+         std::initializer_list<std::pair<double, const char*>>{{12.5, "12.5"},
+                                                               {-0.05, "-0.05"},
+                                                               {55.0, "55"},
+                                                               {1e-7, "1e-07"},
+                                                               {123456.789, "123456.789"}})
         EXPECT_EQ(TRecorder::Number(V), Text);
 
     // The offset is the local one, written as +hh:mm.
@@ -53,14 +57,18 @@ TEST(Recorder, QuotingRowNumberAndTimeFollowTheFormat) {
     const std::string Saved = OldTz ? OldTz : "";
     setenv("TZ", "<+0530>-5:30", 1);
     tzset();
-    EXPECT_EQ(TRecorder::LocalTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(1706691907123))),
+    EXPECT_EQ(TRecorder::LocalTime(
+                  std::chrono::system_clock::time_point(std::chrono::milliseconds(1706691907123))),
               "2024-01-31T14:35:07.123+05:30");
     setenv("TZ", "<-03>3", 1);
     tzset();
-    EXPECT_EQ(TRecorder::LocalTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(1706691907005))),
+    EXPECT_EQ(TRecorder::LocalTime(
+                  std::chrono::system_clock::time_point(std::chrono::milliseconds(1706691907005))),
               "2024-01-31T06:05:07.005-03:00");
-    if (OldTz) setenv("TZ", Saved.c_str(), 1);
-    else unsetenv("TZ");
+    if (OldTz)
+        setenv("TZ", Saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
 }
 
@@ -83,7 +91,8 @@ TEST(Recorder, AppendsWithOneHeaderAndStopsWhenTheFileIsRemoved) {
     EXPECT_EQ(All.rfind("time,elapsed_s,kind,value,text,port,mode,id\r\n", 0), 0u);
     EXPECT_EQ(All.find("time,", 1), std::string::npos);
     size_t Lines = 0;
-    for (size_t P = 0; (P = All.find("\r\n", P)) != std::string::npos; P += 2) ++Lines;
+    for (size_t P = 0; (P = All.find("\r\n", P)) != std::string::npos; P += 2)
+        ++Lines;
     EXPECT_EQ(Lines, 4u);
     const std::string Last = ",reading,1.5,1.50,pts/3,0,1\r\n";
     EXPECT_EQ(All.substr(All.size() - Last.size()), Last);

@@ -71,8 +71,9 @@ TEST(SensorExchange, PollingCyclesStopFlagAndStopLoop) {
     S.Answers = {"", "12.5", "", "", "", "", "", ""};
     std::vector<int> Cycles;
     S.X.OnCycle = [&](int C) { Cycles.push_back(C); };
-    S.X.Poll(2, [] { return SensorCommands::Data(); }, [](const std::string& R) { return R; },
-             TSensorExchange::AngleLimit, [] { return 250; });
+    S.X.Poll(
+        2, [] { return SensorCommands::Data(); }, [](const std::string& R) { return R; },
+        TSensorExchange::AngleLimit, [] { return 250; });
     // Cycle 1 answered at its second send; cycle 2 gives up after two.
     EXPECT_EQ(S.Sent.size(), 4u);
     EXPECT_EQ(Cycles, (std::vector<int>{1, 1, 2, 2}));
@@ -80,8 +81,9 @@ TEST(SensorExchange, PollingCyclesStopFlagAndStopLoop) {
     EXPECT_TRUE(S.StopFlag);
 
     TScript None;
-    None.X.Poll(0, [] { return SensorCommands::Data(); }, [](const std::string& R) { return R; },
-                5, [] { return 0; });
+    None.X.Poll(
+        0, [] { return SensorCommands::Data(); }, [](const std::string& R) { return R; }, 5,
+        [] { return 0; });
     EXPECT_TRUE(None.Sent.empty());
     EXPECT_TRUE(None.StopFlag);
 

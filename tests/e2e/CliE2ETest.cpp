@@ -31,7 +31,8 @@ QStringList On(const TSimProcess& Sim, QStringList Args) {
 
 std::vector<std::string> Texts(const TSimProcess& Sim) {
     std::vector<std::string> T;
-    for (const auto& C : Sim.Commands()) T.push_back(C.Text);
+    for (const auto& C : Sim.Commands())
+        T.push_back(C.Text);
     return T;
 }
 
@@ -58,9 +59,9 @@ TEST(CliE2E, EachCommandSendsTheConsolesBytesAndPrintsTheAnswer) {
     EXPECT_EQ(Cli(On(Sim, {"save"})).Status, 0);
     R = Cli(On(Sim, {"send", "#INFO"}));
     EXPECT_EQ(R.Out.compare(0, 7, "V:4100,"), 0) << R.Out;
-    EXPECT_EQ(Texts(Sim), (std::vector<std::string>{"#INFO", "#DATA", "#DATA", "#ID7", "#INFO",
-                                                    "#CALI14900", "#CALI150", "#INFO", "#SAVE",
-                                                    "#INFO"}));
+    EXPECT_EQ(Texts(Sim),
+              (std::vector<std::string>{"#INFO", "#DATA", "#DATA", "#ID7", "#INFO", "#CALI14900",
+                                        "#CALI150", "#INFO", "#SAVE", "#INFO"}));
 
     const size_t Before = Sim.Bytes().size();
     R = Cli(On(Sim, {"read", "--id", "7", "--csv"}));
@@ -79,7 +80,8 @@ TEST(CliE2E, UsageMissingPortAndSilentSensorHaveTheirExitStatus) {
     EXPECT_EQ(R.Status, 2);
     R = Cli({"--port", "/tmp/vorta-no-such-port", "info"});
     EXPECT_EQ(R.Status, 3);
-    EXPECT_NE(R.Err.find("Specified device not found (/tmp/vorta-no-such-port)."), std::string::npos)
+    EXPECT_NE(R.Err.find("Specified device not found (/tmp/vorta-no-such-port)."),
+              std::string::npos)
         << R.Err;
     EXPECT_TRUE(Sim.Commands().empty());
     R = Cli(On(Sim, {"info"}));
@@ -93,7 +95,8 @@ TEST(CliE2E, AnInterruptedStreamLeavesTheSensorQuiet) {
     P.start(QStringLiteral(VORTA_CLI_PATH), On(Sim, {"stream"}));
     int Lines = 0;
     while (Lines < 5 && P.waitForReadyRead(5000))
-        while (P.canReadLine()) P.readLine(), ++Lines;
+        while (P.canReadLine())
+            P.readLine(), ++Lines;
     ASSERT_GE(Lines, 5);
     ::kill(static_cast<pid_t>(P.processId()), SIGINT);
     ASSERT_TRUE(P.waitForFinished(10000));
@@ -111,7 +114,8 @@ TEST(CliE2E, ScanListsExactlyTheIdsOnTheLine) {
     EXPECT_EQ(R.Status, 0) << R.Err;
     EXPECT_EQ(R.Out, "1\t2.5\n5\t2.5\n12\t2.5\n");
     std::string Requests;
-    for (int Id = 1; Id <= 77; ++Id) Requests += {static_cast<char>(176 + Id), 5};
+    for (int Id = 1; Id <= 77; ++Id)
+        Requests += {static_cast<char>(176 + Id), 5};
     EXPECT_EQ(Sim.Bytes(), Requests);
     TSimProcess Silent({"--silent"});
     EXPECT_EQ(Cli(On(Silent, {"scan", "--wait", "10"})).Status, 1);

@@ -453,8 +453,10 @@ TEST_F(ConsoleE2E, ConnectPicksTheDialForTheSensorsModeAndRange) {
         const char* Mode;
         bool FullCircle;
         const char* Dial;
-    } Cases[] = {{"0", false, "img/Mode1.png"}, {"2", false, "img/Mode3.png"},
-                 {"1", true, "img/Mode0.png"},  {"3", true, "img/Mode2.png"}};
+    } Cases[] = {{"0", false, "img/Mode1.png"},
+                 {"2", false, "img/Mode3.png"},
+                 {"1", true, "img/Mode0.png"},
+                 {"3", true, "img/Mode2.png"}};
     for (const auto& C : Cases) {
         Start({"--mode", C.Mode});
         Window->show();
@@ -487,4 +489,3 @@ TEST_F(ConsoleE2E, ReadingsMoveTheNeedleAndTheReadoutTogetherUntilStop) {
     EXPECT_GE(NeedleInkAlong(*W().Dst->Bitmap(), 0), 10);
     EXPECT_EQ(W().lCount->text(), "1");
 }
-

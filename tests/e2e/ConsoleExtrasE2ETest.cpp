@@ -21,10 +21,12 @@ TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
     const auto Readings = [&] {
         const std::string T = ReadFile(Csv);
         size_t N = 0;
-        for (size_t At = 0; (At = T.find(",reading,", At)) != std::string::npos; ++At) ++N;
+        for (size_t At = 0; (At = T.find(",reading,", At)) != std::string::npos; ++At)
+            ++N;
         return N;
     };
-    for (int i = 0; i < 1000 && Readings() < 10; ++i) QTest::qWait(10);
+    for (int i = 0; i < 1000 && Readings() < 10; ++i)
+        QTest::qWait(10);
     ::kill(static_cast<pid_t>(P.processId()), SIGKILL);
     P.waitForFinished();
 
@@ -35,8 +37,8 @@ TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
     EXPECT_EQ(Text.substr(Text.size() - 2), CRLF);
     const auto Rows = CsvRows(Text);
     ASSERT_GE(Rows.size(), 11u);
-    EXPECT_EQ(Rows[0], (std::vector<std::string>{"time", "elapsed_s", "kind", "value", "text", "port",
-                                                 "mode", "id"}));
+    EXPECT_EQ(Rows[0], (std::vector<std::string>{"time", "elapsed_s", "kind", "value", "text",
+                                                 "port", "mode", "id"}));
     const std::string Port = PortNameFromPath(Sim.Path());
     double Elapsed = 0;
     std::vector<std::string> Sent;
@@ -53,12 +55,14 @@ TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
         }
     }
     std::vector<std::string> Received;
-    for (const auto& C : Sim.Commands()) Received.push_back(C.Text);
+    for (const auto& C : Sim.Commands())
+        Received.push_back(C.Text);
     EXPECT_EQ(Sent, Received);
     const auto Others = NonReadings(Rows);
     ASSERT_EQ(Others.size(), 5u);
-    EXPECT_EQ(std::vector<std::string>(Others.begin(), Others.begin() + 3),
-              (std::vector<std::string>{"event:recording started", "event:connected", "sent:#INFO"}));
+    EXPECT_EQ(
+        std::vector<std::string>(Others.begin(), Others.begin() + 3),
+        (std::vector<std::string>{"event:recording started", "event:connected", "sent:#INFO"}));
     EXPECT_EQ(Others[3].rfind("answer:V:4100,", 0), 0u) << Others[3];
     EXPECT_EQ(Others[4], "sent:#READ");
 }
@@ -83,21 +87,22 @@ TEST_F(ConsoleE2E, DisconnectConnectAndAHangUpAreLitAndRecorded) {
     Sim.reset(); // unplugged
     ASSERT_TRUE(PumpUntilTrue([this] { return W().Connected == 0; }));
     EXPECT_EQ(W().ConnectionLight->text(), "Lost");
-    EXPECT_EQ(W().RecordingLight->text(),
-              QString::fromUtf8("● REC %1").arg(W().Recorder().Rows()));
+    EXPECT_EQ(W().RecordingLight->text(), QString::fromUtf8("● REC %1").arg(W().Recorder().Rows()));
     std::vector<std::string> Events;
     for (const std::string& R : NonReadings(CsvRows(ReadFile(Csv))))
         if (R.rfind("event:", 0) == 0) Events.push_back(R);
-    EXPECT_EQ(Events, (std::vector<std::string>{"event:recording started", "event:connected",
-                                                "event:disconnected", "event:connected",
-                                                "event:lost"}));
+    EXPECT_EQ(Events,
+              (std::vector<std::string>{"event:recording started", "event:connected",
+                                        "event:disconnected", "event:connected", "event:lost"}));
 
     // A recording whose file went away stops with the reason; the window goes on.
     ASSERT_EQ(std::remove(Csv.c_str()), 0);
     W().RecordEvent("after removal");
     EXPECT_FALSE(W().Recorder().Active());
     EXPECT_TRUE(W().RecordingLight->isHidden());
-    EXPECT_EQ(Panel(0).rfind("Recording stopped. Cannot write \"" + Csv + "\": the file was removed - ", 0), 0u)
+    EXPECT_EQ(Panel(0).rfind(
+                  "Recording stopped. Cannot write \"" + Csv + "\": the file was removed - ", 0),
+              0u)
         << Panel(0);
     EXPECT_NE(ReadFile(Folder.path().toStdString() + "/LogFile.Log").find("Recording stopped."),
               std::string::npos);
@@ -119,11 +124,13 @@ TEST_F(ConsoleE2E, EnterSendsAndUpDownWalkTheHistoryKeptAcrossRuns) {
     QLineEdit* E = W().ed360Send2;
     E->setText("draft");
     std::vector<std::string> Walk;
-    for (Qt::Key K : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down}) {
+    for (Qt::Key K :
+         {Qt::Key_Up, Qt::Key_Up, Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down}) {
         QTest::keyClick(E, K);
         Walk.push_back(E->text().toStdString());
     }
-    EXPECT_EQ(Walk, (std::vector<std::string>{"#SAVE", "#DATA", "#DATA", "#SAVE", "draft", "draft"}));
+    EXPECT_EQ(Walk,
+              (std::vector<std::string>{"#SAVE", "#DATA", "#DATA", "#SAVE", "draft", "draft"}));
 
     W().actAutoReconnect->setChecked(true);
     W().close();
@@ -133,7 +140,8 @@ TEST_F(ConsoleE2E, EnterSendsAndUpDownWalkTheHistoryKeptAcrossRuns) {
     EXPECT_TRUE(W().AutoReconnect());
     // The port used last is offered although the system does not list it
     // (once the list is filled, after start-up).
-    EXPECT_TRUE(PumpUntilTrue([this] { return W().ePortNo->findText(QString::fromStdString(Sim->Path())) >= 0; }));
+    EXPECT_TRUE(PumpUntilTrue(
+        [this] { return W().ePortNo->findText(QString::fromStdString(Sim->Path())) >= 0; }));
     W().ed360Send3->clear();
     QTest::keyClick(W().ed360Send3, Qt::Key_Up);
     EXPECT_EQ(W().ed360Send3->text(), "#SAVE");
@@ -151,7 +159,8 @@ TEST_F(ConsoleE2E, AutoReconnectReopensTheSensorThatCameBackAndResumesTheStream)
     ASSERT_TRUE(PumpUntilTrue([this] { return W().Connected == 0; }));
     PumpWait(1500); // the watch sees it gone
     Sim = std::make_unique<TSimProcess>(std::vector<std::string>{"--link", Link, "--value", "4"});
-    for (int i = 0; i < 80 && LastAnswer != "4.00"; ++i) PumpWait(100);
+    for (int i = 0; i < 80 && LastAnswer != "4.00"; ++i)
+        PumpWait(100);
     EXPECT_EQ(W().Connected, 1);
     EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#READ"}));
     EXPECT_EQ(LastAnswer, "4.00");
@@ -173,7 +182,8 @@ TEST_F(ConsoleE2E, ScanFindsTheSensorsOnTheLineAndTheChosenIdGoesToAngleData) {
     EXPECT_EQ(Seen, (std::vector<std::pair<int, double>>{{1, 2.0}, {5, 2.0}, {12, 2.0}}));
     EXPECT_EQ(W().Edit1->text(), "12");
     std::string Requests;
-    for (int Id = 1; Id <= 77; ++Id) Requests += AngleDataRequest(Id);
+    for (int Id = 1; Id <= 77; ++Id)
+        Requests += AngleDataRequest(Id);
     EXPECT_EQ(Sim->Bytes().substr(Before), Requests);
 
     // Cancel in the progress dialog ends the scan; nothing is chosen.

@@ -10,8 +10,8 @@
 #include "PumpWait.h"
 #include "SensorProtocol.h"
 #include "SimProcess.h"
-#include "VaPorts.h"
 #include "UVORTA_Display.h"
+#include "VaPorts.h"
 #include "iSevenSegmentAnalog.h"
 #include "pngimage.h"
 
@@ -28,9 +28,9 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
-#include <sstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 
 namespace e2e {
 
@@ -50,9 +50,12 @@ inline std::vector<std::vector<std::string>> CsvRows(const std::string& Text) {
     for (size_t i = 0; i < Text.size(); ++i) {
         const char C = Text[i];
         if (Quoted) {
-            if (C == '"' && i + 1 < Text.size() && Text[i + 1] == '"') Rows.back().back() += Text[++i];
-            else if (C == '"') Quoted = false;
-            else Rows.back().back() += C;
+            if (C == '"' && i + 1 < Text.size() && Text[i + 1] == '"')
+                Rows.back().back() += Text[++i];
+            else if (C == '"')
+                Quoted = false;
+            else
+                Rows.back().back() += C;
         } else if (C == '"') {
             Quoted = true;
         } else if (C == ',') {

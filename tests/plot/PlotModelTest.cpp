@@ -58,8 +58,9 @@ TEST(PlotModel, DecimationAndExtremesOfAWrappedBufferMatchADirectComputation) {
     struct {
         double From, To;
         int Columns;
-    } Cases[] = {{T0, T1, 640}, {T0 + 3.3, T1 - 7.1, 97}, {T0 - 50, T0 + 10, 33},
-                 {T1 - 1, T1 + 1, 5000}, {T0, T1, 1}, {T0 + 0.01, T1, 7}};
+    } Cases[] = {
+        {T0, T1, 640}, {T0 + 3.3, T1 - 7.1, 97}, {T0 - 50, T0 + 10, 33}, {T1 - 1, T1 + 1, 5000},
+        {T0, T1, 1},   {T0 + 0.01, T1, 7}};
     for (const auto& C : Cases) {
         const std::vector<TPlotColumn> Got = M.Decimate(C.From, C.To, C.Columns);
         ASSERT_EQ(Got.size(), size_t(C.Columns));

@@ -1,7 +1,7 @@
 // The PNG reader against built files with exact expected pixels and
 // exceptions, and against the public PNG test suite.
-#include "GR32_System.h"
 #include "pngimage.h"
+#include "GR32_System.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -402,7 +402,8 @@ TEST(PngLoad, OneChangeNoticeAfterTheWholePicture) {
 // bytes (the image data aside, which is released once decoded).
 TEST(PngErrors, ChunkBudgetsRefuseAFloodBeforeItsData) {
     std::string Texts;
-    for (int i = 0; i < 3; ++i) Texts += Chunk("tEXt", std::string("K\0") + std::string(100, 'v'));
+    for (int i = 0; i < 3; ++i)
+        Texts += Chunk("tEXt", std::string("K\0") + std::string(100, 'v'));
     const std::string File = MakePng(IhdrData(1, 1, 8, 0), std::string("\0\0", 2), Texts);
     auto Load = [&](const TPNGLimits& Limits) {
         std::istringstream In(File);
@@ -413,7 +414,8 @@ TEST(PngErrors, ChunkBudgetsRefuseAFloodBeforeItsData) {
             return std::string(typeid(E).name()) + " after " + std::to_string(Png.ChunkCount());
         }
         const TChunkIDAT* Idat = Png.FindChunk<TChunkIDAT>();
-        return "read " + std::to_string(Png.ChunkCount()) + " idat " + std::to_string(Idat->DataSize());
+        return "read " + std::to_string(Png.ChunkCount()) + " idat " +
+               std::to_string(Idat->DataSize());
     };
     TPNGLimits L;
     EXPECT_EQ(Load(L), "read 6 idat 0");

@@ -3,8 +3,8 @@
 #include <climits>
 #include <sstream>
 
-#include "GR32.h"
 #include "DesignNeedle.h"
+#include "GR32.h"
 #include "GR32_Resamplers.h"
 #include "NeedleArtwork.h"
 
@@ -46,7 +46,8 @@ TEST(Bitmap, SameSizeReturnsFalseAndFiresNothing) {
     EXPECT_FALSE(B.SetSize(3, 2));
     EXPECT_EQ(C.Change, 1);
     EXPECT_EQ(C.Resize, 1);
-    for (int I = 0; I < 6; ++I) EXPECT_EQ(B.Bits()[I], 0xFF000000u);
+    for (int I = 0; I < 6; ++I)
+        EXPECT_EQ(B.Bits()[I], 0xFF000000u);
 }
 
 TEST(Bitmap, SizeWhosePixelCountOverflowsIsRefusedAndLeavesAnEmptyBitmap) {
@@ -69,7 +70,7 @@ TEST(Bitmap, SettersNotifyOnlyOnChange) {
     B.SetWrapMode(wmClamp);
     B.SetMasterAlpha(255);
     B.SetResamplerClassName("TNearestResampler");
-    B.SetResamplerClassName("TCubicResampler");  // unknown: ignored
+    B.SetResamplerClassName("TCubicResampler"); // unknown: ignored
     B.Resampler()->SetPixelAccessMode(pamSafe);
     EXPECT_EQ(C.Change, 0);
     EXPECT_EQ(B.ResamplerClassName(), "TNearestResampler");
@@ -91,10 +92,11 @@ TEST(Bitmap, ClippedClearFillsOnlyTheClipRectangleAndReportsIt) {
     Counters C;
     C.Attach(B);
     B.Clear(clWhite32);
-    EXPECT_EQ(C.LastArea, B.BoundsRect());  // the closing whole-bitmap notice
+    EXPECT_EQ(C.LastArea, B.BoundsRect()); // the closing whole-bitmap notice
     EXPECT_EQ(C.Area, 2);
     for (int Y = 0; Y < 3; ++Y)
-        for (int X = 0; X < 4; ++X) EXPECT_EQ(B.Pixel(X, Y), (Y == 1 && X >= 1) ? clWhite32 : 0u) << X << "," << Y;
+        for (int X = 0; X < 4; ++X)
+            EXPECT_EQ(B.Pixel(X, Y), (Y == 1 && X >= 1) ? clWhite32 : 0u) << X << "," << Y;
 }
 
 TEST(Bitmap, SafeAndWrappedReads) {
@@ -108,7 +110,7 @@ TEST(Bitmap, SafeAndWrappedReads) {
         TWrapMode Mode;
         int X;
         TColor32 Expected;
-    } Cases[] = {{wmClamp, -4, 10}, {wmClamp, 7, 12}, {wmRepeat, 3, 10}, {wmRepeat, -1, 12},
+    } Cases[] = {{wmClamp, -4, 10}, {wmClamp, 7, 12},   {wmRepeat, 3, 10}, {wmRepeat, -1, 12},
                  {wmMirror, 3, 12}, {wmMirror, -1, 10}, {wmMirror, 5, 10}, {wmMirror, 6, 10}};
     for (auto& C : Cases) {
         B.SetWrapMode(C.Mode);
@@ -137,7 +139,8 @@ TEST(Bitmap, ClearBorderAlphaClearsTheOuterRingOnly) {
     EXPECT_EQ(C.Change, 1);
     for (int Y = 0; Y < 3; ++Y)
         for (int X = 0; X < 4; ++X)
-            EXPECT_EQ(B.Pixel(X, Y), (Y == 1 && (X == 1 || X == 2)) ? 0xFFABCDEFu : 0x00ABCDEFu) << X << "," << Y;
+            EXPECT_EQ(B.Pixel(X, Y), (Y == 1 && (X == 1 || X == 2)) ? 0xFFABCDEFu : 0x00ABCDEFu)
+                << X << "," << Y;
 }
 
 TEST(Bitmap, AssignCopiesPixelsPropertiesAndResamplerClass) {
@@ -168,12 +171,13 @@ TEST(Bitmap, AssignCopiesPixelsPropertiesAndResamplerClass) {
 TEST(Bitmap, StoredFormRoundTripsAndShortFormsAreRefusedBeforeAllocating) {
     TBitmap32 A;
     A.SetSize(3, 2);
-    for (int I = 0; I < 6; ++I) A.Bits()[I] = 0x01020304u * TColor32(I + 1);
+    for (int I = 0; I < 6; ++I)
+        A.Bits()[I] = 0x01020304u * TColor32(I + 1);
     std::vector<uint8_t> Data = A.WriteData();
     ASSERT_EQ(Data.size(), 8u + 24u);
     EXPECT_EQ(Data[0], 3);
     EXPECT_EQ(Data[4], 2);
-    EXPECT_EQ(Data[8], 0x04);  // blue first
+    EXPECT_EQ(Data[8], 0x04); // blue first
     EXPECT_EQ(Data[11], 0x01);
 
     TBitmap32 B;
@@ -211,25 +215,30 @@ TEST(Bitmap, DesignNeedleIsTheOpaqueOrangeArrowOnWhite) {
         ASSERT_EQ(N.Bits()[I], Art[size_t(I)]) << I;
         ASSERT_EQ(N.Bits()[I] >> 24, 0xFFu);
     }
-    auto IsOrange = [](TColor32 C) { return RedComponent(C) > 200 && GreenComponent(C) < 200 && BlueComponent(C) < 100; };
+    auto IsOrange = [](TColor32 C) {
+        return RedComponent(C) > 200 && GreenComponent(C) < 200 && BlueComponent(C) < 100;
+    };
     auto Span = [&](int Y) {
         int Count = 0;
-        for (int X = 0; X < 25; ++X) Count += IsOrange(N.Pixel(X, Y));
+        for (int X = 0; X < 25; ++X)
+            Count += IsOrange(N.Pixel(X, Y));
         return Count;
     };
     EXPECT_EQ(Span(0), 1);
     EXPECT_TRUE(IsOrange(N.Pixel(12, 0)));
     EXPECT_EQ(N.Pixel(0, 0), clWhite32);
-    for (int Y = 40; Y <= 47; ++Y) EXPECT_EQ(Span(Y), 25) << Y;
+    for (int Y = 40; Y <= 47; ++Y)
+        EXPECT_EQ(Span(Y), 25) << Y;
     EXPECT_LT(Span(100), Span(140));
-    EXPECT_TRUE(IsOrange(N.Pixel(12, 134)));  // the pivot lies on the needle
+    EXPECT_TRUE(IsOrange(N.Pixel(12, 134))); // the pivot lies on the needle
 }
 
 // --- drawing one bitmap onto another -----------------------------------------
 
 void FillIndexed(TCustomBitmap32& B) {
     for (int Y = 0; Y < B.Height(); ++Y)
-        for (int X = 0; X < B.Width(); ++X) B.SetPixel(X, Y, 0xFF000000u | TColor32(Y << 8 | X));
+        for (int X = 0; X < B.Width(); ++X)
+            B.SetPixel(X, Y, 0xFF000000u | TColor32(Y << 8 | X));
 }
 
 TEST(Drawing, NilBitmapsRaise) {
@@ -280,8 +289,9 @@ TEST(Drawing, ExtremeRectanglesStayInsideBothBitmaps) {
     FillIndexed(Src);
     Dst.SetSize(9, 6);
     const int Big = INT_MAX, Small = INT_MIN;
-    TRect Rects[] = {{Small, Small, Big, Big}, {-3, -3, 4, 4}, {5, 5, 4, 4}, {Big - 1, 0, Big, 3},
-                     {Small, 0, Small + 2, 5}, {0, 0, 1, 1}, {-100, 2, 300, 3}};
+    TRect Rects[] = {{Small, Small, Big, Big}, {-3, -3, 4, 4},           {5, 5, 4, 4},
+                     {Big - 1, 0, Big, 3},     {Small, 0, Small + 2, 5}, {0, 0, 1, 1},
+                     {-100, 2, 300, 3}};
     for (TDrawMode Mode : {dmOpaque, dmBlend, dmTransparent}) {
         Src.SetDrawMode(Mode);
         for (auto& D : Rects)
@@ -307,7 +317,7 @@ TEST(Drawing, BlendModeUsesMasterAlphaAndTransparentModeSkipsOuterColor) {
     Dst.Clear(0xFF000000);
     Src.SetMasterAlpha(254);
     Src.DrawOnto(&Dst);
-    EXPECT_EQ(Dst.Pixel(0, 0), 0xFFFDFDFDu);  // W = (255 * 255) shr 8 = 254
+    EXPECT_EQ(Dst.Pixel(0, 0), 0xFFFDFDFDu); // W = (255 * 255) shr 8 = 254
     Src.SetMasterAlpha(0);
     Dst.Clear(0xFF000000);
     Src.DrawOnto(&Dst);
@@ -332,4 +342,4 @@ TEST(Drawing, MeasuringReportsTheAreaAndWritesNoPixel) {
     EXPECT_EQ(Dst.Pixel(3, 4), 0u);
 }
 
-}  // namespace
+} // namespace

@@ -54,7 +54,7 @@ TEST(Blend, PlainAndWeightedExamples) {
 }
 
 TEST(Blend, TwoColourAndCombineForms) {
-    EXPECT_EQ(BlendReg(0xFFFFFFFF, 0xFF000000), 0xFFFEFEFEu);  // no shortcut for Fa = 255
+    EXPECT_EQ(BlendReg(0xFFFFFFFF, 0xFF000000), 0xFFFEFEFEu); // no shortcut for Fa = 255
     EXPECT_EQ(CombineReg(0x12345678, 0x9ABCDEF0, 0), 0x9ABCDEF0u);
     EXPECT_EQ(CombineReg(0xFFFFFFFF, 0x00000000, 255), 0xFEFEFEFEu);
 }
@@ -100,10 +100,12 @@ TEST(Blend, SSE2RowFormsAreBitExactWithThePortableOnes) {
 TEST(Blend, SSE2BilinearCoreIsBitExactWithThePortableOne) {
     std::mt19937 Rng(13);
     std::vector<TColor32> Bits(16 * 16);
-    for (auto& P : Bits) P = Rng();
+    for (auto& P : Bits)
+        P = Rng();
     for (int I = 0; I < 100000; ++I) {
         int X8 = Rng() % (15 * 256), Y8 = Rng() % (15 * 256);
-        ASSERT_EQ(BilinearCore_SSE2(Bits.data(), 16, X8, Y8), BilinearCore_Pas(Bits.data(), 16, X8, Y8));
+        ASSERT_EQ(BilinearCore_SSE2(Bits.data(), 16, X8, Y8),
+                  BilinearCore_Pas(Bits.data(), 16, X8, Y8));
     }
 }
 
@@ -143,9 +145,12 @@ TEST(Bindings, LatestUsableVariantWinsAndSwitchingOffRebindsToPortable) {
     TFunctionRegistry R("test bindings");
     using F = int (*)();
     F Bound = nullptr;
-    R.Add(1, +[] { return 1; });
-    R.Add(1, +[] { return 2; }, CPUFeature(ciSSE2));
-    R.Add(1, +[] { return 3; }, CPUFeature(ci3DNow));
+    R.Add(
+        1, +[] { return 1; });
+    R.Add(
+        1, +[] { return 2; }, CPUFeature(ciSSE2));
+    R.Add(
+        1, +[] { return 3; }, CPUFeature(ci3DNow));
     R.RegisterBinding(1, &Bound);
     R.RebindAll(CPUFeature(ciSSE2) | CPUFeature(ciMMX));
     EXPECT_EQ(Bound(), 2);
@@ -157,7 +162,8 @@ TEST(Bindings, LatestUsableVariantWinsAndSwitchingOffRebindsToPortable) {
     RestrictCPUFeatures(NoCPUFeatures);
     EXPECT_EQ(BlendLine, &BlendLine_Pas);
     EXPECT_EQ(FillLongword, &FillLongword_Pas);
-    EXPECT_EQ(BlendMem, &BlendMem_Pas);  // the portable form, not the table form registered before it
+    EXPECT_EQ(BlendMem,
+              &BlendMem_Pas); // the portable form, not the table form registered before it
     RestrictCPUFeatures(~NoCPUFeatures);
 #if defined(GR32_HAS_SSE2_VARIANTS)
     if (HasInstructionSet(ciSSE2)) {
@@ -166,4 +172,4 @@ TEST(Bindings, LatestUsableVariantWinsAndSwitchingOffRebindsToPortable) {
 #endif
 }
 
-}  // namespace
+} // namespace

@@ -13,17 +13,22 @@ inline std::vector<uint32_t> GenerateNeedleArtwork() {
     std::vector<uint32_t> P(size_t(W) * H, 0xFFFFFFFFu);
     for (int Y = 0; Y < H; ++Y) {
         int Half;
-        if (Y < 40) Half = (Y * 12 + 20) / 40;  // head widening from the tip
-        else if (Y < 48) Half = 12;             // widest part
-        else if (Y < 136) Half = 3;             // shaft
-        else Half = 8;                          // base
+        if (Y < 40)
+            Half = (Y * 12 + 20) / 40; // head widening from the tip
+        else if (Y < 48)
+            Half = 12; // widest part
+        else if (Y < 136)
+            Half = 3; // shaft
+        else
+            Half = 8; // base
         for (int X = Mid - Half; X <= Mid + Half; ++X) {
             // Darker orange at the rim, lighter towards the middle column.
             int D = std::abs(X - Mid);
             int G = Half == 0 ? 150 : 170 - (D * 80) / (Half + 1);
             int B = Half == 0 ? 30 : 60 - (D * 50) / (Half + 1);
             int R = 255 - (D * 20) / (Half + 1);
-            P[size_t(Y) * W + size_t(X)] = 0xFF000000u | (uint32_t(R) << 16) | (uint32_t(G) << 8) | uint32_t(B);
+            P[size_t(Y) * W + size_t(X)] =
+                0xFF000000u | (uint32_t(R) << 16) | (uint32_t(G) << 8) | uint32_t(B);
         }
     }
     return P;

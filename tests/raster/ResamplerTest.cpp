@@ -12,15 +12,18 @@ TEST(Resamplers, WeightTableValues) {
     struct Case {
         int I, G;
     } Cases[] = {{0, 0}, {64, 97}, {127, 157}, {128, 157}, {255, 255}};
-    for (auto& C : Cases) EXPECT_EQ(BilinearWeightG[C.I], C.G) << C.I;
+    for (auto& C : Cases)
+        EXPECT_EQ(BilinearWeightG[C.I], C.G) << C.I;
 }
 
 TEST(Resamplers, ClassListInRegistrationOrder) {
     std::vector<std::string> Names;
-    for (auto& R : ResamplerList()) Names.push_back(R.ClassName);
-    EXPECT_EQ(Names, (std::vector<std::string>{"TNearestResampler", "TLinearResampler", "TDraftResampler", "TKernelResampler"}));
+    for (auto& R : ResamplerList())
+        Names.push_back(R.ClassName);
+    EXPECT_EQ(Names, (std::vector<std::string>{"TNearestResampler", "TLinearResampler",
+                                               "TDraftResampler", "TKernelResampler"}));
     TBitmap32 B;
-    EXPECT_EQ(CreateResampler("tlinearresampler", &B), nullptr);  // case-sensitive
+    EXPECT_EQ(CreateResampler("tlinearresampler", &B), nullptr); // case-sensitive
     EXPECT_EQ(B.ResamplerClassName(), "TNearestResampler");
 }
 
@@ -65,7 +68,8 @@ TEST(Resamplers, NearestFixedReadRoundsToThePixelCentre) {
         TFixed X;
         TColor32 Pixel;
     } Cases[] = {{0xFFFF, 101}, {0x8001, 101}, {0x8000, 100}, {0, 100}, {2 * 65536 + 0x8000, 102}};
-    for (auto& C : Cases) EXPECT_EQ(B.Resampler()->GetSampleFixed(C.X, 0), C.Pixel) << std::hex << C.X;
+    for (auto& C : Cases)
+        EXPECT_EQ(B.Resampler()->GetSampleFixed(C.X, 0), C.Pixel) << std::hex << C.X;
 }
 
 TEST(Resamplers, NearestAccessModes) {
@@ -80,13 +84,18 @@ TEST(Resamplers, NearestAccessModes) {
         TPixelAccessMode Mode;
         int X, Y;
         TColor32 Expected;
-    } Cases[] = {{pamSafe, 2, 0, 7}, {pamSafe, 1, 1, 0xFF000004}, {pamWrap, 2, 0, 0xFF000002},
-                 {pamTransparentEdge, 5, 1, 0x00000004}, {pamTransparentEdge, 1, 0, 0xFF000002},
-                 {pamUnsafe, 1, 1, 0xFF000004}, {pamUnsafe, 1000, -1000, 0xFF000002}};
+    } Cases[] = {{pamSafe, 2, 0, 7},
+                 {pamSafe, 1, 1, 0xFF000004},
+                 {pamWrap, 2, 0, 0xFF000002},
+                 {pamTransparentEdge, 5, 1, 0x00000004},
+                 {pamTransparentEdge, 1, 0, 0xFF000002},
+                 {pamUnsafe, 1, 1, 0xFF000004},
+                 {pamUnsafe, 1000, -1000, 0xFF000002}};
     for (auto& C : Cases) {
         B.Resampler()->SetPixelAccessMode(C.Mode);
         B.Resampler()->PrepareSampling();
-        EXPECT_EQ(B.Resampler()->GetSampleInt(C.X, C.Y), C.Expected) << C.Mode << " " << C.X << "," << C.Y;
+        EXPECT_EQ(B.Resampler()->GetSampleInt(C.X, C.Y), C.Expected)
+            << C.Mode << " " << C.X << "," << C.Y;
     }
 }
 
@@ -139,7 +148,8 @@ TEST(Stretch, NearestDropsTheLastColumnFrom403To402) {
     }
     Dst.SetSize(402, 2);
     StretchNearest(&Dst, Dst.BoundsRect(), Dst.BoundsRect(), &Src, Src.BoundsRect(), dmOpaque);
-    for (int X = 0; X < 402; ++X) ASSERT_EQ(Dst.Pixel(X, 1), TColor32(X));
+    for (int X = 0; X < 402; ++X)
+        ASSERT_EQ(Dst.Pixel(X, 1), TColor32(X));
     // The same through a blended draw with the nearest resampler.
     Src.Clear(0xFF0000FF);
     Src.SetPixel(401, 0, 0xFFFF0000);
@@ -149,7 +159,8 @@ TEST(Stretch, NearestDropsTheLastColumnFrom403To402) {
     EXPECT_EQ(Dst.Pixel(401, 0), 0xFFFF0000u);
     // Half-transparent pixels through a clip that starts inside the row:
     // each destination pixel is its own source column blended, exactly.
-    for (int X = 0; X < 403; ++X) Src.SetPixel(X, 0, (TColor32(X * 7 % 256) << 24) | TColor32(X * 40503u));
+    for (int X = 0; X < 403; ++X)
+        Src.SetPixel(X, 0, (TColor32(X * 7 % 256) << 24) | TColor32(X * 40503u));
     Dst.Clear(0xFF204060);
     StretchNearest(&Dst, Dst.BoundsRect(), TRect{37, 0, 300, 1}, &Src, Src.BoundsRect(), dmBlend);
     for (int X = 0; X < 402; ++X) {
@@ -162,10 +173,11 @@ TEST(Stretch, NearestDropsTheLastColumnFrom403To402) {
 TEST(Stretch, NarrowDestinationTakesTheMiddleSourceColumn) {
     TBitmap32 Src, Dst;
     Src.SetSize(5, 1);
-    for (int X = 0; X < 5; ++X) Src.SetPixel(X, 0, TColor32(X));
+    for (int X = 0; X < 5; ++X)
+        Src.SetPixel(X, 0, TColor32(X));
     Dst.SetSize(1, 1);
     StretchNearest(&Dst, TRect{0, 0, 1, 1}, Dst.BoundsRect(), &Src, TRect{1, 0, 5, 1}, dmOpaque);
-    EXPECT_EQ(Dst.Pixel(0, 0), 2u);  // (1 + 5 - 1) div 2
+    EXPECT_EQ(Dst.Pixel(0, 0), 2u); // (1 + 5 - 1) div 2
 }
 
 TEST(Stretch, SourceRectOutsideTheSourceRaises) {
@@ -179,8 +191,10 @@ TEST(Stretch, SourceRectOutsideTheSourceRaises) {
         EXPECT_STREQ(E.what(), "Invalid SrcRect");
     }
     // A clip that misses the destination returns before the check.
-    EXPECT_NO_THROW(StretchNearest(&Dst, Dst.BoundsRect(), TRect{20, 20, 30, 30}, &Src, TRect{0, 0, 5, 4}, dmOpaque));
-    EXPECT_NO_THROW(StretchNearest(&Dst, Dst.BoundsRect(), Dst.BoundsRect(), &Src, TRect{2, 2, 2, 2}, dmOpaque));
+    EXPECT_NO_THROW(StretchNearest(&Dst, Dst.BoundsRect(), TRect{20, 20, 30, 30}, &Src,
+                                   TRect{0, 0, 5, 4}, dmOpaque));
+    EXPECT_NO_THROW(StretchNearest(&Dst, Dst.BoundsRect(), Dst.BoundsRect(), &Src,
+                                   TRect{2, 2, 2, 2}, dmOpaque));
 }
 
 TEST(Stretch, OtherResamplersStretchWithinBounds) {
@@ -198,4 +212,4 @@ TEST(Stretch, OtherResamplersStretchWithinBounds) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -4,15 +4,17 @@
 #include <random>
 #include <set>
 
-#include "GR32.h"
 #include "DesignNeedle.h"
+#include "GR32.h"
 #include "GR32_Rasterizers.h"
 #include "GR32_Resamplers.h"
 #include "GR32_Transforms.h"
 
 namespace {
 
-TFloatPoint Map(TAffineTransformation& T, float X, float Y) { return T.MapToDestination(TFloatPoint{X, Y}); }
+TFloatPoint Map(TAffineTransformation& T, float X, float Y) {
+    return T.MapToDestination(TFloatPoint{X, Y});
+}
 
 TEST(Transform, RotationsOfTheUnitVectors) {
     TAffineTransformation T;
@@ -54,8 +56,8 @@ TEST(Transform, FixedMatrixRoundsTiesToEven) {
     TFloatMatrix M{};
     M[0][0] = 0.5f;
     M[0][1] = -1.5f;
-    M[0][2] = 1.0f / 131072;      // half of 1/65536
-    M[1][0] = 3.0f / 131072;      // one and a half
+    M[0][2] = 1.0f / 131072; // half of 1/65536
+    M[1][0] = 3.0f / 131072; // one and a half
     M[1][1] = -1.0f / 131072;
     TFixedMatrix F = ToFixedMatrix(M);
     EXPECT_EQ(F[0][0], 32768);
@@ -80,7 +82,8 @@ TEST(Transform, SingularMatricesInvertToTheIdentity) {
     MatrixInverse(I);
     TFloatMatrix P2 = MatrixProduct(M, I);
     for (int A = 0; A < 3; ++A)
-        for (int B = 0; B < 3; ++B) EXPECT_NEAR(P2[A][B], IdentityMatrix[A][B], 1e-6);
+        for (int B = 0; B < 3; ++B)
+            EXPECT_NEAR(P2[A][B], IdentityMatrix[A][B], 1e-6);
 }
 
 TEST(Transform, TransformedBoundsHoldTheMappedCorners) {
@@ -136,7 +139,8 @@ TEST(TransformBitmap, IdentityVisitsExactlyTheSourcePixels) {
     TransformBitmap(&Dst, &Src, &T);
     EXPECT_EQ(Calls, 25 * 147);
     for (int Y = 0; Y < 404; ++Y)
-        for (int X = 0; X < 403; ++X) ASSERT_EQ(Dst.Pixel(X, Y), (X < 25 && Y < 147) ? 1u : 0u) << X << "," << Y;
+        for (int X = 0; X < 403; ++X)
+            ASSERT_EQ(Dst.Pixel(X, Y), (X < 25 && Y < 147) ? 1u : 0u) << X << "," << Y;
     EXPECT_EQ(Notice, Dst.BoundsRect());
 }
 
@@ -154,7 +158,8 @@ TEST(TransformBitmap, ClipMissingTheBoundsWritesNothingAndReportsTheZeroRectangl
     TransformBitmap(&Dst, &Src, &T);
     ASSERT_EQ(Notices.size(), 1u);
     EXPECT_EQ(Notices[0], TRect{});
-    for (int I = 0; I < 100; ++I) ASSERT_EQ(Dst.Bits()[I], 0u);
+    for (int I = 0; I < 100; ++I)
+        ASSERT_EQ(Dst.Bits()[I], 0u);
 }
 
 // The needle drawing of the gauge.
@@ -179,7 +184,9 @@ TEST(TransformBitmap, NeedleTurnsCounterClockwiseAboutTheDialCentre) {
     TBitmap32 Needle, Gauge;
     MakeNeedle(Needle);
     Gauge.SetSize(403, 404);
-    auto Orange = [&](int X, int Y) { return Gauge.Pixel(X, Y) != clWhite32 && BlueComponent(Gauge.Pixel(X, Y)) < 150; };
+    auto Orange = [&](int X, int Y) {
+        return Gauge.Pixel(X, Y) != clWhite32 && BlueComponent(Gauge.Pixel(X, Y)) < 150;
+    };
     DrawNeedle(Gauge, Needle, 0);
     EXPECT_TRUE(Orange(202, 200));
     EXPECT_TRUE(Orange(202, 70));
@@ -206,7 +213,8 @@ TEST(TransformBitmap, FastAffinePathMatchesTheGeneralSampler) {
     std::mt19937 Rng(5);
     TBitmap32 Src;
     Src.SetSize(25, 147);
-    for (int I = 0; I < 25 * 147; ++I) Src.Bits()[I] = Rng();
+    for (int I = 0; I < 25 * 147; ++I)
+        Src.Bits()[I] = Rng();
     std::set<const TRasterFastPath*> Taken;
     for (const char* Resampler : {"TLinearResampler", "TNearestResampler", "TDraftResampler"})
         for (TDrawMode Mode : {dmBlend, dmOpaque, dmCustom, dmTransparent})
@@ -220,7 +228,9 @@ TEST(TransformBitmap, FastAffinePathMatchesTheGeneralSampler) {
                             Src.SetCombineMode(Combine);
                             Src.SetOuterColor(Outer);
                             Src.SetMasterAlpha(Round == 0 ? 255 : 170);
-                            Src.OnPixelCombine = [](TColor32 F, TColor32& B, TColor32 M) { B = (B ^ F) + M; };
+                            Src.OnPixelCombine = [](TColor32 F, TColor32& B, TColor32 M) {
+                                B = (B ^ F) + M;
+                            };
                             TAffineTransformation T;
                             T.SetSrcRect(FloatRect(Src.BoundsRect()));
                             T.Rotate(12, 134, float(Rng() % 3600) / 10.0f - 180.0f);
@@ -233,7 +243,8 @@ TEST(TransformBitmap, FastAffinePathMatchesTheGeneralSampler) {
                             TTransformer Transformer(Src.Resampler(), &T);
                             Taken.insert(SelectRasterFastPath(&Transformer, &Src));
 
-                            // A subclass is not recognised by the rasterizer: sampled through virtual calls.
+                            // A subclass is not recognised by the rasterizer: sampled through
+                            // virtual calls.
                             TGeneralTransformer General(Src.Resampler(), &T);
                             ASSERT_EQ(SelectRasterFastPath(&General, &Src), nullptr);
                             TRegularRasterizer Rasterizer;
@@ -241,10 +252,12 @@ TEST(TransformBitmap, FastAffinePathMatchesTheGeneralSampler) {
                             Rasterizer.Rasterize(&Slow, Slow.BoundsRect(), &Src);
                             for (int I = 0; I < 180 * 200; ++I)
                                 ASSERT_EQ(Fast.Bits()[I], Slow.Bits()[I])
-                                    << Resampler << " mode " << Mode << " combine " << Combine << " access " << Access
-                                    << " outer " << std::hex << Outer << " pixel " << std::dec << I;
+                                    << Resampler << " mode " << Mode << " combine " << Combine
+                                    << " access " << Access << " outer " << std::hex << Outer
+                                    << " pixel " << std::dec << I;
                         }
-    for (const TRasterFastPath& Path : RasterFastPaths()) EXPECT_TRUE(Taken.count(&Path)) << Path.Name;
+    for (const TRasterFastPath& Path : RasterFastPaths())
+        EXPECT_TRUE(Taken.count(&Path)) << Path.Name;
     EXPECT_TRUE(Taken.count(nullptr));
 }
 
@@ -277,8 +290,9 @@ TEST(TransformBitmap, EmptySourceTouchesNoPixel) {
     TAffineTransformation T;
     T.Translate(3.5f, 3.5f);
     TransformBitmap(&Dst, &Src, &T);
-    for (int I = 0; I < 100; ++I) ASSERT_EQ(Dst.Bits()[I], 0u);
+    for (int I = 0; I < 100; ++I)
+        ASSERT_EQ(Dst.Bits()[I], 0u);
     EXPECT_THROW(TransformBitmap(nullptr, &Src, &T), EBitmapException);
 }
 
-}  // namespace
+} // namespace

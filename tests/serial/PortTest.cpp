@@ -100,9 +100,12 @@ TEST(VaCommSettings, DeviceNameTakesThePortNumberSafely) {
         const char* Pattern;
         int Num;
         const char* Path;
-    } Cases[] = {{"/dev/ttyS%d", 3, "/dev/ttyS3"}, {"/dev/ttyUSB0", 7, "/dev/ttyUSB0"},
-                 {"/dev/%s%n%d", 2, "/dev/%s%n2"}, {"/tmp/a%%d%d", 4, "/tmp/a%d4"},
-                 {"%d%d", 1, "1%d"},               {"/dev/x%", 1, "/dev/x%"}};
+    } Cases[] = {{"/dev/ttyS%d", 3, "/dev/ttyS3"},
+                 {"/dev/ttyUSB0", 7, "/dev/ttyUSB0"},
+                 {"/dev/%s%n%d", 2, "/dev/%s%n2"},
+                 {"/tmp/a%%d%d", 4, "/tmp/a%d4"},
+                 {"%d%d", 1, "1%d"},
+                 {"/dev/x%", 1, "/dev/x%"}};
     for (const Case& K : Cases) {
         TVaComm C;
         C.SetDeviceName(K.Pattern);
@@ -119,7 +122,7 @@ TEST(VaPrst, NotificationRules) {
         EXPECT_EQ(S, &F);
         ++Calls;
     };
-    F.SetOutCtsFlow(false);  // unchanged: silent
+    F.SetOutCtsFlow(false); // unchanged: silent
     EXPECT_EQ(Calls, 0);
     F.SetXonXoffIn(true);
     EXPECT_EQ(Calls, 1);
@@ -128,7 +131,7 @@ TEST(VaPrst, NotificationRules) {
     Other.SetControlRts(rtsEnabled);
     Other.SetControlDtr(dtrEnabled);
     Other.SetTxContinueOnXoff(true);
-    F.Assign(Other);  // four changes, one notification
+    F.Assign(Other); // four changes, one notification
     EXPECT_EQ(Calls, 2);
     EXPECT_TRUE(F.OutCtsFlow());
     EXPECT_FALSE(F.XonXoffIn());
@@ -137,9 +140,9 @@ TEST(VaPrst, NotificationRules) {
     int CharCalls = 0;
     TVaEventChars E;
     E.OnChange = [&](TVaObject*) { ++CharCalls; };
-    E.SetXonChar(0x11);  // same value still notifies
+    E.SetXonChar(0x11); // same value still notifies
     E.SetEofChar(0x1A);
-    E.SetChar(9, 1);  // no such index
+    E.SetChar(9, 1); // no such index
     EXPECT_EQ(CharCalls, 2);
     EXPECT_EQ(E.EofChar(), 0x1A);
 
@@ -171,18 +174,22 @@ TEST(VaCommPort, MissingDeviceIsNotFound) {
 // each; callers and logs match them as they stand.
 TEST(VaCommPort, FailureTexts) {
     using F = TVaCommFailure;
-    EXPECT_EQ(VaCommErrorText(F::Open, ENOENT, "/dev/ttyUSB0"), "Specified device not found (/dev/ttyUSB0).");
+    EXPECT_EQ(VaCommErrorText(F::Open, ENOENT, "/dev/ttyUSB0"),
+              "Specified device not found (/dev/ttyUSB0).");
     EXPECT_EQ(VaCommErrorText(F::Open, EACCES, "/dev/ttyUSB0"),
               "Can't open specified device /dev/ttyUSB0 (Error 13, Permission denied)");
     EXPECT_EQ(VaCommErrorText(F::WriteDcb, EINVAL), "Error writing dcb (22), Invalid argument");
-    EXPECT_EQ(VaCommErrorText(F::Timeouts, EINVAL), "Error setting timeouts (22), Invalid argument");
+    EXPECT_EQ(VaCommErrorText(F::Timeouts, EINVAL),
+              "Error setting timeouts (22), Invalid argument");
     EXPECT_EQ(VaCommErrorText(F::Write, EIO), "Write error (5), Input/output error");
     EXPECT_EQ(VaCommErrorText(F::Read, EIO), "Read error (5), Input/output error");
     EXPECT_EQ(VaCommErrorText(F::Statistics, ENOTTY),
               "Error retrieving statistics (25), Inappropriate ioctl for device");
-    EXPECT_EQ(VaCommErrorText(F::Function, EINVAL), "Error calling comm function (22), Invalid argument");
+    EXPECT_EQ(VaCommErrorText(F::Function, EINVAL),
+              "Error calling comm function (22), Invalid argument");
     // A percent sign in a device name is text, not a conversion.
-    EXPECT_EQ(VaCommErrorText(F::Open, ENOENT, "/tmp/%s%n"), "Specified device not found (/tmp/%s%n).");
+    EXPECT_EQ(VaCommErrorText(F::Open, ENOENT, "/tmp/%s%n"),
+              "Specified device not found (/tmp/%s%n).");
 }
 
 TEST(VaCommPort, ClosedPortIsQuiet) {
@@ -265,7 +272,7 @@ TEST(VaCommSettings, CharacterFormatMapsOntoTermios) {
         VaPosix::TLineSettings S;
         C.GetLineSettings(S);
         termios T{};
-        T.c_cflag = CSIZE | PARENB | CRTSCTS | CREAD;  // stale bits are replaced
+        T.c_cflag = CSIZE | PARENB | CRTSCTS | CREAD; // stale bits are replaced
         ASSERT_EQ(VaPosix::MakeTermios(S, T), 0) << K.Baud;
         EXPECT_EQ(cfgetospeed(&T), K.Speed) << K.Baud;
         EXPECT_EQ(T.c_cflag & ~tcflag_t(CBAUD | CBAUDEX), K.Cflag | CREAD) << K.Baud;
@@ -330,7 +337,7 @@ TEST_F(OpenPort, UnrealisableSettingsAreRefusedAndTheDeviceKeepsItsOwn) {
     TVaComm C;
     C.SetDeviceName(Pty.SlavePath);
     C.SetUserBaudrate(12345);
-    EXPECT_EQ(ErrorOf([&] { C.Open(); }), Refused);  // refused while opening: stays closed
+    EXPECT_EQ(ErrorOf([&] { C.Open(); }), Refused); // refused while opening: stays closed
     EXPECT_FALSE(C.Active());
     EXPECT_TRUE(CanOpenDevice(Pty.SlavePath));
     EXPECT_EQ(C.UserBaudrate(), 12345);
@@ -373,14 +380,12 @@ TEST_F(OpenPort, SettingsOfTheDeviceAreRefusedWhileOpen) {
     Comm.SetPortNum(2);
     Comm.Open();
     std::function<void()> Writes[] = {
-        [&] { Comm.SetPortNum(5); },
-        [&] { Comm.SetDeviceName("/dev/null"); },
-        [&] { Comm.SetMonitorEvents(0); },
-        [&] { Comm.SetDirectWrite(true); },
-        [&] { Comm.SetUpdateDCB(false); },
-        [&] { Comm.SetBuffers(TVaBuffers()); },
+        [&] { Comm.SetPortNum(5); },       [&] { Comm.SetDeviceName("/dev/null"); },
+        [&] { Comm.SetMonitorEvents(0); }, [&] { Comm.SetDirectWrite(true); },
+        [&] { Comm.SetUpdateDCB(false); }, [&] { Comm.SetBuffers(TVaBuffers()); },
     };
-    for (auto& W : Writes) EXPECT_EQ(ErrorOf(W), OpenMsg);
+    for (auto& W : Writes)
+        EXPECT_EQ(ErrorOf(W), OpenMsg);
     EXPECT_EQ(Comm.PortNum(), 2);
     EXPECT_EQ(Comm.DeviceName(), Pty.SlavePath);
     EXPECT_EQ(Comm.MonitorEvents(), 0xC8);
@@ -389,7 +394,7 @@ TEST_F(OpenPort, SettingsOfTheDeviceAreRefusedWhileOpen) {
     // A size change is stored first, then refused.
     EXPECT_EQ(ErrorOf([&] { Comm.Buffers().SetReadSize(100); }), OpenMsg);
     EXPECT_EQ(Comm.Buffers().ReadSize(), 100);
-    Comm.Buffers().SetReadTimeout(10);  // time-outs are plain fields
+    Comm.Buffers().SetReadTimeout(10); // time-outs are plain fields
     Comm.Close();
     Comm.Buffers().SetWriteSize(64);
     EXPECT_EQ(Comm.Buffers().WriteSize(), 64);
@@ -424,15 +429,17 @@ TEST(VaPorts, NamesAndPaths) {
         const char* Path;
         const char* Name;
     } Cases[] = {{"/dev/ttyUSB0", "USB0"}, {"/dev/ttyACM1", "ACM1"}, {"/dev/ttyS0", "S0"},
-                 {"/dev/pts/3", "pts/3"},  {"/dev/tty", "tty"},     {"/tmp/port", "/tmp/port"}};
-    for (const Case& K : Cases) EXPECT_EQ(PortNameFromPath(K.Path), K.Name);
+                 {"/dev/pts/3", "pts/3"},  {"/dev/tty", "tty"},      {"/tmp/port", "/tmp/port"}};
+    for (const Case& K : Cases)
+        EXPECT_EQ(PortNameFromPath(K.Path), K.Name);
     TPtyPair Pty;
     std::string Name = PortNameFromPath(Pty.SlavePath);
     EXPECT_EQ(PortDevicePath(Name), Pty.SlavePath);
     EXPECT_EQ(PortDevicePath(Pty.SlavePath), Pty.SlavePath);
     EXPECT_TRUE(CanOpenDevice(Pty.SlavePath));
     EXPECT_FALSE(CanOpenDevice("/tmp/no-such-vorta-port"));
-    for (const std::string& N : ListSerialPortNames()) EXPECT_EQ(N.find("/dev/"), std::string::npos);
+    for (const std::string& N : ListSerialPortNames())
+        EXPECT_EQ(N.find("/dev/"), std::string::npos);
 }
 
-}  // namespace
+} // namespace

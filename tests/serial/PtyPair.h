@@ -33,9 +33,12 @@ struct TPtyPair {
         size_t Off = 0;
         while (Off < S.size()) {
             ssize_t N = write(Master, S.data() + Off, S.size() - Off);
-            if (N > 0) Off += size_t(N);
-            else if (N < 0 && errno != EAGAIN) return;
-            else poll(nullptr, 0, 1);
+            if (N > 0)
+                Off += size_t(N);
+            else if (N < 0 && errno != EAGAIN)
+                return;
+            else
+                poll(nullptr, 0, 1);
         }
     }
     // Reads what the slave side sent, until Want bytes or Ms milliseconds.

@@ -66,7 +66,7 @@ TEST(VaSync, RunsOnTheUserInterfaceThreadAndAStopReleasesAWaitingWorker) {
     Worker.join();
     EXPECT_EQ(Result, 0);
     Pump(20);
-    EXPECT_FALSE(Called);  // dropped, never run late
+    EXPECT_FALSE(Called); // dropped, never run late
     EXPECT_FALSE(VaSynchronize(Token, [&] { Called = true; }));
 }
 
@@ -161,7 +161,7 @@ int Counters(int, VaPosix::TErrorCounters& C) {
     C.Dcd = Dcd;
     return 0;
 }
-}  // namespace Modem
+} // namespace Modem
 
 TEST_F(Port, ModemLineTransitionsRaiseTheirEventsAndIdleMakesNoCalls) {
     struct Restore {
@@ -235,7 +235,8 @@ TEST_F(Port, AStreamLargerThanEveryQueueArrivesWholeAndInOrder) {
     Comm->Buffers().SetWriteTimeout(5000);
     Comm->Open();
     std::string Sent;
-    for (int i = 0; i < 100000; ++i) Sent += char('A' + i % 26 + (i / 26 % 2) * 32);
+    for (int i = 0; i < 100000; ++i)
+        Sent += char('A' + i % 26 + (i / 26 % 2) * 32);
     std::string Got;
     std::thread Reader([&] { Got = Pty.Receive(Sent.size(), 20000); });
     bool AllQueued = true;
@@ -266,7 +267,7 @@ TEST_F(Port, HangupIsReportedOnceAndThenNothingSpins) {
     EXPECT_LT(ProcessCpuSeconds() - Cpu, 0.2);
     EXPECT_EQ(Errors, std::vector<int>{0x400});
     EXPECT_EQ(Comm->ReadText(), "");
-    EXPECT_TRUE(Comm->Active());  // only the application closes the port
+    EXPECT_TRUE(Comm->Active()); // only the application closes the port
     Comm->Close();
     EXPECT_FALSE(Comm->Active());
 }
@@ -284,7 +285,7 @@ TEST_F(Port, CloseInsideADispatchReturnsAndNothingFiresAfterwards) {
     Pty.Send("more");
     Pump(200);
     EXPECT_EQ(RxCounts, std::vector<int>{3});
-    Comm->Open();  // the device is free again
+    Comm->Open(); // the device is free again
     EXPECT_TRUE(Comm->Active());
 }
 
@@ -302,7 +303,7 @@ TEST_F(Port, CloseAndDestroyWhileADispatchWaitsForThisThread) {
         if (Round == 0)
             Comm->Close();
         else
-            Comm.reset();  // destroyed with both threads waiting for this thread
+            Comm.reset(); // destroyed with both threads waiting for this thread
         EXPECT_LT(T.elapsed(), 500);
         Pump(200);
         EXPECT_TRUE(RxCounts.empty());
@@ -313,4 +314,4 @@ TEST_F(Port, CloseAndDestroyWhileADispatchWaitsForThisThread) {
     }
 }
 
-}  // namespace
+} // namespace

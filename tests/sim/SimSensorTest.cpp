@@ -43,7 +43,7 @@ std::string Frame(const std::string& Value, const std::string& Id = "B1") {
 
 // The simulator as a child process; stopped with SIGTERM when destroyed.
 class Sim {
-public:
+  public:
     explicit Sim(std::vector<std::string> Args) {
         int P[2];
         EXPECT_EQ(pipe(P), 0);
@@ -52,7 +52,8 @@ public:
             dup2(P[1], 1);
             close(P[0]);
             std::vector<char*> Argv{const_cast<char*>(VORTA_SIM)};
-            for (auto& A : Args) Argv.push_back(A.data());
+            for (auto& A : Args)
+                Argv.push_back(A.data());
             Argv.push_back(nullptr);
             execv(VORTA_SIM, Argv.data());
             _exit(127);
@@ -111,7 +112,7 @@ public:
 
 // The console's side of the line.
 class Port {
-public:
+  public:
     explicit Port(const std::string& Path, bool Console = true) {
         Fd = open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         EXPECT_GE(Fd, 0) << Path << ": " << std::strerror(errno);
@@ -225,12 +226,23 @@ TEST(SimCommands, AnswersAndStateChangesInOrder) {
     struct Step {
         std::string Sent, Answer;
     } Steps[] = {
-        {"#ID7\r\n", "OK\r\n"},     {"#ID0\r\n", "ERR\r\n"},    {"#ID78\r\n", "ERR\r\n"},
-        {"#ID-3\r\n", "ERR\r\n"},   {"#ID\r\n", "ERR\r\n"},     {"#MODE2\r\n", "OK\r\n"},
-        {"#MODE4\r\n", ""},         {"#MODE\r\n", ""},          {"#SAVE\r\n", "OK\r\n"},
-        {"#CALI14450\r\n", "OK\r\n"}, {"#CALI150\r\n", "OK\r\n"}, {"#CALI15abc\r\n", "ERR\r\n"},
-        {"#CALI143601\r\n", "ERR\r\n"}, {"#STOP\r\n", ""},      {"#info\r\n", ""},
-        {"hello\r\n", ""},          {"\r\n", ""},
+        {"#ID7\r\n", "OK\r\n"},
+        {"#ID0\r\n", "ERR\r\n"},
+        {"#ID78\r\n", "ERR\r\n"},
+        {"#ID-3\r\n", "ERR\r\n"},
+        {"#ID\r\n", "ERR\r\n"},
+        {"#MODE2\r\n", "OK\r\n"},
+        {"#MODE4\r\n", ""},
+        {"#MODE\r\n", ""},
+        {"#SAVE\r\n", "OK\r\n"},
+        {"#CALI14450\r\n", "OK\r\n"},
+        {"#CALI150\r\n", "OK\r\n"},
+        {"#CALI15abc\r\n", "ERR\r\n"},
+        {"#CALI143601\r\n", "ERR\r\n"},
+        {"#STOP\r\n", ""},
+        {"#info\r\n", ""},
+        {"hello\r\n", ""},
+        {"\r\n", ""},
         {"#INFO\r\n", "V:4100,I:B7,MD:2,C:1,O:0,N:450,P:0,G:1000,F:12,"
                       "0:1,1:2,2:3,3:4,4:5,5:6,6:7,7:8,8:9,9:10,CA:11,CB:12*\r\n"},
         {"#CALI151800\r\n", "OK\r\n"},
@@ -249,7 +261,7 @@ TEST(SimCommands, AnswersAndStateChangesInOrder) {
 TEST(SimFrames, FixedValueFramesByteForByteWithNothingAfter) {
     struct Case {
         std::string Value, Text;
-    } Cases[] = {{"12.5", "12.50"}, {"-3.25", "-3.25"}, {"0", "0.00"},
+    } Cases[] = {{"12.5", "12.50"},  {"-3.25", "-3.25"},    {"0", "0.00"},
                  {"-0.001", "0.00"}, {"359.999", "360.00"}, {"-90", "-90.00"}};
     for (auto& C : Cases) {
         Sim S({"--value", C.Value});
@@ -273,9 +285,11 @@ TEST(SimFrames, BinaryRequestAnsweredOnlyForOwnIdentity) {
         {"#ID9\r\n", "OK\r\n"},
         {"\xB1\x05", ""},
         {"\xB9\x05", Frame("4.50", "B9")},
-        {"#IN\xB9\x05" "FO\r\n", Frame("4.50", "B9") + // a request inside a line
-                                     "V:4100,I:B9,MD:0,C:1,O:0,N:900,P:900,G:1000,F:12,"
-                                     "0:1,1:2,2:3,3:4,4:5,5:6,6:7,7:8,8:9,9:10,CA:11,CB:12*\r\n"},
+        {"#IN\xB9\x05"
+         "FO\r\n",
+         Frame("4.50", "B9") + // a request inside a line
+             "V:4100,I:B9,MD:0,C:1,O:0,N:900,P:900,G:1000,F:12,"
+             "0:1,1:2,2:3,3:4,4:5,5:6,6:7,7:8,8:9,9:10,CA:11,CB:12*\r\n"},
     };
     for (auto& St : Steps) {
         P.Write(St.Sent);
@@ -294,7 +308,7 @@ TEST(SimFrames, BusSensorsAnswerTheirOwnIdAndOnlyTheFirstAnswersCommands) {
         {"\xBC\x05", Frame("2.00", "BC")},
         {"\xB2\x05", ""},
         {"#INFO\r\n", InfoDefault}, // once, from the first
-        {"#ID5\r\n", "OK\r\n"},      // the first takes an ID already on the line
+        {"#ID5\r\n", "OK\r\n"},     // the first takes an ID already on the line
         {"\xB5\x05", Frame("2.00", "B5")},
         {"\xB1\x05", ""},
     };
@@ -390,11 +404,13 @@ TEST(SimDelivery, NoiseComesOnlyAheadOfFrames) {
 TEST(SimLog, RecordsEveryReceivedByteInOrder) {
     std::string LogPath = ::testing::TempDir() + "vorta-sim-log.txt";
     std::string Sent = "#INFO\r\n\xB1\x05#CALI150\r\n";
-    for (int B = 0; B < 256; ++B) Sent += static_cast<char>(B);
+    for (int B = 0; B < 256; ++B)
+        Sent += static_cast<char>(B);
     {
         Sim S({"--log", LogPath, "--silent"});
         Port P(S.Path);
-        for (size_t i = 0; i < Sent.size(); i += 37) P.Write(Sent.substr(i, 37));
+        for (size_t i = 0; i < Sent.size(); i += 37)
+            P.Write(Sent.substr(i, 37));
         P.ReadFor(300);
     }
     std::ifstream F(LogPath);
@@ -407,7 +423,8 @@ TEST(SimLog, RecordsEveryReceivedByteInOrder) {
         EXPECT_GE(T, Last);
         Last = T;
         std::string Tok;
-        while (In >> Tok && Tok[0] != '"') Logged += static_cast<char>(std::stoi(Tok, nullptr, 16));
+        while (In >> Tok && Tok[0] != '"')
+            Logged += static_cast<char>(std::stoi(Tok, nullptr, 16));
     }
     EXPECT_EQ(Logged, Sent);
 }
@@ -417,7 +434,8 @@ TEST(SimRobustness, GarbageAndOverlongLinesNeverStopIt) {
     Port P(S.Path);
     std::minstd_rand Rng(7);
     std::string Junk;
-    for (int i = 0; i < 100000; ++i) Junk += static_cast<char>(Rng() % 256);
+    for (int i = 0; i < 100000; ++i)
+        Junk += static_cast<char>(Rng() % 256);
     P.Write(Junk);
     P.Write(std::string(5000, 'x') + "\r\n");
     P.Write(std::string(300, 'y') + "#INFO\r\n"); // over-long: the tail is no command
@@ -501,7 +519,8 @@ TEST(SimProcess, SignalsEndItCleanlyAndRemoveTheLink) {
 
 int RunStatus(std::vector<std::string> Args, std::string* Output = nullptr) {
     std::string Cmd = VORTA_SIM;
-    for (auto& A : Args) Cmd += " '" + A + "'";
+    for (auto& A : Args)
+        Cmd += " '" + A + "'";
     FILE* F = popen((Cmd + " 2>/dev/null").c_str(), "r");
     char Buf[4096];
     size_t N;
@@ -518,11 +537,12 @@ TEST(SimProcess, HelpListsEveryOptionAndBadValuesAreRefused) {
                             "--delay", "--split", "--noise", "--log", "--help"})
         EXPECT_NE(Help.find(Opt), std::string::npos) << Opt;
     std::vector<std::vector<std::string>> Bad = {
-        {"--id", "0"},      {"--id", "78"},    {"--mode", "4"},     {"--rate", "0"},
+        {"--id", "0"},      {"--id", "78"},     {"--mode", "4"},    {"--rate", "0"},
         {"--rate", "x"},    {"--value", "nan"}, {"--value", "1e9"}, {"--delay", "-1"},
-        {"--split", "5ms"}, {"--delay"},       {"--bogus"},      {"--bus", "1,,5"},
+        {"--split", "5ms"}, {"--delay"},        {"--bogus"},        {"--bus", "1,,5"},
         {"--bus", "1,1"},   {"--bus", "0,5"},   {"--bus", "5,78"},  {"--bus", ""}};
-    for (auto& B : Bad) EXPECT_EQ(RunStatus(B), 2) << B[0];
+    for (auto& B : Bad)
+        EXPECT_EQ(RunStatus(B), 2) << B[0];
 }
 
 } // namespace

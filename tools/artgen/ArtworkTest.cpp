@@ -26,7 +26,9 @@ QImage loadPicture(const QString& name) {
     return img.convertToFormat(QImage::Format_ARGB32);
 }
 
-int alphaAt(const QImage& img, int x, int y) { return qAlpha(img.pixel(x, y)); }
+int alphaAt(const QImage& img, int x, int y) {
+    return qAlpha(img.pixel(x, y));
+}
 
 // Pixel under a point at distance radius along a needle angle.
 QPoint pixelAt(double needleAngle, double radius) {
@@ -34,7 +36,9 @@ QPoint pixelAt(double needleAngle, double radius) {
     return {int(std::floor(p.x())), int(std::floor(p.y()))};
 }
 
-int brightness(QRgb c) { return (qRed(c) + qGreen(c) + qBlue(c)) / 3; }
+int brightness(QRgb c) {
+    return (qRed(c) + qGreen(c) + qBlue(c)) / 3;
+}
 
 } // namespace
 

@@ -34,7 +34,8 @@ void fillDisc(QPainter& p, double radius, const QBrush& brush) {
 
 // Light from the top left: a raised rim is light there and dark bottom right.
 QLinearGradient rimGradient(double radius, QColor lit, QColor shaded) {
-    QLinearGradient g(kDialCentre + QPointF(-radius, -radius), kDialCentre + QPointF(radius, radius));
+    QLinearGradient g(kDialCentre + QPointF(-radius, -radius),
+                      kDialCentre + QPointF(radius, radius));
     g.setColorAt(0.0, lit);
     g.setColorAt(1.0, shaded);
     return g;
@@ -50,10 +51,10 @@ void drawPlate(QPainter& p) {
 }
 
 void drawBezel(QPainter& p) {
-    fillDisc(p, kBezelOuterRadius, rimGradient(kBezelOuterRadius, QColor(0xe4, 0xe7, 0xea),
-                                               QColor(0x4c, 0x52, 0x59)));
-    fillDisc(p, kBezelOuterRadius - 7, rimGradient(kBezelOuterRadius, QColor(0x6a, 0x70, 0x77),
-                                                   QColor(0xd5, 0xd9, 0xdd)));
+    fillDisc(p, kBezelOuterRadius,
+             rimGradient(kBezelOuterRadius, QColor(0xe4, 0xe7, 0xea), QColor(0x4c, 0x52, 0x59)));
+    fillDisc(p, kBezelOuterRadius - 7,
+             rimGradient(kBezelOuterRadius, QColor(0x6a, 0x70, 0x77), QColor(0xd5, 0xd9, 0xdd)));
     fillDisc(p, kFaceOuterRadius + 2, QColor(0x1c, 0x1f, 0x22));
     // The face fades to white towards the centre, matching the white under the needle.
     QRadialGradient face(kDialCentre, kFaceOuterRadius);
@@ -98,7 +99,8 @@ void drawTicks(QPainter& p, const DialStyle& style) {
             width = 1.5;
         }
         p.setPen(QPen(QColor(0x14, 0x14, 0x14), width, Qt::SolidLine, Qt::FlatCap));
-        p.drawLine(pointAtNeedleAngle(a, kScaleRadius), pointAtNeedleAngle(a, kScaleRadius + length));
+        p.drawLine(pointAtNeedleAngle(a, kScaleRadius),
+                   pointAtNeedleAngle(a, kScaleRadius + length));
     }
 }
 
@@ -136,8 +138,8 @@ void drawPlateText(QPainter& p, const DialStyle& style) {
     p.setPen(dim);
     p.drawText(QRectF(12, kDialHeight - 26, 120, 18), Qt::AlignLeft | Qt::AlignVCenter,
                style.modeText);
-    const QString sense = style.negatedMode ? QStringLiteral("+ clockwise")
-                                           : QStringLiteral("+ counter-clockwise");
+    const QString sense =
+        style.negatedMode ? QStringLiteral("+ clockwise") : QStringLiteral("+ counter-clockwise");
     p.drawText(QRectF(kDialWidth - 152, kDialHeight - 26, 140, 18),
                Qt::AlignRight | Qt::AlignVCenter, sense);
 }

@@ -9,10 +9,10 @@
 namespace artgen {
 
 struct DialStyle {
-    QString fileName;  // name under img/
-    QString modeText;  // the sensor modes the dial serves, printed on the plate
-    bool negatedMode;  // modes "0"/"1": the console turns the needle by minus the reading
-    bool fullCircle;   // plus range 360 degrees; otherwise a signed scale around 0
+    QString fileName; // name under img/
+    QString modeText; // the sensor modes the dial serves, printed on the plate
+    bool negatedMode; // modes "0"/"1": the console turns the needle by minus the reading
+    bool fullCircle;  // plus range 360 degrees; otherwise a signed scale around 0
 };
 
 // The dials the console picks from the sensor's mode and plus range.

@@ -27,7 +27,7 @@ constexpr int kCentreY = Gauge::CentreY;
 // Radii measured from the centre of pixel (202, 200). The needle reaches 132 px (pivot row
 // minus tip row), so everything up to kClearRadius stays see-through.
 constexpr double kClearRadius = 135.5;
-constexpr double kScaleRadius = 137.5;   // the scale's base line; ticks run outwards
+constexpr double kScaleRadius = 137.5; // the scale's base line; ticks run outwards
 constexpr double kFaceOuterRadius = 182.0;
 constexpr double kBezelOuterRadius = 199.0;
 

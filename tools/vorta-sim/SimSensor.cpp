@@ -29,7 +29,9 @@ bool StartsWith(const std::string& S, const char* Prefix, std::string& Rest) {
     return true;
 }
 
-SimReply Answer(const char* Text) { return {SimReply::Text, std::string(Text) + "\r\n"}; }
+SimReply Answer(const char* Text) {
+    return {SimReply::Text, std::string(Text) + "\r\n"};
+}
 
 } // namespace
 

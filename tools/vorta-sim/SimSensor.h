@@ -8,12 +8,12 @@
 #include <vector>
 
 struct SimConfig {
-    int Id = 1;                // 1..77; travels as the byte 176 + Id
-    int Mode = 0;              // 0..3
-    int MinusRange = 900;      // tenths of a degree
-    int PlusRange = 900;       // tenths of a degree; 3600 is reported as "0"
-    bool FixedValue = false;   // hold the angle at Value instead of swinging
-    double Value = 0;          // degrees
+    int Id = 1;              // 1..77; travels as the byte 176 + Id
+    int Mode = 0;            // 0..3
+    int MinusRange = 900;    // tenths of a degree
+    int PlusRange = 900;     // tenths of a degree; 3600 is reported as "0"
+    bool FixedValue = false; // hold the angle at Value instead of swinging
+    double Value = 0;        // degrees
     // Further sensors on the same line (--bus): each answers the Angle Data
     // request of its own ID; only the first (Id) answers the text commands,
     // which every sensor on a shared line would otherwise answer at once.
@@ -29,7 +29,7 @@ struct SimReply {
 };
 
 class SimSensor {
-public:
+  public:
     explicit SimSensor(const SimConfig& Config) : FCfg(Config) {}
 
     // Takes received bytes in any split; appends the replies of every command
@@ -51,7 +51,7 @@ public:
 
     static constexpr size_t MaxLine = 256;
 
-private:
+  private:
     void Command(const std::string& Line, std::vector<SimReply>& Out);
 
     SimConfig FCfg;

@@ -62,7 +62,9 @@ struct Chunk {
 const size_t MaxPending = 64 * 1024;
 
 volatile sig_atomic_t StopSignal = 0;
-void OnSignal(int) { StopSignal = 1; }
+void OnSignal(int) {
+    StopSignal = 1;
+}
 
 struct Options {
     SimConfig Sensor;
@@ -102,7 +104,8 @@ bool ParseBus(const char* S, SimConfig& C) {
             continue;
         }
         int V = 0;
-        if (!ParseInt(Item.c_str(), 1, 77, V) || std::count(Ids.begin(), Ids.end(), V)) return false;
+        if (!ParseInt(Item.c_str(), 1, 77, V) || std::count(Ids.begin(), Ids.end(), V))
+            return false;
         Ids.push_back(V);
         Item.clear();
         if (!*P) break;
@@ -134,14 +137,22 @@ int ParseArgs(int argc, char** argv, Options& O) {
             Ok = false;
         } else {
             ++i;
-            if (A == "--link") O.Link = Arg;
-            else if (A == "--log") O.LogPath = Arg;
-            else if (A == "--id") Ok = ParseInt(Arg, 1, 77, O.Sensor.Id);
-            else if (A == "--bus") Ok = ParseBus(Arg, O.Sensor);
-            else if (A == "--mode") Ok = ParseInt(Arg, 0, 3, O.Sensor.Mode);
-            else if (A == "--rate") Ok = ParseReal(Arg, 0.01, 1000, O.Rate);
-            else if (A == "--delay") Ok = ParseInt(Arg, 0, 600000, O.Delay);
-            else if (A == "--split") Ok = ParseInt(Arg, 0, 60000, O.Split);
+            if (A == "--link")
+                O.Link = Arg;
+            else if (A == "--log")
+                O.LogPath = Arg;
+            else if (A == "--id")
+                Ok = ParseInt(Arg, 1, 77, O.Sensor.Id);
+            else if (A == "--bus")
+                Ok = ParseBus(Arg, O.Sensor);
+            else if (A == "--mode")
+                Ok = ParseInt(Arg, 0, 3, O.Sensor.Mode);
+            else if (A == "--rate")
+                Ok = ParseReal(Arg, 0.01, 1000, O.Rate);
+            else if (A == "--delay")
+                Ok = ParseInt(Arg, 0, 600000, O.Delay);
+            else if (A == "--split")
+                Ok = ParseInt(Arg, 0, 60000, O.Split);
             else if (A == "--value") {
                 Ok = ParseReal(Arg, -99999, 99999, O.Sensor.Value);
                 O.Sensor.FixedValue = true;
@@ -197,14 +208,14 @@ std::string NoiseBytes(std::minstd_rand& Rng) {
 }
 
 class Simulator {
-public:
+  public:
     Simulator(const Options& O, int Master, int Keeper, FILE* Log)
         : FOpt(O), FSensor(O.Sensor), FMaster(Master), FKeeper(Keeper), FLog(Log),
           FStart(Clock::now()), FRng(1), FStreaming(O.Stream && !O.Silent), FNextFrame(FStart) {}
 
     int Run(const sigset_t& RunMask, int Watch);
 
-private:
+  private:
     double Seconds(Clock::time_point T) const {
         return std::chrono::duration<double>(T - FStart).count();
     }
@@ -256,11 +267,16 @@ void Simulator::Received(const char* Data, size_t Count, Clock::time_point Now) 
         std::fputs("  \"", FLog);
         for (size_t i = 0; i < Count; ++i) {
             unsigned char B = static_cast<unsigned char>(Data[i]);
-            if (B == '\r') std::fputs("\\r", FLog);
-            else if (B == '\n') std::fputs("\\n", FLog);
-            else if (B == '"' || B == '\\') std::fprintf(FLog, "\\%c", B);
-            else if (B >= 0x20 && B < 0x7F) std::fputc(B, FLog);
-            else std::fprintf(FLog, "\\x%02X", B);
+            if (B == '\r')
+                std::fputs("\\r", FLog);
+            else if (B == '\n')
+                std::fputs("\\n", FLog);
+            else if (B == '"' || B == '\\')
+                std::fprintf(FLog, "\\%c", B);
+            else if (B >= 0x20 && B < 0x7F)
+                std::fputc(B, FLog);
+            else
+                std::fprintf(FLog, "\\x%02X", B);
         }
         std::fputs("\"\n", FLog);
         std::fflush(FLog);
@@ -270,13 +286,19 @@ void Simulator::Received(const char* Data, size_t Count, Clock::time_point Now) 
     Clock::time_point Start = Now + Ms(FOpt.Delay);
     for (const SimReply& R : Replies) {
         switch (R.What) {
-        case SimReply::Text: Queue(R.Line, Start); break;
-        case SimReply::Frame: QueueFrame(Start, R.Id); break;
+        case SimReply::Text:
+            Queue(R.Line, Start);
+            break;
+        case SimReply::Frame:
+            QueueFrame(Start, R.Id);
+            break;
         case SimReply::StartStream:
             if (!FStreaming) FNextFrame = Start;
             FStreaming = !FOpt.Silent; // a silent sensor need not wake for frames
             break;
-        case SimReply::StopStream: FStreaming = false; break;
+        case SimReply::StopStream:
+            FStreaming = false;
+            break;
         }
     }
 }

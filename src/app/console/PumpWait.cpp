@@ -14,10 +14,13 @@ std::vector<QEventLoop*> GLoops; // running waits, innermost last
 
 void AbortWaits() {
     GAborted = true;
-    for (QEventLoop* Loop : GLoops) Loop->exit();
+    for (QEventLoop* Loop : GLoops)
+        Loop->exit();
 }
 
-void ResetWaits() { GAborted = false; }
+void ResetWaits() {
+    GAborted = false;
+}
 
 void PumpWait(int Milliseconds) {
     if (GAborted) throw EAbort();

@@ -9,7 +9,7 @@
 // running command is abandoned quietly (the application's exception handler
 // ignores it), so no handler goes on touching a window that is going away.
 class EAbort : public Exception {
-public:
+  public:
     EAbort() : Exception("Operation aborted") {}
 };
 

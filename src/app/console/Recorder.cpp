@@ -81,7 +81,8 @@ void TRecorder::Open(const std::string& Path) {
     FRows = 0;
     // Non-blocking, so a FIFO in the file's place is refused instead of
     // waiting for a reader.
-    const int Fd = ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    const int Fd =
+        ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (Fd < 0) throw EInOutError("Cannot open \"" + Path + "\": " + std::strerror(errno));
     struct stat St {};
     if (::fstat(Fd, &St) != 0 || !S_ISREG(St.st_mode)) {
@@ -98,7 +99,8 @@ void TRecorder::Write(const TRecordRow& R) {
     if (!Active()) return;
     // Writes to a file that was removed or replaced would succeed and go
     // nowhere anyone looks; the recording stops instead.
-    struct stat Held {}, Named {};
+    struct stat Held {
+    }, Named{};
     if (::fstat(FFd, &Held) != 0 || ::stat(FPath.c_str(), &Named) != 0 ||
         Held.st_dev != Named.st_dev || Held.st_ino != Named.st_ino)
         Fail("the file was removed");
@@ -113,5 +115,6 @@ void TRecorder::Close() {
     if (::fsync(FFd) != 0) Fail(std::strerror(errno));
     const int Fd = FFd;
     FFd = -1;
-    if (::close(Fd) != 0) throw EInOutError("Cannot write \"" + FPath + "\": " + std::strerror(errno));
+    if (::close(Fd) != 0)
+        throw EInOutError("Cannot write \"" + FPath + "\": " + std::strerror(errno));
 }

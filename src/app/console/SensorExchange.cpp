@@ -76,8 +76,8 @@ void TSensorExchange::StopLoop() {
 }
 
 void TSensorExchange::Poll(int Count, const std::function<std::string()>& Request,
-                           const std::function<std::string(const std::string&)>& Shown,
-                           int Limit, const std::function<int()>& Interval) {
+                           const std::function<std::string(const std::string&)>& Shown, int Limit,
+                           const std::function<int()>& Interval) {
     for (int Cycle = 1; Cycle <= Count; ++Cycle) {
         Clear();
         // Once stopped, every remaining cycle would end here without sending.
@@ -120,14 +120,30 @@ TSensorExchange::Scan(int First, int Last, int WaitMs, const std::function<bool(
 
 namespace SensorCommands {
 const char* const CRLF = "\r\n";
-std::string Info() { return std::string("#INFO") + CRLF; }
-std::string Read() { return std::string("#READ") + CRLF; }
-std::string Stop() { return std::string("#STOP") + CRLF; }
-std::string Data() { return std::string("#DATA") + CRLF; }
-std::string Save() { return std::string("#SAVE") + CRLF; }
-std::string Id(int N) { return "#ID" + std::to_string(N) + CRLF; }
-std::string Mode(int N) { return "#MODE" + std::to_string(N) + CRLF; }
-std::string MinusRange(const std::string& Text) { return "#CALI14" + Text + CRLF; }
+std::string Info() {
+    return std::string("#INFO") + CRLF;
+}
+std::string Read() {
+    return std::string("#READ") + CRLF;
+}
+std::string Stop() {
+    return std::string("#STOP") + CRLF;
+}
+std::string Data() {
+    return std::string("#DATA") + CRLF;
+}
+std::string Save() {
+    return std::string("#SAVE") + CRLF;
+}
+std::string Id(int N) {
+    return "#ID" + std::to_string(N) + CRLF;
+}
+std::string Mode(int N) {
+    return "#MODE" + std::to_string(N) + CRLF;
+}
+std::string MinusRange(const std::string& Text) {
+    return "#CALI14" + Text + CRLF;
+}
 std::string PlusRange(const std::string& Text) {
     // The sensor takes a plus range of 0 for the full circle.
     return (Text == "3600" ? std::string("#CALI150") : "#CALI15" + Text) + CRLF;

@@ -102,13 +102,13 @@ class TSensorExchange {
 // The commands' texts and markers, as the console's buttons send them.
 namespace SensorCommands {
 extern const char* const CRLF;
-std::string Info();       // "#INFO" CR LF, answered by "V:"
-std::string Read();       // "#READ" CR LF, answered by "."
-std::string Stop();       // "#STOP" CR LF
-std::string Data();       // "#DATA" CR LF, answered by "."
-std::string Save();       // "#SAVE" CR LF
-std::string Id(int N);    // "#ID<n>" CR LF, answered by "OK"
-std::string Mode(int N);  // "#MODE<n>" CR LF, answered by "OK"
+std::string Info();                              // "#INFO" CR LF, answered by "V:"
+std::string Read();                              // "#READ" CR LF, answered by "."
+std::string Stop();                              // "#STOP" CR LF
+std::string Data();                              // "#DATA" CR LF, answered by "."
+std::string Save();                              // "#SAVE" CR LF
+std::string Id(int N);                           // "#ID<n>" CR LF, answered by "OK"
+std::string Mode(int N);                         // "#MODE<n>" CR LF, answered by "OK"
 std::string MinusRange(const std::string& Text); // "#CALI14<text>" CR LF
 std::string PlusRange(const std::string& Text);  // "#CALI15<text>" CR LF; "3600" is "#CALI150"
 } // namespace SensorCommands

@@ -103,10 +103,12 @@ std::string CommErrorText(unsigned Errors) {
 
 std::vector<std::pair<std::string, std::string>> InformationFields(const TInformation& I) {
     std::vector<std::pair<std::string, std::string>> F = {
-        {"version", I.Version},    {"id", I.ID},             {"mode", I.Mode},
-        {"minus_range", I.NRange}, {"plus_range", I.PRange}, {"offset", I.Offset},
-        {"cal_done", I.CalDone},   {"mv_gain", I.MVGain},    {"mv_offset", I.MVOffset},
-        {"dial", ChooseDial(I.PRange, I.Mode)}};
-    for (int k = 0; k < 12; ++k) F.emplace_back("cal" + std::to_string(k), I.Cal[k]);
+        {"version", I.Version},    {"id", I.ID},
+        {"mode", I.Mode},          {"minus_range", I.NRange},
+        {"plus_range", I.PRange},  {"offset", I.Offset},
+        {"cal_done", I.CalDone},   {"mv_gain", I.MVGain},
+        {"mv_offset", I.MVOffset}, {"dial", ChooseDial(I.PRange, I.Mode)}};
+    for (int k = 0; k < 12; ++k)
+        F.emplace_back("cal" + std::to_string(k), I.Cal[k]);
     return F;
 }

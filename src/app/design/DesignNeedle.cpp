@@ -924,11 +924,13 @@ static const uint8_t NeedleStoredForm[14708] = {
     0x10, 0x63, 0xEE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
     0xFF, 0xFF, 0xFF, 0xFF,
 };
-}  // namespace
+} // namespace
 
 static_assert(sizeof(NeedleStoredForm) == DesignNeedleDataSize, "stored form of 25 x 147 pixels");
 
-const uint8_t* DesignNeedleData() { return NeedleStoredForm; }
+const uint8_t* DesignNeedleData() {
+    return NeedleStoredForm;
+}
 
 void LoadDesignNeedle(TCustomBitmap32* Bitmap) {
     if (!Bitmap) throw EBitmapException("Destination bitmap is nil");

@@ -9,8 +9,8 @@
 #include <vector>
 
 struct TPlotPoint {
-    double Time;  // seconds, the model's clock
-    float Value;  // the readout's value
+    double Time; // seconds, the model's clock
+    float Value; // the readout's value
 };
 
 // Min/max decimation of one pixel column: the logical indices (0 = oldest
@@ -24,7 +24,7 @@ struct TPlotColumn {
 struct TPlotStatistics {
     size_t Count = 0;
     double Min = 0, Max = 0, Mean = 0;
-    double StdDev = 0;  // sample standard deviation (n - 1); 0 for fewer than 2 points
+    double StdDev = 0; // sample standard deviation (n - 1); 0 for fewer than 2 points
     double PeakToPeak = 0;
 };
 
@@ -96,7 +96,7 @@ class TPlotModel {
     std::vector<float> FValues;
     std::vector<TBlock> FBlocks;
     size_t FCapacity;
-    size_t FHead = 0;   // physical index of the oldest point
+    size_t FHead = 0; // physical index of the oldest point
     size_t FCount = 0;
     uint64_t FAdded = 0;
 };

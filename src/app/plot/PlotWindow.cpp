@@ -17,8 +17,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include <algorithm>
 #include <charconv>
@@ -52,8 +52,8 @@ class TPlotChartView : public QChartView {
         QChartView::drawForeground(Painter, Rect);
         const QRectF Area = chart()->plotArea();
         if (!FShowCross) return;
-        const QPointF At = chart()->mapToPosition(
-            QPointF(double(FOwner->WallMs(FCross.Time)), FCross.Value));
+        const QPointF At =
+            chart()->mapToPosition(QPointF(double(FOwner->WallMs(FCross.Time)), FCross.Value));
         if (!Area.contains(At)) return;
         Painter->save();
         Painter->setPen(QPen(QColor(128, 128, 128), 0, Qt::DashLine));
@@ -170,13 +170,13 @@ TPlotWindow::TPlotWindow(QWidget* Parent, size_t Capacity)
                      [this] { Refresh(); });
     QObject::connect(btPause, &QPushButton::toggled, this, [this](bool On) { SetPaused(On); });
     QObject::connect(btExportPng, &QPushButton::clicked, this, [this] {
-        const QString Path = QFileDialog::getSaveFileName(this, "Export PNG", "plot.png",
-                                                          "PNG pictures (*.png)");
+        const QString Path =
+            QFileDialog::getSaveFileName(this, "Export PNG", "plot.png", "PNG pictures (*.png)");
         if (!Path.isEmpty()) ExportPng(Path);
     });
     QObject::connect(btExportCsv, &QPushButton::clicked, this, [this] {
-        const QString Path = QFileDialog::getSaveFileName(this, "Export CSV", "plot.csv",
-                                                          "CSV files (*.csv)");
+        const QString Path =
+            QFileDialog::getSaveFileName(this, "Export CSV", "plot.csv", "CSV files (*.csv)");
         if (!Path.isEmpty()) ExportCsv(Path);
     });
     Refresh();
@@ -207,7 +207,9 @@ void TPlotWindow::SaveState() {
     WriteSetting("Plot/Geometry", saveGeometry());
 }
 
-void TPlotWindow::AddReading(double Value) { AddReading(Value, double(FClock.nsecsElapsed()) / 1e9); }
+void TPlotWindow::AddReading(double Value) {
+    AddReading(Value, double(FClock.nsecsElapsed()) / 1e9);
+}
 
 void TPlotWindow::AddReading(double Value, double Time) {
     if (!std::isfinite(Value)) return;
@@ -233,15 +235,21 @@ void TPlotWindow::SetSensorRange(int MinusTenths, int PlusTenths) {
     if (isVisible()) Refresh();
 }
 
-int TPlotWindow::Span() const { return Spans[std::clamp(cbSpan->currentIndex(), 0, 3)]; }
+int TPlotWindow::Span() const {
+    return Spans[std::clamp(cbSpan->currentIndex(), 0, 3)];
+}
 
 void TPlotWindow::SetSpan(int Seconds) {
     const int* At = std::find(std::begin(Spans), std::end(Spans), Seconds);
     if (At != std::end(Spans)) cbSpan->setCurrentIndex(int(At - Spans));
 }
 
-bool TPlotWindow::AutoScale() const { return cbScale->currentIndex() == 0; }
-void TPlotWindow::SetAutoScale(bool Value) { cbScale->setCurrentIndex(Value ? 0 : 1); }
+bool TPlotWindow::AutoScale() const {
+    return cbScale->currentIndex() == 0;
+}
+void TPlotWindow::SetAutoScale(bool Value) {
+    cbScale->setCurrentIndex(Value ? 0 : 1);
+}
 
 void TPlotWindow::SetPaused(bool Value) {
     if (Value == FPaused) return;
@@ -255,7 +263,9 @@ void TPlotWindow::SetPaused(bool Value) {
         Refresh();
 }
 
-int TPlotWindow::DrawnPoints() const { return int(FSeries->count()); }
+int TPlotWindow::DrawnPoints() const {
+    return int(FSeries->count());
+}
 
 QString TPlotWindow::ValueText(double Value) const {
     std::string Digits;
@@ -313,12 +323,13 @@ void TPlotWindow::UpdateStatistics(const TPlotStatistics& S) {
         return;
     }
     const int Fine = Precision + 2;
-    lStatistics->setText(QString("Count %1   Min %2   Max %3   Mean %4   Std dev %5   Peak to peak %6")
-                             .arg(S.Count)
-                             .arg(ValueText(S.Min), ValueText(S.Max))
-                             .arg(S.Mean, 0, 'f', Fine)
-                             .arg(S.StdDev, 0, 'f', Fine)
-                             .arg(ValueText(S.PeakToPeak)));
+    lStatistics->setText(
+        QString("Count %1   Min %2   Max %3   Mean %4   Std dev %5   Peak to peak %6")
+            .arg(S.Count)
+            .arg(ValueText(S.Min), ValueText(S.Max))
+            .arg(S.Mean, 0, 'f', Fine)
+            .arg(S.StdDev, 0, 'f', Fine)
+            .arg(ValueText(S.PeakToPeak)));
 }
 
 void TPlotWindow::showEvent(QShowEvent* Event) {
@@ -343,14 +354,15 @@ void TPlotWindow::ExportCsv(const QString& Path) {
     FModel.Find(FFrom, FTo, Begin, End);
     for (size_t i = Begin; i < End; ++i) {
         const TPlotPoint P = FModel.At(i);
-        const auto Wall = std::chrono::system_clock::time_point(
-            std::chrono::milliseconds(WallMs(P.Time)));
+        const auto Wall =
+            std::chrono::system_clock::time_point(std::chrono::milliseconds(WallMs(P.Time)));
         Text += TRecorder::Row(TRecorder::LocalTime(Wall), P.Time,
                                {"reading", FloatText(P.Value).toStdString(), "", "", "", ""}) +
                 TRecorder::LineEnd;
     }
     // Written whole or not at all.
     QSaveFile File(Path);
-    if (!File.open(QIODevice::WriteOnly) || File.write(Text.data(), qint64(Text.size())) < 0 || !File.commit())
+    if (!File.open(QIODevice::WriteOnly) || File.write(Text.data(), qint64(Text.size())) < 0 ||
+        !File.commit())
         throw EInOutError("Cannot write \"" + Path.toStdString() + "\"");
 }

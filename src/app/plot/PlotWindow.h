@@ -40,8 +40,7 @@ class TPlotWindow : public QWidget {
 
     // With a Parent the window is still a window of its own (and goes with
     // the parent).
-    explicit TPlotWindow(QWidget* Parent = nullptr,
-                         size_t Capacity = TPlotModel::DefaultCapacity);
+    explicit TPlotWindow(QWidget* Parent = nullptr, size_t Capacity = TPlotModel::DefaultCapacity);
     ~TPlotWindow() override;
 
     // Where the geometry and the span are kept between runs (keys "Plot/..."):

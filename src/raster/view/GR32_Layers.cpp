@@ -303,7 +303,8 @@ void TBitmapLayer::Paint(TBitmap32* Buffer) {
     const TFloatRect adjusted = GetAdjustedLocation();
     // Ties go to the even neighbour, as the layer's placement rule demands.
     auto snap = [](float v) { return RoundEven(v, -ViewLimit, ViewLimit); };
-    const TRect dst{snap(adjusted.Left), snap(adjusted.Top), snap(adjusted.Right), snap(adjusted.Bottom)};
+    const TRect dst{snap(adjusted.Left), snap(adjusted.Top), snap(adjusted.Right),
+                    snap(adjusted.Bottom)};
     TRect clip;
     if (!IntersectRect(clip, Buffer->ClipRect(), dst)) return;
     if (FCropped && LayerCollection() && LayerCollection()->Owner()) {
