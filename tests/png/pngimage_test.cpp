@@ -259,6 +259,13 @@ TEST(PngErrors, EachFaultRaisesItsException) {
         {"bad checksum", Signature + Ihdr + Chunk("IDAT", BadSum) + End, Name<EPNGZLIBError>()},
         {"filter 5", MakePng(IhdrData(1, 1, 8, 0), std::string("\5\x7f", 2)),
          Name<EPNGZLIBError>()},
+        // A fault in the data comes before one in a later chunk of its run.
+        {"not deflate, then bad crc",
+         Signature + Ihdr + Chunk("IDAT", "garbage") + Chunk("IDAT", "x", true) + End,
+         Name<EPNGZLIBError>()},
+        {"data long, then cut",
+         MakePng(IhdrData(1, 1, 8, 0), std::string("\0\x7f\x7f", 3)).substr(0, 60),
+         Name<EPNGZLIBError>()},
     };
     for (const Case& C : Cases)
         EXPECT_EQ(LoadError(C.Bytes), C.Expected) << C.What;
@@ -402,7 +409,8 @@ TEST(PngLoad, OneChangeNoticeAfterTheWholePicture) {
 // bytes (the image data aside, which is released once decoded).
 TEST(PngErrors, ChunkBudgetsRefuseAFloodBeforeItsData) {
     std::string Texts;
-    for (int i = 0; i < 3; ++i) Texts += Chunk("tEXt", std::string("K\0") + std::string(100, 'v'));
+    for (int i = 0; i < 3; ++i)
+        Texts += Chunk("tEXt", std::string("K\0") + std::string(100, 'v'));
     const std::string File = MakePng(IhdrData(1, 1, 8, 0), std::string("\0\0", 2), Texts);
     auto Load = [&](const TPNGLimits& Limits) {
         std::istringstream In(File);
@@ -413,7 +421,8 @@ TEST(PngErrors, ChunkBudgetsRefuseAFloodBeforeItsData) {
             return std::string(typeid(E).name()) + " after " + std::to_string(Png.ChunkCount());
         }
         const TChunkIDAT* Idat = Png.FindChunk<TChunkIDAT>();
-        return "read " + std::to_string(Png.ChunkCount()) + " idat " + std::to_string(Idat->DataSize());
+        return "read " + std::to_string(Png.ChunkCount()) + " idat " +
+               std::to_string(Idat->DataSize());
     };
     TPNGLimits L;
     EXPECT_EQ(Load(L), "read 6 idat 0");
