@@ -1,5 +1,6 @@
 #include "pngimage.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -80,20 +81,38 @@ template <class F> inline void PutRow(TColor32* Dst, uint32_t Count, uint32_t Dx
 
 // ---------------------------------------------------------------- chunks
 
+namespace {
+
+// Appends a chunk's Size data bytes to Into and checks its CRC; on failure
+// Into is left as it was.
+void ReadChunkData(std::istream& Stream, const std::string& Name, uint32_t Size,
+                   std::vector<uint8_t>& Into) {
+    const size_t Start = Into.size();
+    try {
+        Into.reserve(Start + std::min<size_t>(Size, 1u << 20));
+        for (size_t Got = 0; Got < Size;) {
+            size_t Piece = std::min<size_t>(Size - Got, ReadPiece);
+            Into.resize(Start + Got + Piece);
+            ReadExact(Stream, Into.data() + Start + Got, Piece);
+            Got += Piece;
+        }
+        uint8_t CrcBytes[4];
+        ReadExact(Stream, CrcBytes, 4);
+        uint32_t Crc = libdeflate_crc32(0, Name.data(), 4);
+        // (A null buffer would make the sum restart, whatever its length.)
+        if (Size != 0) Crc = libdeflate_crc32(Crc, Into.data() + Start, Size);
+        if (Crc != BigEndian32(CrcBytes)) throw EPngInvalidCRC();
+    } catch (...) {
+        Into.resize(Start);
+        throw;
+    }
+}
+
+} // namespace
+
 void TChunk::LoadFromStream(std::istream& Stream, uint32_t Size) {
     FData.clear();
-    FData.reserve(std::min<size_t>(Size, 1u << 20));
-    for (size_t Got = 0; Got < Size;) {
-        size_t Piece = std::min<size_t>(Size - Got, ReadPiece);
-        FData.resize(Got + Piece);
-        ReadExact(Stream, FData.data() + Got, Piece);
-        Got += Piece;
-    }
-    uint8_t CrcBytes[4];
-    ReadExact(Stream, CrcBytes, 4);
-    uLong Crc = crc32(0L, reinterpret_cast<const Bytef*>(FName.data()), 4);
-    if (!FData.empty()) Crc = crc32(Crc, FData.data(), uInt(FData.size()));
-    if (uint32_t(Crc) != BigEndian32(CrcBytes)) throw EPngInvalidCRC();
+    ReadChunkData(Stream, FName, Size, FData);
 }
 
 TChunkIHDR::~TChunkIHDR() {
@@ -357,6 +376,54 @@ class TPNGDecoder {
     uint32_t FRow = 0;
 };
 
+namespace {
+
+// Deflate cannot expand its input by more than this (a 258-byte match coded
+// in one bit, plus block overhead).
+constexpr uint64_t DeflateMaxRatio = 1032;
+
+struct TDecompressorFree {
+    void operator()(libdeflate_decompressor* D) const { libdeflate_free_decompressor(D); }
+};
+
+// Inflates a whole run's data in one call and unfilters it. Gives up (false)
+// wherever the streaming decoder could see anything but a clean picture:
+// then the streaming decoder runs over the same data and reports exactly what
+// it always has. It also gives up where it would allocate for a size that
+// the data cannot fill.
+bool InflateAtOnce(TChunkIHDR& H, const std::vector<uint8_t>& Data, uint8_t*& Image,
+                   size_t& Capacity) {
+    const size_t Size = H.ImageDataSize();
+    if (Data.size() < 2 || Size > Data.size() * DeflateMaxRatio) return false;
+    thread_local std::unique_ptr<libdeflate_decompressor, TDecompressorFree> Decompressor(
+        libdeflate_alloc_decompressor());
+    if (!Decompressor) return false;
+    if (Capacity < Size) {
+        void* P = std::realloc(Image, Size);
+        if (!P) return false;
+        Image = static_cast<uint8_t*>(P);
+        Capacity = Size;
+    }
+    size_t Used = 0;
+    // No count of bytes out: the data must fill the picture exactly.
+    if (libdeflate_zlib_decompress_ex(Decompressor.get(), Data.data(), Data.size(), Image, Size,
+                                      &Used, nullptr) != LIBDEFLATE_SUCCESS)
+        return false;
+    const int Bpp = H.FilterBpp();
+    for (const TPNGPass& P : H.Passes()) {
+        if (P.Width == 0) continue;
+        const size_t Length = P.RowBytes + 1;
+        uint8_t* Row = Image + P.Offset;
+        for (uint32_t r = 0; r < P.Height; ++r, Row += Length) {
+            if (Row[0] > 4) return false;
+            PngUnfilterRow(Row[0], Row + 1, r ? Row + 1 - Length : nullptr, P.RowBytes, Bpp);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 // ---------------------------------------------------------------- picture
 
 TPNGObject::TPNGObject() {
@@ -419,46 +486,73 @@ void TPNGObject::LoadFromStream(std::istream& Stream, const TPNGLimits& Limits) 
         if (Stream.gcount() != 8 || std::memcmp(Signature, PngSignature, 8) != 0)
             throw EPNGInvalidFileHeader();
 
+        // The run of image data is held and inflated at once when it ends;
+        // the streaming decoder takes over what is held where that cannot be
+        // done, where the data outgrows the picture, or where the stream
+        // fails during the run (it reports any fault in the data before the
+        // one that ended the stream, as it met it first).
         std::unique_ptr<TPNGDecoder> Decoder;
+        std::vector<uint8_t> Held;
+        auto TakeOver = [&] {
+            Decoder = std::make_unique<TPNGDecoder>(*Header());
+            std::vector<uint8_t> Data;
+            Data.swap(Held);
+            Decoder->Feed(Data.data(), Data.size());
+        };
         bool InRun = false, RunDone = false;
-        for (;;) {
-            uint8_t Head[8];
-            ReadExact(Stream, Head, 8);
-            const uint32_t Length = BigEndian32(Head);
-            const std::string Name(reinterpret_cast<char*>(Head + 4), 4);
-            if (FChunks.empty() && Name != "IHDR") throw EPNGIHDRNotFirst();
-            if (InRun && Name != "IDAT") {
-                Decoder->Finish();
-                Decoder.reset();
-                InRun = false;
-                RunDone = true;
-            }
-            if (Name == "cHRM" || (Name == "IDAT" && RunDone)) {
-                Skip(Stream, uint64_t(Length) + 4);
-                continue;
-            }
-            // A second header would describe data already decoded.
-            if (Name == "IHDR" && !FChunks.empty()) throw EPngInvalidIHDR();
-            if (Name != "IDAT") {
-                KeptBytes += Length;
-                if (++KeptChunks > Limits.MaxChunks || KeptBytes > Limits.MaxKeptBytes)
+        for (;;)
+            try {
+                uint8_t Head[8];
+                ReadExact(Stream, Head, 8);
+                const uint32_t Length = BigEndian32(Head);
+                const std::string Name(reinterpret_cast<char*>(Head + 4), 4);
+                if (FChunks.empty() && Name != "IHDR") throw EPNGIHDRNotFirst();
+                if (InRun && Name != "IDAT") {
+                    TChunkIHDR& H = *Header();
+                    if (Decoder || !InflateAtOnce(H, Held, H.FImageData, H.FImageCapacity)) {
+                        if (!Decoder) TakeOver();
+                        Decoder->Finish();
+                        Decoder.reset();
+                    }
+                    std::vector<uint8_t>().swap(Held);
+                    InRun = false;
+                    RunDone = true;
+                }
+                if (Name == "cHRM" || (Name == "IDAT" && RunDone)) {
+                    Skip(Stream, uint64_t(Length) + 4);
+                    continue;
+                }
+                // A second header would describe data already decoded.
+                if (Name == "IHDR" && !FChunks.empty()) throw EPngInvalidIHDR();
+                if (Name != "IDAT") {
+                    KeptBytes += Length;
+                    if (++KeptChunks > Limits.MaxChunks || KeptBytes > Limits.MaxKeptBytes)
+                        throw EPNGOutMemory();
+                }
+                FChunks.push_back(CreateChunk(this, Name));
+                TChunk* Chunk = FChunks.back().get();
+                if (Name == "IDAT") {
+                    InRun = true;
+                    if (!Decoder) {
+                        ReadChunkData(Stream, Name, Length, Held);
+                        const size_t Size = Header()->ImageDataSize();
+                        if (Held.size() > Size + Size / 8 + 65536) TakeOver();
+                    } else {
+                        Chunk->LoadFromStream(Stream, Length);
+                        Decoder->Feed(Chunk->Data().data(), Chunk->DataSize());
+                        std::vector<uint8_t>().swap(Chunk->FData);
+                    }
+                    continue;
+                }
+                Chunk->LoadFromStream(Stream, Length);
+                if (Name == "IHDR" && MaxSide != 0 &&
+                    (Header()->Width() > MaxSide || Header()->Height() > MaxSide))
                     throw EPNGOutMemory();
+                if (Name == "IEND") break;
+            } catch (...) {
+                if (InRun && !Decoder && !Held.empty()) TakeOver();
+                throw;
             }
-            FChunks.push_back(CreateChunk(this, Name));
-            TChunk* Chunk = FChunks.back().get();
-            Chunk->LoadFromStream(Stream, Length);
-            if (Name == "IHDR" && MaxSide != 0 &&
-                (Header()->Width() > MaxSide || Header()->Height() > MaxSide))
-                throw EPNGOutMemory();
-            if (Name == "IDAT") {
-                if (!Decoder) Decoder = std::make_unique<TPNGDecoder>(*Header());
-                InRun = true;
-                Decoder->Feed(Chunk->Data().data(), Chunk->DataSize());
-                std::vector<uint8_t>().swap(Chunk->FData);
-            } else if (Name == "IEND") {
-                break;
-            }
-        }
         if (!RunDone) throw EPNGNoImageData();
     } catch (const std::bad_alloc&) {
         throw EPNGOutMemory();
@@ -537,7 +631,7 @@ TColor32 TPNGObject::TransparentColor() const {
     if (H->ColorType() == COLOR_RGB && T->KeySample(0, R) && T->KeySample(1, G) &&
         T->KeySample(2, B))
         return 0xFF000000u | PngRgb(FGammaTable[KeyByte(R, Depth)], FGammaTable[KeyByte(G, Depth)],
-                                 FGammaTable[KeyByte(B, Depth)]);
+                                    FGammaTable[KeyByte(B, Depth)]);
     TColor32 Colors[256];
     BuildPalette(*this, Colors);
     if (H->ColorType() == COLOR_GRAYSCALE && T->KeySample(0, R))
@@ -614,7 +708,7 @@ void TPNGObject::DrawTo(TColor32* Bits) const {
                 PutRow(D, P.Width, P.Dx, [&](uint32_t i) {
                     const uint8_t* X = S + 4 * i * Step;
                     return PngOverWhite(PngRgb(Gamma[X[0]], Gamma[X[Step]], Gamma[X[2 * Step]]),
-                                     X[3 * Step]);
+                                        X[3 * Step]);
                 });
                 break;
             }

@@ -84,7 +84,8 @@ struct TPNGLimits {
     // Chunks kept besides the image data, and the bytes they hold: a file
     // beyond either is refused with EPNGOutMemory when the chunk that
     // crosses the limit is met, before its data is read. (The image data is
-    // held one chunk at a time and released once decoded.)
+    // held until its run ends, up to a little more than the header's decoded
+    // size, and from there one chunk at a time, released once decoded.)
     size_t MaxChunks = 1000;
     size_t MaxKeptBytes = size_t(64) << 20;
     // A zTXt text longer than this reads as empty.
@@ -162,6 +163,7 @@ class TChunkIHDR : public TChunk {
 
   private:
     friend class TPNGDecoder;
+    friend class TPNGObject;
     uint32_t FWidth = 0, FHeight = 0;
     uint8_t FBitDepth = 0, FColorType = 0, FCompressionMethod = 0, FFilterMethod = 0,
             FInterlaceMethod = 0;

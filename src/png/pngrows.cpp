@@ -52,7 +52,21 @@ void UnfilterRowSSE2(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t 
     const __m128i Zero = _mm_setzero_si128();
     __m128i A = Zero;
     if (FilterType == 1) {
-        for (size_t i = 0; i + Bpp <= Length; i += Bpp) {
+        size_t i = 0;
+        if (Bpp == 4) {
+            // Four pixels at a time: a running sum within the group, then the
+            // last pixel before it added to each.
+            for (; i + 16 <= Length; i += 16) {
+                __m128i* R = reinterpret_cast<__m128i*>(Row + i);
+                __m128i X = _mm_loadu_si128(R);
+                X = _mm_add_epi8(X, _mm_slli_si128(X, 4));
+                X = _mm_add_epi8(X, _mm_slli_si128(X, 8));
+                X = _mm_add_epi8(X, A);
+                _mm_storeu_si128(R, X);
+                A = _mm_shuffle_epi32(X, 0xFF);
+            }
+        }
+        for (; i + Bpp <= Length; i += Bpp) {
             A = _mm_add_epi8(A, LoadPixel<Bpp>(Row + i));
             StorePixel<Bpp>(Row + i, A);
         }
@@ -66,20 +80,22 @@ void UnfilterRowSSE2(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t 
             StorePixel<Bpp>(Row + i, A);
         }
     } else {
+        // Each pixel waits for its left neighbour, so the work that hangs on
+        // A is kept short: everything from the row above is prepared first,
+        // and the sum stays in 16-bit lanes.
+        const __m128i Low = _mm_set1_epi16(0xFF);
         __m128i C = Zero;
         for (size_t i = 0; i + Bpp <= Length; i += Bpp) {
             __m128i B = _mm_unpacklo_epi8(LoadPixel<Bpp>(Prior + i), Zero);
-            __m128i Pa = _mm_sub_epi16(B, C);
-            __m128i Pb = _mm_sub_epi16(A, C);
-            __m128i Pc = Abs16(_mm_add_epi16(Pa, Pb));
-            Pa = Abs16(Pa);
-            Pb = Abs16(Pb);
-            __m128i Smallest = _mm_min_epi16(Pc, _mm_min_epi16(Pa, Pb));
-            __m128i Pred = Select(_mm_cmpeq_epi16(Smallest, Pa), A,
-                                  Select(_mm_cmpeq_epi16(Smallest, Pb), B, C));
-            __m128i X = _mm_add_epi8(LoadPixel<Bpp>(Row + i), _mm_packus_epi16(Pred, Zero));
-            StorePixel<Bpp>(Row + i, X);
-            A = _mm_unpacklo_epi8(X, Zero);
+            __m128i Pa = Abs16(_mm_sub_epi16(B, C));
+            __m128i K = _mm_sub_epi16(_mm_add_epi16(C, C), B); // |A + B - 2C| = |A - K|
+            __m128i Raw = _mm_unpacklo_epi8(LoadPixel<Bpp>(Row + i), Zero);
+            __m128i Pb = _mm_max_epi16(_mm_sub_epi16(A, C), _mm_sub_epi16(C, A));
+            __m128i Pc = _mm_max_epi16(_mm_sub_epi16(A, K), _mm_sub_epi16(K, A));
+            __m128i NotA = _mm_cmpgt_epi16(Pa, _mm_min_epi16(Pb, Pc));
+            __m128i Pred = Select(NotA, Select(_mm_cmpgt_epi16(Pb, Pc), C, B), A);
+            A = _mm_and_si128(_mm_add_epi16(Pred, Raw), Low);
+            StorePixel<Bpp>(Row + i, _mm_packus_epi16(A, Zero));
             C = B;
         }
     }

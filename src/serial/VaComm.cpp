@@ -244,6 +244,12 @@ void TVaCustomComm::DoClose() {
 void TVaCustomComm::CreateThreads() {
     if (FEventMask != 0) {
         FEventThread = std::make_shared<TVaCommEventThread>(this, FHandle, FEventMask);
+        // The notifier belongs to the user-interface thread; opened on
+        // another thread, the component hands its batches through VaPost.
+        if (VaIsMainThread()) {
+            FBatchNotifier = new TVaBatchNotifier(this, FEventThread->Pending);
+            FEventThread->Wake = FBatchNotifier->Fd();
+        }
         FEventThread->Start(FEventThread, FEventPriority);
     }
     if (!FDirectWrite) {
@@ -264,6 +270,8 @@ void TVaCustomComm::DestroyThreads() {
     // user-interface thread must not hold a lock while it waits.
     for (auto& T : Threads)
         if (T) T->Release();
+    TVaBatchNotifier::Dispose(FBatchNotifier);
+    FBatchNotifier = nullptr;
 }
 
 // ---------------------------------------------------------------- settings

@@ -73,6 +73,7 @@ namespace VaPosix {
 struct TLineSettings;
 }
 class TVaCustomComm;
+class TVaBatchNotifier;
 class TVaCommEventThread;
 class TVaCommWriteThread;
 
@@ -251,6 +252,7 @@ private:
     TVaWaitEvent FIoEvent;
     std::shared_ptr<TVaCommEventThread> FEventThread;
     std::shared_ptr<TVaCommWriteThread> FWriteThread;
+    TVaBatchNotifier* FBatchNotifier = nullptr;  // see TVaBatchNotifier::Dispose
     std::atomic<int> FHangup{0};  // 0 none, 1 noted, 2 reported
     uint32_t FErrorBase[5] = {};  // driver error counters already reported
     bool FHaveCounters = false;   // the device keeps error counters

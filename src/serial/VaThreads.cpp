@@ -5,6 +5,10 @@
 #include <cstring>
 #include <mutex>
 
+#include <QSocketNotifier>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 // One batch at a time reaches the user-interface thread, and the count a
 // handler sees is taken when the batch runs there. The thread does not block
 // until the batch has run: it goes on watching the device and merges what it
@@ -13,11 +17,53 @@
 // can always wait for it to end.
 void TVaCommEventThread::Post(uint32_t Batch) {
     if (Pending->fetch_or(Batch) != 0) return;
+    if (Wake >= 0) {
+        const uint64_t One = 1;
+        // Fails only when the counter would overflow, with a wake-up due.
+        [[maybe_unused]] ssize_t Written = ::write(Wake, &One, sizeof One);
+        return;
+    }
     TVaCustomComm* O = Owner;
     std::shared_ptr<std::atomic<uint32_t>> P = Pending;
     VaPost(Token, [O, P] {
         if (uint32_t M = P->exchange(0)) O->DispatchEvents(M);
     });
+}
+
+TVaBatchNotifier::TVaBatchNotifier(TVaCustomComm* AOwner,
+                                   std::shared_ptr<std::atomic<uint32_t>> APending)
+    : FOwner(AOwner), FPending(std::move(APending)), FFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (FFd < 0) return;
+    FNotifier = new QSocketNotifier(FFd, QSocketNotifier::Read);
+    QObject::connect(FNotifier, &QSocketNotifier::activated, [this] { Activated(); });
+}
+
+TVaBatchNotifier::~TVaBatchNotifier() {
+    delete FNotifier;
+    if (FFd >= 0) ::close(FFd);
+}
+
+// The wake-up is cleared before the batch is taken: a batch begun after the
+// take writes again and is not lost.
+void TVaBatchNotifier::Activated() {
+    uint64_t Count;
+    if (::read(FFd, &Count, sizeof Count) < 0 && errno != EAGAIN) return;
+    if (uint32_t M = FPending->exchange(0)) {
+        FInside = true;
+        FOwner->DispatchEvents(M);
+        FInside = false;
+    }
+    if (FDisposed) delete this;
+}
+
+void TVaBatchNotifier::Dispose(TVaBatchNotifier* N) {
+    if (!N) return;
+    if (!N->FInside) {
+        delete N;
+        return;
+    }
+    if (N->FNotifier) N->FNotifier->setEnabled(false);
+    N->FDisposed = true;
 }
 
 // Modem lines and break change without a byte arriving, and the end of a

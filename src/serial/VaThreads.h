@@ -80,6 +80,12 @@ protected:
 
 class TVaCommEventThread : public TVaThread {
 public:
+    // Events waiting for the user-interface thread; not 0 while a dispatch
+    // is on its way there. Events seen meanwhile join that dispatch.
+    std::shared_ptr<std::atomic<uint32_t>> Pending = std::make_shared<std::atomic<uint32_t>>(0);
+    // The user-interface thread's wake-up (TVaBatchNotifier), set before the
+    // thread starts; -1: batches go through VaPost.
+    int Wake = -1;
     TVaCommEventThread(TVaCustomComm* AOwner, int AFd, uint32_t AMask)
         : TVaThread(AOwner, AFd), Mask(AMask) {}
     uint32_t EvtMask = 0;
@@ -95,9 +101,32 @@ protected:
     void Execute() override;
     void Post(uint32_t Batch);
     uint32_t Mask;
-    // Events waiting for the user-interface thread; not 0 while a dispatch
-    // is on its way there. Events seen meanwhile join that dispatch.
-    std::shared_ptr<std::atomic<uint32_t>> Pending = std::make_shared<std::atomic<uint32_t>>(0);
+};
+
+class QSocketNotifier;
+
+// The user-interface thread's end of the event thread's hand-off: an eventfd
+// watched by a socket notifier, so that a batch costs the event thread one
+// write and no allocation. Created and disposed of on the user-interface
+// thread only.
+class TVaBatchNotifier {
+public:
+    TVaBatchNotifier(TVaCustomComm* AOwner, std::shared_ptr<std::atomic<uint32_t>> APending);
+    ~TVaBatchNotifier();
+    TVaBatchNotifier(const TVaBatchNotifier&) = delete;
+    TVaBatchNotifier& operator=(const TVaBatchNotifier&) = delete;
+    int Fd() const { return FFd; }
+    // Once the event thread has ended: frees N at once, or when called from
+    // inside N's own dispatch (Close in a handler), as soon as it returns.
+    static void Dispose(TVaBatchNotifier* N);
+
+private:
+    void Activated();
+    TVaCustomComm* FOwner;
+    std::shared_ptr<std::atomic<uint32_t>> FPending;
+    int FFd = -1;
+    QSocketNotifier* FNotifier = nullptr;
+    bool FInside = false, FDisposed = false;
 };
 
 class TVaCommWriteThread : public TVaThread {

@@ -259,6 +259,13 @@ TEST(PngErrors, EachFaultRaisesItsException) {
         {"bad checksum", Signature + Ihdr + Chunk("IDAT", BadSum) + End, Name<EPNGZLIBError>()},
         {"filter 5", MakePng(IhdrData(1, 1, 8, 0), std::string("\5\x7f", 2)),
          Name<EPNGZLIBError>()},
+        // A fault in the data comes before one in a later chunk of its run.
+        {"not deflate, then bad crc",
+         Signature + Ihdr + Chunk("IDAT", "garbage") + Chunk("IDAT", "x", true) + End,
+         Name<EPNGZLIBError>()},
+        {"data long, then cut",
+         MakePng(IhdrData(1, 1, 8, 0), std::string("\0\x7f\x7f", 3)).substr(0, 60),
+         Name<EPNGZLIBError>()},
     };
     for (const Case& C : Cases)
         EXPECT_EQ(LoadError(C.Bytes), C.Expected) << C.What;
