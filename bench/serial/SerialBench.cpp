@@ -183,8 +183,12 @@ template <class R> void StreamCpu(benchmark::State& State) {
     FiguresOf<R>().CpuNsPerByte = CpuPerByte;
 }
 
-template <> Figures& FiguresOf<VaReceiver>() { return VaFigures; }
-template <> Figures& FiguresOf<QtReceiver>() { return QtFigures; }
+template <> Figures& FiguresOf<VaReceiver>() {
+    return VaFigures;
+}
+template <> Figures& FiguresOf<QtReceiver>() {
+    return QtFigures;
+}
 
 // This component's figures over QSerialPort's, from the runs above (same
 // process). The component watches the device on its own event thread, as its

@@ -240,7 +240,8 @@ void PngUnfilterRowPortable(int FilterType, uint8_t* Row, const uint8_t* Prior, 
 }
 
 #if defined(__SSE2__)
-void PngUnfilterRowSSE2(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length, int Bpp) {
+void PngUnfilterRowSSE2(int FilterType, uint8_t* Row, const uint8_t* Prior, size_t Length,
+                        int Bpp) {
     // Without a prior row (the first scanline of a pass) only Sub reads
     // nothing above; the other filters take the portable form there.
     if (FilterType == 2 && Prior) {

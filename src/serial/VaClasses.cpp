@@ -84,7 +84,7 @@ TVaWaitResult TVaHandleObject::WaitFor(int Timeout) {
 namespace {
 std::mutex HandlerLock;
 TVaExceptionHandler AppHandler;
-}  // namespace
+} // namespace
 
 void SetApplicationExceptionHandler(TVaExceptionHandler Handler) {
     std::lock_guard<std::mutex> L(HandlerLock);

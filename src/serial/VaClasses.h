@@ -13,7 +13,7 @@
 
 // Root of the engine's objects; the Sender of every event.
 class TVaObject {
-public:
+  public:
     virtual ~TVaObject() = default;
 };
 
@@ -23,7 +23,7 @@ using TVaNotifyEvent = std::function<void(TVaObject* Sender)>;
 // Changes between BeginUpdate and the matching EndUpdate are reported once,
 // by that EndUpdate. Single-threaded: used on the owner's thread only.
 class TVaPersistent : public TVaObject {
-public:
+  public:
     int UpdateCount = 0;
     TVaNotifyEvent OnChange;
 
@@ -38,7 +38,7 @@ public:
 
 // Raised when Assign is given an object of an unrelated class.
 class EVaAssignError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
@@ -49,7 +49,7 @@ enum TOperation { opInsert, opRemove };
 // notification of another are told (Notification with opRemove) when that one
 // is destroyed.
 class TVaComponent : public TVaObject {
-public:
+  public:
     explicit TVaComponent(TVaObject* AOwner = nullptr) : FOwner(AOwner) {}
     ~TVaComponent() override;
     TVaComponent(const TVaComponent&) = delete;
@@ -63,11 +63,11 @@ public:
     // Called after all stored settings have been written.
     virtual void Loaded() {}
 
-protected:
+  protected:
     virtual void Notification(TVaComponent* AComponent, TOperation Operation);
     bool FDestroying = false;
 
-private:
+  private:
     TVaObject* FOwner;
     std::vector<TVaComponent*> FFreeNotifies;
 };
@@ -77,14 +77,14 @@ enum TVaWaitResult { wrSignaled, wrTimeout, wrAbandoned, wrError };
 // Manual-reset event on an eventfd, so that it can be waited for together
 // with a device descriptor. Any thread may set, reset or wait.
 class TVaHandleObject : public TVaObject {
-public:
+  public:
     TVaHandleObject();
     ~TVaHandleObject() override;
     TVaHandleObject(const TVaHandleObject&) = delete;
     TVaHandleObject& operator=(const TVaHandleObject&) = delete;
 
     int Handle = -1;
-    int LastError = 0;  // errno of the last failed wait
+    int LastError = 0; // errno of the last failed wait
 
     void SetEvent();
     void ResetEvent();
@@ -97,13 +97,13 @@ class TVaWaitEvent : public TVaEvent {};
 
 // Lock; also usable as a BasicLockable (std::unique_lock, condition waits).
 class TVaCriticalSection : public TVaObject {
-public:
+  public:
     void Enter() { FMutex.lock(); }
     void Leave() { FMutex.unlock(); }
     void lock() { Enter(); }
     void unlock() { Leave(); }
 
-private:
+  private:
     std::recursive_mutex FMutex;
 };
 

@@ -37,9 +37,7 @@ static std::string FormatDeviceName(const std::string& Pattern, int Num) {
 // ---------------------------------------------------------------- component
 
 TVaCustomComm::TVaCustomComm(TVaObject* AOwner)
-    : TVaComponent(AOwner),
-      FEventChars(new TVaEventChars),
-      FFlowControl(new TVaFlowControl),
+    : TVaComponent(AOwner), FEventChars(new TVaEventChars), FFlowControl(new TVaFlowControl),
       FBuffers(new TVaBuffers) {
     FEventChars->OnChange = [this](TVaObject* S) { SettingsChanged(S); };
     FFlowControl->OnChange = [this](TVaObject* S) { SettingsChanged(S); };
@@ -54,11 +52,14 @@ TVaCustomComm::~TVaCustomComm() {
     } catch (...) {
         // A destructor cannot report; the descriptor is closed regardless.
     }
-    for (TVaCommLink* L : Links) L->Comm = nullptr;
+    for (TVaCommLink* L : Links)
+        L->Comm = nullptr;
     Links.clear();
 }
 
-void TVaCustomComm::SettingsChanged(TVaObject*) { ApplyCommState(); }
+void TVaCustomComm::SettingsChanged(TVaObject*) {
+    ApplyCommState();
+}
 
 void TVaCustomComm::BuffersChanged(TVaObject*) {
     CheckClosed();
@@ -168,7 +169,9 @@ void TVaCustomComm::Loaded() {
     if (FAutoOpen) Open();
 }
 
-std::string TVaCustomComm::DeviceFileName() const { return DeviceDisplayName(); }
+std::string TVaCustomComm::DeviceFileName() const {
+    return DeviceDisplayName();
+}
 
 std::string TVaCustomComm::DeviceDisplayName() const {
     return FormatDeviceName(FDeviceName, FPortNum);
@@ -320,8 +323,8 @@ void TVaCustomComm::ApplyTimeouts() {
 }
 
 void TVaCustomComm::ApplyEventMask() {
-    static const uint32_t Bits[] = {EV_BREAK, EV_CTS,    EV_DSR,      EV_ERR,    EV_RING,
-                                    EV_RLSD,  EV_RXCHAR, EV_TXEMPTY,  EV_RXFLAG, EV_PERR,
+    static const uint32_t Bits[] = {EV_BREAK,    EV_CTS,    EV_DSR,     EV_ERR,    EV_RING,
+                                    EV_RLSD,     EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_PERR,
                                     EV_RX80FULL, EV_EVENT1, EV_EVENT2};
     uint32_t Mask = 0;
     for (int i = 0; i <= ceEvent2; ++i)
@@ -437,7 +440,9 @@ uint32_t TVaCustomComm::ReadStatus(TVaComStat& Stat, bool TakeHangup) {
     return Bits;
 }
 
-uint32_t TVaCustomComm::GetCommErrors(TVaComStat& Stat) { return ReadStatus(Stat, true); }
+uint32_t TVaCustomComm::GetCommErrors(TVaComStat& Stat) {
+    return ReadStatus(Stat, true);
+}
 
 uint32_t TVaCustomComm::GetCommErrors() {
     TVaComStat Stat;
@@ -535,9 +540,9 @@ void TVaCustomComm::DoCommEvents(uint32_t Mask) {
     if (Mask & EV_ERR) DoError();
     if (!Links.empty()) DoLinkEvents(Mask);
     const std::pair<uint32_t, TVaNotifyEvent*> Order[] = {
-        {EV_RXFLAG, &OnRxFlag}, {EV_CTS, &OnCts},         {EV_DSR, &OnDsr},
-        {EV_RING, &OnRing},     {EV_RLSD, &OnRlsd},       {EV_TXEMPTY, &OnTxEmpty},
-        {EV_BREAK, &OnBreak},   {EV_PERR, &OnPErr},       {EV_RX80FULL, &OnRx80Full},
+        {EV_RXFLAG, &OnRxFlag}, {EV_CTS, &OnCts},      {EV_DSR, &OnDsr},
+        {EV_RING, &OnRing},     {EV_RLSD, &OnRlsd},    {EV_TXEMPTY, &OnTxEmpty},
+        {EV_BREAK, &OnBreak},   {EV_PERR, &OnPErr},    {EV_RX80FULL, &OnRx80Full},
         {EV_EVENT1, &OnEvent1}, {EV_EVENT2, &OnEvent2}};
     for (const auto& E : Order)
         if ((Mask & E.first) && *E.second) (*E.second)(this);

@@ -24,49 +24,102 @@
 
 #include "VaClasses.h"
 #include "VaCommErrors.h"
-#include "VaWriteQueue.h"
 #include "VaPrst.h"
+#include "VaWriteQueue.h"
 
 enum TVaBaudrate {
-    brUser, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
-    br56000, br57600, br115200, br128000, br256000
+    brUser,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TVaParity { paNone, paOdd, paEven, paMark, paSpace };
 enum TVaDatabits { db4, db5, db6, db7, db8 };
 enum TVaStopbits { sb1, sb15, sb2 };
 
 enum TVaCommOption { coErrorChar, coNullStrip, coParityCheck };
-using TVaCommOptions = uint8_t;  // bit n = option of ordinal n
-constexpr TVaCommOptions VaOption(TVaCommOption O) { return TVaCommOptions(1u << O); }
+using TVaCommOptions = uint8_t; // bit n = option of ordinal n
+constexpr TVaCommOptions VaOption(TVaCommOption O) {
+    return TVaCommOptions(1u << O);
+}
 
 enum TVaCommEvent {
-    ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceTxEmpty, ceRxFlag, cePErr,
-    ceRx80Full, ceEvent1, ceEvent2
+    ceBreak,
+    ceCts,
+    ceDsr,
+    ceError,
+    ceRing,
+    ceRlsd,
+    ceRxChar,
+    ceTxEmpty,
+    ceRxFlag,
+    cePErr,
+    ceRx80Full,
+    ceEvent1,
+    ceEvent2
 };
-using TVaCommEvents = uint16_t;  // bit n = event of ordinal n
-constexpr TVaCommEvents VaEvent(TVaCommEvent E) { return TVaCommEvents(1u << E); }
+using TVaCommEvents = uint16_t; // bit n = event of ordinal n
+constexpr TVaCommEvents VaEvent(TVaCommEvent E) {
+    return TVaCommEvents(1u << E);
+}
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 // Platform event bits (the event mask given to OnEvent-style dispatch).
 enum : uint32_t {
-    EV_RXCHAR = 0x1, EV_RXFLAG = 0x2, EV_TXEMPTY = 0x4, EV_CTS = 0x8, EV_DSR = 0x10,
-    EV_RLSD = 0x20, EV_BREAK = 0x40, EV_ERR = 0x80, EV_RING = 0x100, EV_PERR = 0x200,
-    EV_RX80FULL = 0x400, EV_EVENT1 = 0x800, EV_EVENT2 = 0x1000
+    EV_RXCHAR = 0x1,
+    EV_RXFLAG = 0x2,
+    EV_TXEMPTY = 0x4,
+    EV_CTS = 0x8,
+    EV_DSR = 0x10,
+    EV_RLSD = 0x20,
+    EV_BREAK = 0x40,
+    EV_ERR = 0x80,
+    EV_RING = 0x100,
+    EV_PERR = 0x200,
+    EV_RX80FULL = 0x400,
+    EV_EVENT1 = 0x800,
+    EV_EVENT2 = 0x1000
 };
 // Line-error bits reported by GetCommErrors and OnError.
 enum : uint32_t {
-    CE_RXOVER = 0x1, CE_OVERRUN = 0x2, CE_RXPARITY = 0x4, CE_FRAME = 0x8, CE_BREAK = 0x10,
-    CE_TXFULL = 0x100, CE_IOE = 0x400
+    CE_RXOVER = 0x1,
+    CE_OVERRUN = 0x2,
+    CE_RXPARITY = 0x4,
+    CE_FRAME = 0x8,
+    CE_BREAK = 0x10,
+    CE_TXFULL = 0x100,
+    CE_IOE = 0x400
 };
 // EscapeComm function codes.
-enum : int { SETXOFF = 1, SETXON = 2, SETRTS = 3, CLRRTS = 4, SETDTR = 5, CLRDTR = 6,
-             RESETDEV = 7, SETBREAK = 8, CLRBREAK = 9 };
+enum : int {
+    SETXOFF = 1,
+    SETXON = 2,
+    SETRTS = 3,
+    CLRRTS = 4,
+    SETDTR = 5,
+    CLRDTR = 6,
+    RESETDEV = 7,
+    SETBREAK = 8,
+    CLRBREAK = 9
+};
 
 // Queue state returned with the error bits.
 struct TVaComStat {
-    int cbInQue = 0;   // bytes waiting to be read
-    int cbOutQue = 0;  // bytes the driver still has to send
+    int cbInQue = 0;  // bytes waiting to be read
+    int cbOutQue = 0; // bytes the driver still has to send
 };
 
 namespace VaPosix {
@@ -79,17 +132,17 @@ class TVaCommWriteThread;
 
 // Optional display told about every event dispatch.
 class TVaDisplay : public TVaComponent {
-public:
+  public:
     using TVaComponent::TVaComponent;
     virtual void NotifyDisplay(TVaCustomComm* Comm) = 0;
 };
 
 // A data link attached to the component; nothing in this program attaches one.
 class TVaCommLink {
-public:
+  public:
     virtual ~TVaCommLink() = default;
     bool Active = true;
-    TVaCustomComm* Comm = nullptr;  // cleared when the component goes away
+    TVaCustomComm* Comm = nullptr; // cleared when the component goes away
     virtual void LinkEvents(uint32_t Mask) = 0;
     virtual void LinkRxBuf(const uint8_t* Data, int Count) = 0;
 };
@@ -99,7 +152,7 @@ using TVaCommRxCharEvent = std::function<void(TVaObject* Sender, int Count)>;
 using TVaCommRxBufEvent = std::function<void(TVaObject* Sender, const uint8_t* Data, int Count)>;
 
 class TVaCustomComm : public TVaComponent {
-public:
+  public:
     explicit TVaCustomComm(TVaObject* AOwner = nullptr);
     ~TVaCustomComm() override;
 
@@ -110,9 +163,9 @@ public:
     bool AutoOpen() const { return FAutoOpen; }
     void SetAutoOpen(bool V) { FAutoOpen = V; }
     TVaBaudrate Baudrate() const { return FBaudrate; }
-    void SetBaudrate(TVaBaudrate V);  // any value but brUser resets UserBaudrate to 0
+    void SetBaudrate(TVaBaudrate V); // any value but brUser resets UserBaudrate to 0
     int UserBaudrate() const { return FUserBaudrate; }
-    void SetUserBaudrate(int V);  // switches Baudrate to brUser
+    void SetUserBaudrate(int V); // switches Baudrate to brUser
     TVaParity Parity() const { return FParity; }
     void SetParity(TVaParity V);
     TVaDatabits Databits() const { return FDatabits; }
@@ -148,15 +201,15 @@ public:
 
     // --- Events (user-interface thread, Sender = this component).
     TVaNotifyEvent OnOpen, OnClose;
-    TVaNotifyEvent OnCts, OnDsr, OnRlsd, OnRing, OnBreak, OnRxFlag, OnTxEmpty, OnPErr,
-        OnRx80Full, OnEvent1, OnEvent2;
+    TVaNotifyEvent OnCts, OnDsr, OnRlsd, OnRing, OnBreak, OnRxFlag, OnTxEmpty, OnPErr, OnRx80Full,
+        OnEvent1, OnEvent2;
     TVaCommErrorEvent OnError;
     TVaCommRxCharEvent OnRxChar;
     TVaCommRxBufEvent OnRxBuf;
 
     // --- Port operations.
     void Open();
-    void Close();  // nothing when closed; raises OnClose unless being destroyed
+    void Close(); // nothing when closed; raises OnClose unless being destroyed
     bool Active() const { return FHandle >= 0; }
     // True when the open device has gone: it hung up, or DeviceFileName now
     // names another device or none (an adapter pulled and plugged again, a
@@ -191,7 +244,7 @@ public:
     std::string DeviceFileName() const;
     std::string DeviceDisplayName() const;
 
-    void Loaded() override;  // opens the port when AutoOpen is set
+    void Loaded() override; // opens the port when AutoOpen is set
 
     // Links (not used by this program).
     std::vector<TVaCommLink*> Links;
@@ -206,7 +259,7 @@ public:
     TVaCriticalSection WriteLock;
     TVaCriticalSection ReadLock;
 
-protected:
+  protected:
     virtual void CreateHandle();
     virtual void CreateThreads();
     virtual void DoRxChar();
@@ -215,7 +268,7 @@ protected:
     void Notification(TVaComponent* AComponent, TOperation Operation) override;
     void NotifyDisplay();
 
-private:
+  private:
     friend class TVaCommEventThread;
     friend class TVaCommWriteThread;
     void DestroyHandle();
@@ -252,13 +305,13 @@ private:
     TVaWaitEvent FIoEvent;
     std::shared_ptr<TVaCommEventThread> FEventThread;
     std::shared_ptr<TVaCommWriteThread> FWriteThread;
-    TVaBatchNotifier* FBatchNotifier = nullptr;  // see TVaBatchNotifier::Dispose
-    std::atomic<int> FHangup{0};  // 0 none, 1 noted, 2 reported
-    uint32_t FErrorBase[5] = {};  // driver error counters already reported
-    bool FHaveCounters = false;   // the device keeps error counters
+    TVaBatchNotifier* FBatchNotifier = nullptr; // see TVaBatchNotifier::Dispose
+    std::atomic<int> FHangup{0};                // 0 none, 1 noted, 2 reported
+    uint32_t FErrorBase[5] = {};                // driver error counters already reported
+    bool FHaveCounters = false;                 // the device keeps error counters
 };
 
 class TVaComm : public TVaCustomComm {
-public:
+  public:
     using TVaCustomComm::TVaCustomComm;
 };

@@ -13,12 +13,18 @@ std::string VaCommErrorText(TVaCommFailure Failure, int Error, const std::string
         if (Error == ENOENT) return "Specified device not found (" + Device + ").";
         return "Can't open specified device " + Device + " (Error " + std::to_string(Error) + ", " +
                VaPosix::ErrorText(Error) + ")";
-    case TVaCommFailure::WriteDcb: return "Error writing dcb" + Detail;
-    case TVaCommFailure::Timeouts: return "Error setting timeouts" + Detail;
-    case TVaCommFailure::Write: return "Write error" + Detail;
-    case TVaCommFailure::Read: return "Read error" + Detail;
-    case TVaCommFailure::Statistics: return "Error retrieving statistics" + Detail;
-    case TVaCommFailure::Function: return "Error calling comm function" + Detail;
+    case TVaCommFailure::WriteDcb:
+        return "Error writing dcb" + Detail;
+    case TVaCommFailure::Timeouts:
+        return "Error setting timeouts" + Detail;
+    case TVaCommFailure::Write:
+        return "Write error" + Detail;
+    case TVaCommFailure::Read:
+        return "Read error" + Detail;
+    case TVaCommFailure::Statistics:
+        return "Error retrieving statistics" + Detail;
+    case TVaCommFailure::Function:
+        return "Error calling comm function" + Detail;
     }
     return "Serial port error" + Detail;
 }

@@ -29,7 +29,8 @@ struct TPortWatcher::TImpl {
         Udev = udev_new();
         if (!Udev) return false;
         Monitor = udev_monitor_new_from_netlink(Udev, "udev");
-        if (Monitor && udev_monitor_filter_add_match_subsystem_devtype(Monitor, "tty", nullptr) >= 0 &&
+        if (Monitor &&
+            udev_monitor_filter_add_match_subsystem_devtype(Monitor, "tty", nullptr) >= 0 &&
             udev_monitor_enable_receiving(Monitor) >= 0) {
             Notifier = std::make_unique<QSocketNotifier>(udev_monitor_get_fd(Monitor),
                                                          QSocketNotifier::Read);
@@ -54,7 +55,8 @@ TPortWatcher::TPortWatcher(bool UseUdev) : F(std::make_unique<TImpl>()) {
     if (UseUdev && F->StartUdev()) {
         QObject::connect(F->Notifier.get(), &QSocketNotifier::activated, [this] {
             // Every waiting event is taken, so the notifier does not fire again for it.
-            while (udev_device* D = udev_monitor_receive_device(F->Monitor)) udev_device_unref(D);
+            while (udev_device* D = udev_monitor_receive_device(F->Monitor))
+                udev_device_unref(D);
             F->Debounce.start();
         });
         return;

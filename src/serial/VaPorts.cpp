@@ -52,7 +52,8 @@ static std::vector<std::pair<std::string, std::string>> ByIdLinks() {
     while (dirent* E = readdir(D)) {
         if (E->d_name[0] == '.') continue;
         char Target[PATH_MAX];
-        if (realpath((Dir + E->d_name).c_str(), Target)) Links.emplace_back(Target, Dir + E->d_name);
+        if (realpath((Dir + E->d_name).c_str(), Target))
+            Links.emplace_back(Target, Dir + E->d_name);
     }
     closedir(D);
     return Links;

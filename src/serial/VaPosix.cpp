@@ -58,15 +58,14 @@ static speed_t SpeedCode(int Baud) {
     static const struct {
         int Baud;
         speed_t Code;
-    } Table[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
-                 {150, B150},       {200, B200},       {300, B300},       {600, B600},
-                 {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-                 {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-                 {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-                 {576000, B576000}, {921600, B921600}, {1000000, B1000000},
-                 {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
-                 {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
-                 {4000000, B4000000}};
+    } Table[] = {{50, B50},           {75, B75},           {110, B110},         {134, B134},
+                 {150, B150},         {200, B200},         {300, B300},         {600, B600},
+                 {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+                 {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+                 {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+                 {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+                 {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+                 {3500000, B3500000}, {4000000, B4000000}};
     for (const auto& E : Table)
         if (E.Baud == Baud) return E.Code;
     return B0;
@@ -76,9 +75,8 @@ int MakeTermios(const TLineSettings& S, termios& T) {
     speed_t Speed = SpeedCode(S.Baud);
     // What termios cannot express is refused before anything is changed.
     if (Speed == B0 || S.ByteSize < 5 || S.ByteSize > 8 || S.Parity < 0 || S.Parity > 4 ||
-        (S.StopBits == 1 && S.ByteSize != 5) || S.StopBits < 0 || S.StopBits > 2 ||
-        S.OutDsrFlow || S.DsrSensitivity || S.DtrControl == 2 || S.RtsControl == 3 ||
-        S.ErrorChar || S.NullStrip)
+        (S.StopBits == 1 && S.ByteSize != 5) || S.StopBits < 0 || S.StopBits > 2 || S.OutDsrFlow ||
+        S.DsrSensitivity || S.DtrControl == 2 || S.RtsControl == 3 || S.ErrorChar || S.NullStrip)
         return EINVAL;
     static const tcflag_t Sizes[] = {CS5, CS6, CS7, CS8};
     T.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -86,7 +84,7 @@ int MakeTermios(const TLineSettings& S, termios& T) {
     if (S.Parity != 0) T.c_cflag |= PARENB;
     if (S.Parity == 1 || S.Parity == 3) T.c_cflag |= PARODD;
     if (S.Parity >= 3) T.c_cflag |= CMSPAR;
-    if (S.StopBits != 0) T.c_cflag |= CSTOPB;  // with 5 data bits the UART sends 1.5
+    if (S.StopBits != 0) T.c_cflag |= CSTOPB; // with 5 data bits the UART sends 1.5
     // termios has one switch for both directions of hardware handshake.
     if (S.OutCtsFlow || S.RtsControl == 2) T.c_cflag |= CRTSCTS;
     T.c_iflag &= ~(IXON | IXOFF | INPCK);
@@ -127,10 +125,11 @@ int SetLineSettings(int Fd, const TLineSettings& S) {
 int ReadDevice(int Fd, void* Buf, int Count, int& Done) {
     Done = 0;
     ssize_t R;
-    do R = read(Fd, Buf, size_t(Count));
+    do
+        R = read(Fd, Buf, size_t(Count));
     while (R < 0 && errno == EINTR);
     if (R > 0) Done = int(R);
-    if (R == 0 && Count > 0) return EIO;  // end of file on a terminal: it has hung up
+    if (R == 0 && Count > 0) return EIO; // end of file on a terminal: it has hung up
     if (R < 0) return errno == EAGAIN ? 0 : errno;
     return 0;
 }
@@ -138,7 +137,8 @@ int ReadDevice(int Fd, void* Buf, int Count, int& Done) {
 int WriteDevice(int Fd, const void* Buf, int Count, int& Done) {
     Done = 0;
     ssize_t R;
-    do R = write(Fd, Buf, size_t(Count));
+    do
+        R = write(Fd, Buf, size_t(Count));
     while (R < 0 && errno == EINTR);
     if (R > 0) Done = int(R);
     if (R < 0) return errno == EAGAIN ? 0 : errno;
@@ -177,7 +177,9 @@ TCounterSource SetCounterSource(TCounterSource Source) {
     return GCounterSource.exchange(Source ? Source : &HostCounters);
 }
 
-int ReadErrorCounters(int Fd, TErrorCounters& C) { return GCounterSource.load()(Fd, C); }
+int ReadErrorCounters(int Fd, TErrorCounters& C) {
+    return GCounterSource.load()(Fd, C);
+}
 
 static bool NoModemLines(int Error) {
     return Error == ENOTTY || Error == EINVAL;
@@ -187,20 +189,32 @@ int EscapeFunction(int Fd, int Func) {
     int R = 0;
     int Bits;
     switch (Func) {
-    case 1: R = tcflow(Fd, TCOOFF); break;
-    case 2: R = tcflow(Fd, TCOON); break;
-    case 3: case 4:
+    case 1:
+        R = tcflow(Fd, TCOOFF);
+        break;
+    case 2:
+        R = tcflow(Fd, TCOON);
+        break;
+    case 3:
+    case 4:
         Bits = TIOCM_RTS;
         R = ioctl(Fd, Func == 3 ? TIOCMBIS : TIOCMBIC, &Bits);
         break;
-    case 5: case 6:
+    case 5:
+    case 6:
         Bits = TIOCM_DTR;
         R = ioctl(Fd, Func == 5 ? TIOCMBIS : TIOCMBIC, &Bits);
         break;
-    case 7: return 0;  // a device reset has no meaning for a serial port
-    case 8: R = ioctl(Fd, TIOCSBRK); break;
-    case 9: R = ioctl(Fd, TIOCCBRK); break;
-    default: return EINVAL;
+    case 7:
+        return 0; // a device reset has no meaning for a serial port
+    case 8:
+        R = ioctl(Fd, TIOCSBRK);
+        break;
+    case 9:
+        R = ioctl(Fd, TIOCCBRK);
+        break;
+    default:
+        return EINVAL;
     }
     if (R == 0) return 0;
     int E = errno;
@@ -213,7 +227,9 @@ void SetThreadPriority(int Tid, int Priority) {
     setpriority(PRIO_PROCESS, id_t(Tid), Nice[Priority]);
 }
 
-int CurrentThreadId() { return int(syscall(SYS_gettid)); }
+int CurrentThreadId() {
+    return int(syscall(SYS_gettid));
+}
 
 bool SameDevice(int Fd, const std::string& Path) {
     struct stat Open, Named;
@@ -222,15 +238,20 @@ bool SameDevice(int Fd, const std::string& Path) {
            Open.st_rdev == Named.st_rdev;
 }
 
-bool IsHangupError(int Error) { return Error == EIO || Error == ENXIO || Error == ENODEV; }
+bool IsHangupError(int Error) {
+    return Error == EIO || Error == ENXIO || Error == ENODEV;
+}
 
-std::string ErrorText(int Error) { return std::strerror(Error); }
+std::string ErrorText(int Error) {
+    return std::strerror(Error);
+}
 
 int WaitDevice(int Fd, bool ForWrite, int WakeFd, int Timeout, int& Error) {
     pollfd P[2] = {{WakeFd, POLLIN, 0}, {Fd, short(ForWrite ? POLLOUT : POLLIN), 0}};
     int N = Fd >= 0 ? 2 : 1;
     int R;
-    do R = poll(P, nfds_t(N), Timeout);
+    do
+        R = poll(P, nfds_t(N), Timeout);
     while (R < 0 && errno == EINTR);
     if (R < 0) {
         Error = errno;
@@ -294,4 +315,4 @@ int TInputWatch::Wait(int& Error, int Timeout) {
     return Bits;
 }
 
-}  // namespace VaPosix
+} // namespace VaPosix

@@ -11,13 +11,13 @@ namespace VaPosix {
 // Line settings in the platform-neutral form the component computes.
 struct TLineSettings {
     int Baud = 9600;
-    int ByteSize = 8;   // 4..8
-    int Parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int StopBits = 0;   // 0 one, 1 one and a half, 2 two
+    int ByteSize = 8; // 4..8
+    int Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int StopBits = 0; // 0 one, 1 one and a half, 2 two
     bool OutCtsFlow = false, OutDsrFlow = false, XonXoffOut = false, XonXoffIn = false;
     bool DsrSensitivity = false, TxContinueOnXoff = false;
-    int DtrControl = 0;  // 0 disable, 1 enable, 2 handshake
-    int RtsControl = 0;  // 0 disable, 1 enable, 2 handshake, 3 toggle
+    int DtrControl = 0; // 0 disable, 1 enable, 2 handshake
+    int RtsControl = 0; // 0 disable, 1 enable, 2 handshake, 3 toggle
     bool ParityCheck = false, ErrorChar = false, NullStrip = false;
     uint8_t XonChar = 0x11, XoffChar = 0x13, EofChar = 0;
 };
@@ -73,7 +73,7 @@ int WaitDevice(int Fd, bool ForWrite, int WakeFd, int Timeout, int& Error);
 // when bytes arrive, so bytes nobody reads do not wake it again. KickFd (an
 // event descriptor, optional) reports wKick while it is set.
 class TInputWatch {
-public:
+  public:
     TInputWatch(int Fd, int WakeFd, int KickFd = -1);
     ~TInputWatch();
     TInputWatch(const TInputWatch&) = delete;
@@ -83,9 +83,9 @@ public:
     // (ms) passed; a negative Timeout waits without limit.
     int Wait(int& Error, int Timeout = -1);
 
-private:
+  private:
     int FEpoll = -1;
     int FError = 0;
 };
 
-}  // namespace VaPosix
+} // namespace VaPosix

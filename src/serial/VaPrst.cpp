@@ -26,7 +26,8 @@ void TVaEventChars::Assign(const TVaPersistent& Source) {
     auto* S = dynamic_cast<const TVaEventChars*>(&Source);
     if (!S) return TVaPersistent::Assign(Source);
     TUpdateGuard<TVaPersistent> Update(*this);
-    for (int i = 1; i <= 5; ++i) SetChar(i, S->FChars[i - 1]);
+    for (int i = 1; i <= 5; ++i)
+        SetChar(i, S->FChars[i - 1]);
 }
 
 void TVaBuffers::Set(int& Field, int V) {

@@ -13,7 +13,7 @@ enum TVaControlRts { rtsDisabled, rtsEnabled, rtsHandshake, rtsToggle };
 // Eight handshake settings, all off at creation. A setter notifies only when
 // the value changes.
 class TVaFlowControl : public TVaPersistent {
-public:
+  public:
     bool OutCtsFlow() const { return FOutCtsFlow; }
     bool OutDsrFlow() const { return FOutDsrFlow; }
     TVaControlDtr ControlDtr() const { return FControlDtr; }
@@ -34,7 +34,7 @@ public:
 
     void Assign(const TVaPersistent& Source) override;
 
-private:
+  private:
     template <class T> void Set(T& Field, T V) {
         if (Field == V) return;
         Field = V;
@@ -53,7 +53,7 @@ private:
 // Five special characters, indexed 1 to 5. Every write notifies, also when
 // the value is unchanged.
 class TVaEventChars : public TVaPersistent {
-public:
+  public:
     uint8_t XonChar() const { return FChars[0]; }
     uint8_t XoffChar() const { return FChars[1]; }
     uint8_t ErrorChar() const { return FChars[2]; }
@@ -70,14 +70,14 @@ public:
 
     void Assign(const TVaPersistent& Source) override;
 
-private:
+  private:
     uint8_t FChars[5] = {0x11, 0x13, 0, 0, 0};
 };
 
 // Sizes, limits and time-outs; each of type TVaIntW (0..2147483647): a
 // negative value written is stored as 0. The time-outs are plain fields.
 class TVaBuffers : public TVaPersistent {
-public:
+  public:
     int ReadSize() const { return FReadSize; }
     int WriteSize() const { return FWriteSize; }
     int ReadTimeout() const { return FReadTimeout; }
@@ -94,7 +94,7 @@ public:
 
     void Assign(const TVaPersistent& Source) override;
 
-private:
+  private:
     void Set(int& Field, int V);
     int FReadSize = 4096;
     int FWriteSize = 2048;

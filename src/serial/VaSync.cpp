@@ -35,9 +35,10 @@ void PostCall(QCoreApplication* App, std::function<void()> Fn) {
         std::lock_guard<std::mutex> L(MailboxLock);
         Mailbox.push_back(std::move(Fn));
     }
-    QMetaObject::invokeMethod(App, [] { RunNextCall(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        App, [] { RunNextCall(); }, Qt::QueuedConnection);
 }
-}  // namespace
+} // namespace
 
 void TVaStopToken::Stop() {
     std::lock_guard<std::mutex> L(FLock);

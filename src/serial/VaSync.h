@@ -15,7 +15,7 @@
 #include <mutex>
 
 class TVaStopToken {
-public:
+  public:
     // Marks the token stopped and drops a call still waiting to start.
     void Stop();
     bool Stopped() const;
@@ -23,14 +23,14 @@ public:
     // this token (the worker is then blocked until it returns).
     bool CallRunning() const;
 
-private:
+  private:
     friend bool VaSynchronize(const std::shared_ptr<TVaStopToken>&, std::function<void()>);
     enum TState { csNone, csPending, csRunning, csDone, csDropped };
     mutable std::mutex FLock;
     std::condition_variable FDone;
     bool FStopped = false;
     TState FState = csNone;
-    unsigned FSerial = 0;  // identifies the call that FState describes
+    unsigned FSerial = 0; // identifies the call that FState describes
 };
 
 // Runs Fn on the user-interface thread and waits until it has returned.

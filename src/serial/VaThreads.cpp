@@ -86,7 +86,7 @@ void TVaCommEventThread::Execute() {
     bool HaveCounters = VaPosix::ReadErrorCounters(Fd, Seen) == 0;
     const bool PollModem =
         HaveCounters && (Mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK)) != 0;
-    bool TxPending = false;  // a direct write has not drained yet
+    bool TxPending = false; // a direct write has not drained yet
     while (!Terminated) {
         int Timeout = TxPending ? TxPollMs : PollModem ? ModemPollMs : -1;
         int Error = 0;
@@ -187,7 +187,7 @@ void TVaCommWriteThread::WriteDone(int Count) {
 
 void TVaCommWriteThread::Execute() {
     using namespace VaPosix;
-    bool Dead = false;  // the device hung up: wait for the stop request only
+    bool Dead = false; // the device hung up: wait for the stop request only
     while (!Terminated) {
         int Error = 0;
         int Bits = WaitDevice(DataEvent.Handle, false, CloseEvent.Handle, -1, Error);

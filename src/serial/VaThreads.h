@@ -20,7 +20,7 @@
 // from a handler), in which case the worker ends on its own once that
 // dispatch returns.
 class TVaThread {
-public:
+  public:
     explicit TVaThread(TVaCustomComm* AOwner, int AFd) : Owner(AOwner), Fd(AFd) {}
     virtual ~TVaThread() = default;
 
@@ -52,7 +52,7 @@ public:
             Thread.join();
     }
 
-protected:
+  protected:
     virtual void Execute() = 0;
     // Hands a batch to the user-interface thread and waits for it; handler
     // exceptions go to the application, never back into this thread.
@@ -79,7 +79,7 @@ protected:
 };
 
 class TVaCommEventThread : public TVaThread {
-public:
+  public:
     // Events waiting for the user-interface thread; not 0 while a dispatch
     // is on its way there. Events seen meanwhile join that dispatch.
     std::shared_ptr<std::atomic<uint32_t>> Pending = std::make_shared<std::atomic<uint32_t>>(0);
@@ -89,15 +89,15 @@ public:
     TVaCommEventThread(TVaCustomComm* AOwner, int AFd, uint32_t AMask)
         : TVaThread(AOwner, AFd), Mask(AMask) {}
     uint32_t EvtMask = 0;
-    TVaWaitEvent WaitEvent;  // the stop signal
-    TVaWaitEvent TxEvent;    // set by a direct write: report when it has drained
+    TVaWaitEvent WaitEvent; // the stop signal
+    TVaWaitEvent TxEvent;   // set by a direct write: report when it has drained
 
     void Stop() override {
         TVaThread::Stop();
         WaitEvent.SetEvent();
     }
 
-protected:
+  protected:
     void Execute() override;
     void Post(uint32_t Batch);
     uint32_t Mask;
@@ -110,7 +110,7 @@ class QSocketNotifier;
 // write and no allocation. Created and disposed of on the user-interface
 // thread only.
 class TVaBatchNotifier {
-public:
+  public:
     TVaBatchNotifier(TVaCustomComm* AOwner, std::shared_ptr<std::atomic<uint32_t>> APending);
     ~TVaBatchNotifier();
     TVaBatchNotifier(const TVaBatchNotifier&) = delete;
@@ -120,7 +120,7 @@ public:
     // inside N's own dispatch (Close in a handler), as soon as it returns.
     static void Dispose(TVaBatchNotifier* N);
 
-private:
+  private:
     void Activated();
     TVaCustomComm* FOwner;
     std::shared_ptr<std::atomic<uint32_t>> FPending;
@@ -130,7 +130,7 @@ private:
 };
 
 class TVaCommWriteThread : public TVaThread {
-public:
+  public:
     TVaCommWriteThread(TVaCustomComm* AOwner, int AFd, int Capacity)
         : TVaThread(AOwner, AFd), Buffer(Capacity) {}
     TVaCommBuffer Buffer;
@@ -146,7 +146,7 @@ public:
     // for room. False when the bytes could not be queued.
     bool Write(const void* Bytes, int Count);
 
-protected:
+  protected:
     void Execute() override;
     void WriteDone(int Count);
     std::condition_variable_any FRoom;

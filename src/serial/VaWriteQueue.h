@@ -7,7 +7,7 @@
 
 // The write queue: one block allocated at creation, bytes queued at its front.
 class TVaCommBuffer {
-public:
+  public:
     explicit TVaCommBuffer(int Capacity);
     uint8_t* Data() { return FData.get(); }
     int Size = 0;
@@ -15,7 +15,7 @@ public:
     void Add(const void* Bytes, int N);
     void Remove(int N);
 
-private:
+  private:
     std::unique_ptr<uint8_t[]> FData;
     int FCapacity;
 };
