@@ -1,6 +1,7 @@
 #include "Watch.h"
 
 #include "Recorder.h"
+#include "StopSignals.h"
 
 #include "ReadingPublisher.h"
 
@@ -18,12 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-int GStopPipe[2] = {-1, -1};
-void OnStopSignal(int) {
-    const char C = 1;
-    [[maybe_unused]] ssize_t N = write(GStopPipe[1], &C, 1);
-}
 
 std::string Csv(const std::string& S) {
     return TRecorder::Quote(S);
@@ -113,16 +108,10 @@ int RunWatch(const TWatchOptions& O) {
     Client.Start(O.Mqtt);
     if (Client.State() == TMqttState::Failed) return 3;
 
-    if (pipe2(GStopPipe, O_CLOEXEC | O_NONBLOCK) == 0)
-        for (int Sig : {SIGINT, SIGTERM, SIGHUP})
-            std::signal(Sig, OnStopSignal);
-    QSocketNotifier Signals(GStopPipe[0], QSocketNotifier::Read);
-    QObject::connect(&Signals, &QSocketNotifier::activated, [] { QCoreApplication::exit(0); });
+    TStopSignals Signals([] { QCoreApplication::exit(0); });
     if (O.DurationS > 0) QTimer::singleShot(O.DurationS * 1000, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
-    Signals.setEnabled(false);
-    for (int Sig : {SIGINT, SIGTERM, SIGHUP})
-        std::signal(Sig, SIG_DFL);
+    Signals.Disable();
     Client.Stop();
     return Status;
 }

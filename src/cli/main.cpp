@@ -11,6 +11,7 @@
 #include "Recorder.h"
 #include "SensorExchange.h"
 #include "SensorProtocol.h"
+#include "StopSignals.h"
 #include "SysUtils.h"
 #include "VaComm.h"
 #include "VaPorts.h"
@@ -80,14 +81,6 @@ int IntOption(const QCommandLineParser& P, const QString& Name, int Default, int
 // The broker refused or cannot be used: whatever the refusal interrupted
 // ends with exit status 3, its reason already printed.
 bool GBrokerFailed = false;
-
-// A signal (SIGINT, SIGTERM) reaches the event loop through a pipe, so a
-// stream ends by its ordinary path and quiets the sensor.
-int GSignalPipe[2] = {-1, -1};
-void OnSignal(int) {
-    const char C = 1;
-    [[maybe_unused]] ssize_t N = write(GSignalPipe[1], &C, 1);
-}
 
 class TClient {
   public:
@@ -205,7 +198,7 @@ class TReadingPrinter {
                             .c_str());
         }
         // A reader that went away (a closed pipe) ends a stream like a signal.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) OnSignal(SIGPIPE);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) TStopSignals::Raise();
     }
 
   private:
@@ -425,13 +418,8 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         return Finish(C.FLost ? exNoAnswer : exDone);
     } else if (Command == "stream") {
         C.OnValue = Readings(TReadingPrinter(C, CsvRows, ""));
-        if (pipe2(GSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-            for (int Sig : {SIGINT, SIGTERM, SIGHUP})
-                std::signal(Sig, OnSignal);
-        }
-        QSocketNotifier Signals(GSignalPipe[0], QSocketNotifier::Read);
         bool Interrupted = false;
-        QObject::connect(&Signals, &QSocketNotifier::activated, [&] {
+        TStopSignals Signals([&] {
             Interrupted = true;
             AbortWaits();
         });
@@ -449,11 +437,9 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         }
         // Whatever ended the stream, the sensor is left quiet; readings that
         // come before it is are no longer printed.
-        Signals.setEnabled(false);
+        Signals.Disable();
         C.OnValue = nullptr;
         ResetWaits();
-        for (int Sig : {SIGINT, SIGTERM, SIGHUP})
-            std::signal(Sig, SIG_DFL);
         if (!C.FLost) {
             C.FExchange.StopLoop();
             PumpWait(50);

@@ -1,5 +1,7 @@
 #include "ReadingPublisher.h"
 
+#include "Recorder.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -48,13 +50,8 @@ std::string DefaultTopicPrefix(const std::string& PortName) {
 
 std::string IsoTimeNow() {
     // The offset is always written out, "+00:00" rather than "Z", so that
-    // every message has the same form.
-    const QDateTime Now = QDateTime::currentDateTime();
-    const int Offset = Now.offsetFromUtc() / 60;
-    char Zone[16];
-    std::snprintf(Zone, sizeof Zone, "%c%02d:%02d", Offset < 0 ? '-' : '+', std::abs(Offset) / 60,
-                  std::abs(Offset) % 60);
-    return Now.toString("yyyy-MM-ddTHH:mm:ss.zzz").toStdString() + Zone;
+    // every message has the same form, as the recording's rows have it.
+    return TRecorder::LocalTime(std::chrono::system_clock::now());
 }
 
 TReadingPublisher::TReadingPublisher() {
