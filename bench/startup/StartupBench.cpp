@@ -12,6 +12,11 @@
 // The peer is a program of its own that links Qt Widgets only, so that its
 // start does not pay for loading the console's libraries.
 //
+// The console's children share one settings folder, so that (after the
+// warm-up start, which is a first start and writes the settings) each timed
+// start is an everyday one: it reads the settings instead of creating them
+// durably.
+//
 // The children run on the offscreen platform unless QT_QPA_PLATFORM says
 // otherwise, from the source folder so that the console finds its pictures.
 #include "AppPaths.h"
@@ -41,16 +46,17 @@ namespace {
 
 int ConsoleChild(int argc, char** argv) {
     TFirstFrame Watch;
+    const std::string Folder = argc >= 4 ? argv[3] : std::string();
     TApplication App(argc, argv);
-    QTemporaryDir Folder; // settings and log of a first start
-    SetAppFolder(Folder.path().toStdString());
+    QTemporaryDir Own; // a first start's, when no folder is given
+    SetAppFolder(Folder.empty() ? Own.path().toStdString() : Folder);
     TFKAVRO W;
     W.installEventFilter(&Watch);
     W.show();
     return App.exec();
 }
 
-std::string Self, Peer;
+std::string Self, Peer, ChildFolder;
 
 // Milliseconds from starting the child to its first frame (-1: failed).
 double StartChild(const char* Kind) {
@@ -62,7 +68,7 @@ double StartChild(const char* Kind) {
     posix_spawn_file_actions_addclose(&Actions, Pipe[0]);
     const bool Console = std::strcmp(Kind, "console") == 0;
     const std::string& Exe = Console ? Self : Peer;
-    const char* Args[] = {Exe.c_str(), "--child", Kind, nullptr};
+    const char* Args[] = {Exe.c_str(), "--child", Kind, ChildFolder.c_str(), nullptr};
     pid_t Pid;
     const int64_t Start = NowNs();
     const int Err =
@@ -130,6 +136,9 @@ int main(int argc, char** argv) {
     Self.assign(Path, size_t(N));
     Peer = Self.substr(0, Self.rfind('/') + 1) + "startup_minimal_window";
     if (chdir(VORTA_SOURCE_DIR) != 0) return 1;
+    QTemporaryDir Settings;
+    if (!Settings.isValid()) return 1;
+    ChildFolder = Settings.path().toStdString();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -12,6 +12,7 @@
 
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -28,8 +29,21 @@ namespace {
 
 std::function<QDateTime()> GNow = [] { return QDateTime::currentDateTime(); };
 
+// A family the system lacks is looked up through its fallback matching again
+// for every size and weight, which costs more than building the controls. The
+// family that lookup ends in is the same each time, so it is found once.
+const QString& WindowFamily() {
+    static const QString Family = [] {
+        const QString Design = QStringLiteral("MS Sans Serif");
+        for (const QString& F : QStringList{Design} + QFont::substitutes(Design))
+            if (QFontDatabase::hasFamily(F)) return F;
+        return Design;
+    }();
+    return Family;
+}
+
 QFont WindowFont(int PixelHeight, bool Bold = false) {
-    QFont F("MS Sans Serif");
+    QFont F(WindowFamily());
     F.setPixelSize(PixelHeight);
     F.setBold(Bold);
     return F;
