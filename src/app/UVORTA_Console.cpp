@@ -214,7 +214,7 @@ void TFKAVRO::btn10Click() {
     PublishInformation(I);
     int Minus = 0, Plus = 0;
     if (TryStrToInt(I.NRange, Minus) && TryStrToInt(I.PRange, Plus))
-        Plot->SetSensorRange(Minus, Plus);
+        PlotView().SetSensorRange(Minus, Plus);
     const std::string Dial = ChooseDial(I.PRange, I.Mode);
     if (!Dial.empty()) LoadDial(Dial);
     lbeMVGain->setText(Q(I.MVGain));

@@ -132,15 +132,6 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     CreateGauge();
     ConnectConsoleSignals();
     CreateMenu();
-    // The plot keeps every reading from the start, shown or not.
-    Plot = new TPlotWindow(this);
-    Plot->ReadSetting = [](const QString& Key) { return TProgramSettings().Value(Key); };
-    Plot->WriteSetting = [](const QString& Key, const QVariant& Value) {
-        TProgramSettings Kept;
-        Kept.SetValue(Key, Value);
-        Kept.Save();
-    };
-    Plot->LoadSettings();
     if (QScreen* S = QGuiApplication::primaryScreen())
         move(S->availableGeometry().center() - rect().center());
     // The exception handler comes first, so a failure in the rest of
@@ -360,7 +351,26 @@ void TFKAVRO::paintEvent(QPaintEvent* Event) {
     if (FPainted) return;
     FPainted = true;
     // After this frame has reached the screen.
-    QTimer::singleShot(0, this, [this] { FillPortList(); });
+    QTimer::singleShot(0, this, [this] {
+        FillPortList();
+        PlotView();
+    });
+}
+
+// The plot keeps every reading from the first one on, shown or not. Its chart
+// costs about as much to build as the rest of the window, so it is built after
+// the first frame, or earlier when something needs it first.
+TPlotWindow& TFKAVRO::PlotView() {
+    if (Plot) return *Plot;
+    Plot = new TPlotWindow(this);
+    Plot->ReadSetting = [](const QString& Key) { return TProgramSettings().Value(Key); };
+    Plot->WriteSetting = [](const QString& Key, const QVariant& Value) {
+        TProgramSettings Kept;
+        Kept.SetValue(Key, Value);
+        Kept.Save();
+    };
+    Plot->LoadSettings();
+    return *Plot;
 }
 
 void TFKAVRO::FormShow() {

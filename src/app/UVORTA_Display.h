@@ -196,9 +196,10 @@ class TFKAVRO : public QWidget {
     // Every accepted reading (stream, #DATA, Angle Data) passes here once:
     // recorded, then shown on the readout and the needle.
     void ReadingAccepted(double Value);
-    // View menu: the plot window (created with the window, fed always).
+    // View menu: the plot window (fed always).
     void ShowPlot();
-    TPlotWindow* Plot = nullptr;
+    TPlotWindow& PlotView(); // built on first use, or after the first frame
+    TPlotWindow* Plot = nullptr; // null until then
     // Port menu: closes the port (VaComm1Close runs) and ends a running loop.
     void Disconnect();
     // The port list as at start-up, then the recently used ports that can be

@@ -161,14 +161,14 @@ QString TFKAVRO::AboutText() {
 }
 
 void TFKAVRO::ShowPlot() {
-    Plot->ShowPlot();
+    PlotView().ShowPlot();
 }
 
 void TFKAVRO::ReadingAccepted(double Value) {
     // Recorded first: a reading that cannot be drawn is still on disk.
     RecordRow("reading", TRecorder::Number(Value), Utf8(LastAnswer));
     FExchange->Reading(Value);
-    Plot->AddReading(Value);
+    PlotView().AddReading(Value);
     PublishReading(Value);
     ShowReading(Value);
     DrawNeedle(NeedleAngle(Value, lbeMode->text().toLocal8Bit().toStdString()));

@@ -21,3 +21,13 @@ inline int SaturateToInt(double V, int Low = INT_MIN, int High = INT_MAX) {
 inline int RoundEven(double V, int Low = INT_MIN, int High = INT_MAX) {
     return SaturateToInt(std::nearbyint(V), Low, High);
 }
+
+// The same in 64 bits: nearest integer, ties to even, saturated to
+// [Low, High]; NaN gives Low. The bounds must lie within +-2^53, where every
+// double is an integer, so that comparing against them is exact.
+inline long long RoundEven64(double V, long long Low, long long High) {
+    const double R = std::nearbyint(V);
+    if (!(R > static_cast<double>(Low))) return Low;
+    if (!(R < static_cast<double>(High))) return High;
+    return static_cast<long long>(R);
+}

@@ -3,9 +3,9 @@
 // and brought back into a range the painter handles before it is used.
 #pragma once
 
-#include <QPoint>
+#include "Rounding.h"
 
-#include <cmath>
+#include <QPoint>
 
 namespace sevenseg {
 
@@ -25,14 +25,11 @@ inline QPoint Pt(long long X, long long Y) {
     return QPoint(ClampCoord(X), ClampCoord(Y));
 }
 
-// Nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
-inline long long RoundEven(double X) {
-    if (!(X > -1e15)) return -1000000000000000LL;
-    if (!(X < 1e15)) return 1000000000000000LL;
-    double f = std::floor(X);
-    const double d = X - f;
-    if (d > 0.5 || (d == 0.5 && std::fmod(f, 2.0) != 0.0)) f += 1.0;
-    return (long long)f;
+// Nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4), within
+// +-10^15: far beyond any coordinate, yet exact in a double.
+inline long long RoundWide(double X) {
+    constexpr long long Limit = 1000000000000000LL;
+    return RoundEven64(X, -Limit, Limit);
 }
 
 } // namespace sevenseg

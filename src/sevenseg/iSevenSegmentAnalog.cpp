@@ -140,7 +140,7 @@ std::vector<TSevenSegmentCell> TiSevenSegmentAnalog::LayoutCells() const {
         // Any separator other than '.' is shown as the comma mark.
         const TSevenSegmentCharacter mark =
             QLocale().decimalPoint() == QLatin1String(".") ? sscPeriod : sscComma;
-        place(x - RoundEven(double(c) / 10 + double(spacing) / 2), c / 5, mark);
+        place(x - RoundWide(double(c) / 10 + double(spacing) / 2), c / 5, mark);
         fraction.resize(size_t(FPrecision), '0');
         const int shown = std::min(FPrecision, digitCount - 1);
         for (int i = 0; i < shown; ++i)

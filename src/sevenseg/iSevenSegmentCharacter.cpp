@@ -161,7 +161,7 @@ void TiSevenSegmentCharacter::DrawCharacter(QPainter& Canvas, QPoint Origin,
     const long long M = FSegmentMargin, S = FSegmentSeperation, Z = FSegmentSize;
     const long long L = X0 + M, R = X0 + W - 1 - M, T = Y0 + M, B = Y0 + H - 1 - M;
     const long long Ym = Y0 + (H - 1) / 2, Xc = X0 + W / 2;
-    auto row = [&](int k) { return Y0 + RoundEven(double(k * H) / 18); };
+    auto row = [&](int k) { return Y0 + RoundWide(double(k * H) / 18); };
 
     if (FUseSegmentBits || Glyph <= sscF || Glyph == sscBlank || Glyph >= kGlyphCount) {
         std::uint8_t bits = 0;
@@ -217,20 +217,20 @@ void TiSevenSegmentCharacter::DrawCharacter(QPainter& Canvas, QPoint Origin,
     auto rect = [&](const QColor& c, long long x1, long long y1, long long x2, long long y2) {
         Polygon(Canvas, c, {Pt(x1, y1), Pt(x2, y1), Pt(x2, y2), Pt(x1, y2)});
     };
-    const long long Xa = X0 + RoundEven(2.5 * double(W) / 10);
-    const long long Xb = X0 + RoundEven(7.5 * double(W) / 10);
+    const long long Xa = X0 + RoundWide(2.5 * double(W) / 10);
+    const long long Xb = X0 + RoundWide(7.5 * double(W) / 10);
     auto plusShape = [&](const QColor& c) {
         const double mid = 4.5 * double(H) / 18;
-        rect(c, Xa, Y0 + RoundEven(mid - 0.5 * double(Z)), Xb,
-             Y0 + RoundEven(mid + 0.5 * double(Z)));
-        rect(c, X0 + RoundEven(0.5 * double(W) - 0.5 * double(Z)),
-             Y0 + RoundEven(2 * double(H) / 18), X0 + RoundEven(0.5 * double(W) + 0.5 * double(Z)),
-             Y0 + RoundEven(7 * double(H) / 18));
+        rect(c, Xa, Y0 + RoundWide(mid - 0.5 * double(Z)), Xb,
+             Y0 + RoundWide(mid + 0.5 * double(Z)));
+        rect(c, X0 + RoundWide(0.5 * double(W) - 0.5 * double(Z)),
+             Y0 + RoundWide(2 * double(H) / 18), X0 + RoundWide(0.5 * double(W) + 0.5 * double(Z)),
+             Y0 + RoundWide(7 * double(H) / 18));
     };
     auto minusShape = [&](const QColor& c) {
         const double mid = 13.5 * double(H) / 18;
-        rect(c, Xa, Y0 + RoundEven(mid - 0.5 * double(Z)), Xb,
-             Y0 + RoundEven(mid + 0.5 * double(Z)));
+        rect(c, Xa, Y0 + RoundWide(mid - 0.5 * double(Z)), Xb,
+             Y0 + RoundWide(mid + 0.5 * double(Z)));
     };
     auto colonLower = [&] { rect(lit, Xc - Z, row(11), Xc + Z, row(13)); };
     auto tail = [&] { rect(lit, Xc, row(13), Xc + Z, row(16)); };
