@@ -17,6 +17,7 @@
 #include "Application.h"
 #include "PumpWait.h"
 #include "UVORTA_Display.h"
+#include "WindowProbe.h"
 
 #include <benchmark/benchmark.h>
 
@@ -133,13 +134,13 @@ void BM_WindowReceivePath(benchmark::State& State) {
     SetAppFolder(Folder.path().toStdString());
     TFKAVRO Window;
     double Sum = 0;
-    Window.FReceiver->OnValue = [&](double V) {
-        Sum += NeedleAngle(V, Window.lbeMode->text().toStdString());
+    Internals::FReceiver(Window)->OnValue = [&](double V) {
+        Sum += NeedleAngle(V, Control<TLabeledEdit>(Window, "lbeMode")->text().toStdString());
     };
     for (auto _ : State) {
-        Window.Memo1->Clear();
+        Control<TMemoView>(Window, "Memo1")->Clear();
         for (const auto& R : Stream().Reads)
-            Window.FReceiver->Receive(R);
+            Internals::FReceiver(Window)->Receive(R);
     }
     benchmark::DoNotOptimize(Sum);
     State.SetBytesProcessed(State.iterations() * Stream().Bytes);

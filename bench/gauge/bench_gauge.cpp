@@ -19,6 +19,7 @@
 #include "PixmanNeedle.h"
 #include "UVORTA_Display.h"
 #include "VaComm.h"
+#include "WindowProbe.h"
 #include "iSevenSegmentAnalog.h"
 
 #include <fcntl.h>
@@ -123,15 +124,15 @@ void PaintThroughEventLoop(const TPaintCounter& Counter) {
 void BM_Repaint_Window(benchmark::State& State) {
     TFKAVRO& W = Window();
     TPaintCounter Counter;
-    W.Dst->installEventFilter(&Counter);
+    Control<TImage32>(W, "Dst")->installEventFilter(&Counter);
     QCoreApplication::processEvents();
     int64_t Step = 0;
     QElapsedTimer Clock;
     Clock.start();
     for (auto _ : State) {
         W.ShowReading(double(Step++ % 1000) / 10.0);
-        W.FNeedlePending = true; // as after DrawNeedle, without its cost
-        W.Dst->SetBufferValid(false);
+        Internals::FNeedlePending(W) = true; // as after DrawNeedle, without its cost
+        Control<TImage32>(W, "Dst")->SetBufferValid(false);
         W.FlushGaugeFrame();
         PaintThroughEventLoop(Counter);
         // Whatever else this frame's repaint leaves pending belongs to it.
@@ -140,7 +141,7 @@ void BM_Repaint_Window(benchmark::State& State) {
     GFigures["repaint"] = Mean(State, double(Clock.nsecsElapsed()) / 1e9);
     State.counters["view_paints_per_frame"] =
         double(Counter.Paints) / double(std::max<int64_t>(1, State.iterations()));
-    W.Dst->removeEventFilter(&Counter);
+    Control<TImage32>(W, "Dst")->removeEventFilter(&Counter);
 }
 BENCHMARK(BM_Repaint_Window)->Unit(benchmark::kMicrosecond);
 
@@ -192,23 +193,25 @@ double RunReadingStream(benchmark::State& State, TShown Shown, int Rate, int Rea
     tcgetattr(Master, &T);
     cfmakeraw(&T);
     tcsetattr(Master, TCSANOW, &T);
-    W.VaComm1->SetDeviceName(ptsname(Master));
-    W.VaComm1->Open();
-    W.lbeMode->setText("0");
+    Internals::VaComm1(W)->SetDeviceName(ptsname(Master));
+    Internals::VaComm1(W)->Open();
+    Control<TLabeledEdit>(W, "lbeMode")->setText("0");
     long Received = 0;
-    const auto KeptLine = W.FReceiver->OnLine;
-    const auto KeptValue = W.FReceiver->OnValue;
+    const auto KeptLine = Internals::FReceiver(W)->OnLine;
+    const auto KeptValue = Internals::FReceiver(W)->OnValue;
     if (Shown != shNothing) {
-        W.FReceiver->OnValue = [&](double Value) {
+        Internals::FReceiver(W)->OnValue = [&](double Value) {
             ++Received;
             KeptValue(Value);
         };
         // The log line of each frame left out: what the gauge costs.
         if (Shown == shGauge)
-            W.FReceiver->OnLine = [&](const std::string& Line) { W.FExchange->Received(Line); };
+            Internals::FReceiver(W)->OnLine = [&](const std::string& Line) {
+                Internals::FExchange(W)->Received(Line);
+            };
     } else {
-        W.FReceiver->OnLine = [](const std::string&) {};
-        W.FReceiver->OnValue = [&](double) { ++Received; };
+        Internals::FReceiver(W)->OnLine = [](const std::string&) {};
+        Internals::FReceiver(W)->OnValue = [&](double) { ++Received; };
     }
 
     double CpuPerReading = 0;
@@ -239,9 +242,9 @@ double RunReadingStream(benchmark::State& State, TShown Shown, int Rate, int Rea
         if (Result != 0) State.SkipWithError("readings lost or not written");
     }
     State.counters["cpu_us_per_reading"] = CpuPerReading;
-    W.FReceiver->OnLine = KeptLine;
-    W.FReceiver->OnValue = KeptValue;
-    W.VaComm1->Close();
+    Internals::FReceiver(W)->OnLine = KeptLine;
+    Internals::FReceiver(W)->OnValue = KeptValue;
+    Internals::VaComm1(W)->Close();
     close(Master);
     QCoreApplication::processEvents();
     return CpuPerReading;

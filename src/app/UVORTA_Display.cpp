@@ -4,18 +4,22 @@
 
 #include "Application.h"
 #include "FileAccess.h"
+#include "GR32_Image.h"
 #include "ProgramSettings.h"
 #include "PumpWait.h"
 #include "SysUtils.h"
 #include "VaClasses.h"
+#include "iSevenSegmentAnalog.h"
 #include "uHelp.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
@@ -132,6 +136,7 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     CreateGauge();
     ConnectConsoleSignals();
     CreateMenu();
+    NameControls();
     if (QScreen* S = QGuiApplication::primaryScreen())
         move(S->availableGeometry().center() - rect().center());
     // The exception handler comes first, so a failure in the rest of
@@ -176,6 +181,94 @@ void TFKAVRO::OnClick(QPushButton* Button, void (TFKAVRO::*Handler)()) {
     QObject::connect(Button, &QPushButton::clicked, this, [this, Button, Handler] {
         RunHandler(Button, [this, Handler] { (this->*Handler)(); });
     });
+}
+
+// Each control's object name is its design name: style sheets, accessibility
+// tools and tests address it by that name, not through the window's fields.
+void TFKAVRO::NameControls() {
+    const std::pair<QObject*, const char*> Named[] = {
+        {ClientArea, "ClientArea"},
+        {MainMenu, "MainMenu"},
+        {ConnectionLight, "ConnectionLight"},
+        {RecordingLight, "RecordingLight"},
+        {BrokerLight, "BrokerLight"},
+        {actPublish, "actPublish"},
+        {actStopPublishing, "actStopPublishing"},
+        {actRecord, "actRecord"},
+        {actStopRecording, "actStopRecording"},
+        {actSaveLog, "actSaveLog"},
+        {actQuit, "actQuit"},
+        {actRefresh, "actRefresh"},
+        {actDisconnect, "actDisconnect"},
+        {actAutoReconnect, "actAutoReconnect"},
+        {actScan, "actScan"},
+        {actPlot, "actPlot"},
+        {actHelp, "actHelp"},
+        {actAbout, "actAbout"},
+        {Dst, "Dst"},
+        {Src, "Src"},
+        {ivBGR, "ivBGR"},
+        {ssaValue, "ssaValue"},
+        {Panel1, "Panel1"},
+        {Panel2, "Panel2"},
+        {Label1, "Label1"},
+        {ePortNo, "ePortNo"},
+        {Button3, "Button3"},
+        {Button21, "Button21"},
+        {Button22, "Button22"},
+        {Button23, "Button23"},
+        {Button24, "Button24"},
+        {btHelp, "btHelp"},
+        {btClose, "btClose"},
+        {GroupBox1, "GroupBox1"},
+        {btn10, "btn10"},
+        {Label2, "Label2"},
+        {eID, "eID"},
+        {btIDchange, "btIDchange"},
+        {btDATA, "btDATA"},
+        {btREAD, "btREAD"},
+        {btStop, "btStop"},
+        {btn25, "btn25"},
+        {leRangeN, "leRangeN"},
+        {Button25, "Button25"},
+        {leRangeP, "leRangeP"},
+        {Button26, "Button26"},
+        {ed360Send1, "ed360Send1"},
+        {ed360Send2, "ed360Send2"},
+        {ed360Send3, "ed360Send3"},
+        {bt360Send1, "bt360Send1"},
+        {bt360Send2, "bt360Send2"},
+        {bt360Send3, "bt360Send3"},
+        {GroupBox2, "GroupBox2"},
+        {Label5, "Label5"},
+        {Edit1, "Edit1"},
+        {Label3, "Label3"},
+        {lCount, "lCount"},
+        {Label6, "Label6"},
+        {eCount, "eCount"},
+        {btB105, "btB105"},
+        {Label4, "Label4"},
+        {eInterval, "eInterval"},
+        {Label7, "Label7"},
+        {lbeVersion, "lbeVersion"},
+        {lbeID, "lbeID"},
+        {lbeNRange, "lbeNRange"},
+        {lbePRange, "lbePRange"},
+        {lbeMode, "lbeMode"},
+        {lbeOffset, "lbeOffset"},
+        {Label8, "Label8"},
+        {btClear, "btClear"},
+        {Memo1, "Memo1"},
+        {GroupBox4, "GroupBox4"},
+        {lbeCalDone, "lbeCalDone"},
+        {lbeMVGain, "lbeMVGain"},
+        {lbeMVOffset, "lbeMVOffset"},
+        {StatusBar1, "StatusBar1"},
+    };
+    for (const auto& [Object, Name] : Named)
+        Object->setObjectName(QLatin1String(Name));
+    for (int i = 0; i < 12; ++i)
+        lbeCal[i]->setObjectName(QString("lbeCal%1").arg(i));
 }
 
 void TFKAVRO::CreateControls() {

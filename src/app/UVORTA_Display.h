@@ -97,29 +97,19 @@ extern bool StopFlag;
 extern std::string ErrorLine;
 extern TUserSettings UserSettings;
 
+// The window's controls carry their design names as object names (lbeCal0
+// to lbeCal11 for the array), so tools and tests find them by name.
 class TFKAVRO : public QWidget {
   public:
     explicit TFKAVRO(const TFKAVROOptions& Options = {});
     ~TFKAVRO() override;
 
     // ---- window life (UVORTA_Display.cpp)
-    void FormCreate();
-    void FormShow();
-    void FormClose();
     void btCloseClick();
     void btHelpClick();
     // Line becomes LastAnswer and a line of Memo1 (shown with the next frame;
     // Memo1->Lines() has it at once).
     void ShowAnswer(const std::string& Line);
-    void HandleAppException(QObject* Sender, const std::exception& E);
-
-    // Settings file, error log (see AppPaths.h for where they are).
-    // LoadSettings also reads the whole port name kept beside the record;
-    // SaveSettings writes both, then loads them back.
-    void LoadSettings();
-    void SaveSettings();
-    void LogError();
-    void CopyControlsToSettings();
     // The port name as saved: whole, where the record holds its first 6
     // characters only.
     const QString& SavedPortName() const { return FPortName; }
@@ -127,10 +117,120 @@ class TFKAVRO : public QWidget {
     // True once the window has begun to close; waits end early and the running
     // command is abandoned (see PumpWait).
     bool Closing() const { return FClosing; }
+    // True from the port's open event to its close event.
+    bool IsConnected() const { return Connected == 1; }
 
+    // ---- console (UVORTA_Console.cpp)
+    // The command set.
+    void btn10Click();
+    void btREADClick();
+    void btStopClick();
+    void btDATAClick();
+    void btn25Click();
+    void btIDchangeClick();
+    void btB105Click();
+    void Button21Click();
+    void Button22Click();
+    void Button23Click();
+    void Button24Click();
+    void Button25Click();
+    void Button26Click();
+    void bt360Send1Click();
+    void bt360Send2Click();
+    void bt360Send3Click();
+    void btClearClick();
+
+    // Port discovery and connection.
+    void ListSerialPorts(QStringList* List, bool TestOpen);
+    bool CanOpenPort(const std::string& Name);
+    void Button3Click();
+
+    // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
+    // View menu: the plot window (fed always).
+    void ShowPlot();
+    TPlotWindow& PlotView(); // built on first use, or after the first frame
+    // Port menu: closes the port (VaComm1Close runs) and ends a running loop.
+    void Disconnect();
+    // The port list as at start-up, then the recently used ports that can be
+    // opened now and are not listed yet (pseudo-terminals, links); the box's
+    // text stays. Hot-plug events and the Port menu call it.
+    void RefreshPortList();
+    // Recording (see TRecorder). StartRecording raises EInOutError when the
+    // file cannot be opened; a row that cannot be written stops the recording
+    // and reports it through HandleAppException (panel 0 and the log).
+    void StartRecording(const std::string& Path);
+    void StopRecording();
+    void RecordRow(const std::string& Kind, const std::string& Value, const std::string& Text);
+    void RecordEvent(const std::string& Text) { RecordRow("event", "", Text); }
+    const TRecorder& Recorder() const { return FRecorder; }
+    void SaveLogAs(const std::string& Path); // Memo1 as UTF-8 text
+    // The free commands sent, oldest first, at most HistoryLimit (kept).
+    static constexpr int HistoryLimit = 20;
+    static constexpr int RecentPortLimit = 8;
+    const QStringList& CommandHistory() const { return FHistory; }
+    const QStringList& RecentPorts() const { return FRecentPorts; }
+    static QString AboutText();
+
+    // ---- publishing to a broker (UVORTA_Broker.cpp)
+    // Every accepted reading goes to PREFIX/reading, the Information fields
+    // to PREFIX/info (see TReadingPublisher). The broker's URL, prefix, QoS
+    // and user are kept in the program settings; the password never is.
+    // StartPublishing raises EMqttError on bad options; a broker that refuses
+    // later shows on the light and in panel 0.
+    void StartPublishing(const TPublishOptions& Options);
+    void StopPublishing();
+    void PublishFromDialog(); // File > Publish to broker...
+
+    // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
+    // After a hang-up, opens the same device again by itself once it is back
+    // (a udev event, or its path seen gone and present again), then reads
+    // Information and restarts a "#READ" stream that was running. Off by default.
+    bool AutoReconnect() const { return FAutoReconnect; }
+    void SetAutoReconnect(bool On);
+    bool StreamRunning() const { return FStreamRunning; }
+    // The Angle Data request of every ID (1 to 77) with ScanWait ms for each
+    // answer, under a cancelable progress dialog; the chosen ID goes to Edit1.
+    void ScanForSensors();
+
+    // ---- gauge (UVORTA_Gauge.cpp)
+    void ShowReading(double Value); // the readout's Value
+    void DrawNeedle(float Angle);   // degrees, counter-clockwise positive
+    void LoadDial(const std::string& DialFile);
+    // Readings change the readout's Value and the needle's bitmap at once; the
+    // screen shows them at most once per display frame, the first change after
+    // a quiet frame at once, later ones with the frame that follows.
+    // FlushGaugeFrame shows a pending change now.
+    void FlushGaugeFrame();
+
+  protected:
+    void showEvent(QShowEvent* Event) override;
+    void paintEvent(QPaintEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+  private:
+    // Tests reach the state below through this one struct, defined on their
+    // side; the controls they find by name.
+    friend struct TFKAVROTestAccess;
+
+    // ---- window life (UVORTA_Display.cpp)
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void HandleAppException(QObject* Sender, const std::exception& E);
+    // Settings file, error log (see AppPaths.h for where they are).
+    // LoadSettings also reads the whole port name kept beside the record;
+    // SaveSettings writes both, then loads them back.
+    void LoadSettings();
+    void SaveSettings();
+    void LogError();
+    void CopyControlsToSettings();
+    void CreateControls();
+    void NameControls();
     // Connects a button's click to a handler run through RunHandler, so an
     // exception in the handler reaches HandleAppException.
     void OnClick(QPushButton* Button, void (TFKAVRO::*Handler)());
+    void OnTriggered(QAction* Action, const std::function<void()>& Handler);
 
     // ---- console (UVORTA_Console.cpp)
     void ConnectConsoleSignals(); // wires the buttons and the serial component
@@ -154,34 +254,10 @@ class TFKAVRO : public QWidget {
     void Send(const std::string& Bytes, const std::string& Shown);
     // Empties RxBuffer and forgets the frame being received.
     void ClearRx();
-
-    // Answer reception.
-    void VaComm1RxChar(TVaObject* Sender, int Count);
-
-    // The command set.
-    void btn10Click();
-    void btREADClick();
-    void btStopClick();
-    void btDATAClick();
-    void btn25Click();
-    void btIDchangeClick();
-    void btB105Click();
-    void Button21Click();
-    void Button22Click();
-    void Button23Click();
-    void Button24Click();
     void ModeCommand(int Mode);
-    void Button25Click();
-    void Button26Click();
-    void bt360Send1Click();
-    void bt360Send2Click();
-    void bt360Send3Click();
-    void btClearClick();
 
-    // Port discovery and connection.
-    void ListSerialPorts(QStringList* List, bool TestOpen);
-    bool CanOpenPort(const std::string& Name);
-    void Button3Click();
+    // Answer reception and the port's events.
+    void VaComm1RxChar(TVaObject* Sender, int Count);
     void VaComm1Open(TVaObject* Sender);
     void VaComm1Close(TVaObject* Sender);
     void VaComm1Error(TVaObject* Sender, int Errors);
@@ -196,33 +272,24 @@ class TFKAVRO : public QWidget {
     // Every accepted reading (stream, #DATA, Angle Data) passes here once:
     // recorded, then shown on the readout and the needle.
     void ReadingAccepted(double Value);
-    // View menu: the plot window (fed always).
-    void ShowPlot();
-    TPlotWindow& PlotView(); // built on first use, or after the first frame
-    TPlotWindow* Plot = nullptr; // null until then
-    // Port menu: closes the port (VaComm1Close runs) and ends a running loop.
-    void Disconnect();
-    // The port list as at start-up, then the recently used ports that can be
-    // opened now and are not listed yet (pseudo-terminals, links); the box's
-    // text stays. Hot-plug events and the Port menu call it.
-    void RefreshPortList();
-    // Recording (see TRecorder). StartRecording raises EInOutError when the
-    // file cannot be opened; a row that cannot be written stops the recording
-    // and reports it through HandleAppException (panel 0 and the log).
-    void StartRecording(const std::string& Path);
-    void StopRecording();
-    void RecordRow(const std::string& Kind, const std::string& Value, const std::string& Text);
-    void RecordEvent(const std::string& Text) { RecordRow("event", "", Text); }
-    const TRecorder& Recorder() const { return FRecorder; }
     // The light shows the state of VaComm1 and of the recording.
     void UpdateConnectionLight();
-    void SaveLogAs(const std::string& Path); // Memo1 as UTF-8 text
-    // The free commands sent, oldest first, at most HistoryLimit (kept).
-    static constexpr int HistoryLimit = 20;
-    static constexpr int RecentPortLimit = 8;
-    const QStringList& CommandHistory() const { return FHistory; }
-    const QStringList& RecentPorts() const { return FRecentPorts; }
-    static QString AboutText();
+    void FreeCommand(QLineEdit* Edit);
+    void RememberCommand(const QString& Command);
+    void RememberPort(const QString& Port);
+    bool RecallCommand(QLineEdit* Edit, int Step);
+    void LoadKept(const class TProgramSettings& Kept);
+    void SaveKept(class TProgramSettings& Kept) const;
+    void RecordFromDialog();
+    void SaveLogFromDialog();
+    TPlotWindow* Plot = nullptr; // null until PlotView builds it
+    TRecorder FRecorder;
+    QStringList FHistory;
+    QStringList FRecentPorts;
+    QString FRecordFolder;
+    // Where each free command edit stands in FHistory while Up/Down walk it
+    // (FHistory.size(): past the newest, the edit's own text).
+    std::map<QLineEdit*, qsizetype> FRecall;
 
     QWidget* ClientArea = nullptr; // the 618 x 721 client area under the menu bar
     QMenuBar* MainMenu = nullptr;
@@ -242,56 +309,40 @@ class TFKAVRO : public QWidget {
     QAction* actPlot = nullptr;
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
+
     // ---- publishing to a broker (UVORTA_Broker.cpp)
-    // Every accepted reading goes to PREFIX/reading, the Information fields
-    // to PREFIX/info (see TReadingPublisher). The broker's URL, prefix, QoS
-    // and user are kept in the program settings; the password never is.
-    // StartPublishing raises EMqttError on bad options; a broker that refuses
-    // later shows on the light and in panel 0.
-    void StartPublishing(const TPublishOptions& Options);
-    void StopPublishing();
-    void PublishFromDialog(); // File > Publish to broker...
     void PublishReading(double Value);
     void PublishInformation(const TInformation& I);
     std::unique_ptr<TReadingPublisher> FPublisher;
 
     // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
-    void CreatePortWatcher(); // after the first frame (see ConsoleFormCreate); null until then
-    // After a hang-up, opens the same device again by itself once it is back
-    // (a udev event, or its path seen gone and present again), then reads
-    // Information and restarts a "#READ" stream that was running. Off by default.
-    bool AutoReconnect() const { return FAutoReconnect; }
-    void SetAutoReconnect(bool On);
+    void CreatePortWatcher();      // after the first frame (see ConsoleFormCreate); null until then
     void PortLost();               // from VaComm1Error on a hang-up
     void NoteStream(bool Running); // "#READ" answered / "#STOP" sent
-    bool StreamRunning() const { return FStreamRunning; }
-    // The Angle Data request of every ID (1 to 77) with ScanWait ms for each
-    // answer, under a cancelable progress dialog; the chosen ID goes to Edit1.
-    void ScanForSensors();
+    void PortPresence(bool Present);
+    void Reconnect();
     int ScanWait = TSensorExchange::ScanWait;
     // Shows the found IDs and returns the one chosen (0: none). Tests replace
     // it; the default runs a TScanResultDialog.
     std::function<int(const std::vector<std::pair<int, double>>& Found)> ChooseScannedSensor;
     std::unique_ptr<TPortWatcher> FPortWatcher;
+    bool FLost = false; // the port hung up; cleared by the next open
+    bool FAutoReconnect = false;
+    bool FStreamRunning = false;
+    bool FReconnecting = false;
+    std::string FLostPath; // the device that hung up, while it is waited for
+    bool FLostSeenGone = false;
 
     // ---- gauge (UVORTA_Gauge.cpp)
-    void CreateGauge();             // the three views and the readout
-    void ShowReading(double Value); // the readout's Value
-    void DrawNeedle(float Angle);   // degrees, counter-clockwise positive
-    void LoadDial(const std::string& DialFile);
-    TImage32* Dst = nullptr;   // the visible dial: needle on white, dial layer above
-    TImage32* Src = nullptr;   // the needle picture
-    TImage32* ivBGR = nullptr; // the dial picture as loaded
-    TiSevenSegmentAnalog* ssaValue = nullptr;
-    TBitmapLayer* FDialLayer = nullptr;
-    // Readings change the readout's Value and the needle's bitmap at once; the
-    // screen shows them at most once per display frame, the first change after
-    // a quiet frame at once, later ones with the frame that follows.
-    // FlushGaugeFrame shows a pending change now.
-    void FlushGaugeFrame();
+    void CreateGauge(); // the three views and the readout
     void ScheduleGaugeFrame();
     int GaugeFrameIntervalMs() const; // from the screen's refresh rate
-    int FGaugeFrameIntervalMs = 0;    // when above 0, used instead
+    TImage32* Dst = nullptr;          // the visible dial: needle on white, dial layer above
+    TImage32* Src = nullptr;          // the needle picture
+    TImage32* ivBGR = nullptr;        // the dial picture as loaded
+    TiSevenSegmentAnalog* ssaValue = nullptr;
+    TBitmapLayer* FDialLayer = nullptr;
+    int FGaugeFrameIntervalMs = 0; // when above 0, used instead
     class QTimer* FGaugeFrameTimer = nullptr;
     qint64 FLastGaugeFrameMs = 0; // steady clock; 0: none yet
     bool FNeedlePending = false, FReadoutPending = false;
@@ -300,6 +351,14 @@ class TFKAVRO : public QWidget {
     int Connected = 0;
     int RetryCount = 0;
     std::string RxBuffer;
+
+    TFKAVROOptions FOptions;
+    bool FShown = false;
+    bool FPainted = false; // the first frame is drawn
+    bool FPortListFilled = false;
+    bool FClosing = false;
+    bool FSettingsLoaded = false;
+    QString FPortName; // goes with UserSettings; the record's port field cut from it
 
     // Controls (positions are those of the stored design).
     QWidget* Panel1;
@@ -358,47 +417,6 @@ class TFKAVRO : public QWidget {
     TLabeledEdit* lbeMVOffset;
     TLabeledEdit* lbeCal[12]; // lbeCal0..lbeCal9, lbeCal10, lbeCal11
     TStatusBar* StatusBar1;
-
-  protected:
-    void showEvent(QShowEvent* Event) override;
-    void paintEvent(QPaintEvent* Event) override;
-    void closeEvent(QCloseEvent* Event) override;
-    bool eventFilter(QObject* Watched, QEvent* Event) override;
-
-  private:
-    void CreateControls();
-    void OnTriggered(QAction* Action, const std::function<void()>& Handler);
-    void FreeCommand(QLineEdit* Edit);
-    void RememberCommand(const QString& Command);
-    void RememberPort(const QString& Port);
-    bool RecallCommand(QLineEdit* Edit, int Step);
-    void LoadKept(const class TProgramSettings& Kept);
-    void SaveKept(class TProgramSettings& Kept) const;
-    void RecordFromDialog();
-    void SaveLogFromDialog();
-    TRecorder FRecorder;
-    QStringList FHistory;
-    QStringList FRecentPorts;
-    QString FRecordFolder;
-    // Where each free command edit stands in FHistory while Up/Down walk it
-    // (FHistory.size(): past the newest, the edit's own text).
-    std::map<QLineEdit*, qsizetype> FRecall;
-    bool FLost = false; // the port hung up; cleared by the next open
-
-    TFKAVROOptions FOptions;
-    bool FShown = false;
-    bool FPainted = false; // the first frame is drawn
-    bool FPortListFilled = false;
-    bool FClosing = false;
-    bool FSettingsLoaded = false;
-    QString FPortName; // goes with UserSettings; the record's port field cut from it
-    void PortPresence(bool Present);
-    void Reconnect();
-    bool FAutoReconnect = false;
-    bool FStreamRunning = false;
-    bool FReconnecting = false;
-    std::string FLostPath; // the device that hung up, while it is waited for
-    bool FLostSeenGone = false;
 };
 
 // The clock of the exception handler's time stamps; tests fix it.

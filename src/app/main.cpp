@@ -108,8 +108,11 @@ int main(int argc, char** argv) {
     FKAVRO.show();
     if (DoConnect)
         QTimer::singleShot(100, &FKAVRO, [&] {
-            FKAVRO.Button3->click();
-            if (DoRead && FKAVRO.Connected == 1 && !FKAVRO.Closing()) FKAVRO.btREAD->click();
+            // As the buttons' clicks run them: a failure goes to the window's
+            // exception handler.
+            RunHandler(&FKAVRO, [&] { FKAVRO.Button3Click(); });
+            if (DoRead && FKAVRO.IsConnected() && !FKAVRO.Closing())
+                RunHandler(&FKAVRO, [&] { FKAVRO.btREADClick(); });
         });
     if (!ShotFile.isEmpty()) {
         QTimer::singleShot(DelayMs, &FKAVRO, [&] {

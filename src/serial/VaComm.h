@@ -126,6 +126,7 @@ namespace VaPosix {
 struct TLineSettings;
 }
 class TVaCustomComm;
+class TVaThread;
 class TVaBatchNotifier;
 class TVaCommEventThread;
 class TVaCommWriteThread;
@@ -228,17 +229,9 @@ class TVaCustomComm : public TVaComponent {
     void SetDTR(bool On);
     void SetRTS(bool On);
     void EscapeComm(int Func);
-    void CheckClosed();
-    // Raises EVaCommError with the text of Failure for the errno value Error.
-    [[noreturn]] void RaiseCommError(TVaCommFailure Failure, int Error);
-    void CheckResult(bool Ok, TVaCommFailure Failure, int Error);
 
-    void ApplyCommState();
     // The line settings ApplyCommState gives the device.
     void GetLineSettings(VaPosix::TLineSettings& S) const;
-    void ApplyBufferSizes();
-    void ApplyTimeouts();
-    void ApplyEventMask();
     uint32_t EventMask() const { return FEventMask; }
     // DeviceName with PortNum in place of the placeholder.
     std::string DeviceFileName() const;
@@ -247,19 +240,21 @@ class TVaCustomComm : public TVaComponent {
     void Loaded() override; // opens the port when AutoOpen is set
 
     // Links (not used by this program).
-    std::vector<TVaCommLink*> Links;
     void AttachLink(TVaCommLink* Link);
     void DetachLink(TVaCommLink* Link);
 
-    // Runs on the user-interface thread for a batch of events (EV_* bits).
-    void DispatchEvents(uint32_t Mask);
+  protected:
+    void CheckClosed();
+    // Raises EVaCommError with the text of Failure for the errno value Error.
+    [[noreturn]] void RaiseCommError(TVaCommFailure Failure, int Error);
+    void CheckResult(bool Ok, TVaCommFailure Failure, int Error);
+    void ApplyCommState();
+    void ApplyBufferSizes();
+    void ApplyTimeouts();
+    void ApplyEventMask();
+    // The events of a batch (EV_* bits), on the user-interface thread.
     virtual void DoCommEvents(uint32_t Mask);
     bool DoError();
-
-    TVaCriticalSection WriteLock;
-    TVaCriticalSection ReadLock;
-
-  protected:
     virtual void CreateHandle();
     virtual void CreateThreads();
     virtual void DoRxChar();
@@ -269,8 +264,17 @@ class TVaCustomComm : public TVaComponent {
     void NotifyDisplay();
 
   private:
+    // The threads and the batch hand-off drive the component through
+    // DispatchEvents and DoCommEvents and share the write lock.
+    friend class TVaThread;
     friend class TVaCommEventThread;
     friend class TVaCommWriteThread;
+    friend class TVaBatchNotifier;
+    // Runs on the user-interface thread for a batch of events (EV_* bits).
+    void DispatchEvents(uint32_t Mask);
+    std::vector<TVaCommLink*> Links;
+    TVaCriticalSection WriteLock;
+    TVaCriticalSection ReadLock;
     void DestroyHandle();
     void DestroyThreads();
     void DoOpen();

@@ -9,6 +9,7 @@
 #include "PictureNames.h"
 #include "TestFiles.h"
 #include "UVORTA_Display.h"
+#include "WindowProbe.h"
 #include "iSevenSegmentAnalog.h"
 #include "pngimage.h"
 
@@ -44,9 +45,9 @@ class GaugeTest : public ::testing::Test {
         SetAppFolder("");
         QDir::setCurrent(OldDir);
     }
-    int NeedleInkAlong(float DegreesCcw) {
-        return ::NeedleInkAlong(*Window->Dst->Bitmap(), DegreesCcw);
-    }
+    TImage32* Dst() { return Control<TImage32>(*Window, "Dst"); }
+    TiSevenSegmentAnalog* ssaValue() { return Control<TiSevenSegmentAnalog>(*Window, "ssaValue"); }
+    int NeedleInkAlong(float DegreesCcw) { return ::NeedleInkAlong(*Dst()->Bitmap(), DegreesCcw); }
     QString OldDir;
     QTemporaryDir Dir;
     std::unique_ptr<TFKAVRO> Window;
@@ -55,12 +56,12 @@ class GaugeTest : public ::testing::Test {
 } // namespace
 
 TEST_F(GaugeTest, FirstShowLoadsTheFullCircleDialAndTheNeedleAtZero) {
-    ASSERT_EQ(Window->Dst->Bitmap()->Width(), 403);
-    ASSERT_EQ(Window->Dst->Bitmap()->Height(), 404);
-    EXPECT_EQ(Window->Dst->LayerList()->Count(), 1);
+    ASSERT_EQ(Dst()->Bitmap()->Width(), 403);
+    ASSERT_EQ(Dst()->Bitmap()->Height(), 404);
+    EXPECT_EQ(Dst()->LayerList()->Count(), 1);
     EXPECT_GE(NeedleInkAlong(0), 10);
     EXPECT_EQ(NeedleInkAlong(90), 0);
-    EXPECT_EQ(Window->Dst->Bitmap()->Pixel(5, 5), 0xFFFFFFFFu); // white under the needle
+    EXPECT_EQ(Dst()->Bitmap()->Pixel(5, 5), 0xFFFFFFFFu); // white under the needle
 }
 
 TEST_F(GaugeTest, PositiveAnglesTurnTheNeedleCounterClockwise) {
@@ -93,16 +94,16 @@ struct TPaintLog : QObject {
 TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLatest) {
     QCoreApplication::processEvents();
     TPaintLog View, Readout;
-    Window->Dst->installEventFilter(&View);
-    Window->ssaValue->installEventFilter(&Readout);
+    Dst()->installEventFilter(&View);
+    ssaValue()->installEventFilter(&Readout);
     int Changes = 0;
-    Window->ssaValue->OnValueChange = [&](TiSevenSegmentDisplay*) { ++Changes; };
+    ssaValue()->OnValueChange = [&](TiSevenSegmentDisplay*) { ++Changes; };
     // A frame longer than the test: after the first reading is shown, the
     // rest all fall into the frame that follows.
-    Window->FGaugeFrameIntervalMs = 60000;
+    Internals::FGaugeFrameIntervalMs(*Window) = 60000;
     Window->FlushGaugeFrame();
     // Until the window is on screen and its first paints are done.
-    Window->Dst->update();
+    Dst()->update();
     for (int I = 0; I < 500 && View.Paints == 0; ++I) {
         QEventLoop Pause;
         QTimer::singleShot(10, &Pause, &QEventLoop::quit);
@@ -119,11 +120,11 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     EXPECT_EQ(View.Paints, ViewBefore);
     EXPECT_EQ(Readout.Paints, ReadoutBefore);
     EXPECT_EQ(Changes, 20);
-    EXPECT_EQ(Window->ssaValue->Value(), 30.0);
+    EXPECT_EQ(ssaValue()->Value(), 30.0);
     TBitmap32 Latest;
-    Latest.Assign(Window->Dst->Bitmap());
+    Latest.Assign(Dst()->Bitmap());
     Window->DrawNeedle(80.0f);
-    const TBitmap32& Now = *Window->Dst->Bitmap();
+    const TBitmap32& Now = *Dst()->Bitmap();
     EXPECT_TRUE(
         std::equal(Now.Bits(), Now.Bits() + size_t(Now.Width()) * Now.Height(), Latest.Bits()))
         << "the needle's bitmap is that of the last reading";
@@ -134,20 +135,20 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     EXPECT_EQ(Readout.Paints, ReadoutBefore + 1);
     // The readout over the view does not cut the view's paint area apart.
     EXPECT_EQ(View.MostRects, 1);
-    Window->ssaValue->OnValueChange = nullptr;
+    ssaValue()->OnValueChange = nullptr;
 }
 
 TEST_F(GaugeTest, ReplacingTheDialKeepsOneLayer) {
     for (const char* Dial : {"img/Mode1.png", "img/Mode2.png", "img\\mode1.png", "img/Mode3.png"})
         Window->LoadDial(Dial);
-    EXPECT_EQ(Window->Dst->LayerList()->Count(), 1);
+    EXPECT_EQ(Dst()->LayerList()->Count(), 1);
     Window->DrawNeedle(45);
     Window->LoadDial("img/Mode0.png");
     EXPECT_GE(NeedleInkAlong(0), 10); // a dial load puts the needle back to 0
 }
 
 TEST_F(GaugeTest, AnOddWidthDialLosesItsLastColumnThroughTheStretch) {
-    auto* Layer = dynamic_cast<TPositionedLayer*>(Window->Dst->LayerList()->Items(0));
+    auto* Layer = dynamic_cast<TPositionedLayer*>(Dst()->LayerList()->Items(0));
     ASSERT_NE(Layer, nullptr);
     const TFloatRect P = Layer->Placement();
     EXPECT_FLOAT_EQ(P.Left, -0.5f);
@@ -159,7 +160,7 @@ TEST_F(GaugeTest, AnOddWidthDialLosesItsLastColumnThroughTheStretch) {
 TEST_F(GaugeTest, AMissingDialIsAnErrorAndLeavesTheGaugeAsItWas) {
     Window->DrawNeedle(60);
     EXPECT_THROW(Window->LoadDial("img/NoSuchDial.png"), std::exception);
-    EXPECT_EQ(Window->Dst->LayerList()->Count(), 1);
+    EXPECT_EQ(Dst()->LayerList()->Count(), 1);
     EXPECT_GE(NeedleInkAlong(60), 10);
 }
 
@@ -198,8 +199,8 @@ TEST_F(GaugeTest, PicturesThatAreNotWhatTheySeemAreRefusedPromptly) {
     }
     EXPECT_EQ(Message, "Cannot open file \"img/arrow2.PNG\". Not a regular file");
 
-    EXPECT_EQ(Window->Dst->LayerList()->Count(), 1);
-    EXPECT_EQ(Window->Dst->Bitmap()->Width(), 403);
+    EXPECT_EQ(Dst()->LayerList()->Count(), 1);
+    EXPECT_EQ(Dst()->Bitmap()->Width(), 403);
     EXPECT_GE(NeedleInkAlong(60), 10);
 }
 

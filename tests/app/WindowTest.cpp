@@ -6,6 +6,7 @@
 
 #include "ScopedEnv.h"
 #include "TestFiles.h"
+#include "WindowProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,9 @@ class WindowTest : public ::testing::Test {
         return *Window;
     }
     std::string File(const char* Name) const { return Folder + "/" + Name; }
-    std::string Panel(int i) const { return Window->StatusBar1->PanelText(i).toStdString(); }
+    std::string Panel(int i) const {
+        return Control<TStatusBar>(*Window, "StatusBar1")->PanelText(i).toStdString();
+    }
 
     QTemporaryDir Dir;
     std::string Folder;
@@ -73,26 +76,36 @@ TEST_F(WindowTest, StoredDesignOfTheWindow) {
     EXPECT_EQ(W.windowTitle(), "VORTA-IN-S Display Software  Ver4.1");
     // The client area keeps the design's size and places under the menu bar;
     // the window is taller by the bar.
-    EXPECT_EQ(W.ClientArea->size(), QSize(618, 721));
-    const int Bar = W.MainMenu->sizeHint().height();
+    EXPECT_EQ(Control<QWidget>(W, "ClientArea")->size(), QSize(618, 721));
+    const int Bar = Control<QMenuBar>(W, "MainMenu")->sizeHint().height();
     EXPECT_GT(Bar, 0);
     EXPECT_EQ(W.size(), QSize(618, 721 + Bar));
-    EXPECT_EQ(W.ClientArea->pos(), QPoint(0, Bar));
-    EXPECT_EQ(W.Button3->mapTo(W.ClientArea, QPoint(0, 0)), QPoint(16 + 123, 4 + 7));
-    EXPECT_EQ(W.btClose->mapTo(&W, QPoint(0, 0)), QPoint(534, 16 + Bar));
+    EXPECT_EQ(Control<QWidget>(W, "ClientArea")->pos(), QPoint(0, Bar));
+    EXPECT_EQ(
+        Control<QPushButton>(W, "Button3")->mapTo(Control<QWidget>(W, "ClientArea"), QPoint(0, 0)),
+        QPoint(16 + 123, 4 + 7));
+    EXPECT_EQ(Control<QPushButton>(W, "btClose")->mapTo(&W, QPoint(0, 0)), QPoint(534, 16 + Bar));
     struct {
         QWidget* Control;
         QRect Geometry;
         const char* Text;
     } Table[] = {
-        {W.ePortNo, {58, 12, 55, 21}, nullptr},     {W.Button3, {123, 7, 102, 30}, "Connect"},
-        {W.btHelp, {448, 16, 75, 25}, "Help"},      {W.btClose, {534, 16, 75, 25}, "Close"},
-        {W.GroupBox1, {16, 48, 593, 195}, nullptr}, {W.btn10, {15, 31, 63, 25}, "Infomation"},
-        {W.eID, {189, 35, 31, 19}, nullptr},        {W.btIDchange, {230, 31, 59, 25}, "ID Change"},
-        {W.btB105, {8, 45, 67, 26}, "Angle Data"},  {W.eInterval, {186, 47, 57, 19}, nullptr},
-        {W.eCount, {218, 17, 47, 19}, nullptr},     {W.ed360Send2, {311, 135, 202, 19}, nullptr},
-        {W.lbeVersion, {24, 292, 65, 19}, nullptr}, {W.lbePRange, {96, 333, 65, 19}, nullptr},
-        {W.btClear, {112, 400, 73, 25}, "Clear"},   {W.Memo1, {16, 424, 169, 249}, nullptr},
+        {Control<QComboBox>(W, "ePortNo"), {58, 12, 55, 21}, nullptr},
+        {Control<QPushButton>(W, "Button3"), {123, 7, 102, 30}, "Connect"},
+        {Control<QPushButton>(W, "btHelp"), {448, 16, 75, 25}, "Help"},
+        {Control<QPushButton>(W, "btClose"), {534, 16, 75, 25}, "Close"},
+        {Control<QGroupBox>(W, "GroupBox1"), {16, 48, 593, 195}, nullptr},
+        {Control<QPushButton>(W, "btn10"), {15, 31, 63, 25}, "Infomation"},
+        {Control<QLineEdit>(W, "eID"), {189, 35, 31, 19}, nullptr},
+        {Control<QPushButton>(W, "btIDchange"), {230, 31, 59, 25}, "ID Change"},
+        {Control<QPushButton>(W, "btB105"), {8, 45, 67, 26}, "Angle Data"},
+        {Control<QLineEdit>(W, "eInterval"), {186, 47, 57, 19}, nullptr},
+        {Control<QLineEdit>(W, "eCount"), {218, 17, 47, 19}, nullptr},
+        {Control<QLineEdit>(W, "ed360Send2"), {311, 135, 202, 19}, nullptr},
+        {Control<TLabeledEdit>(W, "lbeVersion"), {24, 292, 65, 19}, nullptr},
+        {Control<TLabeledEdit>(W, "lbePRange"), {96, 333, 65, 19}, nullptr},
+        {Control<QPushButton>(W, "btClear"), {112, 400, 73, 25}, "Clear"},
+        {Control<TMemoView>(W, "Memo1"), {16, 424, 169, 249}, nullptr},
     };
     for (auto& Row : Table) {
         EXPECT_EQ(Row.Control->geometry(), Row.Geometry) << Row.Control->metaObject()->className();
@@ -100,26 +113,27 @@ TEST_F(WindowTest, StoredDesignOfTheWindow) {
             EXPECT_EQ(B->text().toStdString(), Row.Text);
         }
     }
-    EXPECT_EQ(W.leRangeN->EditLabel->text(), "-  Range(*10) ");
-    EXPECT_EQ(W.btStop->property("Hint").toString(), QString::fromUtf8("데이터 읽기 엄춤"));
-    EXPECT_FALSE(W.Button22->isVisibleTo(&W));
-    EXPECT_FALSE(W.lbeMode->isVisibleTo(&W));
-    EXPECT_EQ(W.ed360Send1->text(), "#INFO");
-    EXPECT_EQ(W.StatusBar1->geometry(), QRect(0, 702, 618, 19));
+    EXPECT_EQ(Control<TLabeledEdit>(W, "leRangeN")->EditLabel->text(), "-  Range(*10) ");
+    EXPECT_EQ(Control<QPushButton>(W, "btStop")->property("Hint").toString(),
+              QString::fromUtf8("데이터 읽기 엄춤"));
+    EXPECT_FALSE(Control<QPushButton>(W, "Button22")->isVisibleTo(&W));
+    EXPECT_FALSE(Control<TLabeledEdit>(W, "lbeMode")->isVisibleTo(&W));
+    EXPECT_EQ(Control<QLineEdit>(W, "ed360Send1")->text(), "#INFO");
+    EXPECT_EQ(Control<TStatusBar>(W, "StatusBar1")->geometry(), QRect(0, 702, 618, 19));
 }
 
 TEST_F(WindowTest, FirstStartWritesDefaultsAndShowsThem) {
     TFKAVRO& W = Create();
     EXPECT_EQ(ReadAll(File("UserSet.dat")), DefaultSettingsRecord());
-    EXPECT_EQ(W.ePortNo->currentText(), "COM1");
-    EXPECT_EQ(W.eCount->text(), "1");
-    EXPECT_EQ(W.eInterval->text(), "200");
-    EXPECT_EQ(W.eID->text(), "1");
+    EXPECT_EQ(Control<QComboBox>(W, "ePortNo")->currentText(), "COM1");
+    EXPECT_EQ(Control<QLineEdit>(W, "eCount")->text(), "1");
+    EXPECT_EQ(Control<QLineEdit>(W, "eInterval")->text(), "200");
+    EXPECT_EQ(Control<QLineEdit>(W, "eID")->text(), "1");
 }
 
 TEST_F(WindowTest, ClosingSavesTheFourFieldsCutToCapacity) {
     TFKAVRO& W = Create();
-    W.ePortNo->setEditText("COM12");
+    Control<QComboBox>(W, "ePortNo")->setEditText("COM12");
     W.close();
     EXPECT_EQ(ReadAll(File("UserSet.dat")).substr(0, 7), std::string("\x05"
                                                                      "COM12",
@@ -127,12 +141,12 @@ TEST_F(WindowTest, ClosingSavesTheFourFieldsCutToCapacity) {
                                                              '\0');
 
     TFKAVRO& W2 = Create();
-    EXPECT_EQ(W2.ePortNo->currentText(), "COM12");
-    W2.ePortNo->setEditText("COM3");
-    W2.eInterval->setText("123456789012");
-    W2.eCount->setText("7");
-    W2.eID->setText("77");
-    W2.btClose->click(); // disconnected: saves, then the close saves again
+    EXPECT_EQ(Control<QComboBox>(W2, "ePortNo")->currentText(), "COM12");
+    Control<QComboBox>(W2, "ePortNo")->setEditText("COM3");
+    Control<QLineEdit>(W2, "eInterval")->setText("123456789012");
+    Control<QLineEdit>(W2, "eCount")->setText("7");
+    Control<QLineEdit>(W2, "eID")->setText("77");
+    Control<QPushButton>(W2, "btClose")->click(); // disconnected: saves, then the close saves again
     const std::string Saved = ReadAll(File("UserSet.dat"));
     ASSERT_EQ(Saved.size(), 61u);
     EXPECT_EQ(Saved.substr(0, 7), std::string("\x04"
@@ -143,18 +157,19 @@ TEST_F(WindowTest, ClosingSavesTheFourFieldsCutToCapacity) {
                                     "1234567890");
 
     TFKAVRO& W3 = Create();
-    EXPECT_EQ(W3.ePortNo->currentText(), "COM3");
-    EXPECT_EQ(W3.eInterval->text(), "1234567890");
-    EXPECT_EQ(W3.eCount->text(), "7");
-    EXPECT_EQ(W3.eID->text(), "77");
+    EXPECT_EQ(Control<QComboBox>(W3, "ePortNo")->currentText(), "COM3");
+    EXPECT_EQ(Control<QLineEdit>(W3, "eInterval")->text(), "1234567890");
+    EXPECT_EQ(Control<QLineEdit>(W3, "eCount")->text(), "7");
+    EXPECT_EQ(Control<QLineEdit>(W3, "eID")->text(), "77");
 }
 
 TEST_F(WindowTest, ShortSettingsFileIsReportedAndTheNextCloseRepairsIt) {
     WriteAll(File("UserSet.dat"), std::string(20, '\x01'));
     TFKAVRO& W = Create();
     EXPECT_NE(Panel(0).find(" - 2024-01-31 09:05:07"), std::string::npos);
-    EXPECT_EQ(W.eInterval->text(), "500"); // start-up stopped: design texts stay
-    EXPECT_EQ(W.ePortNo->currentText(), "COM1");
+    EXPECT_EQ(Control<QLineEdit>(W, "eInterval")->text(),
+              "500"); // start-up stopped: design texts stay
+    EXPECT_EQ(Control<QComboBox>(W, "ePortNo")->currentText(), "COM1");
     W.close();
     const std::string Saved = ReadAll(File("UserSet.dat"));
     ASSERT_EQ(Saved.size(), 61u);
@@ -170,18 +185,19 @@ TEST_F(WindowTest, CorruptLengthBytesAreReadAsCapacity) {
     R[24] = char(4);
     WriteAll(File("UserSet.dat"), R);
     TFKAVRO& W = Create();
-    EXPECT_EQ(W.ePortNo->currentText(), "ZZZZZZ");
-    EXPECT_EQ(W.eCount->text(), "ZZZZZ");
-    EXPECT_EQ(W.eInterval->text(), "ZZZZZZZZZZ");
-    EXPECT_EQ(W.eID->text(), "ZZZ");
+    EXPECT_EQ(Control<QComboBox>(W, "ePortNo")->currentText(), "ZZZZZZ");
+    EXPECT_EQ(Control<QLineEdit>(W, "eCount")->text(), "ZZZZZ");
+    EXPECT_EQ(Control<QLineEdit>(W, "eInterval")->text(), "ZZZZZZZZZZ");
+    EXPECT_EQ(Control<QLineEdit>(W, "eID")->text(), "ZZZ");
 }
 
 TEST_F(WindowTest, EscapedExceptionsAreStampedShownAndLoggedNewestLast) {
     TFKAVRO& W = Create();
-    QObject::connect(W.btn25, &QPushButton::clicked, &W, [&] {
-        RunHandler(W.btn25, [] { throw EConvertError("'x' is not a valid integer value"); });
+    QObject::connect(Control<QPushButton>(W, "btn25"), &QPushButton::clicked, &W, [&] {
+        RunHandler(Control<QPushButton>(W, "btn25"),
+                   [] { throw EConvertError("'x' is not a valid integer value"); });
     });
-    W.btn25->click();
+    Control<QPushButton>(W, "btn25")->click();
     EXPECT_EQ(Panel(0), "'x' is not a valid integer value - 2024-01-31 09:05:07");
     SetClock([] { return QDateTime(QDate(2024, 2, 1), QTime(23, 59, 59)); });
     RunHandler(&W, [] { throw Exception("second"); });
@@ -203,17 +219,17 @@ TEST_F(WindowTest, EveryAnswerLineIsAppendedAndBecomesTheLastAnswer) {
     W.ShowAnswer("V:4100,I:B1");
     W.ShowAnswer("");
     W.ShowAnswer("12.5");
-    EXPECT_EQ(W.Memo1->Text(), "V:4100,I:B1\n\n12.5");
+    EXPECT_EQ(Control<TMemoView>(W, "Memo1")->Text(), "V:4100,I:B1\n\n12.5");
     EXPECT_EQ(LastAnswer, "12.5");
     W.ShowAnswer("");
     EXPECT_EQ(LastAnswer, "");
-    EXPECT_EQ(W.Memo1->LineCount(), 4);
+    EXPECT_EQ(Control<TMemoView>(W, "Memo1")->LineCount(), 4);
 }
 
 TEST_F(WindowTest, MemoShowsABurstInOneFrameKeepsItsBoundsAndCopiesTheSelection) {
     TFKAVRO& W = Create();
     W.show();
-    TMemoView* M = W.Memo1;
+    TMemoView* M = Control<TMemoView>(W, "Memo1");
     const auto Rows = [M] {
         std::vector<std::string> Out;
         for (int r = 0; r < M->RowCount(); ++r)
@@ -278,8 +294,8 @@ TEST_F(WindowTest, MemoShowsABurstInOneFrameKeepsItsBoundsAndCopiesTheSelection)
 TEST_F(WindowTest, HelpOpensAnotherModelessWindowAtEveryClick) {
     WriteAll(File("help.txt"), "line one\r\nline two\r\n");
     TFKAVRO& W = Create();
-    W.btHelp->click();
-    W.btHelp->click();
+    Control<QPushButton>(W, "btHelp")->click();
+    Control<QPushButton>(W, "btHelp")->click();
     auto Helps = HelpWindows(&W);
     ASSERT_EQ(Helps.size(), 2u);
     EXPECT_EQ(Helps[0]->windowTitle(), "Help");
@@ -290,7 +306,7 @@ TEST_F(WindowTest, HelpOpensAnotherModelessWindowAtEveryClick) {
 
 TEST_F(WindowTest, MissingHelpTextIsReportedAndTheWindowOpensEmpty) {
     TFKAVRO& W = Create();
-    W.btHelp->click();
+    Control<QPushButton>(W, "btHelp")->click();
     auto Helps = HelpWindows(&W);
     ASSERT_EQ(Helps.size(), 1u);
     EXPECT_TRUE(Helps[0]->mHelp->toPlainText().isEmpty());
@@ -307,8 +323,8 @@ TEST_F(WindowTest, AReadOnlyProgramFolderKeepsSettingsAndLogInTheUserFolders) {
     RunHandler(&W, [] { throw Exception("logged"); });
     EXPECT_EQ(ReadAll(File("state/vorta-display/LogFile.Log")), "logged - 2024-01-31 09:05:07\r\n");
     W.show();
-    W.eID->setText("9");
-    W.btClose->click();
+    Control<QLineEdit>(W, "eID")->setText("9");
+    Control<QPushButton>(W, "btClose")->click();
     EXPECT_FALSE(W.isVisible());
     EXPECT_EQ(ReadAll(File("cfg/vorta-display/UserSet.dat")).substr(24, 2), "\x01"
                                                                             "9");
@@ -320,7 +336,7 @@ TEST_F(WindowTest, CloseClosesEvenWhenTheSaveFails) {
     ASSERT_TRUE(QFile::remove(QString::fromStdString(File("UserSet.dat"))));
     ASSERT_TRUE(
         QDir(QString::fromStdString(Folder)).mkdir("UserSet.dat")); // no file can replace it
-    W.btClose->click();
+    Control<QPushButton>(W, "btClose")->click();
     EXPECT_FALSE(W.isVisible());
     EXPECT_NE(Panel(0).find("UserSet.dat"), std::string::npos);
     EXPECT_NE(ReadAll(File("LogFile.Log")).find("UserSet.dat"), std::string::npos);
@@ -332,7 +348,7 @@ TEST_F(WindowTest, PortFromTheCommandLineHoldsWhenLoadingFails) {
     Options.PortOverride = "/tmp/vorta0";
     TFKAVRO& W = Create(Options);
     EXPECT_NE(Panel(0).find("UserSet.dat"), std::string::npos);
-    EXPECT_EQ(W.ePortNo->currentText(), "/tmp/vorta0");
+    EXPECT_EQ(Control<QComboBox>(W, "ePortNo")->currentText(), "/tmp/vorta0");
 }
 
 TEST_F(WindowTest, SavedTextsComeBackByteForByteAndPortNamesWhole) {
@@ -344,11 +360,11 @@ TEST_F(WindowTest, SavedTextsComeBackByteForByteAndPortNamesWhole) {
     EXPECT_EQ(ReadAll(File("UserSet.dat")), R); // bytes that are not UTF-8 included
 
     TFKAVRO& W = Create();
-    W.ePortNo->setEditText("/dev/ttyACM0");
+    Control<QComboBox>(W, "ePortNo")->setEditText("/dev/ttyACM0");
     W.close();
     EXPECT_EQ(ReadAll(File("UserSet.dat")).substr(0, 7),
               "\x06/dev/t"); // the record keeps its layout
-    EXPECT_EQ(Create().ePortNo->currentText(), "/dev/ttyACM0");
+    EXPECT_EQ(Control<QComboBox>(Create(), "ePortNo")->currentText(), "/dev/ttyACM0");
 
     // A record changed since by something else wins over the kept name.
     Window.reset();
@@ -357,15 +373,15 @@ TEST_F(WindowTest, SavedTextsComeBackByteForByteAndPortNamesWhole) {
               "\x04"
               "COM3");
     WriteAll(File("UserSet.dat"), R);
-    EXPECT_EQ(Create().ePortNo->currentText(), "COM3");
+    EXPECT_EQ(Control<QComboBox>(Create(), "ePortNo")->currentText(), "COM3");
 }
 
 TEST_F(WindowTest, AStatusPanelShowsItsWholeTextAsTooltip) {
     TFKAVRO& W = Create();
     const QString Long = "Can't open specified device /dev/serial/by-id/usb-FTDI_FT232R-if00 "
                          "(Error 13, Permission denied) <b>";
-    W.StatusBar1->SetPanelText(0, Long);
-    const auto Labels = W.StatusBar1->findChildren<QLabel*>();
+    Control<TStatusBar>(W, "StatusBar1")->SetPanelText(0, Long);
+    const auto Labels = Control<TStatusBar>(W, "StatusBar1")->findChildren<QLabel*>();
     ASSERT_EQ(Labels.size(), 2);
     EXPECT_EQ(QTextDocumentFragment::fromHtml(Labels[0]->toolTip()).toPlainText(), Long);
     EXPECT_LT(Labels[0]->width(),
@@ -375,7 +391,7 @@ TEST_F(WindowTest, AStatusPanelShowsItsWholeTextAsTooltip) {
 TEST_F(WindowTest, HelpIsFixedPitchEscClosesItAndAFifoIsRefused) {
     WriteAll(File("help.txt"), "col1  col2\n");
     TFKAVRO& W = Create();
-    W.btHelp->click();
+    Control<QPushButton>(W, "btHelp")->click();
     QPointer<TfHelp> Help = HelpWindows(&W).at(0);
     EXPECT_TRUE(QFontInfo(Help->mHelp->font()).fixedPitch());
     QKeyEvent Esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -385,7 +401,7 @@ TEST_F(WindowTest, HelpIsFixedPitchEscClosesItAndAFifoIsRefused) {
 
     ASSERT_TRUE(QFile::remove(QString::fromStdString(File("help.txt"))));
     ASSERT_EQ(::mkfifo(File("help.txt").c_str(), 0600), 0); // opened plainly, it would block
-    W.btHelp->click();
+    Control<QPushButton>(W, "btHelp")->click();
     auto Helps = HelpWindows(&W);
     ASSERT_FALSE(Helps.empty());
     EXPECT_TRUE(Helps.back()->mHelp->toPlainText().isEmpty());

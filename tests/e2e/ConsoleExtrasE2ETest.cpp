@@ -70,24 +70,26 @@ TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
 TEST_F(ConsoleE2E, DisconnectConnectAndAHangUpAreLitAndRecorded) {
     Start();
     const std::string Csv = Folder.path().toStdString() + "/rec.csv";
-    EXPECT_EQ(W().ConnectionLight->text(), "Not connected");
+    EXPECT_EQ(Control<QLabel>(W(), "ConnectionLight")->text(), "Not connected");
     W().StartRecording(Csv);
     Connect();
     const QString Name = QString::fromStdString(PortNameFromPath(Sim->Path()));
-    EXPECT_EQ(W().ConnectionLight->text(), Name + QString::fromUtf8(" · 9600 8N1"));
+    EXPECT_EQ(Control<QLabel>(W(), "ConnectionLight")->text(),
+              Name + QString::fromUtf8(" · 9600 8N1"));
 
-    W().actDisconnect->trigger();
-    EXPECT_EQ(W().Connected, 0);
-    EXPECT_FALSE(W().VaComm1->Active());
+    Control<QAction>(W(), "actDisconnect")->trigger();
+    EXPECT_EQ(Internals::Connected(W()), 0);
+    EXPECT_FALSE(Internals::VaComm1(W())->Active());
     EXPECT_EQ(Panel(0), "Close Com");
-    EXPECT_EQ(W().ConnectionLight->text(), "Not connected");
+    EXPECT_EQ(Control<QLabel>(W(), "ConnectionLight")->text(), "Not connected");
     Connect();
     EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#INFO"}));
 
     Sim.reset(); // unplugged
-    ASSERT_TRUE(PumpUntilTrue([this] { return W().Connected == 0; }));
-    EXPECT_EQ(W().ConnectionLight->text(), "Lost");
-    EXPECT_EQ(W().RecordingLight->text(), QString::fromUtf8("● REC %1").arg(W().Recorder().Rows()));
+    ASSERT_TRUE(PumpUntilTrue([this] { return Internals::Connected(W()) == 0; }));
+    EXPECT_EQ(Control<QLabel>(W(), "ConnectionLight")->text(), "Lost");
+    EXPECT_EQ(Control<QLabel>(W(), "RecordingLight")->text(),
+              QString::fromUtf8("● REC %1").arg(W().Recorder().Rows()));
     std::vector<std::string> Events;
     for (const std::string& R : NonReadings(CsvRows(ReadFile(Csv))))
         if (R.rfind("event:", 0) == 0) Events.push_back(R);
@@ -99,7 +101,7 @@ TEST_F(ConsoleE2E, DisconnectConnectAndAHangUpAreLitAndRecorded) {
     ASSERT_EQ(std::remove(Csv.c_str()), 0);
     W().RecordEvent("after removal");
     EXPECT_FALSE(W().Recorder().Active());
-    EXPECT_TRUE(W().RecordingLight->isHidden());
+    EXPECT_TRUE(Control<QLabel>(W(), "RecordingLight")->isHidden());
     EXPECT_EQ(Panel(0).rfind(
                   "Recording stopped. Cannot write \"" + Csv + "\": the file was removed - ", 0),
               0u)
@@ -111,17 +113,18 @@ TEST_F(ConsoleE2E, DisconnectConnectAndAHangUpAreLitAndRecorded) {
 TEST_F(ConsoleE2E, EnterSendsAndUpDownWalkTheHistoryKeptAcrossRuns) {
     Start();
     Connect();
-    W().ed360Send2->setText("#SAVE");
-    QTest::keyClick(W().ed360Send2, Qt::Key_Return);
-    W().ed360Send3->setText("#DATA");
-    QTest::keyClick(W().ed360Send3, Qt::Key_Enter);
-    W().ed360Send1->setText("#SAVE"); // sent again: moves to the newest place
-    W().bt360Send1->click();
+    Control<QLineEdit>(W(), "ed360Send2")->setText("#SAVE");
+    QTest::keyClick(Control<QLineEdit>(W(), "ed360Send2"), Qt::Key_Return);
+    Control<QLineEdit>(W(), "ed360Send3")->setText("#DATA");
+    QTest::keyClick(Control<QLineEdit>(W(), "ed360Send3"), Qt::Key_Enter);
+    Control<QLineEdit>(W(), "ed360Send1")
+        ->setText("#SAVE"); // sent again: moves to the newest place
+    Control<QPushButton>(W(), "bt360Send1")->click();
     Settle();
     EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#SAVE", "#DATA", "#SAVE"}));
     EXPECT_EQ(W().CommandHistory(), QStringList({"#DATA", "#SAVE"}));
 
-    QLineEdit* E = W().ed360Send2;
+    QLineEdit* E = Control<QLineEdit>(W(), "ed360Send2");
     E->setText("draft");
     std::vector<std::string> Walk;
     for (Qt::Key K :
@@ -132,7 +135,7 @@ TEST_F(ConsoleE2E, EnterSendsAndUpDownWalkTheHistoryKeptAcrossRuns) {
     EXPECT_EQ(Walk,
               (std::vector<std::string>{"#SAVE", "#DATA", "#DATA", "#SAVE", "draft", "draft"}));
 
-    W().actAutoReconnect->setChecked(true);
+    Control<QAction>(W(), "actAutoReconnect")->setChecked(true);
     W().close();
     Window.reset(); // the port is free again
     Window = std::make_unique<TFKAVRO>();
@@ -140,47 +143,49 @@ TEST_F(ConsoleE2E, EnterSendsAndUpDownWalkTheHistoryKeptAcrossRuns) {
     EXPECT_TRUE(W().AutoReconnect());
     // The port used last is offered although the system does not list it
     // (once the list is filled, after start-up).
-    EXPECT_TRUE(PumpUntilTrue(
-        [this] { return W().ePortNo->findText(QString::fromStdString(Sim->Path())) >= 0; }));
-    W().ed360Send3->clear();
-    QTest::keyClick(W().ed360Send3, Qt::Key_Up);
-    EXPECT_EQ(W().ed360Send3->text(), "#SAVE");
+    EXPECT_TRUE(PumpUntilTrue([this] {
+        return Control<QComboBox>(W(), "ePortNo")->findText(QString::fromStdString(Sim->Path())) >=
+               0;
+    }));
+    Control<QLineEdit>(W(), "ed360Send3")->clear();
+    QTest::keyClick(Control<QLineEdit>(W(), "ed360Send3"), Qt::Key_Up);
+    EXPECT_EQ(Control<QLineEdit>(W(), "ed360Send3")->text(), "#SAVE");
 }
 
 TEST_F(ConsoleE2E, AutoReconnectReopensTheSensorThatCameBackAndResumesTheStream) {
     const std::string Link = Folder.path().toStdString() + "/vorta0";
     Start({"--link", Link, "--value", "3"});
-    W().ePortNo->setEditText(QString::fromStdString(Link));
+    Control<QComboBox>(W(), "ePortNo")->setEditText(QString::fromStdString(Link));
     W().SetAutoReconnect(true);
     Connect();
-    W().btREAD->click();
+    Control<QPushButton>(W(), "btREAD")->click();
     ASSERT_TRUE(W().StreamRunning());
     Sim.reset(); // unplugged
-    ASSERT_TRUE(PumpUntilTrue([this] { return W().Connected == 0; }));
+    ASSERT_TRUE(PumpUntilTrue([this] { return Internals::Connected(W()) == 0; }));
     PumpWait(1500); // the watch sees it gone
     Sim = std::make_unique<TSimProcess>(std::vector<std::string>{"--link", Link, "--value", "4"});
     for (int i = 0; i < 80 && LastAnswer != "4.00"; ++i)
         PumpWait(100);
-    EXPECT_EQ(W().Connected, 1);
+    EXPECT_EQ(Internals::Connected(W()), 1);
     EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#READ"}));
     EXPECT_EQ(LastAnswer, "4.00");
-    EXPECT_EQ(W().ePortNo->currentText().toStdString(), Link);
+    EXPECT_EQ(Control<QComboBox>(W(), "ePortNo")->currentText().toStdString(), Link);
     EXPECT_TRUE(Messages.empty());
 }
 
 TEST_F(ConsoleE2E, ScanFindsTheSensorsOnTheLineAndTheChosenIdGoesToAngleData) {
     Start({"--bus", "1,5,12", "--value", "2"});
     Connect();
-    W().ScanWait = 60;
+    Internals::ScanWait(W()) = 60;
     std::vector<std::pair<int, double>> Seen;
-    W().ChooseScannedSensor = [&](const std::vector<std::pair<int, double>>& Found) {
+    Internals::ChooseScannedSensor(W()) = [&](const std::vector<std::pair<int, double>>& Found) {
         Seen = Found;
         return 12;
     };
     const size_t Before = Sim->Bytes().size();
     W().ScanForSensors();
     EXPECT_EQ(Seen, (std::vector<std::pair<int, double>>{{1, 2.0}, {5, 2.0}, {12, 2.0}}));
-    EXPECT_EQ(W().Edit1->text(), "12");
+    EXPECT_EQ(Control<QLineEdit>(W(), "Edit1")->text(), "12");
     std::string Requests;
     for (int Id = 1; Id <= 77; ++Id)
         Requests += AngleDataRequest(Id);
@@ -190,7 +195,7 @@ TEST_F(ConsoleE2E, ScanFindsTheSensorsOnTheLineAndTheChosenIdGoesToAngleData) {
     QTimer::singleShot(300, [this] {
         if (auto* P = W().findChild<QProgressDialog*>()) P->cancel();
     });
-    W().ChooseScannedSensor = [&](const std::vector<std::pair<int, double>>& Found) {
+    Internals::ChooseScannedSensor(W()) = [&](const std::vector<std::pair<int, double>>& Found) {
         Seen = Found;
         return 0;
     };
@@ -198,5 +203,5 @@ TEST_F(ConsoleE2E, ScanFindsTheSensorsOnTheLineAndTheChosenIdGoesToAngleData) {
     W().ScanForSensors();
     EXPECT_LT(Sim->Bytes().size() - Second, Requests.size());
     EXPECT_LT(Seen.size(), 3u);
-    EXPECT_EQ(W().Edit1->text(), "12");
+    EXPECT_EQ(Control<QLineEdit>(W(), "Edit1")->text(), "12");
 }

@@ -12,6 +12,7 @@
 #include "SimProcess.h"
 #include "UVORTA_Display.h"
 #include "VaPorts.h"
+#include "WindowProbe.h"
 #include "iSevenSegmentAnalog.h"
 #include "pngimage.h"
 
@@ -100,16 +101,18 @@ class ConsoleE2E : public ::testing::Test {
     void Start(const std::vector<std::string>& SimArgs = {}) {
         Sim = std::make_unique<TSimProcess>(SimArgs);
         Window = std::make_unique<TFKAVRO>();
-        Window->ePortNo->setEditText(QString::fromStdString(Sim->Path()));
+        Control<QComboBox>(*Window, "ePortNo")->setEditText(QString::fromStdString(Sim->Path()));
     }
     void Connect() {
-        W().Button3->click();
-        ASSERT_EQ(W().Connected, 1) << Panel(0);
+        Control<QPushButton>(W(), "Button3")->click();
+        ASSERT_EQ(Internals::Connected(W()), 1) << Panel(0);
     }
     TFKAVRO& W() { return *Window; }
-    std::string Panel(int i) { return W().StatusBar1->PanelText(i).toStdString(); }
+    std::string Panel(int i) {
+        return Control<TStatusBar>(W(), "StatusBar1")->PanelText(i).toStdString();
+    }
     std::vector<std::string> MemoLines() {
-        const QString Text = W().Memo1->Text();
+        const QString Text = Control<TMemoView>(W(), "Memo1")->Text();
         std::vector<std::string> Lines;
         for (const QString& L : Text.split('\n'))
             Lines.push_back(L.toStdString());

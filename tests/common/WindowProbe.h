@@ -1,0 +1,38 @@
+// How tests and benchmarks reach inside the console's window: its controls by
+// their design names, the few internals that are no control through
+// TFKAVROTestAccess. Nothing else of the window is open to them.
+#pragma once
+
+#include "UVORTA_Display.h"
+
+#include <QObject>
+
+#include <cstdio>
+#include <cstdlib>
+#include <typeinfo>
+
+// The control named Name ("btREAD", "lbeCal11", "actDisconnect"). A name that
+// is missing or of another type stops the program with the name, so that a
+// renamed control fails loudly even inside an event handler.
+template <class T> T* Control(const QObject& Window, const char* Name) {
+    QObject* Found = Window.findChild<QObject*>(QLatin1String(Name));
+    T* C = dynamic_cast<T*>(Found);
+    if (!C) {
+        std::fprintf(stderr, "no control '%s' of type %s in the window\n", Name, typeid(T).name());
+        std::abort();
+    }
+    return C;
+}
+
+// The window's state that is no control.
+struct TFKAVROTestAccess {
+    static std::unique_ptr<TVaComm>& VaComm1(TFKAVRO& W) { return W.VaComm1; }
+    static std::unique_ptr<TAnswerReceiver>& FReceiver(TFKAVRO& W) { return W.FReceiver; }
+    static std::unique_ptr<TSensorExchange>& FExchange(TFKAVRO& W) { return W.FExchange; }
+    static int Connected(const TFKAVRO& W) { return W.Connected; }
+    static int& ScanWait(TFKAVRO& W) { return W.ScanWait; }
+    static auto& ChooseScannedSensor(TFKAVRO& W) { return W.ChooseScannedSensor; }
+    static int& FGaugeFrameIntervalMs(TFKAVRO& W) { return W.FGaugeFrameIntervalMs; }
+    static bool& FNeedlePending(TFKAVRO& W) { return W.FNeedlePending; }
+};
+using Internals = TFKAVROTestAccess;
