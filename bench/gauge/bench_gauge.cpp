@@ -33,8 +33,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
-#include <QProcess>
 #include <QPainter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
