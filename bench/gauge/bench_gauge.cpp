@@ -11,6 +11,9 @@
 //   per reading (all-in, and without the log line of each frame, which is
 //   the gauge's share), against the same stream with nothing shown
 //   (reception and parsing alone).
+// - the same against the simulated sensor (vorta-sim --rate 1000, streaming
+//   after "#READ"), a process of its own, so that only the console's side is
+//   counted, as the running console has it: all-in against reception alone.
 // A summary at the end prints each figure, its peer and the ratio.
 #include <benchmark/benchmark.h>
 
@@ -32,6 +35,7 @@
 #include <QEventLoop>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -250,6 +254,74 @@ double RunReadingStream(benchmark::State& State, TShown Shown, int Rate, int Rea
     return CpuPerReading;
 }
 
+// The simulated sensor streams at 1000 frames a second for Seconds; the
+// console's process time per reading received (µs).
+double RunSimStream(benchmark::State& State, TShown Shown, int Seconds) {
+    TFKAVRO& W = Window();
+    QProcess Sim;
+    Sim.start(VORTA_SIM, {"--rate", "1000"});
+    if (!Sim.waitForStarted() || !Sim.waitForReadyRead(5000)) {
+        State.SkipWithError("vorta-sim did not start");
+        return 0;
+    }
+    const QString Device = QString::fromLocal8Bit(Sim.readLine()).trimmed();
+    Internals::VaComm1(W)->SetDeviceName(Device.toStdString());
+    Internals::VaComm1(W)->Open();
+    Control<TLabeledEdit>(W, "lbeMode")->setText("0");
+    long Received = 0;
+    const auto KeptLine = Internals::FReceiver(W)->OnLine;
+    const auto KeptValue = Internals::FReceiver(W)->OnValue;
+    if (Shown == shNothing) {
+        Internals::FReceiver(W)->OnLine = [](const std::string&) {};
+        Internals::FReceiver(W)->OnValue = [&](double) { ++Received; };
+    } else {
+        Internals::FReceiver(W)->OnValue = [&](double Value) {
+            ++Received;
+            KeptValue(Value);
+        };
+    }
+    Internals::VaComm1(W)->WriteText("#READ\r\n");
+    auto Wait = [](int Ms) {
+        QEventLoop Loop;
+        QTimer::singleShot(Ms, &Loop, &QEventLoop::quit);
+        Loop.exec();
+    };
+    Wait(1000); // the stream under way, the first frames shown
+    double CpuPerReading = 0;
+    for (auto _ : State) {
+        const long Start = Received;
+        const double Cpu0 = ProcessCpuSeconds();
+        Wait(Seconds * 1000);
+        const long Got = Received - Start;
+        CpuPerReading = (ProcessCpuSeconds() - Cpu0) * 1e6 / double(std::max(1L, Got));
+        State.counters["readings_per_s"] = double(Got) / Seconds;
+        if (Got < Seconds * 500) State.SkipWithError("fewer than half the readings arrived");
+    }
+    State.counters["cpu_us_per_reading"] = CpuPerReading;
+    Internals::VaComm1(W)->WriteText("#STOP\r\n");
+    Wait(100);
+    Internals::FReceiver(W)->OnLine = KeptLine;
+    Internals::FReceiver(W)->OnValue = KeptValue;
+    Internals::VaComm1(W)->Close();
+    Sim.terminate();
+    Sim.waitForFinished();
+    QCoreApplication::processEvents();
+    return CpuPerReading;
+}
+
+void BM_ReadingPath_Sim(benchmark::State& State) {
+    GFigures["reading_sim"] = RunSimStream(State, shAll, 10);
+}
+BENCHMARK(BM_ReadingPath_Sim)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_ReadingPath_SimReceptionOnly(benchmark::State& State) {
+    GFigures["reading_sim_floor"] = RunSimStream(State, shNothing, 10);
+}
+BENCHMARK(BM_ReadingPath_SimReceptionOnly)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
 void BM_ReadingPath_Window(benchmark::State& State) {
     GFigures["reading"] = RunReadingStream(State, shAll, 1000, 3000);
 }
@@ -282,6 +354,8 @@ void PrintSummary() {
     row("CPU per reading, 1000/s, all-in", "reading", "reading_floor",
         "reception and parsing only");
     row("CPU per reading, 1000/s, no log line", "reading_gauge", "reading_floor",
+        "reception and parsing only");
+    row("CPU per reading, vorta-sim 1000/s", "reading_sim", "reading_sim_floor",
         "reception and parsing only");
 }
 

@@ -35,6 +35,7 @@
 
 #include "AnswerReceiver.h"
 #include "AppPaths.h"
+#include "GR32.h"
 #include "MemoView.h"
 #include "ReadingPublisher.h"
 #include "Recorder.h"
@@ -335,6 +336,7 @@ class TFKAVRO : public QWidget {
 
     // ---- gauge (UVORTA_Gauge.cpp)
     void CreateGauge(); // the three views and the readout
+    void ClearNeedle(); // Dst's bitmap to the background
     void ScheduleGaugeFrame();
     int GaugeFrameIntervalMs() const; // from the screen's refresh rate
     TImage32* Dst = nullptr;          // the visible dial: needle on white, dial layer above
@@ -346,6 +348,13 @@ class TFKAVRO : public QWidget {
     class QTimer* FGaugeFrameTimer = nullptr;
     qint64 FLastGaugeFrameMs = 0; // steady clock; 0: none yet
     bool FNeedlePending = false, FReadoutPending = false;
+    // Outside FNeedleArea, Dst's bitmap is all background as the last
+    // DrawNeedle left it, so the next one clears only that area. Kept for the
+    // bitmap's storage and size it was taken on; anything else that changes the
+    // bitmap (a dial load) drops it, and the next drawing clears it whole.
+    TRect FNeedleArea, FNeedleAreaBounds;
+    const void* FNeedleAreaBits = nullptr;
+    bool FNeedleAreaKnown = false;
 
     // Shared state of the handlers.
     int Connected = 0;

@@ -5,6 +5,7 @@
 #include "GR32.h"
 #include "GR32_Image.h"
 #include "GR32_Layers.h"
+#include "GR32_LowLevel.h"
 #include "GR32_Transforms.h"
 #include "GaugeGeometry.h"
 #include "PictureNames.h"
@@ -129,6 +130,7 @@ void TFKAVRO::FlushGaugeFrame() {
 }
 
 void TFKAVRO::LoadDial(const std::string& DialFile) {
+    FNeedleAreaKnown = false;
     LoadPictureFile(*Src->Bitmap(), ResolvePictureName("img\\arrow2.PNG"), MaxPictureSide);
     LoadPictureFile(*ivBGR->Bitmap(), ResolvePictureName(DialFile), MaxPictureSide);
     Dst->Bitmap()->SetSize(ivBGR->Bitmap()->Width(), ivBGR->Bitmap()->Height());
@@ -157,6 +159,26 @@ void TFKAVRO::LoadDial(const std::string& DialFile) {
     DrawNeedle(0);
 }
 
+// Streaming, a needle is drawn for every reading, and clearing the whole
+// bitmap (some 650 KB) cost as much as drawing the needle itself; the needle
+// covers a small part of it. What is left is the same bitmap, pixel for
+// pixel, with the same change notice as a full clear.
+void TFKAVRO::ClearNeedle() {
+    TBitmap32* B = Dst->Bitmap();
+    const bool Known = FNeedleAreaKnown && FNeedleAreaBits == B->Bits() &&
+                       FNeedleAreaBounds == B->BoundsRect() && !B->Clipping() &&
+                       !B->MeasuringMode();
+    FNeedleAreaKnown = false;
+    if (!Known || B->Empty()) {
+        B->Clear(NeedleBackground);
+        return;
+    }
+    for (int Y = FNeedleArea.Top; Y < FNeedleArea.Bottom; ++Y)
+        FillLongword(B->PixelPtr(FNeedleArea.Left, Y), size_t(FNeedleArea.Width()),
+                     NeedleBackground);
+    B->Changed();
+}
+
 void TFKAVRO::DrawNeedle(float Angle) {
     TAffineTransformation T;
     T.SetSrcRect(FloatRect(0, 0, static_cast<float>(Src->Bitmap()->Width()),
@@ -164,10 +186,16 @@ void TFKAVRO::DrawNeedle(float Angle) {
     T.Clear();
     T.Rotate(PivotX, PivotY, Angle);
     T.Translate(ShiftX, ShiftY);
+    TBitmap32* B = Dst->Bitmap();
     Dst->BeginUpdate();
     try {
-        Dst->Bitmap()->Clear(NeedleBackground);
-        TransformBitmap(Dst->Bitmap(), Src->Bitmap(), &T);
+        ClearNeedle();
+        const TRect Area = TransformBitmapArea(B, Src->Bitmap(), &T);
+        TransformBitmap(B, Src->Bitmap(), &T);
+        FNeedleArea = Area;
+        FNeedleAreaBits = B->Bits();
+        FNeedleAreaBounds = B->BoundsRect();
+        FNeedleAreaKnown = !B->Clipping() && !B->MeasuringMode();
     } catch (...) {
         Dst->EndUpdate();
         throw;

@@ -34,15 +34,20 @@ void TRasterizer::Rasterize(TCustomBitmap32* Dst, const TRect& DstRect, TCustomB
         FSampler->FinalizeSampling();
     });
     TRect R;
+    if (RasterArea(R, FSampler, DstRect, Dst)) DoRasterize(Dst, R);
+}
+
+bool TRasterizer::RasterArea(TRect& R, TCustomSampler* Sampler, const TRect& DstRect,
+                             const TCustomBitmap32* Dst) {
     bool Any = IntersectRect(R, DstRect, Dst->BoundsRect());
-    if (Any && FSampler->HasBounds()) {
-        TFloatRect B = FSampler->GetSampleBounds();
+    if (Any && Sampler->HasBounds()) {
+        TFloatRect B = Sampler->GetSampleBounds();
         TRect Whole{
             SaturateToInt(std::floor(double(B.Left))), SaturateToInt(std::floor(double(B.Top))),
             SaturateToInt(std::ceil(double(B.Right))), SaturateToInt(std::ceil(double(B.Bottom)))};
         Any = !IsRectEmpty(B) && IntersectRect(R, R, Whole);
     }
-    if (Any) DoRasterize(Dst, R);
+    return Any;
 }
 
 // An affine transformer's sample with the resampler's read called directly;

@@ -19,6 +19,11 @@ class TRasterizer {
     // Rasterizes DstRect (cut to Dst's bounds and to the sampler's bounds)
     // with the combine settings of Src.
     void Rasterize(TCustomBitmap32* Dst, const TRect& DstRect, TCustomBitmap32* Src);
+    // The pixels Rasterize would visit for DstRect: DstRect cut to Dst's
+    // bounds and to the sampler's bounds widened to whole pixels. False when
+    // none (R is then undefined).
+    static bool RasterArea(TRect& R, TCustomSampler* Sampler, const TRect& DstRect,
+                           const TCustomBitmap32* Dst);
 
   protected:
     virtual void DoRasterize(TCustomBitmap32* Dst, const TRect& DstRect) = 0;

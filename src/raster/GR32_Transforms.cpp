@@ -262,3 +262,12 @@ void TransformBitmap(TCustomBitmap32* Dst, TCustomBitmap32* Src, TTransformation
     }
     Dst->Changed(DstRect);
 }
+
+TRect TransformBitmapArea(TCustomBitmap32* Dst, TCustomBitmap32* Src,
+                          TTransformation* Transformation) {
+    TRect DstRect, R;
+    if (!Dst || !Src || !Transformation || Src->Empty() || Dst->MeasuringMode()) return TRect{};
+    IntersectRect(DstRect, Dst->BoundsRect(), Dst->ClipRect());
+    TTransformer Transformer(Src->Resampler(), Transformation);
+    return TRasterizer::RasterArea(R, &Transformer, DstRect, Dst) ? R : TRect{};
+}

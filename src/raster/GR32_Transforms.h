@@ -127,3 +127,7 @@ class TTransformer : public TNestedSampler {
 // CombineMode and OnPixelCombine. Ends with Dst's area notice for the
 // destination rectangle.
 void TransformBitmap(TCustomBitmap32* Dst, TCustomBitmap32* Src, TTransformation* Transformation);
+// The rectangle of Dst whose pixels TransformBitmap with the same arguments
+// may change; outside it Dst keeps every pixel. Empty when it changes none.
+TRect TransformBitmapArea(TCustomBitmap32* Dst, TCustomBitmap32* Src,
+                          TTransformation* Transformation);

@@ -5,6 +5,8 @@
 #include "GR32.h"
 #include "GR32_Image.h"
 #include "GR32_Layers.h"
+#include "GR32_Transforms.h"
+#include "GaugeGeometry.h"
 #include "GaugeProbe.h"
 #include "PictureNames.h"
 #include "TestFiles.h"
@@ -136,6 +138,50 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     // The readout over the view does not cut the view's paint area apart.
     EXPECT_EQ(View.MostRects, 1);
     ssaValue()->OnValueChange = nullptr;
+}
+
+TEST_F(GaugeTest, EachNeedleLeavesTheBitmapAsAFullClearAndRedrawWould) {
+    // The needle is drawn over what is left of the last one; the result must
+    // be the whole bitmap cleared and drawn again, also across dial loads of
+    // another size (a small dial cuts the needle at the bitmap's edge).
+    QTemporaryDir Work;
+    ASSERT_TRUE(QDir(Work.path()).mkdir("img"));
+    const std::string Img = Work.path().toStdString() + "/img/";
+    for (const char* Name : {"Mode0.png", "arrow2.PNG"})
+        ASSERT_TRUE(QFile::copy(QString(VORTA_SOURCE_DIR "/img/") + Name,
+                                QString::fromStdString(Img + Name)));
+    const int SmallW = 230, SmallH = 150;
+    std::string Raw;
+    for (int Y = 0; Y < SmallH; ++Y)
+        Raw += '\0' + std::string(size_t(SmallW) * 4, '\x40');
+    WriteAll(Img + "Small.png", pngtest::MakePng(pngtest::IhdrData(SmallW, SmallH, 8, 6), Raw));
+    QDir::setCurrent(Work.path());
+
+    TBitmap32 Expected;
+    const auto Check = [&](float Angle, const char* Step) {
+        TBitmap32& Needle = *Control<TImage32>(*Window, "Src")->Bitmap();
+        const TBitmap32& Got = *Dst()->Bitmap();
+        TAffineTransformation T;
+        T.SetSrcRect(FloatRect(0, 0, float(Needle.Width()), float(Needle.Height())));
+        T.Rotate(Gauge::PivotX, Gauge::PivotY, Angle);
+        T.Translate(Gauge::NeedleShiftX, Gauge::NeedleShiftY);
+        Expected.SetSize(Got.Width(), Got.Height());
+        Expected.Clear(0xFFFFFFFF);
+        TransformBitmap(&Expected, &Needle, &T);
+        ASSERT_TRUE(std::equal(Got.Bits(), Got.Bits() + size_t(Got.Width()) * Got.Height(),
+                               Expected.Bits()))
+            << Step << " at " << Angle;
+    };
+    const float Angles[] = {0, 37.5f, 90, -90, 180, -179.9f, 45, 44.99f, 135, -45.3f, 0, 270, 3};
+    for (const char* Dial : {"img/Mode0.png", "img/Small.png", "img/Mode0.png"}) {
+        Window->LoadDial(Dial);
+        Check(0, Dial);
+        for (float A : Angles) {
+            Window->DrawNeedle(A);
+            Check(A, Dial);
+        }
+    }
+    EXPECT_EQ(Dst()->Bitmap()->Width(), Gauge::DialWidth);
 }
 
 TEST_F(GaugeTest, ReplacingTheDialKeepsOneLayer) {
