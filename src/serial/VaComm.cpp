@@ -199,8 +199,10 @@ void TVaCustomComm::CreateHandle() {
 }
 
 void TVaCustomComm::DestroyHandle() {
+    std::lock_guard<TVaCriticalSection> L(ReadLock);
     VaPosix::CloseDevice(FHandle);
     FHandle = -1;
+    FRxHead = FRxEnd = 0;
 }
 
 void TVaCustomComm::Open() {
@@ -210,6 +212,8 @@ void TVaCustomComm::Open() {
     VaPosix::TErrorCounters C;
     FHaveCounters = VaPosix::ReadErrorCounters(FHandle, C) == 0;
     if (FHaveCounters) std::memcpy(FErrorBase, C.Count, sizeof C.Count);
+    // Allocated here once, so that receiving allocates nothing.
+    FRxBuf.resize(size_t(std::max(FBuffers->ReadSize(), 256)));
     try {
         ApplyCommState();
         ApplyBufferSizes();
@@ -380,20 +384,47 @@ bool TVaCustomComm::WriteText(const std::string& Text) {
 int TVaCustomComm::ReadBuf(void* Buf, int Count) {
     if (!Active() || Count <= 0) return 0;
     std::lock_guard<TVaCriticalSection> L(ReadLock);
-    int Done = 0;
-    int Error = VaPosix::ReadDevice(FHandle, Buf, Count, Done);
-    if (Error != 0) {
-        if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Read, Error);
-        NoteHangup();
+    int Done = std::min(Count, RxBuffered());
+    std::memcpy(Buf, FRxBuf.data() + FRxHead, size_t(Done));
+    FRxHead += Done;
+    if (FRxHead == FRxEnd) FRxHead = FRxEnd = 0;
+    if (Done < Count) {
+        int Got = 0;
+        int Error =
+            VaPosix::ReadDevice(FHandle, static_cast<uint8_t*>(Buf) + Done, Count - Done, Got);
+        Done += Got;
+        if (Error != 0) {
+            if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Read, Error);
+            NoteHangup();
+        }
     }
+    FRxQuota = std::max(FRxQuota - Done, 0);
     return Done;
 }
 
 std::string TVaCustomComm::ReadText() {
-    int N = InQueCount();
-    if (N <= 0) return std::string();
-    std::string S(size_t(N), '\0');
-    S.resize(size_t(ReadBuf(&S[0], N)));
+    if (!Active()) return std::string();
+    std::lock_guard<TVaCriticalSection> L(ReadLock);
+    // Takes the line errors, as the queue query it stands for would.
+    TakeLineErrors();
+    // Inside OnRxChar, the bytes that dispatch counted and no more: what
+    // arrived since wakes the event thread again and comes with the next
+    // dispatch. Normally they are all in the receive buffer already, and the
+    // driver is not asked again.
+    size_t Limit = FRxQuota > 0 ? size_t(FRxQuota) : std::string::npos;
+    std::string S;
+    bool Pulled = false;
+    for (;;) {
+        size_t Take = std::min(size_t(RxBuffered()), Limit - S.size());
+        S.append(reinterpret_cast<const char*>(FRxBuf.data() + FRxHead), Take);
+        FRxHead += int(Take);
+        if (FRxHead == FRxEnd) FRxHead = FRxEnd = 0;
+        // Short of the limit the buffer is empty; done once the driver is.
+        if (S.size() == Limit || (Pulled && FRxDrained)) break;
+        PullInput();
+        Pulled = true;
+    }
+    FRxQuota = 0;
     return S;
 }
 
@@ -402,6 +433,29 @@ int TVaCustomComm::InQueCount() {
     TVaComStat Stat;
     ReadStatus(Stat, false);
     return Stat.cbInQue;
+}
+
+void TVaCustomComm::PullInput() {
+    if (FRxHead > 0) {
+        std::memmove(FRxBuf.data(), FRxBuf.data() + FRxHead, size_t(RxBuffered()));
+        FRxEnd -= FRxHead;
+        FRxHead = 0;
+    }
+    FRxDrained = false;
+    while (FRxEnd < int(FRxBuf.size())) {
+        int Space = int(FRxBuf.size()) - FRxEnd;
+        int Done = 0;
+        int Error = VaPosix::ReadDevice(FHandle, FRxBuf.data() + FRxEnd, Space, Done);
+        FRxEnd += Done;
+        if (Error != 0) {
+            if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Read, Error);
+            NoteHangup();
+        }
+        if (Error != 0 || Done < Space) {
+            FRxDrained = true;
+            return;
+        }
+    }
 }
 
 bool TVaCustomComm::Vanished() const {
@@ -418,25 +472,33 @@ uint32_t TVaCustomComm::ReadStatus(TVaComStat& Stat, bool TakeHangup) {
     std::lock_guard<TVaCriticalSection> L(ReadLock);
     Stat = TVaComStat();
     if (!Active()) return 0;
-    uint32_t Bits = 0;
     int Error = VaPosix::InQueue(FHandle, Stat.cbInQue);
     if (Error != 0) {
         if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Statistics, Error);
         NoteHangup();
     }
+    Stat.cbInQue += RxBuffered();
     if (TakeHangup) VaPosix::OutQueue(FHandle, Stat.cbOutQue);
-    VaPosix::TErrorCounters C;
-    Error = FHaveCounters ? VaPosix::ReadErrorCounters(FHandle, C) : ENOTTY;
-    if (Error == 0) {
-        static const uint32_t Flags[5] = {CE_RXOVER, CE_OVERRUN, CE_RXPARITY, CE_FRAME, CE_BREAK};
-        for (int i = 0; i < 5; ++i)
-            if (C.Count[i] != FErrorBase[i]) Bits |= Flags[i];
-        std::memcpy(FErrorBase, C.Count, sizeof C.Count);
-    } else if (VaPosix::IsHangupError(Error)) {
-        NoteHangup();
-    }
+    uint32_t Bits = TakeLineErrors();
     int Noted = 1;
     if (TakeHangup && FHangup.compare_exchange_strong(Noted, 2)) Bits |= CE_IOE;
+    return Bits;
+}
+
+// Under ReadLock: the line errors counted since the last call.
+uint32_t TVaCustomComm::TakeLineErrors() {
+    if (!FHaveCounters) return 0;
+    VaPosix::TErrorCounters C;
+    int Error = VaPosix::ReadErrorCounters(FHandle, C);
+    if (Error != 0) {
+        if (VaPosix::IsHangupError(Error)) NoteHangup();
+        return 0;
+    }
+    static const uint32_t Flags[5] = {CE_RXOVER, CE_OVERRUN, CE_RXPARITY, CE_FRAME, CE_BREAK};
+    uint32_t Bits = 0;
+    for (int i = 0; i < 5; ++i)
+        if (C.Count[i] != FErrorBase[i]) Bits |= Flags[i];
+    std::memcpy(FErrorBase, C.Count, sizeof C.Count);
     return Bits;
 }
 
@@ -501,14 +563,43 @@ void TVaCustomComm::DispatchEvents(uint32_t Mask) {
     }
 }
 
+// The count comes from reading what is waiting into the receive buffer, not
+// from a separate queue query: one call to the driver per dispatch, and the
+// handler's ReadText hands out exactly the bytes counted. Without a handler
+// the bytes stay in the driver.
 void TVaCustomComm::DoRxChar() {
-    int N = InQueCount();
+    if (Links.empty() && !OnRxChar) {
+        InQueCount(); // takes the line errors all the same
+        return;
+    }
+    int N;
+    {
+        std::lock_guard<TVaCriticalSection> L(ReadLock);
+        if (!Active()) return;
+        TakeLineErrors();
+        PullInput();
+        N = RxBuffered();
+        if (!FRxDrained) {
+            // More than the buffer holds: the rest is counted where it is.
+            int More = 0;
+            VaPosix::InQueue(FHandle, More);
+            N += More;
+        }
+        if (Links.empty()) FRxQuota = N;
+    }
     if (N <= 0) return;
     if (!Links.empty()) {
         std::unique_ptr<uint8_t[]> Block(new uint8_t[size_t(N)]);
         int Got = ReadBuf(Block.get(), N);
         DoRxBuf(Block.get(), Got);
-    } else if (OnRxChar) {
+    } else {
+        struct TReset {
+            TVaCustomComm* C;
+            ~TReset() {
+                std::lock_guard<TVaCriticalSection> L(C->ReadLock);
+                C->FRxQuota = 0;
+            }
+        } Reset{this};
         OnRxChar(this, N);
     }
 }

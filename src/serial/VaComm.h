@@ -219,8 +219,12 @@ class TVaCustomComm : public TVaComponent {
     // Queued (DirectWrite False) or direct write; 0 when closed.
     int WriteBuf(const void* Buf, int Count);
     bool WriteText(const std::string& Text);
+    // The input queue is the bytes an OnRxChar dispatch has taken from the
+    // driver and not yet handed out, then the driver's queue.
     // Returns at once with what is queued (up to Count bytes); 0 when closed.
     int ReadBuf(void* Buf, int Count);
+    // Every byte waiting; inside OnRxChar exactly the Count bytes of that
+    // dispatch, later bytes coming with the next one.
     std::string ReadText();
     int InQueCount();
     // Reads and clears the line-error bits (CE_*); 0 when closed.
@@ -285,6 +289,11 @@ class TVaCustomComm : public TVaComponent {
     // once as CE_IOE by the next GetCommErrors.
     bool NoteHangup();
     uint32_t ReadStatus(TVaComStat& Stat, bool TakeHangup);
+    uint32_t TakeLineErrors();
+    // Under ReadLock: moves what the driver holds into the receive buffer,
+    // up to its capacity; sets FRxDrained when the driver was emptied.
+    void PullInput();
+    int RxBuffered() const { return FRxEnd - FRxHead; }
 
     int FHandle = -1;
     bool FAutoOpen = false;
@@ -313,6 +322,12 @@ class TVaCustomComm : public TVaComponent {
     std::atomic<int> FHangup{0};                // 0 none, 1 noted, 2 reported
     uint32_t FErrorBase[5] = {};                // driver error counters already reported
     bool FHaveCounters = false;                 // the device keeps error counters
+    // Receive buffer, Buffers.ReadSize bytes from Open on: bytes taken from
+    // the driver by a dispatch, waiting at [FRxHead, FRxEnd).
+    std::vector<uint8_t> FRxBuf;
+    int FRxHead = 0, FRxEnd = 0;
+    bool FRxDrained = false; // the last pull left the driver empty
+    int FRxQuota = 0;        // while OnRxChar runs: counted bytes not yet read
 };
 
 class TVaComm : public TVaCustomComm {

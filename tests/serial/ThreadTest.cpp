@@ -88,6 +88,41 @@ TEST_F(Port, RxCharCountsWhatIsWaitingAtDispatchAndTheHandlerGetsItAll) {
     EXPECT_EQ(RxCounts.back(), 6);
 }
 
+// Bytes arriving while a handler runs belong to the next dispatch: each
+// handler's ReadText gives exactly its Count, and the counts add up to the
+// stream, also when the stream overflows the receive buffer.
+TEST_F(Port, EachDispatchReadsExactlyItsCountAndLaterBytesComeWithTheNext) {
+    Comm->Buffers().SetReadSize(256);
+    std::vector<std::string> Reads;
+    std::string Big(1000, 'z');
+    Comm->OnRxChar = [&](TVaObject*, int Count) {
+        RxCounts.push_back(Count);
+        if (RxCounts.size() == 1) {
+            Pty.Send("defg");
+            for (int i = 0; i < 400 && Comm->InQueCount() < Count + 4; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_EQ(Comm->InQueCount(), Count + 4);
+        }
+        Reads.push_back(Comm->ReadText());
+        Received += Reads.back();
+    };
+    Comm->Open();
+    Pty.Send("abc");
+    ASSERT_TRUE(PumpUntil([&] { return Received.size() == 7; }, 2000));
+    EXPECT_EQ(Reads, (std::vector<std::string>{"abc", "defg"}));
+    EXPECT_EQ(RxCounts, (std::vector<int>{3, 4}));
+    Pty.Send(Big);
+    ASSERT_TRUE(PumpUntil([&] { return Received.size() == 1007; }, 2000));
+    Pump(100);
+    EXPECT_EQ(Received, "abcdefg" + Big);
+    int Total = 0;
+    for (size_t i = 0; i < RxCounts.size(); ++i) {
+        EXPECT_EQ(RxCounts[i], int(Reads[i].size())) << i;
+        Total += RxCounts[i];
+    }
+    EXPECT_EQ(Total, 1007);
+}
+
 TEST_F(Port, WithoutAHandlerTheBytesStayQueuedAndCostNoCpu) {
     Comm->Open();
     Pty.Send("xyz");
