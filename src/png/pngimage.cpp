@@ -67,16 +67,6 @@ bool ValidColorDepth(uint8_t ColorType, uint8_t Depth) {
     }
 }
 
-// Writes Count pixels, Dx apart.
-template <class F> inline void PutRow(TColor32* Dst, uint32_t Count, uint32_t Dx, F Pixel) {
-    if (Dx == 1)
-        for (uint32_t i = 0; i < Count; ++i)
-            Dst[i] = Pixel(i);
-    else
-        for (uint32_t i = 0; i < Count; ++i)
-            Dst[size_t(i) * Dx] = Pixel(i);
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- chunks

@@ -26,6 +26,16 @@ inline TColor32 PngOverWhite(TColor32 C, unsigned A) {
     return (A << 24) | (R << 16) | (G << 8) | B;
 }
 
+// Writes Count pixels, Dx apart (an interlaced pass spreads its pixels).
+template <class F> inline void PutRow(TColor32* Dst, uint32_t Count, uint32_t Dx, F Pixel) {
+    if (Dx == 1)
+        for (uint32_t i = 0; i < Count; ++i)
+            Dst[i] = Pixel(i);
+    else
+        for (uint32_t i = 0; i < Count; ++i)
+            Dst[size_t(i) * Dx] = Pixel(i);
+}
+
 // Count pixels of 8-bit RGBA (no gamma) drawn onto white as PngOverWhite does.
 extern void (*PngRgbaRow)(const uint8_t* Src, uint32_t Count, TColor32* Dst);
 void PngRgbaRowPortable(const uint8_t* Src, uint32_t Count, TColor32* Dst);

@@ -84,15 +84,31 @@ static inline TFixed FixedRoundToInt(TFixed V) {
     return TFixed((int64_t(V) + 0x7FFF) >> 16);
 }
 
-TPoint TTransformation::ReverseTransform(const TPoint& P) {
-    TFixedPoint F =
-        ReverseTransform(TFixedPoint{TFixed(uint32_t(P.X) << 16), TFixed(uint32_t(P.Y) << 16)});
+namespace {
+
+// The integer and fixed-point forms go through the next finer one: an integer
+// point is a fixed one with no fraction, and a fixed result is rounded back.
+TFixedPoint FixedOf(const TPoint& P) {
+    return TFixedPoint{TFixed(uint32_t(P.X) << 16), TFixed(uint32_t(P.Y) << 16)};
+}
+TPoint RoundedOf(const TFixedPoint& F) {
     return TPoint{FixedRoundToInt(F.X), FixedRoundToInt(F.Y)};
+}
+TFloatPoint FloatOf(const TFixedPoint& P) {
+    return TFloatPoint{float(P.X) / FixedOne, float(P.Y) / FixedOne};
+}
+TFixedPoint FixedOf(const TFloatPoint& F) {
+    return TFixedPoint{RoundEven(double(F.X) * FixedOne), RoundEven(double(F.Y) * FixedOne)};
+}
+
+} // namespace
+
+TPoint TTransformation::ReverseTransform(const TPoint& P) {
+    return RoundedOf(ReverseTransform(FixedOf(P)));
 }
 
 TFixedPoint TTransformation::ReverseTransform(const TFixedPoint& P) {
-    TFloatPoint F = ReverseTransform(TFloatPoint{float(P.X) / FixedOne, float(P.Y) / FixedOne});
-    return TFixedPoint{RoundEven(double(F.X) * FixedOne), RoundEven(double(F.Y) * FixedOne)};
+    return FixedOf(ReverseTransform(FloatOf(P)));
 }
 
 TFloatPoint TTransformation::ReverseTransform(const TFloatPoint&) {
@@ -101,14 +117,11 @@ TFloatPoint TTransformation::ReverseTransform(const TFloatPoint&) {
 }
 
 TPoint TTransformation::Transform(const TPoint& P) {
-    TFixedPoint F =
-        Transform(TFixedPoint{TFixed(uint32_t(P.X) << 16), TFixed(uint32_t(P.Y) << 16)});
-    return TPoint{FixedRoundToInt(F.X), FixedRoundToInt(F.Y)};
+    return RoundedOf(Transform(FixedOf(P)));
 }
 
 TFixedPoint TTransformation::Transform(const TFixedPoint& P) {
-    TFloatPoint F = Transform(TFloatPoint{float(P.X) / FixedOne, float(P.Y) / FixedOne});
-    return TFixedPoint{RoundEven(double(F.X) * FixedOne), RoundEven(double(F.Y) * FixedOne)};
+    return FixedOf(Transform(FloatOf(P)));
 }
 
 TFloatPoint TTransformation::Transform(const TFloatPoint&) {
