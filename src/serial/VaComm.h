@@ -138,7 +138,8 @@ class TVaDisplay : public TVaComponent {
     virtual void NotifyDisplay(TVaCustomComm* Comm) = 0;
 };
 
-// A data link attached to the component; nothing in this program attaches one.
+// A data link attached to the component: it sees every event mask and every
+// block of received bytes, before the component's own handlers.
 class TVaCommLink {
   public:
     virtual ~TVaCommLink() = default;
@@ -243,7 +244,7 @@ class TVaCustomComm : public TVaComponent {
 
     void Loaded() override; // opens the port when AutoOpen is set
 
-    // Links (not used by this program).
+    // A link is told when the component goes away (its Comm is cleared).
     void AttachLink(TVaCommLink* Link);
     void DetachLink(TVaCommLink* Link);
 
