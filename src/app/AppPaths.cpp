@@ -74,3 +74,9 @@ std::string DataFile(const std::string& Name) {
     }
     return AppFile(Name);
 }
+
+std::vector<std::string> ModuleFolders() {
+    const QString Installed =
+        QDir::cleanPath(QString::fromStdString(AppFolder()) + "/../lib/" + Subfolder);
+    return {AppFolder(), Installed.toStdString()};
+}

@@ -11,6 +11,8 @@
 // The data shipped with the program (help.txt, img/) is read from beside the
 // executable, else from the installed data folder <prefix>/share/vorta-display,
 // found relative to the executable (<prefix>/bin) so that a moved prefix works.
+// The program's loadable modules are found the same way: beside the
+// executable, else in <prefix>/lib/vorta-display.
 //
 // All of these are called on the user-interface thread only.
 #pragma once
@@ -39,3 +41,7 @@ std::vector<std::string> DataFolders();
 // The first existing Name in DataFolders(); when none has it, Name's path
 // beside the executable, so that the error names a sensible place.
 std::string DataFile(const std::string& Name);
+
+// Folders holding the program's modules, in the order they are searched:
+// beside the executable, then the installed library folder.
+std::vector<std::string> ModuleFolders();

@@ -6,7 +6,6 @@
 
 #include "Application.h"
 #include "Dialogs.h"
-#include "PlotWindow.h"
 #include "PumpWait.h"
 #include "SensorProtocol.h"
 #include "SysUtils.h"
@@ -214,7 +213,7 @@ void TFKAVRO::btn10Click() {
     PublishInformation(I);
     int Minus = 0, Plus = 0;
     if (TryStrToInt(I.NRange, Minus) && TryStrToInt(I.PRange, Plus))
-        PlotView().SetSensorRange(Minus, Plus);
+        FPlotFeed.SetSensorRange(Minus, Plus);
     const std::string Dial = ChooseDial(I.PRange, I.Mode);
     if (!Dial.empty()) LoadDial(Dial);
     lbeMVGain->setText(Q(I.MVGain));

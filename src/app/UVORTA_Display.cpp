@@ -1,10 +1,9 @@
 #include "UVORTA_Display.h"
 
-#include "PlotWindow.h"
-
 #include "Application.h"
 #include "FileAccess.h"
 #include "GR32_Image.h"
+#include "PlotModule.h"
 #include "ProgramSettings.h"
 #include "PumpWait.h"
 #include "SysUtils.h"
@@ -23,6 +22,8 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
+
+#include <dlfcn.h>
 
 std::string LastAnswer;
 bool StopFlag = false;
@@ -175,6 +176,8 @@ TFKAVRO::~TFKAVRO() {
     }
     SetApplicationExceptionHandler(nullptr);
     if (TApplication* App = TApplication::Instance()) App->OnException = nullptr;
+    // Before the feed it shows goes.
+    delete Plot;
 }
 
 void TFKAVRO::OnClick(QPushButton* Button, void (TFKAVRO::*Handler)()) {
@@ -446,23 +449,52 @@ void TFKAVRO::paintEvent(QPaintEvent* Event) {
     // After this frame has reached the screen.
     QTimer::singleShot(0, this, [this] {
         FillPortList();
-        PlotView();
+        // Ready before it is asked for; a module that cannot be loaded is
+        // reported when the plot is asked for.
+        try {
+            PlotView();
+        } catch (const std::exception&) {
+        }
     });
 }
 
-// The plot keeps every reading from the first one on, shown or not. Its chart
-// costs about as much to build as the rest of the window, so it is built after
-// the first frame, or earlier when something needs it first.
-TPlotWindow& TFKAVRO::PlotView() {
+namespace {
+
+// The plot module's entry. The module stays loaded for the rest of the run:
+// its code is behind the window and its widgets.
+TNewPlotWindow LoadPlotModule() {
+    std::string Tried;
+    for (const std::string& Folder : ModuleFolders()) {
+        const std::string Path = Folder + "/" + PlotModuleFile;
+        if (!QFileInfo::exists(QString::fromStdString(Path))) {
+            Tried += (Tried.empty() ? "" : ", ") + Folder;
+            continue;
+        }
+        void* Module = dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* Entry = Module ? dlsym(Module, NewPlotWindowEntry) : nullptr;
+        if (!Entry) throw Exception(std::string("Cannot load the plot window: ") + dlerror());
+        return reinterpret_cast<TNewPlotWindow>(Entry);
+    }
+    throw Exception(std::string("Cannot load the plot window: no ") + PlotModuleFile + " in " +
+                    Tried);
+}
+
+} // namespace
+
+// The plot keeps every reading from the first one on, shown or not
+// (FPlotFeed). Its window is in a module that loads Qt Charts, and its chart
+// costs about as much to build as the rest of the window, so it is built
+// after the first frame, or earlier when something needs it first.
+QWidget& TFKAVRO::PlotView() {
     if (Plot) return *Plot;
-    Plot = new TPlotWindow(this);
-    Plot->ReadSetting = [](const QString& Key) { return TProgramSettings().Value(Key); };
-    Plot->WriteSetting = [](const QString& Key, const QVariant& Value) {
+    TPlotSettings Settings;
+    Settings.Read = [](const QString& Key) { return TProgramSettings().Value(Key); };
+    Settings.Write = [](const QString& Key, const QVariant& Value) {
         TProgramSettings Kept;
         Kept.SetValue(Key, Value);
         Kept.Save();
     };
-    Plot->LoadSettings();
+    Plot = LoadPlotModule()(this, FPlotFeed, Settings);
     return *Plot;
 }
 

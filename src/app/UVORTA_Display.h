@@ -37,6 +37,7 @@
 #include "AppPaths.h"
 #include "GR32.h"
 #include "MemoView.h"
+#include "PlotFeed.h"
 #include "ReadingPublisher.h"
 #include "Recorder.h"
 #include "SensorExchange.h"
@@ -50,7 +51,6 @@ class QMenuBar;
 class QShowEvent;
 class TFKAVRO;
 class TImage32;
-class TPlotWindow;
 class TBitmapLayer;
 class TiSevenSegmentAnalog;
 class QListWidget;
@@ -149,7 +149,9 @@ class TFKAVRO : public QWidget {
     // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
     // View menu: the plot window (fed always).
     void ShowPlot();
-    TPlotWindow& PlotView(); // built on first use, or after the first frame
+    // The plot window, from its module (PlotModule.h): built on first use, or
+    // after the first frame. Throws Exception when the module cannot be loaded.
+    QWidget& PlotView();
     // Port menu: closes the port (VaComm1Close runs) and ends a running loop.
     void Disconnect();
     // The port list as at start-up, then the recently used ports that can be
@@ -283,7 +285,8 @@ class TFKAVRO : public QWidget {
     void SaveKept(class TProgramSettings& Kept) const;
     void RecordFromDialog();
     void SaveLogFromDialog();
-    TPlotWindow* Plot = nullptr; // null until PlotView builds it
+    TPlotFeed FPlotFeed;     // every reading from the start; outlives Plot
+    QWidget* Plot = nullptr; // null until PlotView builds it
     TRecorder FRecorder;
     QStringList FHistory;
     QStringList FRecentPorts;

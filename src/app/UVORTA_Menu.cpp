@@ -5,8 +5,6 @@
 
 #include "ReadingPublisher.h"
 
-#include "PlotWindow.h"
-
 #include "Application.h"
 #include "FileAccess.h"
 #include "ProgramSettings.h"
@@ -161,14 +159,17 @@ QString TFKAVRO::AboutText() {
 }
 
 void TFKAVRO::ShowPlot() {
-    PlotView().ShowPlot();
+    QWidget& W = PlotView();
+    W.show();
+    W.raise();
+    W.activateWindow();
 }
 
 void TFKAVRO::ReadingAccepted(double Value) {
     // Recorded first: a reading that cannot be drawn is still on disk.
     RecordRow("reading", TRecorder::Number(Value), Utf8(LastAnswer));
     FExchange->Reading(Value);
-    PlotView().AddReading(Value);
+    FPlotFeed.Add(Value);
     PublishReading(Value);
     ShowReading(Value);
     DrawNeedle(NeedleAngle(Value, lbeMode->text().toLocal8Bit().toStdString()));

@@ -4,6 +4,8 @@
 
 #include <mosquitto.h>
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -11,9 +13,75 @@
 
 namespace {
 
+// libmosquitto (and the TLS libraries under it) is loaded when the first
+// client is made, not when the program starts: the console publishes only
+// when asked to, and binding those libraries' symbols at start-up costs about
+// a quarter of its loading. The calls go through this table, filled once
+// before any client exists and only read after that.
+struct TMosquittoCalls {
+    decltype(&::mosquitto_lib_init) mosquitto_lib_init;
+    decltype(&::mosquitto_new) mosquitto_new;
+    decltype(&::mosquitto_destroy) mosquitto_destroy;
+    decltype(&::mosquitto_int_option) mosquitto_int_option;
+    decltype(&::mosquitto_tls_set) mosquitto_tls_set;
+    decltype(&::mosquitto_username_pw_set) mosquitto_username_pw_set;
+    decltype(&::mosquitto_will_set) mosquitto_will_set;
+    decltype(&::mosquitto_reconnect_delay_set) mosquitto_reconnect_delay_set;
+    decltype(&::mosquitto_connect_callback_set) mosquitto_connect_callback_set;
+    decltype(&::mosquitto_disconnect_callback_set) mosquitto_disconnect_callback_set;
+    decltype(&::mosquitto_publish_callback_set) mosquitto_publish_callback_set;
+    decltype(&::mosquitto_message_callback_set) mosquitto_message_callback_set;
+    decltype(&::mosquitto_connect_async) mosquitto_connect_async;
+    decltype(&::mosquitto_loop_start) mosquitto_loop_start;
+    decltype(&::mosquitto_loop_stop) mosquitto_loop_stop;
+    decltype(&::mosquitto_disconnect) mosquitto_disconnect;
+    decltype(&::mosquitto_publish) mosquitto_publish;
+    decltype(&::mosquitto_subscribe) mosquitto_subscribe;
+    decltype(&::mosquitto_strerror) mosquitto_strerror;
+    decltype(&::mosquitto_connack_string) mosquitto_connack_string;
+};
+TMosquittoCalls GMosquitto;
+
+// The library's file name (its soname) for the ABI of the header built against.
+const char* const LibraryFile = "libmosquitto.so.1";
+
+template <class F> void Bind(void* Library, const char* Name, F& Call) {
+    Call = reinterpret_cast<F>(dlsym(Library, Name));
+    if (!Call) throw EMqttError(std::string("cannot use ") + LibraryFile + ": " + dlerror());
+}
+
+void LoadLibrary() {
+    void* L = dlopen(LibraryFile, RTLD_NOW | RTLD_LOCAL);
+    if (!L) throw EMqttError(std::string("cannot load ") + dlerror());
+    TMosquittoCalls& C = GMosquitto;
+    Bind(L, "mosquitto_lib_init", C.mosquitto_lib_init);
+    Bind(L, "mosquitto_new", C.mosquitto_new);
+    Bind(L, "mosquitto_destroy", C.mosquitto_destroy);
+    Bind(L, "mosquitto_int_option", C.mosquitto_int_option);
+    Bind(L, "mosquitto_tls_set", C.mosquitto_tls_set);
+    Bind(L, "mosquitto_username_pw_set", C.mosquitto_username_pw_set);
+    Bind(L, "mosquitto_will_set", C.mosquitto_will_set);
+    Bind(L, "mosquitto_reconnect_delay_set", C.mosquitto_reconnect_delay_set);
+    Bind(L, "mosquitto_connect_callback_set", C.mosquitto_connect_callback_set);
+    Bind(L, "mosquitto_disconnect_callback_set", C.mosquitto_disconnect_callback_set);
+    Bind(L, "mosquitto_publish_callback_set", C.mosquitto_publish_callback_set);
+    Bind(L, "mosquitto_message_callback_set", C.mosquitto_message_callback_set);
+    Bind(L, "mosquitto_connect_async", C.mosquitto_connect_async);
+    Bind(L, "mosquitto_loop_start", C.mosquitto_loop_start);
+    Bind(L, "mosquitto_loop_stop", C.mosquitto_loop_stop);
+    Bind(L, "mosquitto_disconnect", C.mosquitto_disconnect);
+    Bind(L, "mosquitto_publish", C.mosquitto_publish);
+    Bind(L, "mosquitto_subscribe", C.mosquitto_subscribe);
+    Bind(L, "mosquitto_strerror", C.mosquitto_strerror);
+    Bind(L, "mosquitto_connack_string", C.mosquitto_connack_string);
+    C.mosquitto_lib_init();
+}
+
+// Loads the library on the first call; a failure is thrown, and the next
+// client tries again.
 void InitLibrary() {
     static std::once_flag Once;
-    std::call_once(Once, [] { mosquitto_lib_init(); });
+    std::call_once(Once, LoadLibrary);
 }
 
 bool IsReadableFile(const std::string& Path) {
@@ -128,8 +196,8 @@ TMqttClient::TMqttClient() {
 
 TMqttClient::~TMqttClient() {
     if (FMosq) {
-        if (FLoopRunning) mosquitto_loop_stop(FMosq, true);
-        mosquitto_destroy(FMosq);
+        if (FLoopRunning) GMosquitto.mosquitto_loop_stop(FMosq, true);
+        GMosquitto.mosquitto_destroy(FMosq);
     }
 }
 
@@ -143,41 +211,42 @@ void TMqttClient::Start(const TMqttOptions& O) {
     if (!FUrl.Tls && !(O.CaFile.empty() && O.CertFile.empty()))
         throw EMqttError("certificates are for mqtts:// URLs");
 
-    FMosq = mosquitto_new(nullptr, true, this);
+    FMosq = GMosquitto.mosquitto_new(nullptr, true, this);
     if (!FMosq) throw EMqttError("cannot make a broker connection");
-    mosquitto_int_option(FMosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    GMosquitto.mosquitto_int_option(FMosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     if (FUrl.Tls) {
         int Rc = MOSQ_ERR_SUCCESS;
         if (O.CaFile.empty())
-            Rc = mosquitto_int_option(FMosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+            Rc = GMosquitto.mosquitto_int_option(FMosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         else
-            Rc = mosquitto_tls_set(FMosq, O.CaFile.c_str(), nullptr,
-                                   O.CertFile.empty() ? nullptr : O.CertFile.c_str(),
-                                   O.KeyFile.empty() ? nullptr : O.KeyFile.c_str(), nullptr);
+            Rc = GMosquitto.mosquitto_tls_set(
+                FMosq, O.CaFile.c_str(), nullptr, O.CertFile.empty() ? nullptr : O.CertFile.c_str(),
+                O.KeyFile.empty() ? nullptr : O.KeyFile.c_str(), nullptr);
         if (Rc != MOSQ_ERR_SUCCESS)
-            throw EMqttError(std::string("TLS set-up: ") + mosquitto_strerror(Rc));
+            throw EMqttError(std::string("TLS set-up: ") + GMosquitto.mosquitto_strerror(Rc));
     }
     if (!O.User.empty())
-        mosquitto_username_pw_set(FMosq, O.User.c_str(),
-                                  O.Password.empty() ? nullptr : O.Password.c_str());
+        GMosquitto.mosquitto_username_pw_set(FMosq, O.User.c_str(),
+                                             O.Password.empty() ? nullptr : O.Password.c_str());
     if (!O.WillTopic.empty())
-        mosquitto_will_set(FMosq, O.WillTopic.c_str(), int(O.WillPayload.size()),
-                           O.WillPayload.data(), 1, true);
+        GMosquitto.mosquitto_will_set(FMosq, O.WillTopic.c_str(), int(O.WillPayload.size()),
+                                      O.WillPayload.data(), 1, true);
     // libmosquitto's own back-off: 1 s growing to 30 s while the broker stays away.
-    mosquitto_reconnect_delay_set(FMosq, 1, 30, true);
-    mosquitto_connect_callback_set(FMosq, ConnectCallback);
-    mosquitto_disconnect_callback_set(FMosq, DisconnectCallback);
-    mosquitto_publish_callback_set(FMosq, PublishCallback);
-    mosquitto_message_callback_set(FMosq, MessageCallback);
+    GMosquitto.mosquitto_reconnect_delay_set(FMosq, 1, 30, true);
+    GMosquitto.mosquitto_connect_callback_set(FMosq, ConnectCallback);
+    GMosquitto.mosquitto_disconnect_callback_set(FMosq, DisconnectCallback);
+    GMosquitto.mosquitto_publish_callback_set(FMosq, PublishCallback);
+    GMosquitto.mosquitto_message_callback_set(FMosq, MessageCallback);
 
     SetState(TMqttState::Connecting, "");
     // A refused TCP connection (MOSQ_ERR_ERRNO) is retried by the network loop.
-    const int Rc = mosquitto_connect_async(FMosq, FUrl.Host.c_str(), FUrl.Port, O.KeepAlive);
+    const int Rc =
+        GMosquitto.mosquitto_connect_async(FMosq, FUrl.Host.c_str(), FUrl.Port, O.KeepAlive);
     if (Rc != MOSQ_ERR_SUCCESS && Rc != MOSQ_ERR_ERRNO) {
-        SetState(TMqttState::Failed, mosquitto_strerror(Rc));
+        SetState(TMqttState::Failed, GMosquitto.mosquitto_strerror(Rc));
         return;
     }
-    if (mosquitto_loop_start(FMosq) != MOSQ_ERR_SUCCESS)
+    if (GMosquitto.mosquitto_loop_start(FMosq) != MOSQ_ERR_SUCCESS)
         throw EMqttError("cannot start the network thread");
     FLoopRunning = true;
 }
@@ -185,11 +254,11 @@ void TMqttClient::Start(const TMqttOptions& O) {
 void TMqttClient::Stop() {
     if (!FMosq) return;
     if (FLoopRunning) {
-        mosquitto_disconnect(FMosq);
-        mosquitto_loop_stop(FMosq, false);
+        GMosquitto.mosquitto_disconnect(FMosq);
+        GMosquitto.mosquitto_loop_stop(FMosq, false);
         FLoopRunning = false;
     }
-    mosquitto_destroy(FMosq);
+    GMosquitto.mosquitto_destroy(FMosq);
     FMosq = nullptr;
     SetState(TMqttState::Stopped, "");
 }
@@ -198,15 +267,15 @@ int TMqttClient::Publish(const std::string& Topic, const std::string& Payload, i
                          bool Retain) {
     if (!FMosq || FState != TMqttState::Online) return -1;
     int Mid = -1;
-    const int Rc = mosquitto_publish(FMosq, &Mid, Topic.c_str(), int(Payload.size()),
-                                     Payload.data(), Qos, Retain);
+    const int Rc = GMosquitto.mosquitto_publish(FMosq, &Mid, Topic.c_str(), int(Payload.size()),
+                                                Payload.data(), Qos, Retain);
     return Rc == MOSQ_ERR_SUCCESS ? Mid : -1;
 }
 
 void TMqttClient::Subscribe(const std::string& Filter, int Qos) {
     FFilters.emplace_back(Filter, Qos);
     if (FMosq && FState == TMqttState::Online)
-        mosquitto_subscribe(FMosq, nullptr, Filter.c_str(), Qos);
+        GMosquitto.mosquitto_subscribe(FMosq, nullptr, Filter.c_str(), Qos);
 }
 
 void TMqttClient::SetState(TMqttState S, const std::string& Why) {
@@ -218,12 +287,12 @@ void TMqttClient::SetState(TMqttState S, const std::string& Why) {
 void TMqttClient::Connected(int Rc) {
     if (!FMosq) return;
     if (Rc != 0) {
-        SetState(TMqttState::Failed,
-                 std::string("the broker refused the connection: ") + mosquitto_connack_string(Rc));
+        SetState(TMqttState::Failed, std::string("the broker refused the connection: ") +
+                                         GMosquitto.mosquitto_connack_string(Rc));
         return;
     }
     for (const auto& [Filter, Qos] : FFilters)
-        mosquitto_subscribe(FMosq, nullptr, Filter.c_str(), Qos);
+        GMosquitto.mosquitto_subscribe(FMosq, nullptr, Filter.c_str(), Qos);
     SetState(TMqttState::Online, "");
 }
 
@@ -233,7 +302,7 @@ void TMqttClient::Connected(int Rc) {
 void TMqttClient::ConnectCallback(mosquitto* M, void* Self, int Rc) {
     // A refusal would be retried forever by the network loop; a disconnect
     // ends it.
-    if (Rc != 0) mosquitto_disconnect(M);
+    if (Rc != 0) GMosquitto.mosquitto_disconnect(M);
     auto* C = static_cast<TMqttClient*>(Self);
     QMetaObject::invokeMethod(
         C, [C, Rc] { C->Connected(Rc); }, Qt::QueuedConnection);
@@ -247,10 +316,10 @@ void TMqttClient::DisconnectCallback(mosquitto*, void* Self, int Rc) {
         [C, Rc] {
             if (!C->FMosq || C->FState == TMqttState::Failed) return;
             if (IsFinal(Rc))
-                C->SetState(TMqttState::Failed, mosquitto_strerror(Rc));
+                C->SetState(TMqttState::Failed, GMosquitto.mosquitto_strerror(Rc));
             else
                 C->SetState(TMqttState::Connecting,
-                            std::string("lost the broker: ") + mosquitto_strerror(Rc));
+                            std::string("lost the broker: ") + GMosquitto.mosquitto_strerror(Rc));
         },
         Qt::QueuedConnection);
 }

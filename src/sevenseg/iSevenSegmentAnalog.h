@@ -4,17 +4,11 @@
 // every cell again. User-interface thread only.
 #pragma once
 
+#include "FormatFixed.h"
 #include "iSevenSegmentDisplay.h"
 
 #include <string>
 #include <vector>
-
-// |Magnitude| in fixed-point form with exactly Precision decimals (0 to 18)
-// and '.' as separator: reduced to 18 significant digits first, then cut
-// after the last decimal with halves rounded away from zero. Returns false,
-// leaving Text alone, for magnitudes of 1.0e18 and more, infinity and NaN,
-// which have no such form.
-bool FormatFixed(double Magnitude, int Precision, std::string& Text);
 
 // One box of the readout: a digit cell, the sign cell, or the narrow box of
 // the decimal mark.

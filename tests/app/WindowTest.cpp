@@ -313,6 +313,41 @@ TEST_F(WindowTest, MissingHelpTextIsReportedAndTheWindowOpensEmpty) {
     EXPECT_NE(Panel(0).find("help.txt"), std::string::npos);
 }
 
+// The plot window comes from its module when first asked for and shows what
+// was read before; a module missing or broken is reported in the panel.
+TEST_F(WindowTest, PlotWindowComesFromItsModuleWithTheReadingsKeptBefore) {
+    TFKAVRO& W = Create();
+    TPlotFeed& Feed = Internals::FPlotFeed(W);
+    Feed.Add(1.5, 0.25);
+    Feed.Add(-2.0, 0.5);
+    QAction* Plot = Control<QAction>(W, "actPlot");
+    Plot->trigger();
+    EXPECT_EQ(
+        Panel(0).find("Cannot load the plot window: no vorta-plotwindow.so in " + Folder + ", "),
+        0u)
+        << Panel(0);
+    const QString Module = QString::fromStdString(File("vorta-plotwindow.so"));
+    WriteAll(Module.toStdString(), "not a module");
+    Plot->trigger();
+    EXPECT_EQ(Panel(0).find("Cannot load the plot window: " + Module.toStdString() + ": "), 0u)
+        << Panel(0);
+
+    ASSERT_TRUE(QFile::remove(Module) && QFile::link(VORTA_PLOT_MODULE, Module));
+    Feed.Add(3.0, 0.75);
+    Plot->trigger();
+    QWidget* Shown = nullptr;
+    for (QWidget* C : W.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (C->isWindow() && C->windowTitle() == "Plot") Shown = C;
+    ASSERT_NE(Shown, nullptr);
+    EXPECT_TRUE(Shown->isVisible());
+    QStringList Statistics;
+    for (const QLabel* L : Shown->findChildren<QLabel*>())
+        if (L->text().startsWith("Count")) Statistics << L->text();
+    ASSERT_EQ(Statistics.size(), 1);
+    EXPECT_TRUE(Statistics[0].startsWith("Count 3   Min -2.0   Max 3.0"))
+        << Statistics[0].toStdString();
+}
+
 TEST_F(WindowTest, AReadOnlyProgramFolderKeepsSettingsAndLogInTheUserFolders) {
     WriteAll(File("file"), "");
     SetAppFolder(File("file") + "/bin"); // cannot be written, not even by root

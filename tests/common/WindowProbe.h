@@ -34,5 +34,6 @@ struct TFKAVROTestAccess {
     static auto& ChooseScannedSensor(TFKAVRO& W) { return W.ChooseScannedSensor; }
     static int& FGaugeFrameIntervalMs(TFKAVRO& W) { return W.FGaugeFrameIntervalMs; }
     static bool& FNeedlePending(TFKAVRO& W) { return W.FNeedlePending; }
+    static TPlotFeed& FPlotFeed(TFKAVRO& W) { return W.FPlotFeed; }
 };
 using Internals = TFKAVROTestAccess;

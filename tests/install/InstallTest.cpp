@@ -14,6 +14,8 @@
 
 #include <memory>
 
+#include <dlfcn.h>
+
 namespace {
 
 const QString AppId = QStringLiteral(VORTA_APP_ID);
@@ -134,6 +136,13 @@ TEST_F(Installed, LaysOutProgramsDataIconsAndManPagesUnderThePrefix) {
     EXPECT_TRUE(Meta.contains(">" + AppId + ".desktop</launchable>")) << qPrintable(Meta);
     for (const QString& P : Programs())
         EXPECT_TRUE(Meta.contains("<binary>" + P + "</binary>")) << qPrintable(P);
+
+    // The plot window's module, where the installed console looks for it, loads with
+    // everything it needs and has its entry.
+    const QByteArray Module = Path("lib/vorta-display/vorta-plotwindow.so").toLocal8Bit();
+    void* Handle = dlopen(Module.constData(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(Handle, nullptr) << dlerror();
+    EXPECT_NE(dlsym(Handle, "VortaNewPlotWindow"), nullptr);
 }
 
 TEST_F(Installed, DesktopEntryMetainfoAndManPagesPassTheirValidators) {

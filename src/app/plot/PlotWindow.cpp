@@ -2,8 +2,8 @@
 
 #include "Recorder.h"
 
+#include "FormatFixed.h"
 #include "SysUtils.h"
-#include "iSevenSegmentAnalog.h"
 
 #include <QChart>
 #include <QChartView>
@@ -106,9 +106,17 @@ QString FloatText(float Value) {
 } // namespace
 
 TPlotWindow::TPlotWindow(QWidget* Parent, size_t Capacity)
-    : QWidget(Parent, Qt::Window), FModel(Capacity),
-      FStartWallMs(QDateTime::currentMSecsSinceEpoch()) {
-    FClock.start();
+    : QWidget(Parent, Qt::Window), FOwnFeed(std::make_unique<TPlotFeed>(Capacity)),
+      FFeed(*FOwnFeed) {
+    Build();
+}
+
+TPlotWindow::TPlotWindow(QWidget* Parent, TPlotFeed& Feed)
+    : QWidget(Parent, Qt::Window), FFeed(Feed) {
+    Build();
+}
+
+void TPlotWindow::Build() {
     setWindowTitle("Plot");
 
     FSeries = new QLineSeries;
@@ -179,10 +187,16 @@ TPlotWindow::TPlotWindow(QWidget* Parent, size_t Capacity)
             QFileDialog::getSaveFileName(this, "Export CSV", "plot.csv", "CSV files (*.csv)");
         if (!Path.isEmpty()) ExportCsv(Path);
     });
+    FFeed.OnAdded = [this] { ScheduleRefresh(); };
+    FFeed.OnRange = [this] {
+        if (isVisible()) Refresh();
+    };
     Refresh();
 }
 
 TPlotWindow::~TPlotWindow() {
+    FFeed.OnAdded = nullptr;
+    FFeed.OnRange = nullptr;
     // A destructor must not throw; a failed save loses only the geometry.
     if (isVisible()) try {
             SaveState();
@@ -207,16 +221,6 @@ void TPlotWindow::SaveState() {
     WriteSetting("Plot/Geometry", saveGeometry());
 }
 
-void TPlotWindow::AddReading(double Value) {
-    AddReading(Value, double(FClock.nsecsElapsed()) / 1e9);
-}
-
-void TPlotWindow::AddReading(double Value, double Time) {
-    if (!std::isfinite(Value)) return;
-    FModel.Add(Time, float(Value));
-    ScheduleRefresh();
-}
-
 void TPlotWindow::ScheduleRefresh() {
     if (isVisible() && !FPaused && !FTimer.isActive()) FTimer.start();
 }
@@ -225,14 +229,6 @@ void TPlotWindow::ShowPlot() {
     show();
     raise();
     activateWindow();
-}
-
-void TPlotWindow::SetSensorRange(int MinusTenths, int PlusTenths) {
-    if (PlusTenths == 0) PlusTenths = 3600;
-    FRangeMin = -std::abs(MinusTenths) / 10.0;
-    FRangeMax = PlusTenths / 10.0;
-    FHasRange = FRangeMax > FRangeMin;
-    if (isVisible()) Refresh();
 }
 
 int TPlotWindow::Span() const {
@@ -278,22 +274,23 @@ void TPlotWindow::Refresh() {
     FTimer.stop();
     // Paused, the span stays where it was; only a change of span moves its
     // start.
-    const double Last = FModel.Count() ? FModel.At(FModel.Count() - 1).Time : 0;
+    const TPlotModel& Readings = Model();
+    const double Last = Readings.Count() ? Readings.At(Readings.Count() - 1).Time : 0;
     const double End = FPaused ? FTo : Last;
     const int S = Span();
     FTo = End;
-    FFrom = S > 0 ? End - S : (FModel.Count() ? FModel.At(0).Time : 0);
+    FFrom = S > 0 ? End - S : (Readings.Count() ? Readings.At(0).Time : 0);
 
     // Min/max per pixel column: at most four points a column, in time order,
     // whatever the number of readings.
     const int Columns = std::max(1, int(FChart->plotArea().width()));
     QList<QPointF> Points;
-    for (const TPlotColumn& C : FModel.Decimate(FFrom, FTo, Columns)) {
+    for (const TPlotColumn& C : Readings.Decimate(FFrom, FTo, Columns)) {
         if (C.Count == 0) continue;
         size_t Order[4] = {C.First, std::min(C.Min, C.Max), std::max(C.Min, C.Max), C.Last};
         for (int i = 0; i < 4; ++i) {
             if (i > 0 && Order[i] == Order[i - 1]) continue;
-            const TPlotPoint P = FModel.At(Order[i]);
+            const TPlotPoint P = Readings.At(Order[i]);
             Points.append(QPointF(double(WallMs(P.Time)), P.Value));
         }
     }
@@ -304,9 +301,9 @@ void TPlotWindow::Refresh() {
                      QDateTime::fromMSecsSinceEpoch(WallMs(FTo + Width)));
     FAxisX->setFormat(S > 0 && S <= 10 ? "hh:mm:ss.z" : "hh:mm:ss");
 
-    const TPlotStatistics Stat = FModel.Statistics(FFrom, FTo);
-    if (!AutoScale() && FHasRange) {
-        FAxisY->setRange(FRangeMin, FRangeMax);
+    const TPlotStatistics Stat = Readings.Statistics(FFrom, FTo);
+    if (!AutoScale() && FFeed.HasRange()) {
+        FAxisY->setRange(FFeed.RangeMin(), FFeed.RangeMax());
     } else if (Stat.Count == 0) {
         FAxisY->setRange(-1, 1);
     } else {
@@ -351,9 +348,9 @@ void TPlotWindow::ExportPng(const QString& Path) {
 void TPlotWindow::ExportCsv(const QString& Path) {
     std::string Text = std::string(TRecorder::Header) + TRecorder::LineEnd;
     size_t Begin, End;
-    FModel.Find(FFrom, FTo, Begin, End);
+    Model().Find(FFrom, FTo, Begin, End);
     for (size_t i = Begin; i < End; ++i) {
-        const TPlotPoint P = FModel.At(i);
+        const TPlotPoint P = Model().At(i);
         const auto Wall =
             std::chrono::system_clock::time_point(std::chrono::milliseconds(WallMs(P.Time)));
         Text += TRecorder::Row(TRecorder::LocalTime(Wall), P.Time,
@@ -365,4 +362,14 @@ void TPlotWindow::ExportCsv(const QString& Path) {
     if (!File.open(QIODevice::WriteOnly) || File.write(Text.data(), qint64(Text.size())) < 0 ||
         !File.commit())
         throw EInOutError("Cannot write \"" + Path.toStdString() + "\"");
+}
+
+// The module's entry (PlotModule.h); the only name it exports.
+extern "C" Q_DECL_EXPORT QWidget* VortaNewPlotWindow(QWidget* Parent, TPlotFeed& Feed,
+                                                     const TPlotSettings& Settings) {
+    auto* W = new TPlotWindow(Parent, Feed);
+    W->ReadSetting = Settings.Read;
+    W->WriteSetting = Settings.Write;
+    W->LoadSettings();
+    return W;
 }

@@ -1,26 +1,27 @@
 // The live plot: a separate, non-modal window showing the angle against time
-// as the readout shows it, from every accepted reading. It owns the readings
-// (TPlotModel), so the main window creates it hidden at start-up and hands
-// it each reading; a hidden or paused window does no work beyond storing.
-//
-// Use from the main window (user-interface thread only):
-//   Plot = new TPlotWindow(this);                  // at start-up, hidden
+// as the readout shows it, from every accepted reading. The readings are in a
+// TPlotFeed: the program's own, which it fills from the start and the window
+// attaches to when it is built (through the plot module, PlotModule.h), or
+// one the window owns. A hidden or paused window does no work; the feed only
+// stores. User-interface thread only:
+//   Plot = new TPlotWindow(this, Feed);            // hidden
 //   Plot->ReadSetting = ...; Plot->WriteSetting = ...; Plot->LoadSettings();
-//   Plot->AddReading(Value);                       // each accepted reading
+//   Feed.Add(Value);                               // each accepted reading
 //   Plot->ShowPlot();                              // View > Plot
-//   Plot->SetSensorRange(Minus, Plus);             // after Information
+//   Feed.SetSensorRange(Minus, Plus);              // after Information
 #pragma once
 
-#include "PlotModel.h"
+#include "PlotFeed.h"
+#include "PlotModule.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <QVariant>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QChart;
 class QComboBox;
@@ -39,8 +40,10 @@ class TPlotWindow : public QWidget {
     static constexpr int RefreshMs = 100;
 
     // With a Parent the window is still a window of its own (and goes with
-    // the parent).
+    // the parent). The first form owns its feed; the second shows Feed, which
+    // must outlive the window.
     explicit TPlotWindow(QWidget* Parent = nullptr, size_t Capacity = TPlotModel::DefaultCapacity);
+    TPlotWindow(QWidget* Parent, TPlotFeed& Feed);
     ~TPlotWindow() override;
 
     // Where the geometry and the span are kept between runs (keys "Plot/..."):
@@ -51,20 +54,17 @@ class TPlotWindow : public QWidget {
     // Takes the kept span and geometry; call once after setting the above.
     void LoadSettings();
 
-    // One accepted reading, stamped now: the readout's value (not the
-    // needle's angle). Not-a-number and infinities are left out.
-    void AddReading(double Value);
-    // The same with a time of the model's clock (seconds since the window
-    // was created), for tests and replays.
-    void AddReading(double Value, double Time);
+    // A reading into the feed (TPlotFeed::Add).
+    void AddReading(double Value) { FFeed.Add(Value); }
+    void AddReading(double Value, double Time) { FFeed.Add(Value, Time); }
 
     // Shows the window, raises and activates it.
     void ShowPlot();
 
-    // The sensor's range from Information, tenths of a degree: the "Sensor
-    // range" scale then runs from -|MinusTenths| to PlusTenths degrees. A
-    // plus range of 0 stands for 3600, as the sensor reports it.
-    void SetSensorRange(int MinusTenths, int PlusTenths);
+    // The sensor's range into the feed (TPlotFeed::SetSensorRange).
+    void SetSensorRange(int MinusTenths, int PlusTenths) {
+        FFeed.SetSensorRange(MinusTenths, PlusTenths);
+    }
 
     // Span in seconds (one of Spans); 0 for all.
     int Span() const;
@@ -82,7 +82,7 @@ class TPlotWindow : public QWidget {
     // The visible span as of the last refresh, in the model's clock.
     double VisibleFrom() const { return FFrom; }
     double VisibleTo() const { return FTo; }
-    TPlotStatistics VisibleStatistics() const { return FModel.Statistics(FFrom, FTo); }
+    TPlotStatistics VisibleStatistics() const { return Model().Statistics(FFrom, FTo); }
     // The points the chart draws after decimation.
     int DrawnPoints() const;
 
@@ -91,9 +91,9 @@ class TPlotWindow : public QWidget {
     void ExportPng(const QString& Path);
     void ExportCsv(const QString& Path);
 
-    const TPlotModel& Model() const { return FModel; }
+    const TPlotModel& Model() const { return FFeed.Model(); }
     // Wall-clock time of a model time, milliseconds since the epoch.
-    qint64 WallMs(double Time) const { return FStartWallMs + qint64(Time * 1000.0 + 0.5); }
+    qint64 WallMs(double Time) const { return FFeed.WallMs(Time); }
     // The text of a value with Precision decimals, rounded as the readout does.
     QString ValueText(double Value) const;
 
@@ -102,18 +102,16 @@ class TPlotWindow : public QWidget {
     void hideEvent(QHideEvent* Event) override;
 
   private:
+    void Build();
     void ScheduleRefresh();
     void SaveState();
     void UpdateStatistics(const TPlotStatistics& S);
 
-    TPlotModel FModel;
-    QElapsedTimer FClock;
-    qint64 FStartWallMs;
+    std::unique_ptr<TPlotFeed> FOwnFeed;
+    TPlotFeed& FFeed;
     QTimer FTimer;
     double FFrom = 0, FTo = 0;
     bool FPaused = false;
-    bool FHasRange = false;
-    double FRangeMin = 0, FRangeMax = 0;
 
     QComboBox* cbSpan;
     QComboBox* cbScale;
