@@ -18,27 +18,32 @@ namespace {
 // when asked to, and binding those libraries' symbols at start-up costs about
 // a quarter of its loading. The calls go through this table, filled once
 // before any client exists and only read after that.
+#define VORTA_MOSQUITTO_CALLS(X)                                                                   \
+    X(mosquitto_lib_init)                                                                          \
+    X(mosquitto_new)                                                                               \
+    X(mosquitto_destroy)                                                                           \
+    X(mosquitto_int_option)                                                                        \
+    X(mosquitto_tls_set)                                                                           \
+    X(mosquitto_username_pw_set)                                                                   \
+    X(mosquitto_will_set)                                                                          \
+    X(mosquitto_reconnect_delay_set)                                                               \
+    X(mosquitto_connect_callback_set)                                                              \
+    X(mosquitto_disconnect_callback_set)                                                           \
+    X(mosquitto_publish_callback_set)                                                              \
+    X(mosquitto_message_callback_set)                                                              \
+    X(mosquitto_connect_async)                                                                     \
+    X(mosquitto_loop_start)                                                                        \
+    X(mosquitto_loop_stop)                                                                         \
+    X(mosquitto_disconnect)                                                                        \
+    X(mosquitto_publish)                                                                           \
+    X(mosquitto_subscribe)                                                                         \
+    X(mosquitto_strerror)                                                                          \
+    X(mosquitto_connack_string)
+
 struct TMosquittoCalls {
-    decltype(&::mosquitto_lib_init) mosquitto_lib_init;
-    decltype(&::mosquitto_new) mosquitto_new;
-    decltype(&::mosquitto_destroy) mosquitto_destroy;
-    decltype(&::mosquitto_int_option) mosquitto_int_option;
-    decltype(&::mosquitto_tls_set) mosquitto_tls_set;
-    decltype(&::mosquitto_username_pw_set) mosquitto_username_pw_set;
-    decltype(&::mosquitto_will_set) mosquitto_will_set;
-    decltype(&::mosquitto_reconnect_delay_set) mosquitto_reconnect_delay_set;
-    decltype(&::mosquitto_connect_callback_set) mosquitto_connect_callback_set;
-    decltype(&::mosquitto_disconnect_callback_set) mosquitto_disconnect_callback_set;
-    decltype(&::mosquitto_publish_callback_set) mosquitto_publish_callback_set;
-    decltype(&::mosquitto_message_callback_set) mosquitto_message_callback_set;
-    decltype(&::mosquitto_connect_async) mosquitto_connect_async;
-    decltype(&::mosquitto_loop_start) mosquitto_loop_start;
-    decltype(&::mosquitto_loop_stop) mosquitto_loop_stop;
-    decltype(&::mosquitto_disconnect) mosquitto_disconnect;
-    decltype(&::mosquitto_publish) mosquitto_publish;
-    decltype(&::mosquitto_subscribe) mosquitto_subscribe;
-    decltype(&::mosquitto_strerror) mosquitto_strerror;
-    decltype(&::mosquitto_connack_string) mosquitto_connack_string;
+#define VORTA_DECLARE_CALL(Name) decltype(&::Name) Name;
+    VORTA_MOSQUITTO_CALLS(VORTA_DECLARE_CALL)
+#undef VORTA_DECLARE_CALL
 };
 TMosquittoCalls GMosquitto;
 
@@ -54,26 +59,9 @@ void LoadLibrary() {
     void* L = dlopen(LibraryFile, RTLD_NOW | RTLD_LOCAL);
     if (!L) throw EMqttError(std::string("cannot load ") + dlerror());
     TMosquittoCalls& C = GMosquitto;
-    Bind(L, "mosquitto_lib_init", C.mosquitto_lib_init);
-    Bind(L, "mosquitto_new", C.mosquitto_new);
-    Bind(L, "mosquitto_destroy", C.mosquitto_destroy);
-    Bind(L, "mosquitto_int_option", C.mosquitto_int_option);
-    Bind(L, "mosquitto_tls_set", C.mosquitto_tls_set);
-    Bind(L, "mosquitto_username_pw_set", C.mosquitto_username_pw_set);
-    Bind(L, "mosquitto_will_set", C.mosquitto_will_set);
-    Bind(L, "mosquitto_reconnect_delay_set", C.mosquitto_reconnect_delay_set);
-    Bind(L, "mosquitto_connect_callback_set", C.mosquitto_connect_callback_set);
-    Bind(L, "mosquitto_disconnect_callback_set", C.mosquitto_disconnect_callback_set);
-    Bind(L, "mosquitto_publish_callback_set", C.mosquitto_publish_callback_set);
-    Bind(L, "mosquitto_message_callback_set", C.mosquitto_message_callback_set);
-    Bind(L, "mosquitto_connect_async", C.mosquitto_connect_async);
-    Bind(L, "mosquitto_loop_start", C.mosquitto_loop_start);
-    Bind(L, "mosquitto_loop_stop", C.mosquitto_loop_stop);
-    Bind(L, "mosquitto_disconnect", C.mosquitto_disconnect);
-    Bind(L, "mosquitto_publish", C.mosquitto_publish);
-    Bind(L, "mosquitto_subscribe", C.mosquitto_subscribe);
-    Bind(L, "mosquitto_strerror", C.mosquitto_strerror);
-    Bind(L, "mosquitto_connack_string", C.mosquitto_connack_string);
+#define VORTA_BIND_CALL(Name) Bind(L, #Name, C.Name);
+    VORTA_MOSQUITTO_CALLS(VORTA_BIND_CALL)
+#undef VORTA_BIND_CALL
     C.mosquitto_lib_init();
 }
 
