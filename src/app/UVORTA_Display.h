@@ -283,6 +283,7 @@ class TFKAVRO : public QWidget {
     bool RecallCommand(QLineEdit* Edit, int Step);
     void LoadKept(const class TProgramSettings& Kept);
     void SaveKept(class TProgramSettings& Kept) const;
+    void SaveKeptNow() const;
     void RecordFromDialog();
     void SaveLogFromDialog();
     TPlotFeed FPlotFeed;     // every reading from the start; outlives Plot

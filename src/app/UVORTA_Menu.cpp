@@ -109,6 +109,8 @@ void TFKAVRO::CreateMenu() {
     actAutoReconnect->setCheckable(true);
     QObject::connect(actAutoReconnect, &QAction::toggled, this,
                      [this](bool On) { SetAutoReconnect(On); });
+    // Kept when the user changes it, not when the kept value is loaded.
+    QObject::connect(actAutoReconnect, &QAction::triggered, this, [this] { SaveKeptNow(); });
     Port->addSeparator();
     actScan = Add(Port, "&Scan for sensors…", {}, [this] { ScanForSensors(); });
 
@@ -245,6 +247,7 @@ void TFKAVRO::RememberPort(const QString& Port) {
     FRecentPorts.prepend(Port);
     while (FRecentPorts.size() > RecentPortLimit)
         FRecentPorts.removeLast();
+    SaveKeptNow();
 }
 
 // ---- Free commands
@@ -264,6 +267,7 @@ void TFKAVRO::RememberCommand(const QString& Command) {
     while (FHistory.size() > HistoryLimit)
         FHistory.removeFirst();
     FRecall.clear();
+    SaveKeptNow();
 }
 
 bool TFKAVRO::RecallCommand(QLineEdit* Edit, int Step) {
@@ -284,6 +288,7 @@ void TFKAVRO::StartRecording(const std::string& Path) {
     StopRecording();
     FRecorder.Open(Path);
     FRecordFolder = QFileInfo(QString::fromLocal8Bit(Path.c_str())).absolutePath();
+    SaveKeptNow();
     RecordEvent("recording started");
     UpdateConnectionLight();
 }
@@ -359,6 +364,14 @@ void TFKAVRO::LoadKept(const TProgramSettings& Kept) {
         FRecentPorts.removeLast();
     actAutoReconnect->setChecked(Kept.Value("Ports/AutoReconnect", false).toBool());
     FRecordFolder = Kept.Value("Recording/Folder").toString();
+}
+
+// A history or a port list kept only until Close would be lost with a killed
+// or crashed program; the file is small, so each change is written at once.
+void TFKAVRO::SaveKeptNow() const {
+    TProgramSettings Kept;
+    SaveKept(Kept);
+    Kept.Save();
 }
 
 void TFKAVRO::SaveKept(TProgramSettings& Kept) const {
