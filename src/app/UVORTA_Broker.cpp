@@ -33,6 +33,10 @@ class TBrokerDialog : public QDialog {
         Password = new QLineEdit(this);
         Password->setEchoMode(QLineEdit::Password);
         Password->setPlaceholderText("not kept");
+        // Wide enough for a whole URL and for every hint to be read.
+        for (QLineEdit* E : {Url, Prefix, User, Password})
+            E->setMinimumWidth(E->fontMetrics().horizontalAdvance(E->placeholderText()) +
+                               E->fontMetrics().averageCharWidth() * 12);
         Form->addRow("&URL:", Url);
         Form->addRow("&Topic prefix:", Prefix);
         Form->addRow("&QoS:", Qos);

@@ -9,6 +9,7 @@
 #include "SensorProtocol.h"
 
 #include <QDialogButtonBox>
+#include <QFontDatabase>
 #include <QListWidget>
 #include <QProgressDialog>
 #include <QSignalBlocker>
@@ -22,7 +23,9 @@ TScanResultDialog::TScanResultDialog(QWidget* Parent,
     Layout->addWidget(new QLabel(
         Found.empty() ? "No sensor answered." : "Sensors that answered (ID, reading):", this));
     for (const auto& [Id, Value] : Found)
-        FList->addItem(QString("ID %1    %2").arg(Id).arg(Value, 0, 'f', 2));
+        FList->addItem(QString("ID %1  %2").arg(Id, 2).arg(Value, 8, 'f', 2));
+    // The columns line up in a fixed-width font.
+    FList->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     if (!Found.empty()) FList->setCurrentRow(0);
     Layout->addWidget(FList);
     auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
