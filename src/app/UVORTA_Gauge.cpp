@@ -78,10 +78,13 @@ void TFKAVRO::CreateGauge() {
     // copy. Not opaque, it is painted over the view after it, in the same frame.
     ssaValue->setAttribute(Qt::WA_OpaquePaintEvent, false);
 
-    FGaugeFrameTimer = new QTimer(this);
-    FGaugeFrameTimer->setSingleShot(true);
-    FGaugeFrameTimer->setTimerType(Qt::PreciseTimer);
-    connect(FGaugeFrameTimer, &QTimer::timeout, this, [this] { FlushGaugeFrame(); });
+    FFrameTimer = new QTimer(this);
+    FFrameTimer->setSingleShot(true);
+    FFrameTimer->setTimerType(Qt::PreciseTimer);
+    connect(FFrameTimer, &QTimer::timeout, this, [this] { FlushFrame(); });
+    // The log's lines come with the readings: on a clock of its own it would
+    // cost a second paint of the window per frame.
+    Memo1->SetFrameRequest([this] { ScheduleFrame(); });
 }
 
 // Streaming, readings come far faster than any screen shows them (1000 a
@@ -93,32 +96,32 @@ void TFKAVRO::ShowReading(double Value) {
     ssaValue->BeginUpdate();
     ssaValue->SetValue(Value);
     FReadoutPending = true;
-    ScheduleGaugeFrame();
+    ScheduleFrame();
 }
 
-int TFKAVRO::GaugeFrameIntervalMs() const {
-    if (FGaugeFrameIntervalMs > 0) return FGaugeFrameIntervalMs;
+int TFKAVRO::FrameIntervalMs() const {
+    if (FFrameIntervalMs > 0) return FFrameIntervalMs;
     const QScreen* S = screen();
     const double Hz = S && S->refreshRate() > 0 ? S->refreshRate() : 60.0;
     return static_cast<int>(std::floor(1000.0 / std::clamp(Hz, 24.0, 240.0)));
 }
 
-void TFKAVRO::ScheduleGaugeFrame() {
-    if (FGaugeFrameTimer->isActive()) return; // the coming frame shows this too
-    const qint64 Due = FLastGaugeFrameMs + GaugeFrameIntervalMs();
+// After a quiet frame the frame comes with the next turn of the event loop,
+// not at once: whatever the same handler changes after this (a reading's log
+// line comes before its value) goes into the same paint.
+void TFKAVRO::ScheduleFrame() {
+    if (FFrameTimer->isActive()) return; // the coming frame shows this too
+    const qint64 Due = FLastFrameMs + FrameIntervalMs();
     const qint64 Now = SteadyMs();
-    if (FLastGaugeFrameMs == 0 || Now >= Due)
-        FlushGaugeFrame();
-    else
-        FGaugeFrameTimer->start(static_cast<int>(Due - Now));
+    FFrameTimer->start(FLastFrameMs == 0 || Now >= Due ? 0 : static_cast<int>(Due - Now));
 }
 
-void TFKAVRO::FlushGaugeFrame() {
-    FGaugeFrameTimer->stop();
-    FLastGaugeFrameMs = SteadyMs();
-    // Both repaints are requested in the same turn of the event loop, so the
-    // view and the readout over it reach the screen in one paint. The readout
-    // goes first: asked after its parent, Qt paints the two twice.
+void TFKAVRO::FlushFrame() {
+    FFrameTimer->stop();
+    FLastFrameMs = SteadyMs();
+    // All repaints are requested in the same turn of the event loop, so the
+    // view, the readout over it and the log reach the screen in one paint. The
+    // readout goes first: asked after its parent, Qt paints the two twice.
     if (FReadoutPending) {
         FReadoutPending = false;
         ssaValue->EndUpdate();
@@ -127,6 +130,7 @@ void TFKAVRO::FlushGaugeFrame() {
         FNeedlePending = false;
         Dst->Invalidate();
     }
+    Memo1->ShowPending();
 }
 
 void TFKAVRO::LoadDial(const std::string& DialFile) {
@@ -205,5 +209,5 @@ void TFKAVRO::DrawNeedle(float Angle) {
     // rebuilds it with this needle); the screen gets it with the next frame.
     Dst->SetBufferValid(false);
     FNeedlePending = true;
-    ScheduleGaugeFrame();
+    ScheduleFrame();
 }

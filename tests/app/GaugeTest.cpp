@@ -102,8 +102,8 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     ssaValue()->OnValueChange = [&](TiSevenSegmentDisplay*) { ++Changes; };
     // A frame longer than the test: after the first reading is shown, the
     // rest all fall into the frame that follows.
-    Internals::FGaugeFrameIntervalMs(*Window) = 60000;
-    Window->FlushGaugeFrame();
+    Internals::FFrameIntervalMs(*Window) = 60000;
+    Window->FlushFrame();
     // Until the window is on screen and its first paints are done.
     Dst()->update();
     for (int I = 0; I < 500 && View.Paints == 0; ++I) {
@@ -131,7 +131,7 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
         std::equal(Now.Bits(), Now.Bits() + size_t(Now.Width()) * Now.Height(), Latest.Bits()))
         << "the needle's bitmap is that of the last reading";
 
-    Window->FlushGaugeFrame();
+    Window->FlushFrame();
     QCoreApplication::processEvents();
     EXPECT_EQ(View.Paints, ViewBefore + 1);
     EXPECT_EQ(Readout.Paints, ReadoutBefore + 1);
