@@ -254,8 +254,7 @@ void SetScrollBar(QScrollBar* Bar, int Maximum, int Page, int Single) {
 void TMemoView::UpdateScrollBars() {
     const int Page = std::max(1, viewport()->height() / std::max(1, LineHeight()));
     SetScrollBar(verticalScrollBar(), std::max(0, RowCount() - Page), Page, 1);
-    SetScrollBar(horizontalScrollBar(),
-                 std::max(0, FWidest + 2 * Margin - viewport()->width()),
+    SetScrollBar(horizontalScrollBar(), std::max(0, FWidest + 2 * Margin - viewport()->width()),
                  viewport()->width(), fontMetrics().averageCharWidth());
 }
 
