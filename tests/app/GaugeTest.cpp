@@ -24,6 +24,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPaintEvent>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <algorithm>
@@ -113,14 +114,24 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     }
     for (int I = 0; I < 5; ++I)
         QCoreApplication::processEvents();
+    // The log's lines wait for the same frame.
+    TMemoView* Memo = Control<TMemoView>(*Window, "Memo1");
+    TPaintLog Log, Bars[2];
+    Memo->viewport()->installEventFilter(&Log);
+    Memo->verticalScrollBar()->installEventFilter(&Bars[0]);
+    Memo->horizontalScrollBar()->installEventFilter(&Bars[1]);
+    const int Rows = Memo->RowCount();
     const int ViewBefore = View.Paints, ReadoutBefore = Readout.Paints;
     for (int I = 1; I <= 20; ++I) {
+        Window->ShowAnswer("V:" + std::to_string(1000 + I));
         Window->ShowReading(I * 1.5);
         Window->DrawNeedle(I * 4.0f);
         QCoreApplication::processEvents(); // as between two receive events
     }
     EXPECT_EQ(View.Paints, ViewBefore);
     EXPECT_EQ(Readout.Paints, ReadoutBefore);
+    EXPECT_EQ(Log.Paints, 0);
+    EXPECT_EQ(Memo->RowCount(), Rows);
     EXPECT_EQ(Changes, 20);
     EXPECT_EQ(ssaValue()->Value(), 30.0);
     TBitmap32 Latest;
@@ -135,9 +146,29 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     QCoreApplication::processEvents();
     EXPECT_EQ(View.Paints, ViewBefore + 1);
     EXPECT_EQ(Readout.Paints, ReadoutBefore + 1);
+    EXPECT_EQ(Log.Paints, 1);
+    EXPECT_EQ(Memo->RowCount(), Rows + 20);
     // The readout over the view does not cut the view's paint area apart.
     EXPECT_EQ(View.MostRects, 1);
     ssaValue()->OnValueChange = nullptr;
+
+    // Streaming on, the log's bars repaint only when they look otherwise: the
+    // lines keep their width, and once the slider is at its least length at
+    // the end, a longer log changes nothing on screen.
+    int VerticalLate = 0;
+    for (int Frame = 0; Frame < 40; ++Frame) {
+        const int Before = Bars[0].Paints;
+        for (int I = 0; I < 20; ++I)
+            Window->ShowAnswer("V:" + std::to_string(2000 + I));
+        Window->FlushFrame();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(); // the scroll area's queued reactions
+        if (Frame >= 20) VerticalLate += Bars[0].Paints - Before;
+    }
+    EXPECT_EQ(Log.Paints, 41);
+    EXPECT_EQ(Bars[1].Paints, 0);
+    EXPECT_EQ(VerticalLate, 0);
+    EXPECT_EQ(Memo->verticalScrollBar()->value(), Memo->verticalScrollBar()->maximum());
 }
 
 TEST_F(GaugeTest, EachNeedleLeavesTheBitmapAsAFullClearAndRedrawWould) {
