@@ -336,12 +336,12 @@ class TFKAVRO : public QWidget {
 
     // ---- gauge (UVORTA_Gauge.cpp)
     void CreateGauge(); // the three views and the readout
-    void ClearNeedle(); // Dst's bitmap to the background
+    bool ClearNeedle(); // Dst's bitmap to the background; true: only the last needle's area
     void ScheduleFrame();
     int FrameIntervalMs() const; // from the screen's refresh rate
-    TImage32* Dst = nullptr;          // the visible dial: needle on white, dial layer above
-    TImage32* Src = nullptr;          // the needle picture
-    TImage32* ivBGR = nullptr;        // the dial picture as loaded
+    TImage32* Dst = nullptr;     // the visible dial: needle on white, dial layer above
+    TImage32* Src = nullptr;     // the needle picture
+    TImage32* ivBGR = nullptr;   // the dial picture as loaded
     TiSevenSegmentAnalog* ssaValue = nullptr;
     TBitmapLayer* FDialLayer = nullptr;
     int FFrameIntervalMs = 0; // when above 0, used instead

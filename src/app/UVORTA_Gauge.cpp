@@ -122,13 +122,23 @@ void TFKAVRO::FlushFrame() {
     // All repaints are requested in the same turn of the event loop, so the
     // view, the readout over it and the log reach the screen in one paint. The
     // readout goes first: asked after its parent, Qt paints the two twice.
+    const bool Readout = FReadoutPending;
     if (FReadoutPending) {
         FReadoutPending = false;
         ssaValue->EndUpdate();
     }
     if (FNeedlePending) {
         FNeedlePending = false;
-        Dst->Invalidate();
+        if (!Dst->BufferValid()) {
+            Dst->Invalidate();
+        } else {
+            // Only the needles' area is new; with the readout's rectangle in
+            // it (the readout repaints over it this frame), one rectangle.
+            const TRect& Dirty = Dst->BufferDirtyArea();
+            QRect Area(Dirty.Left, Dirty.Top, Dirty.Width(), Dirty.Height());
+            if (Readout) Area |= ssaValue->geometry();
+            Dst->update(Area);
+        }
     }
     Memo1->ShowPending();
 }
@@ -167,7 +177,7 @@ void TFKAVRO::LoadDial(const std::string& DialFile) {
 // bitmap (some 650 KB) cost as much as drawing the needle itself; the needle
 // covers a small part of it. What is left is the same bitmap, pixel for
 // pixel, with the same change notice as a full clear.
-void TFKAVRO::ClearNeedle() {
+bool TFKAVRO::ClearNeedle() {
     TBitmap32* B = Dst->Bitmap();
     const bool Known = FNeedleAreaKnown && FNeedleAreaBits == B->Bits() &&
                        FNeedleAreaBounds == B->BoundsRect() && !B->Clipping() &&
@@ -175,12 +185,13 @@ void TFKAVRO::ClearNeedle() {
     FNeedleAreaKnown = false;
     if (!Known || B->Empty()) {
         B->Clear(NeedleBackground);
-        return;
+        return false;
     }
     for (int Y = FNeedleArea.Top; Y < FNeedleArea.Bottom; ++Y)
         FillLongword(B->PixelPtr(FNeedleArea.Left, Y), size_t(FNeedleArea.Width()),
                      NeedleBackground);
     B->Changed();
+    return true;
 }
 
 void TFKAVRO::DrawNeedle(float Angle) {
@@ -191,10 +202,13 @@ void TFKAVRO::DrawNeedle(float Angle) {
     T.Rotate(PivotX, PivotY, Angle);
     T.Translate(ShiftX, ShiftY);
     TBitmap32* B = Dst->Bitmap();
+    const TRect Old = FNeedleArea;
+    bool Partial = false;
+    TRect Area;
     Dst->BeginUpdate();
     try {
-        ClearNeedle();
-        const TRect Area = TransformBitmapArea(B, Src->Bitmap(), &T);
+        Partial = ClearNeedle();
+        Area = TransformBitmapArea(B, Src->Bitmap(), &T);
         TransformBitmap(B, Src->Bitmap(), &T);
         FNeedleArea = Area;
         FNeedleAreaBits = B->Bits();
@@ -207,7 +221,24 @@ void TFKAVRO::DrawNeedle(float Angle) {
     Dst->EndUpdate();
     // The view's picture is out of date from now on (a grab or an exposure
     // rebuilds it with this needle); the screen gets it with the next frame.
-    Dst->SetBufferValid(false);
+    // After a partial clear only the last needle's and this one's area
+    // changed, and only that part of the picture is built again.
+    if (Partial) {
+        TRect Changed = Area;
+        if (IsRectEmpty(Changed))
+            Changed = Old;
+        else if (!IsRectEmpty(Old))
+            Changed = TRect{std::min(Old.Left, Area.Left), std::min(Old.Top, Area.Top),
+                            std::max(Old.Right, Area.Right), std::max(Old.Bottom, Area.Bottom)};
+        const TPoint TopLeft = Dst->BitmapToView(TPoint{Changed.Left, Changed.Top});
+        const TPoint BottomRight = Dst->BitmapToView(TPoint{Changed.Right, Changed.Bottom});
+        // A pixel more each way for the view's rounding of a scaled bitmap.
+        if (!IsRectEmpty(Changed))
+            Dst->InvalidateBufferArea(
+                TRect{TopLeft.X - 1, TopLeft.Y - 1, BottomRight.X + 1, BottomRight.Y + 1});
+    } else {
+        Dst->SetBufferValid(false);
+    }
     FNeedlePending = true;
     ScheduleFrame();
 }

@@ -84,9 +84,11 @@ namespace {
 struct TPaintLog : QObject {
     int Paints = 0;
     int MostRects = 0;
+    QRect Last;
     bool eventFilter(QObject*, QEvent* E) override {
         if (E->type() == QEvent::Paint) {
             ++Paints;
+            Last = static_cast<QPaintEvent*>(E)->region().boundingRect();
             MostRects = std::max(MostRects, static_cast<QPaintEvent*>(E)->region().rectCount());
         }
         return false;
@@ -169,6 +171,42 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     EXPECT_EQ(Bars[1].Paints, 0);
     EXPECT_EQ(VerticalLate, 0);
     EXPECT_EQ(Memo->verticalScrollBar()->value(), Memo->verticalScrollBar()->maximum());
+}
+
+TEST_F(GaugeTest, AFrameRebuildsOnlyTheNeedlesPartOfTheViewAsAFullRebuildWould) {
+    Internals::FFrameIntervalMs(*Window) = 60000;
+    Window->FlushFrame();
+    TPaintLog View;
+    Dst()->installEventFilter(&View);
+    for (int I = 0; I < 500 && View.Paints == 0; ++I) {
+        Dst()->update();
+        QEventLoop Pause;
+        QTimer::singleShot(10, &Pause, &QEventLoop::quit);
+        Pause.exec();
+    }
+    const TRect ViewArea = Dst()->ViewRect();
+    const auto Picture = [&] {
+        std::vector<TColor32> Out;
+        for (int Y = 0; Y < ViewArea.Bottom; ++Y)
+            Out.insert(Out.end(), Dst()->Buffer()->PixelPtr(0, Y),
+                       Dst()->Buffer()->PixelPtr(ViewArea.Right, Y));
+        return Out;
+    };
+    for (float Angle : {10.0f, 95.0f, -60.0f, 170.0f, 171.0f}) {
+        Window->ShowReading(Angle / 2);
+        Window->DrawNeedle(Angle);
+        Window->FlushFrame();
+        const int Paints = View.Paints;
+        for (int I = 0; I < 5 && View.Paints == Paints; ++I)
+            QCoreApplication::processEvents();
+        ASSERT_EQ(View.Paints, Paints + 1) << Angle;
+        EXPECT_LT(View.Last.width() * View.Last.height(), ViewArea.Width() * ViewArea.Height() / 2)
+            << Angle;
+        const std::vector<TColor32> Partial = Picture();
+        Dst()->SetBufferValid(false);
+        Dst()->repaint();
+        EXPECT_TRUE(Picture() == Partial) << Angle;
+    }
 }
 
 TEST_F(GaugeTest, EachNeedleLeavesTheBitmapAsAFullClearAndRedrawWould) {
