@@ -137,7 +137,7 @@ void BM_Repaint_Window(benchmark::State& State) {
         W.ShowReading(double(Step++ % 1000) / 10.0);
         Internals::FNeedlePending(W) = true; // as after DrawNeedle, without its cost
         Control<TImage32>(W, "Dst")->SetBufferValid(false);
-        W.FlushGaugeFrame();
+        W.FlushFrame();
         PaintThroughEventLoop(Counter);
         // Whatever else this frame's repaint leaves pending belongs to it.
         QCoreApplication::processEvents();

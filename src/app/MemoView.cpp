@@ -7,6 +7,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include <algorithm>
 
@@ -89,15 +91,73 @@ std::vector<std::string> TMemoLog::Lines() const {
 }
 
 namespace {
+
 QString Local(const std::string& S) {
     return QString::fromLocal8Bit(S.data(), static_cast<qsizetype>(S.size()));
 }
 constexpr int Margin = 3; // pixels left of the text
 } // namespace
 
+void TLogScrollBar::paintEvent(QPaintEvent* Event) {
+    FPainted = Look();
+    FHavePainted = true;
+    QScrollBar::paintEvent(Event);
+}
+
+void TLogScrollBar::sliderChange(SliderChange Change) {
+    if (Change == SliderOrientationChange || Transient()) return QScrollBar::sliderChange(Change);
+    if (FHold > 0) {
+        FChanged = true;
+        return;
+    }
+    if (Shows()) QScrollBar::sliderChange(Change);
+}
+
+void TLogScrollBar::Release() {
+    if (--FHold > 0 || !FChanged) return;
+    FChanged = false;
+    if (Shows()) QScrollBar::sliderChange(SliderValueChange);
+}
+
+bool TLogScrollBar::TLook::operator==(const TLook& O) const {
+    return Slider == O.Slider && Groove == O.Groove && SubLine == O.SubLine &&
+           AddLine == O.AddLine && AtMinimum == O.AtMinimum && AtMaximum == O.AtMaximum;
+}
+
+TLogScrollBar::TLook TLogScrollBar::Look() const {
+    QStyleOptionSlider O;
+    initStyleOption(&O);
+    const auto At = [&](QStyle::SubControl C) {
+        return style()->subControlRect(QStyle::CC_ScrollBar, &O, C, this);
+    };
+    return {At(QStyle::SC_ScrollBarSlider),  At(QStyle::SC_ScrollBarGroove),
+            At(QStyle::SC_ScrollBarSubLine), At(QStyle::SC_ScrollBarAddLine),
+            O.sliderValue == O.minimum,      O.sliderValue == O.maximum};
+}
+
+bool TLogScrollBar::Shows() const {
+    return !FHavePainted || !(Look() == FPainted);
+}
+
+// A bar that shows itself briefly on each change must still be told.
+bool TLogScrollBar::Transient() const {
+    return style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, this);
+}
+
 TMemoView::TMemoView(QWidget* Parent) : QAbstractScrollArea(Parent) {
+    FVertical = new TLogScrollBar(Qt::Vertical);
+    FHorizontal = new TLogScrollBar(Qt::Horizontal);
+    setVerticalScrollBar(FVertical);
+    setHorizontalScrollBar(FHorizontal);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // On every range change the scroll area lays its bars out again (to show
+    // or hide them) and restacks them, which repaints both bars and the window
+    // beneath them whole; while streaming the range changes with every frame.
+    // Both bars always show, so only a resize needs a new layout, and the
+    // scroll area does that one on its own.
+    for (QScrollBar* Bar : {verticalScrollBar(), horizontalScrollBar()})
+        disconnect(Bar, SIGNAL(rangeChanged(int, int)), this, SLOT(_q_showOrHideScrollBars()));
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -119,6 +179,7 @@ TMemoView::TMemoView(QWidget* Parent) : QAbstractScrollArea(Parent) {
 
 void TMemoView::Append(const std::string& Line) {
     FLog.Append(Line);
+    if (FFrameRequest) return FFrameRequest();
     // Idle means idle: the frame timer runs only while something waits.
     if (!FFrame.isActive()) FFrame.start();
 }
@@ -160,6 +221,9 @@ void TMemoView::ShowPending() {
     if (!FLog.Pending()) return;
     QScrollBar* V = verticalScrollBar();
     const bool AtBottom = V->value() >= V->maximum();
+    // The range grows before the value follows it: the bars are repainted
+    // once for both, and only if the change shows.
+    const TLogScrollBar::THold HoldV(*FVertical), HoldH(*FHorizontal);
     const uint64_t TopLine = FLog.First() + static_cast<uint64_t>(V->value());
     const size_t OldEnd = FLog.First() + FLog.Rows();
     FLog.Publish();
@@ -177,16 +241,21 @@ void TMemoView::ShowPending() {
     viewport()->update();
 }
 
+namespace {
+// A scroll bar repaints on every step setting, changed or not, and the log sets
+// them each frame while streaming; only a change is passed on.
+void SetScrollBar(QScrollBar* Bar, int Maximum, int Page, int Single) {
+    if (Bar->minimum() != 0 || Bar->maximum() != Maximum) Bar->setRange(0, Maximum);
+    if (Bar->pageStep() != Page) Bar->setPageStep(Page);
+    if (Bar->singleStep() != Single) Bar->setSingleStep(Single);
+}
+} // namespace
+
 void TMemoView::UpdateScrollBars() {
     const int Page = std::max(1, viewport()->height() / std::max(1, LineHeight()));
-    QScrollBar* V = verticalScrollBar();
-    V->setRange(0, std::max(0, RowCount() - Page));
-    V->setPageStep(Page);
-    V->setSingleStep(1);
-    QScrollBar* H = horizontalScrollBar();
-    H->setRange(0, std::max(0, FWidest + 2 * Margin - viewport()->width()));
-    H->setPageStep(viewport()->width());
-    H->setSingleStep(fontMetrics().averageCharWidth());
+    SetScrollBar(verticalScrollBar(), std::max(0, RowCount() - Page), Page, 1);
+    SetScrollBar(horizontalScrollBar(), std::max(0, FWidest + 2 * Margin - viewport()->width()),
+                 viewport()->width(), fontMetrics().averageCharWidth());
 }
 
 void TMemoView::resizeEvent(QResizeEvent* Event) {

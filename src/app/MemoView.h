@@ -7,11 +7,13 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,44 @@ class TMemoLog {
     uint64_t FFirst = 0;
 };
 
+// The log's scroll bars. A bar repaints only when a change of its range,
+// value or steps shows: streaming, the log's range grows with every frame
+// while the slider, at its least length and at the end, stays where it is,
+// and painting a bar costs more than painting the lines.
+class TLogScrollBar : public QScrollBar {
+  public:
+    explicit TLogScrollBar(Qt::Orientation O) : QScrollBar(O) {}
+    // Changes while a hold lasts are judged together when it ends.
+    struct THold {
+        explicit THold(TLogScrollBar& B) : Bar(B) { ++Bar.FHold; }
+        ~THold() { Bar.Release(); }
+        THold(const THold&) = delete;
+        THold& operator=(const THold&) = delete;
+        TLogScrollBar& Bar;
+    };
+
+  protected:
+    void paintEvent(QPaintEvent* Event) override;
+    void sliderChange(SliderChange Change) override;
+
+  private:
+    // What a style draws from the slider's numbers: the parts' places, and
+    // whether the value is at an end (at both: nothing to scroll).
+    struct TLook {
+        QRect Slider, Groove, SubLine, AddLine;
+        bool AtMinimum = false, AtMaximum = false;
+        bool operator==(const TLook& O) const;
+    };
+    TLook Look() const;
+    bool Shows() const; // the bar now looks other than as last painted
+    bool Transient() const;
+    void Release();
+    TLook FPainted;
+    bool FHavePainted = false;
+    int FHold = 0;
+    bool FChanged = false;
+};
+
 class TMemoView : public QAbstractScrollArea {
   public:
     explicit TMemoView(QWidget* Parent = nullptr);
@@ -99,6 +139,11 @@ class TMemoView : public QAbstractScrollArea {
     // calls it.
     void ShowPending();
     static constexpr int FrameMs = 16;
+    // A window that shows other things per display frame too passes its own
+    // frame here: appended lines then call Request instead of starting the
+    // view's timer, and the window calls ShowPending with its frame, so that
+    // the log and the rest reach the screen in one paint.
+    void SetFrameRequest(std::function<void()> Request) { FFrameRequest = std::move(Request); }
 
   protected:
     void paintEvent(QPaintEvent* Event) override;
@@ -113,7 +158,10 @@ class TMemoView : public QAbstractScrollArea {
     int RowAt(int Y) const;
     void UpdateScrollBars();
     TMemoLog FLog;
+    TLogScrollBar* FVertical;
+    TLogScrollBar* FHorizontal;
     QTimer FFrame;
+    std::function<void()> FFrameRequest;
     int FWidest = 0; // pixels of the widest line shown since the last Clear
     // The selection as line numbers (see TMemoLog::First), so that dropping
     // the oldest lines leaves it on the same lines.

@@ -199,11 +199,11 @@ class TFKAVRO : public QWidget {
     void ShowReading(double Value); // the readout's Value
     void DrawNeedle(float Angle);   // degrees, counter-clockwise positive
     void LoadDial(const std::string& DialFile);
-    // Readings change the readout's Value and the needle's bitmap at once; the
-    // screen shows them at most once per display frame, the first change after
-    // a quiet frame at once, later ones with the frame that follows.
-    // FlushGaugeFrame shows a pending change now.
-    void FlushGaugeFrame();
+    // Readings change the readout's Value, the needle's bitmap and the log at
+    // once; the screen shows them at most once per display frame, all in one
+    // paint, the first change after a quiet frame with the next turn of the event
+    // loop, later ones with the frame that follows. FlushFrame shows a pending change now.
+    void FlushFrame();
 
   protected:
     void showEvent(QShowEvent* Event) override;
@@ -340,17 +340,17 @@ class TFKAVRO : public QWidget {
 
     // ---- gauge (UVORTA_Gauge.cpp)
     void CreateGauge(); // the three views and the readout
-    void ClearNeedle(); // Dst's bitmap to the background
-    void ScheduleGaugeFrame();
-    int GaugeFrameIntervalMs() const; // from the screen's refresh rate
-    TImage32* Dst = nullptr;          // the visible dial: needle on white, dial layer above
-    TImage32* Src = nullptr;          // the needle picture
-    TImage32* ivBGR = nullptr;        // the dial picture as loaded
+    bool ClearNeedle(); // Dst's bitmap to the background; true: only the last needle's area
+    void ScheduleFrame();
+    int FrameIntervalMs() const; // from the screen's refresh rate
+    TImage32* Dst = nullptr;     // the visible dial: needle on white, dial layer above
+    TImage32* Src = nullptr;     // the needle picture
+    TImage32* ivBGR = nullptr;   // the dial picture as loaded
     TiSevenSegmentAnalog* ssaValue = nullptr;
     TBitmapLayer* FDialLayer = nullptr;
-    int FGaugeFrameIntervalMs = 0; // when above 0, used instead
-    class QTimer* FGaugeFrameTimer = nullptr;
-    qint64 FLastGaugeFrameMs = 0; // steady clock; 0: none yet
+    int FFrameIntervalMs = 0; // when above 0, used instead
+    class QTimer* FFrameTimer = nullptr;
+    qint64 FLastFrameMs = 0; // steady clock; 0: none yet
     bool FNeedlePending = false, FReadoutPending = false;
     // Outside FNeedleArea, Dst's bitmap is all background as the last
     // DrawNeedle left it, so the next one clears only that area. Kept for the

@@ -78,10 +78,13 @@ void TFKAVRO::CreateGauge() {
     // copy. Not opaque, it is painted over the view after it, in the same frame.
     ssaValue->setAttribute(Qt::WA_OpaquePaintEvent, false);
 
-    FGaugeFrameTimer = new QTimer(this);
-    FGaugeFrameTimer->setSingleShot(true);
-    FGaugeFrameTimer->setTimerType(Qt::PreciseTimer);
-    connect(FGaugeFrameTimer, &QTimer::timeout, this, [this] { FlushGaugeFrame(); });
+    FFrameTimer = new QTimer(this);
+    FFrameTimer->setSingleShot(true);
+    FFrameTimer->setTimerType(Qt::PreciseTimer);
+    connect(FFrameTimer, &QTimer::timeout, this, [this] { FlushFrame(); });
+    // The log's lines come with the readings: on a clock of its own it would
+    // cost a second paint of the window per frame.
+    Memo1->SetFrameRequest([this] { ScheduleFrame(); });
 }
 
 // Streaming, readings come far faster than any screen shows them (1000 a
@@ -93,40 +96,51 @@ void TFKAVRO::ShowReading(double Value) {
     ssaValue->BeginUpdate();
     ssaValue->SetValue(Value);
     FReadoutPending = true;
-    ScheduleGaugeFrame();
+    ScheduleFrame();
 }
 
-int TFKAVRO::GaugeFrameIntervalMs() const {
-    if (FGaugeFrameIntervalMs > 0) return FGaugeFrameIntervalMs;
+int TFKAVRO::FrameIntervalMs() const {
+    if (FFrameIntervalMs > 0) return FFrameIntervalMs;
     const QScreen* S = screen();
     const double Hz = S && S->refreshRate() > 0 ? S->refreshRate() : 60.0;
     return static_cast<int>(std::floor(1000.0 / std::clamp(Hz, 24.0, 240.0)));
 }
 
-void TFKAVRO::ScheduleGaugeFrame() {
-    if (FGaugeFrameTimer->isActive()) return; // the coming frame shows this too
-    const qint64 Due = FLastGaugeFrameMs + GaugeFrameIntervalMs();
+// After a quiet frame the frame comes with the next turn of the event loop,
+// not at once: whatever the same handler changes after this (a reading's log
+// line comes before its value) goes into the same paint.
+void TFKAVRO::ScheduleFrame() {
+    if (FFrameTimer->isActive()) return; // the coming frame shows this too
+    const qint64 Due = FLastFrameMs + FrameIntervalMs();
     const qint64 Now = SteadyMs();
-    if (FLastGaugeFrameMs == 0 || Now >= Due)
-        FlushGaugeFrame();
-    else
-        FGaugeFrameTimer->start(static_cast<int>(Due - Now));
+    FFrameTimer->start(FLastFrameMs == 0 || Now >= Due ? 0 : static_cast<int>(Due - Now));
 }
 
-void TFKAVRO::FlushGaugeFrame() {
-    FGaugeFrameTimer->stop();
-    FLastGaugeFrameMs = SteadyMs();
-    // Both repaints are requested in the same turn of the event loop, so the
-    // view and the readout over it reach the screen in one paint. The readout
-    // goes first: asked after its parent, Qt paints the two twice.
+void TFKAVRO::FlushFrame() {
+    FFrameTimer->stop();
+    FLastFrameMs = SteadyMs();
+    // All repaints are requested in the same turn of the event loop, so the
+    // view, the readout over it and the log reach the screen in one paint. The
+    // readout goes first: asked after its parent, Qt paints the two twice.
+    const bool Readout = FReadoutPending;
     if (FReadoutPending) {
         FReadoutPending = false;
         ssaValue->EndUpdate();
     }
     if (FNeedlePending) {
         FNeedlePending = false;
-        Dst->Invalidate();
+        if (!Dst->BufferValid()) {
+            Dst->Invalidate();
+        } else {
+            // Only the needles' area is new; with the readout's rectangle in
+            // it (the readout repaints over it this frame), one rectangle.
+            const TRect& Dirty = Dst->BufferDirtyArea();
+            QRect Area(Dirty.Left, Dirty.Top, Dirty.Width(), Dirty.Height());
+            if (Readout) Area |= ssaValue->geometry();
+            Dst->update(Area);
+        }
     }
+    Memo1->ShowPending();
 }
 
 void TFKAVRO::LoadDial(const std::string& DialFile) {
@@ -163,7 +177,7 @@ void TFKAVRO::LoadDial(const std::string& DialFile) {
 // bitmap (some 650 KB) cost as much as drawing the needle itself; the needle
 // covers a small part of it. What is left is the same bitmap, pixel for
 // pixel, with the same change notice as a full clear.
-void TFKAVRO::ClearNeedle() {
+bool TFKAVRO::ClearNeedle() {
     TBitmap32* B = Dst->Bitmap();
     const bool Known = FNeedleAreaKnown && FNeedleAreaBits == B->Bits() &&
                        FNeedleAreaBounds == B->BoundsRect() && !B->Clipping() &&
@@ -171,12 +185,13 @@ void TFKAVRO::ClearNeedle() {
     FNeedleAreaKnown = false;
     if (!Known || B->Empty()) {
         B->Clear(NeedleBackground);
-        return;
+        return false;
     }
     for (int Y = FNeedleArea.Top; Y < FNeedleArea.Bottom; ++Y)
         FillLongword(B->PixelPtr(FNeedleArea.Left, Y), size_t(FNeedleArea.Width()),
                      NeedleBackground);
     B->Changed();
+    return true;
 }
 
 void TFKAVRO::DrawNeedle(float Angle) {
@@ -187,10 +202,13 @@ void TFKAVRO::DrawNeedle(float Angle) {
     T.Rotate(PivotX, PivotY, Angle);
     T.Translate(ShiftX, ShiftY);
     TBitmap32* B = Dst->Bitmap();
+    const TRect Old = FNeedleArea;
+    bool Partial = false;
+    TRect Area;
     Dst->BeginUpdate();
     try {
-        ClearNeedle();
-        const TRect Area = TransformBitmapArea(B, Src->Bitmap(), &T);
+        Partial = ClearNeedle();
+        Area = TransformBitmapArea(B, Src->Bitmap(), &T);
         TransformBitmap(B, Src->Bitmap(), &T);
         FNeedleArea = Area;
         FNeedleAreaBits = B->Bits();
@@ -203,7 +221,24 @@ void TFKAVRO::DrawNeedle(float Angle) {
     Dst->EndUpdate();
     // The view's picture is out of date from now on (a grab or an exposure
     // rebuilds it with this needle); the screen gets it with the next frame.
-    Dst->SetBufferValid(false);
+    // After a partial clear only the last needle's and this one's area
+    // changed, and only that part of the picture is built again.
+    if (Partial) {
+        TRect Changed = Area;
+        if (IsRectEmpty(Changed))
+            Changed = Old;
+        else if (!IsRectEmpty(Old))
+            Changed = TRect{std::min(Old.Left, Area.Left), std::min(Old.Top, Area.Top),
+                            std::max(Old.Right, Area.Right), std::max(Old.Bottom, Area.Bottom)};
+        const TPoint TopLeft = Dst->BitmapToView(TPoint{Changed.Left, Changed.Top});
+        const TPoint BottomRight = Dst->BitmapToView(TPoint{Changed.Right, Changed.Bottom});
+        // A pixel more each way for the view's rounding of a scaled bitmap.
+        if (!IsRectEmpty(Changed))
+            Dst->InvalidateBufferArea(
+                TRect{TopLeft.X - 1, TopLeft.Y - 1, BottomRight.X + 1, BottomRight.Y + 1});
+    } else {
+        Dst->SetBufferValid(false);
+    }
     FNeedlePending = true;
-    ScheduleGaugeFrame();
+    ScheduleFrame();
 }

@@ -1,8 +1,10 @@
 #include "GR32_Rasterizers.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <typeinfo>
+#include <vector>
 
 #include "GR32_Blend.h"
 #include "GR32_Resamplers.h"
@@ -99,16 +101,129 @@ static void SourceSpan(const TFixedMatrix& I, const TRect& Clip, int Y, int& Lef
     Right = int(To);
 }
 
+// The columns First..Last of each row of the source's clip that hold any
+// alpha at all (First > Last: none), indexed from the clip's top.
+struct TAlphaExtent {
+    int First, Last;
+};
+static void AlphaExtents(const TCustomBitmap32& B, const TRect& C, std::vector<TAlphaExtent>& Out) {
+    Out.resize(size_t(std::max(0, C.Height())));
+    for (int Y = C.Top; Y < C.Bottom; ++Y) {
+        const TColor32* Row = B.ScanLine(Y);
+        int First = C.Left, Last = C.Right - 1;
+        while (First <= Last && (Row[First] >> 24) == 0)
+            ++First;
+        while (Last >= First && (Row[Last] >> 24) == 0)
+            --Last;
+        Out[size_t(Y - C.Top)] = {First, Last};
+    }
+}
+
+// Per row of R, the columns [Lo, Hi) whose linear reads may see any alpha.
+// Every pixel a read takes (the bilinear four, or the single one on the last
+// row or column) lies in the two-by-two block from the integer part of its
+// position, so a read can reach a pixel with alpha in source row Y only from
+// [First - 1, Last + 1) x [Y - 1, Y + 1); elsewhere its alpha is 0 and a blend
+// leaves the destination as it is. Each such rectangle, a little wider for the
+// fixed-point rounding of the positions, is mapped onto the destination rows it
+// crosses. Wider than needed costs only blends that change nothing.
+static void CoveredColumns(const TFixedMatrix& I, const std::vector<TAlphaExtent>& Ext,
+                           const TRect& SrcClip, const TRect& R, std::vector<int>& Lo,
+                           std::vector<int>& Hi) {
+    Lo.assign(size_t(R.Height()), R.Right);
+    Hi.assign(size_t(R.Height()), R.Left);
+    // Destination (x, y), pixel centres, reads at (Ax x + Cx y + Dx, Ay x + Cy y + Dy).
+    const double Ax = I[0][0] / 65536.0, Cx = I[1][0] / 65536.0, Dx = I[2][0] / 65536.0 - 0.5;
+    const double Ay = I[0][1] / 65536.0, Cy = I[1][1] / 65536.0, Dy = I[2][1] / 65536.0 - 0.5;
+    const double Det = Ax * Cy - Cx * Ay;
+    if (!(std::abs(Det) > 1e-9)) {
+        // Squashed flat: no mapping back; every column may be reached.
+        std::fill(Lo.begin(), Lo.end(), R.Left);
+        std::fill(Hi.begin(), Hi.end(), R.Right);
+        return;
+    }
+    constexpr double Slack = 1.0 / 64;
+    // Column x reads at A x + C y + D in each coordinate: inside [Low, High]
+    // from x = (Low - D) / A - (C / A) y on, to the same with High.
+    const double IAx = Ax != 0 ? 1 / Ax : 0, IAy = Ay != 0 ? 1 / Ay : 0;
+    // Source rows go in groups of a few, each group one rectangle over all of
+    // its rows: a little wider, far fewer to map.
+    constexpr int Group = 4;
+    for (int Row = SrcClip.Top; Row < SrcClip.Bottom; Row += Group) {
+        const int End = std::min(SrcClip.Bottom, Row + Group);
+        int First = INT_MAX, Last = INT_MIN;
+        for (int K = Row; K < End; ++K) {
+            const TAlphaExtent& E = Ext[size_t(K - SrcClip.Top)];
+            if (E.First > E.Last) continue;
+            First = std::min(First, E.First);
+            Last = std::max(Last, E.Last);
+        }
+        if (First > Last) continue;
+        const double U0 = First - 1 - Slack, U1 = Last + 1 + Slack;
+        const double V0 = Row - 1 - Slack, V1 = End + Slack;
+        // The destination rows the rectangle's corners map to.
+        double YMin = 1e300, YMax = -1e300;
+        for (double U : {U0, U1})
+            for (double V : {V0, V1}) {
+                const double Y = (Ax * (V - Dy) - Ay * (U - Dx)) / Det;
+                YMin = std::min(YMin, Y);
+                YMax = std::max(YMax, Y);
+            }
+        // Rows whose pixel centres lie between, and one more each way.
+        const int Top = std::max(R.Top, SaturateToInt(std::floor(YMin - 0.5)));
+        const int Bottom = std::min(R.Bottom, SaturateToInt(std::floor(YMax + 0.5)) + 1);
+        const double Ux0 = (U0 - Dx) * IAx, Ux1 = (U1 - Dx) * IAx, Us = -Cx * IAx;
+        const double Vx0 = (V0 - Dy) * IAy, Vx1 = (V1 - Dy) * IAy, Vs = -Cy * IAy;
+        for (int Y = Top; Y < Bottom; ++Y) {
+            const double Yc = Y + 0.5;
+            double From = R.Left, To = R.Right;
+            if (Ax != 0) {
+                const double X1 = Ux0 + Us * Yc, X2 = Ux1 + Us * Yc;
+                From = std::max(From, std::min(X1, X2) - 0.5);
+                To = std::min(To, std::max(X1, X2) - 0.5);
+            } else if (Cx * Yc + Dx < U0 || Cx * Yc + Dx > U1) {
+                continue;
+            }
+            if (Ay != 0) {
+                const double X1 = Vx0 + Vs * Yc, X2 = Vx1 + Vs * Yc;
+                From = std::max(From, std::min(X1, X2) - 0.5);
+                To = std::min(To, std::max(X1, X2) - 0.5);
+            } else if (Cy * Yc + Dy < V0 || Cy * Yc + Dy > V1) {
+                continue;
+            }
+            if (!(From <= To)) continue;
+            // Both within the row's bounds, at or above 0: a cast floors.
+            int& RowLo = Lo[size_t(Y - R.Top)];
+            int& RowHi = Hi[size_t(Y - R.Top)];
+            RowLo = std::min(RowLo, std::max(R.Left, int(From) - 1));
+            RowHi = std::max(RowHi, std::min(R.Right, int(To) + 2));
+        }
+    }
+}
+
 template <class Sample>
 static void BlendSpans(TCustomBitmap32* Dst, const TRect& R, const TFixedMatrix& I,
-                       const TRect& SrcClip, const Sample& GetSample, TBlendMemEx Blend,
+                       const TCustomBitmap32& Src, const Sample& GetSample, TBlendLineEx Blend,
                        TColor32 M) {
+    const TRect& SrcClip = Src.ClipRect();
+    // A needle picture is mostly transparent around a thin needle: only the
+    // columns its pixels with alpha can reach are visited.
+    std::vector<TAlphaExtent> Ext;
+    AlphaExtents(Src, SrcClip, Ext);
+    std::vector<int> Lo, Hi;
+    CoveredColumns(I, Ext, SrcClip, R, Lo, Hi);
+    // A row's samples are blended in one go, as a line blend does them pixel
+    // by pixel, in the fastest form the processor has.
+    std::vector<TColor32> Row(size_t(std::max(0, R.Width())));
     for (int Y = R.Top; Y < R.Bottom; ++Y) {
         int L = R.Left, Rt = R.Right;
         SourceSpan(I, SrcClip, Y, L, Rt);
-        TColor32* P = Dst->PixelPtr(L, Y);
-        for (int X = L; X < Rt; ++X, ++P)
-            Blend(GetSample(X, Y), *P, M);
+        L = std::max(L, Lo[size_t(Y - R.Top)]);
+        Rt = std::min(Rt, Hi[size_t(Y - R.Top)]);
+        if (L >= Rt) continue;
+        for (int X = L; X < Rt; ++X)
+            Row[size_t(X - L)] = GetSample(X, Y);
+        Blend(Row.data(), Dst->PixelPtr(L, Y), Rt - L, M);
     }
 }
 
@@ -196,8 +311,8 @@ static bool TransparentOutside(const TRasterJob& J) {
 
 static void LinearBlendSpans(const TRasterJob& J, const TRect& R) {
     auto* L = static_cast<TLinearResampler*>(J.Inner);
-    BlendSpans(J.Dst, R, *J.Inverse, L->Bitmap()->ClipRect(),
-               TAffineSample<TLinearResampler>{*J.Inverse, L}, BlendMemExOf(J.Combine), J.SrcAlpha);
+    BlendSpans(J.Dst, R, *J.Inverse, *L->Bitmap(), TAffineSample<TLinearResampler>{*J.Inverse, L},
+               BlendLineExOf(J.Combine), J.SrcAlpha);
 }
 
 template <class Resampler> static void AffineRows(const TRasterJob& J, const TRect& R) {

@@ -24,6 +24,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPaintEvent>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <algorithm>
@@ -83,9 +84,11 @@ namespace {
 struct TPaintLog : QObject {
     int Paints = 0;
     int MostRects = 0;
+    QRect Last;
     bool eventFilter(QObject*, QEvent* E) override {
         if (E->type() == QEvent::Paint) {
             ++Paints;
+            Last = static_cast<QPaintEvent*>(E)->region().boundingRect();
             MostRects = std::max(MostRects, static_cast<QPaintEvent*>(E)->region().rectCount());
         }
         return false;
@@ -102,8 +105,8 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     ssaValue()->OnValueChange = [&](TiSevenSegmentDisplay*) { ++Changes; };
     // A frame longer than the test: after the first reading is shown, the
     // rest all fall into the frame that follows.
-    Internals::FGaugeFrameIntervalMs(*Window) = 60000;
-    Window->FlushGaugeFrame();
+    Internals::FFrameIntervalMs(*Window) = 60000;
+    Window->FlushFrame();
     // Until the window is on screen and its first paints are done.
     Dst()->update();
     for (int I = 0; I < 500 && View.Paints == 0; ++I) {
@@ -113,14 +116,24 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     }
     for (int I = 0; I < 5; ++I)
         QCoreApplication::processEvents();
+    // The log's lines wait for the same frame.
+    TMemoView* Memo = Control<TMemoView>(*Window, "Memo1");
+    TPaintLog Log, Bars[2];
+    Memo->viewport()->installEventFilter(&Log);
+    Memo->verticalScrollBar()->installEventFilter(&Bars[0]);
+    Memo->horizontalScrollBar()->installEventFilter(&Bars[1]);
+    const int Rows = Memo->RowCount();
     const int ViewBefore = View.Paints, ReadoutBefore = Readout.Paints;
     for (int I = 1; I <= 20; ++I) {
+        Window->ShowAnswer("V:" + std::to_string(1000 + I));
         Window->ShowReading(I * 1.5);
         Window->DrawNeedle(I * 4.0f);
         QCoreApplication::processEvents(); // as between two receive events
     }
     EXPECT_EQ(View.Paints, ViewBefore);
     EXPECT_EQ(Readout.Paints, ReadoutBefore);
+    EXPECT_EQ(Log.Paints, 0);
+    EXPECT_EQ(Memo->RowCount(), Rows);
     EXPECT_EQ(Changes, 20);
     EXPECT_EQ(ssaValue()->Value(), 30.0);
     TBitmap32 Latest;
@@ -131,13 +144,69 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
         std::equal(Now.Bits(), Now.Bits() + size_t(Now.Width()) * Now.Height(), Latest.Bits()))
         << "the needle's bitmap is that of the last reading";
 
-    Window->FlushGaugeFrame();
+    Window->FlushFrame();
     QCoreApplication::processEvents();
     EXPECT_EQ(View.Paints, ViewBefore + 1);
     EXPECT_EQ(Readout.Paints, ReadoutBefore + 1);
+    EXPECT_EQ(Log.Paints, 1);
+    EXPECT_EQ(Memo->RowCount(), Rows + 20);
     // The readout over the view does not cut the view's paint area apart.
     EXPECT_EQ(View.MostRects, 1);
     ssaValue()->OnValueChange = nullptr;
+
+    // Streaming on, the log's bars repaint only when they look otherwise: the
+    // lines keep their width, and once the slider is at its least length at
+    // the end, a longer log changes nothing on screen.
+    int VerticalLate = 0;
+    for (int Frame = 0; Frame < 40; ++Frame) {
+        const int Before = Bars[0].Paints;
+        for (int I = 0; I < 20; ++I)
+            Window->ShowAnswer("V:" + std::to_string(2000 + I));
+        Window->FlushFrame();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(); // the scroll area's queued reactions
+        if (Frame >= 20) VerticalLate += Bars[0].Paints - Before;
+    }
+    EXPECT_EQ(Log.Paints, 41);
+    EXPECT_EQ(Bars[1].Paints, 0);
+    EXPECT_EQ(VerticalLate, 0);
+    EXPECT_EQ(Memo->verticalScrollBar()->value(), Memo->verticalScrollBar()->maximum());
+}
+
+TEST_F(GaugeTest, AFrameRebuildsOnlyTheNeedlesPartOfTheViewAsAFullRebuildWould) {
+    Internals::FFrameIntervalMs(*Window) = 60000;
+    Window->FlushFrame();
+    TPaintLog View;
+    Dst()->installEventFilter(&View);
+    for (int I = 0; I < 500 && View.Paints == 0; ++I) {
+        Dst()->update();
+        QEventLoop Pause;
+        QTimer::singleShot(10, &Pause, &QEventLoop::quit);
+        Pause.exec();
+    }
+    const TRect ViewArea = Dst()->ViewRect();
+    const auto Picture = [&] {
+        std::vector<TColor32> Out;
+        for (int Y = 0; Y < ViewArea.Bottom; ++Y)
+            Out.insert(Out.end(), Dst()->Buffer()->PixelPtr(0, Y),
+                       Dst()->Buffer()->PixelPtr(ViewArea.Right, Y));
+        return Out;
+    };
+    for (float Angle : {10.0f, 95.0f, -60.0f, 170.0f, 171.0f}) {
+        Window->ShowReading(Angle / 2);
+        Window->DrawNeedle(Angle);
+        Window->FlushFrame();
+        const int Paints = View.Paints;
+        for (int I = 0; I < 5 && View.Paints == Paints; ++I)
+            QCoreApplication::processEvents();
+        ASSERT_EQ(View.Paints, Paints + 1) << Angle;
+        EXPECT_LT(View.Last.width() * View.Last.height(), ViewArea.Width() * ViewArea.Height() / 2)
+            << Angle;
+        const std::vector<TColor32> Partial = Picture();
+        Dst()->SetBufferValid(false);
+        Dst()->repaint();
+        EXPECT_TRUE(Picture() == Partial) << Angle;
+    }
 }
 
 TEST_F(GaugeTest, EachNeedleLeavesTheBitmapAsAFullClearAndRedrawWould) {

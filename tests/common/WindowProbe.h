@@ -32,7 +32,7 @@ struct TFKAVROTestAccess {
     static int Connected(const TFKAVRO& W) { return W.Connected; }
     static int& ScanWait(TFKAVRO& W) { return W.ScanWait; }
     static auto& ChooseScannedSensor(TFKAVRO& W) { return W.ChooseScannedSensor; }
-    static int& FGaugeFrameIntervalMs(TFKAVRO& W) { return W.FGaugeFrameIntervalMs; }
+    static int& FFrameIntervalMs(TFKAVRO& W) { return W.FFrameIntervalMs; }
     static bool& FNeedlePending(TFKAVRO& W) { return W.FNeedlePending; }
     static TPlotFeed& FPlotFeed(TFKAVRO& W) { return W.FPlotFeed; }
 };

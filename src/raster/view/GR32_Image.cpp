@@ -81,6 +81,17 @@ void TCustomPaintBox32::ForceFullInvalidate() {
     Invalidate();
 }
 
+void TCustomPaintBox32::InvalidateBufferArea(const TRect& Area) {
+    if (IsRectEmpty(Area)) return;
+    if (IsRectEmpty(FBufferDirty)) {
+        FBufferDirty = Area;
+        return;
+    }
+    TRect& D = FBufferDirty;
+    D = TRect{std::min(D.Left, Area.Left), std::min(D.Top, Area.Top), std::max(D.Right, Area.Right),
+              std::max(D.Bottom, Area.Bottom)};
+}
+
 void TCustomPaintBox32::DoPaintBuffer() {}
 
 void TCustomPaintBox32::DoPaintGDIOverlay(QPainter&) {
@@ -124,9 +135,11 @@ void TCustomPaintBox32::paintEvent(QPaintEvent*) {
     try {
         // A hidden widget may have been resized without a resize event yet.
         ResizeBuffer();
-        if (!FBufferValid) {
+        if (!FBufferValid || !IsRectEmpty(FBufferDirty)) {
+            FPaintArea = FBufferValid ? FBufferDirty : FBuffer->BoundsRect();
             DoPaintBuffer();
             FBufferValid = true;
+            FBufferDirty = TRect{0, 0, 0, 0};
         }
     } catch (const std::exception& E) {
         if (OnPaintError) OnPaintError(this, E);
@@ -416,8 +429,11 @@ void TCustomImage32::DoPaintBuffer() {
         }
     }
     TUpdateGuard update(*buffer);
+    // Every stage keeps to the buffer's clip: what lies outside the area to
+    // paint stays as the last paint left it.
     TRect view;
     IntersectRect(view, ViewRect(), buffer->BoundsRect());
+    IntersectRect(view, view, PaintArea());
     buffer->SetClipRect(view);
     for (const auto& [handler, index] : active)
         (this->*handler)(buffer, index);

@@ -73,6 +73,11 @@ class TCustomPaintBox32 : public QWidget {
     TBitmap32* Buffer() const { return FBuffer.get(); }
     bool BufferValid() const { return FBufferValid; }
     void SetBufferValid(bool Value) { FBufferValid = Value; }
+    // The buffer is out of date within Area (view coordinates) only: the next
+    // paint rebuilds that part and keeps the rest. Asks for no paint.
+    void InvalidateBufferArea(const TRect& Area);
+    // What the next paint rebuilds while the buffer is valid otherwise.
+    const TRect& BufferDirtyArea() const { return FBufferDirty; }
 
     TRepaintMode RepaintMode() const { return FRepaintMode; }
     // Only the full repaint is implemented; the other modes repaint fully too.
@@ -97,8 +102,10 @@ class TCustomPaintBox32 : public QWidget {
     std::function<void(TCustomPaintBox32* Sender, const std::exception& E)> OnPaintError;
 
   protected:
-    // Fills the buffer; the base class leaves it as it is.
+    // Fills the buffer; the base class leaves it as it is. Only PaintArea()
+    // must be drawn; the rest of the buffer is up to date.
     virtual void DoPaintBuffer();
+    const TRect& PaintArea() const { return FPaintArea; }
     // Runs after the buffer has reached the screen.
     virtual void DoPaintGDIOverlay(QPainter& Painter);
     // Applies the 40-pixel slack rule; true when the buffer was resized.
@@ -112,6 +119,7 @@ class TCustomPaintBox32 : public QWidget {
   private:
     std::unique_ptr<TBitmap32> FBuffer;
     bool FBufferValid = false;
+    TRect FBufferDirty{0, 0, 0, 0}, FPaintArea{0, 0, 0, 0};
     TRepaintMode FRepaintMode = rmFull;
 };
 
