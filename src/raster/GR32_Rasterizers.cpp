@@ -177,21 +177,18 @@ static void CoveredColumns(const TFixedMatrix& I, const std::vector<TAlphaExtent
         for (int Y = Top; Y < Bottom; ++Y) {
             const double Yc = Y + 0.5;
             double From = R.Left, To = R.Right;
-            if (Ax != 0) {
-                const double X1 = Ux0 + Us * Yc, X2 = Ux1 + Us * Yc;
+            // Narrows [From, To] to where one source coordinate stays within
+            // [Low, High]; false when it never does on this row.
+            const auto Within = [&](double A, double X1, double X2, double C, double D, double Low,
+                                    double High) {
+                if (A == 0) return !(C * Yc + D < Low || C * Yc + D > High);
                 From = std::max(From, std::min(X1, X2) - 0.5);
                 To = std::min(To, std::max(X1, X2) - 0.5);
-            } else if (Cx * Yc + Dx < U0 || Cx * Yc + Dx > U1) {
+                return true;
+            };
+            if (!Within(Ax, Ux0 + Us * Yc, Ux1 + Us * Yc, Cx, Dx, U0, U1) ||
+                !Within(Ay, Vx0 + Vs * Yc, Vx1 + Vs * Yc, Cy, Dy, V0, V1) || !(From <= To))
                 continue;
-            }
-            if (Ay != 0) {
-                const double X1 = Vx0 + Vs * Yc, X2 = Vx1 + Vs * Yc;
-                From = std::max(From, std::min(X1, X2) - 0.5);
-                To = std::min(To, std::max(X1, X2) - 0.5);
-            } else if (Cy * Yc + Dy < V0 || Cy * Yc + Dy > V1) {
-                continue;
-            }
-            if (!(From <= To)) continue;
             // Both within the row's bounds, at or above 0: a cast floors.
             int& RowLo = Lo[size_t(Y - R.Top)];
             int& RowHi = Hi[size_t(Y - R.Top)];
