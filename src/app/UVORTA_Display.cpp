@@ -36,12 +36,17 @@ std::function<QDateTime()> GNow = [] { return QDateTime::currentDateTime(); };
 
 // A family the system lacks is looked up through its fallback matching again
 // for every size and weight, which costs more than building the controls. The
-// family that lookup ends in is the same each time, so it is found once.
+// family that lookup ends in is the same each time, so it is found once. The
+// design's family is asked for through the system's aliases (a user may have
+// set one for it); its stand-ins are names of installed families or nothing,
+// and each alias lookup walks the whole font configuration.
 const QString& WindowFamily() {
     static const QString Family = [] {
         const QString Design = QStringLiteral("MS Sans Serif");
-        for (const QString& F : QStringList{Design} + QFont::substitutes(Design))
-            if (QFontDatabase::hasFamily(F)) return F;
+        if (QFontDatabase::hasFamily(Design)) return Design;
+        const QStringList Installed = QFontDatabase::families();
+        for (const QString& F : QFont::substitutes(Design))
+            if (Installed.contains(F, Qt::CaseInsensitive)) return F;
         return Design;
     }();
     return Family;
@@ -92,8 +97,20 @@ TLabeledEdit::TLabeledEdit(QWidget* Parent, int Left, int Top, int Width, int He
     : QLineEdit(Parent) {
     setGeometry(Left, Top, Width, Height);
     EditLabel = new QLabel(Caption, Parent);
-    EditLabel->adjustSize();
-    EditLabel->move(Left, Top - EditLabel->height() - 3);
+    // Measuring a caption costs more than making the field (one in a script
+    // the window's font lacks goes through the whole fallback search), and
+    // the window has fields that are never shown. So the label takes its
+    // size and place above the edit when it is first shown.
+    EditLabel->installEventFilter(this);
+}
+
+bool TLabeledEdit::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == EditLabel && Event->type() == QEvent::Show && !FLabelPlaced) {
+        FLabelPlaced = true;
+        EditLabel->adjustSize();
+        EditLabel->move(x(), y() - EditLabel->height() - 3);
+    }
+    return QLineEdit::eventFilter(Watched, Event);
 }
 
 TStatusBar::TStatusBar(QWidget* Parent, int Width0, int Width1) : QWidget(Parent) {

@@ -69,7 +69,13 @@ class TScanResultDialog : public QDialog {
 class TLabeledEdit : public QLineEdit {
   public:
     TLabeledEdit(QWidget* Parent, int Left, int Top, int Width, int Height, const QString& Caption);
-    QLabel* EditLabel;
+    QLabel* EditLabel; // sized and placed when first shown
+
+  protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+  private:
+    bool FLabelPlaced = false;
 };
 
 // Two fixed-width text panels along the bottom of the window. A text longer

@@ -122,6 +122,24 @@ TEST_F(WindowTest, StoredDesignOfTheWindow) {
     EXPECT_EQ(Control<TStatusBar>(W, "StatusBar1")->geometry(), QRect(0, 702, 618, 19));
 }
 
+// A caption is measured when it is first shown, so hidden fields never pay
+// for it; shown at once or later, it sits 3 pixels above its edit.
+TEST_F(WindowTest, CaptionsSitAboveTheirEditsWhenShown) {
+    TFKAVRO& W = Create();
+    W.show();
+    auto Above = [](TLabeledEdit* E) {
+        const QLabel* L = E->EditLabel;
+        EXPECT_EQ(L->size(), L->sizeHint()) << L->text().toStdString();
+        EXPECT_EQ(L->pos(), QPoint(E->x(), E->y() - L->height() - 3)) << L->text().toStdString();
+    };
+    Above(Control<TLabeledEdit>(W, "lbeVersion"));
+    Above(Control<TLabeledEdit>(W, "leRangeP"));
+    auto* Mode = Control<TLabeledEdit>(W, "lbeMode");
+    Mode->show();
+    Mode->EditLabel->show();
+    Above(Mode);
+}
+
 TEST_F(WindowTest, FirstStartWritesDefaultsAndShowsThem) {
     TFKAVRO& W = Create();
     EXPECT_EQ(ReadAll(File("UserSet.dat")), DefaultSettingsRecord());
