@@ -23,9 +23,22 @@ std::string UserFolder(const char* Variable, const char* Fallback) {
     return QDir::homePath().toStdString() + "/" + Fallback + "/" + Subfolder;
 }
 
+// <prefix>/share/vorta-display for the executable in <prefix>/bin.
+QString InstalledDataFolder() {
+    return QDir::cleanPath(QString::fromStdString(AppFolder()) + "/../share/" + Subfolder);
+}
+
+// An installed program's folder holds every program of the prefix: root may
+// write /usr/bin, and a user a prefix of their own, but neither is a place for
+// one user's settings. So the program's own folder is used only when it is
+// not installed (a build tree, a folder the program was unpacked into).
+bool Installed() {
+    return QFileInfo(InstalledDataFolder()).isDir();
+}
+
 std::string WritableFolder(const char* Variable, const char* Fallback) {
     const std::string Own = AppFolder();
-    if (FolderWritable(Own)) return Own;
+    if (!Installed() && FolderWritable(Own)) return Own;
     const std::string User = UserFolder(Variable, Fallback);
     MakeFolders(User);
     return User;
@@ -55,10 +68,7 @@ std::string LogFile() {
 }
 
 std::vector<std::string> DataFolders() {
-    std::vector<std::string> Folders{AppFolder()};
-    const QString Installed =
-        QDir::cleanPath(QString::fromStdString(AppFolder()) + "/../share/" + Subfolder);
-    Folders.push_back(Installed.toStdString());
+    std::vector<std::string> Folders{AppFolder(), InstalledDataFolder().toStdString()};
     for (const QString& System :
          QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
         const std::string F = (System + "/" + Subfolder).toStdString();

@@ -1,9 +1,11 @@
 // Where the program's files are: the one place that decides it.
 //
 // The settings record, its companion settings file and the log stay beside
-// the executable when that folder is writable (a build tree, a folder the
-// user unpacked the program into). An installed program's folder is not, so
-// then the desktop conventions apply: the settings go to
+// the executable when that folder is writable and the program is not
+// installed (a build tree, a folder the user unpacked the program into). An
+// installed program (its data folder <prefix>/share/vorta-display beside its
+// own) follows the desktop conventions, even run by root or from a prefix the
+// user owns: the settings go to
 // $XDG_CONFIG_HOME/vorta-display/ (default ~/.config/vorta-display/) and the
 // log to $XDG_STATE_HOME/vorta-display/ (default ~/.local/state/vorta-display/),
 // created when first needed.

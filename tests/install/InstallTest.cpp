@@ -203,6 +203,15 @@ TEST_F(Installed, ConsoleShowsTheDialWhenRunFromAnotherFolder) {
     const QImage Image = QImage(Shot).convertToFormat(QImage::Format_RGB32);
     ASSERT_FALSE(Image.isNull());
     EXPECT_EQ(QDir(Away.Work()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    // Installed, the settings go to the user's folder even though this
+    // program folder, like /usr/bin for root, could be written.
+    EXPECT_EQ(QDir(Path("bin"))
+                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                  .join(' ')
+                  .toStdString(),
+              "vorta-cli vorta-display vorta-sim");
+    EXPECT_TRUE(QFileInfo::exists(
+        Away.Dir.filePath(QStringLiteral(".user/XDG_CONFIG_HOME/vorta-display/UserSet.dat"))));
     // The gauge view sits at (200, 272) of the window, the dial centre 202, 200 into it.
     // Without the pictures the view is plain dark grey; with them the needle stands red
     // above the centre over the white face.
