@@ -5,12 +5,10 @@
 // this program; a child reports the monotonic clock once its first paint is
 // done and leaves at once, so tearing down is not counted.
 //
-//   startup_bench                      both, with the ratio (console / peer)
-//   startup_bench --child console      one console start, and
-//   startup_minimal_window             one peer start (for timing whole
-//                                      processes from outside)
-// The peer is a program of its own that links Qt Widgets only, so that its
-// start does not pay for loading the console's libraries.
+// Both children are programs of their own beside this one: the console
+// (startup_console) links what the console links, the peer
+// (startup_minimal_window) Qt Widgets only, so that neither pays for loading
+// the other's libraries or the benchmark's.
 //
 // The console's children share one settings folder, so that (after the
 // warm-up start, which is a first start and writes the settings) each timed
@@ -19,10 +17,6 @@
 //
 // The children run on the offscreen platform unless QT_QPA_PLATFORM says
 // otherwise, from the source folder so that the console finds its pictures.
-#include "AppPaths.h"
-#include "Application.h"
-#include "UVORTA_Display.h"
-
 #include "FirstFrame.h"
 
 #include <benchmark/benchmark.h>
@@ -44,19 +38,7 @@ extern char** environ;
 
 namespace {
 
-int ConsoleChild(int argc, char** argv) {
-    TFirstFrame Watch;
-    const std::string Folder = argc >= 4 ? argv[3] : std::string();
-    TApplication App(argc, argv);
-    QTemporaryDir Own; // a first start's, when no folder is given
-    SetAppFolder(Folder.empty() ? Own.path().toStdString() : Folder);
-    TFKAVRO W;
-    W.installEventFilter(&Watch);
-    W.show();
-    return App.exec();
-}
-
-std::string Self, Peer, ChildFolder;
+std::string Console, Peer, ChildFolder;
 
 // Milliseconds from starting the child to its first frame (-1: failed).
 double StartChild(const char* Kind) {
@@ -66,9 +48,9 @@ double StartChild(const char* Kind) {
     posix_spawn_file_actions_init(&Actions);
     posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
     posix_spawn_file_actions_addclose(&Actions, Pipe[0]);
-    const bool Console = std::strcmp(Kind, "console") == 0;
-    const std::string& Exe = Console ? Self : Peer;
-    const char* Args[] = {Exe.c_str(), "--child", Kind, ChildFolder.c_str(), nullptr};
+    const bool IsConsole = std::strcmp(Kind, "console") == 0;
+    const std::string& Exe = IsConsole ? Console : Peer;
+    const char* Args[] = {Exe.c_str(), ChildFolder.c_str(), nullptr};
     pid_t Pid;
     const int64_t Start = NowNs();
     const int Err =
@@ -129,12 +111,13 @@ BENCHMARK(BM_FirstFrame_ConsoleVsMinimalWindow)
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0) return ConsoleChild(argc, argv);
     char Path[4096];
     const ssize_t N = readlink("/proc/self/exe", Path, sizeof Path - 1);
     if (N <= 0) return 1;
-    Self.assign(Path, size_t(N));
-    Peer = Self.substr(0, Self.rfind('/') + 1) + "startup_minimal_window";
+    const std::string Self(Path, size_t(N));
+    const std::string Here = Self.substr(0, Self.rfind('/') + 1);
+    Console = Here + "startup_console";
+    Peer = Here + "startup_minimal_window";
     if (chdir(VORTA_SOURCE_DIR) != 0) return 1;
     QTemporaryDir Settings;
     if (!Settings.isValid()) return 1;
