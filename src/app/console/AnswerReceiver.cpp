@@ -34,8 +34,12 @@ void TAnswerReceiver::AcceptFrame() {
     FLineIsFrame = true;
     if (OnLine) OnLine(FLine);
     try {
-        const double Value = ValueTextToFloat(FLine.substr(ValueStart), DecimalSeparator);
-        if (OnValue) OnValue(Value);
+        double Value = 0;
+        if (ParseValueText(FLine.substr(ValueStart), DecimalSeparator, Value)) {
+            if (OnValue) OnValue(Value);
+        } else if (OnMalformed) {
+            OnMalformed(FLine);
+        }
     } catch (const std::exception&) {
         // A reading that cannot be shown is dropped; the next one is received
         // normally.
@@ -69,7 +73,7 @@ void TAnswerReceiver::Receive(const char* Data, std::size_t Size) {
     }
 }
 
-double ValueTextToFloat(const std::string& Text, char DecimalSeparator) {
+bool ParseValueText(const std::string& Text, char DecimalSeparator, double& Value) {
     std::size_t Begin = 0, End = Text.size();
     while (Begin < End && Text[Begin] == ' ')
         ++Begin;
@@ -97,7 +101,7 @@ double ValueTextToFloat(const std::string& Text, char DecimalSeparator) {
             break;
         }
     }
-    if (!Digits) return 0;
+    if (!Digits) return false;
     if (i < End && (Text[i] == 'e' || Text[i] == 'E')) {
         Plain.push_back('e');
         ++i;
@@ -107,14 +111,21 @@ double ValueTextToFloat(const std::string& Text, char DecimalSeparator) {
             ExpDigits = true;
             Plain.push_back(Text[i]);
         }
-        if (!ExpDigits) return 0;
+        if (!ExpDigits) return false;
     }
-    if (i != End) return 0;
+    if (i != End) return false;
 
+    double Parsed = 0;
+    const auto [Ptr, Ec] = std::from_chars(Plain.data(), Plain.data() + Plain.size(), Parsed);
+    if (Ec != std::errc() || Ptr != Plain.data() + Plain.size() || !std::isfinite(Parsed))
+        return false;
+    Value = Parsed;
+    return true;
+}
+
+double ValueTextToFloat(const std::string& Text, char DecimalSeparator) {
     double Value = 0;
-    const auto [Ptr, Ec] = std::from_chars(Plain.data(), Plain.data() + Plain.size(), Value);
-    if (Ec != std::errc() || Ptr != Plain.data() + Plain.size() || !std::isfinite(Value)) return 0;
-    return Value;
+    return ParseValueText(Text, DecimalSeparator, Value) ? Value : 0;
 }
 
 float NeedleAngle(double Value, const std::string& Mode) {

@@ -27,10 +27,15 @@ class TAnswerReceiver {
     // Called with each finished line and with the value text of each accepted
     // frame. May throw; the exception leaves Receive with the rest unread.
     std::function<void(const std::string& Line)> OnLine;
-    // Called with the number of an accepted frame (0 when its text is not a
-    // number). Exceptions thrown here are swallowed: a failing display must
-    // not stop reception.
+    // Called with the number of an accepted frame whose value text parsed
+    // completely: a reading. Exceptions thrown here are swallowed: a failing
+    // display must not stop reception.
     std::function<void(double Value)> OnValue;
+    // Called instead of OnValue for an accepted frame whose value text is not
+    // a number (line noise that passed the frame test, a NUL in the digits).
+    // It is no reading: a consumer shows it at most, never records, plots or
+    // publishes it as a value. Exceptions are swallowed as for OnValue.
+    std::function<void(const std::string& Text)> OnMalformed;
     // The decimal separator the value texts are read with.
     char DecimalSeparator = '.';
 
@@ -65,7 +70,10 @@ class TAnswerReceiver {
 // The value text of a frame as a number, read with the given decimal separator
 // or with "." (what the sensor sends, whatever the computer's locale):
 // optional blanks, sign, digits with at most one separator, optional exponent.
-// Anything else, or a value out of range, gives 0.
+// False, with Value untouched, for anything else or a value out of range.
+bool ParseValueText(const std::string& Text, char DecimalSeparator, double& Value);
+// As ParseValueText, with 0 for a text that is not a number: what the readout
+// shows for such a frame.
 double ValueTextToFloat(const std::string& Text, char DecimalSeparator);
 
 // The needle turns against the reading in modes "0" and "1"; in every other
