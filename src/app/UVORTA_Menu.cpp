@@ -149,15 +149,32 @@ void TFKAVRO::CreateMenu() {
     Layout->activate();
 }
 
+// What the programs and the plot module link or load, each with its licence.
+// Qt Charts' GPL-3.0 is why the whole is under the GPL.
 QString TFKAVRO::AboutText() {
-    return QString("VORTA-IN-S Display Software\nVersion %1\n\n"
-                   "Console for VORTA-IN-S inclination sensors.\n\n"
-                   "Linked in:\n"
-                   "  Qt %2, under the GNU Lesser General Public License version 3\n"
-                   "  zlib %3, under the zlib license\n\n"
-                   "The serial engine, the seven-segment controls, the raster library and the "
-                   "PNG reader are the program's own code, © VORTA Display Team.")
-        .arg(VORTA_VERSION, qVersion(), ZLIB_VERSION);
+    static const char* const Libraries[][2] = {
+        {"Qt %2: Core, Gui, Widgets, Serial Port", "LGPL-3.0, GPL-2.0 or GPL-3.0"},
+        {"Qt Charts (the plot window)", "GPL-3.0"},
+        {"zlib %3", "zlib licence"},
+        {"libdeflate", "MIT licence"},
+        {"libudev", "LGPL-2.1-or-later"},
+        {"libmosquitto (when publishing)", "EPL-2.0 or EDL-1.0"},
+        {"OpenSSL (through libmosquitto)", "Apache-2.0"},
+        {"GNU C library", "LGPL-2.1-or-later"},
+        {"GNU C++ library", "GPL-3.0-or-later with the GCC Runtime Library Exception"},
+    };
+    QString Rows;
+    for (const auto& [Name, Licence] : Libraries)
+        Rows += QString("<tr><td>%1</td><td>%2</td></tr>").arg(Name, Licence);
+    return QString("<p><b>VORTA-IN-S Display Software</b><br>Version %1</p>"
+                   "<p>Console for VORTA-IN-S inclination sensors.<br>"
+                   "\u00A9 VORTA Display Team. Free software under the GNU General Public "
+                   "License, version 3 or any later version (GPL-3.0-or-later), without any "
+                   "warranty.</p>"
+                   "<p>Uses these libraries, each under its own licence:</p>"
+                   "<table cellspacing=\"0\" cellpadding=\"2\">" +
+                   Rows + "</table>")
+        .arg(VORTA_VERSION, qVersion(), zlibVersion());
 }
 
 void TFKAVRO::ShowPlot() {
