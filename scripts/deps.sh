@@ -6,7 +6,7 @@ VORTA_PACKAGES="g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libdeflate-dev libpng-dev libpixman-1-dev
   xvfb xauth fonts-dejavu-core fonts-liberation2
-  desktop-file-utils appstream groff-base dpkg-dev file
+  desktop-file-utils appstream groff-base dpkg-dev file lintian
   libmosquitto-dev mosquitto openssl clang-format"
 
 vorta_install_deps() {

@@ -1,6 +1,7 @@
 // The installed package: this build goes through `cmake --install` into a temporary DESTDIR
 // once, then the installed programs run from a folder of their own, and the desktop entry,
-// metainfo and man pages go through the validators a distribution runs on them.
+// metainfo and man pages go through the validators a distribution runs on them, and the
+// Debian package through lintian.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -105,8 +107,10 @@ QString Installed::DestDir, Installed::Prefix;
 TEST_F(Installed, LaysOutProgramsDataIconsAndManPagesUnderThePrefix) {
     for (const QString& P : Programs()) {
         EXPECT_TRUE(QFileInfo(Path("bin/" + P)).isExecutable()) << qPrintable(P);
-        EXPECT_TRUE(QFileInfo(Path("share/man/man1/" + P + ".1")).isFile()) << qPrintable(P);
+        EXPECT_TRUE(QFileInfo(Path("share/man/man1/" + P + ".1.gz")).isFile()) << qPrintable(P);
     }
+    EXPECT_TRUE(QFileInfo(Path("share/doc/vorta-display/copyright")).isFile());
+    EXPECT_TRUE(QFileInfo(Path("share/doc/vorta-display/changelog.gz")).isFile());
     // The console's data folder, with the pictures at the sizes the gauge relies on.
     EXPECT_TRUE(QFileInfo(Path("share/vorta-display/help.txt")).isFile());
     EXPECT_EQ(QImage(Path("share/vorta-display/img/arrow2.PNG")).size(), QSize(25, 147));
@@ -157,13 +161,53 @@ TEST_F(Installed, DesktopEntryMetainfoAndManPagesPassTheirValidators) {
                    Tmp);
     EXPECT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
     // groff's own check of the man macros: -ww enables every warning, -z discards the page.
+    // The footer names the project's version.
     for (const QString& P : Programs()) {
-        R = RunProgram(QStringLiteral("groff"),
-                       {QStringLiteral("-man"), QStringLiteral("-ww"), QStringLiteral("-z"),
-                        Path("share/man/man1/" + P + ".1")},
-                       Tmp);
+        R = RunProgram(QStringLiteral("gzip"),
+                       {QStringLiteral("-dc"), Path("share/man/man1/" + P + ".1.gz")}, Tmp);
+        ASSERT_EQ(R.Status, 0) << qPrintable(P + R.Err);
+        EXPECT_TRUE(
+            R.Out.section('\n', 0, 0).contains("\"vorta-display " VORTA_PROJECT_VERSION "\""))
+            << qPrintable(R.Out.section('\n', 0, 0));
+        QFile Page(Temp->filePath(P + ".1"));
+        ASSERT_TRUE(Page.open(QIODevice::WriteOnly) && Page.write(R.Out.toUtf8()) > 0);
+        Page.close();
+        R = RunProgram(
+            QStringLiteral("groff"),
+            {QStringLiteral("-man"), QStringLiteral("-ww"), QStringLiteral("-z"), Page.fileName()},
+            Tmp);
         EXPECT_EQ(R.Status, 0) << qPrintable(P + R.Err);
         EXPECT_EQ(R.Err, QString()) << qPrintable(P);
+    }
+}
+
+// Every option a program's --help names has an entry of its own in the man page (a tag
+// after .TP or .TQ), read when the test runs, so that an option added to a program
+// without its entry fails here.
+TEST_F(Installed, ManPagesHaveAnEntryForEveryOptionOfTheirProgramsHelp) {
+    const Elsewhere Away;
+    const QRegularExpression Option(QStringLiteral("--[a-z][a-z0-9-]*"));
+    for (const QString& P : Programs()) {
+        const Outcome R =
+            RunProgram(Path("bin/" + P), {QStringLiteral("--help")}, Away.Work(), Away.Env);
+        ASSERT_EQ(R.Status, 0) << qPrintable(P + R.Err);
+        const QStringList Lines =
+            ReadText(QStringLiteral(VORTA_SOURCE_DIR "/dist/man/") + P + ".1").split('\n');
+        QString Tags;
+        for (qsizetype i = 1; i < Lines.size(); ++i)
+            if (Lines[i - 1] == ".TP" || Lines[i - 1] == ".TQ") Tags += Lines[i] + '\n';
+        // The page's source writes a hyphen of an option as "\-".
+        Tags.replace(QStringLiteral("\\-"), QStringLiteral("-"));
+        ASSERT_FALSE(Tags.isEmpty()) << qPrintable(P);
+        QStringList Missing;
+        for (auto It = Option.globalMatch(R.Out); It.hasNext();) {
+            const QString Name = It.next().captured();
+            if (!Tags.contains(
+                    QRegularExpression(QRegularExpression::escape(Name) + "(?![a-z0-9-])")) &&
+                !Missing.contains(Name))
+                Missing << Name;
+        }
+        EXPECT_EQ(Missing.join(' ').toStdString(), "") << qPrintable(P);
     }
 }
 
@@ -220,6 +264,31 @@ TEST_F(Installed, ConsoleShowsTheDialWhenRunFromAnotherFolder) {
     const QRgb Face = Image.pixel(Centre + QPoint(60, 0));
     EXPECT_TRUE(qRed(Needle) > 150 && qGreen(Needle) < 100) << std::hex << Needle;
     EXPECT_TRUE(qRed(Face) > 230 && qGreen(Face) > 230 && qBlue(Face) > 230) << std::hex << Face;
+}
+
+// The package as a user gets it: built by CPack from this build, then checked by the
+// tool Debian checks its packages with. An override needs a reason in dist/lintian-overrides.
+TEST(DebianPackage, LintianReportsNoErrorOrWarning) {
+    if (QStandardPaths::findExecutable(QStringLiteral("lintian")).isEmpty())
+        GTEST_SKIP() << "lintian is not installed (scripts/deps.sh installs it)";
+    QTemporaryDir Out;
+    ASSERT_TRUE(Out.isValid());
+    Outcome R = RunProgram(QStringLiteral(VORTA_CPACK),
+                           {QStringLiteral("--config"),
+                            QStringLiteral(VORTA_BUILD_DIR "/CPackConfig.cmake"),
+                            QStringLiteral("-B"), Out.path()},
+                           Out.path(), QProcessEnvironment::systemEnvironment(), 300000);
+    ASSERT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
+    const QStringList Debs = QDir(Out.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
+    ASSERT_EQ(Debs.size(), 1) << qPrintable(Debs.join(' '));
+    R = RunProgram(
+        QStringLiteral("lintian"),
+        {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), Out.filePath(Debs[0])},
+        Out.path(), QProcessEnvironment::systemEnvironment(), 300000);
+    EXPECT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
+    EXPECT_FALSE(R.Out.contains(
+        QRegularExpression(QStringLiteral("^[EW]: "), QRegularExpression::MultilineOption)))
+        << qPrintable(R.Out);
 }
 
 } // namespace
