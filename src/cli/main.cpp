@@ -458,7 +458,9 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         };
         C.FExchange.Start();
         const std::string Text = Args[1].toStdString();
-        if (C.SendAndAwait(Text + SensorCommands::CRLF))
+        const bool Answered = C.SendAndAwait(Text + SensorCommands::CRLF);
+        C.OnLine = nullptr;
+        if (Answered)
             std::printf("%s\n", First.c_str());
         else if (!C.FLost && !P.isSet("no-answer-ok"))
             throw TNoAnswer("the sensor did not answer " + Text +
@@ -491,6 +493,7 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
             C.FExchange.Poll(
                 Count, Request(SensorCommands::Data), [](const std::string& R) { return R; },
                 TSensorExchange::DataLimit, [Interval] { return Interval; }, Answered);
+        C.OnValue = nullptr;
         if (BrokerFailed) return Finish(exPort);
         if (Taken < Count && !C.FLost) throw TNoAnswer("the sensor did not answer every request");
         return Finish(C.FLost ? exNoAnswer : exDone);
