@@ -89,15 +89,12 @@ bool GBrokerFailed = false;
 // Frames whose value text is not a number, reported once at the end of the run.
 long GMalformed = 0;
 
-// An answer as a message quotes it: bytes that are no printable text as \xNN.
-std::string Printable(const std::string& S) {
-    std::string R;
-    for (const char C : S) {
-        char Hex[8];
-        std::snprintf(Hex, sizeof Hex, "\\x%02X", unsigned(static_cast<unsigned char>(C)));
-        R += C >= 0x20 && C <= 0x7E ? std::string(1, C) : Hex;
-    }
-    return R;
+// The sensor answers in printable ASCII; a line with any other byte is line
+// noise that happened to end in a CR.
+bool IsText(const std::string& Line) {
+    for (const char C : Line)
+        if (C < 0x20 || C > 0x7E) return false;
+    return !Line.empty();
 }
 
 // A command's text as messages name it, without CR LF.
@@ -111,8 +108,8 @@ class TClient {
         FReceiver.OnLine = [this](const std::string& Line) {
             FExchange.Received(Line);
             // The text of a frame (reading or noise) is no answer, nor is the
-            // empty line of a CR after a frame.
-            if (FReceiver.LineIsFrame() || Line.empty()) return;
+            // empty line of a CR after a frame, nor noise.
+            if (FReceiver.LineIsFrame() || !IsText(Line)) return;
             ++FAnswers;
             FAnswer = Line;
             if (IsInformationForm(Line)) FInfoLine = Line;
@@ -166,8 +163,8 @@ class TClient {
         const long Before = FAnswers;
         if (!FExchange.Retry(SensorCommands::Info, [this] { return !FInfoLine.empty(); })) {
             if (FAnswers == Before) throw TNoAnswer("the sensor did not answer #INFO");
-            throw TNoAnswer("the sensor's answer to #INFO is no Information answer: '" +
-                            Printable(FAnswer) + "'");
+            throw TNoAnswer("the sensor's answer to #INFO is no Information answer: '" + FAnswer +
+                            "'");
         }
         FInfo = ParseInformation(FInfoLine);
         FHaveInfo = true;
@@ -185,8 +182,7 @@ class TClient {
 
     void ExpectOk(const std::string& Command) const {
         if (FAnswer.find("OK") == std::string::npos)
-            throw TNoAnswer("the sensor answered " + Named(Command) + " with '" +
-                            Printable(FAnswer) + "'");
+            throw TNoAnswer("the sensor answered " + Named(Command) + " with '" + FAnswer + "'");
     }
 
     // Sends Command once and waits for an answer line, at most as long as
@@ -217,7 +213,7 @@ class TClient {
     bool FNoAnswer = false;
     bool FLost = false;
     long FReadings = 0;
-    long FAnswers = 0;     // answer lines: neither frames nor empty
+    long FAnswers = 0;     // answer lines: text, not frames
     std::string FAnswer;   // the last of them
     std::string FInfoLine; // the last Information answer of the whole form
     TInformation FInfo;
