@@ -3,8 +3,8 @@
 // program's event loop, and every exchange is the console's own
 // (TSensorExchange), so the bytes on the wire are those of the buttons.
 //
-// Exit status: 0 done, 1 the sensor did not answer, 2 usage, 3 the port
-// could not be opened, or the broker refused or could not be used.
+// Exit status: 0 done, 1 the sensor did not answer (or not as asked), 2 usage,
+// 3 the port could not be opened, or the broker refused or could not be used.
 #include "AnswerReceiver.h"
 #include "PumpWait.h"
 #include "ReadingPublisher.h"
@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -49,12 +50,14 @@ const char* Description =
     "  ports                         list the serial ports\n"
     "  info                          the sensor's Information fields (--json)\n"
     "  read [--count N] [--interval MS] [--id ID]\n"
-    "                                single readings by #DATA, or by Angle Data with --id (--csv)\n"
-    "  stream [--duration S]         #READ, readings until the time is up or a signal, then #STOP\n"
-    "  send TEXT                     a free command; prints the answer lines\n"
-    "  set-id N                      #ID (1 to 77), then Information\n"
-    "  set-range MINUS PLUS          the ranges in tenths of a degree, then Information\n"
-    "  save                          #SAVE\n"
+    "                                N readings by #DATA, or by Angle Data with --id (--csv)\n"
+    "  stream [--duration S]         #READ, readings until the time is up (S 0: until a signal),\n"
+    "                                then #STOP (--csv)\n"
+    "  send TEXT [--no-answer-ok]    a free command; prints the sensor's answer line\n"
+    "  set-id N                      #ID (1 to 77), then Information (--json)\n"
+    "  set-range MINUS PLUS          the ranges in tenths of a degree (0 to 3600; MINUS may be\n"
+    "                                written negative, -900), then Information (--json)\n"
+    "  save                          #SAVE, answered by OK\n"
     "  scan [--wait MS]              the IDs on the line that answer Angle Data\n"
     "  watch --mqtt URL [--topic FILTER] [--csv | --json]\n"
     "                                the readings of every sensor publishing to the broker\n\n"
@@ -64,8 +67,10 @@ const char* Description =
     "The broker's user name and password come from VORTA_MQTT_USER and\n"
     "VORTA_MQTT_PASSWORD, or from --mqtt-credentials FILE (user name, then password, one a "
     "line).\n\n"
-    "Exit status: 0 done, 1 no answer, 2 usage, 3 the port could not be opened or the broker\n"
-    "refused or could not be used.\n"
+    "Frames whose value is not a number are no readings: they are counted, and the count is\n"
+    "printed at the end (\"malformed frames: n\").\n\n"
+    "Exit status: 0 done, 1 the sensor did not answer, or not as asked, 2 usage, 3 the port\n"
+    "could not be opened or the broker refused or could not be used.\n"
     "The port also comes from VORTA_PORT.";
 
 int IntOption(const QCommandLineParser& P, const QString& Name, int Default, int Min, int Max) {
@@ -81,12 +86,33 @@ int IntOption(const QCommandLineParser& P, const QString& Name, int Default, int
 // The broker refused or cannot be used: whatever the refusal interrupted
 // ends with exit status 3, its reason already printed.
 bool GBrokerFailed = false;
+// Frames whose value text is not a number, reported once at the end of the run.
+long GMalformed = 0;
+
+// The sensor answers in printable ASCII; a line with any other byte is line
+// noise that happened to end in a CR.
+bool IsText(const std::string& Line) {
+    for (const char C : Line)
+        if (C < 0x20 || C > 0x7E) return false;
+    return !Line.empty();
+}
+
+// A command's text as messages name it, without CR LF.
+std::string Named(const std::string& Command) {
+    return Command.substr(0, Command.find(SensorCommands::CRLF));
+}
 
 class TClient {
   public:
     TClient() : FExchange(FLastAnswer, FRetryCount, FStopFlag) {
         FReceiver.OnLine = [this](const std::string& Line) {
             FExchange.Received(Line);
+            // The text of a frame (reading or noise) is no answer, nor is the
+            // empty line of a CR after a frame, nor noise.
+            if (FReceiver.LineIsFrame() || !IsText(Line)) return;
+            ++FAnswers;
+            FAnswer = Line;
+            if (IsInformationForm(Line)) FInfoLine = Line;
             if (OnLine) OnLine(Line);
         };
         FReceiver.OnValue = [this](double Value) {
@@ -94,6 +120,7 @@ class TClient {
             FExchange.Reading(Value);
             if (OnValue) OnValue(Value);
         };
+        FReceiver.OnMalformed = [](const std::string&) { ++GMalformed; };
         FExchange.Write = [this](const std::string& Bytes) { FComm.WriteText(Bytes); };
         FExchange.Wait = [](int Ms) { PumpWait(Ms); };
         FExchange.ClearRx = [this] { FReceiver.Reset(); };
@@ -129,19 +156,51 @@ class TClient {
         FComm.SetDTR(true);
     }
 
+    // "#INFO" until a line of the Information answer's whole form came.
     TInformation Info() {
         FExchange.Start();
-        if (!FExchange.Information()) throw TNoAnswer("the sensor did not answer #INFO");
-        FInfo = ParseInformation(FExchange.InfoAnswer());
+        FInfoLine.clear();
+        const long Before = FAnswers;
+        if (!FExchange.Retry(SensorCommands::Info, [this] { return !FInfoLine.empty(); })) {
+            if (FAnswers == Before) throw TNoAnswer("the sensor did not answer #INFO");
+            throw TNoAnswer("the sensor's answer to #INFO is no Information answer: '" + FAnswer +
+                            "'");
+        }
+        FInfo = ParseInformation(FInfoLine);
         FHaveInfo = true;
         return FInfo;
     }
 
-    // A retry exchange of a command answered by "OK", then Information.
+    // A retry exchange of a command until the sensor answers; an answer
+    // without "OK" is its refusal.
+    void Expect(const std::string& Command) {
+        const long Before = FAnswers;
+        if (!FExchange.Retry([&] { return Command; }, [&] { return FAnswers != Before; }))
+            throw TNoAnswer("the sensor did not answer " + Named(Command));
+        ExpectOk(Command);
+    }
+
+    void ExpectOk(const std::string& Command) const {
+        if (FAnswer.find("OK") == std::string::npos)
+            throw TNoAnswer("the sensor answered " + Named(Command) + " with '" + FAnswer + "'");
+    }
+
+    // Sends Command once and waits for an answer line, at most as long as
+    // the console waits for one; true when one came.
+    bool SendAndAwait(const std::string& Command) {
+        const long Before = FAnswers;
+        FExchange.Send(Command, Command);
+        QElapsedTimer Clock;
+        Clock.start();
+        while (FAnswers == Before && !FLost && Clock.elapsed() < TSensorExchange::RetryWait)
+            PumpWait(10);
+        return FAnswers != Before;
+    }
+
+    // A command answered by "OK", then Information.
     TInformation Configure(const std::string& Command) {
         FExchange.Start();
-        if (!FExchange.Retry([&] { return Command; }, "OK"))
-            throw TNoAnswer("the sensor did not answer " + Command.substr(0, Command.size() - 2));
+        Expect(Command);
         return Info();
     }
 
@@ -154,6 +213,9 @@ class TClient {
     bool FNoAnswer = false;
     bool FLost = false;
     long FReadings = 0;
+    long FAnswers = 0;     // answer lines: text, not frames
+    std::string FAnswer;   // the last of them
+    std::string FInfoLine; // the last Information answer of the whole form
     TInformation FInfo;
     bool FHaveInfo = false;
     std::function<void(const std::string&)> OnLine;
@@ -265,7 +327,7 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         throw TUsage(Command.isEmpty() ? "no command given"
                                        : "unknown command " + Command.toStdString());
     // Check every argument before the port is touched.
-    const int Count = IntOption(P, "count", 1, 0, 1000000);
+    const int Count = IntOption(P, "count", 1, 1, 1000000);
     const int Interval = IntOption(P, "interval", 200, 0, 3600000);
     const int Id = IntOption(P, "id", 0, 1, 77);
     const int Duration = IntOption(P, "duration", 0, 0, 100000000);
@@ -280,15 +342,19 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
             throw TUsage("set-id: the ID must be 1 to 77");
     } else if (Command == "set-range") {
         Want(2);
-        Minus = Args[1].toStdString();
-        Plus = Args[2].toStdString();
-        for (const std::string* R : {&Minus, &Plus}) {
+        auto Range = [](const std::string& Digits, const std::string& Given) {
             int V = 0;
-            if (R->empty() || R->find_first_not_of("0123456789") != std::string::npos ||
-                !TryStrToInt(*R, V) || V > 3600)
-                throw TUsage("set-range: a range is 0 to 3600 tenths of a degree, not '" + *R +
+            if (Digits.empty() || Digits.find_first_not_of("0123456789") != std::string::npos ||
+                !TryStrToInt(Digits, V) || V > 3600)
+                throw TUsage("set-range: a range is 0 to 3600 tenths of a degree, not '" + Given +
                              "'");
-        }
+            return Digits;
+        };
+        // The minus range may be written as the negative bound it is.
+        const std::string MinusText = Args[1].toStdString();
+        Minus =
+            Range(MinusText.compare(0, 1, "-") == 0 ? MinusText.substr(1) : MinusText, MinusText);
+        Plus = Range(Args[2].toStdString(), Args[2].toStdString());
     } else
         Want(0);
 
@@ -372,69 +438,87 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         PrintInfo(C.Configure(SensorCommands::Id(NewId)), P.isSet("json"));
     } else if (Command == "set-range") {
         C.FExchange.Start();
-        if (!C.FExchange.Retry([&] { return SensorCommands::MinusRange(Minus); }, "OK"))
-            throw TNoAnswer("the sensor did not answer the minus range");
+        C.Expect(SensorCommands::MinusRange(Minus));
         PrintInfo(C.Configure(SensorCommands::PlusRange(Plus)), P.isSet("json"));
     } else if (Command == "save") {
+        // Sent once: a save is no request to repeat.
         C.FExchange.Start();
-        C.FExchange.Send(SensorCommands::Save(), SensorCommands::Save());
-        PumpWait(50); // the write thread sends before the port closes
+        if (!C.SendAndAwait(SensorCommands::Save()) && !C.FLost)
+            throw TNoAnswer("the sensor did not answer #SAVE");
+        if (!C.FLost) C.ExpectOk(SensorCommands::Save());
     } else if (Command == "send") {
-        size_t Lines = 0;
-        C.OnLine = [&Lines](const std::string& Line) {
-            std::printf("%s\n", Line.c_str());
-            std::fflush(stdout);
-            ++Lines;
+        // The first answer line; readings of a streaming sensor are none.
+        std::string First;
+        C.OnLine = [&First](const std::string& Line) {
+            if (First.empty()) First = Line;
         };
         C.FExchange.Start();
-        C.FExchange.Send(Args[1].toStdString() + SensorCommands::CRLF, "");
-        // Answer lines until the line has been quiet for a while.
-        size_t Seen = 0;
-        QElapsedTimer Quiet;
-        Quiet.start();
-        while (Quiet.elapsed() < 500 && !C.FLost) {
-            if (Lines != Seen) {
-                Seen = Lines;
-                Quiet.restart();
-            }
-            PumpWait(50);
-        }
+        const std::string Text = Args[1].toStdString();
+        const bool Answered = C.SendAndAwait(Text + SensorCommands::CRLF);
+        C.OnLine = nullptr;
+        if (Answered)
+            std::printf("%s\n", First.c_str());
+        else if (!C.FLost && !P.isSet("no-answer-ok"))
+            throw TNoAnswer("the sensor did not answer " + Text +
+                            " (--no-answer-ok for a command without answer)");
     } else if (Command == "read") {
-        C.OnValue = Readings(TReadingPrinter(C, CsvRows, Id ? std::to_string(Id) : ""));
+        // One reading a request: a sensor left streaming sends more, and
+        // those are not printed.
+        auto Print = Readings(TReadingPrinter(C, CsvRows, Id ? std::to_string(Id) : ""));
+        bool Wanted = false;
+        int Taken = 0;
+        C.OnValue = [&](double V) {
+            if (!Wanted) return;
+            Wanted = false;
+            ++Taken;
+            Print(V);
+        };
+        auto Request = [&Wanted](std::function<std::string()> R) {
+            return [&Wanted, R] {
+                Wanted = true;
+                return R();
+            };
+        };
+        auto Answered = [&Wanted] { return !Wanted; };
         C.FExchange.Start();
-        long Before = C.FReadings;
         if (Id)
             C.FExchange.Poll(
-                Count, [Id] { return AngleDataRequest(Id); }, AngleDataText,
-                TSensorExchange::AngleLimit, [Interval] { return Interval; });
+                Count, Request([Id] { return AngleDataRequest(Id); }), AngleDataText,
+                TSensorExchange::AngleLimit, [Interval] { return Interval; }, Answered);
         else
             C.FExchange.Poll(
-                Count, [] { return SensorCommands::Data(); },
-                [](const std::string& R) { return R; }, TSensorExchange::DataLimit,
-                [Interval] { return Interval; });
+                Count, Request(SensorCommands::Data), [](const std::string& R) { return R; },
+                TSensorExchange::DataLimit, [Interval] { return Interval; }, Answered);
+        C.OnValue = nullptr;
         if (BrokerFailed) return Finish(exPort);
-        if (C.FNoAnswer || (Count > 0 && C.FReadings == Before))
-            throw TNoAnswer("the sensor did not answer every request");
+        if (Taken < Count && !C.FLost) throw TNoAnswer("the sensor did not answer every request");
         return Finish(C.FLost ? exNoAnswer : exDone);
     } else if (Command == "stream") {
-        C.OnValue = Readings(TReadingPrinter(C, CsvRows, ""));
+        // The duration counts from the #READ; a reading handled after its end
+        // is not printed, however late the wait notices the end.
+        auto Print = Readings(TReadingPrinter(C, CsvRows, ""));
+        QElapsedTimer Clock;
+        const qint64 End = Duration * 1000LL;
+        C.OnValue = [&](double V) {
+            if (Clock.isValid() && (Duration == 0 || Clock.elapsed() < End)) Print(V);
+        };
         bool Interrupted = false;
         TStopSignals Signals([&] {
             Interrupted = true;
             AbortWaits();
         });
-        bool Answered = false;
+        const long Before = C.FReadings;
         try {
             C.FExchange.Start();
-            Answered = C.FExchange.Retry([] { return SensorCommands::Read(); }, ".");
-            QElapsedTimer Clock;
             Clock.start();
-            while (Answered && (Duration == 0 || Clock.elapsed() < Duration * 1000LL))
-                PumpWait(Duration == 0
-                             ? 1000
-                             : int(std::min<qint64>(1000, Duration * 1000LL - Clock.elapsed())));
+            // Answered by readings; answer lines between them are no reason to ask again.
+            if (C.FExchange.Retry(SensorCommands::Read, [&] { return C.FReadings > Before; }))
+                while (Duration == 0 || Clock.elapsed() < End)
+                    PumpWait(Duration == 0 ? 1000
+                                           : int(std::min<qint64>(1000, End - Clock.elapsed())));
         } catch (const EAbort&) {
         }
+        const bool Streamed = C.FReadings > Before;
         // Whatever ended the stream, the sensor is left quiet; readings that
         // come before it is are no longer printed.
         Signals.Disable();
@@ -446,7 +530,7 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         }
         if (C.FLost) return Finish(exNoAnswer);
         if (BrokerFailed) return Finish(exPort);
-        if (!Answered && !Interrupted) throw TNoAnswer("the sensor did not answer #READ");
+        if (!Streamed && !Interrupted) throw TNoAnswer("the sensor did not answer #READ");
         return Finish(exDone);
     } else if (Command == "scan") {
         C.FExchange.Start();
@@ -461,52 +545,59 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
     return C.FLost ? exNoAnswer : exDone;
 }
 
-} // namespace
+// QCommandLineParser takes "-5" for an option. A negative number that is no
+// option's value is hidden behind a mark for the parse and restored in the
+// positional arguments.
+const QString NumberMark = QStringLiteral("\x1fvorta-number:");
 
-int main(int argc, char** argv) {
-    // A closed output pipe is an ordinary end (see the stream), not a kill.
-    std::signal(SIGPIPE, SIG_IGN);
-    QCoreApplication App(argc, argv);
-    QCoreApplication::setApplicationName("vorta-cli");
-    QCoreApplication::setApplicationVersion(VORTA_VERSION);
-    QCommandLineParser P;
-    P.setApplicationDescription(Description);
-    P.addHelpOption();
-    P.addVersionOption();
-    P.addOptions({
-        {"port",
-         "The serial port: a name below /dev without \"tty\" (USB0, pts/3), COM<n>, or a path.",
-         "NAME"},
-        {"json", "info, set-id, set-range: one JSON object."},
-        {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id."},
-        {"count", "read: number of readings (default 1).", "N"},
-        {"interval", "read: wait after each request (default 200).", "MS"},
-        {"id", "read: ask the sensor with this ID by Angle Data.", "ID"},
-        {"duration", "stream: stop after this many seconds (default: until a signal).", "S"},
-        {"wait", "scan: wait for each ID's answer (default 150).", "MS"},
-        {"mqtt", "read, stream: publish the readings to this broker; watch: the broker.", "URL"},
-        {"topic",
-         "The topic prefix (default vorta/<hostname>/<port name>); watch: the filter (default "
-         "vorta/#).",
-         "PREFIX"},
-        {"qos", "MQTT QoS 0 (default) or 1.", "N"},
-        {"queue", "Readings kept while the broker is away (default 10000); the oldest go first.",
-         "N"},
-        {"ca-file", "mqtts: the certificate authority to check the broker against.", "FILE"},
-        {"cert", "mqtts: a client certificate.", "FILE"},
-        {"key", "mqtts: the client certificate's key.", "FILE"},
-        {"mqtt-credentials", "The broker's user name and password, one a line.", "FILE"},
-    });
-    P.addPositionalArgument(
-        "command", "ports, info, read, stream, send, set-id, set-range, save, scan, watch");
-    if (!P.parse(App.arguments())) {
-        std::fprintf(stderr, "vorta-cli: %s\n", P.errorText().toLocal8Bit().constData());
-        return exUsage;
+QStringList HideNegativeNumbers(const QStringList& Args, const QList<QCommandLineOption>& Options) {
+    static const QRegularExpression Negative(QStringLiteral("^-[0-9]+([.,][0-9]+)?$"));
+    QStringList Out;
+    bool Value = false, Rest = false;
+    for (const QString& A : Args) {
+        const bool Hide = !Value && !Rest && Negative.match(A).hasMatch();
+        Out << (Hide ? NumberMark + A : A);
+        Rest = Rest || A == "--";
+        Value = false;
+        for (const QCommandLineOption& O : Options)
+            for (const QString& Name : O.names())
+                if (!O.valueName().isEmpty() && (A == "--" + Name || A == "-" + Name)) Value = true;
     }
-    if (P.isSet("help")) P.showHelp(0);
-    if (P.isSet("version")) P.showVersion();
+    return Out;
+}
+
+QStringList Positional(const QCommandLineParser& P) {
+    QStringList Args = P.positionalArguments();
+    for (QString& A : Args)
+        if (A.startsWith(NumberMark)) A.remove(0, NumberMark.size());
+    return Args;
+}
+
+// An option that the command has no use for is refused rather than ignored.
+void CheckOptionsFit(const QString& Command, const QCommandLineParser& P) {
+    static const QStringList Commands = {"ports",  "info",      "read", "stream", "send",
+                                         "set-id", "set-range", "save", "scan",   "watch"};
+    static const struct {
+        const char* Option;
+        QStringList For;
+        const char* Text;
+    } Fits[] = {
+        {"json", {"info", "set-id", "set-range", "watch"}, "info, set-id, set-range and watch"},
+        {"csv", {"read", "stream", "watch"}, "read, stream and watch"},
+        {"no-answer-ok", {"send"}, "send"},
+    };
+    if (!Commands.contains(Command)) return;
+    for (const auto& F : Fits)
+        if (P.isSet(F.Option) && !F.For.contains(Command))
+            throw TUsage("--" + std::string(F.Option) + " is for " + F.Text + ", not " +
+                         Command.toStdString());
+}
+
+int RunCommand(QCommandLineParser& P) {
     try {
-        return Run(P.positionalArguments(), P);
+        const QStringList Args = Positional(P);
+        CheckOptionsFit(Args.value(0), P);
+        return Run(Args, P);
     } catch (const TUsage& E) {
         std::fprintf(stderr, "vorta-cli: %s (see --help)\n", E.what());
         return exUsage;
@@ -523,4 +614,58 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vorta-cli: %s\n", E.what());
         return exNoAnswer;
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A closed output pipe is an ordinary end (see the stream), not a kill.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication App(argc, argv);
+    QCoreApplication::setApplicationName("vorta-cli");
+    QCoreApplication::setApplicationVersion(VORTA_VERSION);
+    QCommandLineParser P;
+    P.setApplicationDescription(Description);
+    P.addHelpOption();
+    P.addVersionOption();
+    const QList<QCommandLineOption> Options = {
+        {"port",
+         "The serial port: a name below /dev without \"tty\" (USB0, pts/3), COM<n>, or a path.",
+         "NAME"},
+        {"json", "info, set-id, set-range: one JSON object."},
+        {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id."},
+        {"no-answer-ok", "send: a command that has no answer; no answer is no failure."},
+        {"count", "read: number of readings, 1 or more (default 1).", "N"},
+        {"interval", "read: wait after each request (default 200).", "MS"},
+        {"id", "read: ask the sensor with this ID by Angle Data.", "ID"},
+        {"duration",
+         "stream: stop after this many seconds; 0 (the default): until stopped by a "
+         "signal.",
+         "S"},
+        {"wait", "scan: wait for each ID's answer (default 150).", "MS"},
+        {"mqtt", "read, stream: publish the readings to this broker; watch: the broker.", "URL"},
+        {"topic",
+         "The topic prefix (default vorta/<hostname>/<port name>); watch: the filter (default "
+         "vorta/#).",
+         "PREFIX"},
+        {"qos", "MQTT QoS 0 (default) or 1.", "N"},
+        {"queue", "Readings kept while the broker is away (default 10000); the oldest go first.",
+         "N"},
+        {"ca-file", "mqtts: the certificate authority to check the broker against.", "FILE"},
+        {"cert", "mqtts: a client certificate.", "FILE"},
+        {"key", "mqtts: the client certificate's key.", "FILE"},
+        {"mqtt-credentials", "The broker's user name and password, one a line.", "FILE"},
+    };
+    P.addOptions(Options);
+    P.addPositionalArgument(
+        "command", "ports, info, read, stream, send, set-id, set-range, save, scan, watch");
+    if (!P.parse(HideNegativeNumbers(App.arguments(), Options))) {
+        std::fprintf(stderr, "vorta-cli: %s\n", P.errorText().toLocal8Bit().constData());
+        return exUsage;
+    }
+    if (P.isSet("help")) P.showHelp(0);
+    if (P.isSet("version")) P.showVersion();
+    const int Status = RunCommand(P);
+    if (GMalformed > 0) std::fprintf(stderr, "malformed frames: %ld\n", GMalformed);
+    return Status;
 }

@@ -129,16 +129,24 @@ TEST(AnswerReceiver, ShortFrameTextNeverReadsOutsideTheData) {
         Recorder R;
         R.Feed(C.Data);
         EXPECT_EQ(R.Lines, std::vector<std::string>{C.Line}) << C.Data;
-        EXPECT_EQ(R.Values, std::vector<double>{C.Line == "1" ? 1.0 : 0.0});
+        EXPECT_EQ(R.Values, C.Line == "1" ? std::vector<double>{1} : std::vector<double>{});
     }
 }
 
-TEST(AnswerReceiver, NonNumericFrameShowsItsTextAndValueZero) {
-    Recorder R;
-    R.Feed(std::string("\x02"
-                       "abcdB1\x17$"));
-    EXPECT_EQ(R.Lines, std::vector<std::string>{"abcd"});
-    EXPECT_EQ(R.Values, std::vector<double>{0.0});
+TEST(AnswerReceiver, OnlyAFrameWhoseTextIsWhollyANumberIsAReading) {
+    const struct {
+        std::string Text;
+        std::vector<double> Values;
+    } Cases[] = {{"12.5", {12.5}}, {"abcd", {}}, {std::string("1\0.5", 4), {}}, {"12.5x", {}}};
+    for (const auto& C : Cases) {
+        Recorder R;
+        std::vector<std::string> Malformed;
+        R.Rx.OnMalformed = [&](const std::string& T) { Malformed.push_back(T); };
+        R.Feed("\x02" + C.Text + "B1\x17$");
+        EXPECT_EQ(R.Lines, std::vector<std::string>{C.Text});
+        EXPECT_EQ(R.Values, C.Values) << C.Text;
+        EXPECT_EQ(Malformed.size(), C.Values.empty() ? 1u : 0u) << C.Text;
+    }
 }
 
 TEST(AnswerReceiver, ValueDisplayFailureIsSwallowedAndNextFrameReceived) {

@@ -28,6 +28,21 @@ TEST(HexToInt, Table) {
         EXPECT_EQ(HexToInt(C.S), C.Value) << '"' << C.S << '"';
 }
 
+TEST(IsInformationForm, OnlyTheWholeAnswerHasIt) {
+    const std::string Full = "V:4100,I:B1,MD:0,C:1,O:0,N:900,P:0,G:1000,F:12,0:1,1:2,2:3,3:4,"
+                             "4:5,5:6,6:7,7:8,8:9,9:10,CA:11,CB:12*";
+    auto With = [&](const std::string& From, const std::string& To) {
+        return std::string(Full).replace(Full.find(From), From.size(), To);
+    };
+    for (const std::string& Line : {Full, With("I:B1", "I:FD")})
+        EXPECT_TRUE(IsInformationForm(Line)) << Line;
+    for (const std::string& Line :
+         {Full + ",X:1", "x" + Full, Full.substr(0, Full.find(",C:")), With("V:4100", "V:41"),
+          With("I:B1", "I:B0"), With("I:B1", "I:FE"), With("I:B1", "I:b1"), With("MD:0", "MD:4"),
+          With("N:900", "N:9x"), With("CB:12*", "CB:*"), With("G:1000", std::string("G:1\0", 4))})
+        EXPECT_FALSE(IsInformationForm(Line)) << Line;
+}
+
 TEST(ParseInformation, FullLine) {
     const auto I = ParseInformation("V:4100,I:B1,MD:0,C:1,O:0,N:900,P:900,G:1000,F:12,0:1,1:2,"
                                     "2:3,3:4,4:5,5:6,6:7,7:8,8:9,9:10,CA:11,CB:12*");

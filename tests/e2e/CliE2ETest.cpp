@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -119,4 +120,69 @@ TEST(CliE2E, ScanListsExactlyTheIdsOnTheLine) {
     EXPECT_EQ(Sim.Bytes(), Requests);
     TSimProcess Silent({"--silent"});
     EXPECT_EQ(Cli(On(Silent, {"scan", "--wait", "10"})).Status, 1);
+}
+
+TEST(CliE2E, FramesWithoutANumberAreCountedNeverReadAndACutAnswerIsNoInformation) {
+    TSimProcess Sim({"--garble", "--value", "12.5"});
+    TRun R = Cli(On(Sim, {"read", "--count", "3"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, "12.5\n12.5\n12.5\n");
+    EXPECT_EQ(R.Err, "malformed frames: 3\n");
+    R = Cli(On(Sim, {"info"}));
+    EXPECT_EQ(R.Status, 1);
+    EXPECT_EQ(R.Out, "");
+    std::vector<std::string> Sent(6, "#DATA");
+    Sent.resize(12, "#INFO");
+    EXPECT_EQ(Texts(Sim), Sent);
+}
+
+TEST(CliE2E, AStreamingSensorGetsReadItsCountAndSendAndInfoTheirAnswer) {
+    TSimProcess Sim({"--stream", "--value", "12.5"});
+    TRun R = Cli(On(Sim, {"read", "--count", "3"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, "12.5\n12.5\n12.5\n");
+    R = Cli(On(Sim, {"send", "#INFO"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out.find('\n'), R.Out.size() - 1) << R.Out;
+    EXPECT_EQ(R.Out.compare(0, 7, "V:4100,"), 0) << R.Out;
+    R = Cli(On(Sim, {"info"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_NE(R.Out.find("\nid: 1\n"), std::string::npos) << R.Out;
+}
+
+TEST(CliE2E, AStreamWithTextBetweenItsFramesRunsItsDurationOnce) {
+    TSimProcess Sim({"--chatter", "--value", "12.5", "--rate", "10"});
+    TRun R = Cli(On(Sim, {"stream", "--duration", "2"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    const auto N = std::count(R.Out.begin(), R.Out.end(), '\n');
+    EXPECT_GE(N, 1);
+    EXPECT_LE(N, 21); // the readings of 2 s at 10 Hz
+    EXPECT_EQ(R.Out.find_first_not_of("12.5\n"), std::string::npos) << R.Out;
+    EXPECT_EQ(Texts(Sim), (std::vector<std::string>{"#READ", "#STOP"}));
+}
+
+TEST(CliE2E, ARefusalOrNoAnswerIsAFailure) {
+    TSimProcess Sim;
+    TRun R = Cli(On(Sim, {"set-range", "0", "0"}));
+    EXPECT_EQ(R.Status, 1);
+    EXPECT_EQ(R.Err, "vorta-cli: the sensor answered #CALI140 with 'ERR'\n");
+    EXPECT_EQ(Cli(On(Sim, {"send", "#STOP"})).Status, 1);
+    EXPECT_EQ(Cli(On(Sim, {"send", "#STOP", "--no-answer-ok"})).Status, 0);
+    EXPECT_EQ(Texts(Sim), (std::vector<std::string>{"#CALI140", "#STOP", "#STOP"}));
+    TSimProcess Silent({"--silent"});
+    EXPECT_EQ(Cli(On(Silent, {"save"})).Status, 1);
+    EXPECT_EQ(Texts(Silent), std::vector<std::string>{"#SAVE"});
+}
+
+TEST(CliE2E, NegativeMinusRangeIsAValueAndOptionsWithoutUseAreRefused) {
+    TSimProcess Sim;
+    TRun R = Cli(On(Sim, {"set-range", "-5", "10"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_NE(R.Out.find("minus_range: 5\nplus_range: 10\n"), std::string::npos) << R.Out;
+    EXPECT_EQ(R.Out.find(".png"), std::string::npos) << R.Out;
+    const QStringList Refused[] = {
+        {"read", "--count", "0"}, {"save", "--json"}, {"info", "--csv"}, {"read", "--json"}};
+    for (const QStringList& A : Refused)
+        EXPECT_EQ(Cli(On(Sim, A)).Status, 2) << A.join(' ').toStdString();
+    EXPECT_EQ(Texts(Sim), (std::vector<std::string>{"#CALI145", "#CALI1510", "#INFO"}));
 }

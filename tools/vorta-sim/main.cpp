@@ -48,6 +48,9 @@ const char* const Usage =
     "  --delay MS    wait MS milliseconds before each answer\n"
     "  --split MS    write every byte of an answer separately, MS apart\n"
     "  --noise       stray bytes before every value frame\n"
+    "  --garble      every other value frame (the first among them) with a NUL\n"
+    "                among its digits, and the Information answer cut short\n"
+    "  --chatter     \"OK\" CR LF after every value frame\n"
     "  --log FILE    record every received byte with a time stamp\n"
     "  --help        show this text\n"
     "  --version     show the version\n";
@@ -72,7 +75,7 @@ struct Options {
     double Rate = 10;
     int Delay = 0;
     int Split = -1; // off
-    bool Silent = false, Noise = false, Stream = false;
+    bool Silent = false, Noise = false, Stream = false, Garble = false, Chatter = false;
 };
 
 bool ParseInt(const char* S, int Lo, int Hi, int& V) {
@@ -133,6 +136,10 @@ int ParseArgs(int argc, char** argv, Options& O) {
             O.Noise = true;
         } else if (A == "--stream") {
             O.Stream = true;
+        } else if (A == "--garble") {
+            O.Garble = true;
+        } else if (A == "--chatter") {
+            O.Chatter = true;
         } else if (!Arg) {
             Ok = false;
         } else {
@@ -235,6 +242,7 @@ class Simulator {
     size_t FPendingBytes = 0;
     bool FStreaming = false;
     Clock::time_point FNextFrame;
+    long FFrames = 0; // value frames queued, for --garble
 };
 
 void Simulator::Queue(const std::string& Bytes, Clock::time_point Start) {
@@ -256,6 +264,9 @@ void Simulator::Queue(const std::string& Bytes, Clock::time_point Start) {
 
 void Simulator::QueueFrame(Clock::time_point Start, int Id) {
     std::string Frame = FSensor.FrameAt(Seconds(Start), Id);
+    // A frame that passes the frame test but holds no number.
+    if (FOpt.Garble && FFrames++ % 2 == 0) Frame.insert(2, 1, '\0');
+    if (FOpt.Chatter) Frame += "OK\r\n";
     Queue(FOpt.Noise ? NoiseBytes(FRng) + Frame : Frame, Start);
 }
 
@@ -287,7 +298,11 @@ void Simulator::Received(const char* Data, size_t Count, Clock::time_point Now) 
     for (const SimReply& R : Replies) {
         switch (R.What) {
         case SimReply::Text:
-            Queue(R.Line, Start);
+            // Carries "V:" but not the whole answer.
+            if (FOpt.Garble && R.Line.compare(0, 2, "V:") == 0)
+                Queue(R.Line.substr(0, R.Line.find(",C:")) + "\r\n", Start);
+            else
+                Queue(R.Line, Start);
             break;
         case SimReply::Frame:
             QueueFrame(Start, R.Id);

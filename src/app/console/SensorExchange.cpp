@@ -78,6 +78,14 @@ void TSensorExchange::StopLoop() {
 void TSensorExchange::Poll(int Count, const std::function<std::string()>& Request,
                            const std::function<std::string(const std::string&)>& Shown, int Limit,
                            const std::function<int()>& Interval) {
+    Poll(Count, Request, Shown, Limit, Interval,
+         [this] { return FLastAnswer.find('.') != std::string::npos; });
+}
+
+void TSensorExchange::Poll(int Count, const std::function<std::string()>& Request,
+                           const std::function<std::string(const std::string&)>& Shown, int Limit,
+                           const std::function<int()>& Interval,
+                           const std::function<bool()>& Answered) {
     for (int Cycle = 1; Cycle <= Count; ++Cycle) {
         Clear();
         // Once stopped, every remaining cycle would end here without sending.
@@ -95,7 +103,7 @@ void TSensorExchange::Poll(int Count, const std::function<std::string()>& Reques
             Wait(10);
             ++Tries;
             Progress(TryText(Tries));
-            if (FLastAnswer.find('.') != std::string::npos) break;
+            if (Answered()) break;
         }
     }
     FStopFlag = true;

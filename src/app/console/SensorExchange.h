@@ -71,6 +71,10 @@ class TSensorExchange {
     void Poll(int Count, const std::function<std::string()>& Request,
               const std::function<std::string(const std::string&)>& Shown, int Limit,
               const std::function<int()>& Interval);
+    // As above, a cycle ending once Answered says so instead of at a ".".
+    void Poll(int Count, const std::function<std::string()>& Request,
+              const std::function<std::string(const std::string&)>& Shown, int Limit,
+              const std::function<int()>& Interval, const std::function<bool()>& Answered);
     // The sensors on a shared line: the Angle Data request of each ID from
     // First to Last in turn, Wait ms for its frame after each. Progress is
     // called with each ID before its request and ends the scan by returning

@@ -31,6 +31,31 @@ bool IsInformationAnswer(const std::string& Line) {
     return Line.find("V:") != std::string::npos;
 }
 
+bool IsInformationForm(const std::string& Line) {
+    for (const char C : Line)
+        if (C < 0x20 || C > 0x7E) return false;
+    std::vector<std::string> F(1);
+    for (const char C : Line) {
+        if (C == ',')
+            F.emplace_back();
+        else
+            F.back().push_back(C);
+    }
+    if (F.size() != 21 || F[0].size() != 6 || F[0].compare(0, 2, "V:") != 0) return false;
+    // Field k + 1 is F[k]; the value follows the tag.
+    auto Tag = [](std::size_t k) -> std::size_t { return k == 2 || k >= 19 ? 3 : 2; };
+    for (std::size_t k = 1; k < F.size(); ++k)
+        if (F[k].size() < Tag(k) + (k == 20 ? 2 : 0)) return false;
+    auto Digits = [](const std::string& S, const char* Allowed) {
+        return !S.empty() && S.find_first_not_of(Allowed) == std::string::npos;
+    };
+    const std::string Id = F[1].substr(2), Mode = F[2].substr(3);
+    const std::int32_t IdValue = HexToInt(Id);
+    return Id.size() == 2 && Digits(Id, "0123456789ABCDEF") && IdValue >= 177 && IdValue <= 253 &&
+           Mode.size() == 1 && Mode[0] >= '0' && Mode[0] <= '3' &&
+           Digits(F[5].substr(2), "0123456789") && Digits(F[6].substr(2), "0123456789");
+}
+
 TInformation ParseInformation(const std::string& Line) {
     TInformation I;
     I.Version = Line.substr(Line.size() < 2 ? Line.size() : 2, 4);
@@ -103,11 +128,11 @@ std::string CommErrorText(unsigned Errors) {
 
 std::vector<std::pair<std::string, std::string>> InformationFields(const TInformation& I) {
     std::vector<std::pair<std::string, std::string>> F = {
-        {"version", I.Version},    {"id", I.ID},
-        {"mode", I.Mode},          {"minus_range", I.NRange},
-        {"plus_range", I.PRange},  {"offset", I.Offset},
-        {"cal_done", I.CalDone},   {"mv_gain", I.MVGain},
-        {"mv_offset", I.MVOffset}, {"dial", ChooseDial(I.PRange, I.Mode)}};
+        {"version", I.Version},   {"id", I.ID},
+        {"mode", I.Mode},         {"minus_range", I.NRange},
+        {"plus_range", I.PRange}, {"offset", I.Offset},
+        {"cal_done", I.CalDone},  {"mv_gain", I.MVGain},
+        {"mv_offset", I.MVOffset}};
     for (int k = 0; k < 12; ++k)
         F.emplace_back("cal" + std::to_string(k), I.Cal[k]);
     return F;

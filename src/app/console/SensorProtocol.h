@@ -33,14 +33,23 @@ struct TInformation {
 // session never do, so they cannot be taken for the answer.
 bool IsInformationAnswer(const std::string& Line);
 
+// Whether a line has the whole form of an Information answer, so that noise
+// that happens to carry "V:" is not taken for one: printable characters only;
+// 21 comma-separated fields; the first "V:" and the four version characters;
+// every other field its tag (2 characters, 3 for fields 3, 20 and 21) before
+// its value; the ID field two upper-case hexadecimal digits of 176 + 1..77,
+// the mode "0" to "3", the ranges decimal digits; the last field's value
+// followed by the line's closing character.
+bool IsInformationForm(const std::string& Line);
+
 // Splits one Information line. Each field after the first starts after the
 // previous comma and skips its 2- or 3-character tag; missing fields are
 // empty, and the last field runs to the line's last character but one.
 TInformation ParseInformation(const std::string& Line);
 
 // The fields by name, in the sensor's order ("version", "id", "mode",
-// "minus_range", "plus_range", ..., "dial", "cal0".."cal11"), as vorta-cli
-// prints them and the broker gets them.
+// "minus_range", "plus_range", ..., "cal0".."cal11"), as vorta-cli prints
+// them and the broker gets them. The dial is the window's picture, no field.
 std::vector<std::pair<std::string, std::string>> InformationFields(const TInformation& I);
 
 // The dial picture for a mode and plus range, or "" when the mode is none of
