@@ -354,11 +354,19 @@ void TMqttClient::RunLink(std::shared_ptr<TLink> L) {
         int Rc =
             First ? GMosquitto.mosquitto_connect_async(L->M, L->Host.c_str(), L->Port, L->KeepAlive)
                   : GMosquitto.mosquitto_reconnect_async(L->M);
+        // A host that drops the packets would hold the attempt for the
+        // system's connect timeout (minutes): it counts as failed sooner.
+        const auto GiveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (int AfterStop = 0; Rc == MOSQ_ERR_SUCCESS;) {
             {
                 // A clean stop lets the loop send the disconnect it was handed.
                 std::lock_guard<std::mutex> G(L->Lock);
                 if (L->Stopping && (!L->Clean || ++AfterStop > 3)) break;
+            }
+            if (!L->WasOnline && std::chrono::steady_clock::now() > GiveUp) {
+                Rc = MOSQ_ERR_ERRNO;
+                errno = ETIMEDOUT;
+                break;
             }
             Rc = GMosquitto.mosquitto_loop(L->M, 1000, 1);
         }
