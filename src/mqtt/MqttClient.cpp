@@ -6,17 +6,20 @@
 #include <mosquitto.h>
 
 #include <dlfcn.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <mutex>
 #include <sys/stat.h>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -188,8 +191,10 @@ const char* MqttStateName(TMqttState S) {
 
 // What the network thread tells the owner's thread. The news is plain data
 // passed through a mailbox under a standard mutex; only a bare event crosses
-// Qt's queue, to wake the owner. No functor is made on one thread and run or
-// freed on the other, so a thread checker sees every hand-over.
+// Qt's queue, to wake the owner, and that event is made on the owner's
+// thread too (it runs and frees it there): the network thread only posts
+// it. Nothing is made on one thread and used or freed on the other behind
+// Qt's locks, which a thread checker cannot see.
 struct TMqttClient::TNews {
     enum TKind { State, Published, Message } Kind = State;
     TMqttState S = TMqttState::Stopped;
@@ -203,11 +208,17 @@ struct TMqttClient::TLink {
     std::string Host, Where; // Where: "host:port" for the messages
     int Port = 0, KeepAlive = 0;
 
-    std::mutex Lock; // guards what follows, up to the network thread's own part
-    std::condition_variable Changed;
+    // Written to wake the network thread from its back-off (WakeFd) and the
+    // owner from its wait for the thread's end (EndFd). Not condition
+    // variables: ThreadSanitizer does not see the mutex given up inside
+    // their timed wait (pthread_cond_clockwait).
+    const int WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int EndFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::mutex Lock;          // guards what follows, up to the network thread's own part
     QObject* Owner = nullptr; // null once stopped: nothing more is told
     std::deque<TNews> Mailbox;
-    bool WakePosted = false, Stopping = false, Clean = false, Retry = false, Ended = false;
+    QEvent* Wake = nullptr; // made by the owner; null while posted (Qt owns it then)
+    bool Stopping = false, Clean = false, Retry = false, Ended = false;
     std::string LastError; // libmosquitto's last error line: a TLS failure's reason
 
     // The network thread's own.
@@ -215,6 +226,31 @@ struct TMqttClient::TLink {
 
     ~TLink() {
         if (M) GMosquitto.mosquitto_destroy(M);
+        close(WakeFd);
+        close(EndFd);
+    }
+    static void Signal(int Fd) {
+        const uint64_t One = 1;
+        if (write(Fd, &One, sizeof One) < 0) return; // already signalled
+    }
+    // Waits until Done (called under Lock) holds or Ms have passed, woken by
+    // a Signal on Fd to look again.
+    template <class F> bool Until(int Fd, int Ms, F Done) {
+        using namespace std::chrono;
+        const auto Deadline = steady_clock::now() + milliseconds(Ms);
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> G(Lock);
+                if (Done()) return true;
+            }
+            const auto Left = duration_cast<milliseconds>(Deadline - steady_clock::now()).count();
+            if (Left <= 0) return false;
+            pollfd P{Fd, POLLIN, 0};
+            uint64_t Count;
+            if (poll(&P, 1, int(Left) + 1) > 0)
+                while (read(Fd, &Count, sizeof Count) > 0) {
+                }
+        }
     }
     static QEvent::Type WakeType() {
         static const auto Type = QEvent::Type(QEvent::registerEventType());
@@ -224,8 +260,7 @@ struct TMqttClient::TLink {
         std::lock_guard<std::mutex> G(Lock);
         if (!Owner) return;
         Mailbox.push_back(std::move(N));
-        if (!WakePosted) QCoreApplication::postEvent(Owner, new QEvent(WakeType()));
-        WakePosted = true;
+        if (Wake) QCoreApplication::postEvent(Owner, std::exchange(Wake, nullptr));
     }
     void TellState(TMqttState S, const std::string& Why, int RetryS = 0) {
         TNews N;
@@ -332,6 +367,7 @@ void TMqttClient::Start(const TMqttOptions& O) {
                ":" + std::to_string(FUrl.Port);
     L->KeepAlive = O.KeepAlive;
     L->Owner = this;
+    L->Wake = new QEvent(TLink::WakeType());
     FLink = L;
     FRetryInS = 0;
     FFailedAttempts = 0;
@@ -382,13 +418,13 @@ void TMqttClient::RunLink(std::shared_ptr<TLink> L) {
         L->TellState(TMqttState::Connecting,
                      (L->WasOnline ? "lost the broker at " : "") + L->Where + ": " + Cause, Delay);
         L->WasOnline = false;
-        std::unique_lock<std::mutex> G(L->Lock);
-        L->Changed.wait_for(G, std::chrono::seconds(Delay),
-                            [&] { return L->Stopping || L->Retry; });
+        L->Until(L->WakeFd, Delay * 1000, [&] { return L->Stopping || L->Retry; });
     }
-    std::lock_guard<std::mutex> G(L->Lock);
-    L->Ended = true;
-    L->Changed.notify_all();
+    {
+        std::lock_guard<std::mutex> G(L->Lock);
+        L->Ended = true;
+    }
+    TLink::Signal(L->EndFd);
 }
 
 void TMqttClient::Stop() {
@@ -402,15 +438,13 @@ void TMqttClient::End(bool Clean) {
         std::lock_guard<std::mutex> G(L->Lock);
         L->Owner = nullptr;
         L->Mailbox.clear();
+        delete std::exchange(L->Wake, nullptr); // one posted is Qt's to free
         L->Stopping = true;
         L->Clean = Clean;
     }
-    L->Changed.notify_all();
+    TLink::Signal(L->WakeFd);
     if (Clean) GMosquitto.mosquitto_disconnect(L->M);
-    std::unique_lock<std::mutex> G(L->Lock);
-    const bool Ended =
-        L->Changed.wait_for(G, std::chrono::milliseconds(StopWaitMs), [&] { return L->Ended; });
-    G.unlock();
+    const bool Ended = L->Until(L->EndFd, StopWaitMs, [&] { return L->Ended; });
     // A thread still inside a host look-up ends by itself; it holds the link.
     if (Ended)
         FThread.join();
@@ -426,7 +460,7 @@ void TMqttClient::RetryNow() {
         std::lock_guard<std::mutex> G(FLink->Lock);
         FLink->Retry = true;
     }
-    FLink->Changed.notify_all();
+    TLink::Signal(FLink->WakeFd);
 }
 
 int TMqttClient::Publish(const std::string& Topic, const std::string& Payload, int Qos,
@@ -459,7 +493,7 @@ bool TMqttClient::event(QEvent* E) {
     {
         std::lock_guard<std::mutex> G(L->Lock);
         News.swap(L->Mailbox);
-        L->WakePosted = false;
+        if (!L->Wake) L->Wake = new QEvent(TLink::WakeType());
     }
     // A handler may stop the client: what is left is no longer news.
     for (const TNews& N : News)
