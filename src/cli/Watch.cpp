@@ -100,7 +100,10 @@ int RunWatch(const TWatchOptions& O) {
     // waited for.
     bool WasOnline = false, Told = false;
     Client.OnState = [&](TMqttState S, const std::string& Why) {
-        if (S == TMqttState::Online) WasOnline = true, Told = false;
+        if (S == TMqttState::Online) {
+            WasOnline = true;
+            Told = false;
+        }
         if (S == TMqttState::Failed ||
             (S == TMqttState::Connecting && !WasOnline && !Why.empty())) {
             std::fprintf(stderr, "vorta-cli: %s%s\n", Why.c_str(),
