@@ -3,6 +3,7 @@
 // broker that is away holds the readings in its bounded queue.
 #include "UVORTA_Display.h"
 
+#include "Dialogs.h"
 #include "ProgramSettings.h"
 #include "VaPorts.h"
 
@@ -74,7 +75,12 @@ void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
     TPublishOptions O = Options;
     if (O.Port.empty()) O.Port = Local8(ePortNo->currentText());
     if (O.Port.compare(0, 1, "/") == 0) O.Port = PortNameFromPath(O.Port);
-    Publisher->Start(O);
+    try {
+        Publisher->Start(O);
+    } catch (const EMqttError& E) {
+        ShowMessage(std::string("Cannot publish to the broker: ") + E.what());
+        return;
+    }
     FPublisher = std::move(Publisher);
     // Mode and ID go with every reading; the fields shown are the latest.
     if (!lbeVersion->text().isEmpty())

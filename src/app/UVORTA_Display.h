@@ -184,8 +184,9 @@ class TFKAVRO : public QWidget {
     // Every accepted reading goes to PREFIX/reading, the Information fields
     // to PREFIX/info (see TReadingPublisher). The broker's URL, prefix, QoS
     // and user are kept in the program settings; the password never is.
-    // StartPublishing raises EMqttError on bad options; a broker that refuses
-    // later shows on the light and in panel 0.
+    // StartPublishing shows bad options (a topic the broker would refuse)
+    // in a message box and publishes nothing; a broker that is away or
+    // refuses later shows on the light and in panel 0.
     void StartPublishing(const TPublishOptions& Options);
     void StopPublishing();
     void PublishFromDialog(); // File > Publish to broker...

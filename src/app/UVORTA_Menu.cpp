@@ -218,7 +218,13 @@ void TFKAVRO::UpdateConnectionLight() {
         SetLight(BrokerLight, QString::fromUtf8("Broker…"), "#b26a00");
     else if (Broker == TMqttState::Failed)
         SetLight(BrokerLight, "Broker failed", "#c62828");
-    BrokerLight->setToolTip(QString::fromStdString(FPublisher ? FPublisher->Prefix() : ""));
+    // The prefix, and while it is away why and when it is tried again.
+    QString Tip = QString::fromStdString(FPublisher ? FPublisher->Prefix() : "");
+    if (Broker != TMqttState::Online && FPublisher && !FPublisher->Why().empty())
+        Tip += "\n" + QString::fromLocal8Bit(FPublisher->Why().c_str());
+    if (Broker == TMqttState::Connecting && FPublisher->RetryInS() > 0)
+        Tip += QString("\nbroker not reachable, retrying in %1 s").arg(FPublisher->RetryInS());
+    BrokerLight->setToolTip(Tip);
     actStopPublishing->setEnabled(Broker != TMqttState::Stopped);
     // The menu bar sizes its corner only when the corner is set: a longer
     // text would be cut.

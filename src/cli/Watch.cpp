@@ -95,13 +95,25 @@ int RunWatch(const TWatchOptions& O) {
         else
             Print(Sensor + "\t" + Text(R["time"]) + "\t" + Text(R["value"]));
     };
+    // A broker that cannot be reached at the start ends the watch, as a
+    // refusal does: nothing would ever be printed. One lost later on is
+    // waited for.
+    bool WasOnline = false, Told = false;
     Client.OnState = [&](TMqttState S, const std::string& Why) {
-        if (S == TMqttState::Failed) {
-            std::fprintf(stderr, "vorta-cli: %s\n", Why.c_str());
+        if (S == TMqttState::Online) {
+            WasOnline = true;
+            Told = false;
+        }
+        if (S == TMqttState::Failed ||
+            (S == TMqttState::Connecting && !WasOnline && !Why.empty())) {
+            std::fprintf(stderr, "vorta-cli: %s%s\n", Why.c_str(),
+                         S == TMqttState::Failed ? "" : "; broker not reachable");
             Status = 3;
             QCoreApplication::exit(0);
-        } else if (S == TMqttState::Connecting && !Why.empty()) {
-            std::fprintf(stderr, "vorta-cli: %s; connecting again\n", Why.c_str());
+        } else if (S == TMqttState::Connecting && !Why.empty() && !Told) {
+            std::fprintf(stderr, "vorta-cli: %s; broker not reachable, retrying in %d s\n",
+                         Why.c_str(), Client.RetryInS());
+            Told = true;
         }
     };
     Client.Subscribe(O.Filter, O.Qos);

@@ -371,6 +371,8 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         PublishOptions.Port = Port.compare(0, 1, "/") == 0 ? PortNameFromPath(Port) : Port;
         PublishOptions.Qos = Qos;
         PublishOptions.QueueLimit = size_t(QueueLimit);
+        // A topic the broker would refuse ends here, before the port is touched.
+        TReadingPublisher::Checked(PublishOptions);
     }
 
     TClient C;
@@ -389,14 +391,20 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
     int PublishId = Id ? Id : -1;
     std::function<void(double)> PublishValue;
     if (Publish) {
-        Publisher.OnState = [&](TMqttState S, const std::string& Why) {
+        // The broker going away is told once; the attempts after it are not.
+        Publisher.OnState = [&, Told = false](TMqttState S, const std::string& Why) mutable {
             if (S == TMqttState::Failed) {
                 std::fprintf(stderr, "vorta-cli: %s\n", Why.c_str());
                 BrokerFailed = true;
                 AbortWaits();
-            } else if (S == TMqttState::Connecting && !Why.empty()) {
-                std::fprintf(stderr, "vorta-cli: %s; readings wait while connecting again\n",
-                             Why.c_str());
+            } else if (S == TMqttState::Connecting && !Why.empty() && !Told) {
+                std::fprintf(stderr,
+                             "vorta-cli: %s; broker not reachable, retrying in %d s; readings "
+                             "wait in the queue\n",
+                             Why.c_str(), Publisher.RetryInS());
+                Told = true;
+            } else if (S == TMqttState::Online) {
+                Told = false;
             }
         };
         Publisher.OnDropped = [](long Since, long Total) {
@@ -421,7 +429,8 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
             if (PublishValue) PublishValue(V);
         };
     };
-    // The readings still queued go to the broker before the command ends.
+    // The readings still queued go to the broker before the command ends,
+    // waiting for it 9 s at most (TReadingPublisher::Stop).
     auto Finish = [&](int Status) {
         if (!Publish) return Status;
         ResetWaits();

@@ -1,15 +1,25 @@
 #include "MqttClient.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 
 #include <mosquitto.h>
 
 #include <dlfcn.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <mutex>
 #include <sys/stat.h>
+#include <system_error>
+#include <utility>
 
 namespace {
 
@@ -26,14 +36,14 @@ namespace {
     X(mosquitto_tls_set)                                                                           \
     X(mosquitto_username_pw_set)                                                                   \
     X(mosquitto_will_set)                                                                          \
-    X(mosquitto_reconnect_delay_set)                                                               \
+    X(mosquitto_threaded_set)                                                                      \
     X(mosquitto_connect_callback_set)                                                              \
-    X(mosquitto_disconnect_callback_set)                                                           \
     X(mosquitto_publish_callback_set)                                                              \
     X(mosquitto_message_callback_set)                                                              \
+    X(mosquitto_log_callback_set)                                                                  \
     X(mosquitto_connect_async)                                                                     \
-    X(mosquitto_loop_start)                                                                        \
-    X(mosquitto_loop_stop)                                                                         \
+    X(mosquitto_reconnect_async)                                                                   \
+    X(mosquitto_loop)                                                                              \
     X(mosquitto_disconnect)                                                                        \
     X(mosquitto_publish)                                                                           \
     X(mosquitto_subscribe)                                                                         \
@@ -77,7 +87,7 @@ bool IsReadableFile(const std::string& Path) {
     return stat(Path.c_str(), &St) == 0 && S_ISREG(St.st_mode);
 }
 
-// libmosquitto's network loop ends by itself after these: trying again cannot help.
+// Trying again cannot help after these.
 bool IsFinal(int Rc) {
     switch (Rc) {
     case MOSQ_ERR_NOMEM:
@@ -92,6 +102,7 @@ bool IsFinal(int Rc) {
     case MOSQ_ERR_UNKNOWN:
     case MOSQ_ERR_EAI:
     case MOSQ_ERR_PROXY:
+    case MOSQ_ERR_CONN_REFUSED:
         return true;
     default:
         return false;
@@ -178,19 +189,115 @@ const char* MqttStateName(TMqttState S) {
     return "";
 }
 
+// What the network thread tells the owner's thread. The news is plain data
+// passed through a mailbox under a standard mutex; only a bare event crosses
+// Qt's queue, to wake the owner, and that event is made on the owner's
+// thread too (it runs and frees it there): the network thread only posts
+// it. Nothing is made on one thread and used or freed on the other behind
+// Qt's locks, which a thread checker cannot see.
+struct TMqttClient::TNews {
+    enum TKind { State, Published, Message } Kind = State;
+    TMqttState S = TMqttState::Stopped;
+    std::string Text;    // State: the reason; Message: the topic
+    std::string Payload; // Message
+    int Number = 0;      // State: seconds to the next attempt; Published: the message id
+};
+
+struct TMqttClient::TLink {
+    mosquitto* M = nullptr;
+    std::string Host, Where; // Where: "host:port" for the messages
+    int Port = 0, KeepAlive = 0;
+
+    // Written to wake the network thread from its back-off (WakeFd) and the
+    // owner from its wait for the thread's end (EndFd). Not condition
+    // variables: ThreadSanitizer does not see the mutex given up inside
+    // their timed wait (pthread_cond_clockwait).
+    const int WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int EndFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::mutex Lock;          // guards what follows, up to the network thread's own part
+    QObject* Owner = nullptr; // null once stopped: nothing more is told
+    std::deque<TNews> Mailbox;
+    QEvent* Wake = nullptr; // made by the owner; null while posted (Qt owns it then)
+    bool Stopping = false, Clean = false, Retry = false, Ended = false;
+    std::string LastError; // libmosquitto's last error line: a TLS failure's reason
+
+    // The network thread's own.
+    bool Refused = false, WasOnline = false;
+
+    ~TLink() {
+        if (M) GMosquitto.mosquitto_destroy(M);
+        close(WakeFd);
+        close(EndFd);
+    }
+    static void Signal(int Fd) {
+        const uint64_t One = 1;
+        if (write(Fd, &One, sizeof One) < 0) return; // already signalled
+    }
+    // Waits until Done (called under Lock) holds or Ms have passed, woken by
+    // a Signal on Fd to look again.
+    template <class F> bool Until(int Fd, int Ms, F Done) {
+        using namespace std::chrono;
+        const auto Deadline = steady_clock::now() + milliseconds(Ms);
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> G(Lock);
+                if (Done()) return true;
+            }
+            const auto Left = duration_cast<milliseconds>(Deadline - steady_clock::now()).count();
+            if (Left <= 0) return false;
+            pollfd P{Fd, POLLIN, 0};
+            uint64_t Count;
+            if (poll(&P, 1, int(Left) + 1) > 0)
+                while (read(Fd, &Count, sizeof Count) > 0) {
+                }
+        }
+    }
+    static QEvent::Type WakeType() {
+        static const auto Type = QEvent::Type(QEvent::registerEventType());
+        return Type;
+    }
+    void Tell(TNews N) {
+        std::lock_guard<std::mutex> G(Lock);
+        if (!Owner) return;
+        Mailbox.push_back(std::move(N));
+        if (Wake) QCoreApplication::postEvent(Owner, std::exchange(Wake, nullptr));
+    }
+    void TellState(TMqttState S, const std::string& Why, int RetryS = 0) {
+        TNews N;
+        N.S = S;
+        N.Text = Why;
+        N.Number = RetryS;
+        Tell(std::move(N));
+    }
+    bool Stopped() {
+        std::lock_guard<std::mutex> G(Lock);
+        return Stopping;
+    }
+    std::string Cause(int Rc, int Errno) {
+        std::string S;
+        if (Rc == MOSQ_ERR_ERRNO && Errno != 0) {
+            S = std::generic_category().message(Errno);
+        } else {
+            std::lock_guard<std::mutex> G(Lock);
+            S = Rc == MOSQ_ERR_TLS && !LastError.empty() ? "TLS: " + LastError
+                                                         : GMosquitto.mosquitto_strerror(Rc);
+        }
+        while (!S.empty() && S.back() == '.')
+            S.pop_back();
+        return S;
+    }
+};
+
 TMqttClient::TMqttClient() {
     InitLibrary();
 }
 
 TMqttClient::~TMqttClient() {
-    if (FMosq) {
-        if (FLoopRunning) GMosquitto.mosquitto_loop_stop(FMosq, true);
-        GMosquitto.mosquitto_destroy(FMosq);
-    }
+    End(false);
 }
 
 void TMqttClient::Start(const TMqttOptions& O) {
-    if (FMosq) throw EMqttError("the broker connection is already started");
+    if (FLink) throw EMqttError("the broker connection is already started");
     FUrl = ParseMqttUrl(O.Url);
     for (const std::string* F : {&O.CaFile, &O.CertFile, &O.KeyFile})
         if (!F->empty() && !IsReadableFile(*F)) throw EMqttError("cannot read " + *F);
@@ -199,137 +306,216 @@ void TMqttClient::Start(const TMqttOptions& O) {
     if (!FUrl.Tls && !(O.CaFile.empty() && O.CertFile.empty()))
         throw EMqttError("certificates are for mqtts:// URLs");
 
-    FMosq = GMosquitto.mosquitto_new(nullptr, true, this);
-    if (!FMosq) throw EMqttError("cannot make a broker connection");
-    GMosquitto.mosquitto_int_option(FMosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    auto L = std::make_shared<TLink>();
+    mosquitto* M = L->M = GMosquitto.mosquitto_new(nullptr, true, L.get());
+    if (!M) throw EMqttError("cannot make a broker connection");
+    GMosquitto.mosquitto_int_option(M, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     if (FUrl.Tls) {
         int Rc = MOSQ_ERR_SUCCESS;
         if (O.CaFile.empty())
-            Rc = GMosquitto.mosquitto_int_option(FMosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+            Rc = GMosquitto.mosquitto_int_option(M, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         else
             Rc = GMosquitto.mosquitto_tls_set(
-                FMosq, O.CaFile.c_str(), nullptr, O.CertFile.empty() ? nullptr : O.CertFile.c_str(),
+                M, O.CaFile.c_str(), nullptr, O.CertFile.empty() ? nullptr : O.CertFile.c_str(),
                 O.KeyFile.empty() ? nullptr : O.KeyFile.c_str(), nullptr);
         if (Rc != MOSQ_ERR_SUCCESS)
             throw EMqttError(std::string("TLS set-up: ") + GMosquitto.mosquitto_strerror(Rc));
     }
     if (!O.User.empty())
-        GMosquitto.mosquitto_username_pw_set(FMosq, O.User.c_str(),
+        GMosquitto.mosquitto_username_pw_set(M, O.User.c_str(),
                                              O.Password.empty() ? nullptr : O.Password.c_str());
     if (!O.WillTopic.empty())
-        GMosquitto.mosquitto_will_set(FMosq, O.WillTopic.c_str(), int(O.WillPayload.size()),
+        GMosquitto.mosquitto_will_set(M, O.WillTopic.c_str(), int(O.WillPayload.size()),
                                       O.WillPayload.data(), 1, true);
-    // libmosquitto's own back-off: 1 s growing to 30 s while the broker stays away.
-    GMosquitto.mosquitto_reconnect_delay_set(FMosq, 1, 30, true);
-    GMosquitto.mosquitto_connect_callback_set(FMosq, ConnectCallback);
-    GMosquitto.mosquitto_disconnect_callback_set(FMosq, DisconnectCallback);
-    GMosquitto.mosquitto_publish_callback_set(FMosq, PublishCallback);
-    GMosquitto.mosquitto_message_callback_set(FMosq, MessageCallback);
-
+    // Publishing from this thread while the network thread loops.
+    GMosquitto.mosquitto_threaded_set(M, true);
+    // The callbacks run on the network thread, inside mosquitto_loop.
+    GMosquitto.mosquitto_connect_callback_set(M, [](mosquitto*, void* Link, int Rc) {
+        auto* L = static_cast<TLink*>(Link);
+        if (Rc == 0) {
+            L->WasOnline = true;
+            L->TellState(TMqttState::Online, "");
+        } else {
+            L->Refused = true;
+            L->TellState(TMqttState::Failed, std::string("the broker refused the connection: ") +
+                                                 GMosquitto.mosquitto_connack_string(Rc));
+        }
+    });
+    GMosquitto.mosquitto_publish_callback_set(M, [](mosquitto*, void* Link, int Mid) {
+        TNews N;
+        N.Kind = TNews::Published;
+        N.Number = Mid;
+        static_cast<TLink*>(Link)->Tell(std::move(N));
+    });
+    GMosquitto.mosquitto_message_callback_set(
+        M, [](mosquitto*, void* Link, const mosquitto_message* Msg) {
+            TNews N;
+            N.Kind = TNews::Message;
+            N.Text = Msg->topic;
+            N.Payload.assign(static_cast<const char*>(Msg->payload), size_t(Msg->payloadlen));
+            static_cast<TLink*>(Link)->Tell(std::move(N));
+        });
+    GMosquitto.mosquitto_log_callback_set(M, [](mosquitto*, void* Link, int Level, const char* S) {
+        if (Level != MOSQ_LOG_ERR) return;
+        auto* L = static_cast<TLink*>(Link);
+        std::lock_guard<std::mutex> G(L->Lock);
+        L->LastError = S;
+    });
+    L->Host = FUrl.Host;
+    L->Port = FUrl.Port;
+    L->Where = (FUrl.Host.find(':') != std::string::npos ? "[" + FUrl.Host + "]" : FUrl.Host) +
+               ":" + std::to_string(FUrl.Port);
+    L->KeepAlive = O.KeepAlive;
+    L->Owner = this;
+    L->Wake = new QEvent(TLink::WakeType());
+    FLink = L;
+    FRetryInS = 0;
+    FFailedAttempts = 0;
     SetState(TMqttState::Connecting, "");
-    // A refused TCP connection (MOSQ_ERR_ERRNO) is retried by the network loop.
-    const int Rc =
-        GMosquitto.mosquitto_connect_async(FMosq, FUrl.Host.c_str(), FUrl.Port, O.KeepAlive);
-    if (Rc != MOSQ_ERR_SUCCESS && Rc != MOSQ_ERR_ERRNO) {
-        SetState(TMqttState::Failed, GMosquitto.mosquitto_strerror(Rc));
-        return;
+    FThread = std::thread(RunLink, std::move(L));
+}
+
+// The network thread: an attempt, the connection's loop until it ends, then
+// the back-off, until a stop or a failure that trying again cannot mend.
+void TMqttClient::RunLink(std::shared_ptr<TLink> L) {
+    int Failures = 0;
+    for (bool First = true;; First = false) {
+        {
+            std::lock_guard<std::mutex> G(L->Lock);
+            if (L->Stopping) break;
+            L->Retry = false;
+            L->LastError.clear();
+        }
+        errno = 0;
+        int Rc =
+            First ? GMosquitto.mosquitto_connect_async(L->M, L->Host.c_str(), L->Port, L->KeepAlive)
+                  : GMosquitto.mosquitto_reconnect_async(L->M);
+        // A host that drops the packets would hold the attempt for the
+        // system's connect timeout (minutes): it counts as failed sooner.
+        const auto GiveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (int AfterStop = 0; Rc == MOSQ_ERR_SUCCESS;) {
+            {
+                // A clean stop lets the loop send the disconnect it was handed.
+                std::lock_guard<std::mutex> G(L->Lock);
+                if (L->Stopping && (!L->Clean || ++AfterStop > 3)) break;
+            }
+            if (!L->WasOnline && std::chrono::steady_clock::now() > GiveUp) {
+                Rc = MOSQ_ERR_ERRNO;
+                errno = ETIMEDOUT;
+                break;
+            }
+            Rc = GMosquitto.mosquitto_loop(L->M, 1000, 1);
+        }
+        const int Errno = errno;
+        if (L->Stopped() || L->Refused) break;
+        const std::string Cause = L->Cause(Rc, Errno);
+        if (IsFinal(Rc)) {
+            L->TellState(TMqttState::Failed, L->Where + ": " + Cause);
+            break;
+        }
+        if (L->WasOnline) Failures = 0;
+        const int Delay = std::min(30, 1 << std::min(Failures++, 5));
+        L->TellState(TMqttState::Connecting,
+                     (L->WasOnline ? "lost the broker at " : "") + L->Where + ": " + Cause, Delay);
+        L->WasOnline = false;
+        L->Until(L->WakeFd, Delay * 1000, [&] { return L->Stopping || L->Retry; });
     }
-    if (GMosquitto.mosquitto_loop_start(FMosq) != MOSQ_ERR_SUCCESS)
-        throw EMqttError("cannot start the network thread");
-    FLoopRunning = true;
+    {
+        std::lock_guard<std::mutex> G(L->Lock);
+        L->Ended = true;
+    }
+    TLink::Signal(L->EndFd);
 }
 
 void TMqttClient::Stop() {
-    if (!FMosq) return;
-    if (FLoopRunning) {
-        GMosquitto.mosquitto_disconnect(FMosq);
-        GMosquitto.mosquitto_loop_stop(FMosq, false);
-        FLoopRunning = false;
+    End(true);
+}
+
+void TMqttClient::End(bool Clean) {
+    if (!FLink) return;
+    const std::shared_ptr<TLink> L = std::move(FLink);
+    {
+        std::lock_guard<std::mutex> G(L->Lock);
+        L->Owner = nullptr;
+        L->Mailbox.clear();
+        delete std::exchange(L->Wake, nullptr); // one posted is Qt's to free
+        L->Stopping = true;
+        L->Clean = Clean;
     }
-    GMosquitto.mosquitto_destroy(FMosq);
-    FMosq = nullptr;
+    TLink::Signal(L->WakeFd);
+    if (Clean) GMosquitto.mosquitto_disconnect(L->M);
+    const bool Ended = L->Until(L->EndFd, StopWaitMs, [&] { return L->Ended; });
+    // A thread still inside a host look-up ends by itself; it holds the link.
+    if (Ended)
+        FThread.join();
+    else
+        FThread.detach();
+    FRetryInS = 0;
     SetState(TMqttState::Stopped, "");
+}
+
+void TMqttClient::RetryNow() {
+    if (!FLink) return;
+    {
+        std::lock_guard<std::mutex> G(FLink->Lock);
+        FLink->Retry = true;
+    }
+    TLink::Signal(FLink->WakeFd);
 }
 
 int TMqttClient::Publish(const std::string& Topic, const std::string& Payload, int Qos,
                          bool Retain) {
-    if (!FMosq || FState != TMqttState::Online) return -1;
+    if (!FLink || FState != TMqttState::Online) return -1;
     int Mid = -1;
-    const int Rc = GMosquitto.mosquitto_publish(FMosq, &Mid, Topic.c_str(), int(Payload.size()),
+    const int Rc = GMosquitto.mosquitto_publish(FLink->M, &Mid, Topic.c_str(), int(Payload.size()),
                                                 Payload.data(), Qos, Retain);
     return Rc == MOSQ_ERR_SUCCESS ? Mid : -1;
 }
 
 void TMqttClient::Subscribe(const std::string& Filter, int Qos) {
     FFilters.emplace_back(Filter, Qos);
-    if (FMosq && FState == TMqttState::Online)
-        GMosquitto.mosquitto_subscribe(FMosq, nullptr, Filter.c_str(), Qos);
+    if (FLink && FState == TMqttState::Online)
+        GMosquitto.mosquitto_subscribe(FLink->M, nullptr, Filter.c_str(), Qos);
 }
 
 void TMqttClient::SetState(TMqttState S, const std::string& Why) {
     if (S == FState && Why.empty()) return;
     FState = S;
+    FWhy = Why;
     if (OnState) OnState(S, Why);
 }
 
-void TMqttClient::Connected(int Rc) {
-    if (!FMosq) return;
-    if (Rc != 0) {
-        SetState(TMqttState::Failed, std::string("the broker refused the connection: ") +
-                                         GMosquitto.mosquitto_connack_string(Rc));
-        return;
+bool TMqttClient::event(QEvent* E) {
+    if (E->type() != TLink::WakeType()) return QObject::event(E);
+    if (!FLink) return true;
+    const std::shared_ptr<TLink> L = FLink;
+    std::deque<TNews> News;
+    {
+        std::lock_guard<std::mutex> G(L->Lock);
+        News.swap(L->Mailbox);
+        if (!L->Wake) L->Wake = new QEvent(TLink::WakeType());
     }
-    for (const auto& [Filter, Qos] : FFilters)
-        GMosquitto.mosquitto_subscribe(FMosq, nullptr, Filter.c_str(), Qos);
-    SetState(TMqttState::Online, "");
+    // A handler may stop the client: what is left is no longer news.
+    for (const TNews& N : News)
+        if (FLink == L) Deliver(N);
+    return true;
 }
 
-// The callbacks below run on the network thread: each hands its news to the
-// owner's thread, where the client's state lives.
-
-void TMqttClient::ConnectCallback(mosquitto* M, void* Self, int Rc) {
-    // A refusal would be retried forever by the network loop; a disconnect
-    // ends it.
-    if (Rc != 0) GMosquitto.mosquitto_disconnect(M);
-    auto* C = static_cast<TMqttClient*>(Self);
-    QMetaObject::invokeMethod(
-        C, [C, Rc] { C->Connected(Rc); }, Qt::QueuedConnection);
-}
-
-void TMqttClient::DisconnectCallback(mosquitto*, void* Self, int Rc) {
-    auto* C = static_cast<TMqttClient*>(Self);
-    if (Rc == MOSQ_ERR_SUCCESS) return; // asked for
-    QMetaObject::invokeMethod(
-        C,
-        [C, Rc] {
-            if (!C->FMosq || C->FState == TMqttState::Failed) return;
-            if (IsFinal(Rc))
-                C->SetState(TMqttState::Failed, GMosquitto.mosquitto_strerror(Rc));
-            else
-                C->SetState(TMqttState::Connecting,
-                            std::string("lost the broker: ") + GMosquitto.mosquitto_strerror(Rc));
-        },
-        Qt::QueuedConnection);
-}
-
-void TMqttClient::PublishCallback(mosquitto*, void* Self, int Mid) {
-    auto* C = static_cast<TMqttClient*>(Self);
-    QMetaObject::invokeMethod(
-        C,
-        [C, Mid] {
-            if (C->OnPublished) C->OnPublished(Mid);
-        },
-        Qt::QueuedConnection);
-}
-
-void TMqttClient::MessageCallback(mosquitto*, void* Self, const mosquitto_message* M) {
-    auto* C = static_cast<TMqttClient*>(Self);
-    std::string Topic = M->topic;
-    std::string Payload(static_cast<const char*>(M->payload), size_t(M->payloadlen));
-    QMetaObject::invokeMethod(
-        C,
-        [C, Topic = std::move(Topic), Payload = std::move(Payload)] {
-            if (C->OnMessage) C->OnMessage(Topic, Payload);
-        },
-        Qt::QueuedConnection);
+void TMqttClient::Deliver(const TNews& N) {
+    switch (N.Kind) {
+    case TNews::State:
+        FRetryInS = N.S == TMqttState::Connecting ? N.Number : 0;
+        if (N.S == TMqttState::Connecting) ++FFailedAttempts;
+        if (N.S == TMqttState::Online)
+            for (const auto& [Filter, Qos] : FFilters)
+                GMosquitto.mosquitto_subscribe(FLink->M, nullptr, Filter.c_str(), Qos);
+        SetState(N.S, N.Text);
+        break;
+    case TNews::Published:
+        if (OnPublished) OnPublished(N.Number);
+        break;
+    case TNews::Message:
+        if (OnMessage) OnMessage(N.Text, N.Payload);
+        break;
+    }
 }

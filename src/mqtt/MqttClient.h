@@ -1,12 +1,13 @@
 // A connection to an MQTT broker on libmosquitto, for the console and
 // vorta-cli: parsing the broker's URL, the credentials, TLS, the last will,
-// and reconnecting with a growing back-off.
+// and connecting with a growing back-off (1, 2, 4, 8, 16, then every 30 s),
+// the first connection as well as one that was lost.
 //
-// Threading: libmosquitto's network loop runs on a thread of its own
-// (mosquitto_loop_start), so connecting, reconnecting and writing never hold
-// up the caller. Every callback below is delivered on the thread that owns
-// the TMqttClient (the one that created it; it must run a Qt event loop), and
-// every member is called from that thread only.
+// Threading: the network loop runs on a thread of its own, so looking up the
+// host, connecting, reconnecting and writing never hold up the caller. Every
+// callback below is delivered on the thread that owns the TMqttClient (the
+// one that created it; it must run a Qt event loop), and every member is
+// called from that thread only.
 #pragma once
 
 #include "SysUtils.h"
@@ -14,11 +15,11 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
-
-struct mosquitto;
 
 // Bad options: a URL, a credentials file, a TLS file.
 struct EMqttError : Exception {
@@ -49,7 +50,7 @@ void LoadMqttCredentials(TMqttOptions& Options, const std::string& File);
 
 enum class TMqttState {
     Stopped,    // not started, or stopped
-    Connecting, // the first attempt, or waiting for the next one after a loss
+    Connecting, // an attempt under way, or waiting for the next one
     Online,     // connected (again)
     Failed      // refused by the broker (credentials), a TLS failure or an
                 // unknown host: trying again cannot help, so no further attempts
@@ -58,17 +59,32 @@ const char* MqttStateName(TMqttState S);
 
 class TMqttClient : public QObject {
   public:
+    // How long Stop and the destructor wait for the network thread (in the
+    // middle of a host look-up, say) before leaving it to end by itself.
+    static constexpr int StopWaitMs = 2000;
+
     TMqttClient();
-    ~TMqttClient() override; // stops without waiting
+    // Ends without a clean disconnect, so that the broker publishes the will.
+    ~TMqttClient() override;
 
     // Checks the options (throws EMqttError) and starts connecting; the result
     // arrives through OnState.
     void Start(const TMqttOptions& Options);
-    // Disconnects cleanly (no will) and joins the network thread.
+    // Disconnects cleanly (no will) and ends the network thread, waiting at
+    // most StopWaitMs.
     void Stop();
+    // Makes the next attempt at once instead of after the back-off: a last
+    // chance for what is queued before the caller stops.
+    void RetryNow();
 
     TMqttState State() const { return FState; }
+    const std::string& Why() const { return FWhy; } // the last state change's reason
     const TMqttUrl& Url() const { return FUrl; }
+    // While Connecting after a failed attempt, the seconds until the next
+    // one; 0 otherwise. With OnState's reason: "broker not reachable".
+    int RetryInS() const { return FRetryInS; }
+    // Attempts that failed, and connections lost, since Start.
+    long FailedAttempts() const { return FFailedAttempts; }
 
     // Hands a message to the network thread without waiting for it. Returns
     // the message id, or -1 when there is no connection to hand it to.
@@ -76,23 +92,32 @@ class TMqttClient : public QObject {
     // Subscribed now and again after every reconnect.
     void Subscribe(const std::string& Filter, int Qos);
 
-    // State changes, with the reason for a loss or refusal ("" otherwise).
+    // State changes, with the reason for a loss or refusal ("" otherwise);
+    // Connecting again after each failed attempt, with its reason.
     std::function<void(TMqttState, const std::string& Why)> OnState;
     // A message handed over by Publish has left (QoS 0) or been acknowledged (QoS 1).
     std::function<void(int Mid)> OnPublished;
     std::function<void(const std::string& Topic, const std::string& Payload)> OnMessage;
 
-  private:
-    static void ConnectCallback(mosquitto*, void*, int);
-    static void DisconnectCallback(mosquitto*, void*, int);
-    static void PublishCallback(mosquitto*, void*, int);
-    static void MessageCallback(mosquitto*, void*, const struct mosquitto_message*);
-    void SetState(TMqttState S, const std::string& Why);
-    void Connected(int Rc);
+  protected:
+    bool event(QEvent* E) override; // the network thread's news
 
-    mosquitto* FMosq = nullptr;
+  private:
+    struct TLink;
+    struct TNews;
+    static void RunLink(std::shared_ptr<TLink> L);
+    void End(bool Clean);
+    void Deliver(const TNews& N);
+    void SetState(TMqttState S, const std::string& Why);
+
+    // Shared with the network thread, which may outlive this object by up
+    // to its loop's timeout after a stop that did not wait for it.
+    std::shared_ptr<TLink> FLink;
+    std::thread FThread;
     TMqttUrl FUrl;
     TMqttState FState = TMqttState::Stopped;
-    bool FLoopRunning = false;
+    std::string FWhy;
+    int FRetryInS = 0;
+    long FFailedAttempts = 0;
     std::vector<std::pair<std::string, int>> FFilters;
 };

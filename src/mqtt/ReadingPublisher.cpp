@@ -34,7 +34,62 @@ std::string Compact(const QJsonObject& O) {
     return QJsonDocument(O).toJson(QJsonDocument::Compact).toStdString();
 }
 
+// The topic as a message may show it: bytes that are not printable ASCII as
+// \xNN, and a long one cut short.
+std::string Shown(const std::string& Topic) {
+    std::string S;
+    for (size_t i = 0; i < Topic.size() && S.size() < 80; ++i) {
+        const auto C = static_cast<unsigned char>(Topic[i]);
+        char Hex[8];
+        std::snprintf(Hex, sizeof Hex, "\\x%02X", C);
+        S += C >= 0x20 && C < 0x7F ? std::string(1, char(C)) : Hex;
+    }
+    return S.size() < Topic.size() ? S + "..." : S;
+}
+
+// The code point starting at Topic[i] (advancing i), or -1 for bytes that
+// are not UTF-8: a bad lead or continuation byte, an overlong form, a
+// surrogate or a value beyond U+10FFFF.
+long NextCodePoint(const std::string& Topic, size_t& i) {
+    const auto Lead = static_cast<unsigned char>(Topic[i++]);
+    if (Lead < 0x80) return Lead;
+    const int More = Lead >= 0xF0 && Lead < 0xF5 ? 3 : Lead >= 0xE0 ? 2 : Lead >= 0xC2 ? 1 : -1;
+    if (More < 0 || Lead >= 0xF5) return -1;
+    long C = Lead & (0x3F >> More);
+    for (int k = 0; k < More; ++k, ++i) {
+        if (i >= Topic.size() || (static_cast<unsigned char>(Topic[i]) & 0xC0) != 0x80) return -1;
+        C = C << 6 | (static_cast<unsigned char>(Topic[i]) & 0x3F);
+    }
+    static const long Least[] = {0, 0x80, 0x800, 0x10000};
+    if (C < Least[More] || (C >= 0xD800 && C <= 0xDFFF) || C > 0x10FFFF) return -1;
+    return C;
+}
+
 } // namespace
+
+void CheckPublishTopic(const std::string& Topic) {
+    const std::string Fix = ": choose another topic prefix (--topic, or the prefix in Publish to "
+                            "broker)";
+    auto Refuse = [&](const std::string& Why) {
+        throw EMqttError("a broker refuses the topic '" + Shown(Topic) + "': " + Why + Fix);
+    };
+    if (Topic.empty()) Refuse("it is empty");
+    if (Topic.size() > 65535)
+        Refuse("it is " + std::to_string(Topic.size()) + " bytes long, more than 65535");
+    if (Topic[0] == '$') Refuse("a topic starting with '$' is the broker's own");
+    for (size_t i = 0; i < Topic.size();) {
+        const long C = NextCodePoint(Topic, i);
+        // U+FFFD stands for bytes that were not UTF-8 where the text was read.
+        if (C < 0 || C == 0xFFFD) Refuse("it is not valid UTF-8");
+        if (C < 0x20 || (C >= 0x7F && C <= 0x9F)) {
+            char Code[16];
+            std::snprintf(Code, sizeof Code, "U+%04lX", C);
+            Refuse(std::string("it holds the control character ") + Code);
+        }
+        if (C == '+' || C == '#')
+            Refuse(std::string("'") + char(C) + "' is a wildcard, for subscribing only");
+    }
+}
 
 std::string DefaultTopicPrefix(const std::string& PortName) {
     char Name[256] = {};
@@ -80,17 +135,22 @@ TReadingPublisher::TReadingPublisher() {
     QObject::connect(&FDroppedTimer, &QTimer::timeout, [this] { ReportDropped(); });
 }
 
+TPublishOptions TReadingPublisher::Checked(TPublishOptions O) {
+    if (O.Qos < 0 || O.Qos > 1) throw EMqttError("the QoS is 0 or 1");
+    if (O.QueueLimit < 1) throw EMqttError("the queue holds at least one reading");
+    if (O.Prefix.empty()) O.Prefix = DefaultTopicPrefix(O.Port);
+    while (!O.Prefix.empty() && O.Prefix.back() == '/')
+        O.Prefix.pop_back();
+    if (O.Prefix.empty()) throw EMqttError("the topic prefix is empty");
+    for (const char* Leaf : {"/reading", "/info", "/status", "/dropped"})
+        CheckPublishTopic(O.Prefix + Leaf);
+    O.WillTopic = O.Prefix + "/status";
+    O.WillPayload = "offline";
+    return O;
+}
+
 void TReadingPublisher::Start(const TPublishOptions& O) {
-    FOpt = O;
-    if (FOpt.Qos < 0 || FOpt.Qos > 1) throw EMqttError("the QoS is 0 or 1");
-    if (FOpt.QueueLimit < 1) throw EMqttError("the queue holds at least one reading");
-    if (FOpt.Prefix.empty()) FOpt.Prefix = DefaultTopicPrefix(FOpt.Port);
-    while (!FOpt.Prefix.empty() && FOpt.Prefix.back() == '/')
-        FOpt.Prefix.pop_back();
-    if (FOpt.Prefix.empty() || FOpt.Prefix.find_first_of("+#") != std::string::npos)
-        throw EMqttError("the topic prefix must not be empty nor hold '+' or '#'");
-    FOpt.WillTopic = FOpt.Prefix + "/status";
-    FOpt.WillPayload = "offline";
+    FOpt = Checked(O);
     FClient.Start(FOpt);
     FDroppedTimer.start();
 }
@@ -107,7 +167,14 @@ size_t TReadingPublisher::Stop(int DrainMs) {
         Tick.start(10);
         if (!Done()) Loop.exec();
     };
-    WaitFor([this] { return FQueue.empty() && FInFlight == 0; });
+    // A broker away gets its last chance now rather than after the back-off;
+    // waiting on is pointless once that has failed too.
+    const long Failures = FClient.FailedAttempts();
+    if (State() == TMqttState::Connecting) FClient.RetryNow();
+    WaitFor([&] {
+        return (FQueue.empty() && FInFlight == 0) ||
+               (State() != TMqttState::Online && FClient.FailedAttempts() > Failures);
+    });
     FDroppedTimer.stop();
     if (State() == TMqttState::Online) {
         ReportDropped();
@@ -119,7 +186,7 @@ size_t TReadingPublisher::Stop(int DrainMs) {
             Before(M);
         };
         Clock.restart();
-        DrainMs = 2000;
+        DrainMs = OfflineWaitMs;
         WaitFor([&] { return Acked; });
         FClient.OnPublished = Before;
     }

@@ -36,6 +36,10 @@ struct TPublishOptions : TMqttOptions {
 // vorta/<hostname>/<port name>: a port name's "/" stays a topic level
 // ("pts/3"), and the wildcards "+" and "#" become "_".
 std::string DefaultTopicPrefix(const std::string& PortName);
+// Throws EMqttError, naming the cause, for a topic a broker refuses to take
+// a message on: empty, over 65535 bytes, not UTF-8, holding a control
+// character or a wildcard ('+', '#'), or starting with '$' (the broker's own).
+void CheckPublishTopic(const std::string& Topic);
 // The Information fields as the info message's JSON object.
 QJsonObject InformationJson(const TInformation& I);
 
@@ -45,12 +49,19 @@ std::string IsoTimeNow();
 class TReadingPublisher {
   public:
     TReadingPublisher();
-    // Checks the options (throws EMqttError) and connects.
+    // The options as Start uses them, the prefix made: throws EMqttError for
+    // bad ones and for a topic a broker would refuse.
+    static TPublishOptions Checked(TPublishOptions Options);
+    // Checks the options (see Checked) and connects.
     void Start(const TPublishOptions& Options);
     // Waits up to DrainMs (running the event loop) until every queued
     // reading has been handed over and acknowledged, then marks the sensor
-    // offline and disconnects. Returns the number of readings not delivered.
+    // offline and disconnects. A broker away gets one attempt at once, and
+    // the wait ends when that fails. In all at most DrainMs +
+    // OfflineWaitMs + TMqttClient::StopWaitMs. Returns the number of
+    // readings not delivered.
     size_t Stop(int DrainMs);
+    static constexpr int OfflineWaitMs = 2000; // for the broker to take "offline"
 
     // Queues a reading (Id < 0: unknown); never waits.
     void PublishReading(const std::string& Time, double Value, int Id, const std::string& Mode);
@@ -59,6 +70,8 @@ class TReadingPublisher {
 
     const std::string& Prefix() const { return FOpt.Prefix; }
     TMqttState State() const { return FClient.State(); }
+    int RetryInS() const { return FClient.RetryInS(); } // see TMqttClient
+    const std::string& Why() const { return FClient.Why(); }
     size_t Queued() const { return FQueue.size(); }
     long Dropped() const { return FDroppedTotal; }
     long Sent() const { return FSent; }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,12 +19,10 @@
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <netinet/in.h>
 #include <set>
 #include <spawn.h>
@@ -36,17 +35,39 @@ extern char** environ;
 
 namespace {
 
+// Polls Done until it holds or Ms have passed; for what gives no signal to
+// wait on (a port that starts to accept).
+bool WaitUntil(const std::function<bool()>& Done, int Ms = 10000) {
+    const QDeadlineTimer Deadline(Ms);
+    while (!Done()) {
+        if (Deadline.hasExpired()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// Waits up to Ms until Done holds for what P has written so far on its
+// current read channel, kept in Seen.
+bool WaitOutput(QProcess& P, QByteArray& Seen, const std::function<bool()>& Done, int Ms = 15000) {
+    const QDeadlineTimer Deadline(Ms);
+    for (Seen += P.readAll(); !Done(); Seen += P.readAll())
+        if (Deadline.hasExpired() || !P.waitForReadyRead(int(Deadline.remainingTime())))
+            return false;
+    return true;
+}
+
 // The broker as a child process; Config is the listeners' part.
 class TBroker {
   public:
-    TBroker(const QTemporaryDir& Dir, const std::string& Listeners, std::vector<int> Ports)
+    TBroker(const QTemporaryDir& Dir, const std::string& Listeners, std::vector<int> Ports,
+            bool StartNow = true)
         : FConf(Dir.filePath("mosquitto.conf").toStdString()), FPorts(std::move(Ports)) {
         std::ofstream(FConf) << "user root\n" // as root it would otherwise become "mosquitto"
                              << "log_dest file " << Dir.filePath("broker.log").toStdString() << "\n"
                              << "persistence true\npersistence_location "
                              << Dir.path().toStdString() << "/\nautosave_interval 3600\n"
                              << Listeners;
-        Start();
+        if (StartNow) Start();
     }
     ~TBroker() { Stop(); }
     void Start() {
@@ -59,9 +80,7 @@ class TBroker {
         const int Rc = posix_spawn(&FPid, Argv[0], &Fa, nullptr, Argv, environ);
         posix_spawn_file_actions_destroy(&Fa);
         ASSERT_EQ(Rc, 0);
-        for (int i = 0; i < 500 && !Accepts(FPorts[0]); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_TRUE(Accepts(FPorts[0])) << "the broker does not listen";
+        ASSERT_TRUE(WaitUntil([&] { return Accepts(FPorts[0]); })) << "the broker does not listen";
     }
     void Stop() {
         if (FPid <= 0) return;
@@ -83,48 +102,47 @@ struct TMessage {
 };
 
 // A subscriber on libmosquitto: every message, in the order of arrival.
+// Its network loop runs inside Wait, on the test's thread: a thread of its
+// own beside the children that QProcess starts would leave ThreadSanitizer
+// in doubt.
 class TSubscriber {
   public:
     explicit TSubscriber(int Port, const char* Id = nullptr, const std::string& Filter = "#")
         : FFilter(Filter) {
         mosquitto_lib_init();
         FM = mosquitto_new(Id, Id == nullptr, this);
-        mosquitto_reconnect_delay_set(FM, 1, 1, false);
         mosquitto_connect_callback_set(FM, [](mosquitto* M, void* Self, int) {
             mosquitto_subscribe(M, nullptr, static_cast<TSubscriber*>(Self)->FFilter.c_str(), 1);
         });
         mosquitto_subscribe_callback_set(FM, [](mosquitto*, void* Self, int, int, const int*) {
-            auto* S = static_cast<TSubscriber*>(Self);
-            std::lock_guard<std::mutex> L(S->FMutex);
-            S->FSubscribed = true;
-            S->FChanged.notify_all();
+            static_cast<TSubscriber*>(Self)->FSubscribed = true;
         });
         mosquitto_message_callback_set(FM, [](mosquitto*, void* Self, const mosquitto_message* M) {
-            auto* S = static_cast<TSubscriber*>(Self);
-            std::lock_guard<std::mutex> L(S->FMutex);
-            S->FMessages.push_back(
+            static_cast<TSubscriber*>(Self)->FMessages.push_back(
                 {M->topic, std::string(static_cast<char*>(M->payload), size_t(M->payloadlen)),
                  M->retain});
-            S->FChanged.notify_all();
         });
         EXPECT_EQ(mosquitto_connect(FM, "127.0.0.1", Port, 30), MOSQ_ERR_SUCCESS);
-        mosquitto_loop_start(FM);
         Wait([this] { return FSubscribed; });
     }
     ~TSubscriber() {
         mosquitto_disconnect(FM);
-        mosquitto_loop_stop(FM, false);
         mosquitto_destroy(FM);
     }
-    // Waits up to Ms for Done (called with the messages so far).
+    // Receives for up to Ms until Done (looking at the messages so far) holds.
     bool Wait(const std::function<bool()>& Done, int Ms = 10000) {
-        std::unique_lock<std::mutex> L(FMutex);
-        return FChanged.wait_for(L, std::chrono::milliseconds(Ms), Done);
+        const QDeadlineTimer Deadline(Ms);
+        while (!Done()) {
+            if (Deadline.hasExpired()) return false;
+            if (mosquitto_loop(FM, 10, 100) != MOSQ_ERR_SUCCESS)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
     }
-    std::vector<TMessage> Messages() {
-        std::lock_guard<std::mutex> L(FMutex);
-        return FMessages;
+    void Publish(const std::string& Topic, const std::string& Payload) {
+        mosquitto_publish(FM, nullptr, Topic.c_str(), int(Payload.size()), Payload.data(), 1, true);
     }
+    const std::vector<TMessage>& Messages() const { return FMessages; }
     std::vector<TMessage> On(const std::string& Topic) {
         std::vector<TMessage> Out;
         for (const auto& M : Messages())
@@ -135,7 +153,7 @@ class TSubscriber {
         size_t N = 0;
         for (const auto& M : FMessages)
             N += M.Topic == Topic;
-        return N; // under FMutex in Wait
+        return N;
     }
     bool Has(const std::string& Topic, const std::string& Payload) {
         for (const auto& M : FMessages)
@@ -146,8 +164,6 @@ class TSubscriber {
   private:
     mosquitto* FM;
     std::string FFilter;
-    std::mutex FMutex;
-    std::condition_variable FChanged;
     std::vector<TMessage> FMessages;
     bool FSubscribed = false;
 };
@@ -192,11 +208,14 @@ TEST(MqttE2E, PublishedReadingsArriveInOrderWithRetainedInfoStatusAndWill) {
     TSubscriber Sub(Port);
     TSimProcess Sim({"--id", "5", "--mode", "2", "--rate", "20"});
 
+    // The watcher has subscribed once it prints a retained status.
+    Sub.Publish("test/s0/status", "offline");
+    ASSERT_TRUE(Sub.Wait([&] { return Sub.Count("test/s0/status") == 1; }));
     QProcess Watch;
     Watch.start(VORTA_CLI_PATH, {"watch", "--mqtt", Url(Port), "--topic", "test/#", "--qos", "1",
                                  "--duration", "5"});
-    ASSERT_TRUE(Watch.waitForStarted());
-    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // subscribed
+    QByteArray Watching;
+    ASSERT_TRUE(WaitOutput(Watch, Watching, [&] { return Watching.contains("test/s0\t"); }));
 
     QProcess Pub;
     Pub.start(VORTA_CLI_PATH, On(Sim, {"stream", "--mqtt", Url(Port), "--topic", "test/s1", "--qos",
@@ -205,7 +224,9 @@ TEST(MqttE2E, PublishedReadingsArriveInOrderWithRetainedInfoStatusAndWill) {
     ASSERT_EQ(Pub.exitCode(), 0) << Pub.readAllStandardError().toStdString();
     const auto Sent = Lines(Pub.readAllStandardOutput());
     ASSERT_GE(Sent.size(), 20u);
-    ASSERT_TRUE(Sub.Wait([&] { return Sub.Count("test/s1/reading") >= Sent.size(); }));
+    ASSERT_TRUE(Sub.Wait([&] {
+        return Sub.Count("test/s1/reading") >= Sent.size() && Sub.Has("test/s1/status", "offline");
+    }));
 
     // Exactly the values printed, in order, each with its sensor's fields.
     std::vector<std::string> Got;
@@ -238,7 +259,8 @@ TEST(MqttE2E, PublishedReadingsArriveInOrderWithRetainedInfoStatusAndWill) {
     // The watcher printed every reading: sensor, time, value.
     ASSERT_TRUE(Watch.waitForFinished(10000));
     EXPECT_EQ(Watch.exitCode(), 0);
-    const auto Watched = Lines(Watch.readAllStandardOutput());
+    auto Watched = Lines(Watching + Watch.readAllStandardOutput());
+    Watched.erase(Watched.begin());             // test/s0's
     ASSERT_EQ(Watched.size(), Sent.size() + 1); // and the offline report
     EXPECT_EQ(Watched[0].substr(0, 8), "test/s1\t");
     EXPECT_EQ(Watched[0].substr(Watched[0].rfind('\t') + 1), Sent[0]);
@@ -275,7 +297,10 @@ TEST(MqttE2E, PublishingResumesAfterABrokerRestartAndCountsWhatTheQueueDropped) 
         Before = Sub.Messages();
     }
     Broker.Stop();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // about 30 readings
+    // About 30 readings while it is away.
+    QByteArray Out = Pub.readAll();
+    const auto AtStop = Out.count('\n');
+    ASSERT_TRUE(WaitOutput(Pub, Out, [&] { return Out.count('\n') >= AtStop + 30; }));
     Broker.Start();
     TSubscriber Sub(Port, "vorta-test-sub", "t/#");
     ASSERT_TRUE(Sub.Wait([&] { return Sub.Count("t/dropped") >= 1; }, 20000));
@@ -288,7 +313,7 @@ TEST(MqttE2E, PublishingResumesAfterABrokerRestartAndCountsWhatTheQueueDropped) 
 
     // Every printed reading arrived, but for the dropped ones; at QoS 1 a
     // reading sent again after the loss may come twice, so count unique times.
-    const auto Sent = Lines(Pub.readAllStandardOutput());
+    const auto Sent = Lines(Out + Pub.readAllStandardOutput());
     const std::string Err = Pub.readAllStandardError().toStdString();
     std::set<QString> Times;
     auto All = Sub.Messages();
@@ -412,4 +437,96 @@ TEST(MqttE2E, TheConsolePublishesItsReadingsAndInformation) {
     const auto Info = Sub.On(Prefix + "/info");
     ASSERT_FALSE(Info.empty());
     EXPECT_EQ(Json(Info.back().Payload)["version"].toString(), "4100");
+}
+
+// A broker that is down when the publisher starts: it says so once, the
+// readings wait in the queue, and every one arrives once the broker is up.
+TEST(MqttE2E, ABrokerThatComesUpLateGetsEveryReading) {
+    QTemporaryDir Dir;
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
+                   {Port});
+    // A persistent session, kept over the restart: what arrives before the
+    // subscriber is back waits for it.
+    { TSubscriber Sub(Port, "vorta-late-sub", "late/#"); }
+    Broker.Stop();
+    TSimProcess Sim({"--rate", "20"});
+    QProcess Pub;
+    Pub.setReadChannel(QProcess::StandardError);
+    Pub.start(VORTA_CLI_PATH, On(Sim, {"stream", "--mqtt", Url(Port), "--topic", "late", "--qos",
+                                       "1", "--duration", "4"}));
+    QByteArray Err;
+    ASSERT_TRUE(WaitOutput(Pub, Err, [&] { return Err.contains("broker not reachable"); }));
+    EXPECT_TRUE(Err.contains("broker not reachable, retrying in 1 s")) << Err.toStdString();
+    Broker.Start();
+    TSubscriber Sub(Port, "vorta-late-sub", "late/#");
+    ASSERT_TRUE(Pub.waitForFinished(20000));
+    Err += Pub.readAllStandardError();
+    EXPECT_EQ(Pub.exitCode(), 0) << Err.toStdString();
+    EXPECT_EQ(Err.count("not reachable"), 1) << Err.toStdString(); // not once an attempt
+    const auto Sent = Lines(Pub.readAllStandardOutput());
+    ASSERT_GE(Sent.size(), 20u);
+    ASSERT_TRUE(Sub.Wait([&] { return Sub.Count("late/reading") >= Sent.size(); }));
+    std::vector<std::string> Got;
+    for (const auto& M : Sub.On("late/reading"))
+        Got.push_back(Printed(M.Payload));
+    EXPECT_EQ(Got, Sent);
+}
+
+// What a broker would refuse ends vorta-cli at once with the reason: a
+// certificate that cannot be checked and a broker that is not there (status
+// 3), a topic it would not take (status 2, before port or broker is touched).
+TEST(MqttE2E, RefusalsEndVortaCliAtOnceWithTheirReason) {
+    QTemporaryDir Dir;
+    for (const QString Name : {"broker", "other"}) {
+        QProcess Ssl;
+        Ssl.setStandardErrorFile(QProcess::nullDevice());
+        Ssl.start("openssl",
+                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                   "/CN=localhost", "-addext", "subjectAltName=DNS:localhost", "-keyout",
+                   Dir.filePath(Name + ".key"), "-out", Dir.filePath(Name + ".pem")});
+        ASSERT_TRUE(Ssl.waitForFinished(30000));
+        ASSERT_EQ(Ssl.exitCode(), 0);
+    }
+    const int Tls = FreePort();
+    TBroker Broker(Dir,
+                   "listener " + std::to_string(Tls) + " 127.0.0.1\nallow_anonymous true\n" +
+                       "certfile " + Dir.filePath("broker.pem").toStdString() + "\nkeyfile " +
+                       Dir.filePath("broker.key").toStdString() + "\n",
+                   {Tls});
+    TSimProcess Sim({"--rate", "20"});
+    const QString TlsUrl = QString("mqtts://localhost:%1").arg(Tls), Cli = VORTA_CLI_PATH;
+    const QStringList Bad = {"read", "--port", "X", "--mqtt", Url(Tls), "--topic"};
+    const struct {
+        QString Program;
+        QStringList Args;
+        int Status;
+        std::string Says;
+    } Cases[] = {
+        // No authority given (the system's), or another one.
+        {Cli, On(Sim, {"stream", "--mqtt", TlsUrl}), 3, "certificate verify failed"},
+        {Cli, On(Sim, {"stream", "--mqtt", TlsUrl, "--ca-file", Dir.filePath("other.pem")}), 3,
+         "certificate verify failed"},
+        {Cli, {"watch", "--mqtt", TlsUrl}, 3, "certificate verify failed"},
+        {Cli, {"watch", "--mqtt", Url(FreePort())}, 3, "broker not reachable"},
+        {Cli, Bad + QStringList{"a\x01z"}, 2, "control character U+0001"},
+        {Cli, Bad + QStringList{"$SYS/vorta"}, 2, "starting with '$'"},
+        {Cli, Bad + QStringList{"a/+/b"}, 2, "'+' is a wildcard"},
+        {Cli, Bad + QStringList{"a/#"}, 2, "'#' is a wildcard"},
+        {Cli, Bad + QStringList{QString(65530, 'x')}, 2, "65538 bytes long, more than 65535"},
+        {"/bin/sh",
+         {"-c", "exec \"$0\" \"$@\" \"$(printf 'a\\377z')\"", Cli},
+         2,
+         "not valid UTF-8"},
+        // The port name makes the default prefix.
+        {Cli, {"read", "--port", "/tmp/p\x7f", "--mqtt", Url(Tls)}, 2, "control character U+007F"},
+    };
+    for (const auto& C : Cases) {
+        QProcess P;
+        P.start(C.Program, C.Program == Cli ? C.Args : C.Args + Bad);
+        ASSERT_TRUE(P.waitForFinished(15000)) << C.Says;
+        const std::string Err = P.readAllStandardError().toStdString();
+        EXPECT_EQ(P.exitCode(), C.Status) << Err;
+        EXPECT_NE(Err.find(C.Says), std::string::npos) << Err;
+    }
 }
