@@ -33,6 +33,18 @@ vorta_install_deps() {
     $sudo apt-get install -y -qq --no-install-recommends $missing </dev/null || return 1
 }
 
+# vorta_build_programs PRESET TARGET...: configures the build folder of PRESET
+# and builds only the named targets (and what they need), so that starting
+# the program does not wait for the tests and benchmarks.
+vorta_build_programs() {
+    local preset="$1"; shift
+    local root targets=()
+    root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+    for t in "$@"; do targets+=(--target "$t"); done
+    (cd "$root" && cmake --preset "$preset") || return 1
+    (cd "$root" && cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}")
+}
+
 # vorta_build PRESET [cmake options...]: configures the build folder of
 # PRESET (CMakePresets.json) and builds it. The configure step always runs: it
 # is cheap when nothing changed, and a changed option takes effect instead of
