@@ -3,6 +3,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "PtyPair.h"
 #include "VaComm.h"
@@ -446,6 +449,82 @@ TEST(VaPorts, NamesAndPaths) {
     EXPECT_FALSE(CanOpenDevice("/tmp/no-such-vorta-port"));
     for (const std::string& N : ListSerialPortNames())
         EXPECT_EQ(N.find("/dev/"), std::string::npos);
+}
+
+// COM<n> is port n of the default device pattern only for a whole number
+// from 1: read leniently, "COM-1" opened /dev/ttyS0, an unrelated device.
+TEST(VaPorts, PortTextsResolveToOneDeviceOrAreRefused) {
+    const struct {
+        const char *Text, *Path, *TriedFirst; // a name is looked for at /dev/tty<name> first
+        int Com;
+    } Cases[] = {{"COM1", "/dev/ttyS1", "", 1},
+                 {"COM12", "/dev/ttyS12", "", 12},
+                 {"COM-1", "/dev/COM-1", "/dev/ttyCOM-1", 0},
+                 {"COM0", "/dev/COM0", "/dev/ttyCOM0", 0},
+                 {"COM1x", "/dev/COM1x", "/dev/ttyCOM1x", 0},
+                 {"/tmp/x%d", "/tmp/x%d", "", 0},
+                 {"COM99999999999", "/dev/COM99999999999", "/dev/ttyCOM99999999999", 0}};
+    for (const auto& K : Cases) {
+        const TPortTarget T = ResolvePortName(K.Text);
+        EXPECT_EQ(T.ComNumber, K.Com) << K.Text;
+        EXPECT_EQ(T.Path, K.Path) << K.Text;
+        using V = std::vector<std::string>;
+        EXPECT_EQ(T.Tried, (*K.TriedFirst ? V{K.TriedFirst, K.Path} : V{K.Path})) << K.Text;
+    }
+    for (const char* Bad : {"", "..", "../etc/passwd", "pts/../../etc/passwd", "x/.."})
+        EXPECT_THROW(ResolvePortName(Bad), EVaCommError) << Bad;
+}
+
+// What the user reads when a port does not open: the engine's text, then the
+// cause and what to do about it.
+TEST(VaPorts, OpenFailuresNameTheCauseAndTheFix) {
+    char File[] = "/tmp/vorta-port-file-XXXXXX";
+    close(mkstemp(File));
+    TPtyPair Held, Locked;
+    TVaComm Holder;
+    Holder.SetDeviceName(Held.SlavePath);
+    Holder.Open();
+    ASSERT_EQ(chmod(Locked.SlavePath.c_str(), 0), 0);
+    const auto Cant = [](const std::string& Path, int Error, const std::string& Advice) {
+        return "Can't open specified device " + Path + " (Error " + std::to_string(Error) + ", " +
+               Sys(Error) + "): " + Advice;
+    };
+    const std::string Check = ": check the port name and that the adapter is plugged in";
+    const struct {
+        std::string Text, Message;
+        int Error;
+    } Cases[] = {
+        {File, Cant(File, ENOTTY, "not a serial device"), ENOTTY},
+        {"/dev/null", Cant("/dev/null", ENOTTY, "not a serial device"), ENOTTY},
+        {"vorta-no",
+         "Specified device not found (/dev/vorta-no). Tried /dev/ttyvorta-no, /dev/vorta-no" +
+             Check + ".",
+         ENOENT},
+        {"COM-1",
+         "Specified device not found (/dev/COM-1). Tried /dev/ttyCOM-1, /dev/COM-1" + Check +
+             "; COM<n> takes a whole number n from 1.",
+         ENOENT},
+        {"COM77",
+         "Specified device not found (/dev/ttyS77). Tried /dev/ttyS77 (COM77)" + Check + ".",
+         ENOENT},
+        {Held.SlavePath, Cant(Held.SlavePath, EBUSY, "in use by another program"), EBUSY},
+        {Locked.SlavePath,
+         Cant(Locked.SlavePath, EACCES,
+              "permission denied: add your user to the dialout group (sudo adduser $USER dialout) "
+              "and log in again"),
+         EACCES},
+    };
+    for (const auto& K : Cases) {
+        if (K.Error == EACCES && geteuid() == 0) {
+            std::printf("[ SKIPPED  ] %s: root opens a device whatever its mode\n", K.Text.c_str());
+            continue;
+        }
+        TVaComm C;
+        EXPECT_EQ(ErrorOf([&] { OpenPortTarget(C, ResolvePortName(K.Text)); }), K.Message);
+        EXPECT_FALSE(C.Active());
+        EXPECT_EQ(DeviceOpenError(ResolvePortName(K.Text).Path), K.Error) << K.Text;
+    }
+    unlink(File);
 }
 
 } // namespace
