@@ -47,6 +47,7 @@ fi
 if [ ! -e "$base.ok" ]; then
     command -v debootstrap >/dev/null || {
         say "installing debootstrap"
+        apt-get update -qq </dev/null
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap </dev/null
     }
     rm -rf "$base.new"
@@ -106,6 +107,10 @@ trap 'exit 130' INT TERM
 say "copying the base to $root"
 cp -a "$base" "$root"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# debootstrap writes no hosts file; a Debian installation has one, and the
+# tests reach their broker as localhost (sudo looks the host's name up).
+printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\tlocalhost ip6-localhost ip6-loopback\n' \
+    "$(cat "$root/etc/hostname")" >"$root/etc/hosts"
 # Packages installed in the chroot must not start their services (a broker
 # on the host's port 1883): the tests start their own.
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
