@@ -34,6 +34,7 @@ mirror=http://deb.debian.org/debian
 user=dev
 base="$cache/root"
 say() { echo "== $(date +%T) $*"; }
+since() { local s=$((SECONDS - $1)); echo "$((s / 60)) min $((s % 60)) s"; }
 
 mkdir -p "$cache"
 if [ "$newbase" = 1 ]; then
@@ -142,18 +143,18 @@ say "./run --screenshot (installs the packages, builds the programs)"
 start=$SECONDS
 if as_user "./run --screenshot /tmp/screenshot.png" && [ -s "$root/tmp/screenshot.png" ]; then
     cp "$root/tmp/screenshot.png" "$cache/screenshot.png"
-    say "./run passed in $(((SECONDS - start) / 60)) min; screenshot in $cache/screenshot.png"
+    say "./run passed in $(since $start); screenshot in $cache/screenshot.png"
 else
     failed="$failed ./run"
-    say "./run FAILED after $(((SECONDS - start) / 60)) min"
+    say "./run FAILED after $(since $start)"
 fi
 say "./test"
 start=$SECONDS
 if as_user "./test"; then
-    say "./test passed in $(((SECONDS - start) / 60)) min"
+    say "./test passed in $(since $start)"
 else
     failed="$failed ./test"
-    say "./test FAILED after $(((SECONDS - start) / 60)) min"
+    say "./test FAILED after $(since $start)"
 fi
 if [ -n "$failed" ]; then
     say "failed:$failed"
