@@ -211,7 +211,7 @@ TEST_P(DialPicture, MajorTicksSitAtTheirTrueAngles) {
 TEST_P(DialPicture, CommittedPictureIsWhatTheGeneratorDraws) {
     // The fonts decide the label pixels; on a system without the dial font the comparison
     // would only measure font differences.
-    for (const QString family :
+    for (const QString& family :
          {QStringLiteral("DejaVu Sans"), QStringLiteral("DejaVu Sans Condensed")})
         if (QFontInfo(QFont(family)).family() != family)
             GTEST_SKIP() << family.toStdString() << " not installed (fonts-dejavu-extra)";
