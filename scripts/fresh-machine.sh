@@ -86,9 +86,16 @@ cleanup() {
     local rc=$?
     set +e
     # Whatever the commands left running inside (a broker, the simulated
-    # sensor) holds the mounts: end those processes, by their id.
-    for p in /proc/[0-9]*; do
-        [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill "${p#/proc/}" 2>/dev/null
+    # sensor, a build cut short) holds the mounts: end those processes, by
+    # their id, and give them a few seconds before they are killed.
+    for sig in TERM TERM TERM TERM TERM KILL; do
+        local left=""
+        for p in /proc/[0-9]*; do
+            [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && left="$left ${p#/proc/}"
+        done
+        [ -z "$left" ] && break
+        kill -s "$sig" $left 2>/dev/null
+        sleep 1
     done
     for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
         umount "${mounted[i]}" 2>/dev/null || umount -l "${mounted[i]}"
@@ -133,10 +140,12 @@ git -C "$root$clone" checkout -q --detach "$commit"
 chroot "$root" chown -R "$user:$user" "$clone"
 
 # as_user COMMAND: runs COMMAND in the clone as the user, with a login
-# shell's environment and nothing of this one's.
+# shell's environment and nothing of this one's. In the background, so that
+# a signal to this script ends the wait (and the cleanup ends the command).
 as_user() {
     chroot "$root" runuser -u "$user" -- env -i HOME="/home/$user" USER="$user" LOGNAME="$user" \
-        PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin bash -lc "cd $clone && $1"
+        PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin bash -lc "cd $clone && $1" &
+    wait $!
 }
 failed=""
 say "./run --screenshot (installs the packages, builds the programs)"
