@@ -5,7 +5,7 @@ VORTA_PACKAGES="g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libdeflate-dev libpng-dev libpixman-1-dev
-  xvfb xauth fonts-dejavu-core fonts-liberation2
+  xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
   desktop-file-utils appstream groff-base dpkg-dev file lintian
   libmosquitto-dev mosquitto openssl clang-format"
 
@@ -31,6 +31,18 @@ vorta_install_deps() {
     export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get update -qq </dev/null || return 1
     $sudo apt-get install -y -qq --no-install-recommends $missing </dev/null || return 1
+}
+
+# vorta_build_programs PRESET TARGET...: configures the build folder of PRESET
+# and builds only the named targets (and what they need), so that starting
+# the program does not wait for the tests and benchmarks.
+vorta_build_programs() {
+    local preset="$1"; shift
+    local root targets=()
+    root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+    for t in "$@"; do targets+=(--target "$t"); done
+    (cd "$root" && cmake --preset "$preset") || return 1
+    (cd "$root" && cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}")
 }
 
 # vorta_build PRESET [cmake options...]: configures the build folder of

@@ -36,16 +36,6 @@ char LocaleDecimalSeparator() {
                                                          : '.';
 }
 
-// Holds a device path as DeviceName: the component reads "%" as a placeholder.
-std::string EscapePercent(const std::string& Path) {
-    std::string Out;
-    for (char C : Path) {
-        Out.push_back(C);
-        if (C == '%') Out.push_back('%');
-    }
-    return Out;
-}
-
 } // namespace
 
 void TFKAVRO::ConnectConsoleSignals() {
@@ -333,32 +323,20 @@ bool TFKAVRO::CanOpenPort(const std::string& Name) {
 
 void TFKAVRO::Button3Click() {
     // The device the box names: "COM<n>" picks port n of the default device
-    // pattern (an empty text is no number either and fails the same way);
-    // anything else names a device by a port name or a path. A bad name
-    // fails here, before the open port is touched.
-    const std::string Port = ePortNo->currentText().toLocal8Bit().toStdString();
-    const bool Com = Port.empty() || Port.compare(0, 3, "COM") == 0;
-    const int N = Com ? StrToInt(Port.size() > 3 ? Port.substr(3) : "") : 0;
-    // (PortNum takes no negative number: it keeps 0.)
-    const std::string Path =
-        Com ? "/dev/ttyS" + std::to_string(N < 0 ? 0 : N) : PortDevicePath(Port);
+    // pattern; anything else names a device by a port name or a path. A bad
+    // name fails here, before the open port is touched.
+    const TPortTarget Target = ResolvePortName(ePortNo->currentText().toLocal8Bit().toStdString());
 
     // The open port is kept only when it is the one named and still there;
     // a port left behind by an unplugged adapter or a changed box is closed
     // and the named device opened anew.
-    const bool Keep = Connected == 1 && VaComm1->Active() && VaComm1->DeviceFileName() == Path &&
-                      !VaComm1->Vanished();
+    const bool Keep = Connected == 1 && VaComm1->Active() &&
+                      VaComm1->DeviceFileName() == Target.Path && !VaComm1->Vanished();
     if (!Keep) {
         VaComm1->Close();
         LastAnswer.clear();
         ClearRx();
-        if (Com) {
-            VaComm1->SetDeviceName("/dev/ttyS%d");
-            VaComm1->SetPortNum(N);
-        } else {
-            VaComm1->SetDeviceName(EscapePercent(Path));
-        }
-        VaComm1->Open();
+        OpenPortTarget(*VaComm1, Target);
         RememberPort(ePortNo->currentText());
         VaComm1->SetRTS(true);
         VaComm1->SetDTR(true);

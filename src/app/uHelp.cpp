@@ -5,9 +5,32 @@
 #include "FileAccess.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+
+namespace {
+
+// The help text lines its columns up with spaces, so it needs a font whose
+// glyphs really are of one width. The system's fixed font is not always one:
+// Noto Sans Mono, the fixed font where it is installed, is not marked
+// monospaced by fontconfig and Qt then substitutes a proportional face.
+QFont FixedPitchFont() {
+    QFont F = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (QFontInfo(F).fixedPitch()) return F;
+    const QStringList Installed = QFontDatabase::families();
+    for (const char* Family : {"DejaVu Sans Mono", "Liberation Mono", "Noto Mono"}) {
+        if (!Installed.contains(QString::fromLatin1(Family))) continue;
+        QFont Candidate(QString::fromLatin1(Family), F.pointSize());
+        if (QFontInfo(Candidate).fixedPitch()) return Candidate;
+    }
+    F.setStyleHint(QFont::TypeWriter);
+    F.setFixedPitch(true);
+    return F;
+}
+
+} // namespace
 
 TfHelp::TfHelp(QWidget* Owner) : QWidget(Owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -20,7 +43,7 @@ TfHelp::TfHelp(QWidget* Owner) : QWidget(Owner, Qt::Dialog | Qt::MSWindowsFixedS
         move(S->availableGeometry().center() - rect().center());
     mHelp = new QPlainTextEdit(this);
     mHelp->setGeometry(0, 0, 713, 521);
-    mHelp->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    mHelp->setFont(FixedPitchFont());
     mHelp->setLineWrapMode(QPlainTextEdit::NoWrap);
     mHelp->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mHelp->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -27,6 +27,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -140,18 +141,7 @@ class TClient {
     void Open(const std::string& Port) {
         FPort = Port;
         FComm.SetBaudrate(br9600);
-        if (Port.compare(0, 3, "COM") == 0) {
-            FComm.SetDeviceName("/dev/ttyS%d");
-            FComm.SetPortNum(StrToInt(Port.substr(3)));
-        } else {
-            std::string Path;
-            for (char C : PortDevicePath(Port)) {
-                Path += C;
-                if (C == '%') Path += '%'; // DeviceName reads "%" as a placeholder
-            }
-            FComm.SetDeviceName(Path);
-        }
-        FComm.Open();
+        OpenPortTarget(FComm, ResolvePortName(Port));
         FComm.SetRTS(true);
         FComm.SetDTR(true);
     }
@@ -288,6 +278,15 @@ int SensorId(const std::string& Id) {
     return TryStrToInt(Id, V) ? V : -1;
 }
 
+// The last column of a listed port that cannot be opened: the user cannot
+// open it (a group to join) or another program holds it.
+const char* PortState(int OpenError) {
+    if (OpenError == 0) return "";
+    if (OpenError == EACCES || OpenError == EPERM) return "\tno permission";
+    if (OpenError == EBUSY) return "\tbusy";
+    return "\tcannot open";
+}
+
 int Run(const QStringList& Args, QCommandLineParser& P) {
     const QString Command = Args.value(0);
     auto Want = [&](int N) {
@@ -301,7 +300,7 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         for (const TSerialPortInfo& I : ListSerialPorts())
             std::printf("%s\t%s\t%s\t%s%s\n", I.Name.c_str(), I.Path.c_str(),
                         I.Description.empty() ? "-" : I.Description.c_str(),
-                        I.ById.empty() ? "-" : I.ById.c_str(), I.Busy ? "\tbusy" : "");
+                        I.ById.empty() ? "-" : I.ById.c_str(), PortState(I.OpenError));
         return exDone;
     }
 

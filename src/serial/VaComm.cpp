@@ -178,7 +178,9 @@ std::string TVaCustomComm::DeviceDisplayName() const {
 }
 
 void TVaCustomComm::RaiseCommError(TVaCommFailure Failure, int Error) {
-    throw EVaCommError(VaCommErrorText(Failure, Error, DeviceDisplayName()));
+    const std::string Text = VaCommErrorText(Failure, Error, DeviceDisplayName());
+    if (Failure == TVaCommFailure::Open) throw EVaCommOpenError(Text, Error);
+    throw EVaCommError(Text);
 }
 
 void TVaCustomComm::CheckResult(bool Ok, TVaCommFailure Failure, int Error) {

@@ -28,3 +28,22 @@ std::string VaCommErrorText(TVaCommFailure Failure, int Error, const std::string
     }
     return "Serial port error" + Detail;
 }
+
+std::string PortOpenAdvice(int Error) {
+    switch (Error) {
+    case ENOTTY:
+        return "not a serial device";
+    case EACCES:
+    case EPERM:
+        return "permission denied: add your user to the dialout group (sudo adduser $USER dialout) "
+               "and log in again";
+    case EBUSY:
+        return "in use by another program";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "check the port name and that the adapter is plugged in";
+    default:
+        return "";
+    }
+}

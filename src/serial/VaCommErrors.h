@@ -12,6 +12,15 @@ class EVaCommError : public Exception {
     using Exception::Exception;
 };
 
+// A device that could not be opened, with the platform's reason (errno), so
+// that what the user sees can name the cause and the fix.
+class EVaCommOpenError : public EVaCommError {
+  public:
+    EVaCommOpenError(const std::string& Message, int AError)
+        : EVaCommError(Message), Error(AError) {}
+    int Error;
+};
+
 // What was being done when the platform call failed.
 enum class TVaCommFailure {
     Open,     // opening the device; the device's name goes into the text
@@ -22,6 +31,11 @@ enum class TVaCommFailure {
     Statistics, // reading the queue counts
     Function    // a modem-line or break function
 };
+
+// The cause of a failed open and what the user can do about it, for the
+// texts a user reads beside the engine's own; empty for a reason that has no
+// advice of its own (the engine's text then says all there is).
+std::string PortOpenAdvice(int Error);
 
 // The text for Failure with the platform error number Error (errno);
 // Device is used by TVaCommFailure::Open only.

@@ -3,10 +3,13 @@
 #include <QSerialPortInfo>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
 
+#include "VaComm.h"
+#include "VaCommErrors.h"
 #include "VaPosix.h"
 
 std::string PortNameFromPath(const std::string& Path) {
@@ -35,12 +38,76 @@ std::vector<std::string> ListSerialPortNames() {
     return Names;
 }
 
-bool CanOpenDevice(const std::string& Path) {
+TPortTarget ResolvePortName(const std::string& Text) {
+    TPortTarget T;
+    // COM<n> only with digits after "COM": "COM-1" or "COM1x" read as a
+    // number would open some other device than the one meant.
+    const std::string Digits = Text.compare(0, 3, "COM") == 0 ? Text.substr(3) : "";
+    if (!Digits.empty() && Digits.size() <= 9 &&
+        Digits.find_first_not_of("0123456789") == std::string::npos && std::stoi(Digits) >= 1) {
+        T.ComNumber = std::stoi(Digits);
+        T.Path = "/dev/ttyS" + std::to_string(T.ComNumber);
+        T.Tried = {T.Path};
+        return T;
+    }
+    if (Text.empty())
+        throw EVaCommError("No port given: name one below /dev (USB0, pts/3), COM<n> or a path");
+    if (Text[0] == '/') {
+        T.Path = Text;
+        T.Tried = {Text};
+        return T;
+    }
+    if (Text == ".." || Text.compare(0, 3, "../") == 0 || Text.find("/../") != std::string::npos ||
+        (Text.size() >= 3 && Text.compare(Text.size() - 3, 3, "/..") == 0))
+        throw EVaCommError("'" + Text +
+                           "' is not a port name: name one below /dev (USB0, pts/3) or a path");
+    T.Tried = {"/dev/tty" + Text, "/dev/" + Text};
+    T.Path = PortDevicePath(Text);
+    if (Text.compare(0, 3, "COM") == 0) T.Hint = "COM<n> takes a whole number n from 1";
+    return T;
+}
+
+void OpenPortTarget(TVaCustomComm& Comm, const TPortTarget& Target) {
+    if (Target.ComNumber > 0) {
+        Comm.SetDeviceName("/dev/ttyS%d");
+        Comm.SetPortNum(Target.ComNumber);
+    } else {
+        std::string Pattern; // DeviceName reads "%" as a placeholder
+        for (char C : Target.Path) {
+            Pattern += C;
+            if (C == '%') Pattern += '%';
+        }
+        Comm.SetDeviceName(Pattern);
+    }
+    try {
+        Comm.Open();
+    } catch (const EVaCommOpenError& E) {
+        if (E.Error == ENOENT) {
+            // The engine's text names the last path only.
+            std::string Text = std::string(E.what()) + " Tried ";
+            for (size_t i = 0; i < Target.Tried.size(); ++i)
+                Text += (i ? ", " : "") + Target.Tried[i];
+            if (Target.ComNumber > 0) Text += " (COM" + std::to_string(Target.ComNumber) + ")";
+            Text += ": " + PortOpenAdvice(E.Error);
+            if (!Target.Hint.empty()) Text += "; " + Target.Hint;
+            throw EVaCommError(Text + ".");
+        }
+        const std::string Advice = PortOpenAdvice(E.Error);
+        if (Advice.empty()) throw;
+        throw EVaCommError(std::string(E.what()) + ": " + Advice);
+    }
+}
+
+int DeviceOpenError(const std::string& Path) {
     int Error = 0;
     int Fd = VaPosix::OpenDevice(Path, Error);
-    if (Fd < 0) return false;
+    if (Fd < 0) return Error;
     VaPosix::CloseDevice(Fd);
-    return true;
+    return 0;
+}
+
+bool CanOpenDevice(const std::string& Path) {
+    return DeviceOpenError(Path) == 0;
 }
 
 // The by-id links of the ports that have one, by the device they point to.
@@ -69,7 +136,7 @@ std::vector<TSerialPortInfo> ListSerialPorts() {
         P.Description = Info.description().toStdString();
         for (const auto& [Device, Link] : Links)
             if (Device == P.Path) P.ById = Link;
-        P.Busy = !CanOpenDevice(P.Path);
+        P.OpenError = DeviceOpenError(P.Path);
         Ports.push_back(P);
     }
     return Ports;

@@ -23,8 +23,15 @@ int OpenDevice(const std::string& Path, int& Error) {
         Error = errno;
         return -1;
     }
+    // A file or a device that is no terminal (/dev/null) would open and then
+    // fail at the first line setting with a text that hides the mistake.
+    if (!isatty(Fd)) {
+        Error = ENOTTY;
+        close(Fd);
+        return -1;
+    }
     // flock also excludes programs running as root, whom TIOCEXCL lets through.
-    if (flock(Fd, LOCK_EX | LOCK_NB) != 0 || (isatty(Fd) && ioctl(Fd, TIOCEXCL) != 0)) {
+    if (flock(Fd, LOCK_EX | LOCK_NB) != 0 || ioctl(Fd, TIOCEXCL) != 0) {
         Error = errno == EWOULDBLOCK ? EBUSY : errno;
         close(Fd);
         return -1;

@@ -30,7 +30,8 @@ struct TErrorCounters {
 };
 
 // Non-blocking, close-on-exec, exclusive open (TIOCEXCL and flock). Returns
-// the descriptor or -1 with Error set.
+// the descriptor or -1 with Error set: ENOTTY for a path that is no terminal,
+// EBUSY for a device another program holds.
 int OpenDevice(const std::string& Path, int& Error);
 void CloseDevice(int Fd);
 // Non-canonical, no echo, no translation, reads return at once.

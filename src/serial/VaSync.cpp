@@ -57,6 +57,11 @@ bool TVaStopToken::CallRunning() const {
     return FState == csRunning;
 }
 
+bool TVaStopToken::CallPending() const {
+    std::lock_guard<std::mutex> L(FLock);
+    return FState == csPending;
+}
+
 bool VaIsMainThread() {
     QCoreApplication* App = QCoreApplication::instance();
     return App && QThread::currentThread() == App->thread();

@@ -22,6 +22,9 @@ class TVaStopToken {
     // True while the user-interface thread is inside a call handed over with
     // this token (the worker is then blocked until it returns).
     bool CallRunning() const;
+    // True while a call handed over with this token waits for the
+    // user-interface thread to start it.
+    bool CallPending() const;
 
   private:
     friend bool VaSynchronize(const std::shared_ptr<TVaStopToken>&, std::function<void()>);

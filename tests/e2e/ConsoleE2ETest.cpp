@@ -267,7 +267,8 @@ TEST_F(ConsoleE2E, PortBoxTakesNamesPathsAndComNumbers) {
     EXPECT_EQ(Control<TLabeledEdit>(W(), "lbeVersion")->text(), "4100");
     EXPECT_FALSE(W().CanOpenPort(Sim->Path().substr(5)));
 
-    // COM with no number fails before anything is opened.
+    // COM without a whole number is no COM port: a name below /dev that is
+    // not there, said in the panel with the paths tried.
     TFKAVRO Other;
     Control<QComboBox>(Other, "ePortNo")->setEditText("COMx");
     Control<QPushButton>(Other, "Button3")->click();
@@ -275,7 +276,10 @@ TEST_F(ConsoleE2E, PortBoxTakesNamesPathsAndComNumbers) {
     EXPECT_EQ(Control<TStatusBar>(Other, "StatusBar1")
                   ->PanelText(0)
                   .toStdString()
-                  .rfind("'x' is not a valid integer value - ", 0),
+                  .rfind("Specified device not found (/dev/COMx). Tried /dev/ttyCOMx, /dev/COMx: "
+                         "check the port name and that the adapter is plugged in; COM<n> takes a "
+                         "whole number n from 1. - ",
+                         0),
               0u)
         << Control<TStatusBar>(Other, "StatusBar1")->PanelText(0).toStdString();
     // A port held by this window cannot be opened by another.

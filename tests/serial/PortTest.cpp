@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "PtyPair.h"
 #include "VaComm.h"
@@ -11,6 +15,12 @@
 namespace {
 
 const char* OpenMsg = "Can't perform this operation while port is open";
+
+// The system's text for an error number, in the user's language: a German
+// user reads the reason in German.
+std::string Sys(int Error) {
+    return std::strerror(Error);
+}
 
 std::string ErrorOf(const std::function<void()>& Fn) {
     try {
@@ -177,16 +187,15 @@ TEST(VaCommPort, FailureTexts) {
     EXPECT_EQ(VaCommErrorText(F::Open, ENOENT, "/dev/ttyUSB0"),
               "Specified device not found (/dev/ttyUSB0).");
     EXPECT_EQ(VaCommErrorText(F::Open, EACCES, "/dev/ttyUSB0"),
-              "Can't open specified device /dev/ttyUSB0 (Error 13, Permission denied)");
-    EXPECT_EQ(VaCommErrorText(F::WriteDcb, EINVAL), "Error writing dcb (22), Invalid argument");
-    EXPECT_EQ(VaCommErrorText(F::Timeouts, EINVAL),
-              "Error setting timeouts (22), Invalid argument");
-    EXPECT_EQ(VaCommErrorText(F::Write, EIO), "Write error (5), Input/output error");
-    EXPECT_EQ(VaCommErrorText(F::Read, EIO), "Read error (5), Input/output error");
+              "Can't open specified device /dev/ttyUSB0 (Error 13, " + Sys(EACCES) + ")");
+    EXPECT_EQ(VaCommErrorText(F::WriteDcb, EINVAL), "Error writing dcb (22), " + Sys(EINVAL));
+    EXPECT_EQ(VaCommErrorText(F::Timeouts, EINVAL), "Error setting timeouts (22), " + Sys(EINVAL));
+    EXPECT_EQ(VaCommErrorText(F::Write, EIO), "Write error (5), " + Sys(EIO));
+    EXPECT_EQ(VaCommErrorText(F::Read, EIO), "Read error (5), " + Sys(EIO));
     EXPECT_EQ(VaCommErrorText(F::Statistics, ENOTTY),
-              "Error retrieving statistics (25), Inappropriate ioctl for device");
+              "Error retrieving statistics (25), " + Sys(ENOTTY));
     EXPECT_EQ(VaCommErrorText(F::Function, EINVAL),
-              "Error calling comm function (22), Invalid argument");
+              "Error calling comm function (22), " + Sys(EINVAL));
     // A percent sign in a device name is text, not a conversion.
     EXPECT_EQ(VaCommErrorText(F::Open, ENOENT, "/tmp/%s%n"),
               "Specified device not found (/tmp/%s%n).");
@@ -235,8 +244,8 @@ TEST_F(OpenPort, SecondOpenIsRefusedAndTheFirstStaysIntact) {
     EXPECT_EQ(ErrorOf([&] { Comm.Open(); }), OpenMsg);
     TVaComm Second;
     Second.SetDeviceName(Pty.SlavePath);
-    EXPECT_EQ(ErrorOf([&] { Second.Open(); }), "Can't open specified device " + Pty.SlavePath +
-                                                   " (Error 16, Device or resource busy)");
+    EXPECT_EQ(ErrorOf([&] { Second.Open(); }),
+              "Can't open specified device " + Pty.SlavePath + " (Error 16, " + Sys(EBUSY) + ")");
     EXPECT_FALSE(Second.Active());
     EXPECT_FALSE(CanOpenDevice(Pty.SlavePath));
     ASSERT_TRUE(Comm.WriteText("still here"));
@@ -310,7 +319,7 @@ TEST_F(OpenPort, DeviceHoldsTheLineSettings) {
 }
 
 TEST_F(OpenPort, UnrealisableSettingsAreRefusedAndTheDeviceKeepsItsOwn) {
-    const std::string Refused = "Error writing dcb (22), Invalid argument";
+    const std::string Refused = "Error writing dcb (22), " + Sys(EINVAL);
     std::function<void(TVaComm&)> Writes[] = {
         [](TVaComm& C) { C.SetBaudrate(br14400); },
         [](TVaComm& C) { C.SetBaudrate(br256000); },
@@ -408,7 +417,7 @@ TEST_F(OpenPort, PseudoTerminalAcceptsModemLinesAndHasNoLineErrors) {
     Comm.EscapeComm(SETBREAK);
     Comm.EscapeComm(CLRBREAK);
     EXPECT_EQ(ErrorOf([&] { Comm.EscapeComm(42); }),
-              "Error calling comm function (22), Invalid argument");
+              "Error calling comm function (22), " + Sys(EINVAL));
     TVaComStat Stat;
     EXPECT_EQ(Comm.GetCommErrors(Stat), 0u);
     EXPECT_EQ(Stat.cbInQue, 0);
@@ -440,6 +449,82 @@ TEST(VaPorts, NamesAndPaths) {
     EXPECT_FALSE(CanOpenDevice("/tmp/no-such-vorta-port"));
     for (const std::string& N : ListSerialPortNames())
         EXPECT_EQ(N.find("/dev/"), std::string::npos);
+}
+
+// COM<n> is port n of the default device pattern only for a whole number
+// from 1: read leniently, "COM-1" opened /dev/ttyS0, an unrelated device.
+TEST(VaPorts, PortTextsResolveToOneDeviceOrAreRefused) {
+    const struct {
+        const char *Text, *Path, *TriedFirst; // a name is looked for at /dev/tty<name> first
+        int Com;
+    } Cases[] = {{"COM1", "/dev/ttyS1", "", 1},
+                 {"COM12", "/dev/ttyS12", "", 12},
+                 {"COM-1", "/dev/COM-1", "/dev/ttyCOM-1", 0},
+                 {"COM0", "/dev/COM0", "/dev/ttyCOM0", 0},
+                 {"COM1x", "/dev/COM1x", "/dev/ttyCOM1x", 0},
+                 {"/tmp/x%d", "/tmp/x%d", "", 0},
+                 {"COM99999999999", "/dev/COM99999999999", "/dev/ttyCOM99999999999", 0}};
+    for (const auto& K : Cases) {
+        const TPortTarget T = ResolvePortName(K.Text);
+        EXPECT_EQ(T.ComNumber, K.Com) << K.Text;
+        EXPECT_EQ(T.Path, K.Path) << K.Text;
+        using V = std::vector<std::string>;
+        EXPECT_EQ(T.Tried, (*K.TriedFirst ? V{K.TriedFirst, K.Path} : V{K.Path})) << K.Text;
+    }
+    for (const char* Bad : {"", "..", "../etc/passwd", "pts/../../etc/passwd", "x/.."})
+        EXPECT_THROW(ResolvePortName(Bad), EVaCommError) << Bad;
+}
+
+// What the user reads when a port does not open: the engine's text, then the
+// cause and what to do about it.
+TEST(VaPorts, OpenFailuresNameTheCauseAndTheFix) {
+    char File[] = "/tmp/vorta-port-file-XXXXXX";
+    close(mkstemp(File));
+    TPtyPair Held, Locked;
+    TVaComm Holder;
+    Holder.SetDeviceName(Held.SlavePath);
+    Holder.Open();
+    ASSERT_EQ(chmod(Locked.SlavePath.c_str(), 0), 0);
+    const auto Cant = [](const std::string& Path, int Error, const std::string& Advice) {
+        return "Can't open specified device " + Path + " (Error " + std::to_string(Error) + ", " +
+               Sys(Error) + "): " + Advice;
+    };
+    const std::string Check = ": check the port name and that the adapter is plugged in";
+    const struct {
+        std::string Text, Message;
+        int Error;
+    } Cases[] = {
+        {File, Cant(File, ENOTTY, "not a serial device"), ENOTTY},
+        {"/dev/null", Cant("/dev/null", ENOTTY, "not a serial device"), ENOTTY},
+        {"vorta-no",
+         "Specified device not found (/dev/vorta-no). Tried /dev/ttyvorta-no, /dev/vorta-no" +
+             Check + ".",
+         ENOENT},
+        {"COM-1",
+         "Specified device not found (/dev/COM-1). Tried /dev/ttyCOM-1, /dev/COM-1" + Check +
+             "; COM<n> takes a whole number n from 1.",
+         ENOENT},
+        {"COM77",
+         "Specified device not found (/dev/ttyS77). Tried /dev/ttyS77 (COM77)" + Check + ".",
+         ENOENT},
+        {Held.SlavePath, Cant(Held.SlavePath, EBUSY, "in use by another program"), EBUSY},
+        {Locked.SlavePath,
+         Cant(Locked.SlavePath, EACCES,
+              "permission denied: add your user to the dialout group (sudo adduser $USER dialout) "
+              "and log in again"),
+         EACCES},
+    };
+    for (const auto& K : Cases) {
+        if (K.Error == EACCES && geteuid() == 0) {
+            std::printf("[ SKIPPED  ] %s: root opens a device whatever its mode\n", K.Text.c_str());
+            continue;
+        }
+        TVaComm C;
+        EXPECT_EQ(ErrorOf([&] { OpenPortTarget(C, ResolvePortName(K.Text)); }), K.Message);
+        EXPECT_FALSE(C.Active());
+        EXPECT_EQ(DeviceOpenError(ResolvePortName(K.Text).Path), K.Error) << K.Text;
+    }
+    unlink(File);
 }
 
 } // namespace

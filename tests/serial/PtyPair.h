@@ -63,6 +63,18 @@ struct TPtyPair {
     }
 };
 
+// Waits without running the event loop until Pred holds or Ms milliseconds
+// have passed; true when it holds.
+inline bool WaitUntil(const std::function<bool()>& Pred, int Ms) {
+    QElapsedTimer T;
+    T.start();
+    while (!Pred()) {
+        if (T.elapsed() >= Ms) return false;
+        poll(nullptr, 0, 1);
+    }
+    return true;
+}
+
 // Runs the event loop until Pred holds or Ms milliseconds have passed.
 inline bool PumpUntil(const std::function<bool()>& Pred, int Ms) {
     QElapsedTimer T;

@@ -1,7 +1,7 @@
 #include "SevenSegTestUtil.h"
 
+#include <QElapsedTimer>
 #include <QPalette>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -73,25 +73,22 @@ TEST(DisplayComponent, ReadoutValueWritesInsideUpdateBracketInvalidateOnce) {
 TEST(DisplayComponent, FrameRateGateHoldsBackThenShowsTheLastChange) {
     Probe p;
     p.SetAutoFrameRate(true);
-    p.SetUpdateFrameRate(10); // a tenth of a second: roomy enough for a loaded machine
-    QThread::msleep(110);
+    p.SetUpdateFrameRate(1); // a second: roomy enough for a loaded machine
+    p.Change();              // within the second since creation: held back
+    EXPECT_EQ(p.invalidations, 0);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return p.invalidations == 1; }, 10000));
+    p.Change(); // within the second of the last repaint request
     p.Change();
     EXPECT_EQ(p.invalidations, 1);
-    p.Change(); // within the interval of the last repaint request
-    p.Change();
-    EXPECT_EQ(p.invalidations, 1);
-    // The held-back change is shown once its interval has passed.
-    EXPECT_TRUE(ProcessEventsUntil([&] { return p.invalidations == 2; }));
-    QThread::msleep(120);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(p.invalidations, 2);
+    // The held-back changes are shown once, when their second has passed.
+    EXPECT_TRUE(ProcessEventsUntil([&] { return p.invalidations == 2; }, 10000));
+    EXPECT_FALSE(ProcessEventsUntil([&] { return p.invalidations > 2; }, 1500));
 }
 
 TEST(DisplayComponent, EndUpdatePassesAHeldBackChangeThroughTheGate) {
     Probe p;
     p.SetAutoFrameRate(true);
     p.SetUpdateFrameRate(1); // one per second
-    QThread::msleep(5);
     p.BeginUpdate();
     p.Change();
     p.EndUpdate(); // within the second since creation: held back
@@ -109,12 +106,21 @@ TEST(DisplayComponent, FrameRateZeroOrHugeMeansNoPracticalLimit) {
         p.Change();
         EXPECT_EQ(p.invalidations, 2) << rate;
     }
+    // An interval of half a nanosecond: a change passes once the clock has
+    // moved on at all since the last repaint.
+    const auto ClockMoves = [] {
+        QElapsedTimer t;
+        t.start();
+        const qint64 start = t.nsecsElapsed();
+        while (t.nsecsElapsed() <= start + 1000) {
+        }
+    };
     Probe p;
     p.SetAutoFrameRate(true);
-    p.SetUpdateFrameRate(2000000000); // an interval of half a nanosecond
-    QThread::msleep(1);
+    p.SetUpdateFrameRate(2000000000);
+    ClockMoves();
     p.Change();
-    QThread::msleep(1);
+    ClockMoves();
     p.Change();
     EXPECT_EQ(p.invalidations, 2);
 }

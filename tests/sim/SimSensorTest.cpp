@@ -114,7 +114,12 @@ class Sim {
 class Port {
   public:
     explicit Port(const std::string& Path, bool Console = true) {
-        Fd = open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        // The simulator lifts the exclusive mark of the previous opener once
+        // it sees the close; until then only root gets in.
+        for (int i = 0; i < 500; ++i, usleep(10000)) {
+            Fd = open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (Fd >= 0 || errno != EBUSY) break;
+        }
         EXPECT_GE(Fd, 0) << Path << ": " << std::strerror(errno);
         if (Fd < 0 || !Console) return;
         EXPECT_EQ(ioctl(Fd, TIOCEXCL), 0);
