@@ -136,12 +136,25 @@ void TStatusBar::SetPanelText(int Index, const QString& Text) {
     Shown.remove('\r').replace('\n', ' ');
     FPanels[Index]->setTextFormat(Qt::PlainText);
     FPanels[Index]->setText(Shown.trimmed());
+    UpdateToolTip(Index);
+}
+
+void TStatusBar::SetNote(const QString& Note) {
+    FNote = Note;
+    setToolTip(Note.isEmpty() ? QString() : "<p>" + Note.toHtmlEscaped() + "</p>");
+    UpdateToolTip(0);
+    UpdateToolTip(1);
+}
+
+void TStatusBar::UpdateToolTip(int Index) {
     // A tooltip that looks like markup would be rendered as such; this one
-    // is always plain text, escaped into a paragraph.
-    FPanels[Index]->setToolTip(Shown.trimmed().isEmpty()
-                                   ? QString()
-                                   : "<p style='white-space:pre-wrap'>" +
-                                         Shown.trimmed().toHtmlEscaped() + "</p>");
+    // is always plain text, escaped into paragraphs.
+    QString Shown = FTexts[Index];
+    Shown = Shown.remove('\r').replace('\n', ' ').trimmed();
+    QString Tip;
+    if (!Shown.isEmpty()) Tip = "<p style='white-space:pre-wrap'>" + Shown.toHtmlEscaped() + "</p>";
+    if (!FNote.isEmpty()) Tip += "<p>" + FNote.toHtmlEscaped() + "</p>";
+    FPanels[Index]->setToolTip(Tip);
 }
 
 TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Options) {

@@ -177,6 +177,15 @@ void TFKAVRO::ReadingAccepted(double Value) {
     DrawNeedle(NeedleAngle(Value, lbeMode->text().toLocal8Bit().toStdString()));
 }
 
+void TFKAVRO::MalformedFrame(const std::string& Text) {
+    FExchange->Malformed();
+    RecordRow("answer", "", Utf8(Text));
+    ++FMalformedFrames;
+    StatusBar1->SetNote(QString("malformed frames: %1").arg(FMalformedFrames));
+    ShowReading(0);
+    DrawNeedle(NeedleAngle(0, lbeMode->text().toLocal8Bit().toStdString()));
+}
+
 void TFKAVRO::UpdateConnectionLight() {
     if (!ConnectionLight) return;
     if (Connected == 1 && VaComm1->Active())

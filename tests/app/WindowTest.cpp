@@ -2,6 +2,7 @@
 #include "Dialogs.h"
 #include "SysUtils.h"
 #include "UVORTA_Display.h"
+#include "iSevenSegmentAnalog.h"
 #include "uHelp.h"
 
 #include "ScopedEnv.h"
@@ -439,6 +440,41 @@ TEST_F(WindowTest, AStatusPanelShowsItsWholeTextAsTooltip) {
     EXPECT_EQ(QTextDocumentFragment::fromHtml(Labels[0]->toolTip()).toPlainText(), Long);
     EXPECT_LT(Labels[0]->width(),
               Labels[0]->fontMetrics().horizontalAdvance(Long)); // cut in the panel
+}
+
+TEST_F(WindowTest, AFrameThatIsNoNumberShowsZeroIsRecordedAndCountedButIsNoReading) {
+    TFKAVRO& W = Create();
+    W.StartRecording(File("rec.csv"));
+    TAnswerReceiver& Rx = *Internals::FReceiver(W);
+    Rx.Receive(std::string("\x02"
+                           "12.50B1\x17$"));
+    Rx.Receive(std::string("\x02"
+                           "abcdB1\x17$"
+                           "\x02"
+                           "1.2.3B1\x17$"));
+    EXPECT_EQ(Control<TiSevenSegmentAnalog>(W, "ssaValue")->Value(), 0.0);
+    EXPECT_EQ(Internals::FExchange(W)->Readings(), 1);
+    EXPECT_EQ(Internals::FPlotFeed(W).Model().Count(), 1u);
+    W.StopRecording();
+    std::vector<std::string> Rows; // kind:value:text
+    const QStringList Lines = QString::fromStdString(ReadAll(File("rec.csv"))).split("\r\n");
+    for (qsizetype i = 1; i + 1 < Lines.size(); ++i)
+        Rows.push_back(Lines[i].section(',', 2, 4).replace(',', ':').toStdString());
+    EXPECT_EQ(Rows, (std::vector<std::string>{"event::recording started", "reading:12.5:12.50",
+                                              "answer::abcd", "answer::1.2.3",
+                                              "event::recording stopped"}));
+
+    // Wherever the bar is hovered, after what a panel says of itself.
+    auto* Bar = Control<TStatusBar>(W, "StatusBar1");
+    Bar->SetPanelText(0, "Open Com");
+    const auto Labels = Bar->findChildren<QLabel*>();
+    ASSERT_EQ(Labels.size(), 2);
+    const auto Plain = [](const QString& Html) {
+        return QTextDocumentFragment::fromHtml(Html).toPlainText().toStdString();
+    };
+    EXPECT_EQ(Plain(Labels[0]->toolTip()), "Open Com\nmalformed frames: 2");
+    EXPECT_EQ(Plain(Labels[1]->toolTip()), "malformed frames: 2");
+    EXPECT_EQ(Plain(Bar->toolTip()), "malformed frames: 2");
 }
 
 TEST_F(WindowTest, HelpIsFixedPitchEscClosesItAndAFifoIsRefused) {

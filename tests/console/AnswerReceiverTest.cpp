@@ -14,10 +14,12 @@ struct Recorder {
     TAnswerReceiver Rx{Buffer};
     std::vector<std::string> Lines;
     std::vector<double> Values;
+    std::vector<std::string> Malformed;
 
     Recorder() {
         Rx.OnLine = [this](const std::string& L) { Lines.push_back(L); };
         Rx.OnValue = [this](double V) { Values.push_back(V); };
+        Rx.OnMalformed = [this](const std::string& T) { Malformed.push_back(T); };
     }
     // Feeds Data cut at the given offsets (each a separate receive event).
     void Feed(const std::string& Data, const std::vector<size_t>& Cuts = {}) {
@@ -129,16 +131,34 @@ TEST(AnswerReceiver, ShortFrameTextNeverReadsOutsideTheData) {
         Recorder R;
         R.Feed(C.Data);
         EXPECT_EQ(R.Lines, std::vector<std::string>{C.Line}) << C.Data;
-        EXPECT_EQ(R.Values, std::vector<double>{C.Line == "1" ? 1.0 : 0.0});
+        EXPECT_EQ(R.Values.size() + R.Malformed.size(), 1u) << C.Data;
     }
 }
 
-TEST(AnswerReceiver, NonNumericFrameShowsItsTextAndValueZero) {
-    Recorder R;
-    R.Feed(std::string("\x02"
-                       "abcdB1\x17$"));
-    EXPECT_EQ(R.Lines, std::vector<std::string>{"abcd"});
-    EXPECT_EQ(R.Values, std::vector<double>{0.0});
+TEST(AnswerReceiver, OnlyAWhollyNumericFrameIsAReadingTheRestIsMalformed) {
+    const struct {
+        std::string Value; // between STX and the check characters
+        std::vector<double> Values;
+    } Cases[] = {
+        {"abcd", {}},
+        {std::string("1\0"
+                     "2.5",
+                     5),
+         {}},
+        {"12.5", {12.5}},
+        {" -3e2 ", {-300}},
+        {"1.2.3", {}},
+    };
+    for (const auto& C : Cases) {
+        Recorder R;
+        R.Feed("\x81\x02" + C.Value + "B1\x17$");
+        const std::string Line = "\x81" + C.Value;
+        EXPECT_EQ(R.Lines, std::vector<std::string>{Line});
+        EXPECT_EQ(R.Values, C.Values) << C.Value;
+        EXPECT_EQ(R.Malformed,
+                  C.Values.empty() ? std::vector<std::string>{Line} : std::vector<std::string>{})
+            << C.Value;
+    }
 }
 
 TEST(AnswerReceiver, ValueDisplayFailureIsSwallowedAndNextFrameReceived) {

@@ -4,6 +4,7 @@
 
 void TSensorExchange::Clear() {
     FLastAnswer.clear();
+    FNoise = false;
     if (ClearRx) ClearRx();
 }
 
@@ -13,6 +14,8 @@ std::string TSensorExchange::TryText(int Attempt) {
 
 void TSensorExchange::Received(const std::string& Line) {
     FLastAnswer = Line;
+    FNoise = false;
+    FInfoBefore = FInfoAnswer;
     if (IsInformationAnswer(Line)) FInfoAnswer = Line;
 }
 
@@ -30,7 +33,7 @@ void TSensorExchange::Start(bool Stop) {
 
 bool TSensorExchange::Retry(const std::function<std::string()>& Command,
                             const std::string& Marker) {
-    return Retry(Command, [&] { return FLastAnswer.find(Marker) != std::string::npos; });
+    return Retry(Command, [&] { return !FNoise && FLastAnswer.find(Marker) != std::string::npos; });
 }
 
 bool TSensorExchange::Information() {
@@ -95,7 +98,7 @@ void TSensorExchange::Poll(int Count, const std::function<std::string()>& Reques
             Wait(10);
             ++Tries;
             Progress(TryText(Tries));
-            if (FLastAnswer.find('.') != std::string::npos) break;
+            if (!FNoise && FLastAnswer.find('.') != std::string::npos) break;
         }
     }
     FStopFlag = true;
