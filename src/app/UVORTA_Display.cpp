@@ -519,10 +519,10 @@ QWidget& TFKAVRO::PlotView() {
     if (Plot) return *Plot;
     TPlotSettings Settings;
     Settings.Read = [](const QString& Key) { return TProgramSettings().Value(Key); };
-    Settings.Write = [](const QString& Key, const QVariant& Value) {
+    Settings.Write = [this](const QString& Key, const QVariant& Value) {
         TProgramSettings Kept;
         Kept.SetValue(Key, Value);
-        Kept.Save();
+        WriteKept(Kept);
     };
     Plot = LoadPlotModule()(this, FPlotFeed, Settings);
     return *Plot;
@@ -584,8 +584,11 @@ void TFKAVRO::ShowAnswer(const std::string& Line) {
 }
 
 void TFKAVRO::HandleAppException(QObject*, const std::exception& E) {
-    ErrorLine =
-        std::string(E.what()) + " - " + GNow().toString("yyyy-MM-dd hh:mm:ss").toStdString();
+    ReportError(E.what());
+}
+
+void TFKAVRO::ReportError(const std::string& Text) {
+    ErrorLine = Text + " - " + GNow().toString("yyyy-MM-dd hh:mm:ss").toStdString();
     StatusBar1->SetPanelText(0, QString::fromLocal8Bit(ErrorLine.c_str()));
     try {
         LogError();
@@ -619,7 +622,7 @@ void TFKAVRO::SaveSettings() {
     TProgramSettings Kept;
     Kept.SetValue("Ports/Last", FPortName);
     SaveKept(Kept);
-    Kept.Save();
+    WriteKept(Kept);
     LoadSettings();
 }
 

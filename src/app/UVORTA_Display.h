@@ -51,6 +51,7 @@ class QMenuBar;
 class QShowEvent;
 class TFKAVRO;
 class TImage32;
+class TProgramSettings;
 class TBitmapLayer;
 class TiSevenSegmentAnalog;
 class QListWidget;
@@ -233,6 +234,8 @@ class TFKAVRO : public QWidget {
     void FormShow();
     void FormClose();
     void HandleAppException(QObject* Sender, const std::exception& E);
+    // Text, stamped with the time, in panel 0 and the error log.
+    void ReportError(const std::string& Text);
     // Settings file, error log (see AppPaths.h for where they are).
     // LoadSettings also reads the whole port name kept beside the record;
     // SaveSettings writes both, then loads them back.
@@ -300,7 +303,9 @@ class TFKAVRO : public QWidget {
     bool RecallCommand(QLineEdit* Edit, int Step);
     void LoadKept(const class TProgramSettings& Kept);
     void SaveKept(class TProgramSettings& Kept) const;
-    void SaveKeptNow() const;
+    void SaveKeptNow();
+    // Writes Kept; unreadable entries it dropped from the file are reported.
+    void WriteKept(TProgramSettings& Kept);
     void RecordFromDialog();
     void SaveLogFromDialog();
     TPlotFeed FPlotFeed;     // every reading from the start; outlives Plot

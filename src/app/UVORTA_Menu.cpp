@@ -377,10 +377,17 @@ void TFKAVRO::LoadKept(const TProgramSettings& Kept) {
 
 // A history or a port list kept only until Close would be lost with a killed
 // or crashed program; the file is small, so each change is written at once.
-void TFKAVRO::SaveKeptNow() const {
+void TFKAVRO::SaveKeptNow() {
     TProgramSettings Kept;
     SaveKept(Kept);
-    Kept.Save();
+    WriteKept(Kept);
+}
+
+void TFKAVRO::WriteKept(TProgramSettings& Kept) {
+    // The file was written all the same: no failure, but what it lost.
+    if (const int Dropped = Kept.Save())
+        ReportError("Rewrote \"" + Kept.Path() +
+                    "\": unreadable entries dropped: " + std::to_string(Dropped));
 }
 
 void TFKAVRO::SaveKept(TProgramSettings& Kept) const {

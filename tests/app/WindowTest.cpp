@@ -196,6 +196,18 @@ TEST_F(WindowTest, ShortSettingsFileIsReportedAndTheNextCloseRepairsIt) {
                                    "500");
 }
 
+TEST_F(WindowTest, AGarbledIniIsReportedAsRewrittenNotAsUnwritable) {
+    WriteAll(File("vorta-display.ini"), "garbage\n[Commands]\nHistory=#SAVE\n\xff\xfe\n");
+    TFKAVRO& W = Create(); // the first start writes its settings
+    const std::string Line = "Rewrote \"" + File("vorta-display.ini") +
+                             "\": unreadable entries dropped: 2 - 2024-01-31 09:05:07";
+    EXPECT_EQ(Panel(0), Line);
+    EXPECT_EQ(ReadAll(File("LogFile.Log")), Line + "\r\n");
+    EXPECT_EQ(W.CommandHistory(), QStringList{"#SAVE"});
+    W.close(); // written again, with nothing more to report
+    EXPECT_EQ(ReadAll(File("LogFile.Log")), Line + "\r\n");
+}
+
 TEST_F(WindowTest, CorruptLengthBytesAreReadAsCapacity) {
     std::string R(61, 'Z');
     R[0] = char(200);
