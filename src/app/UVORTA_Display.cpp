@@ -1,6 +1,7 @@
 #include "UVORTA_Display.h"
 
 #include "Application.h"
+#include "Dialogs.h"
 #include "FileAccess.h"
 #include "GR32_Image.h"
 #include "PlotModule.h"
@@ -184,8 +185,7 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     // The command line's port holds even when start-up stopped early.
     if (!FOptions.PortOverride.empty())
         ePortNo->setEditText(QString::fromStdString(FOptions.PortOverride));
-    if (!FOptions.RecordFile.empty())
-        RunHandler(this, [this] { StartRecording(FOptions.RecordFile); });
+    if (!FOptions.RecordFile.empty()) RunHandler(this, [this] { RecordFromCommandLine(); });
     if (!FOptions.MqttUrl.empty())
         RunHandler(this, [this] {
             TPublishOptions O;
@@ -193,6 +193,21 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
             LoadMqttCredentials(O, "");
             StartPublishing(O);
         });
+}
+
+void TFKAVRO::RecordFromCommandLine() {
+    try {
+        StartRecording(FOptions.RecordFile);
+    } catch (const std::exception& E) {
+        if (FRecorder.Active()) throw; // recording, but something after it failed
+        // The operator asked for a recording and expects one: a line in the
+        // log and a panel the next state replaces would go unseen.
+        const std::string Text = std::string("Recording not started. ") + E.what();
+        ReportError(Text);
+        UpdateConnectionLight();
+        ShowMessage(Text + "\n\nChoose a file in a folder you may write to, with --record or "
+                           "File > Record readings.");
+    }
 }
 
 TFKAVRO::~TFKAVRO() {

@@ -231,6 +231,9 @@ class TFKAVRO : public QWidget {
 
     // ---- window life (UVORTA_Display.cpp)
     void FormCreate();
+    // --record: a file that cannot be written is said in panel 0, the log
+    // and a message box.
+    void RecordFromCommandLine();
     void FormShow();
     void FormClose();
     void HandleAppException(QObject* Sender, const std::exception& E);

@@ -296,10 +296,11 @@ bool TFKAVRO::RecallCommand(QLineEdit* Edit, int Step) {
 void TFKAVRO::StartRecording(const std::string& Path) {
     StopRecording();
     FRecorder.Open(Path);
-    FRecordFolder = QFileInfo(QString::fromLocal8Bit(Path.c_str())).absolutePath();
-    SaveKeptNow();
     RecordEvent("recording started");
     UpdateConnectionLight();
+    // Last: a settings file that cannot be written costs no row.
+    FRecordFolder = QFileInfo(QString::fromLocal8Bit(Path.c_str())).absolutePath();
+    SaveKeptNow();
 }
 
 void TFKAVRO::StopRecording() {

@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
 
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sys/stat.h>
@@ -452,6 +453,20 @@ TEST_F(WindowTest, AStatusPanelShowsItsWholeTextAsTooltip) {
     EXPECT_EQ(QTextDocumentFragment::fromHtml(Labels[0]->toolTip()).toPlainText(), Long);
     EXPECT_LT(Labels[0]->width(),
               Labels[0]->fontMetrics().horizontalAdvance(Long)); // cut in the panel
+}
+
+TEST_F(WindowTest, ARecordingFileThatCannotBeWrittenIsSaidAtStartUp) {
+    TFKAVROOptions Options;
+    Options.RecordFile = File("missing") + "/rec.csv";
+    TFKAVRO& W = Create(Options);
+    const std::string Text = "Recording not started. Cannot open \"" + Options.RecordFile +
+                             "\": " + std::strerror(ENOENT);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].rfind(Text + "\n\nChoose a file", 0), 0u) << Messages[0];
+    EXPECT_EQ(Panel(0), Text + " - 2024-01-31 09:05:07");
+    EXPECT_EQ(ReadAll(File("LogFile.Log")), Text + " - 2024-01-31 09:05:07\r\n");
+    EXPECT_FALSE(W.Recorder().Active());
+    EXPECT_TRUE(Control<QLabel>(W, "RecordingLight")->isHidden());
 }
 
 TEST_F(WindowTest, AFrameThatIsNoNumberShowsZeroIsRecordedAndCountedButIsNoReading) {
