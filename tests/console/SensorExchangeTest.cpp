@@ -102,7 +102,6 @@ TEST(SensorExchange, AMalformedFrameAnswersNoCommand) {
         S.X.Malformed();
     };
     EXPECT_FALSE(S.X.Retry(SensorCommands::Read, "."));
-    EXPECT_FALSE(S.X.Retry([] { return SensorCommands::Mode(1); }, "OK"));
     EXPECT_FALSE(S.X.Information());
     EXPECT_EQ(S.X.InfoAnswer(), "");
     S.Sent.clear();

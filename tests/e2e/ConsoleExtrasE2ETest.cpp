@@ -90,15 +90,10 @@ TEST(ConsoleProcessE2E, SigtermClosesAsCloseDoesKeepingSettingsAndTheRecordingsE
     EXPECT_EQ(P.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(P.exitCode(), 0);
 
-    const std::string Text = ReadFile(Csv);
-    ASSERT_GE(Text.size(), 2u);
-    EXPECT_EQ(Text.substr(Text.size() - 2), CRLF);
-    const auto Others = NonReadings(CsvRows(Text));
+    const auto Others = NonReadings(CsvRows(ReadFile(Csv)));
     ASSERT_GE(Others.size(), 2u);
     EXPECT_EQ(std::vector<std::string>(Others.end() - 2, Others.end()),
               (std::vector<std::string>{"event:disconnected", "event:recording stopped"}));
-    const std::string Dat = Dir.path().toStdString() + "/UserSet.dat";
-    EXPECT_EQ(ReadSettingsFile(Dat).Get(TUserSettings::PortName), Sim.Path().substr(0, 6));
     const std::string Ini = Dir.path().toStdString() + "/" + TProgramSettings::FileName;
     EXPECT_EQ(TProgramSettings(Ini).Value("Ports/Last").toString().toStdString(), Sim.Path());
 }
