@@ -108,12 +108,14 @@ int main(int argc, char** argv) {
 
     // A stop by signal closes the window as its Close button does, then
     // leaves every event loop, a message box's included. Watched from before
-    // the window is made: one that comes during start-up is answered as soon
-    // as the loop runs.
+    // the window is made: one that comes during start-up (in a message box
+    // the window shows) closes it as soon as it is made.
     TFKAVRO* Window = nullptr;
+    bool StopAsked = false;
     std::unique_ptr<TCloseSignals> CloseSignals;
     try {
         CloseSignals = std::make_unique<TCloseSignals>([&](int) {
+            StopAsked = true;
             if (Window) Window->btCloseClick();
             App.exit(0);
         });
@@ -123,6 +125,10 @@ int main(int argc, char** argv) {
     TFKAVRO FKAVRO(Options);
     Window = &FKAVRO;
     FKAVRO.show();
+    if (StopAsked) {
+        FKAVRO.btCloseClick();
+        return 0;
+    }
     if (DoConnect)
         QTimer::singleShot(100, &FKAVRO, [&] {
             // As the buttons' clicks run them: a failure goes to the window's
