@@ -1,11 +1,14 @@
 // Fuzz entry for the answer receiver. After a short header, the bytes are
 // received whole, byte by byte, and in the pieces the header gives; every
-// split must give the same lines, readings and state as the whole.
+// split must give the same lines, readings and state as the whole. Noise is
+// never a reading: each value handed on is its frame's whole text read
+// again, bit for bit, and a frame refused as malformed holds no number.
 //
 // Header: byte 0 holds the count of piece sizes that follow (low three bits)
 // and the decimal separator (top bit: comma, else point); each size byte
 // gives a piece of (size % 64) bytes, 0 being an empty receive event. The
 // sizes repeat until the input is used up.
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,12 +19,35 @@
 
 namespace {
 
+// The value text read again by the C library (the process keeps the "C"
+// locale), independent of the receiver's own parser: true when the whole
+// text, blanks around it aside, is one finite number.
+bool ReadsWhole(std::string Text, char Separator, double& Value) {
+    for (char& C : Text)
+        if (C == Separator) C = '.';
+    const std::size_t Begin = Text.find_first_not_of(' ');
+    const std::size_t End = Text.find_last_not_of(' ');
+    if (Begin == std::string::npos) return false;
+    Text = Text.substr(Begin, End - Begin + 1);
+    char* Stop = nullptr;
+    Value = std::strtod(Text.c_str(), &Stop);
+    return Stop == Text.c_str() + Text.size() && std::isfinite(Value);
+}
+
+std::uint64_t Bits(double Value) {
+    std::uint64_t B;
+    std::memcpy(&B, &Value, sizeof B);
+    return B;
+}
+
 struct Outcome {
     std::vector<std::string> Lines;
     std::vector<std::uint64_t> Values; // bit patterns: compared exactly
-    std::string Buffer;                // the text waiting for its end
+    std::vector<std::string> Malformed;
+    std::string Buffer; // the text waiting for its end
     bool operator==(const Outcome& O) const {
-        return Lines == O.Lines && Values == O.Values && Buffer == O.Buffer;
+        return Lines == O.Lines && Values == O.Values && Malformed == O.Malformed &&
+               Buffer == O.Buffer;
     }
 };
 
@@ -37,10 +63,17 @@ Outcome Run(const char* Data, std::size_t Size, const std::vector<std::size_t>& 
     R.DecimalSeparator = Separator;
     Outcome O;
     R.OnLine = [&O](const std::string& Line) { O.Lines.push_back(Line); };
-    R.OnValue = [&O](double Value) {
-        std::uint64_t Bits;
-        std::memcpy(&Bits, &Value, sizeof Bits);
-        O.Values.push_back(Bits);
+    R.OnValue = [&O, &R, Separator](double Value) {
+        double Again = 0;
+        if (!R.LineIsFrame() || !ReadsWhole(R.ValueText(), Separator, Again) ||
+            Bits(Again) != Bits(Value))
+            std::abort();
+        O.Values.push_back(Bits(Value));
+    };
+    R.OnMalformed = [&O, &R, Separator](const std::string& Text) {
+        double Value = 0;
+        if (!R.LineIsFrame() || ParseValueText(R.ValueText(), Separator, Value)) std::abort();
+        O.Malformed.push_back(Text);
     };
     std::size_t At = 0;
     for (std::size_t i = 0; At < Size; i = (i + 1) % Pieces.size()) {

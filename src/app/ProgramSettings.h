@@ -26,14 +26,17 @@ class TProgramSettings {
 
     QVariant Value(const QString& Key, const QVariant& Default = QVariant()) const;
     void SetValue(const QString& Key, const QVariant& Value);
-    // Writes the changes to the file; EInOutError when that fails.
-    void Save();
+    // Writes the changes to the file; EInOutError when that fails. Returns
+    // how many unreadable entries (lines that are no section, key=value or
+    // comment) the file held: they are not in the file it wrote.
+    int Save();
 
     const std::string& Path() const { return FPath; }
 
   private:
     std::string FPath;
     std::unique_ptr<QSettings> FSettings;
+    int FUnreadable = 0; // in the file as it was opened
 };
 
 // The record's strings are 8-bit; they travel through the window's texts as
@@ -45,3 +48,7 @@ std::string RecordBytes(const QString& Text);
 // its first characters are exactly the record's port field, else the field.
 // A record written by something else since then wins over a stale name.
 QString WholePortName(const TUserSettings& Record, const QString& Whole);
+
+// The lines of an ini file that its reader cannot take and its next write
+// drops: neither blank, a ";" comment, a closed "[section]" nor key=value.
+int UnreadableIniLines(const QByteArray& Text);

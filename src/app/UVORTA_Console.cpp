@@ -24,10 +24,6 @@ QString Q(const std::string& S) {
     return QString::fromLocal8Bit(S.data(), static_cast<qsizetype>(S.size()));
 }
 
-bool Contains(const std::string& S, const std::string& Marker) {
-    return S.find(Marker) != std::string::npos;
-}
-
 // The value texts come from the sensor with the decimal separator of the
 // system's number format, as the operator's other programs read them.
 char LocaleDecimalSeparator() {
@@ -43,11 +39,13 @@ void TFKAVRO::ConnectConsoleSignals() {
     FReceiver->DecimalSeparator = LocaleDecimalSeparator();
     FReceiver->OnLine = [this](const std::string& Line) {
         ShowAnswer(Line);
-        // A frame's text is recorded with its reading (ReadingAccepted).
+        // A frame's text is recorded with its reading (ReadingAccepted), or as
+        // an answer when it holds no number (MalformedFrame).
         if (!FReceiver->LineIsFrame()) RecordRow("answer", "", Q(Line).toUtf8().toStdString());
         FExchange->Received(Line);
     };
     FReceiver->OnValue = [this](double Value) { ReadingAccepted(Value); };
+    FReceiver->OnMalformed = [this](const std::string& Text) { MalformedFrame(Text); };
 
     FExchange = std::make_unique<TSensorExchange>(LastAnswer, RetryCount, StopFlag);
     FExchange->Write = [this](const std::string& Bytes) { VaComm1->WriteText(Bytes); };
@@ -154,9 +152,9 @@ bool TFKAVRO::CommandStart(bool Stop, int* Count) {
     return true;
 }
 
-void TFKAVRO::RetryExchange(const std::function<std::string()>& Command,
+bool TFKAVRO::RetryExchange(const std::function<std::string()>& Command,
                             const std::string& Marker) {
-    FExchange->Retry(Command, Marker);
+    return FExchange->Retry(Command, Marker);
 }
 
 void TFKAVRO::StopLoop() {
@@ -214,8 +212,7 @@ void TFKAVRO::btn10Click() {
 
 void TFKAVRO::btREADClick() {
     if (!CommandStart()) return;
-    RetryExchange(SensorCommands::Read, ".");
-    NoteStream(Contains(LastAnswer, "."));
+    NoteStream(RetryExchange(SensorCommands::Read, "."));
 }
 
 void TFKAVRO::btStopClick() {
@@ -247,8 +244,7 @@ void TFKAVRO::btIDchangeClick() {
     // LastAnswer is not emptied first: an "OK" still standing ends the loop
     // after the first send.
     const std::string C = SensorCommands::Id(N);
-    RetryExchange([&C] { return C; }, "OK");
-    if (Contains(LastAnswer, "OK")) btn10Click();
+    if (RetryExchange([&C] { return C; }, "OK")) btn10Click();
 }
 
 void TFKAVRO::btB105Click() {
@@ -259,8 +255,7 @@ void TFKAVRO::btB105Click() {
 void TFKAVRO::ModeCommand(int Mode) {
     if (!CommandStart()) return;
     const std::string C = SensorCommands::Mode(Mode);
-    RetryExchange([&C] { return C; }, "OK");
-    if (Contains(LastAnswer, "OK")) btn10Click();
+    if (RetryExchange([&C] { return C; }, "OK")) btn10Click();
     if (Mode == 1) LoadDial("img\\mode1.png");
 }
 
@@ -279,15 +274,15 @@ void TFKAVRO::Button24Click() {
 
 void TFKAVRO::Button25Click() {
     if (!CommandStart()) return;
-    RetryExchange([this] { return SensorCommands::MinusRange(Text(leRangeN)); }, "OK");
-    if (Contains(LastAnswer, "OK")) btn10Click();
+    if (RetryExchange([this] { return SensorCommands::MinusRange(Text(leRangeN)); }, "OK"))
+        btn10Click();
 }
 
 void TFKAVRO::Button26Click() {
     if (!CommandStart()) return;
     // The sensor takes a plus range of 0 for the full circle.
-    RetryExchange([this] { return SensorCommands::PlusRange(Text(leRangeP)); }, "OK");
-    if (Contains(LastAnswer, "OK")) btn10Click();
+    if (RetryExchange([this] { return SensorCommands::PlusRange(Text(leRangeP)); }, "OK"))
+        btn10Click();
 }
 
 void TFKAVRO::bt360Send1Click() {

@@ -1,6 +1,7 @@
 #include "UVORTA_Display.h"
 
 #include "Application.h"
+#include "Dialogs.h"
 #include "FileAccess.h"
 #include "GR32_Image.h"
 #include "PlotModule.h"
@@ -136,12 +137,25 @@ void TStatusBar::SetPanelText(int Index, const QString& Text) {
     Shown.remove('\r').replace('\n', ' ');
     FPanels[Index]->setTextFormat(Qt::PlainText);
     FPanels[Index]->setText(Shown.trimmed());
+    UpdateToolTip(Index);
+}
+
+void TStatusBar::SetNote(const QString& Note) {
+    FNote = Note;
+    setToolTip(Note.isEmpty() ? QString() : "<p>" + Note.toHtmlEscaped() + "</p>");
+    UpdateToolTip(0);
+    UpdateToolTip(1);
+}
+
+void TStatusBar::UpdateToolTip(int Index) {
     // A tooltip that looks like markup would be rendered as such; this one
-    // is always plain text, escaped into a paragraph.
-    FPanels[Index]->setToolTip(Shown.trimmed().isEmpty()
-                                   ? QString()
-                                   : "<p style='white-space:pre-wrap'>" +
-                                         Shown.trimmed().toHtmlEscaped() + "</p>");
+    // is always plain text, escaped into paragraphs.
+    QString Shown = FTexts[Index];
+    Shown = Shown.remove('\r').replace('\n', ' ').trimmed();
+    QString Tip;
+    if (!Shown.isEmpty()) Tip = "<p style='white-space:pre-wrap'>" + Shown.toHtmlEscaped() + "</p>";
+    if (!FNote.isEmpty()) Tip += "<p>" + FNote.toHtmlEscaped() + "</p>";
+    FPanels[Index]->setToolTip(Tip);
 }
 
 TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Options) {
@@ -171,8 +185,7 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     // The command line's port holds even when start-up stopped early.
     if (!FOptions.PortOverride.empty())
         ePortNo->setEditText(QString::fromStdString(FOptions.PortOverride));
-    if (!FOptions.RecordFile.empty())
-        RunHandler(this, [this] { StartRecording(FOptions.RecordFile); });
+    if (!FOptions.RecordFile.empty()) RunHandler(this, [this] { RecordFromCommandLine(); });
     if (!FOptions.MqttUrl.empty())
         RunHandler(this, [this] {
             TPublishOptions O;
@@ -180,6 +193,21 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
             LoadMqttCredentials(O, "");
             StartPublishing(O);
         });
+}
+
+void TFKAVRO::RecordFromCommandLine() {
+    try {
+        StartRecording(FOptions.RecordFile);
+    } catch (const std::exception& E) {
+        if (FRecorder.Active()) throw; // recording, but something after it failed
+        // The operator asked for a recording and expects one: a line in the
+        // log and a panel the next state replaces would go unseen.
+        const std::string Text = std::string("Recording not started. ") + E.what();
+        ReportError(Text);
+        UpdateConnectionLight();
+        ShowMessage(Text + "\n\nChoose a file in a folder you may write to, with --record or "
+                           "File > Record readings.");
+    }
 }
 
 TFKAVRO::~TFKAVRO() {
@@ -506,10 +534,10 @@ QWidget& TFKAVRO::PlotView() {
     if (Plot) return *Plot;
     TPlotSettings Settings;
     Settings.Read = [](const QString& Key) { return TProgramSettings().Value(Key); };
-    Settings.Write = [](const QString& Key, const QVariant& Value) {
+    Settings.Write = [this](const QString& Key, const QVariant& Value) {
         TProgramSettings Kept;
         Kept.SetValue(Key, Value);
-        Kept.Save();
+        WriteKept(Kept);
     };
     Plot = LoadPlotModule()(this, FPlotFeed, Settings);
     return *Plot;
@@ -571,8 +599,11 @@ void TFKAVRO::ShowAnswer(const std::string& Line) {
 }
 
 void TFKAVRO::HandleAppException(QObject*, const std::exception& E) {
-    ErrorLine =
-        std::string(E.what()) + " - " + GNow().toString("yyyy-MM-dd hh:mm:ss").toStdString();
+    ReportError(E.what());
+}
+
+void TFKAVRO::ReportError(const std::string& Text) {
+    ErrorLine = Text + " - " + GNow().toString("yyyy-MM-dd hh:mm:ss").toStdString();
     StatusBar1->SetPanelText(0, QString::fromLocal8Bit(ErrorLine.c_str()));
     try {
         LogError();
@@ -606,7 +637,7 @@ void TFKAVRO::SaveSettings() {
     TProgramSettings Kept;
     Kept.SetValue("Ports/Last", FPortName);
     SaveKept(Kept);
-    Kept.Save();
+    WriteKept(Kept);
     LoadSettings();
 }
 

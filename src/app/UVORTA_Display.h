@@ -51,6 +51,7 @@ class QMenuBar;
 class QShowEvent;
 class TFKAVRO;
 class TImage32;
+class TProgramSettings;
 class TBitmapLayer;
 class TiSevenSegmentAnalog;
 class QListWidget;
@@ -85,10 +86,16 @@ class TStatusBar : public QWidget {
     TStatusBar(QWidget* Parent, int Width0, int Width1);
     QString PanelText(int Index) const;
     void SetPanelText(int Index, const QString& Text);
+    // A line that every tooltip of the bar shows, after a panel's own text,
+    // whatever the panels show later ("" for none): a count the operator
+    // finds wherever the bar is hovered.
+    void SetNote(const QString& Note);
 
   private:
+    void UpdateToolTip(int Index);
     QLabel* FPanels[2];
     QString FTexts[2]; // as set; the labels show them without line breaks
+    QString FNote;
 };
 
 // Settings and behaviour that tests and the command line adjust.
@@ -225,9 +232,14 @@ class TFKAVRO : public QWidget {
 
     // ---- window life (UVORTA_Display.cpp)
     void FormCreate();
+    // --record: a file that cannot be written is said in panel 0, the log
+    // and a message box.
+    void RecordFromCommandLine();
     void FormShow();
     void FormClose();
     void HandleAppException(QObject* Sender, const std::exception& E);
+    // Text, stamped with the time, in panel 0 and the error log.
+    void ReportError(const std::string& Text);
     // Settings file, error log (see AppPaths.h for where they are).
     // LoadSettings also reads the whole port name kept beside the record;
     // SaveSettings writes both, then loads them back.
@@ -254,8 +266,8 @@ class TFKAVRO : public QWidget {
     // Count, reads eCount first (polling commands).
     bool CommandStart(bool Stop = false, int* Count = nullptr);
     // Sends Command (built anew for each attempt) until Marker is in LastAnswer,
-    // at most six times.
-    void RetryExchange(const std::function<std::string()>& Command, const std::string& Marker);
+    // at most six times. True when it came (a malformed frame is no answer).
+    bool RetryExchange(const std::function<std::string()>& Command, const std::string& Marker);
     void StopLoop();
     // eCount cycles of up to Limit + 1 requests each, until a reading.
     void PollingExchange(const std::function<std::string()>& Request,
@@ -282,6 +294,11 @@ class TFKAVRO : public QWidget {
     // Every accepted reading (stream, #DATA, Angle Data) passes here once:
     // recorded, then shown on the readout and the needle.
     void ReadingAccepted(double Value);
+    // A frame whose value is not a number: the readout and the needle go to
+    // 0 as for every frame shown, and it is recorded as an answer and counted
+    // in the status bar's tooltips, never taken for a reading.
+    void MalformedFrame(const std::string& Text);
+    long FMalformedFrames = 0;
     // The light shows the state of VaComm1 and of the recording.
     void UpdateConnectionLight();
     void FreeCommand(QLineEdit* Edit);
@@ -290,7 +307,9 @@ class TFKAVRO : public QWidget {
     bool RecallCommand(QLineEdit* Edit, int Step);
     void LoadKept(const class TProgramSettings& Kept);
     void SaveKept(class TProgramSettings& Kept) const;
-    void SaveKeptNow() const;
+    void SaveKeptNow();
+    // Writes Kept; unreadable entries it dropped from the file are reported.
+    void WriteKept(TProgramSettings& Kept);
     void RecordFromDialog();
     void SaveLogFromDialog();
     TPlotFeed FPlotFeed;     // every reading from the start; outlives Plot

@@ -194,6 +194,15 @@ void TFKAVRO::ReadingAccepted(double Value) {
     DrawNeedle(NeedleAngle(Value, lbeMode->text().toLocal8Bit().toStdString()));
 }
 
+void TFKAVRO::MalformedFrame(const std::string& Text) {
+    FExchange->Malformed();
+    RecordRow("answer", "", Utf8(Text));
+    ++FMalformedFrames;
+    StatusBar1->SetNote(QString("malformed frames: %1").arg(FMalformedFrames));
+    ShowReading(0);
+    DrawNeedle(NeedleAngle(0, lbeMode->text().toLocal8Bit().toStdString()));
+}
+
 void TFKAVRO::UpdateConnectionLight() {
     if (!ConnectionLight) return;
     if (Connected == 1 && VaComm1->Active())
@@ -310,10 +319,11 @@ bool TFKAVRO::RecallCommand(QLineEdit* Edit, int Step) {
 void TFKAVRO::StartRecording(const std::string& Path) {
     StopRecording();
     FRecorder.Open(Path);
-    FRecordFolder = QFileInfo(QString::fromLocal8Bit(Path.c_str())).absolutePath();
-    SaveKeptNow();
     RecordEvent("recording started");
     UpdateConnectionLight();
+    // Last: a settings file that cannot be written costs no row.
+    FRecordFolder = QFileInfo(QString::fromLocal8Bit(Path.c_str())).absolutePath();
+    SaveKeptNow();
 }
 
 void TFKAVRO::StopRecording() {
@@ -391,10 +401,17 @@ void TFKAVRO::LoadKept(const TProgramSettings& Kept) {
 
 // A history or a port list kept only until Close would be lost with a killed
 // or crashed program; the file is small, so each change is written at once.
-void TFKAVRO::SaveKeptNow() const {
+void TFKAVRO::SaveKeptNow() {
     TProgramSettings Kept;
     SaveKept(Kept);
-    Kept.Save();
+    WriteKept(Kept);
+}
+
+void TFKAVRO::WriteKept(TProgramSettings& Kept) {
+    // The file was written all the same: no failure, but what it lost.
+    if (const int Dropped = Kept.Save())
+        ReportError("Rewrote \"" + Kept.Path() +
+                    "\": unreadable entries dropped: " + std::to_string(Dropped));
 }
 
 void TFKAVRO::SaveKept(TProgramSettings& Kept) const {

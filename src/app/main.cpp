@@ -1,5 +1,6 @@
 // Program entry: the console's one main window and the message loop.
 #include "Application.h"
+#include "CloseSignals.h"
 #include "UVORTA_Display.h"
 #include "VortaVersion.h"
 
@@ -8,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -104,8 +106,29 @@ int main(int argc, char** argv) {
     if (Parser.isSet(Screenshot) && ShotFile.isEmpty())
         Refuse(QStringLiteral("--screenshot needs a file name"));
 
+    // A stop by signal closes the window as its Close button does, then
+    // leaves every event loop, a message box's included. Watched from before
+    // the window is made: one that comes during start-up (in a message box
+    // the window shows) closes it as soon as it is made.
+    TFKAVRO* Window = nullptr;
+    bool StopAsked = false;
+    std::unique_ptr<TCloseSignals> CloseSignals;
+    try {
+        CloseSignals = std::make_unique<TCloseSignals>([&](int) {
+            StopAsked = true;
+            if (Window) Window->btCloseClick();
+            App.exit(0);
+        });
+    } catch (const std::exception& E) {
+        std::fprintf(stderr, "vorta-display: %s\n", E.what());
+    }
     TFKAVRO FKAVRO(Options);
+    Window = &FKAVRO;
     FKAVRO.show();
+    if (StopAsked) {
+        FKAVRO.btCloseClick();
+        return 0;
+    }
     if (DoConnect)
         QTimer::singleShot(100, &FKAVRO, [&] {
             // As the buttons' clicks run them: a failure goes to the window's

@@ -2,6 +2,7 @@
 #include "Dialogs.h"
 #include "SysUtils.h"
 #include "UVORTA_Display.h"
+#include "iSevenSegmentAnalog.h"
 #include "uHelp.h"
 
 #include "ScopedEnv.h"
@@ -23,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
 
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sys/stat.h>
@@ -193,6 +195,16 @@ TEST_F(WindowTest, ShortSettingsFileIsReportedAndTheNextCloseRepairsIt) {
     ASSERT_EQ(Saved.size(), 61u);
     EXPECT_EQ(Saved.substr(13, 4), "\x03"
                                    "500");
+}
+
+TEST_F(WindowTest, AGarbledIniIsReportedAsRewrittenNotAsUnwritable) {
+    WriteAll(File("vorta-display.ini"), "garbage\n[Commands]\nHistory=#SAVE\n\xff\xfe\n");
+    TFKAVRO& W = Create(); // the first start writes its settings
+    const std::string Line = "Rewrote \"" + File("vorta-display.ini") +
+                             "\": unreadable entries dropped: 2 - 2024-01-31 09:05:07";
+    EXPECT_EQ(Panel(0), Line);
+    EXPECT_EQ(ReadAll(File("LogFile.Log")), Line + "\r\n");
+    EXPECT_EQ(W.CommandHistory(), QStringList{"#SAVE"}); // what it could read is kept
 }
 
 TEST_F(WindowTest, CorruptLengthBytesAreReadAsCapacity) {
@@ -439,6 +451,47 @@ TEST_F(WindowTest, AStatusPanelShowsItsWholeTextAsTooltip) {
     EXPECT_EQ(QTextDocumentFragment::fromHtml(Labels[0]->toolTip()).toPlainText(), Long);
     EXPECT_LT(Labels[0]->width(),
               Labels[0]->fontMetrics().horizontalAdvance(Long)); // cut in the panel
+}
+
+TEST_F(WindowTest, ARecordingFileThatCannotBeWrittenIsSaidAtStartUp) {
+    TFKAVROOptions Options;
+    Options.RecordFile = File("missing") + "/rec.csv";
+    TFKAVRO& W = Create(Options);
+    const std::string Text = "Recording not started. Cannot open \"" + Options.RecordFile +
+                             "\": " + std::strerror(ENOENT);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].rfind(Text + "\n\nChoose a file", 0), 0u) << Messages[0];
+    EXPECT_EQ(Panel(0), Text + " - 2024-01-31 09:05:07");
+    EXPECT_EQ(ReadAll(File("LogFile.Log")), Text + " - 2024-01-31 09:05:07\r\n");
+    EXPECT_FALSE(W.Recorder().Active());
+    EXPECT_TRUE(Control<QLabel>(W, "RecordingLight")->isHidden());
+}
+
+TEST_F(WindowTest, AFrameThatIsNoNumberShowsZeroIsRecordedAndCountedButIsNoReading) {
+    TFKAVRO& W = Create();
+    W.StartRecording(File("rec.csv"));
+    const auto Frame = [](const char* Value) { return "\x02" + std::string(Value) + "B1\x17$"; };
+    Internals::FReceiver(W)->Receive(Frame("12.50") + Frame("abcd") + Frame("1.2.3"));
+    EXPECT_EQ(Control<TiSevenSegmentAnalog>(W, "ssaValue")->Value(), 0.0);
+    EXPECT_EQ(Internals::FExchange(W)->Readings(), 1);
+    EXPECT_EQ(Internals::FPlotFeed(W).Model().Count(), 1u);
+    W.StopRecording();
+    std::vector<std::string> Rows; // kind:value:text
+    const QStringList Lines = QString::fromStdString(ReadAll(File("rec.csv"))).split("\r\n");
+    for (qsizetype i = 1; i + 1 < Lines.size(); ++i)
+        Rows.push_back(Lines[i].section(',', 2, 4).replace(',', ':').toStdString());
+    EXPECT_EQ(Rows, (std::vector<std::string>{"event::recording started", "reading:12.5:12.50",
+                                              "answer::abcd", "answer::1.2.3",
+                                              "event::recording stopped"}));
+
+    // Wherever the bar is hovered, after what a panel says of itself.
+    auto* Bar = Control<TStatusBar>(W, "StatusBar1");
+    Bar->SetPanelText(0, "Open Com");
+    const auto Plain = [](QWidget* W) {
+        return QTextDocumentFragment::fromHtml(W->toolTip()).toPlainText().toStdString();
+    };
+    EXPECT_EQ(Plain(Bar->findChildren<QLabel*>().at(0)), "Open Com\nmalformed frames: 2");
+    EXPECT_EQ(Plain(Bar), "malformed frames: 2");
 }
 
 TEST_F(WindowTest, HelpIsFixedPitchEscClosesItAndAFifoIsRefused) {

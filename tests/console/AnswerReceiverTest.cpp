@@ -14,10 +14,12 @@ struct Recorder {
     TAnswerReceiver Rx{Buffer};
     std::vector<std::string> Lines;
     std::vector<double> Values;
+    std::vector<std::string> Malformed;
 
     Recorder() {
         Rx.OnLine = [this](const std::string& L) { Lines.push_back(L); };
         Rx.OnValue = [this](double V) { Values.push_back(V); };
+        Rx.OnMalformed = [this](const std::string& T) { Malformed.push_back(T); };
     }
     // Feeds Data cut at the given offsets (each a separate receive event).
     void Feed(const std::string& Data, const std::vector<size_t>& Cuts = {}) {
@@ -129,23 +131,24 @@ TEST(AnswerReceiver, ShortFrameTextNeverReadsOutsideTheData) {
         Recorder R;
         R.Feed(C.Data);
         EXPECT_EQ(R.Lines, std::vector<std::string>{C.Line}) << C.Data;
-        EXPECT_EQ(R.Values, C.Line == "1" ? std::vector<double>{1} : std::vector<double>{});
+        EXPECT_EQ(R.Values.size() + R.Malformed.size(), 1u) << C.Data;
     }
 }
 
-TEST(AnswerReceiver, OnlyAFrameWhoseTextIsWhollyANumberIsAReading) {
-    const struct {
-        std::string Text;
-        std::vector<double> Values;
-    } Cases[] = {{"12.5", {12.5}}, {"abcd", {}}, {std::string("1\0.5", 4), {}}, {"12.5x", {}}};
-    for (const auto& C : Cases) {
+TEST(AnswerReceiver, OnlyAWhollyNumericFrameIsAReadingTheRestIsMalformed) {
+    const std::pair<std::string, std::vector<double>> Cases[] = {
+        {"abcd", {}},
+        {std::string("1") + '\0' + "2.5", {}},
+        {"12.5", {12.5}},
+        {" -3e2 ", {-300}},
+        {"1.2.3", {}}};
+    for (const auto& [Value, Values] : Cases) {
         Recorder R;
-        std::vector<std::string> Malformed;
-        R.Rx.OnMalformed = [&](const std::string& T) { Malformed.push_back(T); };
-        R.Feed("\x02" + C.Text + "B1\x17$");
-        EXPECT_EQ(R.Lines, std::vector<std::string>{C.Text});
-        EXPECT_EQ(R.Values, C.Values) << C.Text;
-        EXPECT_EQ(Malformed.size(), C.Values.empty() ? 1u : 0u) << C.Text;
+        R.Feed("\x81\x02" + Value + "B1\x17$"); // a stray byte ahead of the frame
+        const std::vector<std::string> Line{"\x81" + Value};
+        EXPECT_EQ(R.Lines, Line);
+        EXPECT_EQ(R.Values, Values) << Value;
+        EXPECT_EQ(R.Malformed, Values.empty() ? Line : std::vector<std::string>{}) << Value;
     }
 }
 

@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +109,43 @@ TEST(Recorder, AppendsWithOneHeaderAndStopsWhenTheFileIsRemoved) {
     // A FIFO in the file's place is refused at once.
     ASSERT_EQ(mkfifo(Path.c_str(), 0600), 0);
     EXPECT_THROW(R.Open(Path), EInOutError);
+    std::remove(Path.c_str());
+    rmdir(Dir);
+}
+
+TEST(Recorder, ARowWrittenInPartIsCutOffSoTheFileEndsWithAWholeRow) {
+    char Dir[] = "/tmp/recorder-XXXXXX";
+    ASSERT_NE(mkdtemp(Dir), nullptr);
+    const std::string Path = std::string(Dir) + "/rec.csv";
+    // A file size limit stands for a full disk: the write that crosses it is
+    // short, the next one fails (EFBIG once SIGXFSZ is ignored).
+    const TRecordRow Row{"reading", "1.5", std::string(100, 'x'), "pts/3", "0", "1"};
+    const size_t RowSize = TRecorder::Row(std::string(29, '0'), 0, Row).size() + 2;
+    const size_t Limit = std::string(TRecorder::Header).size() + 2 + 2 * RowSize + RowSize / 2;
+    rlimit Old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Old), 0);
+    const rlimit Small{Limit, Old.rlim_max};
+    const auto OldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
+    TRecorder R;
+    std::string Error;
+    try {
+        R.Open(Path);
+        for (int i = 0; i < 10; ++i)
+            R.Write(Row);
+    } catch (const EInOutError& E) {
+        Error = E.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &Old);
+    std::signal(SIGXFSZ, OldSignal);
+
+    EXPECT_EQ(Error, "Cannot write \"" + Path + "\": " + std::strerror(EFBIG));
+    EXPECT_FALSE(R.Active());
+    EXPECT_EQ(R.Rows(), 2);
+    const std::string All = ReadAll(Path);
+    const std::string Last = ",reading,1.5," + Row.Text + ",pts/3,0,1\r\n";
+    ASSERT_EQ(All.size(), Limit - RowSize / 2); // the header and two whole rows
+    EXPECT_EQ(All.substr(All.size() - Last.size()), Last);
     std::remove(Path.c_str());
     rmdir(Dir);
 }

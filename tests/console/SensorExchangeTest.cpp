@@ -94,3 +94,20 @@ TEST(SensorExchange, PollingCyclesStopFlagAndStopLoop) {
     EXPECT_EQ(SensorCommands::PlusRange("3600"), "#CALI150\r\n");
     EXPECT_EQ(SensorCommands::PlusRange("1800"), "#CALI151800\r\n");
 }
+
+TEST(SensorExchange, AMalformedFrameAnswersNoCommand) {
+    TScript S;
+    S.X.Wait = [&](int) {
+        S.X.Received(S.Sent.size() % 2 ? "1.2.3 OK" : "V:4100,I:B1,MD:0");
+        S.X.Malformed();
+    };
+    EXPECT_FALSE(S.X.Retry(SensorCommands::Read, "."));
+    EXPECT_FALSE(S.X.Information());
+    EXPECT_EQ(S.X.InfoAnswer(), "");
+    S.Sent.clear();
+    S.X.Poll(
+        1, [] { return SensorCommands::Data(); }, [](const std::string& R) { return R; },
+        TSensorExchange::DataLimit, [] { return 250; });
+    EXPECT_EQ(S.Sent.size(), 6u);
+    EXPECT_EQ(S.X.Readings(), 0);
+}

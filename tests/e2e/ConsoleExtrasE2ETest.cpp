@@ -3,6 +3,8 @@
 // bus scan.
 #include "ConsoleFixture.h"
 
+#include "ProgramSettings.h"
+
 TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
     QTemporaryDir Dir;
     TSimProcess Sim({"--value", "12.5", "--rate", "20"});
@@ -65,6 +67,35 @@ TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
         (std::vector<std::string>{"event:recording started", "event:connected", "sent:#INFO"}));
     EXPECT_EQ(Others[3].rfind("answer:V:4100,", 0), 0u) << Others[3];
     EXPECT_EQ(Others[4], "sent:#READ");
+}
+
+TEST(ConsoleProcessE2E, SigtermClosesAsCloseDoesKeepingSettingsAndTheRecordingsEnd) {
+    QTemporaryDir Dir;
+    TSimProcess Sim({"--value", "12.5", "--rate", "20"});
+    const QString Exe = Dir.path() + "/vorta-display"; // keeps its settings beside it
+    ASSERT_TRUE(QFile::copy(VORTA_DISPLAY_PATH, Exe));
+    const std::string Csv = Dir.path().toStdString() + "/rec.csv";
+    QProcess P;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    P.setProcessEnvironment(Env);
+    P.setWorkingDirectory(VORTA_SOURCE_DIR);
+    P.start(Exe, {"--port", QString::fromStdString(Sim.Path()), "--connect", "--read", "--record",
+                  QString::fromStdString(Csv)});
+    ASSERT_TRUE(P.waitForStarted());
+    for (int i = 0; i < 1000 && ReadFile(Csv).find(",reading,") == std::string::npos; ++i)
+        QTest::qWait(10);
+    ::kill(static_cast<pid_t>(P.processId()), SIGTERM);
+    ASSERT_TRUE(P.waitForFinished(10000)) << "still running after SIGTERM";
+    EXPECT_EQ(P.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(P.exitCode(), 0);
+
+    const auto Others = NonReadings(CsvRows(ReadFile(Csv)));
+    ASSERT_GE(Others.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(Others.end() - 2, Others.end()),
+              (std::vector<std::string>{"event:disconnected", "event:recording stopped"}));
+    const std::string Ini = Dir.path().toStdString() + "/" + TProgramSettings::FileName;
+    EXPECT_EQ(TProgramSettings(Ini).Value("Ports/Last").toString().toStdString(), Sim.Path());
 }
 
 TEST_F(ConsoleE2E, DisconnectConnectAndAHangUpAreLitAndRecorded) {

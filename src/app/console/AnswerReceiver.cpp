@@ -20,6 +20,7 @@ void TAnswerReceiver::EndLine() {
     FEtbSeen = false;
     FFrameStart = 0;
     FLineIsFrame = false;
+    FValueStart = 0;
     if (OnLine) OnLine(FLine);
 }
 
@@ -27,7 +28,7 @@ void TAnswerReceiver::AcceptFrame() {
     // The last two characters are the frame's check characters.
     FBuffer.resize(FBuffer.size() >= 2 ? FBuffer.size() - 2 : 0);
     FLine.assign(FBuffer);
-    const std::size_t ValueStart = FFrameStart < FLine.size() ? FFrameStart : FLine.size();
+    FValueStart = FFrameStart < FLine.size() ? FFrameStart : FLine.size();
     FBuffer.clear();
     FEtbSeen = false;
     FFrameStart = 0;
@@ -35,7 +36,7 @@ void TAnswerReceiver::AcceptFrame() {
     if (OnLine) OnLine(FLine);
     try {
         double Value = 0;
-        if (ParseValueText(FLine.substr(ValueStart), DecimalSeparator, Value)) {
+        if (ParseValueText(ValueText(), DecimalSeparator, Value)) {
             if (OnValue) OnValue(Value);
         } else if (OnMalformed) {
             OnMalformed(FLine);

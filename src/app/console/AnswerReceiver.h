@@ -47,9 +47,12 @@ class TAnswerReceiver {
     // arrives next starts a new line or frame.
     void Reset();
 
-    // True while OnLine runs for the text of a value frame (OnValue follows),
-    // false for an answer line.
+    // True while OnLine runs for the text of a value frame (OnValue or
+    // OnMalformed follows), false for an answer line.
     bool LineIsFrame() const { return FLineIsFrame; }
+    // The value text of the frame being handed on: its line without the stray
+    // bytes ahead of its STX. Meaningful in the callbacks of a frame only.
+    std::string ValueText() const { return FLine.substr(FValueStart); }
 
   private:
     void EndLine();
@@ -65,6 +68,7 @@ class TAnswerReceiver {
     // line but cannot spoil the reading.
     std::size_t FFrameStart = 0;
     bool FLineIsFrame = false;
+    std::size_t FValueStart = 0; // in FLine, for ValueText
 };
 
 // The value text of a frame as a number, read with the given decimal separator

@@ -70,7 +70,17 @@ void TRecorder::WriteAll(const std::string& Bytes) {
     while (Done < Bytes.size()) {
         const ssize_t N = ::write(FFd, Bytes.data() + Done, Bytes.size() - Done);
         if (N < 0 && errno == EINTR) continue;
-        if (N <= 0) Fail(N < 0 ? std::strerror(errno) : "nothing written");
+        if (N <= 0) {
+            std::string Why = N < 0 ? std::strerror(errno) : "nothing written";
+            // A full disk or a size limit takes part of a row: the file is cut
+            // back to its last whole row, so that it still reads as CSV. The
+            // file is opened for appending, so the part is at its end.
+            struct stat St {};
+            if (Done > 0 && (::fstat(FFd, &St) != 0 ||
+                             ::ftruncate(FFd, St.st_size - static_cast<off_t>(Done)) != 0))
+                Why += std::string("; its torn last row stays: ") + std::strerror(errno);
+            Fail(Why);
+        }
         Done += static_cast<size_t>(N);
     }
 }

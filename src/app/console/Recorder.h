@@ -46,7 +46,8 @@ class TRecorder {
     void Open(const std::string& Path);
     // Writes R stamped with now. EInOutError when the row cannot be written
     // or the file is no longer at its path (removed, replaced); the file is
-    // closed then and Active() false.
+    // closed then and Active() false. A row written in part (a full disk) is
+    // cut off first: the file ends with the last whole row.
     void Write(const TRecordRow& R);
     // Flushes the file to disk (fsync) and closes it. EInOutError when that
     // fails; the file is closed all the same.

@@ -4,6 +4,7 @@
 
 void TSensorExchange::Clear() {
     FLastAnswer.clear();
+    FNoise = false;
     if (ClearRx) ClearRx();
 }
 
@@ -13,6 +14,8 @@ std::string TSensorExchange::TryText(int Attempt) {
 
 void TSensorExchange::Received(const std::string& Line) {
     FLastAnswer = Line;
+    FNoise = false;
+    FInfoBefore = FInfoAnswer;
     if (IsInformationAnswer(Line)) FInfoAnswer = Line;
 }
 
@@ -30,7 +33,7 @@ void TSensorExchange::Start(bool Stop) {
 
 bool TSensorExchange::Retry(const std::function<std::string()>& Command,
                             const std::string& Marker) {
-    return Retry(Command, [&] { return FLastAnswer.find(Marker) != std::string::npos; });
+    return Retry(Command, [&] { return !FNoise && FLastAnswer.find(Marker) != std::string::npos; });
 }
 
 bool TSensorExchange::Information() {
@@ -79,7 +82,7 @@ void TSensorExchange::Poll(int Count, const std::function<std::string()>& Reques
                            const std::function<std::string(const std::string&)>& Shown, int Limit,
                            const std::function<int()>& Interval) {
     Poll(Count, Request, Shown, Limit, Interval,
-         [this] { return FLastAnswer.find('.') != std::string::npos; });
+         [this] { return !FNoise && FLastAnswer.find('.') != std::string::npos; });
 }
 
 void TSensorExchange::Poll(int Count, const std::function<std::string()>& Request,

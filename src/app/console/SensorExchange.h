@@ -43,6 +43,13 @@ class TSensorExchange {
 
     // Every finished answer line, as the receiver hands it on.
     void Received(const std::string& Line);
+    // The line just received was a frame whose value is not a number: line
+    // noise. It stays the last answer (shown as it came) but answers no
+    // command: no marker is looked for in it until the next line.
+    void Malformed() {
+        FNoise = true;
+        FInfoAnswer = FInfoBefore;
+    }
     // Every accepted value frame, as the receiver hands it on.
     void Reading(double Value) {
         ++FReadings;
@@ -66,8 +73,8 @@ class TSensorExchange {
     // "#STOP" until the sensor stayed quiet for the wait after a clear.
     void StopLoop();
     // Count cycles of at most Limit + 1 requests each, until a reading ("."
-    // in LastAnswer). Interval is read before each wait. StopFlag ends it from
-    // outside and is True afterwards.
+    // in LastAnswer, which is no malformed frame). Interval is read before each wait. StopFlag ends
+    // it from outside and is True afterwards.
     void Poll(int Count, const std::function<std::string()>& Request,
               const std::function<std::string(const std::string&)>& Shown, int Limit,
               const std::function<int()>& Interval);
@@ -97,6 +104,8 @@ class TSensorExchange {
 
     std::string& FLastAnswer;
     std::string FInfoAnswer;
+    std::string FInfoBefore; // FInfoAnswer before the last line
+    bool FNoise = false;     // the last answer is a malformed frame
     long FReadings = 0;
     double FLastValue = 0;
     int& FRetryCount;
