@@ -200,14 +200,16 @@ void TFKAVRO::RecordFromCommandLine() {
         StartRecording(FOptions.RecordFile);
     } catch (const std::exception& E) {
         if (FRecorder.Active()) throw; // recording, but something after it failed
-        // The operator asked for a recording and expects one: a line in the
-        // log and a panel the next state replaces would go unseen.
-        const std::string Text = std::string("Recording not started. ") + E.what();
-        ReportError(Text);
+        FRecordFailure = std::string("Recording not started. ") + E.what();
+        ReportError(FRecordFailure);
         UpdateConnectionLight();
-        ShowMessage(Text + "\n\nChoose a file in a folder you may write to, with --record or "
-                           "File > Record readings.");
     }
+    // The operator asked for a recording and expects one: a line in the log
+    // and a panel that the next state replaces would go unseen. (A file that
+    // opened but took no row has stopped the recording already.)
+    if (!FRecorder.Active())
+        ShowMessage(FRecordFailure + "\n\nChoose a file in a folder you may write to, with "
+                                     "--record or File > Record readings.");
 }
 
 TFKAVRO::~TFKAVRO() {

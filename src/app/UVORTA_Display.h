@@ -235,6 +235,7 @@ class TFKAVRO : public QWidget {
     // --record: a file that cannot be written is said in panel 0, the log
     // and a message box.
     void RecordFromCommandLine();
+    std::string FRecordFailure; // why the recording last failed to start or stopped
     void FormShow();
     void FormClose();
     void HandleAppException(QObject* Sender, const std::exception& E);

@@ -354,7 +354,8 @@ void TFKAVRO::RecordRow(const std::string& Kind, const std::string& Value,
         // The readings go on on screen; the recording ends with the reason
         // in panel 0 and the log.
         UpdateConnectionLight();
-        HandleAppException(this, EInOutError(std::string("Recording stopped. ") + E.what()));
+        FRecordFailure = std::string("Recording stopped. ") + E.what();
+        HandleAppException(this, EInOutError(FRecordFailure));
         return;
     }
     UpdateConnectionLight();
