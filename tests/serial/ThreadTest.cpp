@@ -333,8 +333,9 @@ TEST_F(Port, CloseAndDestroyWhileADispatchWaitsForThisThread) {
         Pty.Send("pending");
         Comm->WriteText("out");
         // Both threads have work for this thread: the bytes are in, the
-        // written ones out.
-        ASSERT_TRUE(WaitUntil([&] { return Comm->InQueCount() == 7; }, 10000));
+        // written ones out. (The device may still hold the first round's
+        // bytes, which reach the reopened port late on a loaded machine.)
+        ASSERT_TRUE(WaitUntil([&] { return Comm->InQueCount() >= 7; }, 10000));
         ASSERT_EQ(Pty.Receive(3, 10000), "out");
         QElapsedTimer T;
         T.start();
