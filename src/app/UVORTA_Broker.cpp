@@ -7,6 +7,7 @@
 #include "ProgramSettings.h"
 #include "VaPorts.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -43,6 +44,10 @@ class TBrokerDialog : public QDialog {
         Form->addRow("&QoS:", Qos);
         Form->addRow("U&ser:", User);
         Form->addRow("&Password:", Password);
+        // On unless turned off: dashboards find the sensor by themselves.
+        Discovery = new QCheckBox("Home Assistant &discovery", this);
+        Discovery->setChecked(Kept.Value("Broker/Discovery", true).toBool());
+        Form->addRow("", Discovery);
         auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
         connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
         connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -50,6 +55,7 @@ class TBrokerDialog : public QDialog {
     }
     QLineEdit *Url, *Prefix, *User, *Password;
     QComboBox* Qos;
+    QCheckBox* Discovery;
 };
 
 std::string Local8(const QString& S) {
@@ -104,6 +110,7 @@ void TFKAVRO::PublishFromDialog() {
     O.Url = Local8(D.Url->text().trimmed());
     O.Prefix = Local8(D.Prefix->text().trimmed());
     O.Qos = D.Qos->currentIndex();
+    O.Discovery = D.Discovery->isChecked();
     LoadMqttCredentials(O, "");
     if (!D.User->text().isEmpty()) {
         O.User = Local8(D.User->text());
@@ -112,6 +119,7 @@ void TFKAVRO::PublishFromDialog() {
     Kept.SetValue("Broker/Url", D.Url->text().trimmed());
     Kept.SetValue("Broker/Prefix", D.Prefix->text().trimmed());
     Kept.SetValue("Broker/Qos", O.Qos);
+    Kept.SetValue("Broker/Discovery", O.Discovery);
     Kept.SetValue("Broker/User", D.User->text());
     Kept.Save();
     StartPublishing(O);

@@ -62,9 +62,13 @@ const char* Description =
     "  scan [--wait MS]              the IDs on the line that answer Angle Data\n"
     "  watch --mqtt URL [--topic FILTER] [--csv | --json]\n"
     "                                the readings of every sensor publishing to the broker\n\n"
+    "read and stream print one value a line, the recording's rows (--csv), or InfluxDB line\n"
+    "protocol (--format influx, for Telegraf's execd input).\n\n"
     "read and stream publish each reading to a broker with --mqtt URL (mqtt://host[:port],\n"
-    "mqtts://host[:port]) below --topic PREFIX (default vorta/<hostname>/<port name>):\n"
-    "PREFIX/reading, PREFIX/info and PREFIX/status (retained), PREFIX/dropped.\n"
+    "mqtts://host[:port]) below --topic PREFIX (default vorta/<hostname>/<port name>, the port\n"
+    "name one topic level: pts/3 gives pts_3): PREFIX/reading (JSON, or --payload influx),\n"
+    "PREFIX/info and PREFIX/status, retained like the latest reading, PREFIX/dropped; and\n"
+    "each sensor's Home Assistant discovery config (--no-discovery leaves it out).\n"
     "The broker's user name and password come from VORTA_MQTT_USER and\n"
     "VORTA_MQTT_PASSWORD, or from --mqtt-credentials FILE (user name, then password, one a "
     "line).\n\n"
@@ -140,6 +144,7 @@ class TClient {
 
     void Open(const std::string& Port) {
         FPort = Port;
+        FPortName = Port.compare(0, 1, "/") == 0 ? PortNameFromPath(Port) : Port;
         FComm.SetBaudrate(br9600);
         OpenPortTarget(FComm, ResolvePortName(Port));
         FComm.SetRTS(true);
@@ -198,6 +203,7 @@ class TClient {
     TAnswerReceiver FReceiver{FRxBuffer};
     TVaComm FComm;
     std::string FPort, FLastAnswer, FRxBuffer;
+    std::string FPortName; // as messages name the port: "USB0", not "/dev/ttyUSB0"
     int FRetryCount = 0;
     bool FStopFlag = false;
     bool FNoAnswer = false;
@@ -226,17 +232,26 @@ void PrintInfo(const TInformation& I, bool Json) {
         std::printf("%s: %s\n", Key.c_str(), Value.c_str());
 }
 
-// One reading a line, or a row of the recording's columns.
+enum TOutput { ouPlain, ouCsv, ouInflux };
+
+// One reading a line, a row of the recording's columns, or a line of
+// InfluxDB line protocol (the sensor's id Id, -1 unknown).
 class TReadingPrinter {
   public:
-    TReadingPrinter(const TClient& C, bool CsvRows, std::string Id)
-        : FClient(C), FCsv(CsvRows), FId(std::move(Id)) {
+    TReadingPrinter(const TClient& C, TOutput Output, std::string Id, int SensorId = -1)
+        : FClient(C), FOutput(Output), FId(std::move(Id)), FSensorId(SensorId) {
         FStart.start();
-        if (FCsv) std::printf("%s\n", TRecorder::Header);
+        if (FOutput == ouCsv) std::printf("%s\n", TRecorder::Header);
     }
-    void operator()(double V) {
-        if (!FCsv) {
+    // Time: the reading's, as IsoTimeNow writes it.
+    void operator()(double V, const std::string& Time) {
+        if (FOutput == ouPlain) {
             std::printf("%s\n", Number(V).c_str());
+        } else if (FOutput == ouInflux) {
+            std::printf("%s\n",
+                        InfluxLine(FHost, FClient.FPortName, FSensorId, V,
+                                   FClient.FHaveInfo ? FClient.FInfo.Mode : "", EpochNs(Time))
+                            .c_str());
         } else {
             const TRecordRow Row{"reading",
                                  TRecorder::Number(V),
@@ -244,10 +259,7 @@ class TReadingPrinter {
                                  FClient.FPort,
                                  FClient.FHaveInfo ? FClient.FInfo.Mode : "",
                                  FId};
-            std::printf("%s\n",
-                        TRecorder::Row(TRecorder::LocalTime(std::chrono::system_clock::now()),
-                                       FStart.elapsed() / 1000.0, Row)
-                            .c_str());
+            std::printf("%s\n", TRecorder::Row(Time, FStart.elapsed() / 1000.0, Row).c_str());
         }
         // A reader that went away (a closed pipe) ends a stream like a signal.
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) TStopSignals::Raise();
@@ -255,8 +267,10 @@ class TReadingPrinter {
 
   private:
     const TClient& FClient;
-    bool FCsv;
+    TOutput FOutput;
     std::string FId;
+    int FSensorId;
+    std::string FHost = HostName();
     QElapsedTimer FStart;
 };
 
@@ -363,6 +377,19 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
     const bool Publish = P.isSet("mqtt");
     if (Publish && Command != "read" && Command != "stream")
         throw TUsage("--mqtt publishes the readings of read and stream, or is watched by watch");
+    if (!Publish && (P.isSet("payload") || P.isSet("no-discovery")))
+        throw TUsage("--payload and --no-discovery are for publishing with --mqtt");
+    const QString Format = P.value("format");
+    if (P.isSet("format") && Format != "plain" && Format != "csv" && Format != "influx")
+        throw TUsage("--format: '" + Format.toStdString() + "' is none of plain, csv, influx");
+    if (P.isSet("csv") && P.isSet("format") && Format != "csv")
+        throw TUsage("--csv and --format " + Format.toStdString() + " ask for two formats");
+    const TOutput Output = P.isSet("csv") || Format == "csv" ? ouCsv
+                           : Format == "influx"              ? ouInflux
+                                                             : ouPlain;
+    const QString Payload = P.value("payload");
+    if (P.isSet("payload") && Payload != "json" && Payload != "influx")
+        throw TUsage("--payload: '" + Payload.toStdString() + "' is neither json nor influx");
     TPublishOptions PublishOptions;
     if (Publish) {
         static_cast<TMqttOptions&>(PublishOptions) = MqttOptions(P);
@@ -370,6 +397,8 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         PublishOptions.Port = Port.compare(0, 1, "/") == 0 ? PortNameFromPath(Port) : Port;
         PublishOptions.Qos = Qos;
         PublishOptions.QueueLimit = size_t(QueueLimit);
+        PublishOptions.Payload = Payload == "influx" ? pfInflux : pfJson;
+        PublishOptions.Discovery = !P.isSet("no-discovery");
         // A topic the broker would refuse ends here, before the port is touched.
         TReadingPublisher::Checked(PublishOptions);
     }
@@ -381,14 +410,13 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         std::fprintf(stderr, "vorta-cli: %s\n", E.what());
         return exPort;
     }
-    const bool CsvRows = P.isSet("csv");
 
     // Readings to the broker: connecting goes on beside the sensor's
     // exchanges, and a refusal ends the command.
     TReadingPublisher Publisher;
     bool& BrokerFailed = GBrokerFailed;
     int PublishId = Id ? Id : -1;
-    std::function<void(double)> PublishValue;
+    std::function<void(double, const std::string&)> PublishValue;
     if (Publish) {
         // The broker going away is told once; the attempts after it are not.
         Publisher.OnState = [&, Told = false](TMqttState S, const std::string& Why) mutable {
@@ -413,19 +441,23 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         };
         Publisher.Start(PublishOptions);
         if (BrokerFailed) return exPort;
-        // Mode and id go with every reading, so Information comes first.
-        const TInformation I = C.Info();
-        if (PublishId < 0) PublishId = SensorId(I.ID);
-        Publisher.PublishInfo(InformationJson(I));
-        PublishValue = [&](double V) {
-            Publisher.PublishReading(IsoTimeNow(), V, PublishId, C.FInfo.Mode);
+        PublishValue = [&](double V, const std::string& Time) {
+            Publisher.PublishReading(Time, V, PublishId, C.FInfo.Mode);
         };
     }
-    // Every accepted reading: printed, then published.
+    // Mode and id go with every reading published or printed as a line of
+    // line protocol, so Information comes first.
+    if (Publish || (Output == ouInflux && (Command == "read" || Command == "stream"))) {
+        const TInformation I = C.Info();
+        if (PublishId < 0) PublishId = SensorId(I.ID);
+        if (Publish) Publisher.PublishInfo(InformationJson(I));
+    }
+    // Every accepted reading: printed, then published, with one time.
     auto Readings = [&](TReadingPrinter Printer) {
         return [Printer, &PublishValue](double V) mutable {
-            Printer(V);
-            if (PublishValue) PublishValue(V);
+            const std::string Time = IsoTimeNow();
+            Printer(V, Time);
+            if (PublishValue) PublishValue(V, Time);
         };
     };
     // The readings still queued go to the broker before the command ends,
@@ -472,7 +504,7 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
     } else if (Command == "read") {
         // One reading a request: a sensor left streaming sends more, and
         // those are not printed.
-        auto Print = Readings(TReadingPrinter(C, CsvRows, Id ? std::to_string(Id) : ""));
+        auto Print = Readings(TReadingPrinter(C, Output, Id ? std::to_string(Id) : "", PublishId));
         bool Wanted = false;
         int Taken = 0;
         C.OnValue = [&](double V) {
@@ -504,7 +536,7 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
     } else if (Command == "stream") {
         // The duration counts from the #READ; a reading handled after its end
         // is not printed, however late the wait notices the end.
-        auto Print = Readings(TReadingPrinter(C, CsvRows, ""));
+        auto Print = Readings(TReadingPrinter(C, Output, "", PublishId));
         QElapsedTimer Clock;
         const qint64 End = Duration * 1000LL;
         C.OnValue = [&](double V) {
@@ -592,6 +624,9 @@ void CheckOptionsFit(const QString& Command, const QCommandLineParser& P) {
     } Fits[] = {
         {"json", {"info", "set-id", "set-range", "watch"}, "info, set-id, set-range and watch"},
         {"csv", {"read", "stream", "watch"}, "read, stream and watch"},
+        {"format", {"read", "stream"}, "read and stream"},
+        {"payload", {"read", "stream"}, "read and stream"},
+        {"no-discovery", {"read", "stream"}, "read and stream"},
         {"no-answer-ok", {"send"}, "send"},
     };
     if (!Commands.contains(Command)) return;
@@ -642,6 +677,10 @@ int main(int argc, char** argv) {
          "NAME"},
         {"json", "info, set-id, set-range: one JSON object."},
         {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id."},
+        {"format",
+         "read, stream: plain (one value a line, the default), csv (as --csv) or influx (InfluxDB "
+         "line protocol).",
+         "FORMAT"},
         {"no-answer-ok", "send: a command that has no answer; no answer is no failure."},
         {"count", "read: number of readings, 1 or more (default 1).", "N"},
         {"interval", "read: wait after each request (default 200).", "MS"},
@@ -657,6 +696,9 @@ int main(int argc, char** argv) {
          "vorta/#).",
          "PREFIX"},
         {"qos", "MQTT QoS 0 (default) or 1.", "N"},
+        {"payload", "The reading messages: json (the default) or influx (line protocol).",
+         "FORMAT"},
+        {"no-discovery", "Publish no Home Assistant discovery configs."},
         {"queue", "Readings kept while the broker is away (default 10000); the oldest go first.",
          "N"},
         {"ca-file", "mqtts: the certificate authority to check the broker against.", "FILE"},

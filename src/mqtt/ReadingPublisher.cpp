@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace {
 
@@ -92,15 +91,7 @@ void CheckPublishTopic(const std::string& Topic) {
 }
 
 std::string DefaultTopicPrefix(const std::string& PortName) {
-    char Name[256] = {};
-    std::string Host = gethostname(Name, sizeof Name - 1) == 0 && Name[0] ? Name : "localhost";
-    // A path given as the port ("/tmp/vorta0") would start an empty level.
-    const size_t Start = PortName.find_first_not_of('/');
-    std::string Prefix =
-        "vorta/" + Host + "/" + (Start == std::string::npos ? "" : PortName.substr(Start));
-    for (char& C : Prefix)
-        if (C == '+' || C == '#') C = '_';
-    return Prefix;
+    return "vorta/" + TopicLevel(HostName()) + "/" + TopicLevel(PortName);
 }
 
 std::string IsoTimeNow() {
@@ -120,6 +111,8 @@ TReadingPublisher::TReadingPublisher() {
             }
             FClient.Publish(FOpt.Prefix + "/status", "online", 1, true);
             if (FHaveInfo) FClient.Publish(FOpt.Prefix + "/info", Compact(FInfo), 1, true);
+            for (const int Id : FSensorIds)
+                PublishDiscovery(Id);
             ReportDropped();
             Pump();
         }
@@ -130,6 +123,11 @@ TReadingPublisher::TReadingPublisher() {
         --FInFlight;
         ++FSent;
         Pump();
+    };
+    FClient.OnMessage = [this](const std::string& Topic, const std::string& Payload) {
+        if (Topic == HomeAssistantStatusTopic && Payload == "online")
+            for (const int Id : FSensorIds)
+                PublishDiscovery(Id);
     };
     FDroppedTimer.setInterval(1000);
     QObject::connect(&FDroppedTimer, &QTimer::timeout, [this] { ReportDropped(); });
@@ -151,6 +149,8 @@ TPublishOptions TReadingPublisher::Checked(TPublishOptions O) {
 
 void TReadingPublisher::Start(const TPublishOptions& O) {
     FOpt = Checked(O);
+    FHost = HostName();
+    if (FOpt.Discovery) FClient.Subscribe(HomeAssistantStatusTopic, 1);
     FClient.Start(FOpt);
     FDroppedTimer.start();
 }
@@ -200,9 +200,14 @@ size_t TReadingPublisher::Stop(int DrainMs) {
 
 void TReadingPublisher::PublishReading(const std::string& Time, double Value, int Id,
                                        const std::string& Mode) {
-    std::string M = "{\"time\":" + JsonString(Time) + ",\"value\":" + JsonNumber(Value) +
-                    ",\"id\":" + (Id < 0 ? std::string("null") : std::to_string(Id)) +
-                    ",\"mode\":" + JsonString(Mode) + ",\"port\":" + JsonString(FOpt.Port) + "}";
+    std::string M = FOpt.Payload == pfInflux
+                        ? InfluxLine(FHost, FOpt.Port, Id, Value, Mode, EpochNs(Time))
+                        : "{\"time\":" + JsonString(Time) + ",\"value\":" + JsonNumber(Value) +
+                              ",\"id\":" + (Id < 0 ? std::string("null") : std::to_string(Id)) +
+                              ",\"mode\":" + JsonString(Mode) +
+                              ",\"port\":" + JsonString(FOpt.Port) + "}";
+    // The config goes before the reading, which Home Assistant then takes too.
+    if (Id >= 0 && FOpt.Discovery && FSensorIds.insert(Id).second) PublishDiscovery(Id);
     FQueue.push_back(std::move(M));
     if (FQueue.size() > FOpt.QueueLimit) {
         FQueue.pop_front();
@@ -216,12 +221,21 @@ void TReadingPublisher::PublishInfo(const QJsonObject& Info) {
     FInfo = Info;
     FHaveInfo = true;
     FClient.Publish(FOpt.Prefix + "/info", Compact(FInfo), 1, true);
+    // The device's version may have changed.
+    for (const int Id : FSensorIds)
+        PublishDiscovery(Id);
+}
+
+void TReadingPublisher::PublishDiscovery(int Id) {
+    const TDiscovery D = HomeAssistantDiscovery(FOpt.Prefix, FHost, FOpt.Port, Id, FOpt.Payload,
+                                                FOpt.Qos, FHaveInfo ? FInfo : QJsonObject());
+    FClient.Publish(D.Topic, Compact(D.Config), 1, true);
 }
 
 void TReadingPublisher::Pump() {
     const std::string Topic = FOpt.Prefix + "/reading";
     while (!FQueue.empty() && FInFlight < Window) {
-        const int Mid = FClient.Publish(Topic, FQueue.front(), FOpt.Qos, false);
+        const int Mid = FClient.Publish(Topic, FQueue.front(), FOpt.Qos, true);
         if (Mid < 0) return;
         FMids.insert(Mid);
         ++FInFlight;

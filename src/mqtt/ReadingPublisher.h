@@ -1,15 +1,20 @@
 // A sensor's readings published to an MQTT broker. Topics below a prefix
-// (default vorta/<hostname>/<port name>):
-//   PREFIX/reading  one JSON message a reading:
+// (default vorta/<hostname>/<port name>, each name one level: TopicLevel), so
+// that a filter such as vorta/+/+/reading reaches every sensor:
+//   PREFIX/reading  one message a reading, retained so that a dashboard that
+//                   starts shows the latest at once; flat JSON (numbers as numbers)
 //                   {"time": ISO 8601 with ms and offset, "value": n, "id": n, "mode": "..",
-//                   "port": ".."}
+//                   "port": ".."}, or one line of InfluxDB line protocol (InfluxLine)
 //   PREFIX/info     the Information fields as one JSON object, retained
 //   PREFIX/status   "online", retained; "offline" as the last will and on a clean stop
 //   PREFIX/dropped  retained {"time": .., "dropped": n, "total": n}: readings lost
 //                   to a full queue since the last report (and in all), published
 //                   on the next connection and at most once a second after that
 // status stays a plain word so that the will (fixed when connecting) and the
-// connected state read alike.
+// connected state read alike. With discovery on, every sensor id seen in a
+// reading gets a retained Home Assistant config (HomeAssistantDiscovery), sent
+// again on every connection, after new Information, and whenever Home
+// Assistant announces itself on homeassistant/status.
 //
 // Readings wait in a bounded queue while the broker is away; the oldest go
 // first when it is full. Only a small window of messages is handed to
@@ -17,6 +22,7 @@
 // waits on the network. Owner's thread only (see TMqttClient).
 #pragma once
 
+#include "Dashboards.h"
 #include "MqttClient.h"
 #include "SensorProtocol.h"
 
@@ -24,6 +30,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <set>
 #include <unordered_set>
 
 struct TPublishOptions : TMqttOptions {
@@ -31,10 +38,12 @@ struct TPublishOptions : TMqttOptions {
     std::string Port;   // the port name, for the default prefix and the messages
     int Qos = 0;        // for readings; status, info and dropped go at QoS 1
     size_t QueueLimit = 10000;
+    TPayloadFormat Payload = pfJson; // of the reading messages
+    bool Discovery = true;           // Home Assistant's MQTT discovery
 };
 
-// vorta/<hostname>/<port name>: a port name's "/" stays a topic level
-// ("pts/3"), and the wildcards "+" and "#" become "_".
+// vorta/<hostname>/<port name>, each name one topic level (TopicLevel):
+// "pts/3" gives vorta/<hostname>/pts_3.
 std::string DefaultTopicPrefix(const std::string& PortName);
 // Throws EMqttError, naming the cause, for a topic a broker refuses to take
 // a message on: empty, over 65535 bytes, not UTF-8, holding a control
@@ -63,7 +72,8 @@ class TReadingPublisher {
     size_t Stop(int DrainMs);
     static constexpr int OfflineWaitMs = 2000; // for the broker to take "offline"
 
-    // Queues a reading (Id < 0: unknown); never waits.
+    // Queues a reading (Time as IsoTimeNow writes it; Id < 0: unknown, and
+    // no discovery config); never waits.
     void PublishReading(const std::string& Time, double Value, int Id, const std::string& Mode);
     // Kept, published retained now and again after every reconnect.
     void PublishInfo(const QJsonObject& Info);
@@ -84,12 +94,15 @@ class TReadingPublisher {
   private:
     void Pump();
     void ReportDropped();
+    void PublishDiscovery(int Id);
 
     TMqttClient FClient;
     TPublishOptions FOpt;
+    std::string FHost;              // for the influx lines and the discovery
     std::deque<std::string> FQueue; // payloads
     QJsonObject FInfo;
     bool FHaveInfo = false;
+    std::set<int> FSensorIds; // those given a discovery config
     // The ids of readings handed over, to tell their acknowledgements from
     // those of status, info and dropped.
     std::unordered_set<int> FMids;

@@ -181,6 +181,31 @@ TEST_F(Installed, DesktopEntryMetainfoAndManPagesPassTheirValidators) {
     }
 }
 
+// The publishing service as systemd reads it, its commands pointed into the
+// installed tree: known keys only, every command there and executable, and
+// the man page it names found.
+TEST_F(Installed, PublishingServicePassesSystemdVerify) {
+    if (QStandardPaths::findExecutable(QStringLiteral("systemd-analyze")).isEmpty())
+        GTEST_SKIP() << "systemd-analyze is missing (Debian's systemd package has it)";
+    QString Unit = ReadText(Path("lib/systemd/system/vorta-publish@.service"));
+    ASSERT_TRUE(Unit.contains("\nExecStart=/usr/bin/vorta-cli stream ")) << qPrintable(Unit);
+    Unit.replace(QStringLiteral("=/usr/"), "=" + Prefix + "/");
+    const Elsewhere Away;
+    QFile Copy(Away.Dir.filePath(QStringLiteral("vorta-publish@.service")));
+    ASSERT_TRUE(Copy.open(QIODevice::WriteOnly) && Copy.write(Unit.toUtf8()) > 0);
+    Copy.close();
+    QProcessEnvironment Env = Away.Env;
+    Env.insert(QStringLiteral("MANPATH"), Path("share/man"));
+    const bool Man = !QStandardPaths::findExecutable(QStringLiteral("man")).isEmpty();
+    const Outcome R = RunProgram(QStringLiteral("systemd-analyze"),
+                                 {QStringLiteral("verify"),
+                                  Man ? QStringLiteral("--man=yes") : QStringLiteral("--man=no"),
+                                  Copy.fileName()},
+                                 Away.Work(), Env);
+    EXPECT_EQ(R.Status, 0) << qPrintable(R.Out + R.Err);
+    EXPECT_EQ(R.Out + R.Err, QString());
+}
+
 // Every option a program's --help names has an entry of its own in the man page (a tag
 // after .TP or .TQ), read when the test runs, so that an option added to a program
 // without its entry fails here.

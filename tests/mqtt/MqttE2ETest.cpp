@@ -2,6 +2,7 @@
 // free port, a configuration written here) and the simulated sensor: what
 // reaches a subscriber, the retained topics, the will, a broker restart, TLS
 // and credentials.
+#include "Dashboards.h"
 #include "LoopbackPort.h"
 #include "SimProcess.h"
 
@@ -10,9 +11,12 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <mosquitto.h>
@@ -198,6 +202,11 @@ std::string Hostname() {
     return H;
 }
 
+// The default prefix of a pseudo-terminal's sensor: "/dev/pts/N" -> vorta/<host>/pts_N.
+std::string DefaultPrefix(const TSimProcess& Sim) {
+    return "vorta/" + Hostname() + "/pts_" + Sim.Path().substr(9);
+}
+
 } // namespace
 
 TEST(MqttE2E, PublishedReadingsArriveInOrderWithRetainedInfoStatusAndWill) {
@@ -248,12 +257,14 @@ TEST(MqttE2E, PublishedReadingsArriveInOrderWithRetainedInfoStatusAndWill) {
     EXPECT_EQ(Status[0].Payload, "online");
     EXPECT_EQ(Status[1].Payload, "offline");
     {
-        TSubscriber Late(Port); // sees the retained messages only
-        ASSERT_TRUE(Late.Wait(
-            [&] { return Late.Count("test/s1/info") == 1 && Late.Count("test/s1/status") == 1; }));
+        TSubscriber Late(Port); // sees the retained messages only, the latest reading too
+        ASSERT_TRUE(Late.Wait([&] {
+            return Late.Count("test/s1/info") == 1 && Late.Count("test/s1/status") == 1 &&
+                   Late.Count("test/s1/reading") == 1;
+        }));
         EXPECT_EQ(Json(Late.On("test/s1/info")[0].Payload)["id"].toString(), "5");
         EXPECT_EQ(Late.On("test/s1/status")[0].Payload, "offline");
-        EXPECT_TRUE(Late.On("test/s1/reading").empty());
+        EXPECT_EQ(Printed(Late.On("test/s1/reading")[0].Payload), Sent.back());
     }
 
     // The watcher printed every reading: sensor, time, value.
@@ -271,7 +282,7 @@ TEST(MqttE2E, PublishedReadingsArriveInOrderWithRetainedInfoStatusAndWill) {
     QProcess Killed;
     Killed.start(VORTA_CLI_PATH,
                  On(Sim, {"read", "--count", "1000", "--interval", "100", "--mqtt", Url(Port)}));
-    const std::string Prefix = "vorta/" + Hostname() + "/" + PortName;
+    const std::string Prefix = DefaultPrefix(Sim);
     ASSERT_TRUE(Sub.Wait([&] { return Sub.Count(Prefix + "/reading") >= 2; }));
     EXPECT_TRUE(Sub.Wait([&] { return Sub.Has(Prefix + "/status", "online"); }, 0));
     ::kill(pid_t(Killed.processId()), SIGKILL);
@@ -423,8 +434,7 @@ TEST(MqttE2E, TheConsolePublishesItsReadingsAndInformation) {
     ASSERT_TRUE(P.waitForFinished(20000));
     EXPECT_EQ(P.exitCode(), 0) << P.readAllStandardError().toStdString();
 
-    const std::string Prefix =
-        "vorta/" + Hostname() + "/" + Sim.Path().substr(5); // "/dev/pts/N" -> "pts/N"
+    const std::string Prefix = DefaultPrefix(Sim);
     ASSERT_TRUE(Sub.Wait([&] { return Sub.Has(Prefix + "/status", "offline"); }));
     const auto Readings = Sub.On(Prefix + "/reading");
     ASSERT_GE(Readings.size(), 3u);
@@ -528,5 +538,180 @@ TEST(MqttE2E, RefusalsEndVortaCliAtOnceWithTheirReason) {
         const std::string Err = P.readAllStandardError().toStdString();
         EXPECT_EQ(P.exitCode(), C.Status) << Err;
         EXPECT_NE(Err.find(C.Says), std::string::npos) << Err;
+    }
+}
+
+// Every port name is one topic level, and the line protocol's tags keep
+// whatever the name holds.
+TEST(Dashboards, PortNamesMakeOneTopicLevelAndLineProtocolEscapesTags) {
+    const std::pair<std::string, std::string> Levels[] = {
+        {"USB0", "USB0"},
+        {"pts/3", "pts_3"},
+        {"/dev/ttyUSB0", "USB0"},
+        {"/dev/pts/3", "pts_3"},
+        {"/dev/serial/by-id/usb-FTDI_FT232R-if00-port0", "usb-FTDI_FT232R-if00-port0"},
+        {"serial/by-id/usb-FTDI_FT232R-if00-port0", "usb-FTDI_FT232R-if00-port0"},
+        {"rfc2217://10.0.0.5:4001", "10.0.0.5_4001"},
+        {"tcp://[::1]:4001", "[__1]_4001"},
+        {"/tmp/vorta0", "tmp_vorta0"},
+        {"a+b#c", "a_b_c"},
+    };
+    for (const auto& [Name, Level] : Levels)
+        EXPECT_EQ(TopicLevel(Name), Level) << Name;
+    const struct {
+        std::string Port;
+        int Id;
+        double Value;
+        std::string Mode, Line;
+    } Lines[] = {
+        {"USB0", 5, 12.5, "0", "inclination,host=h,port=USB0,id=5 value=12.5,mode=0i 7000000"},
+        {"/tmp/v a,b=c", 77, -0.1, "3",
+         "inclination,host=h,port=/tmp/v\\ a\\,b\\=c,id=77 value=-0.1,mode=3i 7000000"},
+        {"x\ny\\", -1, 90, "", "inclination,host=h,port=x_y_ value=90 7000000"},
+        {"", 1, 0, "x", "inclination,host=h,id=1 value=0 7000000"},
+    };
+    for (const auto& L : Lines)
+        EXPECT_EQ(InfluxLine("h", L.Port, L.Id, L.Value, L.Mode, 7000000), L.Line);
+}
+
+// Home Assistant finds each sensor by itself: a retained config of the
+// documented fields, sent again when Home Assistant says it is online, and
+// none with --no-discovery.
+TEST(MqttE2E, HomeAssistantDiscoveryConfigHasTheDocumentedFields) {
+    QTemporaryDir Dir;
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
+                   {Port});
+    TSubscriber Sub(Port);
+    TSimProcess Sim({"--id", "5", "--rate", "20"});
+    QProcess Pub;
+    Pub.start(VORTA_CLI_PATH, On(Sim, {"stream", "--mqtt", Url(Port)}));
+    const std::string Prefix = DefaultPrefix(Sim);
+    std::vector<TMessage> Configs;
+    auto ConfigsSeen = [&] {
+        Configs.clear();
+        for (const auto& M : Sub.Messages())
+            if (M.Topic.compare(0, 21, "homeassistant/sensor/") == 0) Configs.push_back(M);
+        return Configs.size();
+    };
+    ASSERT_TRUE(Sub.Wait([&] { return ConfigsSeen() == 1 && Sub.Count(Prefix + "/reading"); }));
+    Sub.Publish("homeassistant/status", "online");
+    ASSERT_TRUE(Sub.Wait([&] { return ConfigsSeen() == 2; }));
+    ::kill(pid_t(Pub.processId()), SIGINT);
+    ASSERT_TRUE(Pub.waitForFinished(15000));
+    EXPECT_EQ(Pub.exitCode(), 0) << Pub.readAllStandardError().toStdString();
+
+    EXPECT_EQ(Configs[0].Payload, Configs[1].Payload); // the same entity, again
+    EXPECT_TRUE(QRegularExpression("^homeassistant/sensor/[A-Za-z0-9_-]+/[A-Za-z0-9_-]+_5/config$")
+                    .match(QString::fromStdString(Configs[0].Topic))
+                    .hasMatch())
+        << Configs[0].Topic;
+    const QJsonObject C = Json(Configs[0].Payload);
+    const QJsonObject Device = C["device"].toObject();
+    // The MQTT sensor's documented keys, and its device block's.
+    const QStringList SensorKeys = QString("availability_topic device name payload_available "
+                                           "payload_not_available qos state_class state_topic "
+                                           "unique_id unit_of_measurement value_template")
+                                       .split(' '),
+                      DeviceKeys = {"identifiers", "manufacturer", "model", "name", "sw_version"};
+    for (const QString& K : C.keys())
+        EXPECT_TRUE(SensorKeys.contains(K)) << "undocumented " << K.toStdString();
+    for (const QString& K : Device.keys())
+        EXPECT_TRUE(DeviceKeys.contains(K)) << "undocumented device." << K.toStdString();
+    const std::pair<QString, QJsonValue> Fields[] = {
+        {"state_topic", QString::fromStdString(Prefix + "/reading")},
+        {"value_template", "{{ value_json.value }}"},
+        {"unit_of_measurement", QString::fromUtf8("\u00B0")},
+        {"state_class", "measurement"},
+        {"availability_topic", QString::fromStdString(Prefix + "/status")},
+        {"payload_available", "online"},
+        {"payload_not_available", "offline"},
+    };
+    for (const auto& [Key, Want] : Fields)
+        EXPECT_EQ(C[Key], Want) << Key.toStdString();
+    const QString Id = C["unique_id"].toString();
+    EXPECT_TRUE(Id.endsWith("_5") && Id.contains(QString::fromStdString(Hostname())))
+        << Id.toStdString();
+    EXPECT_EQ(Device["identifiers"].toArray(), QJsonArray{Id});
+    EXPECT_EQ(Device["sw_version"].toString(), "4100");
+    TSubscriber Late(Port); // the config and the latest reading stay
+    EXPECT_TRUE(
+        Late.Wait([&] { return Late.Count(Configs[0].Topic) * Late.Count(Prefix + "/reading"); }));
+    QProcess Quiet;
+    Quiet.start(VORTA_CLI_PATH,
+                On(Sim, {"read", "--count", "3", "--mqtt", Url(Port), "--no-discovery"}));
+    ASSERT_TRUE(Quiet.waitForFinished(15000));
+    EXPECT_EQ(Quiet.exitCode(), 0);
+    // online, offline; online, offline
+    ASSERT_TRUE(Sub.Wait([&] { return Sub.Count(Prefix + "/status") == 4; }));
+    EXPECT_EQ(ConfigsSeen(), 2u);
+}
+
+// Line protocol as InfluxDB 1.6 reads it: a streamed run, written over its
+// HTTP API, comes back whole, every reading with its tags and time; a port
+// path holding a space, a comma and an equals sign keeps them.
+TEST(Dashboards, AStreamedRunGoesIntoInfluxDBWhole) {
+    if (!QFileInfo("/usr/bin/influxd").isExecutable())
+        GTEST_SKIP() << "influxd is missing (scripts/deps.sh installs Debian's influxdb)";
+    QTemporaryDir Dir;
+    const int Http = FreePort();
+    const std::string D = Dir.path().toStdString();
+    std::ofstream(D + "/influxdb.conf")
+        << "reporting-disabled = true\nbind-address = \"127.0.0.1:" << FreePort()
+        << "\"\n[meta]\ndir = \"" << D << "/meta\"\n[data]\ndir = \"" << D
+        << "/data\"\nwal-dir = \"" << D
+        << "/wal\"\nquery-log-enabled = false\n[http]\nbind-address = \"127.0.0.1:" << Http
+        << "\"\nlog-enabled = false\n[monitor]\nstore-enabled = false\n";
+    QProcess Influx; // its log goes nowhere
+    Influx.setStandardOutputFile(QProcess::nullDevice());
+    Influx.setStandardErrorFile(QProcess::nullDevice());
+    Influx.start("/usr/bin/influxd", {"-config", Dir.filePath("influxdb.conf")});
+    const QString Base = QString("http://127.0.0.1:%1/").arg(Http);
+    auto Curl = [](const QStringList& Args, QByteArray* Out = nullptr) {
+        QProcess C;
+        C.start("curl", QStringList{"-sSf"} + Args);
+        const bool Ok = C.waitForFinished(15000) && C.exitCode() == 0;
+        if (Out) *Out = C.readAllStandardOutput();
+        return Ok;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return Curl({Base + "ping"}); }, 30000)) << "influxd did not start";
+    ASSERT_TRUE(Curl({"-XPOST", Base + "query", "--data-urlencode", "q=CREATE DATABASE vorta"}));
+
+    TSimProcess Sim({"--id", "5", "--mode", "2", "--rate", "20"});
+    const QString Link = Dir.filePath("v a,b=c");
+    ASSERT_TRUE(QFile::link(QString::fromStdString(Sim.Path()), Link));
+    QProcess Run;
+    Run.setStandardOutputFile(Dir.filePath("lines"));
+    Run.start(VORTA_CLI_PATH, {"--port", Link, "stream", "--format", "influx", "--duration", "2"});
+    ASSERT_TRUE(Run.waitForFinished(15000));
+    ASSERT_EQ(Run.exitCode(), 0) << Run.readAllStandardError().toStdString();
+    QFile Written(Dir.filePath("lines"));
+    ASSERT_TRUE(Written.open(QIODevice::ReadOnly));
+    const auto Sent = Lines(Written.readAll());
+    ASSERT_GE(Sent.size(), 20u);
+    ASSERT_TRUE(
+        Curl({"-XPOST", Base + "write?db=vorta", "--data-binary", "@" + Dir.filePath("lines")}));
+
+    QByteArray Answer;
+    ASSERT_TRUE(
+        Curl({"-G", Base + "query", "--data-urlencode", "db=vorta", "--data-urlencode", "epoch=ms",
+              "--data-urlencode", "q=SELECT time,host,port,id,mode,value FROM inclination"},
+             &Answer));
+    const QJsonArray Rows =
+        QJsonDocument::fromJson(Answer)["results"][0]["series"][0]["values"].toArray();
+    ASSERT_EQ(size_t(Rows.size()), Sent.size()) << Answer.toStdString();
+    for (size_t i = 0; i < Sent.size(); ++i) {
+        // "... value=V,mode=2i NS": what went in, read back.
+        const std::string& L = Sent[i];
+        const size_t V = L.find(" value=") + 7, Time = L.rfind(' ') + 1;
+        const QJsonArray R = Rows[qsizetype(i)].toArray();
+        EXPECT_EQ(R[0].toInteger(), std::stoll(L.substr(Time)) / 1000000) << L;
+        EXPECT_EQ(R[1].toString().toStdString(), Hostname());
+        EXPECT_EQ(R[2].toString(), Link);
+        EXPECT_EQ(R[3].toString(), "5");
+        EXPECT_EQ(R[4].toInt(), 2);
+        EXPECT_EQ(R[5].toDouble(),
+                  QByteArray::fromStdString(L.substr(V, L.find(',', V) - V)).toDouble())
+            << L;
     }
 }

@@ -1,0 +1,52 @@
+// What dashboards read without glue code: topic levels of a fixed depth,
+// InfluxDB line protocol (Telegraf, InfluxDB) and Home Assistant's MQTT
+// discovery. Plain functions of their arguments; any thread.
+#pragma once
+
+#include <QJsonObject>
+
+#include <string>
+
+// How a reading's message is written: flat JSON (Node-RED and the like) or
+// one line of InfluxDB line protocol (Telegraf's mqtt_consumer).
+enum TPayloadFormat { pfJson, pfInflux };
+
+// This machine's name, "localhost" when it has none.
+std::string HostName();
+
+// A port or host name as exactly one topic level, so that every sensor's
+// topics have the same depth: a network port loses its scheme
+// ("rfc2217://10.0.0.5:4001" -> "10.0.0.5_4001"), a device path becomes its
+// port name ("/dev/ttyUSB0" -> "USB0"), a /dev/serial/by-id (or by-path)
+// link its own name, leading '/' go, and '/', ':', '+' and '#' become '_'
+// ("pts/3" -> "pts_3"). Anything else is kept, for the topic check to judge.
+std::string TopicLevel(const std::string& Name);
+
+// Nanoseconds since the epoch of a time written as IsoTimeNow writes it
+// (milliseconds and offset); -1 for any other text.
+long long EpochNs(const std::string& IsoTime);
+
+// One reading as a line of InfluxDB line protocol, without the newline:
+//   inclination,host=H,port=P,id=5 value=12.5,mode=0i 1714557600123000000
+// Tag values have ',', '=' and ' ' escaped with a backslash; characters the
+// protocol cannot carry in a tag (control characters, a final backslash)
+// become '_'. An empty tag, an Id < 0 and a Mode that is no whole number are
+// left out. Value must be finite (every reading is); TimeNs as EpochNs gives.
+std::string InfluxLine(const std::string& Host, const std::string& Port, int Id, double Value,
+                       const std::string& Mode, long long TimeNs);
+
+// Home Assistant's MQTT discovery of sensor Id (>= 0) publishing below
+// Prefix from Host's Port: the retained config's topic,
+// homeassistant/sensor/vorta_<host>/<port>_<id>/config (each level of
+// [A-Za-z0-9_-] only, as Home Assistant wants), and its message. Info is the
+// info message's object (InformationJson) or empty; its version goes in the
+// device block when its id is Id.
+struct TDiscovery {
+    std::string Topic;
+    QJsonObject Config;
+};
+TDiscovery HomeAssistantDiscovery(const std::string& Prefix, const std::string& Host,
+                                  const std::string& Port, int Id, TPayloadFormat Payload, int Qos,
+                                  const QJsonObject& Info);
+// Home Assistant says "online" here when it starts: the configs go again.
+constexpr const char* HomeAssistantStatusTopic = "homeassistant/status";
