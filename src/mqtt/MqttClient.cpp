@@ -312,12 +312,16 @@ void TMqttClient::Start(const TMqttOptions& O) {
     GMosquitto.mosquitto_int_option(M, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     if (FUrl.Tls) {
         int Rc = MOSQ_ERR_SUCCESS;
-        if (O.CaFile.empty())
-            Rc = GMosquitto.mosquitto_int_option(M, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        else
-            Rc = GMosquitto.mosquitto_tls_set(
-                M, O.CaFile.c_str(), nullptr, O.CertFile.empty() ? nullptr : O.CertFile.c_str(),
-                O.KeyFile.empty() ? nullptr : O.KeyFile.c_str(), nullptr);
+        if (O.CaFile.empty()) Rc = GMosquitto.mosquitto_int_option(M, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+        // The client certificate goes in with the CA, which the call needs:
+        // without a CA file of the user's, the system's folder of CAs, so
+        // that a certificate given is never silently left out.
+        if (Rc == MOSQ_ERR_SUCCESS && !(O.CaFile.empty() && O.CertFile.empty()))
+            Rc = GMosquitto.mosquitto_tls_set(M, O.CaFile.empty() ? nullptr : O.CaFile.c_str(),
+                                              O.CaFile.empty() ? "/etc/ssl/certs" : nullptr,
+                                              O.CertFile.empty() ? nullptr : O.CertFile.c_str(),
+                                              O.KeyFile.empty() ? nullptr : O.KeyFile.c_str(),
+                                              nullptr);
         if (Rc != MOSQ_ERR_SUCCESS)
             throw EMqttError(std::string("TLS set-up: ") + GMosquitto.mosquitto_strerror(Rc));
     }

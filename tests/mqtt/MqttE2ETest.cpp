@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -381,6 +382,21 @@ TEST(MqttE2E, TlsWithACertificateAndCredentialsThatTheBrokerChecks) {
     EXPECT_EQ(P.exitCode(), 0) << P.readAllStandardError().toStdString();
     ASSERT_TRUE(Sub.Wait([&] { return Sub.Count("tls/reading") == 2; }));
     EXPECT_EQ(Json(Sub.On("tls/reading")[0].Payload)["value"].toDouble(), -3.25);
+    // Without a CA file the system's authorities check the broker (here a
+    // folder of them named by SSL_CERT_DIR), and the client certificate
+    // still goes along.
+    ASSERT_TRUE(QDir(Dir.path()).mkdir("cas"));
+    ASSERT_TRUE(QFile::copy(Dir.filePath("cert.pem"), Dir.filePath("cas/cert.pem")));
+    ASSERT_EQ(QProcess::execute("openssl", {"rehash", Dir.filePath("cas")}), 0);
+    QProcessEnvironment CertDir = QProcessEnvironment::systemEnvironment();
+    CertDir.insert("SSL_CERT_DIR", Dir.filePath("cas"));
+    P.setProcessEnvironment(CertDir);
+    P.start(VORTA_CLI_PATH,
+            On(Sim, {"read", "--count", "1", "--mqtt", QString("mqtts://localhost:%1").arg(Tls),
+                     "--topic", "tls", "--cert", Dir.filePath("cert.pem"), "--key",
+                     Dir.filePath("key.pem")}));
+    ASSERT_TRUE(P.waitForFinished(15000));
+    EXPECT_EQ(P.exitCode(), 0) << P.readAllStandardError().toStdString();
 
     // Wrong credentials from the environment: a clear error, exit status 3,
     // and the password shown nowhere.
