@@ -6,8 +6,10 @@
 #include <mosquitto.h>
 
 #include <dlfcn.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,7 +43,7 @@ namespace {
     X(mosquitto_publish_callback_set)                                                              \
     X(mosquitto_message_callback_set)                                                              \
     X(mosquitto_log_callback_set)                                                                  \
-    X(mosquitto_connect_async)                                                                     \
+    X(mosquitto_connect_bind_async)                                                                \
     X(mosquitto_reconnect_async)                                                                   \
     X(mosquitto_loop)                                                                              \
     X(mosquitto_disconnect)                                                                        \
@@ -73,6 +75,44 @@ void LoadLibrary() {
     VORTA_MOSQUITTO_CALLS(VORTA_BIND_CALL)
 #undef VORTA_BIND_CALL
     C.mosquitto_lib_init();
+}
+
+// libmosquitto connects to the first address a look-up gives and tries no
+// other, so a "localhost" listed as ::1 first never reaches a broker that
+// listens on 127.0.0.1 alone. For a host of both families, the family whose
+// address accepts a connection first (within TimeoutMs) is returned as the
+// local address to bind to ("0.0.0.0" or "::"), which makes libmosquitto
+// pass over the other; "" leaves the choice to it.
+std::string ReachableFamily(const std::string& Host, int Port, int TimeoutMs) {
+    addrinfo Hints{};
+    Hints.ai_family = AF_UNSPEC;
+    Hints.ai_socktype = SOCK_STREAM;
+    addrinfo* List = nullptr;
+    if (getaddrinfo(Host.c_str(), std::to_string(Port).c_str(), &Hints, &List) != 0) return "";
+    bool V4 = false, V6 = false;
+    for (const addrinfo* A = List; A; A = A->ai_next) {
+        V4 |= A->ai_family == AF_INET;
+        V6 |= A->ai_family == AF_INET6;
+    }
+    std::string Bind;
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+    for (const addrinfo* A = List; V4 && V6 && A && Bind.empty(); A = A->ai_next) {
+        const int S = socket(A->ai_family, A->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (S < 0) continue;
+        if (connect(S, A->ai_addr, A->ai_addrlen) == 0 || errno == EINPROGRESS) {
+            const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                Deadline - std::chrono::steady_clock::now());
+            pollfd P{S, POLLOUT, 0};
+            int Error = 0;
+            socklen_t Size = sizeof Error;
+            if (poll(&P, 1, int(std::max<long>(0, Left.count()))) == 1 &&
+                getsockopt(S, SOL_SOCKET, SO_ERROR, &Error, &Size) == 0 && Error == 0)
+                Bind = A->ai_family == AF_INET ? "0.0.0.0" : "::";
+        }
+        close(S);
+    }
+    freeaddrinfo(List);
+    return Bind;
 }
 
 // Loads the library on the first call; a failure is thrown, and the next
@@ -383,6 +423,7 @@ void TMqttClient::Start(const TMqttOptions& O) {
 // the back-off, until a stop or a failure that trying again cannot mend.
 void TMqttClient::RunLink(std::shared_ptr<TLink> L) {
     int Failures = 0;
+    std::string LastBind;
     for (bool First = true;; First = false) {
         {
             std::lock_guard<std::mutex> G(L->Lock);
@@ -390,10 +431,13 @@ void TMqttClient::RunLink(std::shared_ptr<TLink> L) {
             L->Retry = false;
             L->LastError.clear();
         }
+        const std::string Bind = ReachableFamily(L->Host, L->Port, 3000);
         errno = 0;
-        int Rc =
-            First ? GMosquitto.mosquitto_connect_async(L->M, L->Host.c_str(), L->Port, L->KeepAlive)
-                  : GMosquitto.mosquitto_reconnect_async(L->M);
+        int Rc = First || Bind != LastBind ? GMosquitto.mosquitto_connect_bind_async(
+                                                 L->M, L->Host.c_str(), L->Port, L->KeepAlive,
+                                                 Bind.empty() ? nullptr : Bind.c_str())
+                                           : GMosquitto.mosquitto_reconnect_async(L->M);
+        LastBind = Bind;
         // A host that drops the packets would hold the attempt for the
         // system's connect timeout (minutes): it counts as failed sooner.
         const auto GiveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
