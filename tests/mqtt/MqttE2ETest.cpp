@@ -3,6 +3,9 @@
 // reaches a subscriber, the retained topics, the will, a broker restart, TLS
 // and credentials.
 #include "LoopbackPort.h"
+#include "PumpWait.h"
+#include "ReadingPublisher.h"
+#include "SensorSession.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -529,4 +532,81 @@ TEST(MqttE2E, RefusalsEndVortaCliAtOnceWithTheirReason) {
         EXPECT_EQ(P.exitCode(), C.Status) << Err;
         EXPECT_NE(Err.find(C.Says), std::string::npos) << Err;
     }
+}
+
+// The publisher as an observer of a session in this process: it starts with
+// the last Information answer even after a stream, follows the session to
+// another port, and publishes no scan answer as a reading.
+TEST(MqttE2E, ThePublisherFollowsTheSessionToAnotherPortAndIgnoresTheScan) {
+    QTemporaryDir Dir;
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
+                   {Port});
+    TSubscriber Sub(Port, nullptr, "vorta/#");
+    // The broker's messages and the session's events both need their loops.
+    auto Until = [&](const std::function<bool()>& Done) {
+        const QDeadlineTimer Deadline(15000);
+        while (!Sub.Wait(Done, 20)) {
+            if (Deadline.hasExpired()) return false;
+            PumpWait(20);
+        }
+        return true;
+    };
+    TSimProcess A({"--id", "5", "--mode", "2", "--value", "1.5"});
+    TSimProcess B({"--bus", "7,3", "--value", "2.5"});
+    TSensorSession S;
+    TSensorExchange& X = S.Exchange();
+    auto Poll = [&] {
+        X.Start();
+        X.Poll(
+            2, SensorCommands::Data, [](const std::string& R) { return R; }, 5, [] { return 200; });
+    };
+
+    S.Open(A.Path());
+    X.Start();
+    ASSERT_TRUE(X.Information());
+    const std::string InfoA = S.Identity().Line;
+    X.Start();
+    ASSERT_TRUE(X.Retry(SensorCommands::Read, "."));
+    X.Start(true);
+    X.StopLoop();
+
+    TReadingPublisher Publisher;
+    TPublishOptions O;
+    O.Url = Url(Port).toStdString();
+    O.Port = S.Connection().Opened;
+    Publisher.Start(O);
+    Publisher.Attach(S);
+    const std::string PrefixA = "vorta/" + Hostname() + "/" + A.Path().substr(5);
+    const std::string PrefixB = "vorta/" + Hostname() + "/" + B.Path().substr(5);
+    ASSERT_TRUE(Until([&] { return Sub.Count(PrefixA + "/info") == 1; }));
+    EXPECT_EQ(Json(Sub.On(PrefixA + "/info")[0].Payload), InformationJson(ParseInformation(InfoA)));
+    Poll();
+    ASSERT_TRUE(Until([&] { return Sub.Count(PrefixA + "/reading") == 2; }));
+
+    S.Open(B.Path());
+    ASSERT_TRUE(Until([&] {
+        return Sub.Count(PrefixA + "/status") > 1 &&
+               Sub.On(PrefixA + "/status").back().Payload == "offline" &&
+               Sub.Has(PrefixB + "/status", "online");
+    }));
+    EXPECT_EQ(Sub.Count(PrefixB + "/info"), 0u) << "no info before B has said who it is";
+    X.Start();
+    ASSERT_TRUE(X.Information());
+    X.Start();
+    S.Scan(1, 8, 200, [](int) { return true; });
+    Poll();
+    ASSERT_TRUE(Until([&] { return Sub.Count(PrefixB + "/reading") >= 2; }));
+    ASSERT_EQ(Sub.Count(PrefixB + "/info"), 1u);
+    EXPECT_EQ(Json(Sub.On(PrefixB + "/info")[0].Payload)["id"].toString(), "7");
+    Publisher.Stop(5000);
+    Sub.Wait([] { return false; }, 200);
+    const auto Readings = Sub.On(PrefixB + "/reading");
+    ASSERT_EQ(Readings.size(), 2u) << "the scan's answers are no readings of B";
+    for (const auto& M : Readings) {
+        EXPECT_EQ(Json(M.Payload)["value"].toDouble(), 2.5);
+        EXPECT_EQ(Json(M.Payload)["id"].toInt(), 7);
+        EXPECT_EQ(Json(M.Payload)["port"].toString().toStdString(), B.Path().substr(5));
+    }
+    EXPECT_EQ(Sub.Count(PrefixA + "/reading"), 2u);
 }
