@@ -43,7 +43,9 @@ const char* StateName(TConnectionState S) {
     return "";
 }
 
-TSensorSession::TSensorSession() {
+TSensorSession::TSensorSession(std::string* LastAnswer, bool* StopFlag)
+    : FLastAnswer(LastAnswer ? *LastAnswer : FOwnLastAnswer),
+      FStopFlag(StopFlag ? *StopFlag : FOwnStopFlag) {
     FPort.SetBaudrate(br9600);
     FReceiver.OnLine = [this](const std::string& Line) {
         FExchange.Received(Line);
@@ -65,10 +67,7 @@ TSensorSession::TSensorSession() {
     FExchange.OnSent = [this](const std::string& Shown) {
         Tell([&](TSessionObserver* O) { O->Sent(Shown); });
     };
-    FPort.OnRxChar = [this](TVaObject*, int) {
-        const std::string Data = FPort.ReadText();
-        if (!Data.empty()) FReceiver.Receive(Data);
-    };
+    FPort.OnRxChar = [this](TVaObject*, int) { ReadPort(); };
     FPort.OnOpen = [this](TVaObject*) {
         SetDevice(FPort.DeviceFileName());
         FSource = TReadingSource::Stream;
@@ -126,6 +125,11 @@ void TSensorSession::Open(const std::string& Typed) {
     }
     FPort.SetRTS(true);
     FPort.SetDTR(true);
+}
+
+void TSensorSession::ReadPort() {
+    const std::string Data = FPort.ReadText();
+    if (!Data.empty()) FReceiver.Receive(Data);
 }
 
 void TSensorSession::Close() {

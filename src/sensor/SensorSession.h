@@ -94,7 +94,10 @@ class TSessionObserver {
 
 class TSensorSession {
   public:
-    TSensorSession();
+    // The exchange's last answer and stop flag are the session's own, or
+    // the owner's when given (code outside the session shares them, as the
+    // console's handlers do); those must outlive the session.
+    explicit TSensorSession(std::string* LastAnswer = nullptr, bool* StopFlag = nullptr);
     ~TSensorSession();
     TSensorSession(const TSensorSession&) = delete;
     TSensorSession& operator=(const TSensorSession&) = delete;
@@ -128,8 +131,11 @@ class TSensorSession {
     // the receiver's decimal separator. Their event members that the session
     // sets (the port's OnRxChar, OnOpen, OnClose, OnError; the receiver's
     // callbacks; the exchange's Write, Wait, ClearRx, OnSent) may be wrapped
-    // (the wrapper calling what it replaced) but not replaced.
+    // (the wrapper calling what it replaced) but not replaced; a handler of
+    // OnRxChar calls ReadPort.
     TVaComm& Port() { return FPort; }
+    // Hands what the port has received to the receiver: the port's OnRxChar.
+    void ReadPort();
     TAnswerReceiver& Receiver() { return FReceiver; }
     TSensorExchange& Exchange() { return FExchange; }
     // The state the exchange loops share (see TSensorExchange).
@@ -147,9 +153,11 @@ class TSensorSession {
     void Accept(double Value);
 
     TVaComm FPort;
-    std::string FLastAnswer, FRxBuffer;
+    std::string FOwnLastAnswer, FRxBuffer;
+    bool FOwnStopFlag = false;
+    std::string& FLastAnswer;
+    bool& FStopFlag;
     int FRetryCount = 0;
-    bool FStopFlag = false;
     TAnswerReceiver FReceiver{FRxBuffer};
     TSensorExchange FExchange{FLastAnswer, FRetryCount, FStopFlag};
 

@@ -2,20 +2,25 @@
 // free port, a configuration written here) and the simulated sensor: what
 // reaches a subscriber, the retained topics, the will, a broker restart, TLS
 // and credentials.
+#include "AppPaths.h"
+#include "Dialogs.h"
 #include "LoopbackPort.h"
 #include "PumpWait.h"
 #include "ReadingPublisher.h"
 #include "SensorSession.h"
 #include "SimProcess.h"
+#include "UVORTA_Display.h"
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <mosquitto.h>
@@ -609,4 +614,64 @@ TEST(MqttE2E, ThePublisherFollowsTheSessionToAnotherPortAndIgnoresTheScan) {
         EXPECT_EQ(Json(M.Payload)["port"].toString().toStdString(), B.Path().substr(5));
     }
     EXPECT_EQ(Sub.Count(PrefixA + "/reading"), 2u);
+}
+
+// The console: publishing started after a stream begins with the sensor's
+// Information, and Connect to another port moves the readings to its prefix.
+TEST(MqttE2E, TheConsolePublishesItsSensorsInformationAndFollowsConnectToAnotherPort) {
+    QTemporaryDir Dir;
+    SetAppFolder(Dir.path().toStdString());
+    const TDialogSeam Old = SetDialogSeam({[](const std::string& T) { ADD_FAILURE() << T; },
+                                           [](const std::string&) { return false; }});
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
+                   {Port});
+    TSubscriber Sub(Port, nullptr, "vorta/#");
+    auto Until = [&](const std::function<bool()>& Done) {
+        const QDeadlineTimer Deadline(15000);
+        while (!Sub.Wait(Done, 20)) {
+            if (Deadline.hasExpired()) return false;
+            PumpWait(20);
+        }
+        return true;
+    };
+    TSimProcess A({"--id", "5", "--mode", "2", "--value", "1.5", "--rate", "20"});
+    TSimProcess B({"--id", "7", "--value", "2.5"});
+    {
+        TFKAVRO W;
+        auto Click = [&](const char* Name) { W.findChild<QPushButton*>(Name)->click(); };
+        auto* PortBox = W.findChild<QComboBox*>("ePortNo");
+        PortBox->setEditText(QString::fromStdString(A.Path()));
+        Click("Button3");
+        Click("btREAD");
+        PumpWait(300);
+        Click("btStop");
+
+        TPublishOptions O;
+        O.Url = Url(Port).toStdString();
+        W.StartPublishing(O);
+        const std::string PrefixA = "vorta/" + Hostname() + "/" + A.Path().substr(5);
+        const std::string PrefixB = "vorta/" + Hostname() + "/" + B.Path().substr(5);
+        ASSERT_TRUE(Until([&] { return Sub.Count(PrefixA + "/info") == 1; }));
+        const QJsonObject Info = Json(Sub.On(PrefixA + "/info")[0].Payload);
+        EXPECT_EQ(Info["id"].toString(), "5");
+        EXPECT_EQ(Info["mode"].toString(), "2");
+        EXPECT_EQ(Info["version"].toString(), "4100");
+
+        PortBox->setEditText(QString::fromStdString(B.Path()));
+        Click("Button3");
+        Click("btDATA");
+        ASSERT_TRUE(Until([&] { return Sub.Count(PrefixB + "/reading") >= 1; }));
+        EXPECT_EQ(Sub.On(PrefixA + "/status").back().Payload, "offline");
+        EXPECT_TRUE(Sub.Has(PrefixB + "/status", "online"));
+        ASSERT_EQ(Sub.Count(PrefixB + "/info"), 1u);
+        EXPECT_EQ(Json(Sub.On(PrefixB + "/info")[0].Payload)["id"].toString(), "7");
+        const QJsonObject R = Json(Sub.On(PrefixB + "/reading")[0].Payload);
+        EXPECT_EQ(R["value"].toDouble(), 2.5);
+        EXPECT_EQ(R["id"].toInt(), 7);
+        EXPECT_EQ(R["port"].toString().toStdString(), B.Path().substr(5));
+        EXPECT_EQ(Sub.Count(PrefixA + "/reading"), 0u) << "nothing was read while publishing to A";
+        W.StopPublishing();
+    }
+    SetDialogSeam(Old);
 }
