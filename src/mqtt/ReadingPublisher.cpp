@@ -217,7 +217,13 @@ void TReadingPublisher::MovePort(const std::string& Port) {
     FHaveInfo = false;
     // The will names the old prefix, so the connection is made anew.
     Stop(1000);
-    Start(O);
+    try {
+        Start(O);
+    } catch (const EMqttError& E) {
+        // A port name the broker would refuse as a topic ends publishing;
+        // the connection to the sensor goes on.
+        if (OnState) OnState(TMqttState::Failed, E.what());
+    }
 }
 
 void TReadingPublisher::Start(const TPublishOptions& O) {
