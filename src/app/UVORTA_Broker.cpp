@@ -79,6 +79,8 @@ void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
                    .arg(Total));
     };
     TPublishOptions O = Options;
+    // Before any connection the port is the one the box names.
+    if (O.Port.empty()) O.Port = FSession->Connection().Opened;
     if (O.Port.empty()) O.Port = Local8(ePortNo->currentText());
     if (O.Port.compare(0, 1, "/") == 0) O.Port = PortNameFromPath(O.Port);
     try {
@@ -88,9 +90,9 @@ void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
         return;
     }
     FPublisher = std::move(Publisher);
-    // Mode and ID go with every reading; the fields shown are the latest.
-    if (!lbeVersion->text().isEmpty())
-        PublishInformation(ParseInformation(FExchange->InfoAnswer()));
+    // Mode and ID go with every reading: the session's readings and its
+    // identity from the last complete Information answer, whatever came since.
+    FPublisher->Attach(*FSession);
     UpdateConnectionLight();
 }
 
@@ -123,15 +125,4 @@ void TFKAVRO::PublishFromDialog() {
     Kept.SetValue("Broker/User", D.User->text());
     Kept.Save();
     StartPublishing(O);
-}
-
-void TFKAVRO::PublishReading(double Value) {
-    if (!FPublisher) return;
-    int Id = -1;
-    if (!TryStrToInt(Local8(lbeID->text()), Id)) Id = -1;
-    FPublisher->PublishReading(IsoTimeNow(), Value, Id, Local8(lbeMode->text()));
-}
-
-void TFKAVRO::PublishInformation(const TInformation& I) {
-    if (FPublisher) FPublisher->PublishInfo(InformationJson(I));
 }

@@ -34,35 +34,43 @@ char LocaleDecimalSeparator() {
 
 } // namespace
 
-void TFKAVRO::ConnectConsoleSignals() {
-    FReceiver = std::make_unique<TAnswerReceiver>(RxBuffer);
-    FReceiver->DecimalSeparator = LocaleDecimalSeparator();
-    FReceiver->OnLine = [this](const std::string& Line) {
-        ShowAnswer(Line);
+// The session's events, handed to the window's handlers in the order they
+// happen.
+class TFKAVRO::TSessionView : public TSessionObserver {
+  public:
+    explicit TSessionView(TFKAVRO& W) : FW(W) {}
+    void Answer(const std::string& Line, bool IsFrame) override {
+        FW.ShowAnswer(Line);
         // A frame's text is recorded with its reading (ReadingAccepted), or as
         // an answer when it holds no number (MalformedFrame).
-        if (!FReceiver->LineIsFrame()) RecordRow("answer", "", Q(Line).toUtf8().toStdString());
-        FExchange->Received(Line);
-    };
-    FReceiver->OnValue = [this](double Value) { ReadingAccepted(Value); };
-    FReceiver->OnMalformed = [this](const std::string& Text) { MalformedFrame(Text); };
-
-    FExchange = std::make_unique<TSensorExchange>(LastAnswer, RetryCount, StopFlag);
-    FExchange->Write = [this](const std::string& Bytes) { VaComm1->WriteText(Bytes); };
-    FExchange->Wait = [](int Milliseconds) { PumpWait(Milliseconds); };
-    FExchange->ClearRx = [this] { ClearRx(); };
-    FExchange->OnProgress = [this](const std::string& T) { StatusBar1->SetPanelText(0, Q(T)); };
-    FExchange->OnSent = [this](const std::string& T) {
-        StatusBar1->SetPanelText(1, Q(T));
+        if (!IsFrame) FW.RecordRow("answer", "", Q(Line).toUtf8().toStdString());
+    }
+    void Reading(const TReading& R) override { FW.ReadingAccepted(R); }
+    void Malformed(const std::string& Text) override { FW.MalformedFrame(Text); }
+    void Sent(const std::string& T) override {
+        FW.StatusBar1->SetPanelText(1, Q(T));
         // Recorded without the command's line end, so each row stays a line.
         std::string Shown = T;
         if (Shown.size() >= 2 && Shown.compare(Shown.size() - 2, 2, SensorCommands::CRLF) == 0)
             Shown.resize(Shown.size() - 2);
-        RecordRow("sent", "", Q(Shown).toUtf8().toStdString());
-    };
-    FExchange->OnCycle = [this](int Cycle) { lCount->setText(QString::number(Cycle)); };
+        FW.RecordRow("sent", "", Q(Shown).toUtf8().toStdString());
+    }
 
-    VaComm1 = std::make_unique<TVaComm>();
+  private:
+    TFKAVRO& FW;
+};
+
+void TFKAVRO::ConnectConsoleSignals() {
+    FSession = std::make_unique<TSensorSession>(&LastAnswer, &StopFlag);
+    VaComm1 = &FSession->Port();
+    FReceiver = &FSession->Receiver();
+    FExchange = &FSession->Exchange();
+    FReceiver->DecimalSeparator = LocaleDecimalSeparator();
+    FExchange->OnProgress = [this](const std::string& T) { StatusBar1->SetPanelText(0, Q(T)); };
+    FExchange->OnCycle = [this](int Cycle) { lCount->setText(QString::number(Cycle)); };
+    FSessionView = std::make_unique<TSessionView>(*this);
+    FSession->AddObserver(FSessionView.get());
+
     VaComm1->SetBaudrate(br9600);
     VaComm1->SetDeviceName("/dev/ttyS%d");
     TVaFlowControl& Flow = VaComm1->FlowControl();
@@ -74,9 +82,23 @@ void TFKAVRO::ConnectConsoleSignals() {
     Flow.SetXonXoffIn(false);
     Flow.SetDsrSensitivity(false);
     Flow.SetTxContinueOnXoff(false);
-    VaComm1->OnOpen = [this](TVaObject* Sender) { VaComm1Open(Sender); };
-    VaComm1->OnClose = [this](TVaObject* Sender) { VaComm1Close(Sender); };
-    VaComm1->OnError = [this](TVaObject* Sender, int Errors) { VaComm1Error(Sender, Errors); };
+    // The session learns of the port's events first, so the handlers see
+    // its state as it is now.
+    auto SessionOpen = VaComm1->OnOpen;
+    VaComm1->OnOpen = [this, SessionOpen](TVaObject* Sender) {
+        SessionOpen(Sender);
+        VaComm1Open(Sender);
+    };
+    auto SessionClose = VaComm1->OnClose;
+    VaComm1->OnClose = [this, SessionClose](TVaObject* Sender) {
+        SessionClose(Sender);
+        VaComm1Close(Sender);
+    };
+    auto SessionError = VaComm1->OnError;
+    VaComm1->OnError = [this, SessionError](TVaObject* Sender, int Errors) {
+        SessionError(Sender, Errors);
+        VaComm1Error(Sender, Errors);
+    };
     VaComm1->OnRxChar = [this](TVaObject* Sender, int Count) { VaComm1RxChar(Sender, Count); };
 
     OnClick(Button3, &TFKAVRO::Button3Click);
@@ -177,9 +199,7 @@ void TFKAVRO::SingleSend(const std::string& Command) {
 // ---- Answer reception
 
 void TFKAVRO::VaComm1RxChar(TVaObject*, int) {
-    const std::string Data = VaComm1->ReadText();
-    if (Data.empty()) return;
-    FReceiver->Receive(Data);
+    FSession->ReadPort();
 }
 
 // ---- The command set
@@ -198,7 +218,6 @@ void TFKAVRO::btn10Click() {
     lbeOffset->setText(Q(I.Offset));
     lbeNRange->setText(Q(I.NRange));
     lbePRange->setText(Q(I.PRange));
-    PublishInformation(I);
     int Minus = 0, Plus = 0;
     if (TryStrToInt(I.NRange, Minus) && TryStrToInt(I.PRange, Plus))
         FPlotFeed.SetSensorRange(Minus, Plus);
@@ -328,13 +347,8 @@ void TFKAVRO::Button3Click() {
     const bool Keep = Connected == 1 && VaComm1->Active() &&
                       VaComm1->DeviceFileName() == Target.Path && !VaComm1->Vanished();
     if (!Keep) {
-        VaComm1->Close();
-        LastAnswer.clear();
-        ClearRx();
-        OpenPortTarget(*VaComm1, Target);
+        FSession->Open(ePortNo->currentText().toLocal8Bit().toStdString());
         RememberPort(ePortNo->currentText());
-        VaComm1->SetRTS(true);
-        VaComm1->SetDTR(true);
         StopFlag = true;
     }
     btn10Click();

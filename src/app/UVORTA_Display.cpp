@@ -213,9 +213,10 @@ void TFKAVRO::RecordFromCommandLine() {
 }
 
 TFKAVRO::~TFKAVRO() {
-    // The port closes first, while the light and the recording its close
-    // event reaches are still there.
-    VaComm1.reset();
+    // The port closes first (without its close event, as a component being
+    // destroyed does); the publisher lets go of the session before it goes.
+    FPublisher.reset();
+    FSession.reset();
     try {
         FRecorder.Close();
     } catch (const std::exception&) {

@@ -41,6 +41,7 @@
 #include "ReadingPublisher.h"
 #include "Recorder.h"
 #include "SensorExchange.h"
+#include "SensorSession.h"
 #include "UserSettings.h"
 #include "VaComm.h"
 #include "VaPortWatcher.h"
@@ -176,7 +177,10 @@ class TFKAVRO : public QWidget {
     // and reports it through HandleAppException (panel 0 and the log).
     void StartRecording(const std::string& Path);
     void StopRecording();
-    void RecordRow(const std::string& Kind, const std::string& Value, const std::string& Text);
+    // A row of the session's port, and the sensor's mode and ID (those of R
+    // for a reading).
+    void RecordRow(const std::string& Kind, const std::string& Value, const std::string& Text,
+                   const TReading* R = nullptr);
     void RecordEvent(const std::string& Text) { RecordRow("event", "", Text); }
     const TRecorder& Recorder() const { return FRecorder; }
     void SaveLogAs(const std::string& Path); // Memo1 as UTF-8 text
@@ -275,7 +279,7 @@ class TFKAVRO : public QWidget {
                          const std::function<std::string(const std::string&)>& Shown, int Limit);
     void SingleSend(const std::string& Command);
     void Send(const std::string& Bytes, const std::string& Shown);
-    // Empties RxBuffer and forgets the frame being received.
+    // Empties the received text and forgets the frame being received.
     void ClearRx();
     void ModeCommand(int Mode);
 
@@ -285,16 +289,27 @@ class TFKAVRO : public QWidget {
     void VaComm1Close(TVaObject* Sender);
     void VaComm1Error(TVaObject* Sender, int Errors);
 
-    std::unique_ptr<TVaComm> VaComm1;
-    std::unique_ptr<TAnswerReceiver> FReceiver; // assembles RxBuffer
+    // The sensor session: the port, the receiver and the exchange, and what
+    // is known of the sensor. The log, the readout and needle, the plot feed,
+    // the recording, the publisher and the light observe it (FSessionView
+    // forwards its events to the handlers below).
+    std::unique_ptr<TSensorSession> FSession;
+    class TSessionView;
+    friend class TSessionView;
+    std::unique_ptr<TSessionObserver> FSessionView;
+    TVaComm* VaComm1 = nullptr;           // the session's port
+    TAnswerReceiver* FReceiver = nullptr; // the session's receiver
     // The exchange patterns, over VaComm1, PumpWait and the status bar.
-    std::unique_ptr<TSensorExchange> FExchange;
+    TSensorExchange* FExchange = nullptr;
+    // The sensor's mode as the needle turns by it ("" while unknown).
+    std::string SensorMode() const;
 
     // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
     void CreateMenu(); // the menu bar above ClientArea and the connection light
     // Every accepted reading (stream, #DATA, Angle Data) passes here once:
-    // recorded, then shown on the readout and the needle.
-    void ReadingAccepted(double Value);
+    // recorded, then shown on the readout and the needle. A scan's answers
+    // are recorded with their own ID and go no further.
+    void ReadingAccepted(const TReading& R);
     // A frame whose value is not a number: the readout and the needle go to
     // 0 as for every frame shown, and it is recorded as an answer and counted
     // in the status bar's tooltips, never taken for a reading.
@@ -343,8 +358,6 @@ class TFKAVRO : public QWidget {
     QAction* actAbout = nullptr;
 
     // ---- publishing to a broker (UVORTA_Broker.cpp)
-    void PublishReading(double Value);
-    void PublishInformation(const TInformation& I);
     std::unique_ptr<TReadingPublisher> FPublisher;
 
     // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
@@ -389,8 +402,6 @@ class TFKAVRO : public QWidget {
 
     // Shared state of the handlers.
     int Connected = 0;
-    int RetryCount = 0;
-    std::string RxBuffer;
 
     TFKAVROOptions FOptions;
     bool FShown = false;

@@ -37,9 +37,6 @@ std::string Utf8(const std::string& Local) {
         .toUtf8()
         .toStdString();
 }
-std::string Utf8(const QString& Text) {
-    return Text.toUtf8().toStdString();
-}
 
 // "9600 8N1", from the component's settings.
 QString LineSettingsText(const TVaComm& C) {
@@ -184,30 +181,34 @@ void TFKAVRO::ShowPlot() {
     W.activateWindow();
 }
 
-void TFKAVRO::ReadingAccepted(double Value) {
+std::string TFKAVRO::SensorMode() const {
+    const TSensorIdentity& I = FSession->Identity();
+    return I.Known ? std::to_string(I.Mode) : std::string();
+}
+
+void TFKAVRO::ReadingAccepted(const TReading& R) {
     // Recorded first: a reading that cannot be drawn is still on disk.
-    RecordRow("reading", TRecorder::Number(Value), Utf8(LastAnswer));
-    FExchange->Reading(Value);
-    FPlotFeed.Add(Value);
-    PublishReading(Value);
-    ShowReading(Value);
-    DrawNeedle(NeedleAngle(Value, lbeMode->text().toLocal8Bit().toStdString()));
+    RecordRow("reading", TRecorder::Number(R.Value), Utf8(LastAnswer), &R);
+    // A scan's answers are other sensors' readings: its list shows them.
+    if (R.Source == TReadingSource::Scan) return;
+    FPlotFeed.Add(R.Value);
+    ShowReading(R.Value);
+    DrawNeedle(NeedleAngle(R.Value, SensorMode()));
 }
 
 void TFKAVRO::MalformedFrame(const std::string& Text) {
-    FExchange->Malformed();
     RecordRow("answer", "", Utf8(Text));
     ++FMalformedFrames;
     StatusBar1->SetNote(QString("malformed frames: %1").arg(FMalformedFrames));
     ShowReading(0);
-    DrawNeedle(NeedleAngle(0, lbeMode->text().toLocal8Bit().toStdString()));
+    DrawNeedle(NeedleAngle(0, SensorMode()));
 }
 
 void TFKAVRO::UpdateConnectionLight() {
     if (!ConnectionLight) return;
     if (Connected == 1 && VaComm1->Active())
         SetLight(ConnectionLight,
-                 QString::fromLocal8Bit(PortNameFromPath(VaComm1->DeviceFileName()).c_str()) +
+                 QString::fromLocal8Bit(FSession->Connection().Opened.c_str()) +
                      QString::fromUtf8(" · ") + LineSettingsText(*VaComm1),
                  "#2e7d32");
     else if (FLost)
@@ -338,16 +339,18 @@ void TFKAVRO::StopRecording() {
     UpdateConnectionLight();
 }
 
-void TFKAVRO::RecordRow(const std::string& Kind, const std::string& Value,
-                        const std::string& Text) {
+void TFKAVRO::RecordRow(const std::string& Kind, const std::string& Value, const std::string& Text,
+                        const TReading* R) {
     if (!FRecorder.Active()) return;
     const bool Open = Connected == 1 && VaComm1 && VaComm1->Active();
+    const TSensorIdentity& I = FSession->Identity();
+    auto Known = [](int V) { return V < 0 ? std::string() : std::to_string(V); };
     const TRecordRow Row{Kind,
                          Value,
                          Text,
-                         Open ? PortNameFromPath(VaComm1->DeviceFileName()) : std::string(),
-                         Utf8(lbeMode->text()),
-                         Utf8(lbeID->text())};
+                         Open ? FSession->Connection().Opened : std::string(),
+                         Known(R ? R->Mode : I.Mode),
+                         Known(R ? R->Id : I.Id)};
     try {
         FRecorder.Write(Row);
     } catch (const std::exception& E) {

@@ -70,7 +70,7 @@ void TFKAVRO::NoteStream(bool Running) {
 }
 
 void TFKAVRO::PortLost() {
-    FLostPath = VaComm1->DeviceFileName();
+    FLostPath = FSession->Connection().Path;
     FLostSeenGone = false;
     if (FAutoReconnect && FPortWatcher) FPortWatcher->WatchPath(FLostPath);
 }
@@ -125,7 +125,7 @@ void TFKAVRO::ScanForSensors() {
     Progress.setWindowTitle("Scan for sensors");
     Progress.setWindowModality(Qt::WindowModal);
     Progress.setMinimumDuration(0);
-    const auto Found = FExchange->Scan(1, 77, ScanWait, [&](int Id) {
+    const auto Found = FSession->Scan(1, 77, ScanWait, [&](int Id) {
         Progress.setValue(Id - 1);
         Progress.setLabelText(QString("Asking ID %1 of 77...").arg(Id));
         return !Progress.wasCanceled() && Connected != 0;

@@ -1,12 +1,11 @@
 #include "Watch.h"
 
-#include "Recorder.h"
+#include "Output.h"
 #include "StopSignals.h"
 
 #include "ReadingPublisher.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
@@ -19,10 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string Csv(const std::string& S) {
-    return TRecorder::Quote(S);
-}
 
 bool EndsWith(const std::string& S, const std::string& Tail) {
     return S.size() > Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;
@@ -38,18 +33,20 @@ std::string Text(const QJsonValue& V) {
 
 int RunWatch(const TWatchOptions& O) {
     TMqttClient Client;
-    QElapsedTimer Clock;
-    Clock.start();
+    TOutput Out(O.Format == TWatchOptions::Csv    ? TOutput::Csv
+                : O.Format == TWatchOptions::Json ? TOutput::Json
+                                                  : TOutput::Plain);
     int Status = 0;
     std::map<std::string, std::string> LastStatus; // sensor -> "online"/"offline"
 
+    // A reader that went away ends the watch like a signal.
     auto Print = [&](const std::string& Line) {
-        std::fputs(Line.c_str(), stdout);
-        std::fputc('\n', stdout);
-        // A reader that went away ends the watch like a signal.
-        if (std::fflush(stdout) != 0) QCoreApplication::exit(0);
+        if (!Out.Line(Line)) QCoreApplication::exit(0);
     };
-    if (O.Format == TWatchOptions::Csv) Print("time,elapsed_s,kind,value,text,port,mode,id,topic");
+    auto PrintRow = [&](const std::string& Time, const TRecordRow& R, const std::string& Topic) {
+        if (!Out.Row(Time, R, "," + TRecorder::Quote(Topic))) QCoreApplication::exit(0);
+    };
+    Out.Header(",topic");
 
     Client.OnMessage = [&](const std::string& Topic, const std::string& Payload) {
         const bool IsReading = EndsWith(Topic, "/reading"), IsStatus = EndsWith(Topic, "/status");
@@ -77,11 +74,9 @@ int RunWatch(const TWatchOptions& O) {
             Print(QJsonDocument(Out).toJson(QJsonDocument::Compact).toStdString());
             return;
         }
-        char Elapsed[32];
-        std::snprintf(Elapsed, sizeof Elapsed, "%.3f", Clock.elapsed() / 1000.0);
         if (IsStatus) {
             if (O.Format == TWatchOptions::Csv)
-                Print(Csv(IsoTimeNow()) + "," + Elapsed + ",status,,offline,,,," + Csv(Topic));
+                PrintRow(IsoTimeNow(), {"status", "", "offline", "", "", ""}, Topic);
             else
                 Print(Sensor + "\t" + IsoTimeNow() + "\toffline");
             return;
@@ -89,9 +84,10 @@ int RunWatch(const TWatchOptions& O) {
         if (Error.error != QJsonParseError::NoError || !Doc.isObject()) return; // not one of ours
         const QJsonObject R = Doc.object();
         if (O.Format == TWatchOptions::Csv)
-            Print(Csv(Text(R["time"])) + "," + Elapsed + ",reading," + Text(R["value"]) + ",," +
-                  Csv(Text(R["port"])) + "," + Csv(Text(R["mode"])) + "," + Csv(Text(R["id"])) +
-                  "," + Csv(Topic));
+            PrintRow(
+                Text(R["time"]),
+                {"reading", Text(R["value"]), "", Text(R["port"]), Text(R["mode"]), Text(R["id"])},
+                Topic);
         else
             Print(Sensor + "\t" + Text(R["time"]) + "\t" + Text(R["value"]));
     };

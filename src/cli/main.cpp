@@ -5,12 +5,13 @@
 //
 // Exit status: 0 done, 1 the sensor did not answer (or not as asked), 2 usage,
 // 3 the port could not be opened, or the broker refused or could not be used.
-#include "AnswerReceiver.h"
+#include "Output.h"
 #include "PumpWait.h"
 #include "ReadingPublisher.h"
 #include "Recorder.h"
 #include "SensorExchange.h"
 #include "SensorProtocol.h"
+#include "SensorSession.h"
 #include "StopSignals.h"
 #include "SysUtils.h"
 #include "VaComm.h"
@@ -107,70 +108,39 @@ std::string Named(const std::string& Command) {
     return Command.substr(0, Command.find(SensorCommands::CRLF));
 }
 
-class TClient {
+// The session as the commands use it: the answer lines it counts (text, not
+// frames nor noise), the port going away, and the readings handed on.
+class TClient : public TSessionObserver {
   public:
-    TClient() : FExchange(FLastAnswer, FRetryCount, FStopFlag) {
-        FReceiver.OnLine = [this](const std::string& Line) {
-            FExchange.Received(Line);
-            // The text of a frame (reading or noise) is no answer, nor is the
-            // empty line of a CR after a frame, nor noise.
-            if (FReceiver.LineIsFrame() || !IsText(Line)) return;
-            ++FAnswers;
-            FAnswer = Line;
-            if (IsInformationForm(Line)) FInfoLine = Line;
-            if (OnLine) OnLine(Line);
-        };
-        FReceiver.OnValue = [this](double Value) {
-            ++FReadings;
-            FExchange.Reading(Value);
-            if (OnValue) OnValue(Value);
-        };
-        FReceiver.OnMalformed = [](const std::string&) { ++GMalformed; };
-        FExchange.Write = [this](const std::string& Bytes) { FComm.WriteText(Bytes); };
-        FExchange.Wait = [](int Ms) { PumpWait(Ms); };
-        FExchange.ClearRx = [this] { FReceiver.Reset(); };
-        FExchange.OnProgress = [this](const std::string& Text) {
+    TClient() {
+        FSession.AddObserver(this);
+        FSession.Exchange().OnProgress = [this](const std::string& Text) {
             if (Text == "No answer") FNoAnswer = true;
         };
-        FComm.OnRxChar = [this](TVaObject*, int) { FReceiver.Receive(FComm.ReadText()); };
-        FComm.OnError = [this](TVaObject*, int Errors) {
-            if (Errors & CE_IOE) {
-                std::fprintf(stderr, "vorta-cli: the port went away\n");
-                FLost = true;
-                AbortWaits();
-            }
-        };
     }
+    ~TClient() override { FSession.RemoveObserver(this); }
 
-    void Open(const std::string& Port) {
-        FPort = Port;
-        FPortName = Port.compare(0, 1, "/") == 0 ? PortNameFromPath(Port) : Port;
-        FComm.SetBaudrate(br9600);
-        OpenPortTarget(FComm, ResolvePortName(Port));
-        FComm.SetRTS(true);
-        FComm.SetDTR(true);
-    }
+    void Open(const std::string& Port) { FSession.Open(Port); }
+    TSensorExchange& Exchange() { return FSession.Exchange(); }
 
     // "#INFO" until a line of the Information answer's whole form came.
-    TInformation Info() {
-        FExchange.Start();
+    const TSensorIdentity& Info() {
+        Exchange().Start();
         FInfoLine.clear();
         const long Before = FAnswers;
-        if (!FExchange.Retry(SensorCommands::Info, [this] { return !FInfoLine.empty(); })) {
+        if (!Exchange().Retry(SensorCommands::Info, [this] { return !FInfoLine.empty(); })) {
             if (FAnswers == Before) throw TNoAnswer("the sensor did not answer #INFO");
             throw TNoAnswer("the sensor's answer to #INFO is no Information answer: '" + FAnswer +
                             "'");
         }
-        FInfo = ParseInformation(FInfoLine);
-        FHaveInfo = true;
-        return FInfo;
+        return FSession.Identity();
     }
 
     // A retry exchange of a command until the sensor answers; an answer
     // without "OK" is its refusal.
     void Expect(const std::string& Command) {
         const long Before = FAnswers;
-        if (!FExchange.Retry([&] { return Command; }, [&] { return FAnswers != Before; }))
+        if (!Exchange().Retry([&] { return Command; }, [&] { return FAnswers != Before; }))
             throw TNoAnswer("the sensor did not answer " + Named(Command));
         ExpectOk(Command);
     }
@@ -184,7 +154,7 @@ class TClient {
     // the console waits for one; true when one came.
     bool SendAndAwait(const std::string& Command) {
         const long Before = FAnswers;
-        FExchange.Send(Command, Command);
+        Exchange().Send(Command, Command);
         QElapsedTimer Clock;
         Clock.start();
         while (FAnswers == Before && !FLost && Clock.elapsed() < TSensorExchange::RetryWait)
@@ -193,86 +163,274 @@ class TClient {
     }
 
     // A command answered by "OK", then Information.
-    TInformation Configure(const std::string& Command) {
-        FExchange.Start();
+    const TSensorIdentity& Configure(const std::string& Command) {
+        Exchange().Start();
         Expect(Command);
         return Info();
     }
 
-    TSensorExchange FExchange;
-    TAnswerReceiver FReceiver{FRxBuffer};
-    TVaComm FComm;
-    std::string FPort, FLastAnswer, FRxBuffer;
-    std::string FPortName; // as messages name the port: "USB0", not "/dev/ttyUSB0"
-    int FRetryCount = 0;
-    bool FStopFlag = false;
+    TSensorSession FSession;
     bool FNoAnswer = false;
     bool FLost = false;
     long FReadings = 0;
     long FAnswers = 0;     // answer lines: text, not frames
     std::string FAnswer;   // the last of them
     std::string FInfoLine; // the last Information answer of the whole form
-    TInformation FInfo;
-    bool FHaveInfo = false;
     std::function<void(const std::string&)> OnLine;
-    std::function<void(double)> OnValue;
+    std::function<void(const TReading&)> OnReading;
+
+  private:
+    void Answer(const std::string& Line, bool IsFrame) override {
+        // The text of a frame (reading or noise) is no answer, nor is the
+        // empty line of a CR after a frame, nor noise.
+        if (IsFrame || !IsText(Line)) return;
+        ++FAnswers;
+        FAnswer = Line;
+        if (IsInformationForm(Line)) FInfoLine = Line;
+        if (OnLine) OnLine(Line);
+    }
+    void Reading(const TReading& R) override {
+        ++FReadings;
+        if (OnReading) OnReading(R);
+    }
+    void Malformed(const std::string&) override { ++GMalformed; }
+    void LineError(unsigned Errors) override {
+        if (Errors & CE_IOE) {
+            std::fprintf(stderr, "vorta-cli: the port went away\n");
+            FLost = true;
+            AbortWaits();
+        }
+    }
 };
 
-std::string Number(double V) {
-    return QString::number(V, 'g', 12).toStdString();
+// A reader that went away (a closed pipe) ends a stream like a signal.
+void Printed(bool Ok) {
+    if (!Ok) TStopSignals::Raise();
 }
 
-void PrintInfo(const TInformation& I, bool Json) {
-    if (Json) {
-        std::printf("%s\n",
-                    QJsonDocument(InformationJson(I)).toJson(QJsonDocument::Compact).constData());
-        return;
-    }
-    for (const auto& [Key, Value] : InformationFields(I))
-        std::printf("%s: %s\n", Key.c_str(), Value.c_str());
-}
+// A command's arguments, checked before the port is touched.
+struct TCommand {
+    int Count = 1, Interval = 200, Id = 0, Duration = 0, ScanWait = TSensorExchange::ScanWait;
+    int NewId = 0;
+    std::string Minus, Plus, Text;
+    bool NoAnswerOk = false;
+};
 
-enum TOutput { ouPlain, ouCsv, ouInflux };
-
-// One reading a line, a row of the recording's columns, or a line of
-// InfluxDB line protocol (the sensor's id Id, -1 unknown).
-class TReadingPrinter {
+// The readings of read and stream to a broker: connecting goes on beside
+// the sensor's exchanges, and a refusal ends the command. Exactly the
+// readings printed are published.
+class TPublishing {
   public:
-    TReadingPrinter(const TClient& C, TOutput Output, std::string Id, int SensorId = -1)
-        : FClient(C), FOutput(Output), FId(std::move(Id)), FSensorId(SensorId) {
-        FStart.start();
-        if (FOutput == ouCsv) std::printf("%s\n", TRecorder::Header);
+    explicit TPublishing(TClient& C) : FClient(C) {}
+
+    bool Active() const { return FActive; }
+
+    // False when the broker refused at once (its reason printed).
+    bool Start(const TPublishOptions& Options) {
+        bool& BrokerFailed = GBrokerFailed;
+        // The broker going away is told once; the attempts after it are not.
+        FPublisher.OnState = [&, Told = false](TMqttState S, const std::string& Why) mutable {
+            if (S == TMqttState::Failed) {
+                std::fprintf(stderr, "vorta-cli: %s\n", Why.c_str());
+                BrokerFailed = true;
+                AbortWaits();
+            } else if (S == TMqttState::Connecting && !Why.empty() && !Told) {
+                std::fprintf(stderr,
+                             "vorta-cli: %s; broker not reachable, retrying in %d s; readings "
+                             "wait in the queue\n",
+                             Why.c_str(), FPublisher.RetryInS());
+                Told = true;
+            } else if (S == TMqttState::Online) {
+                Told = false;
+            }
+        };
+        FPublisher.OnDropped = [](long Since, long Total) {
+            std::fprintf(stderr,
+                         "vorta-cli: %ld readings dropped while the broker was away (%ld in all)\n",
+                         Since, Total);
+        };
+        FPublisher.Start(Options);
+        if (BrokerFailed) return false;
+        FActive = true;
+        FPublisher.Attach(FClient.FSession, false);
+        // Mode and id go with every reading, so Information comes first; the
+        // identity it brings is published as info.
+        FClient.Info();
+        return true;
     }
-    // Time: the reading's, as IsoTimeNow writes it.
-    void operator()(double V, const std::string& Time) {
-        if (FOutput == ouPlain) {
-            std::printf("%s\n", Number(V).c_str());
-        } else if (FOutput == ouInflux) {
-            std::printf("%s\n",
-                        InfluxLine(FHost, FClient.FPortName, FSensorId, V,
-                                   FClient.FHaveInfo ? FClient.FInfo.Mode : "", EpochNs(Time))
-                            .c_str());
-        } else {
-            const TRecordRow Row{"reading",
-                                 TRecorder::Number(V),
-                                 "",
-                                 FClient.FPort,
-                                 FClient.FHaveInfo ? FClient.FInfo.Mode : "",
-                                 FId};
-            std::printf("%s\n", TRecorder::Row(Time, FStart.elapsed() / 1000.0, Row).c_str());
-        }
-        // A reader that went away (a closed pipe) ends a stream like a signal.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) TStopSignals::Raise();
+
+    void Publish(const TReading& R) {
+        if (FActive) FPublisher.Publish(R);
+    }
+
+    // The readings still queued go to the broker before the command ends,
+    // waiting for it 9 s at most (TReadingPublisher::Stop).
+    int Finish(int Status) {
+        if (!FActive) return Status;
+        ResetWaits();
+        const size_t Left = GBrokerFailed ? 0 : FPublisher.Stop(5000);
+        if (Left > 0)
+            std::fprintf(stderr, "vorta-cli: %zu readings were not delivered to the broker\n",
+                         Left);
+        return GBrokerFailed || Left > 0 ? int(exPort) : Status;
     }
 
   private:
-    const TClient& FClient;
-    TOutput FOutput;
-    std::string FId;
-    int FSensorId;
-    std::string FHost = HostName();
-    QElapsedTimer FStart;
+    TClient& FClient;
+    TReadingPublisher FPublisher;
+    bool FActive = false;
 };
+
+int Done(const TClient& C) {
+    return C.FLost ? exNoAnswer : exDone;
+}
+
+int RunInfo(TClient& C, const TCommand&, TOutput& Out, TPublishing&) {
+    Out.Info(C.Info());
+    return Done(C);
+}
+
+int RunSetId(TClient& C, const TCommand& A, TOutput& Out, TPublishing&) {
+    Out.Info(C.Configure(SensorCommands::Id(A.NewId)));
+    return Done(C);
+}
+
+int RunSetRange(TClient& C, const TCommand& A, TOutput& Out, TPublishing&) {
+    C.Exchange().Start();
+    C.Expect(SensorCommands::MinusRange(A.Minus));
+    Out.Info(C.Configure(SensorCommands::PlusRange(A.Plus)));
+    return Done(C);
+}
+
+int RunSave(TClient& C, const TCommand&, TOutput&, TPublishing&) {
+    // Sent once: a save is no request to repeat.
+    C.Exchange().Start();
+    if (!C.SendAndAwait(SensorCommands::Save()) && !C.FLost)
+        throw TNoAnswer("the sensor did not answer #SAVE");
+    if (!C.FLost) C.ExpectOk(SensorCommands::Save());
+    return Done(C);
+}
+
+int RunSend(TClient& C, const TCommand& A, TOutput& Out, TPublishing&) {
+    // The first answer line; readings of a streaming sensor are none.
+    std::string First;
+    C.OnLine = [&First](const std::string& Line) {
+        if (First.empty()) First = Line;
+    };
+    C.Exchange().Start();
+    const bool Answered = C.SendAndAwait(A.Text + SensorCommands::CRLF);
+    C.OnLine = nullptr;
+    if (Answered)
+        Out.Line(First);
+    else if (!C.FLost && !A.NoAnswerOk)
+        throw TNoAnswer("the sensor did not answer " + A.Text +
+                        " (--no-answer-ok for a command without answer)");
+    return Done(C);
+}
+
+// The CSV's mode and id columns are the sensor's: it is asked once, and
+// says nothing of itself when it does not answer.
+void KnowSensor(TClient& C, const TOutput& Out) {
+    if ((Out.Format() != TOutput::Csv && Out.Format() != TOutput::Influx) ||
+        C.FSession.Identity().Known)
+        return;
+    try {
+        C.Info();
+    } catch (const TNoAnswer&) {
+    }
+}
+
+int RunRead(TClient& C, const TCommand& A, TOutput& Out, TPublishing& Publishing) {
+    // Angle Data asks a sensor of the line that need not be the one that
+    // answers #INFO.
+    if (!A.Id) KnowSensor(C, Out);
+    Out.Header();
+    // One reading a request: a sensor left streaming sends more, and
+    // those are not printed.
+    bool Wanted = false;
+    int Taken = 0;
+    C.OnReading = [&](const TReading& R) {
+        if (!Wanted) return;
+        Wanted = false;
+        ++Taken;
+        Printed(Out.Reading(R));
+        Publishing.Publish(R);
+    };
+    auto Request = [&Wanted](std::function<std::string()> R) {
+        return [&Wanted, R] {
+            Wanted = true;
+            return R();
+        };
+    };
+    auto Answered = [&Wanted] { return !Wanted; };
+    const int Interval = A.Interval, Id = A.Id;
+    C.Exchange().Start();
+    if (Id)
+        C.Exchange().Poll(
+            A.Count, Request([Id] { return AngleDataRequest(Id); }), AngleDataText,
+            TSensorExchange::AngleLimit, [Interval] { return Interval; }, Answered);
+    else
+        C.Exchange().Poll(
+            A.Count, Request(SensorCommands::Data), [](const std::string& R) { return R; },
+            TSensorExchange::DataLimit, [Interval] { return Interval; }, Answered);
+    C.OnReading = nullptr;
+    if (GBrokerFailed) return Publishing.Finish(exPort);
+    if (Taken < A.Count && !C.FLost) throw TNoAnswer("the sensor did not answer every request");
+    return Publishing.Finish(Done(C));
+}
+
+int RunStream(TClient& C, const TCommand& A, TOutput& Out, TPublishing& Publishing) {
+    KnowSensor(C, Out);
+    Out.Header();
+    // The duration counts from the #READ; a reading handled after its end
+    // is not printed, however late the wait notices the end.
+    QElapsedTimer Clock;
+    const qint64 End = A.Duration * 1000LL;
+    C.OnReading = [&](const TReading& R) {
+        if (!Clock.isValid() || (A.Duration != 0 && Clock.elapsed() >= End)) return;
+        Printed(Out.Reading(R));
+        Publishing.Publish(R);
+    };
+    bool Interrupted = false;
+    TStopSignals Signals([&] {
+        Interrupted = true;
+        AbortWaits();
+    });
+    const long Before = C.FReadings;
+    try {
+        C.Exchange().Start();
+        Clock.start();
+        // Answered by readings; answer lines between them are no reason to ask again.
+        if (C.Exchange().Retry(SensorCommands::Read, [&] { return C.FReadings > Before; }))
+            while (A.Duration == 0 || Clock.elapsed() < End)
+                PumpWait(A.Duration == 0 ? 1000
+                                         : int(std::min<qint64>(1000, End - Clock.elapsed())));
+    } catch (const EAbort&) {
+    }
+    const bool Streamed = C.FReadings > Before;
+    // Whatever ended the stream, the sensor is left quiet; readings that
+    // come before it is are no longer printed.
+    Signals.Disable();
+    C.OnReading = nullptr;
+    ResetWaits();
+    if (!C.FLost) {
+        C.Exchange().StopLoop();
+        PumpWait(50);
+    }
+    if (C.FLost) return Publishing.Finish(exNoAnswer);
+    if (GBrokerFailed) return Publishing.Finish(exPort);
+    if (!Streamed && !Interrupted) throw TNoAnswer("the sensor did not answer #READ");
+    return Publishing.Finish(exDone);
+}
+
+int RunScan(TClient& C, const TCommand& A, TOutput& Out, TPublishing&) {
+    C.Exchange().Start();
+    const auto Found = C.FSession.Scan(
+        1, 77, A.ScanWait, [&C](int) { return !C.FLost; },
+        [&Out](int Id, double V) { Out.Found(Id, V); });
+    if (Found.empty() && !C.FLost) throw TNoAnswer("no sensor answered");
+    return Done(C);
+}
 
 // The broker connection's options; the credentials never come from the command line.
 TMqttOptions MqttOptions(const QCommandLineParser& P) {
@@ -284,12 +442,6 @@ TMqttOptions MqttOptions(const QCommandLineParser& P) {
     LoadMqttCredentials(O, P.value("mqtt-credentials").toStdString());
     ParseMqttUrl(O.Url);
     return O;
-}
-
-// A reading's sensor id for a message: the Information ID, or -1.
-int SensorId(const std::string& Id) {
-    int V = -1;
-    return TryStrToInt(Id, V) ? V : -1;
 }
 
 // The last column of a listed port that cannot be opened: the user cannot
@@ -384,9 +536,6 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         throw TUsage("--format: '" + Format.toStdString() + "' is none of plain, csv, influx");
     if (P.isSet("csv") && P.isSet("format") && Format != "csv")
         throw TUsage("--csv and --format " + Format.toStdString() + " ask for two formats");
-    const TOutput Output = P.isSet("csv") || Format == "csv" ? ouCsv
-                           : Format == "influx"              ? ouInflux
-                                                             : ouPlain;
     const QString Payload = P.value("payload");
     if (P.isSet("payload") && Payload != "json" && Payload != "influx")
         throw TUsage("--payload: '" + Payload.toStdString() + "' is neither json nor influx");
@@ -403,6 +552,22 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         TReadingPublisher::Checked(PublishOptions);
     }
 
+    TCommand A;
+    A.Count = Count;
+    A.Interval = Interval;
+    A.Id = Id;
+    A.Duration = Duration;
+    A.ScanWait = ScanWait;
+    A.NewId = NewId;
+    A.Minus = Minus;
+    A.Plus = Plus;
+    A.Text = Command == "send" ? Args[1].toStdString() : "";
+    A.NoAnswerOk = P.isSet("no-answer-ok");
+    TOutput Out(P.isSet("json")                     ? TOutput::Json
+                : P.isSet("csv") || Format == "csv" ? TOutput::Csv
+                : Format == "influx"                ? TOutput::Influx
+                                                    : TOutput::Plain);
+
     TClient C;
     try {
         C.Open(Port);
@@ -410,179 +575,16 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         std::fprintf(stderr, "vorta-cli: %s\n", E.what());
         return exPort;
     }
+    TPublishing Publishing(C);
+    if (Publish && !Publishing.Start(PublishOptions)) return exPort;
 
-    // Readings to the broker: connecting goes on beside the sensor's
-    // exchanges, and a refusal ends the command.
-    TReadingPublisher Publisher;
-    bool& BrokerFailed = GBrokerFailed;
-    int PublishId = Id ? Id : -1;
-    std::function<void(double, const std::string&)> PublishValue;
-    if (Publish) {
-        // The broker going away is told once; the attempts after it are not.
-        Publisher.OnState = [&, Told = false](TMqttState S, const std::string& Why) mutable {
-            if (S == TMqttState::Failed) {
-                std::fprintf(stderr, "vorta-cli: %s\n", Why.c_str());
-                BrokerFailed = true;
-                AbortWaits();
-            } else if (S == TMqttState::Connecting && !Why.empty() && !Told) {
-                std::fprintf(stderr,
-                             "vorta-cli: %s; broker not reachable, retrying in %d s; readings "
-                             "wait in the queue\n",
-                             Why.c_str(), Publisher.RetryInS());
-                Told = true;
-            } else if (S == TMqttState::Online) {
-                Told = false;
-            }
-        };
-        Publisher.OnDropped = [](long Since, long Total) {
-            std::fprintf(stderr,
-                         "vorta-cli: %ld readings dropped while the broker was away (%ld in all)\n",
-                         Since, Total);
-        };
-        Publisher.Start(PublishOptions);
-        if (BrokerFailed) return exPort;
-        PublishValue = [&](double V, const std::string& Time) {
-            Publisher.PublishReading(Time, V, PublishId, C.FInfo.Mode);
-        };
-    }
-    // Mode and id go with every reading published or printed as a line of
-    // line protocol, so Information comes first.
-    if (Publish || (Output == ouInflux && (Command == "read" || Command == "stream"))) {
-        const TInformation I = C.Info();
-        if (PublishId < 0) PublishId = SensorId(I.ID);
-        if (Publish) Publisher.PublishInfo(InformationJson(I));
-    }
-    // Every accepted reading: printed, then published, with one time.
-    auto Readings = [&](TReadingPrinter Printer) {
-        return [Printer, &PublishValue](double V) mutable {
-            const std::string Time = IsoTimeNow();
-            Printer(V, Time);
-            if (PublishValue) PublishValue(V, Time);
-        };
-    };
-    // The readings still queued go to the broker before the command ends,
-    // waiting for it 9 s at most (TReadingPublisher::Stop).
-    auto Finish = [&](int Status) {
-        if (!Publish) return Status;
-        ResetWaits();
-        const size_t Left = BrokerFailed ? 0 : Publisher.Stop(5000);
-        if (Left > 0)
-            std::fprintf(stderr, "vorta-cli: %zu readings were not delivered to the broker\n",
-                         Left);
-        return BrokerFailed || Left > 0 ? int(exPort) : Status;
-    };
-
-    if (Command == "info") {
-        PrintInfo(C.Info(), P.isSet("json"));
-    } else if (Command == "set-id") {
-        PrintInfo(C.Configure(SensorCommands::Id(NewId)), P.isSet("json"));
-    } else if (Command == "set-range") {
-        C.FExchange.Start();
-        C.Expect(SensorCommands::MinusRange(Minus));
-        PrintInfo(C.Configure(SensorCommands::PlusRange(Plus)), P.isSet("json"));
-    } else if (Command == "save") {
-        // Sent once: a save is no request to repeat.
-        C.FExchange.Start();
-        if (!C.SendAndAwait(SensorCommands::Save()) && !C.FLost)
-            throw TNoAnswer("the sensor did not answer #SAVE");
-        if (!C.FLost) C.ExpectOk(SensorCommands::Save());
-    } else if (Command == "send") {
-        // The first answer line; readings of a streaming sensor are none.
-        std::string First;
-        C.OnLine = [&First](const std::string& Line) {
-            if (First.empty()) First = Line;
-        };
-        C.FExchange.Start();
-        const std::string Text = Args[1].toStdString();
-        const bool Answered = C.SendAndAwait(Text + SensorCommands::CRLF);
-        C.OnLine = nullptr;
-        if (Answered)
-            std::printf("%s\n", First.c_str());
-        else if (!C.FLost && !P.isSet("no-answer-ok"))
-            throw TNoAnswer("the sensor did not answer " + Text +
-                            " (--no-answer-ok for a command without answer)");
-    } else if (Command == "read") {
-        // One reading a request: a sensor left streaming sends more, and
-        // those are not printed.
-        auto Print = Readings(TReadingPrinter(C, Output, Id ? std::to_string(Id) : "", PublishId));
-        bool Wanted = false;
-        int Taken = 0;
-        C.OnValue = [&](double V) {
-            if (!Wanted) return;
-            Wanted = false;
-            ++Taken;
-            Print(V);
-        };
-        auto Request = [&Wanted](std::function<std::string()> R) {
-            return [&Wanted, R] {
-                Wanted = true;
-                return R();
-            };
-        };
-        auto Answered = [&Wanted] { return !Wanted; };
-        C.FExchange.Start();
-        if (Id)
-            C.FExchange.Poll(
-                Count, Request([Id] { return AngleDataRequest(Id); }), AngleDataText,
-                TSensorExchange::AngleLimit, [Interval] { return Interval; }, Answered);
-        else
-            C.FExchange.Poll(
-                Count, Request(SensorCommands::Data), [](const std::string& R) { return R; },
-                TSensorExchange::DataLimit, [Interval] { return Interval; }, Answered);
-        C.OnValue = nullptr;
-        if (BrokerFailed) return Finish(exPort);
-        if (Taken < Count && !C.FLost) throw TNoAnswer("the sensor did not answer every request");
-        return Finish(C.FLost ? exNoAnswer : exDone);
-    } else if (Command == "stream") {
-        // The duration counts from the #READ; a reading handled after its end
-        // is not printed, however late the wait notices the end.
-        auto Print = Readings(TReadingPrinter(C, Output, "", PublishId));
-        QElapsedTimer Clock;
-        const qint64 End = Duration * 1000LL;
-        C.OnValue = [&](double V) {
-            if (Clock.isValid() && (Duration == 0 || Clock.elapsed() < End)) Print(V);
-        };
-        bool Interrupted = false;
-        TStopSignals Signals([&] {
-            Interrupted = true;
-            AbortWaits();
-        });
-        const long Before = C.FReadings;
-        try {
-            C.FExchange.Start();
-            Clock.start();
-            // Answered by readings; answer lines between them are no reason to ask again.
-            if (C.FExchange.Retry(SensorCommands::Read, [&] { return C.FReadings > Before; }))
-                while (Duration == 0 || Clock.elapsed() < End)
-                    PumpWait(Duration == 0 ? 1000
-                                           : int(std::min<qint64>(1000, End - Clock.elapsed())));
-        } catch (const EAbort&) {
-        }
-        const bool Streamed = C.FReadings > Before;
-        // Whatever ended the stream, the sensor is left quiet; readings that
-        // come before it is are no longer printed.
-        Signals.Disable();
-        C.OnValue = nullptr;
-        ResetWaits();
-        if (!C.FLost) {
-            C.FExchange.StopLoop();
-            PumpWait(50);
-        }
-        if (C.FLost) return Finish(exNoAnswer);
-        if (BrokerFailed) return Finish(exPort);
-        if (!Streamed && !Interrupted) throw TNoAnswer("the sensor did not answer #READ");
-        return Finish(exDone);
-    } else if (Command == "scan") {
-        C.FExchange.Start();
-        const auto Found = C.FExchange.Scan(
-            1, 77, ScanWait, [&C](int) { return !C.FLost; },
-            [](int Id, double V) {
-                std::printf("%d\t%s\n", Id, Number(V).c_str());
-                std::fflush(stdout);
-            });
-        if (Found.empty() && !C.FLost) throw TNoAnswer("no sensor answered");
-    }
-    return C.FLost ? exNoAnswer : exDone;
+    using TRun = int (*)(TClient&, const TCommand&, TOutput&, TPublishing&);
+    static const std::pair<const char*, TRun> Commands[] = {
+        {"info", RunInfo}, {"set-id", RunSetId}, {"set-range", RunSetRange}, {"save", RunSave},
+        {"send", RunSend}, {"read", RunRead},    {"stream", RunStream},      {"scan", RunScan}};
+    for (const auto& [Name, Fn] : Commands)
+        if (Command == Name) return Fn(C, A, Out, Publishing);
+    return exUsage;
 }
 
 // QCommandLineParser takes "-5" for an option. A negative number that is no

@@ -147,7 +147,86 @@ TPublishOptions TReadingPublisher::Checked(TPublishOptions O) {
     return O;
 }
 
+TReadingPublisher::~TReadingPublisher() {
+    Detach();
+}
+
+void TReadingPublisher::Attach(TSensorSession& Session, bool Readings) {
+    Detach();
+    FSession = &Session;
+    FFollowReadings = Readings;
+    FPath = Session.Connection().Path;
+    Session.AddObserver(this);
+    if (Session.Identity().Known) IdentityChanged(Session.Identity());
+}
+
+void TReadingPublisher::Detach() {
+    if (FSession) FSession->RemoveObserver(this);
+    FSession = nullptr;
+    FFollowReadings = true;
+}
+
+void TReadingPublisher::Reading(const TReading& R) {
+    if (FFollowReadings) Publish(R);
+}
+
+void TReadingPublisher::Publish(const TReading& R) {
+    // A scan's answers are other sensors' readings, not this port's sensor's.
+    if (R.Source == TReadingSource::Scan) return;
+    PublishReading(TRecorder::LocalTime(R.Time), R.Value, R.Id,
+                   R.Mode < 0 ? std::string() : std::to_string(R.Mode));
+}
+
+void TReadingPublisher::IdentityChanged(const TSensorIdentity& I) {
+    if (!I.Known) {
+        // Nothing is published of a sensor not yet known; the retained info
+        // of the one before stays until the new one answers.
+        FInfo = QJsonObject();
+        FHaveInfo = false;
+        return;
+    }
+    if (FClient.State() == TMqttState::Stopped) {
+        FInfo = InformationJson(I.Fields);
+        FHaveInfo = true;
+        return;
+    }
+    PublishInfo(InformationJson(I.Fields));
+}
+
+void TReadingPublisher::StateChanged(const TConnection& C) {
+    // Moved while connecting: the old port is closed then, and nothing of
+    // the new one has arrived yet.
+    if (C.Path.empty() || C.Path == FPath) return;
+    const bool First = FPath.empty();
+    FPath = C.Path;
+    if (!First) MovePort(C.Opened);
+}
+
+void TReadingPublisher::MovePort(const std::string& Port) {
+    TPublishOptions O = FGiven;
+    O.Port = Port;
+    if (!FGiven.Prefix.empty() || FClient.State() == TMqttState::Stopped) {
+        FGiven = O;
+        FOpt.Port = Port;
+        return;
+    }
+    // The sensor on the new port is not known yet, nor are its discovery configs.
+    FInfo = QJsonObject();
+    FHaveInfo = false;
+    FSensorIds.clear();
+    // The will names the old prefix, so the connection is made anew.
+    Stop(1000);
+    try {
+        Start(O);
+    } catch (const EMqttError& E) {
+        // A port name the broker would refuse as a topic ends publishing;
+        // the connection to the sensor goes on.
+        if (OnState) OnState(TMqttState::Failed, E.what());
+    }
+}
+
 void TReadingPublisher::Start(const TPublishOptions& O) {
+    FGiven = O;
     FOpt = Checked(O);
     FHost = HostName();
     if (FOpt.Discovery) FClient.Subscribe(HomeAssistantStatusTopic, 1);

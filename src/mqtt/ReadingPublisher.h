@@ -16,6 +16,12 @@
 // again on every connection, after new Information, and whenever Home
 // Assistant announces itself on homeassistant/status.
 //
+// Attached to a sensor session, it publishes the session's readings (but a
+// scan's, which belong to other sensors), its identity as info once a
+// complete Information answer came, and follows a change of port: the old
+// prefix's status turns "offline" and the new port's prefix (when the prefix
+// is the default one) is "online".
+//
 // Readings wait in a bounded queue while the broker is away; the oldest go
 // first when it is full. Only a small window of messages is handed to
 // libmosquitto at once, so its own queue stays small too. The caller never
@@ -25,6 +31,7 @@
 #include "Dashboards.h"
 #include "MqttClient.h"
 #include "SensorProtocol.h"
+#include "SensorSession.h"
 
 #include <QJsonObject>
 #include <QTimer>
@@ -55,9 +62,24 @@ QJsonObject InformationJson(const TInformation& I);
 // Local time with milliseconds and the UTC offset, "2024-05-01T12:00:00.123+02:00".
 std::string IsoTimeNow();
 
-class TReadingPublisher {
+class TReadingPublisher : public TSessionObserver {
   public:
     TReadingPublisher();
+    ~TReadingPublisher() override;
+    TReadingPublisher(const TReadingPublisher&) = delete;
+    TReadingPublisher& operator=(const TReadingPublisher&) = delete;
+
+    // Observes Session (which must outlive the attachment) from now on and
+    // publishes its identity when it is known. Readings false: its readings
+    // are published only when passed to Publish (vorta-cli publishes exactly
+    // what it prints). Detach ends it; so does the destructor.
+    void Attach(TSensorSession& Session, bool Readings = true);
+    void Detach();
+    // Queues a reading of the sensor (not a scan's); never waits.
+    void Publish(const TReading& R);
+    void Reading(const TReading& R) override;
+    void IdentityChanged(const TSensorIdentity& I) override;
+    void StateChanged(const TConnection& C) override;
     // The options as Start uses them, the prefix made: throws EMqttError for
     // bad ones and for a topic a broker would refuse.
     static TPublishOptions Checked(TPublishOptions Options);
@@ -73,7 +95,7 @@ class TReadingPublisher {
     static constexpr int OfflineWaitMs = 2000; // for the broker to take "offline"
 
     // Queues a reading (Time as IsoTimeNow writes it; Id < 0: unknown, and
-    // no discovery config); never waits.
+    // no discovery config) of the port of the options; never waits.
     void PublishReading(const std::string& Time, double Value, int Id, const std::string& Mode);
     // Kept, published retained now and again after every reconnect.
     void PublishInfo(const QJsonObject& Info);
@@ -95,9 +117,16 @@ class TReadingPublisher {
     void Pump();
     void ReportDropped();
     void PublishDiscovery(int Id);
+    // Moves to another port: reconnects under its prefix (unless one was
+    // given), the old prefix left "offline".
+    void MovePort(const std::string& Port);
 
     TMqttClient FClient;
     TPublishOptions FOpt;
+    TPublishOptions FGiven; // as Start was given them
+    TSensorSession* FSession = nullptr;
+    bool FFollowReadings = true;
+    std::string FPath;              // the session's device, to notice another port
     std::string FHost;              // for the influx lines and the discovery
     std::deque<std::string> FQueue; // payloads
     QJsonObject FInfo;

@@ -26,9 +26,10 @@ template <class T> T* Control(const QObject& Window, const char* Name) {
 
 // The window's state that is no control.
 struct TFKAVROTestAccess {
-    static std::unique_ptr<TVaComm>& VaComm1(TFKAVRO& W) { return W.VaComm1; }
-    static std::unique_ptr<TAnswerReceiver>& FReceiver(TFKAVRO& W) { return W.FReceiver; }
-    static std::unique_ptr<TSensorExchange>& FExchange(TFKAVRO& W) { return W.FExchange; }
+    static TVaComm* VaComm1(TFKAVRO& W) { return W.VaComm1; }
+    static TAnswerReceiver* FReceiver(TFKAVRO& W) { return W.FReceiver; }
+    static TSensorExchange* FExchange(TFKAVRO& W) { return W.FExchange; }
+    static TSensorSession& Session(TFKAVRO& W) { return *W.FSession; }
     static int Connected(const TFKAVRO& W) { return W.Connected; }
     static int& ScanWait(TFKAVRO& W) { return W.ScanWait; }
     static auto& ChooseScannedSensor(TFKAVRO& W) { return W.ChooseScannedSensor; }

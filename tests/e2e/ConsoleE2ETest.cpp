@@ -306,11 +306,11 @@ TEST_F(ConsoleE2E, FreePortCanBeOpenedAndHeldOneIsLeftOut) {
 
 TEST_F(ConsoleE2E, LineErrorsShowTheLastTextInOrder) {
     Start();
-    Internals::VaComm1(W())->OnError(Internals::VaComm1(W()).get(), 0x0001 | 0x0004);
+    Internals::VaComm1(W())->OnError(Internals::VaComm1(W()), 0x0001 | 0x0004);
     EXPECT_EQ(Panel(0), "The hardware detected a parity error.");
-    Internals::VaComm1(W())->OnError(Internals::VaComm1(W()).get(), 0x0400);
+    Internals::VaComm1(W())->OnError(Internals::VaComm1(W()), 0x0400);
     EXPECT_EQ(Panel(0), "An I/O error occurred during communications with the device.");
-    Internals::VaComm1(W())->OnError(Internals::VaComm1(W()).get(), 0x0020);
+    Internals::VaComm1(W())->OnError(Internals::VaComm1(W()), 0x0020);
     EXPECT_EQ(Panel(0), "An I/O error occurred during communications with the device.");
 }
 

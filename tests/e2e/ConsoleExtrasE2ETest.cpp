@@ -207,6 +207,8 @@ TEST_F(ConsoleE2E, AutoReconnectReopensTheSensorThatCameBackAndResumesTheStream)
 TEST_F(ConsoleE2E, ScanFindsTheSensorsOnTheLineAndTheChosenIdGoesToAngleData) {
     Start({"--bus", "1,5,12", "--value", "2"});
     Connect();
+    const std::string Csv = Folder.filePath("scan.csv").toStdString();
+    W().StartRecording(Csv);
     Internals::ScanWait(W()) = 60;
     std::vector<std::pair<int, double>> Seen;
     Internals::ChooseScannedSensor(W()) = [&](const std::vector<std::pair<int, double>>& Found) {
@@ -216,6 +218,16 @@ TEST_F(ConsoleE2E, ScanFindsTheSensorsOnTheLineAndTheChosenIdGoesToAngleData) {
     const size_t Before = Sim->Bytes().size();
     W().ScanForSensors();
     EXPECT_EQ(Seen, (std::vector<std::pair<int, double>>{{1, 2.0}, {5, 2.0}, {12, 2.0}}));
+    // The answers are the scanned sensors' readings, recorded with their IDs;
+    // the readout stays the connected sensor's.
+    W().StopRecording();
+    std::vector<std::string> Recorded;
+    for (const auto& Row : CsvRows(ReadFile(Csv)))
+        if (Row[2] == "reading") Recorded.push_back(Row[3] + " id " + Row[7] + " mode " + Row[6]);
+    EXPECT_EQ(Recorded,
+              (std::vector<std::string>{"2 id 1 mode ", "2 id 5 mode ", "2 id 12 mode "}));
+    EXPECT_EQ(Control<TiSevenSegmentAnalog>(W(), "ssaValue")->Value(), 0);
+    EXPECT_FALSE(Internals::Session(W()).HaveReading());
     EXPECT_EQ(Control<QLineEdit>(W(), "Edit1")->text(), "12");
     std::string Requests;
     for (int Id = 1; Id <= 77; ++Id)

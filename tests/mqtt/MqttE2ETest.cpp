@@ -2,12 +2,19 @@
 // free port, a configuration written here) and the simulated sensor: what
 // reaches a subscriber, the retained topics, the will, a broker restart, TLS
 // and credentials.
+#include "AppPaths.h"
 #include "Dashboards.h"
+#include "Dialogs.h"
 #include "LoopbackPort.h"
+#include "PumpWait.h"
+#include "ReadingPublisher.h"
+#include "SensorSession.h"
 #include "SimProcess.h"
+#include "UVORTA_Display.h"
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -17,6 +24,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -730,4 +738,141 @@ TEST(Dashboards, AStreamedRunGoesIntoInfluxDBWhole) {
                   QByteArray::fromStdString(L.substr(V, L.find(',', V) - V)).toDouble())
             << L;
     }
+}
+
+// The publisher as an observer of a session in this process: it starts with
+// the last Information answer even after a stream, follows the session to
+// another port, and publishes no scan answer as a reading.
+TEST(MqttE2E, ThePublisherFollowsTheSessionToAnotherPortAndIgnoresTheScan) {
+    QTemporaryDir Dir;
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
+                   {Port});
+    TSubscriber Sub(Port, nullptr, "vorta/#");
+    // The broker's messages and the session's events both need their loops.
+    auto Until = [&](const std::function<bool()>& Done) {
+        const QDeadlineTimer Deadline(15000);
+        while (!Sub.Wait(Done, 20)) {
+            if (Deadline.hasExpired()) return false;
+            PumpWait(20);
+        }
+        return true;
+    };
+    TSimProcess A({"--id", "5", "--mode", "2", "--value", "1.5"});
+    TSimProcess B({"--bus", "7,3", "--value", "2.5"});
+    TSensorSession S;
+    TSensorExchange& X = S.Exchange();
+    auto Poll = [&] {
+        X.Start();
+        X.Poll(
+            2, SensorCommands::Data, [](const std::string& R) { return R; }, 5, [] { return 200; });
+    };
+
+    S.Open(A.Path());
+    X.Start();
+    ASSERT_TRUE(X.Information());
+    const std::string InfoA = S.Identity().Line;
+    X.Start();
+    ASSERT_TRUE(X.Retry(SensorCommands::Read, "."));
+    X.Start(true);
+    X.StopLoop();
+
+    TReadingPublisher Publisher;
+    TPublishOptions O;
+    O.Url = Url(Port).toStdString();
+    O.Port = S.Connection().Opened;
+    Publisher.Start(O);
+    Publisher.Attach(S);
+    const std::string PrefixA = "vorta/" + Hostname() + "/" + TopicLevel(A.Path());
+    const std::string PrefixB = "vorta/" + Hostname() + "/" + TopicLevel(B.Path());
+    ASSERT_TRUE(Until([&] { return Sub.Count(PrefixA + "/info") == 1; }));
+    EXPECT_EQ(Json(Sub.On(PrefixA + "/info")[0].Payload), InformationJson(ParseInformation(InfoA)));
+    Poll();
+    ASSERT_TRUE(Until([&] { return Sub.Count(PrefixA + "/reading") == 2; }));
+
+    S.Open(B.Path());
+    ASSERT_TRUE(Until([&] {
+        return Sub.Count(PrefixA + "/status") > 1 &&
+               Sub.On(PrefixA + "/status").back().Payload == "offline" &&
+               Sub.Has(PrefixB + "/status", "online");
+    }));
+    EXPECT_EQ(Sub.Count(PrefixB + "/info"), 0u) << "no info before B has said who it is";
+    X.Start();
+    ASSERT_TRUE(X.Information());
+    X.Start();
+    S.Scan(1, 8, 200, [](int) { return true; });
+    Poll();
+    ASSERT_TRUE(Until([&] { return Sub.Count(PrefixB + "/reading") >= 2; }));
+    ASSERT_EQ(Sub.Count(PrefixB + "/info"), 1u);
+    EXPECT_EQ(Json(Sub.On(PrefixB + "/info")[0].Payload)["id"].toString(), "7");
+    Publisher.Stop(5000);
+    Sub.Wait([] { return false; }, 200);
+    const auto Readings = Sub.On(PrefixB + "/reading");
+    ASSERT_EQ(Readings.size(), 2u) << "the scan's answers are no readings of B";
+    for (const auto& M : Readings) {
+        EXPECT_EQ(Json(M.Payload)["value"].toDouble(), 2.5);
+        EXPECT_EQ(Json(M.Payload)["id"].toInt(), 7);
+        EXPECT_EQ(Json(M.Payload)["port"].toString().toStdString(), B.Path().substr(5));
+    }
+    EXPECT_EQ(Sub.Count(PrefixA + "/reading"), 2u);
+}
+
+// The console: publishing started after a stream begins with the sensor's
+// Information, and Connect to another port moves the readings to its prefix.
+TEST(MqttE2E, TheConsolePublishesItsSensorsInformationAndFollowsConnectToAnotherPort) {
+    QTemporaryDir Dir;
+    SetAppFolder(Dir.path().toStdString());
+    const TDialogSeam Old = SetDialogSeam({[](const std::string& T) { ADD_FAILURE() << T; },
+                                           [](const std::string&) { return false; }});
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
+                   {Port});
+    TSubscriber Sub(Port, nullptr, "vorta/#");
+    auto Until = [&](const std::function<bool()>& Done) {
+        const QDeadlineTimer Deadline(15000);
+        while (!Sub.Wait(Done, 20)) {
+            if (Deadline.hasExpired()) return false;
+            PumpWait(20);
+        }
+        return true;
+    };
+    TSimProcess A({"--id", "5", "--mode", "2", "--value", "1.5", "--rate", "20"});
+    TSimProcess B({"--id", "7", "--value", "2.5"});
+    {
+        TFKAVRO W;
+        auto Click = [&](const char* Name) { W.findChild<QPushButton*>(Name)->click(); };
+        auto* PortBox = W.findChild<QComboBox*>("ePortNo");
+        PortBox->setEditText(QString::fromStdString(A.Path()));
+        Click("Button3");
+        Click("btREAD");
+        PumpWait(300);
+        Click("btStop");
+
+        TPublishOptions O;
+        O.Url = Url(Port).toStdString();
+        W.StartPublishing(O);
+        const std::string PrefixA = "vorta/" + Hostname() + "/" + TopicLevel(A.Path());
+        const std::string PrefixB = "vorta/" + Hostname() + "/" + TopicLevel(B.Path());
+        ASSERT_TRUE(Until([&] { return Sub.Count(PrefixA + "/info") == 1; }));
+        const QJsonObject Info = Json(Sub.On(PrefixA + "/info")[0].Payload);
+        EXPECT_EQ(Info["id"].toString(), "5");
+        EXPECT_EQ(Info["mode"].toString(), "2");
+        EXPECT_EQ(Info["version"].toString(), "4100");
+
+        PortBox->setEditText(QString::fromStdString(B.Path()));
+        Click("Button3");
+        Click("btDATA");
+        ASSERT_TRUE(Until([&] { return Sub.Count(PrefixB + "/reading") >= 1; }));
+        EXPECT_EQ(Sub.On(PrefixA + "/status").back().Payload, "offline");
+        EXPECT_TRUE(Sub.Has(PrefixB + "/status", "online"));
+        ASSERT_EQ(Sub.Count(PrefixB + "/info"), 1u);
+        EXPECT_EQ(Json(Sub.On(PrefixB + "/info")[0].Payload)["id"].toString(), "7");
+        const QJsonObject R = Json(Sub.On(PrefixB + "/reading")[0].Payload);
+        EXPECT_EQ(R["value"].toDouble(), 2.5);
+        EXPECT_EQ(R["id"].toInt(), 7);
+        EXPECT_EQ(R["port"].toString().toStdString(), B.Path().substr(5));
+        EXPECT_EQ(Sub.Count(PrefixA + "/reading"), 0u) << "nothing was read while publishing to A";
+        W.StopPublishing();
+    }
+    SetDialogSeam(Old);
 }

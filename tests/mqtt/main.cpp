@@ -1,9 +1,13 @@
-#include <QCoreApplication>
+// The MQTT tests: vorta-cli and the console as programs, and the publisher
+// and the console's window in this process (offscreen).
+#include "Application.h"
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication App(argc, argv);
+    TApplication App(argc, argv);
+    App.setQuitOnLastWindowClosed(false);
     return RUN_ALL_TESTS();
 }

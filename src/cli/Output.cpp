@@ -1,0 +1,54 @@
+#include "Output.h"
+
+#include "Dashboards.h"
+#include "ReadingPublisher.h"
+
+#include <QJsonDocument>
+
+#include <cstdio>
+
+TOutput::TOutput(TFormat Format) : FFormat(Format), FHost(Format == Influx ? HostName() : "") {
+    FClock.start();
+}
+
+std::string TOutput::Number(double V) {
+    return QString::number(V, 'g', 12).toStdString();
+}
+
+bool TOutput::Line(const std::string& Text) {
+    std::fputs(Text.c_str(), stdout);
+    std::fputc('\n', stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+void TOutput::Header(const std::string& Extra) {
+    if (FFormat == Csv) Line(TRecorder::Header + Extra);
+}
+
+bool TOutput::Row(const std::string& Time, const TRecordRow& R, const std::string& Extra) {
+    return Line(TRecorder::Row(Time, FClock.elapsed() / 1000.0, R) + Extra);
+}
+
+bool TOutput::Reading(const TReading& R) {
+    if (FFormat == Influx)
+        return Line(InfluxLine(FHost, R.Port, R.Id, R.Value,
+                               R.Mode < 0 ? std::string() : std::to_string(R.Mode),
+                               EpochNs(TRecorder::LocalTime(R.Time))));
+    if (FFormat != Csv) return Line(Number(R.Value));
+    auto Known = [](int V) { return V < 0 ? std::string() : std::to_string(V); };
+    return Row(TRecorder::LocalTime(R.Time),
+               {"reading", TRecorder::Number(R.Value), R.Text, R.Port, Known(R.Mode), Known(R.Id)});
+}
+
+void TOutput::Info(const TSensorIdentity& I) {
+    if (FFormat == Json) {
+        Line(QJsonDocument(InformationJson(I.Fields)).toJson(QJsonDocument::Compact).toStdString());
+        return;
+    }
+    for (const auto& [Key, Value] : InformationFields(I.Fields))
+        Line(Key + ": " + Value);
+}
+
+bool TOutput::Found(int Id, double Value) {
+    return Line(std::to_string(Id) + "\t" + Number(Value));
+}

@@ -1,0 +1,43 @@
+// What vorta-cli prints, in one place for every command: plain lines, the
+// recording's CSV rows (the same header and row writer as a recording, so a
+// file of either kind reads alike), and JSON objects whose numbers are
+// numbers. Standard output only; the owner's thread.
+#pragma once
+
+#include "Recorder.h"
+#include "SensorSession.h"
+
+#include <QElapsedTimer>
+
+#include <string>
+
+class TOutput {
+  public:
+    enum TFormat { Plain, Csv, Json, Influx };
+    explicit TOutput(TFormat Format);
+
+    TFormat Format() const { return FFormat; }
+    // The CSV header: the recording's columns, then Extra ones (",topic").
+    // Nothing in the other formats.
+    void Header(const std::string& Extra = "");
+    // A reading: its value (plain), a recording's row with its text, port,
+    // mode and id (the elapsed time counts from this output's making), or a
+    // line of InfluxDB line protocol.
+    bool Reading(const TReading& R);
+    // The Information fields: "key: value" lines, or one JSON object.
+    void Info(const TSensorIdentity& I);
+    // A scan's answer: "ID<tab>value".
+    bool Found(int Id, double Value);
+    // A recording's row stamped Time, with Extra columns after it.
+    bool Row(const std::string& Time, const TRecordRow& R, const std::string& Extra = "");
+    // One line, flushed. False when the reader went away (a closed pipe).
+    bool Line(const std::string& Text);
+
+    // A reading's value as a plain line shows it: at most 12 significant digits.
+    static std::string Number(double V);
+
+  private:
+    TFormat FFormat;
+    QElapsedTimer FClock;
+    std::string FHost; // for the line protocol's tag
+};

@@ -1,0 +1,225 @@
+#include "SensorSession.h"
+
+#include "PumpWait.h"
+#include "SysUtils.h"
+#include "VaPorts.h"
+
+#include <algorithm>
+
+namespace {
+
+int IntOr(const std::string& S, int Otherwise) {
+    int V = 0;
+    return TryStrToInt(S, V) ? V : Otherwise;
+}
+
+} // namespace
+
+const char* SourceName(TReadingSource S) {
+    switch (S) {
+    case TReadingSource::Stream:
+        return "stream";
+    case TReadingSource::AngleData:
+        return "angle data";
+    case TReadingSource::Scan:
+        return "scan";
+    case TReadingSource::Poll:
+        return "poll";
+    }
+    return "";
+}
+
+const char* StateName(TConnectionState S) {
+    switch (S) {
+    case TConnectionState::Closed:
+        return "closed";
+    case TConnectionState::Connecting:
+        return "connecting";
+    case TConnectionState::Connected:
+        return "connected";
+    case TConnectionState::Lost:
+        return "lost";
+    }
+    return "";
+}
+
+TSensorSession::TSensorSession(std::string* LastAnswer, bool* StopFlag)
+    : FLastAnswer(LastAnswer ? *LastAnswer : FOwnLastAnswer),
+      FStopFlag(StopFlag ? *StopFlag : FOwnStopFlag) {
+    FPort.SetBaudrate(br9600);
+    FReceiver.OnLine = [this](const std::string& Line) {
+        FExchange.Received(Line);
+        const bool Frame = FReceiver.LineIsFrame();
+        Tell([&](TSessionObserver* O) { O->Answer(Line, Frame); });
+        if (!Frame && IsInformationForm(Line)) SetIdentity(Line);
+    };
+    FReceiver.OnValue = [this](double Value) { Accept(Value); };
+    FReceiver.OnMalformed = [this](const std::string& Text) {
+        FExchange.Malformed();
+        Tell([&](TSessionObserver* O) { O->Malformed(Text); });
+    };
+    FExchange.Write = [this](const std::string& Bytes) {
+        FPort.WriteText(Bytes);
+        NoteSent(Bytes);
+    };
+    FExchange.Wait = [](int Ms) { PumpWait(Ms); };
+    FExchange.ClearRx = [this] { FReceiver.Reset(); };
+    FExchange.OnSent = [this](const std::string& Shown) {
+        Tell([&](TSessionObserver* O) { O->Sent(Shown); });
+    };
+    FPort.OnRxChar = [this](TVaObject*, int) { ReadPort(); };
+    FPort.OnOpen = [this](TVaObject*) {
+        SetDevice(FPort.DeviceFileName());
+        FSource = TReadingSource::Stream;
+        SetState(TConnectionState::Connected);
+    };
+    FPort.OnClose = [this](TVaObject*) {
+        if (FConnection.State != TConnectionState::Lost) SetState(TConnectionState::Closed);
+    };
+    FPort.OnError = [this](TVaObject*, int Errors) {
+        // The device is gone: what it was is kept for a reconnect, and the
+        // port is left to whoever closes it.
+        if (static_cast<unsigned>(Errors) & CE_IOE) SetState(TConnectionState::Lost);
+        Tell([&](TSessionObserver* O) { O->LineError(static_cast<unsigned>(Errors)); });
+    };
+}
+
+TSensorSession::~TSensorSession() {
+    FObservers.clear();
+    FPort.OnOpen = nullptr;
+    FPort.OnClose = nullptr;
+    FPort.OnError = nullptr;
+    FPort.OnRxChar = nullptr;
+    FPort.Close();
+}
+
+template <class F> void TSensorSession::Tell(F&& Call) {
+    // A copy: an observer may add or remove observers while told.
+    const std::vector<TSessionObserver*> Now = FObservers;
+    for (TSessionObserver* O : Now)
+        Call(O);
+}
+
+void TSensorSession::AddObserver(TSessionObserver* O) {
+    FObservers.push_back(O);
+}
+
+void TSensorSession::RemoveObserver(TSessionObserver* O) {
+    FObservers.erase(std::remove(FObservers.begin(), FObservers.end(), O), FObservers.end());
+}
+
+void TSensorSession::Open(const std::string& Typed) {
+    // A bad name fails before the open port is touched.
+    const TPortTarget Target = ResolvePortName(Typed);
+    FPort.Close();
+    FLastAnswer.clear();
+    FReceiver.Reset();
+    FConnection.Typed = Typed;
+    SetDevice(Target.Path);
+    SetState(TConnectionState::Connecting);
+    try {
+        OpenPortTarget(FPort, Target);
+    } catch (...) {
+        SetState(TConnectionState::Closed);
+        throw;
+    }
+    FPort.SetRTS(true);
+    FPort.SetDTR(true);
+}
+
+void TSensorSession::ReadPort() {
+    const std::string Data = FPort.ReadText();
+    if (!Data.empty()) FReceiver.Receive(Data);
+}
+
+void TSensorSession::Close() {
+    FPort.Close();
+    SetState(TConnectionState::Closed);
+}
+
+void TSensorSession::SetDevice(const std::string& Path) {
+    if (Path == FConnection.Path) return;
+    // Another device is another sensor until it says otherwise.
+    FConnection.Path = Path;
+    FConnection.Opened = PortNameFromPath(Path);
+    FHaveReading = false;
+    FLastReading = TReading{};
+    if (!FIdentity.Known) return;
+    FIdentity = TSensorIdentity{};
+    Tell([&](TSessionObserver* O) { O->IdentityChanged(FIdentity); });
+}
+
+void TSensorSession::SetState(TConnectionState S) {
+    if (S == FConnection.State) return;
+    FConnection.State = S;
+    FConnection.Since = std::chrono::system_clock::now();
+    Tell([&](TSessionObserver* O) { O->StateChanged(FConnection); });
+}
+
+void TSensorSession::SetIdentity(const std::string& Line) {
+    if (FIdentity.Known && FIdentity.Line == Line) return;
+    TSensorIdentity I;
+    I.Known = true;
+    I.Line = Line;
+    I.Fields = ParseInformation(Line);
+    const TInformation& F = I.Fields;
+    I.Version = F.Version;
+    I.Id = IntOr(F.ID, -1);
+    I.Mode = IntOr(F.Mode, -1);
+    I.MinusRange = IntOr(F.NRange, -1);
+    I.PlusRange = IntOr(F.PRange, -1);
+    I.Offset = IntOr(F.Offset, 0);
+    I.CalDone = IntOr(F.CalDone, 0);
+    I.MVGain = IntOr(F.MVGain, 0);
+    I.MVOffset = IntOr(F.MVOffset, 0);
+    for (int k = 0; k < 12; ++k)
+        I.Cal[k] = F.Cal[k];
+    FIdentity = std::move(I);
+    Tell([&](TSessionObserver* O) { O->IdentityChanged(FIdentity); });
+}
+
+void TSensorSession::NoteSent(const std::string& Bytes) {
+    if (Bytes.size() == 2 && Bytes[1] == 5) {
+        FSource = FScanning ? TReadingSource::Scan : TReadingSource::AngleData;
+        FSourceId = static_cast<unsigned char>(Bytes[0]) - 176;
+    } else if (Bytes.compare(0, 5, "#DATA") == 0) {
+        FSource = TReadingSource::Poll;
+    } else if (Bytes.compare(0, 5, "#READ") == 0 || Bytes.compare(0, 5, "#STOP") == 0) {
+        // What still comes after a #STOP is the stream's tail.
+        FSource = TReadingSource::Stream;
+    }
+}
+
+void TSensorSession::Accept(double Value) {
+    FExchange.Reading(Value);
+    TReading R;
+    R.Time = std::chrono::system_clock::now();
+    R.Value = Value;
+    R.Text = FReceiver.ValueText();
+    R.Port = FConnection.Opened;
+    R.Source = FSource;
+    const bool Asked = FSource == TReadingSource::AngleData || FSource == TReadingSource::Scan;
+    R.Id = Asked ? FSourceId : FIdentity.Id;
+    if (FSource != TReadingSource::Scan) {
+        R.Mode = Asked && FSourceId != FIdentity.Id ? -1 : FIdentity.Mode;
+        FLastReading = R;
+        FHaveReading = true;
+    }
+    Tell([&](TSessionObserver* O) { O->Reading(R); });
+}
+
+std::vector<std::pair<int, double>>
+TSensorSession::Scan(int First, int Last, int WaitMs, const std::function<bool(int Id)>& Progress,
+                     const std::function<void(int Id, double Value)>& Found) {
+    // Until the next request, late answers still belong to the scan.
+    const bool Before = FScanning;
+    FScanning = true;
+    try {
+        auto R = FExchange.Scan(First, Last, WaitMs, Progress, Found);
+        FScanning = Before;
+        return R;
+    } catch (...) {
+        FScanning = Before;
+        throw;
+    }
+}

@@ -1,0 +1,173 @@
+// One sensor session: the port, the answer receiver, the exchange and what is
+// known of the sensor on the port, as typed values. Everything that shows,
+// records, prints or publishes the sensor's readings observes the session
+// instead of reading its state back from somewhere else, so that all of them
+// agree on which sensor and port a reading belongs to.
+//
+// One thread: the owner's (the user-interface thread, which runs the event
+// loop the port's events and the waits need). Observers are told in the order
+// they registered, and each kind of event in the order it happened.
+#pragma once
+
+#include "AnswerReceiver.h"
+#include "SensorExchange.h"
+#include "SensorProtocol.h"
+#include "VaComm.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// Where a reading came from: what was last asked of the port when its frame
+// arrived. A stream's readings (after #READ, or a sensor left streaming) and
+// a poll's (#DATA) are the current sensor's; Angle Data's are those of the
+// ID asked; a scan's belong to the scanned ID and never to the current sensor.
+enum class TReadingSource { Stream, AngleData, Scan, Poll };
+const char* SourceName(TReadingSource S); // "stream", "angle data", "scan", "poll"
+
+enum class TConnectionState { Closed, Connecting, Connected, Lost };
+const char* StateName(TConnectionState S); // "closed", "connecting", "connected", "lost"
+
+// The device is named from Connecting on: a change of port is seen before
+// anything arrives through the new one.
+struct TConnection {
+    std::string Typed;  // the port as it was given (a name, COM<n> or a path)
+    std::string Opened; // the device's port name ("pts/3"); "" before the first open
+    std::string Path;   // the device's path
+    TConnectionState State = TConnectionState::Closed;
+    std::chrono::system_clock::time_point Since; // when State began
+};
+
+// What the last complete Information answer said. Known is false (and every
+// field empty or -1) until an answer of the whole form arrives on this port.
+struct TSensorIdentity {
+    bool Known = false;
+    std::string Line;    // the answer as it came
+    TInformation Fields; // its fields as the sensor's texts
+    std::string Version;
+    int Id = -1;         // 1..77
+    int Mode = -1;       // 0..3
+    int MinusRange = -1; // tenths of a degree
+    int PlusRange = -1;  // tenths of a degree; 3600 the full circle
+    int Offset = 0;      // the sensor's units, 0 when not a number
+    int CalDone = 0;     // 0 when not a number
+    int MVGain = 0;      // 0 when not a number
+    int MVOffset = 0;    // 0 when not a number
+    std::string Cal[12]; // the coefficients, as sent
+};
+
+// A value frame whose text parsed completely.
+struct TReading {
+    std::chrono::system_clock::time_point Time;
+    double Value = 0;
+    std::string Text; // the frame's value text
+    std::string Port; // the port name it came through
+    int Id = -1;      // the sensor's ID; -1 unknown
+    int Mode = -1;    // the sensor's mode; -1 unknown (always for a scan)
+    TReadingSource Source = TReadingSource::Stream;
+};
+
+// The session's events. Every method has a default that does nothing, so an
+// observer overrides the kinds it cares for. An observer may throw; the
+// exception leaves the event's source (a reading's is swallowed by the
+// receiver, see TAnswerReceiver) and the observers after it are not told.
+class TSessionObserver {
+  public:
+    virtual ~TSessionObserver() = default;
+    // A value frame that parsed: the readings of every source.
+    virtual void Reading(const TReading&) {}
+    // A value frame whose text is no number: noise, never a reading.
+    virtual void Malformed(const std::string& /*Text*/) {}
+    // Every finished line: an answer line, or a frame's text (IsFrame; its
+    // Reading or Malformed follows).
+    virtual void Answer(const std::string& /*Line*/, bool /*IsFrame*/) {}
+    // What a command sent, as it is shown.
+    virtual void Sent(const std::string& /*Shown*/) {}
+    // The connection changed state (opened, lost, closed, another port).
+    virtual void StateChanged(const TConnection&) {}
+    // A complete Information answer said something new, or the port changed
+    // (Known false).
+    virtual void IdentityChanged(const TSensorIdentity&) {}
+    // Line errors (the CE_ bits), as the port reports them.
+    virtual void LineError(unsigned /*Errors*/) {}
+};
+
+class TSensorSession {
+  public:
+    // The exchange's last answer and stop flag are the session's own, or
+    // the owner's when given (code outside the session shares them, as the
+    // console's handlers do); those must outlive the session.
+    explicit TSensorSession(std::string* LastAnswer = nullptr, bool* StopFlag = nullptr);
+    ~TSensorSession();
+    TSensorSession(const TSensorSession&) = delete;
+    TSensorSession& operator=(const TSensorSession&) = delete;
+
+    // Observers are not owned; one must be removed before it is destroyed.
+    // Adding or removing inside an event takes effect from the next event.
+    void AddObserver(TSessionObserver* O);
+    void RemoveObserver(TSessionObserver* O);
+
+    // Opens the device Typed names (see ResolvePortName), closing the port
+    // first when it is open. Another device than the last makes a new
+    // session state: the identity is unknown again and the last reading
+    // forgotten. Raises EConvertError or EVaCommError (port left closed).
+    void Open(const std::string& Typed);
+    void Close();
+
+    const TConnection& Connection() const { return FConnection; }
+    const TSensorIdentity& Identity() const { return FIdentity; }
+    bool HaveReading() const { return FHaveReading; }
+    const TReading& LastReading() const { return FLastReading; } // the current sensor's
+
+    // Sends Command ("#..." CR LF or an Angle Data request) until a reply.
+    // Scan asks each ID from First to Last (see TSensorExchange::Scan); its
+    // answers are readings of source Scan.
+    std::vector<std::pair<int, double>>
+    Scan(int First, int Last, int WaitMs, const std::function<bool(int Id)>& Progress,
+         const std::function<void(int Id, double Value)>& Found = nullptr);
+
+    // The parts, for what the session does not wrap: the port's settings and
+    // its design-time handlers, the exchange's loops and its progress texts,
+    // the receiver's decimal separator. Their event members that the session
+    // sets (the port's OnRxChar, OnOpen, OnClose, OnError; the receiver's
+    // callbacks; the exchange's Write, Wait, ClearRx, OnSent) may be wrapped
+    // (the wrapper calling what it replaced) but not replaced; a handler of
+    // OnRxChar calls ReadPort.
+    TVaComm& Port() { return FPort; }
+    // Hands what the port has received to the receiver: the port's OnRxChar.
+    void ReadPort();
+    TAnswerReceiver& Receiver() { return FReceiver; }
+    TSensorExchange& Exchange() { return FExchange; }
+    // The state the exchange loops share (see TSensorExchange).
+    std::string& LastAnswer() { return FLastAnswer; }
+    std::string& RxBuffer() { return FRxBuffer; }
+    int& RetryCount() { return FRetryCount; }
+    bool& StopFlag() { return FStopFlag; }
+
+  private:
+    template <class F> void Tell(F&& Call);
+    void SetState(TConnectionState S);
+    void SetDevice(const std::string& Path);
+    void SetIdentity(const std::string& Line);
+    void NoteSent(const std::string& Bytes);
+    void Accept(double Value);
+
+    TVaComm FPort;
+    std::string FOwnLastAnswer, FRxBuffer;
+    bool FOwnStopFlag = false;
+    std::string& FLastAnswer;
+    bool& FStopFlag;
+    int FRetryCount = 0;
+    TAnswerReceiver FReceiver{FRxBuffer};
+    TSensorExchange FExchange{FLastAnswer, FRetryCount, FStopFlag};
+
+    std::vector<TSessionObserver*> FObservers;
+    TConnection FConnection;
+    TSensorIdentity FIdentity;
+    TReading FLastReading;
+    bool FHaveReading = false;
+    // What the frames now arriving answer: set by each request sent.
+    TReadingSource FSource = TReadingSource::Stream;
+    int FSourceId = -1; // the ID asked by Angle Data or the scan
+    bool FScanning = false;
+};
