@@ -7,6 +7,7 @@
 #include "Dialogs.h"
 #include "PumpWait.h"
 #include "SensorProtocol.h"
+#include "VaNet.h"
 
 #include <QDialogButtonBox>
 #include <QFontDatabase>
@@ -76,6 +77,13 @@ void TFKAVRO::PortLost() {
 }
 
 void TFKAVRO::PortPresence(bool Present) {
+    // A network port has no device to appear: the server is tried each
+    // time instead (a refusal is immediate; a host that does not answer
+    // holds this thread for VaNet::ConnectMs at most).
+    if (VaNet::IsNetworkPort(FLostPath)) {
+        Reconnect();
+        return;
+    }
     // A path still there after the hang-up is the dead device itself: only
     // one that went and came again is a new one.
     if (!Present)
