@@ -22,8 +22,8 @@ TRun Cli(const QStringList& Args) {
     QProcess P;
     P.start(QStringLiteral(VORTA_CLI_PATH), Args);
     P.waitForFinished(30000);
-    return {P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1,
-            P.readAllStandardOutput().toStdString(), P.readAllStandardError().toStdString()};
+    return {P.exitCode(), P.readAllStandardOutput().toStdString(),
+            P.readAllStandardError().toStdString()};
 }
 
 // A component on a pseudo-terminal behind ser2net, collecting what it reads.
