@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -10,6 +11,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "VaComm.h"
@@ -272,17 +274,51 @@ struct TOpener {
         Fail(Error, Reason);
     }
 
+    // The host's addresses, looked up on a thread of its own: the system's
+    // resolver may wait far longer than ConnectMs for a name server that
+    // does not answer. A lookup given up on frees its result when it ends.
+    addrinfo* Lookup(TClock::time_point Deadline) const {
+        struct TLookup {
+            std::mutex M;
+            std::condition_variable Done;
+            bool Finished = false, Abandoned = false;
+            int Gai = 0;
+            addrinfo* List = nullptr;
+        };
+        auto L = std::make_shared<TLookup>();
+        std::thread([L, Host = A.Host, Port = std::to_string(A.Port)] {
+            addrinfo Hints{};
+            Hints.ai_family = AF_UNSPEC;
+            Hints.ai_socktype = SOCK_STREAM;
+            addrinfo* List = nullptr;
+            const int Gai = getaddrinfo(Host.c_str(), Port.c_str(), &Hints, &List);
+            std::lock_guard<std::mutex> G(L->M);
+            if (L->Abandoned) {
+                if (Gai == 0) freeaddrinfo(List);
+                return;
+            }
+            L->Gai = Gai;
+            L->List = List;
+            L->Finished = true;
+            L->Done.notify_all();
+        }).detach();
+        std::unique_lock<std::mutex> G(L->M);
+        if (!L->Done.wait_until(G, Deadline, [&] { return L->Finished; })) {
+            L->Abandoned = true;
+            Fail(ETIMEDOUT, "the host name was not resolved within " +
+                                std::to_string(ConnectMs / 1000) +
+                                " s; check the host name and the name server");
+        }
+        if (L->Gai != 0)
+            Fail(EHOSTUNREACH,
+                 std::string("host not found (") + gai_strerror(L->Gai) + "); check the host name");
+        return L->List;
+    }
+
     // A connected, non-blocking socket, within ConnectMs for all addresses.
     int Connect() const {
-        addrinfo Hints{};
-        Hints.ai_family = AF_UNSPEC;
-        Hints.ai_socktype = SOCK_STREAM;
-        addrinfo* List = nullptr;
-        const int Gai = getaddrinfo(A.Host.c_str(), std::to_string(A.Port).c_str(), &Hints, &List);
-        if (Gai != 0)
-            Fail(Gai == EAI_SYSTEM ? errno : EHOSTUNREACH,
-                 std::string("host not found (") + gai_strerror(Gai) + "); check the host name");
         const auto Deadline = TClock::now() + std::chrono::milliseconds(ConnectMs);
+        addrinfo* List = Lookup(Deadline);
         int Error = ETIMEDOUT;
         int Fd = -1;
         for (addrinfo* I = List; I && Fd < 0 && MsLeft(Deadline) > 0; I = I->ai_next) {
@@ -325,6 +361,9 @@ struct TOpener {
         setsockopt(Fd, IPPROTO_TCP, TCP_KEEPIDLE, &Idle, sizeof Idle);
         setsockopt(Fd, IPPROTO_TCP, TCP_KEEPINTVL, &Interval, sizeof Interval);
         setsockopt(Fd, IPPROTO_TCP, TCP_KEEPCNT, &Probes, sizeof Probes);
+        // The same for bytes sent and never acknowledged (ms).
+        const int Unacknowledged = (Idle + Interval * Probes) * 1000;
+        setsockopt(Fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &Unacknowledged, sizeof Unacknowledged);
         return Fd;
     }
 

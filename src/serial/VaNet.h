@@ -17,9 +17,9 @@
 
 namespace VaNet {
 
-// How long opening may take, in ms: the TCP connect (per attempt over all
-// the host's addresses together) and the server's answer to the
-// COM-PORT-OPTION offer. Opening runs on the caller's thread.
+// How long opening may take, in ms: the host name's lookup and the TCP
+// connect to all of its addresses together, then the server's answer to
+// the COM-PORT-OPTION offer. Opening runs on the caller's thread.
 constexpr int ConnectMs = 2000;
 constexpr int NegotiateMs = 3000;
 
