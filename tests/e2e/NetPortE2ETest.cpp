@@ -8,9 +8,6 @@
 
 #include <QRegularExpression>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 namespace {
 
 struct TRun {
@@ -102,7 +99,7 @@ TEST_P(NetPort, AServerThatDiesIsAHangupReportedOnceAndTheRestartedOneOpens) {
 }
 
 TEST_P(NetPort, VortaCliReadsInformationAStreamAndAngleData) {
-    TSimProcess Sim({"--id", "77", "--rate", "500"});
+    TSimProcess Sim({"--id", "77", "--rate", "1000"});
     TSer2netProcess Server(Sim.Path(), GetParam());
     const QString Port = QString::fromStdString(Server.Url());
     TRun R = Cli({"info", "--port", Port});
@@ -115,69 +112,45 @@ TEST_P(NetPort, VortaCliReadsInformationAStreamAndAngleData) {
     EXPECT_EQ(std::count(R.Out.begin(), R.Out.end(), '\n'), 3) << R.Out;
     EXPECT_EQ(Sim.Bytes().substr(Before), "\xFD\x05\xFD\x05\xFD\x05");
 
-    // A stream of 1000 readings, each a whole number frame: none lost or torn.
-    QProcess P;
+    // At least 1000 readings, every one a whole frame.
     qputenv("VORTA_PORT", Port.toUtf8());
-    P.start(QStringLiteral(VORTA_CLI_PATH), {"stream", "--duration", "0"});
+    R = Cli({"stream", "--duration", "3"});
     qunsetenv("VORTA_PORT");
-    QByteArray Out;
-    for (int i = 0; i < 3000 && Out.count('\n') < 1000; ++i) {
-        P.waitForReadyRead(10);
-        Out += P.readAllStandardOutput();
-    }
-    P.terminate();
-    ASSERT_TRUE(P.waitForFinished(10000));
-    Out += P.readAllStandardOutput();
-    EXPECT_EQ(P.exitCode(), 0);
-    const QStringList Lines = QString::fromLatin1(Out).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(R.Status, 0);
+    EXPECT_EQ(R.Err, "");
+    const QStringList Lines = QString::fromStdString(R.Out).split('\n', Qt::SkipEmptyParts);
     EXPECT_GE(Lines.size(), 1000);
     for (const QString& L : Lines)
-        ASSERT_TRUE(QRegularExpression("^-?\\d+(\\.\\d+)?$").match(L).hasMatch())
-            << L.toStdString();
-    EXPECT_EQ(P.readAllStandardError().toStdString(), "");
+        ASSERT_TRUE(QRegularExpression("^-?\\d+(\\.\\d+)?$").match(L).hasMatch()) << R.Out;
 }
 
 TEST(NetPortErrors, RefusedSilentUnknownAndMalformedServersAreNamedWithExitStatus3) {
-    const int Closed = FreeTcpPort();
-    const int Silent = FreeTcpPort();
-    // Listens, never speaks: the kernel accepts the connections.
-    const int Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    A.sin_port = htons(uint16_t(Silent));
-    ASSERT_EQ(bind(Listener, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
-    ASSERT_EQ(listen(Listener, 8), 0);
-    const std::string S = std::to_string(Silent), C = std::to_string(Closed);
-    const struct {
-        std::string Port, Begin, End;
-    } Cases[] = {
-        {"rfc2217://127.0.0.1:" + C, "Can't connect to 127.0.0.1 port " + C + ": ",
-         "; check that the serial server runs and listens on port " + C + "\n"},
-        {"tcp://127.0.0.1:" + C, "Can't connect to 127.0.0.1 port " + C + ": ",
-         "; check that the serial server runs and listens on port " + C + "\n"},
-        {"rfc2217://127.0.0.1:" + S,
-         "127.0.0.1 port " + S +
-             " is not an RFC 2217 server: no answer to the COM-PORT-OPTION "
-             "within 3 s; give tcp://127.0.0.1:" +
-             S + " if it passes raw bytes\n",
-         ""},
-        {"tcp://no-such-host.invalid:4001",
-         "Can't connect to no-such-host.invalid port 4001: host not found (",
-         "; check the host name\n"},
-        {"rfc2217://127.0.0.1",
-         "'rfc2217://127.0.0.1' is not a network port: give "
-         "rfc2217://HOST:PORT with PORT from 1 to 65535\n",
-         ""},
-    };
-    for (const auto& K : Cases) {
-        const TRun R = Cli({"info", "--port", QString::fromStdString(K.Port)});
-        const std::string& Err = R.Err;
-        EXPECT_EQ(R.Status, 3) << K.Port;
-        const std::string Want = "vorta-cli: " + K.Begin;
-        EXPECT_EQ(Err.substr(0, Want.size()), Want) << Err;
-        EXPECT_GE(Err.size(), Want.size() + K.End.size()) << Err;
-        EXPECT_EQ(Err.substr(Err.size() - std::min(Err.size(), K.End.size())), K.End) << Err;
+    int Listener = -1; // never speaks: the kernel takes the connections
+    const std::string S = std::to_string(FreeTcpPort(&Listener));
+    const std::string C = std::to_string(FreeTcpPort());
+    const std::string Refused = "Can't connect to 127.0.0.1 port " + C +
+                                ": *; check that the serial server runs and listens on port " + C;
+    const std::pair<std::string, std::string> Cases[] = {
+        {"rfc2217://127.0.0.1:" + C, Refused},
+        {"tcp://127.0.0.1:" + C, Refused},
+        {"rfc2217://127.0.0.1:" + S, "127.0.0.1 port " + S +
+                                         " is not an RFC 2217 server: no answer to the "
+                                         "COM-PORT-OPTION within 3 s; give tcp://127.0.0.1:" +
+                                         S + " if it passes raw bytes"},
+        {"tcp://no-such-host.invalid:4001", "Can't connect to no-such-host.invalid port 4001: "
+                                            "host not found (*); check the host name"},
+        {"rfc2217://127.0.0.1", "'rfc2217://127.0.0.1' is not a network port: give "
+                                "rfc2217://HOST:PORT with PORT from 1 to 65535"}};
+    for (const auto& [Port, Want] : Cases) {
+        const TRun R = Cli({"info", "--port", QString::fromStdString(Port)});
+        EXPECT_EQ(R.Status, 3) << Port;
+        const QString Pattern =
+            QRegularExpression::escape(QString::fromStdString("vorta-cli: " + Want + "\n"));
+        EXPECT_TRUE(QRegularExpression(
+                        QRegularExpression::anchoredPattern(QString(Pattern).replace("\\*", ".*")))
+                        .match(QString::fromStdString(R.Err))
+                        .hasMatch())
+            << R.Err;
     }
     close(Listener);
 }
@@ -185,6 +158,11 @@ TEST(NetPortErrors, RefusedSilentUnknownAndMalformedServersAreNamedWithExitStatu
 TEST_F(ConsoleE2E, AutoReconnectReopensANetworkPortWhoseServerCameBack) {
     Start({"--value", "3"});
     TSer2netProcess Server(Sim->Path(), true);
+    const std::string Refused = "rfc2217://127.0.0.1:" + std::to_string(FreeTcpPort());
+    Control<QComboBox>(W(), "ePortNo")->setEditText(QString::fromStdString(Refused));
+    Control<QPushButton>(W(), "Button3")->click();
+    EXPECT_EQ(Panel(0).rfind("Can't connect to 127.0.0.1 port " + Refused.substr(20) + ": ", 0),
+              0u);
     Control<QComboBox>(W(), "ePortNo")->setEditText(QString::fromStdString(Server.Url()));
     W().SetAutoReconnect(true);
     Connect();

@@ -15,8 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-// A port of 127.0.0.1 that nothing listens on just now.
-inline int FreeTcpPort() {
+// A port of 127.0.0.1 that nothing listens on just now; with Listener, one
+// that its socket listens on (and never accepts), for the caller to close.
+inline int FreeTcpPort(int* Listener = nullptr) {
     const int S = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in A{};
     A.sin_family = AF_INET;
@@ -25,7 +26,10 @@ inline int FreeTcpPort() {
     if (bind(S, reinterpret_cast<sockaddr*>(&A), Len) != 0 ||
         getsockname(S, reinterpret_cast<sockaddr*>(&A), &Len) != 0)
         throw std::runtime_error("no free TCP port");
-    close(S);
+    if (Listener && listen(S, 8) == 0)
+        *Listener = S;
+    else
+        close(S);
     return ntohs(A.sin_port);
 }
 
