@@ -393,6 +393,7 @@ struct TOpener {
                                            std::to_string(NegotiateMs / 1000) + " s" + Fix,
                                        ETIMEDOUT);
             if (R > 0) Error = D.Fill();
+            if (R < 0 && errno != EINTR) Error = errno;
         }
         if (Error != 0) FailErrno(Error == EIO ? ECONNRESET : Error);
     }
@@ -411,9 +412,14 @@ TNetDevice::~TNetDevice() {
 
 // ---------------------------------------------------------------- I/O
 
+// Bytes nobody reads are left in the socket beyond MaxPending, as a tty
+// leaves them in its driver: TCP then holds the server back.
+static const size_t MaxPending = 65536;
+
 int TNetDevice::Fill() {
     uint8_t Raw[4096];
     for (;;) {
+        if (FIn.size() - FInHead >= MaxPending) return 0;
         const ssize_t R = recv(FFd, Raw, sizeof Raw, MSG_DONTWAIT);
         if (R == 0) {
             FEof = true;
@@ -423,8 +429,8 @@ int TNetDevice::Fill() {
             if (errno == EINTR) continue;
             return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : Broken(errno);
         }
-        if (FInHead > 0 && FInHead == FIn.size()) {
-            FIn.clear();
+        if (FInHead > 0 && FInHead * 2 >= FIn.size()) {
+            FIn.erase(0, FInHead);
             FInHead = 0;
         }
         if (FKind == TKind::Raw) {
