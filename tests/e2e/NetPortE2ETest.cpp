@@ -93,6 +93,9 @@ TEST_P(NetPort, AServerThatDiesIsAHangupReportedOnceAndTheRestartedOneOpens) {
     N.Comm.Close();
     N.Server.Start();
     N.Comm.Open();
+    // Through once ser2net has set the line up (until then it is cooked).
+    N.Comm.WriteText("#INFO\r\n");
+    EXPECT_EQ(N.Pty.Receive(7, 5000), "#INFO\r\n");
     N.Pty.Send("OK\r\n");
     EXPECT_TRUE(PumpUntil([&] { return N.Got == "OK\r\n"; }, 5000))
         << QByteArray::fromStdString(N.Got).toPercentEncoding().toStdString();
