@@ -52,7 +52,8 @@ TPortTarget ResolvePortName(const std::string& Text) {
         return T;
     }
     if (Text.empty())
-        throw EVaCommError("No port given: name one below /dev (USB0, pts/3), COM<n> or a path");
+        throw EVaCommError("No port given: name one below /dev (USB0, pts/3), COM<n>, a path or "
+                           "rfc2217://HOST:PORT");
     if (VaNet::IsNetworkPort(Text)) {
         VaNet::TAddress A;
         std::string Why;
