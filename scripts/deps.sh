@@ -7,7 +7,7 @@ VORTA_PACKAGES="g++ cmake ninja-build pkg-config
   zlib1g-dev libdeflate-dev libpng-dev libpixman-1-dev
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
   desktop-file-utils appstream groff-base dpkg-dev file lintian
-  libmosquitto-dev mosquitto openssl clang-format
+  libmosquitto-dev mosquitto ser2net openssl clang-format
   influxdb curl systemd"
 
 vorta_install_deps() {

@@ -377,6 +377,7 @@ class TFKAVRO : public QWidget {
     bool FReconnecting = false;
     std::string FLostPath; // the device that hung up, while it is waited for
     bool FLostSeenGone = false;
+    int FNetTriesSkipped = 0; // presence ticks left out while a lost server does not answer
 
     // ---- gauge (UVORTA_Gauge.cpp)
     void CreateGauge(); // the three views and the readout

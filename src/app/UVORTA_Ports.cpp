@@ -7,8 +7,10 @@
 #include "Dialogs.h"
 #include "PumpWait.h"
 #include "SensorProtocol.h"
+#include "VaNet.h"
 
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QListWidget>
 #include <QProgressDialog>
@@ -76,6 +78,21 @@ void TFKAVRO::PortLost() {
 }
 
 void TFKAVRO::PortPresence(bool Present) {
+    // A network port has no device to appear: the server is tried instead,
+    // each time while it refuses at once, and one time in ten while its
+    // host does not answer, as each such try holds this thread for up to
+    // VaNet::ConnectMs.
+    if (VaNet::IsNetworkPort(FLostPath)) {
+        if (FNetTriesSkipped > 0) {
+            --FNetTriesSkipped;
+            return;
+        }
+        QElapsedTimer Try;
+        Try.start();
+        Reconnect();
+        if (Connected == 0 && Try.elapsed() >= VaNet::ConnectMs / 2) FNetTriesSkipped = 9;
+        return;
+    }
     // A path still there after the hang-up is the dead device itself: only
     // one that went and came again is a new one.
     if (!Present)

@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption Port(
         QStringLiteral("port"),
         QStringLiteral("Port to connect to: a name below /dev without a leading \"tty\" "
-                       "(USB0, S0, pts/3), COM<n>, or a device path."),
+                       "(USB0, S0, pts/3), COM<n>, a device path, or a network serial "
+                       "server's port: rfc2217://HOST:PORT or tcp://HOST:PORT (raw)."),
         QStringLiteral("name"));
     const QCommandLineOption Connect(QStringLiteral("connect"),
                                      QStringLiteral("Press Connect once the window is shown."));

@@ -675,7 +675,8 @@ int main(int argc, char** argv) {
     P.addVersionOption();
     const QList<QCommandLineOption> Options = {
         {"port",
-         "The serial port: a name below /dev without \"tty\" (USB0, pts/3), COM<n>, or a path.",
+         "The serial port: a name below /dev without \"tty\" (USB0, pts/3), COM<n>, a path, "
+         "or a network serial server's port: rfc2217://HOST:PORT or tcp://HOST:PORT (raw).",
          "NAME"},
         {"json", "info, set-id, set-range: one JSON object."},
         {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id."},

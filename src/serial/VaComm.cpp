@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "VaNet.h"
 #include "VaPosix.h"
 #include "VaSync.h"
 #include "VaThreads.h"
@@ -194,6 +195,15 @@ void TVaCustomComm::CheckClosed() {
 // ---------------------------------------------------------------- open/close
 
 void TVaCustomComm::CreateHandle() {
+    const std::string Name = DeviceFileName();
+    if (VaNet::IsNetworkPort(Name)) {
+        VaNet::TAddress A;
+        std::string Why;
+        if (!VaNet::ParseAddress(Name, A, Why)) throw EVaCommOpenError(Why, EINVAL);
+        FNet = VaNet::TNetDevice::Open(A);
+        FHandle = FNet->Fd();
+        return;
+    }
     int Error = 0;
     int Fd = VaPosix::OpenDevice(DeviceFileName(), Error);
     if (Fd < 0) RaiseCommError(TVaCommFailure::Open, Error);
@@ -202,7 +212,10 @@ void TVaCustomComm::CreateHandle() {
 
 void TVaCustomComm::DestroyHandle() {
     std::lock_guard<TVaCriticalSection> L(ReadLock);
-    VaPosix::CloseDevice(FHandle);
+    if (FNet)
+        FNet.reset();
+    else
+        VaPosix::CloseDevice(FHandle);
     FHandle = -1;
     FRxHead = FRxEnd = 0;
 }
@@ -212,7 +225,7 @@ void TVaCustomComm::Open() {
     CreateHandle();
     FHangup = 0;
     VaPosix::TErrorCounters C;
-    FHaveCounters = VaPosix::ReadErrorCounters(FHandle, C) == 0;
+    FHaveCounters = !FNet && VaPosix::ReadErrorCounters(FHandle, C) == 0;
     if (FHaveCounters) std::memcpy(FErrorBase, C.Count, sizeof C.Count);
     // Allocated here once, so that receiving allocates nothing.
     FRxBuf.resize(size_t(std::max(FBuffers->ReadSize(), 256)));
@@ -263,6 +276,7 @@ void TVaCustomComm::CreateThreads() {
     }
     if (!FDirectWrite) {
         FWriteThread = std::make_shared<TVaCommWriteThread>(this, FHandle, FBuffers->WriteSize());
+        FWriteThread->Net = FNet.get();
         FWriteThread->Start(FWriteThread, FWritePriority);
     }
 }
@@ -289,7 +303,7 @@ void TVaCustomComm::ApplyCommState() {
     if (!Active() || !FUpdateDCB) return;
     VaPosix::TLineSettings S;
     GetLineSettings(S);
-    int Error = VaPosix::SetLineSettings(FHandle, S);
+    int Error = FNet ? FNet->SetLineSettings(S) : VaPosix::SetLineSettings(FHandle, S);
     CheckResult(Error == 0, TVaCommFailure::WriteDcb, Error);
 }
 
@@ -323,7 +337,7 @@ void TVaCustomComm::ApplyBufferSizes() {
 }
 
 void TVaCustomComm::ApplyTimeouts() {
-    if (!Active()) return;
+    if (!Active() || FNet) return; // a socket has no terminal modes
     int Error = VaPosix::SetRawMode(FHandle);
     CheckResult(Error == 0, TVaCommFailure::Timeouts, Error);
 }
@@ -354,9 +368,13 @@ int TVaCustomComm::WriteBuf(const void* Buf, int Count) {
     int Total = 0;
     uint32_t Start = VaTickCount();
     uint32_t Limit = uint32_t(FBuffers->ReadTimeout());
-    while (Total < Count) {
+    // A network port's escaped output may wait in the device for its socket:
+    // a direct write returns once it has gone, as a tty's bytes have.
+    bool Pending = false;
+    while (Total < Count || Pending) {
         int Done = 0;
-        int Error = VaPosix::WriteDevice(FHandle, P + Total, Count - Total, Done);
+        int Error = Total < Count ? DeviceWrite(P + Total, Count - Total, Done) : 0;
+        if (Error == 0 && FNet) Error = FNet->Flush(Pending);
         if (Error != 0) {
             if (VaPosix::IsHangupError(Error)) {
                 NoteHangup();
@@ -365,7 +383,7 @@ int TVaCustomComm::WriteBuf(const void* Buf, int Count) {
             RaiseCommError(TVaCommFailure::Write, Error);
         }
         Total += Done;
-        if (Total == Count) break;
+        if (Total == Count && !Pending) break;
         uint32_t Now = VaTickCount();
         if (VaTimeoutPassed(Start, Now, Limit)) break;
         int Ignored = 0;
@@ -392,8 +410,7 @@ int TVaCustomComm::ReadBuf(void* Buf, int Count) {
     if (FRxHead == FRxEnd) FRxHead = FRxEnd = 0;
     if (Done < Count) {
         int Got = 0;
-        int Error =
-            VaPosix::ReadDevice(FHandle, static_cast<uint8_t*>(Buf) + Done, Count - Done, Got);
+        int Error = DeviceRead(static_cast<uint8_t*>(Buf) + Done, Count - Done, Got);
         Done += Got;
         if (Error != 0) {
             if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Read, Error);
@@ -447,7 +464,7 @@ void TVaCustomComm::PullInput() {
     while (FRxEnd < int(FRxBuf.size())) {
         int Space = int(FRxBuf.size()) - FRxEnd;
         int Done = 0;
-        int Error = VaPosix::ReadDevice(FHandle, FRxBuf.data() + FRxEnd, Space, Done);
+        int Error = DeviceRead(FRxBuf.data() + FRxEnd, Space, Done);
         FRxEnd += Done;
         if (Error != 0) {
             if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Read, Error);
@@ -460,9 +477,22 @@ void TVaCustomComm::PullInput() {
     }
 }
 
+int TVaCustomComm::DeviceRead(void* Buf, int Count, int& Done) {
+    return FNet ? FNet->Read(Buf, Count, Done) : VaPosix::ReadDevice(FHandle, Buf, Count, Done);
+}
+
+int TVaCustomComm::DeviceWrite(const void* Buf, int Count, int& Done) {
+    return FNet ? FNet->Write(Buf, Count, Done) : VaPosix::WriteDevice(FHandle, Buf, Count, Done);
+}
+
+int TVaCustomComm::DeviceInQueue(int& Count) {
+    return FNet ? FNet->InQueue(Count) : VaPosix::InQueue(FHandle, Count);
+}
+
 bool TVaCustomComm::Vanished() const {
     if (!Active()) return false;
-    return FHangup.load() != 0 || !VaPosix::SameDevice(FHandle, DeviceFileName());
+    if (FHangup.load() != 0) return true;
+    return !FNet && !VaPosix::SameDevice(FHandle, DeviceFileName());
 }
 
 bool TVaCustomComm::NoteHangup() {
@@ -474,13 +504,14 @@ uint32_t TVaCustomComm::ReadStatus(TVaComStat& Stat, bool TakeHangup) {
     std::lock_guard<TVaCriticalSection> L(ReadLock);
     Stat = TVaComStat();
     if (!Active()) return 0;
-    int Error = VaPosix::InQueue(FHandle, Stat.cbInQue);
+    int Error = DeviceInQueue(Stat.cbInQue);
     if (Error != 0) {
         if (!VaPosix::IsHangupError(Error)) RaiseCommError(TVaCommFailure::Statistics, Error);
         NoteHangup();
     }
     Stat.cbInQue += RxBuffered();
-    if (TakeHangup) VaPosix::OutQueue(FHandle, Stat.cbOutQue);
+    if (TakeHangup && FNet) FNet->OutQueue(Stat.cbOutQue);
+    if (TakeHangup && !FNet) VaPosix::OutQueue(FHandle, Stat.cbOutQue);
     uint32_t Bits = TakeLineErrors();
     int Noted = 1;
     if (TakeHangup && FHangup.compare_exchange_strong(Noted, 2)) Bits |= CE_IOE;
@@ -515,7 +546,7 @@ uint32_t TVaCustomComm::GetCommErrors() {
 
 void TVaCustomComm::EscapeComm(int Func) {
     if (!Active()) return;
-    int Error = VaPosix::EscapeFunction(FHandle, Func);
+    int Error = FNet ? FNet->Escape(Func) : VaPosix::EscapeFunction(FHandle, Func);
     CheckResult(Error == 0, TVaCommFailure::Function, Error);
 }
 
@@ -584,7 +615,7 @@ void TVaCustomComm::DoRxChar() {
         if (!FRxDrained) {
             // More than the buffer holds: the rest is counted where it is.
             int More = 0;
-            VaPosix::InQueue(FHandle, More);
+            DeviceInQueue(More);
             N += More;
         }
         if (Links.empty()) FRxQuota = N;

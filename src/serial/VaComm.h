@@ -125,6 +125,9 @@ struct TVaComStat {
 namespace VaPosix {
 struct TLineSettings;
 }
+namespace VaNet {
+class TNetDevice;
+}
 class TVaCustomComm;
 class TVaThread;
 class TVaBatchNotifier;
@@ -186,6 +189,9 @@ class TVaCustomComm : public TVaComponent {
     int PortNum() const { return FPortNum; }
     void SetPortNum(int V);
     // Device path pattern; "%d" stands for PortNum, "%%" for a percent sign.
+    // "rfc2217://HOST:PORT" or "tcp://HOST:PORT" names a port behind a
+    // network serial server instead (VaNet.h); opening one connects, within
+    // VaNet::ConnectMs and, for RFC 2217, VaNet::NegotiateMs.
     const std::string& DeviceName() const { return FDeviceName; }
     void SetDeviceName(const std::string& V);
     TVaCommEvents MonitorEvents() const { return FMonitorEvents; }
@@ -213,9 +219,10 @@ class TVaCustomComm : public TVaComponent {
     void Open();
     void Close(); // nothing when closed; raises OnClose unless being destroyed
     bool Active() const { return FHandle >= 0; }
-    // True when the open device has gone: it hung up, or DeviceFileName now
-    // names another device or none (an adapter pulled and plugged again, a
-    // link pointed elsewhere). False when closed.
+    // True when the open device has gone: it hung up (a network port: its
+    // connection closed or broke), or DeviceFileName now names another
+    // device or none (an adapter pulled and plugged again, a link pointed
+    // elsewhere). False when closed.
     bool Vanished() const;
     // Queued (DirectWrite False) or direct write; 0 when closed.
     int WriteBuf(const void* Buf, int Count);
@@ -295,8 +302,13 @@ class TVaCustomComm : public TVaComponent {
     // up to its capacity; sets FRxDrained when the driver was emptied.
     void PullInput();
     int RxBuffered() const { return FRxEnd - FRxHead; }
+    // The open device, a tty's descriptor or the network connection.
+    int DeviceRead(void* Buf, int Count, int& Done);
+    int DeviceWrite(const void* Buf, int Count, int& Done);
+    int DeviceInQueue(int& Count);
 
     int FHandle = -1;
+    std::unique_ptr<VaNet::TNetDevice> FNet; // a network port's connection, FHandle its socket
     bool FAutoOpen = false;
     TVaBaudrate FBaudrate = br1200;
     int FUserBaudrate = 0;

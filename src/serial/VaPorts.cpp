@@ -10,6 +10,7 @@
 
 #include "VaComm.h"
 #include "VaCommErrors.h"
+#include "VaNet.h"
 #include "VaPosix.h"
 
 std::string PortNameFromPath(const std::string& Path) {
@@ -26,7 +27,7 @@ static bool Exists(const std::string& Path) {
 }
 
 std::string PortDevicePath(const std::string& Name) {
-    if (!Name.empty() && Name[0] == '/') return Name;
+    if ((!Name.empty() && Name[0] == '/') || VaNet::IsNetworkPort(Name)) return Name;
     std::string Tty = "/dev/tty" + Name;
     return Exists(Tty) ? Tty : "/dev/" + Name;
 }
@@ -51,7 +52,16 @@ TPortTarget ResolvePortName(const std::string& Text) {
         return T;
     }
     if (Text.empty())
-        throw EVaCommError("No port given: name one below /dev (USB0, pts/3), COM<n> or a path");
+        throw EVaCommError("No port given: name one below /dev (USB0, pts/3), COM<n>, a path or "
+                           "rfc2217://HOST:PORT");
+    if (VaNet::IsNetworkPort(Text)) {
+        VaNet::TAddress A;
+        std::string Why;
+        if (!VaNet::ParseAddress(Text, A, Why)) throw EVaCommError(Why);
+        T.Path = Text;
+        T.Tried = {Text};
+        return T;
+    }
     if (Text[0] == '/') {
         T.Path = Text;
         T.Tried = {Text};
@@ -82,6 +92,8 @@ void OpenPortTarget(TVaCustomComm& Comm, const TPortTarget& Target) {
     try {
         Comm.Open();
     } catch (const EVaCommOpenError& E) {
+        // A network port's text names the host, the port and the cause already.
+        if (VaNet::IsNetworkPort(Target.Path)) throw;
         if (E.Error == ENOENT) {
             // The engine's text names the last path only.
             std::string Text = std::string(E.what()) + " Tried ";
@@ -99,6 +111,9 @@ void OpenPortTarget(TVaCustomComm& Comm, const TPortTarget& Target) {
 }
 
 int DeviceOpenError(const std::string& Path) {
+    // Not tried: each look at the port list would connect to the server
+    // and, on a server that takes one client, push aside the one connected.
+    if (VaNet::IsNetworkPort(Path)) return 0;
     int Error = 0;
     int Fd = VaPosix::OpenDevice(Path, Error);
     if (Fd < 0) return Error;

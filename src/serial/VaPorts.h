@@ -11,8 +11,9 @@
 // "/dev/ttyUSB0" -> "USB0", "/dev/pts/3" -> "pts/3"; a path outside /dev
 // stays as it is.
 std::string PortNameFromPath(const std::string& Path);
-// A port name to a device path: a text starting with "/" is a path; a
-// name gives /dev/tty<name> when that exists, else /dev/<name>.
+// A port name to a device path: a text starting with "/" is a path, and a
+// network port stays as it is; a name gives /dev/tty<name> when that
+// exists, else /dev/<name>.
 std::string PortDevicePath(const std::string& Name);
 
 class TVaCustomComm;
@@ -27,10 +28,11 @@ struct TPortTarget {
     // Said with a missing device: what the text may have been meant as.
     std::string Hint;
 };
-// "COM<n>" with a whole number n >= 1 (/dev/ttyS<n>), a full path, or a name
-// below /dev (see PortDevicePath); the console's Connect and vorta-cli share
-// it. An empty text or a name that climbs out of /dev raises EVaCommError;
-// a missing device is left to the open, which names the paths tried.
+// "COM<n>" with a whole number n >= 1 (/dev/ttyS<n>), a full path, a name
+// below /dev (see PortDevicePath), or a network port "rfc2217://HOST:PORT" or
+// "tcp://HOST:PORT" (kept as it stands, raising EVaCommError when malformed);
+// the console's Connect and vorta-cli share it. An empty text or a name that climbs out of /dev
+// raises EVaCommError; a missing device is left to the open, which names the paths tried.
 TPortTarget ResolvePortName(const std::string& Text);
 // Sets Comm's DeviceName (and PortNum) to Target and opens it. A failed open
 // raises EVaCommError with the engine's text followed by the cause and the
@@ -50,5 +52,6 @@ std::vector<TSerialPortInfo> ListSerialPorts();
 // Tries the component's exclusive open and closes again: false for a missing
 // device or one held by another program.
 bool CanOpenDevice(const std::string& Path);
-// The same, giving the open's errno (0 when the device can be opened).
+// The same, giving the open's errno (0 when the device can be opened); a
+// network port is not connected to and gives 0.
 int DeviceOpenError(const std::string& Path);

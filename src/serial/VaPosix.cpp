@@ -284,7 +284,9 @@ TInputWatch::TInputWatch(int Fd, int WakeFd, int KickFd) {
     W.events = EPOLLIN;
     W.data.u32 = 0;
     epoll_event D{};
-    D.events = EPOLLIN | EPOLLET;
+    // A network port's socket reports the server closing its side as
+    // RDHUP, which is that device's hang-up.
+    D.events = EPOLLIN | EPOLLET | EPOLLRDHUP;
     D.data.u32 = 1;
     epoll_event K{};
     K.events = EPOLLIN;
@@ -316,7 +318,7 @@ int TInputWatch::Wait(int& Error, int Timeout) {
             Bits |= wKick;
             continue;
         }
-        if (E[i].events & (EPOLLHUP | EPOLLERR)) Bits |= wHangup;
+        if (E[i].events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) Bits |= wHangup;
         if (E[i].events & EPOLLIN) Bits |= wReadable;
     }
     return Bits;

@@ -187,10 +187,12 @@ void TVaCommWriteThread::WriteDone(int Count) {
 
 void TVaCommWriteThread::Execute() {
     using namespace VaPosix;
-    bool Dead = false; // the device hung up: wait for the stop request only
+    bool Dead = false;       // the device hung up: wait for the stop request only
+    bool NetPending = false; // a network port's output waits for its socket
     while (!Terminated) {
         int Error = 0;
-        int Bits = WaitDevice(DataEvent.Handle, false, CloseEvent.Handle, -1, Error);
+        int Bits = NetPending ? WaitDevice(Fd, true, CloseEvent.Handle, -1, Error)
+                              : WaitDevice(DataEvent.Handle, false, CloseEvent.Handle, -1, Error);
         if (Terminated || (Bits & wWake)) break;
         if (Bits & wFailed) {
             Pause(CloseEvent);
@@ -208,12 +210,19 @@ void TVaCommWriteThread::Execute() {
             N = Buffer.Size;
             if (N == 0) DataEvent.ResetEvent();
         }
-        if (N == 0) continue;
+        if (N == 0 && !NetPending) continue;
         int Done = 0;
-        Error = WriteDevice(Fd, Data, N, Done);
+        if (Net) {
+            Error = Net->Flush(NetPending);
+            if (Error == 0 && NetPending && (Bits & wHangup)) Error = EIO;
+            if (Error == 0 && N > 0) Error = Net->Write(Data, N, Done);
+            if (Error == 0) Error = Net->Flush(NetPending);
+        } else if (N > 0) {
+            Error = WriteDevice(Fd, Data, N, Done);
+        }
         if (Done > 0) {
             WriteDone(Done);
-        } else if (Error == 0) {
+        } else if (Error == 0 && N > 0 && !NetPending) {
             // The driver's queue is full: wait until it takes bytes again.
             Bits = WaitDevice(Fd, true, CloseEvent.Handle, -1, Error);
             if (Bits & wWake) break;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "VaComm.h"
+#include "VaNet.h"
 #include "VaPosix.h"
 #include "VaSync.h"
 
@@ -134,6 +135,8 @@ class TVaCommWriteThread : public TVaThread {
     TVaCommWriteThread(TVaCustomComm* AOwner, int AFd, int Capacity)
         : TVaThread(AOwner, AFd), Buffer(Capacity) {}
     TVaCommBuffer Buffer;
+    // A network port's connection (set before the thread starts), else null.
+    VaNet::TNetDevice* Net = nullptr;
     TVaWaitEvent DataEvent;
     TVaWaitEvent CloseEvent;
     TVaWaitEvent IoEvent;

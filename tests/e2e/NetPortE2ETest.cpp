@@ -1,0 +1,186 @@
+// Ports behind a real ser2net, raw and RFC 2217: the serial component's
+// bytes and settings, a server that dies and comes back, vorta-cli end to
+// end and its errors, and the console's automatic reconnect.
+#include "ConsoleFixture.h"
+#include "PtyPair.h"
+#include "Ser2netProcess.h"
+#include "VaComm.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+struct TRun {
+    int Status = -1;
+    std::string Out, Err;
+};
+
+TRun Cli(const QStringList& Args) {
+    QProcess P;
+    P.start(QStringLiteral(VORTA_CLI_PATH), Args);
+    P.waitForFinished(30000);
+    return {P.exitCode(), P.readAllStandardOutput().toStdString(),
+            P.readAllStandardError().toStdString()};
+}
+
+// A component on a pseudo-terminal behind ser2net, collecting what it reads.
+struct TNetComm {
+    TPtyPair Pty;
+    TSer2netProcess Server;
+    TVaComm Comm;
+    std::string Got;
+    long Counted = 0;
+    std::vector<int> Errors;
+    explicit TNetComm(bool Rfc2217) : Server(Pty.SlavePath, Rfc2217) {
+        Comm.SetDeviceName(Server.Url());
+        Comm.OnRxChar = [this](TVaObject*, int N) {
+            Counted += N;
+            Got += Comm.ReadText();
+        };
+        Comm.OnError = [this](TVaObject*, int E) { Errors.push_back(E); };
+    }
+};
+
+class NetPort : public ::testing::TestWithParam<bool> {};
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(RawAndRfc2217, NetPort, ::testing::Bool());
+
+TEST_P(NetPort, EveryByteGoesBothWaysAndTheLineTakesTheComponentsSettings) {
+    TNetComm N(GetParam());
+    N.Comm.SetBaudrate(br19200);
+    N.Comm.Open();
+    // The component's settings reach the line through RFC 2217 only; a raw
+    // port keeps the server's own.
+    const speed_t Want = GetParam() ? B19200 : B9600;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const termios T = N.Pty.Settings();
+            return cfgetospeed(&T) == Want;
+        },
+        5000));
+
+    std::string All;
+    for (int B = 0; B < 256; ++B)
+        All += char(B);
+    const std::string Out = AngleDataRequest(79) + "#INFO\r\n" + All;
+    ASSERT_EQ(AngleDataRequest(79), "\xFF\x05");
+    N.Comm.WriteText(Out);
+    EXPECT_EQ(N.Pty.Receive(Out.size(), 5000), Out);
+
+    // A thousand Angle Data frames with 0xFF among their bytes, sent at once.
+    std::string In;
+    for (int i = 0; i < 1000; ++i)
+        In += "\x02" + std::to_string(i) + "\xFF\xFF\xFD\x17$" + All.substr(size_t(i % 256), 1);
+    N.Pty.Send(In);
+    EXPECT_TRUE(PumpUntil([&] { return N.Got.size() >= In.size(); }, 20000));
+    Pump(100);
+    EXPECT_EQ(N.Got, In);
+    EXPECT_EQ(N.Counted, long(In.size()));
+    EXPECT_TRUE(N.Errors.empty());
+}
+
+TEST_P(NetPort, AServerThatDiesIsAHangupReportedOnceAndTheRestartedOneOpens) {
+    TNetComm N(GetParam());
+    N.Comm.Open();
+    N.Server.Kill();
+    ASSERT_TRUE(PumpUntil([&] { return !N.Errors.empty(); }, 5000));
+    Pump(200);
+    EXPECT_EQ(N.Errors, std::vector<int>{CE_IOE});
+    EXPECT_TRUE(N.Comm.Vanished());
+    EXPECT_EQ(N.Comm.WriteText("#INFO\r\n"), true); // queued; goes nowhere, raises nothing
+    N.Comm.Close();
+    N.Server.Start();
+    N.Comm.Open();
+    // Through once ser2net has set the line up (until then it is cooked).
+    N.Comm.WriteText("#INFO\r\n");
+    EXPECT_EQ(N.Pty.Receive(7, 5000), "#INFO\r\n");
+    N.Pty.Send("OK\r\n");
+    EXPECT_TRUE(PumpUntil([&] { return N.Got == "OK\r\n"; }, 5000))
+        << QByteArray::fromStdString(N.Got).toPercentEncoding().toStdString();
+}
+
+TEST_P(NetPort, VortaCliReadsInformationAStreamAndAngleData) {
+    TSimProcess Sim({"--id", "77", "--rate", "1000"});
+    TSer2netProcess Server(Sim.Path(), GetParam());
+    const QString Port = QString::fromStdString(Server.Url());
+    TRun R = Cli({"info", "--port", Port});
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    EXPECT_NE(R.Out.find("id: 77\n"), std::string::npos) << R.Out;
+
+    const size_t Before = Sim.Bytes().size();
+    R = Cli({"read", "--id", "77", "--count", "3", "--port", Port});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(std::count(R.Out.begin(), R.Out.end(), '\n'), 3) << R.Out;
+    EXPECT_EQ(Sim.Bytes().substr(Before), "\xFD\x05\xFD\x05\xFD\x05");
+
+    // At least 1000 readings, every one a whole frame.
+    qputenv("VORTA_PORT", Port.toUtf8());
+    R = Cli({"stream", "--duration", "3"});
+    qunsetenv("VORTA_PORT");
+    EXPECT_EQ(R.Status, 0);
+    EXPECT_EQ(R.Err, "");
+    const QStringList Lines = QString::fromStdString(R.Out).split('\n', Qt::SkipEmptyParts);
+    EXPECT_GE(Lines.size(), 1000);
+    for (const QString& L : Lines)
+        ASSERT_TRUE(QRegularExpression("^-?\\d+(\\.\\d+)?$").match(L).hasMatch()) << R.Out;
+}
+
+TEST(NetPortErrors, RefusedSilentUnknownAndMalformedServersAreNamedWithExitStatus3) {
+    int Listener = -1; // never speaks: the kernel takes the connections
+    const std::string S = std::to_string(FreeTcpPort(&Listener));
+    const std::string C = std::to_string(FreeTcpPort());
+    const std::string Refused = "Can't connect to 127.0.0.1 port " + C +
+                                ": *; check that the serial server runs and listens on port " + C;
+    const std::pair<std::string, std::string> Cases[] = {
+        {"rfc2217://127.0.0.1:" + C, Refused},
+        {"tcp://127.0.0.1:" + C, Refused},
+        {"rfc2217://127.0.0.1:" + S, "127.0.0.1 port " + S +
+                                         " is not an RFC 2217 server: no answer to the "
+                                         "COM-PORT-OPTION within 3 s; give tcp://127.0.0.1:" +
+                                         S + " if it passes raw bytes"},
+        {"tcp://no-such-host.invalid:4001", "Can't connect to no-such-host.invalid port 4001: "
+                                            "host not found (*); check the host name"},
+        {"rfc2217://127.0.0.1", "'rfc2217://127.0.0.1' is not a network port: give "
+                                "rfc2217://HOST:PORT with PORT from 1 to 65535"}};
+    for (const auto& [Port, Want] : Cases) {
+        const TRun R = Cli({"info", "--port", QString::fromStdString(Port)});
+        EXPECT_EQ(R.Status, 3) << Port;
+        const QString Pattern =
+            QRegularExpression::escape(QString::fromStdString("vorta-cli: " + Want + "\n"));
+        EXPECT_TRUE(QRegularExpression(
+                        QRegularExpression::anchoredPattern(QString(Pattern).replace("\\*", ".*")))
+                        .match(QString::fromStdString(R.Err))
+                        .hasMatch())
+            << R.Err;
+    }
+    close(Listener);
+}
+
+TEST_F(ConsoleE2E, AutoReconnectReopensANetworkPortWhoseServerCameBack) {
+    Start({"--value", "3"});
+    TSer2netProcess Server(Sim->Path(), true);
+    const std::string Refused = "rfc2217://127.0.0.1:" + std::to_string(FreeTcpPort());
+    Control<QComboBox>(W(), "ePortNo")->setEditText(QString::fromStdString(Refused));
+    Control<QPushButton>(W(), "Button3")->click();
+    EXPECT_EQ(Panel(0).rfind("Can't connect to 127.0.0.1 port " + Refused.substr(20) + ": ", 0),
+              0u);
+    Control<QComboBox>(W(), "ePortNo")->setEditText(QString::fromStdString(Server.Url()));
+    W().SetAutoReconnect(true);
+    Connect();
+    Control<QPushButton>(W(), "btREAD")->click();
+    ASSERT_TRUE(W().StreamRunning());
+    Server.Kill();
+    ASSERT_TRUE(PumpUntilTrue([this] { return Internals::Connected(W()) == 0; }));
+    PumpWait(1500); // a try or two finds nobody listening
+    EXPECT_EQ(Internals::Connected(W()), 0);
+    Server.Start();
+    for (int i = 0; i < 80 && Panel(0) != "Reconnected"; ++i)
+        PumpWait(100);
+    EXPECT_EQ(Panel(0), "Reconnected");
+    EXPECT_EQ(Internals::Connected(W()), 1);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#READ", "#INFO", "#READ"}));
+    EXPECT_EQ(Control<QComboBox>(W(), "ePortNo")->currentText().toStdString(), Server.Url());
+    EXPECT_TRUE(Messages.empty());
+}
