@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the project needs, when any is missing.
 # Sourced by ./run and ./test; works as root, through sudo, or says why not.
 

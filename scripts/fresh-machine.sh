@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that a clean clone builds, runs and passes its tests on a fresh
 # Debian 12 machine that is not set up like the developers' ones: German
 # locale, a far time zone, Noto fonts as the system's fixed font, a user who
@@ -13,7 +14,7 @@
 # screenshot is left in $VORTA_FRESH_CACHE/screenshot.png. Needs root (chroot,
 # mounts) and the Debian mirror. Exits non-zero when either command fails.
 set -eu -o pipefail
-usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; }
+usage() { awk '/SPDX-License-Identifier/ { next } NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; }
 newbase=0; keep=0; baseonly=0
 while [ $# -gt 0 ]; do
     case "$1" in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The entry of a benchmark program that needs a Qt application object: the
 // offscreen platform unless another is chosen, then every benchmark. Cleanup
 // runs while the application object still exists (widgets go first).

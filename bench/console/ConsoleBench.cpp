@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Answer reception: bytes per second of a recorded stream of value frames and
 // answer lines, through the receiver alone and through the window's receive
 // path (lines appended to the memo, drawing stubbed). Peer: a receiver that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fleet on one machine: N simulated sensors on N pseudo-terminals, one
 // `vorta-cli stream --mqtt --qos 1` publisher each, one broker (the system's
 // mosquitto on a free port of 127.0.0.1) and one `vorta-cli watch --json`.

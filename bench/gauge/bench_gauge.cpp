@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gauge as the window draws it, each figure beside a peer in the same run:
 // - DrawNeedle through the real window (clear, transform) against pixman
 //   doing the same frame;

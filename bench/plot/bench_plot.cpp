@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plot at 1000 readings a second with the 10-minute span shown. One
 // iteration is one second of readings: 1000 readings and the 10 refreshes the
 // window's timer allows, each followed by the paint it causes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PNG loading: this reader (into a TBitmap32) side by side with libpng
 // decoding the same bytes to RGBA, and with zlib's inflate alone on the same
 // image data as the floor. Pictures: a 403 x 404 RGBA dial drawn here and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gauge's needle frame set up for both the raster core and pixman, shared
 // by the raster and the gauge benchmarks.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One needle frame of the gauge: clear the 403 x 404 gauge bitmap to opaque
 // white, then draw the 25 x 147 needle turned about (12, 134) and shifted by
 // (190, 66) with the linear resampler and dmBlend, over a sweep of angles.

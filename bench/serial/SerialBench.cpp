@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Receive path of the serial component against Qt's QSerialPort, both on a
 // pseudo-terminal: latency from a write on the master to the receive handler
 // on the user-interface thread, and CPU time per received byte of a steady

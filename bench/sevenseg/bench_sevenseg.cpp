@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One paint of the main window's angle readout (113 x 36, five digits, one
 // decimal, lime on black, unlit segments hidden) against Qt's QLCDNumber
 // painting the same text at the same size, in the same run.

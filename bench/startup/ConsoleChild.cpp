@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The start-up benchmark's console: the program's window, made as its entry
 // makes it, that reports its first frame. A program of its own, so that it
 // loads what the console loads and nothing of the benchmark's.

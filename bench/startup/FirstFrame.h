@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The first-frame watch shared by the start-up benchmark's children.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The start-up benchmark's peer: a minimal widgets window (a label and a
 // button in a window of the console's size) that reports its first frame.
 #include "FirstFrame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up to the first frame, whole process: from starting the program to
 // the first paint of its window reaching the window system, for the console
 // and for a peer, a minimal widgets window (a label and a button in a window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz entry for the PNG loader. Each input is loaded twice, with the SSE2
 // forms on and off; both must fail with the same exception or give the same
 // pixels and transparency flag.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays corpus files through the fuzz entry without libFuzzer: every
 // regular file below each argument is fed once.
 #include <cstdint>

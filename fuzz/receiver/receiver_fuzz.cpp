@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz entry for the answer receiver. After a short header, the bytes are
 // received whole, byte by byte, and in the pieces the header gives; every
 // split must give the same lines, readings and state as the whole. Noise is

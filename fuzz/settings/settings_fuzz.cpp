@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz entry for the settings record. The first 61 bytes are a record as
 // read from "UserSet.dat" (a shorter input is padded with zeros); the rest
 // gives four texts to store and a whole port name as kept beside the record.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the program's files are: the one place that decides it.
 //
 // The settings record, its companion settings file and the log stay beside

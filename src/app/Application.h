@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application object. Every exception that escapes an event handler ends
 // in the installed OnException handler, and the event loop goes on: handlers
 // are run through RunHandler, and notify() catches whatever still escapes.

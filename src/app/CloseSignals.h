@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SIGTERM, SIGINT and SIGHUP as a request to close, handed to the
 // user-interface thread: a session that ends, a service stop or Ctrl+C in a
 // terminal must end the console as its Close button does (settings saved,

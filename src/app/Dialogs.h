@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one seam through which the console shows message boxes. The default
 // shows modal Qt boxes; tests install a scripted answerer so nothing modal
 // ever blocks a test run.

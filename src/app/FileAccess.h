@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own files (settings record, log, help text) on POSIX. Plain
 // C++, no Qt. Every failure raises EInOutError with the path and the reason.
 #pragma once

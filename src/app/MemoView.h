@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The answer log (Memo1): a scrolling view over a ring of lines. An appended
 // line is kept at once (so everything that reads the log sees it) and shown
 // with the next display frame, all lines of a frame in one go. The view

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Picture names as the console spells them ("img\arrow2.PNG", "img/Mode1.png",
 // "img\mode1.png") are matched against the file system whatever the separator
 // and the letter case.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the program keeps between runs beyond the 61-byte record: a small
 // settings file "vorta-display.ini" in the same folder as "UserSet.dat"
 // (see AppPaths.h), in the plain key=value form of QSettings' ini format.

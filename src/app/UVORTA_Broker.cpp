@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Publishing the readings to an MQTT broker: File > Publish to broker..., and
 // --mqtt on the command line. The publisher never makes the window wait: a
 // broker that is away holds the readings in its bounded queue.

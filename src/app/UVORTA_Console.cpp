@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command exchange, answer reception, the command set, port discovery and
 // connection: the console's handlers of TFKAVRO. All run on the user-interface
 // thread; the waits pump messages, so receive events and other clicks run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console's main window. All console logic runs on the user-interface
 // thread as handlers and methods of TFKAVRO; the window owns every control,
 // the serial port component and the gauge views for the whole run.

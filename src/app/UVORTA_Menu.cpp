@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The menu bar above the client area, the connection light in its corner,
 // the free commands' history and the recording of a session. User-interface
 // thread only, like every handler of TFKAVRO.

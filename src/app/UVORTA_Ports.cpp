@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port list that follows the cables, reconnecting after a hang-up and the
 // scan of a shared line: handlers of TFKAVRO beyond the seed's controls. All
 // run on the user-interface thread.

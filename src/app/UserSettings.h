@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 61-byte settings record kept in "UserSet.dat": seven length-prefixed
 // 8-bit strings at fixed offsets. Plain C++, no Qt.
 #pragma once

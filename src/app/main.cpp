@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program entry: the console's one main window and the message loop.
 #include "Application.h"
 #include "CloseSignals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The help window: shows "help.txt" from the program's data (see AppPaths.h)
 // in the system's fixed-width font, so that its columns line up. Modeless;
 // every Help click opens another one; Esc closes it.

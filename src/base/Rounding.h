@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Floating-point to int conversions that are defined for every input, NaN
 // and infinities included. No Qt.
 #pragma once

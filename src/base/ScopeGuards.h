@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Brackets that an exception cannot leave open: an update bracket
 // (BeginUpdate/EndUpdate), a lock (Lock/Unlock) and a general clean-up, each
 // closed when the scope is left, by return or by exception. No Qt.

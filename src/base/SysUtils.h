@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Base exception class and the number conversions every subsystem shares.
 // No Qt: the raster core and the PNG reader use this too.
 #pragma once

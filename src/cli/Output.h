@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What vorta-cli prints, in one place for every command: plain lines, the
 // recording's CSV rows (the same header and row writer as a recording, so a
 // file of either kind reads alike), and JSON objects whose numbers are

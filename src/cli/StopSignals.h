@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SIGINT, SIGTERM and SIGHUP reach the event loop through a pipe, so a
 // command that runs until stopped ends by its ordinary path (a stream still
 // quiets the sensor, a watcher still disconnects cleanly).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vorta-cli watch: the fleet's readings from an MQTT broker, one line each.
 #pragma once
 

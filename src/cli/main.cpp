@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vorta-cli: the console's commands from a shell, for scripts and test rigs.
 // Headless (Qt Core only): the serial engine delivers its events on this
 // program's event loop, and every exchange is the console's own

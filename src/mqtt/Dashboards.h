@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What dashboards read without glue code: topic levels of a fixed depth,
 // InfluxDB line protocol (Telegraf, InfluxDB) and Home Assistant's MQTT
 // discovery. Plain functions of their arguments; any thread.

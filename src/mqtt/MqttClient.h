@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A connection to an MQTT broker on libmosquitto, for the console and
 // vorta-cli: parsing the broker's URL, the credentials, TLS, the last will,
 // and connecting with a growing back-off (1, 2, 4, 8, 16, then every 30 s),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A sensor's readings published to an MQTT broker. Topics below a prefix
 // (default vorta/<hostname>/<port name>, each name one level: TopicLevel), so
 // that a filter such as vorta/+/+/reading reaches every sensor:

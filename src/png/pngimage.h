@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PNG picture reader and the loader that turns a PNG file into a TBitmap32.
 //
 // No Qt. User-interface thread only (nothing here is shared between threads;

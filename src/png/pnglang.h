@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message texts of the PNG reader. They are shown to the operator and written
 // to the error log as they stand, so their wording (spelling included) is
 // part of the program's visible behaviour and must not be "corrected".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PNG reader's per-row work: unfiltering, the image data's checksum and
 // the conversion of 8-bit RGBA rows. Each has a portable form and, where the
 // compiler targets SSE2, an SSE2 form giving the same bytes; the forms are

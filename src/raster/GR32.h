@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // 32-bit bitmaps with alpha: the pixel type, rectangles, the persistent base
 // classes, TCustomBitmap32/TBitmap32 and the sampler base classes.
 //

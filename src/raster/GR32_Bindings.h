@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Registries of processor-specific variants of the per-pixel operations.
 // Each unit with variants owns one registry; each binding couples an
 // operation identifier with the variable through which all callers reach it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Per-pixel blend arithmetic. For each channel c (alpha included) of a
 // foreground F over a background B with weight W (0..255):
 //   Bc' = (Bc * 256 + 128 + (Fc - Bc) * W) shr 8

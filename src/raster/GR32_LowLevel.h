@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Filling, moving, clamping and wrapping helpers; the rounding helpers of
 // Rounding.h come along. FillLongword is bound through the registry
 // "GR32_LowLevel bindings".

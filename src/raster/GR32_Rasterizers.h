@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rasterizers: visit destination pixels, take a sample for each and combine
 // it with the destination pixel by the source bitmap's settings.
 #pragma once

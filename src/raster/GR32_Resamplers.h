@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resamplers (reading a bitmap at fractional positions), kernels, the
 // registries of their classes, and the block and scaled transfers used when
 // one bitmap is drawn onto another.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Processor instruction sets, queried once with CPUID at start-up.
 #pragma once
 

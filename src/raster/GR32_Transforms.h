@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Affine transformation and transform drawing. Matrices are M[i][j], i the
 // outer index; a point maps to x' = x M[0][0] + y M[1][0] + M[2][0],
 // y' = x M[0][1] + y M[1][1] + M[2][1].

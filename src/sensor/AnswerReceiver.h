@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Assembly of the sensor's answers from received bytes: CR-ended text lines
 // and "$"-ended value frames (STX, value text, two check characters, ETB, "$").
 // Plain C++; the window feeds it from its receive event on the user-interface

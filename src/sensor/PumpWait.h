@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console's only way of waiting: the full time passes while the event
 // loop keeps running, so answers, clicks and repaints are handled meanwhile.
 // The wait sleeps in the event loop; it never spins a core.

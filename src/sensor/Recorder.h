@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording of a session as CSV (RFC 4180, UTF-8): one row per event,
 // columns time,elapsed_s,kind,value,text,port,mode,id. Plain C++ over a
 // POSIX file; the window records into a file, the command-line client prints

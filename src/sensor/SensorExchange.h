@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console's three ways of talking to the sensor: a single send, a retry
 // exchange (send, wait, look for a marker, at most six sends) and a polling
 // exchange (cycles of short retry exchanges at an interval), plus the #STOP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sensor's wire formats that the console builds and reads, apart from the
 // receiver: hexadecimal IDs, the Information answer, the Angle Data request,
 // and the texts of the serial line errors. Plain C++, no state.

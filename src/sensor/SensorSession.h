@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One sensor session: the port, the answer receiver, the exchange and what is
 // known of the sensor on the port, as typed values. Everything that shows,
 // records, prints or publishes the sensor's readings observes the session

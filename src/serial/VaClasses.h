@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Base classes of the serial port engine: the settings base with change
 // notification, the component base with free notification, the wake-up
 // event and the lock, and the hook to the application's exception handler.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial port component TVaComm: settings, opening and closing, reads and
 // writes, and the event and write threads that hand line events to the
 // user-interface thread.

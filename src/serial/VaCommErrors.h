@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial component's failures and their texts. Every text that names a
 // platform error number is made here, from a fixed template per failure, so
 // that no caller hands a format string to a printf-style function.

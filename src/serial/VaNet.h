@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ports behind a network serial server, the serial component's second kind
 // of device: "rfc2217://HOST:PORT" speaks Telnet with the COM-PORT-OPTION,
 // so that the line settings and modem lines reach the server's port;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Notice of serial ports coming and going, for a port list that follows the
 // cables and for reconnecting to a device that came back.
 //

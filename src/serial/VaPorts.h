@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Port names and the list of present serial ports.
 //
 // A port is named by its path below /dev with a leading "tty" dropped:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POSIX side of the serial engine: every termios, ioctl and descriptor
 // call lives here. Functions return 0 on success or the errno value.
 #pragma once

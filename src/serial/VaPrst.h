@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings objects of the serial component: handshake, special characters,
 // queue sizes and time-outs. Each reports a change to its owner through
 // OnChange (TVaPersistent); Assign copies all values and reports once.

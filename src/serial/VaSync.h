@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Running a call on the user-interface thread and waiting for it.
 //
 // The user-interface thread is the thread of the QCoreApplication instance.

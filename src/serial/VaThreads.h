@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The component's worker threads: the event thread, which watches the device
 // for received bytes, line errors and modem-line changes, and the write
 // thread, which drains the write queue. Both hand their events to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The write queue's buffer and the millisecond clock its deadlines are
 // measured with.
 #pragma once

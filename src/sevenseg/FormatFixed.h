@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The readout's number text, apart from the control so that what else shows
 // a value as the readout does (the plot) needs no widget code. Plain C++.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Integer helpers shared by the seven-segment units. Sizes and positions
 // come from unchecked 32-bit properties, so geometry is computed in 64 bits
 // and brought back into a range the painter handles before it is used.

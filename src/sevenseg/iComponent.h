@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Base of the self-drawing display controls: an opaque widget that paints
 // itself whole into an off-screen image and copies it to the screen in one
 // step, with one repaint gate that can be suspended (BeginUpdate/EndUpdate)

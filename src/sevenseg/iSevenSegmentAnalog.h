@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seven-segment readout of a floating-point value with a fixed number of
 // decimals, an optional sign cell, a leading fill and overflow arrows.
 // Nothing is cached: every paint formats the value and lays out and draws

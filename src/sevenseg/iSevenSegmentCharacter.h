@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One seven-segment character: digits, hexadecimal letters and a few
 // punctuation and symbol glyphs, drawn as filled integer polygons whose
 // corners follow from the margin, separation and segment-size settings.

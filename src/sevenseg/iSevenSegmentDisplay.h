@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A row of seven-segment cells sharing one set of segment settings, drawn
 // by one hidden drawing character that the display owns. Derived classes
 // decide what the cells show (PaintContent) and the natural size

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Second level of the display-control base: the per-control paint lock.
 // User-interface thread only.
 #pragma once

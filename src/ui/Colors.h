@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TColor: red in the lowest byte, then green and blue; a top byte of 0xFF
 // marks a system colour whose low byte is the platform's system-colour index.
 // System colours resolve through a widget's palette (ColorToQColor), so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three programs' command lines, run as the user runs them: a bad value
 // is one line on stderr and exit status 2; --version and --help answer on
 // stdout and do nothing else.

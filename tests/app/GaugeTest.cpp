@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The needle and dial as the operator sees them: pixels of the view's
 // bitmap and of the window, with the real pictures from img/.
 #include "../png/PngWriter.h"

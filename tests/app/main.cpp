@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tests of the window run under the offscreen platform with the real
 // application object, so exceptions take the same road as in the program.
 #include "Application.h"

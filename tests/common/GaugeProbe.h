@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the needle's direction off the gauge view's bitmap, for tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCP ports on the loopback interface, for tests and benchmarks that start a
 // broker of their own.
 #pragma once

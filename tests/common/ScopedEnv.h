@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sets or unsets an environment variable for one scope and restores it.
 #pragma once
 

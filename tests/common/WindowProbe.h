@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How tests and benchmarks reach inside the console's window: its controls by
 // their design names, the few internals that are no control through
 // TFKAVROTestAccess. Nothing else of the window is open to them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exchange patterns against a scripted sensor: what is sent, in what
 // order, and how each loop ends. The wait stands for the event loop: the
 // sensor's answer to the last send "arrives" inside it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vorta-cli against the simulated sensor: the bytes each command puts on the
 // wire, what it prints, and its exit status.
 #include "SimProcess.h"

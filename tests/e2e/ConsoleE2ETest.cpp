@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console's window against the simulated sensor: every command, the
 // answers, the gauge, and the port's troubles.
 #include "ConsoleFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console beyond its buttons, against the simulated sensor: recording,
 // the menus and the connection light, command history, reconnecting and the
 // bus scan.

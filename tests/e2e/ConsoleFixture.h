@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window against the simulated sensor: the fixture and helpers the
 // end-to-end tests share.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ports behind a real ser2net, raw and RFC 2217: the serial component's
 // bytes and settings, a server that dies and comes back, vorta-cli end to
 // end and its errors, and the console's automatic reconnect.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real ser2net serving one device on a free port of 127.0.0.1, raw or with
 // RFC 2217, from a configuration file of its own (ser2net 4 YAML).
 #pragma once

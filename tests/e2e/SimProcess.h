@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated sensor as a child process, and the log of what it received.
 #pragma once
 

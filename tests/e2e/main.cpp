@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests: the real window under the offscreen platform, with the
 // real application object, against the simulated sensor.
 #include "Application.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installed package: this build goes through `cmake --install` into a temporary DESTDIR
 // once, then the installed programs run from a folder of their own, and the desktop entry,
 // metainfo and man pages go through the validators a distribution runs on them, and the

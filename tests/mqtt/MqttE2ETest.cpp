@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vorta-cli against a real broker (the system's mosquitto on 127.0.0.1, a
 // free port, a configuration written here) and the simulated sensor: what
 // reaches a subscriber, the retained topics, the will, a broker restart, TLS

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MQTT tests: vorta-cli and the console as programs, and the publisher
 // and the console's window in this process (offscreen).
 #include "Application.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plot window as the main window drives it: readings handed in, the
 // settings file of the program, shown offscreen.
 #include "PlotWindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's tests run under the offscreen platform with the program's
 // application object; the model's need none but share the executable.
 #include "Application.h"

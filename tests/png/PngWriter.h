@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds small PNG files byte by byte, so tests can make exactly the faults
 // they need (wrong CRCs, odd chunk orders, short or long image data).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PNG reader against built files with exact expected pixels and
 // exceptions, and against the public PNG test suite.
 #include "pngimage.h"

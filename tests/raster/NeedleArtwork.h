@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Procedural artwork of the design-time needle: an upward arrow in orange
 // tones on white, 25 x 147, tip at the top, head widest in rows 40 to 47, a
 // narrow shaft, and a wider base in rows 136 to 146. The embedded picture was

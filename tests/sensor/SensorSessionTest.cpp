@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The session against the real simulated sensor: what its observers are told,
 // and in which order, as a console or vorta-cli drives it.
 #include "SensorSession.h"

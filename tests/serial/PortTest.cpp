@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings, opening and closing, and the line settings as the device holds them.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real pseudo-terminal pair for the tests, and a wait that keeps the
 // user-interface thread's event loop running.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The event and write threads: what reaches the user-interface thread, the
 // write queue, hang-up, and closing while a dispatch is on its way.
 #include <gtest/gtest.h>

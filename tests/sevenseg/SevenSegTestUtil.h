@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared helpers of the seven-segment tests: painting into images and
 // reading pixels back.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the real simulator over its pseudo-terminal the way the console
 // does: open the printed device, raw 9600 8N1, exclusive, commands with CR LF,
 // answers read with poll and time-outs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bitmap view and layers, on real widgets under the offscreen platform.
 #include "GR32_Image.h"
 #include "GR32_Layers.h"

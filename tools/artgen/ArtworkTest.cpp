@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks the committed gauge pictures against what the console's needle drawing relies on:
 // sizes, a real alpha channel, a needle centred on its pivot, dials that are see-through
 // wherever the needle can reach and carry their ticks at the needle's true angles.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The gauge artwork: the needle and the four dial faces, drawn with QPainter.
 // Needs a QGuiApplication (fonts) before any dial is drawn.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where things sit on the gauge pictures. Shared by the generator and its tests so that
 // the scales printed on the dials and the needle's turning rule cannot drift apart.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application icon: a small gauge (dial arc with its range band, ticks and a needle),
 // drawn as PNG at the sizes of the desktop icon theme and as SVG. Both come from one list

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the gauge pictures into a folder: vorta-artgen [folder]   (default: img)
 // or the application icon as a hicolor theme tree: vorta-artgen --icons folder
 #include "VortaVersion.h"

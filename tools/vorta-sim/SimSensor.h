@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated sensor's protocol state: what it answers to the bytes it
 // receives. No I/O here; the program around it owns the pseudo-terminal, the
 // clock and the output timing. Single-threaded.

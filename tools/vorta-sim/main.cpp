@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vorta-sim: a VORTA inclination sensor played on a pseudo-terminal, for
 // working without hardware and for end-to-end tests. Single-threaded: one
 // ppoll loop whose timeout is the time until the next byte or frame is due.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's design-time needle picture: 25 x 147 opaque pixels in the
 // bitmap's stored form (width, height, pixels; 14 708 bytes). The picture
 // loaded from the needle file replaces it at each dial load.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where things sit on the gauge: the needle picture, the dial pictures and
 // the view that shows them. The window, the picture generator, the
 // benchmarks and the tests all take these numbers from here. No Qt.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the plot shows, kept by the program from the first reading on whether
 // or not the plot window exists yet: the readings (TPlotModel), the clock
 // they are stamped by, and the sensor's range. The window, which lives in a

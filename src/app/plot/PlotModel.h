@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The readings behind the plot: a ring buffer of (time, value) points kept
 // from the program's start, cut into pixel columns for drawing and summed up
 // for the statistics of a span. Plain C++; one thread at a time (the

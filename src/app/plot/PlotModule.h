@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plot window lives in a loadable module of its own, vorta-plotwindow.so,
 // so that the console does not load Qt Charts (and bind its symbols) before
 // its first frame. The program keeps the readings in a TPlotFeed from the

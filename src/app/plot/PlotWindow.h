@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The live plot: a separate, non-modal window showing the angle against time
 // as the readout shows it, from every accepted reading. The readings are in a
 // TPlotFeed: the program's own, which it fills from the start and the window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bitmap view widgets. A paint box keeps an off-screen buffer (a TBitmap32)
 // that is rebuilt only when invalid and otherwise just copied to the screen;
 // the image view fills that buffer in stages: background, its own bitmap,

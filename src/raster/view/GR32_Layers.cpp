@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "GR32_Layers.h"
 
 #include "GR32_Image.h"

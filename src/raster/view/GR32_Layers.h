@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Layers painted over a bitmap view: the collection the view owns, the base
 // layer, a layer with a floating-point placement, and a layer that shows a
 // bitmap of its own.
