@@ -11,6 +11,7 @@
 #pragma once
 
 #include "AnswerReceiver.h"
+#include "Reading.h"
 #include "SensorExchange.h"
 #include "SensorProtocol.h"
 #include "VaComm.h"
@@ -19,11 +20,6 @@
 #include <string>
 #include <vector>
 
-// Where a reading came from: what was last asked of the port when its frame
-// arrived. A stream's readings (after #READ, or a sensor left streaming) and
-// a poll's (#DATA) are the current sensor's; Angle Data's are those of the
-// ID asked; a scan's belong to the scanned ID and never to the current sensor.
-enum class TReadingSource { Stream, AngleData, Scan, Poll };
 const char* SourceName(TReadingSource S); // "stream", "angle data", "scan", "poll"
 
 enum class TConnectionState { Closed, Connecting, Connected, Lost };
@@ -55,17 +51,6 @@ struct TSensorIdentity {
     int MVGain = 0;      // 0 when not a number
     int MVOffset = 0;    // 0 when not a number
     std::string Cal[12]; // the coefficients, as sent
-};
-
-// A value frame whose text parsed completely.
-struct TReading {
-    std::chrono::system_clock::time_point Time;
-    double Value = 0;
-    std::string Text; // the frame's value text
-    std::string Port; // the port name it came through
-    int Id = -1;      // the sensor's ID; -1 unknown
-    int Mode = -1;    // the sensor's mode; -1 unknown (always for a scan)
-    TReadingSource Source = TReadingSource::Stream;
 };
 
 // The session's events. Every method has a default that does nothing, so an
