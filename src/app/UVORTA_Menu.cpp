@@ -192,7 +192,7 @@ void TFKAVRO::ReadingAccepted(const TReading& R) {
     RecordRow("reading", TRecorder::Number(R.Value), Utf8(LastAnswer), &R);
     // A scan's answers are other sensors' readings: its list shows them.
     if (R.Source == TReadingSource::Scan) return;
-    FPlotFeed.Add(R.Value);
+    FPlotFeed.Add(R);
     ShowReading(R.Value);
     DrawNeedle(NeedleAngle(R.Value, SensorMode()));
 }

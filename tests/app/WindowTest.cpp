@@ -349,8 +349,9 @@ TEST_F(WindowTest, MissingHelpTextIsReportedAndTheWindowOpensEmpty) {
 TEST_F(WindowTest, PlotWindowComesFromItsModuleWithTheReadingsKeptBefore) {
     TFKAVRO& W = Create();
     TPlotFeed& Feed = Internals::FPlotFeed(W);
-    Feed.Add(1.5, 0.25);
-    Feed.Add(-2.0, 0.5);
+    TReading R;
+    for (const double V : {1.5, -2.0})
+        R.Value = V, Feed.Add(R, V > 0 ? 0.25 : 0.5);
     QAction* Plot = Control<QAction>(W, "actPlot");
     Plot->trigger();
     EXPECT_EQ(
@@ -364,7 +365,7 @@ TEST_F(WindowTest, PlotWindowComesFromItsModuleWithTheReadingsKeptBefore) {
         << Panel(0);
 
     ASSERT_TRUE(QFile::remove(Module) && QFile::link(VORTA_PLOT_MODULE, Module));
-    Feed.Add(3.0, 0.75);
+    R.Value = 3.0, Feed.Add(R, 0.75);
     Plot->trigger();
     QWidget* Shown = nullptr;
     for (QWidget* C : W.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
@@ -475,7 +476,7 @@ TEST_F(WindowTest, AFrameThatIsNoNumberShowsZeroIsRecordedAndCountedButIsNoReadi
     Internals::FReceiver(W)->Receive(Frame("12.50") + Frame("abcd") + Frame("1.2.3"));
     EXPECT_EQ(Control<TiSevenSegmentAnalog>(W, "ssaValue")->Value(), 0.0);
     EXPECT_EQ(Internals::FExchange(W)->Readings(), 1);
-    EXPECT_EQ(Internals::FPlotFeed(W).Model().Count(), 1u);
+    EXPECT_EQ(Internals::FPlotFeed(W).Current()->Model.Count(), 1u);
     W.StopRecording();
     std::vector<std::string> Rows; // kind:value:text
     const QStringList Lines = QString::fromStdString(ReadAll(File("rec.csv"))).split("\r\n");

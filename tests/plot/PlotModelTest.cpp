@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PlotModel.h"
+#include "PlotFeed.h"
 
 #include <gtest/gtest.h>
 
@@ -143,4 +144,46 @@ TEST(PlotModel, StatisticsMatchATwoPassComputation) {
         EXPECT_NEAR(Got.StdDev, Sd, 1e-9);
     }
     EXPECT_EQ(M.Statistics(200, 300).Count, 0u);
+}
+
+// Each sensor (port, ID) its own series, interleaved or not, its line broken
+// by a pause longer than three recent median intervals; scans are no sensor's.
+TEST(PlotFeed, KeepsOneSeriesPerSensorAndBreaksItsLineAfterAPause) {
+    struct TIn {
+        const char* Port;
+        int Id;
+        double Time;
+        bool Scan = false;
+    };
+    const struct {
+        std::vector<TIn> Readings;
+        std::vector<std::string> Series; // "port/id: points, indices after a break"
+    } Cases[] = {
+        {{{"pts/1", 1, 0},
+          {"pts/1", 2, .5},
+          {"pts/2", 1, .7},
+          {"pts/1", 1, 1},
+          {"pts/1", 3, 2, true}},
+         {"pts/1/1: 2 current", "pts/1/2: 1", "pts/2/1: 1"}},
+        {{{"a", 1, 0}, {"a", 1, 1}, {"a", 1, 2}, {"a", 1, 3}, {"a", 1, 6}, {"a", 1, 10}},
+         {"a/1: 6, 5 current"}},
+    };
+    for (const auto& C : Cases) {
+        TPlotFeed Feed;
+        for (const TIn& In : C.Readings) {
+            TReading R;
+            R.Port = In.Port, R.Id = In.Id;
+            R.Source = In.Scan ? TReadingSource::Scan : TReadingSource::Stream;
+            Feed.Add(R, In.Time);
+        }
+        std::vector<std::string> Got;
+        for (const auto& S : Feed.Series()) {
+            Got.push_back(S->Port + "/" + std::to_string(S->Id) + ": " +
+                          std::to_string(S->Model.Count()));
+            for (size_t i = 1; i < S->Model.Count(); ++i)
+                if (S->Broken(i - 1, i)) Got.back() += ", " + std::to_string(i);
+            if (S.get() == Feed.Current()) Got.back() += " current";
+        }
+        EXPECT_EQ(Got, C.Series);
+    }
 }

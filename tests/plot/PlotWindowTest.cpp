@@ -3,6 +3,7 @@
 // settings file of the program, shown offscreen.
 #include "PlotWindow.h"
 #include "ProgramSettings.h"
+#include "Recorder.h"
 
 #include <gtest/gtest.h>
 
@@ -96,8 +97,8 @@ TEST(PlotWindow, ShowsReadingsSwitchesSpansPausesAndExportsTheVisibleSpan) {
                     .match(Lines.last())
                     .hasMatch())
         << Lines.last().toStdString();
-    EXPECT_TRUE(Lines[1].endsWith(",80.500,reading,-0.5,,,,")) << Lines[1].toStdString();
-    EXPECT_TRUE(Lines[2].endsWith(",81.000,reading,7.25,,,,")) << Lines[2].toStdString();
+    EXPECT_TRUE(Lines[1].endsWith(",0.000,reading,-0.5,,,,")) << Lines[1].toStdString();
+    EXPECT_TRUE(Lines[2].endsWith(",0.500,reading,7.25,,,,")) << Lines[2].toStdString();
 
     // The span and the size come back in the next run.
     W->resize(800, 500);
@@ -107,4 +108,44 @@ TEST(PlotWindow, ShowsReadingsSwitchesSpansPausesAndExportsTheVisibleSpan) {
     Wire(Next, Ini);
     EXPECT_EQ(Next.Span(), 10);
     EXPECT_EQ(Next.size(), QSize(800, 500));
+}
+
+// The shown sensor's readings only ("All": the current sensor's), exported as
+// the recording fills its columns, elapsed from the first row.
+TEST(PlotWindow, ExportsTheShownSensorsReadingsAsTheRecordingDoes) {
+    TPlotWindow W;
+    W.SetSpan(0);
+    W.ShowPlot();
+    const auto Add = [&](const char* Port, int Id, int Mode, const char* Text, double Time) {
+        TReading R;
+        R.Value = QString(Text).toDouble(); // whatever the locale
+        R.Text = Text, R.Port = Port, R.Id = Id, R.Mode = Mode;
+        W.AddReading(R, Time);
+    };
+    Add("pts/3", 5, 2, "+012.50", 10);
+    Add("pts/4", -1, -1, "-1.25", 10.25);
+    Add("pts/3", 5, 2, "+012.75", 10.5);
+    Add("pts/3", 5, 3, "+013.00", 11);
+    Add("pts/3", 5, 3, "+013.25", 11.5);
+    Add("pts/3", 5, 3, "+014.00", 20);
+    const struct {
+        int Sensor, Lines;
+        const char* Rows; // after the time column
+    } Cases[] = {
+        {2, 1, "0.000,reading,-1.25,-1.25,pts/4,,\r\n"},
+        {0, 2,
+         "0.000,reading,12.5,+012.50,pts/3,2,5\r\n0.500,reading,12.75,+012.75,pts/3,2,5\r\n"
+         "1.000,reading,13,+013.00,pts/3,3,5\r\n1.500,reading,13.25,+013.25,pts/3,3,5\r\n"
+         "10.000,reading,14,+014.00,pts/3,3,5\r\n"}};
+    const QRegularExpression Time("^[-+0-9T:.]{29},", QRegularExpression::MultilineOption);
+    QTemporaryDir Dir;
+    for (const auto& C : Cases) {
+        W.SetSensor(C.Sensor);
+        EXPECT_EQ(W.DrawnLines(), C.Lines);
+        QFile F(Dir.filePath("plot.csv"));
+        W.ExportCsv(F.fileName());
+        ASSERT_TRUE(F.open(QIODevice::ReadOnly));
+        const QString Rows = QString::fromUtf8(F.readAll()).remove(Time);
+        EXPECT_EQ(Rows.toStdString(), std::string(TRecorder::Header) + "\r\n" + C.Rows);
+    }
 }

@@ -1,22 +1,54 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PlotFeed.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
+bool TPlotSeries::Broken(size_t A, size_t B) const {
+    const uint64_t Base = Model.Added() - Model.Count();
+    const auto Next = std::upper_bound(FBreaks.begin(), FBreaks.end(), Base + A);
+    return Next != FBreaks.end() && *Next <= Base + B;
+}
+
 TPlotFeed::TPlotFeed(size_t Capacity)
-    : FModel(Capacity), FStart(std::chrono::steady_clock::now()),
+    : FCapacity(Capacity), FStart(std::chrono::steady_clock::now()),
       FStartWallMs(std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::system_clock::now().time_since_epoch())
                        .count()) {}
 
-void TPlotFeed::Add(double Value) {
-    Add(Value, std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count());
+void TPlotFeed::Add(const TReading& R) {
+    Add(R, std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count());
 }
 
-void TPlotFeed::Add(double Value, double Time) {
-    if (!std::isfinite(Value)) return;
-    FModel.Add(Time, float(Value));
+void TPlotFeed::Add(const TReading& R, double Time) {
+    if (R.Source == TReadingSource::Scan || !std::isfinite(R.Value)) return;
+    auto At = std::find_if(FSeries.begin(), FSeries.end(),
+                           [&](const auto& S) { return S->Port == R.Port && S->Id == R.Id; });
+    if (At == FSeries.end())
+        At = FSeries.insert(FSeries.end(), std::make_unique<TPlotSeries>(R.Port, R.Id, FCapacity));
+    TPlotSeries& S = **At;
+    TPlotModel& M = S.Model;
+    if (M.Count() > 0) {
+        const double Gap = std::max(0.0, Time - M.At(M.Count() - 1).Time);
+        if (S.FRecent.size() >= MinIntervals) {
+            std::vector<double> Sorted = S.FRecent;
+            std::nth_element(Sorted.begin(), Sorted.begin() + Sorted.size() / 2, Sorted.end());
+            if (Gap > PauseFactor * Sorted[Sorted.size() / 2]) S.FBreaks.push_back(M.Added());
+        }
+        if (S.FRecent.size() < RecentIntervals)
+            S.FRecent.push_back(Gap);
+        else
+            S.FRecent[S.FRecentAt] = Gap;
+        S.FRecentAt = (S.FRecentAt + 1) % RecentIntervals;
+    }
+    M.Add(Time, float(R.Value));
+    S.Info.push_back({R.Text, R.Mode});
+    if (S.Info.size() > M.Count()) S.Info.pop_front();
+    // A break before the oldest point kept breaks nothing.
+    while (!S.FBreaks.empty() && S.FBreaks.front() <= M.Added() - M.Count())
+        S.FBreaks.pop_front();
+    FCurrent = &S;
     if (OnAdded) OnAdded();
 }
 

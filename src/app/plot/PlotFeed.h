@@ -1,28 +1,70 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the plot shows, kept by the program from the first reading on whether
-// or not the plot window exists yet: the readings (TPlotModel), the clock
-// they are stamped by, and the sensor's range. The window, which lives in a
-// module loaded on first use (PlotModule.h), attaches to a feed and is told
-// of changes through OnAdded and OnRange. Plain C++; one thread (the
-// user-interface thread in the program).
+// or not the plot window exists yet: one series of readings per sensor (port
+// and ID), the clock they are stamped by, and the sensor's range. The window,
+// which lives in a module loaded on first use (PlotModule.h), attaches to a
+// feed and is told of changes through OnAdded and OnRange. Plain C++; one
+// thread (the user-interface thread in the program).
 #pragma once
 
 #include "PlotModel.h"
+#include "Reading.h"
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One sensor's readings: those that came through Port from the sensor Id.
+struct TPlotSeries {
+    TPlotSeries(std::string P, int I, size_t Capacity)
+        : Port(std::move(P)), Id(I), Model(Capacity) {}
+
+    std::string Port;
+    int Id; // -1 unknown
+    TPlotModel Model;
+    // Beside each point kept (same logical index as Model's): the frame's
+    // text and the sensor's mode (-1 unknown).
+    struct TInfo {
+        std::string Text;
+        int Mode;
+    };
+    std::deque<TInfo> Info;
+
+    // True when the line breaks between the points of logical indices A < B:
+    // some point in (A, B] came after a pause.
+    bool Broken(size_t A, size_t B) const;
+
+  private:
+    friend class TPlotFeed;
+    // Points (numbered as Model.Added() counts them) that follow a pause
+    // longer than PauseFactor recent median intervals, oldest first.
+    std::deque<uint64_t> FBreaks;
+    // The last RecentIntervals intervals between points, a ring.
+    std::vector<double> FRecent;
+    size_t FRecentAt = 0;
+};
 
 class TPlotFeed {
   public:
+    // A pause longer than this many times the median of the series' last
+    // RecentIntervals intervals breaks its line; a median needs MinIntervals.
+    static constexpr double PauseFactor = 3;
+    static constexpr size_t RecentIntervals = 15, MinIntervals = 3;
+
+    // Capacity: points kept per series.
     explicit TPlotFeed(size_t Capacity = TPlotModel::DefaultCapacity);
 
-    // One accepted reading, stamped now: the readout's value (not the
-    // needle's angle). Not-a-number and infinities are left out.
-    void Add(double Value);
+    // One reading of the session, stamped now, into its sensor's series,
+    // which becomes the current one. A scan's readings (other sensors asked
+    // in turn) and values that are not finite are left out.
+    void Add(const TReading& R);
     // The same with a time of the feed's clock (seconds since the feed was
     // made), for tests and replays.
-    void Add(double Value, double Time);
+    void Add(const TReading& R, double Time);
 
     // The sensor's range from Information, tenths of a degree: the "Sensor
     // range" scale then runs from -|MinusTenths| to PlusTenths degrees. A
@@ -32,7 +74,10 @@ class TPlotFeed {
     double RangeMin() const { return FRangeMin; }
     double RangeMax() const { return FRangeMax; }
 
-    const TPlotModel& Model() const { return FModel; }
+    // The series in the order their first readings came.
+    const std::vector<std::unique_ptr<TPlotSeries>>& Series() const { return FSeries; }
+    // The series of the last reading; nullptr before the first.
+    const TPlotSeries* Current() const { return FCurrent; }
     // Wall-clock time of a feed time, milliseconds since the epoch.
     int64_t WallMs(double Time) const { return FStartWallMs + int64_t(Time * 1000.0 + 0.5); }
 
@@ -40,7 +85,9 @@ class TPlotFeed {
     std::function<void()> OnAdded, OnRange;
 
   private:
-    TPlotModel FModel;
+    size_t FCapacity;
+    std::vector<std::unique_ptr<TPlotSeries>> FSeries;
+    TPlotSeries* FCurrent = nullptr;
     std::chrono::steady_clock::time_point FStart;
     int64_t FStartWallMs;
     bool FHasRange = false;

@@ -12,10 +12,12 @@
 #include <QDateTimeAxis>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QVBoxLayout>
@@ -95,14 +97,26 @@ namespace {
 
 const char* const SpanTexts[] = {"10 s", "1 min", "10 min", "All"};
 
-// RFC 4180: a field with a comma, quote or line break goes in quotes, its
-// quotes doubled.
 // The shortest text that reads back as the same float.
 QString FloatText(float Value) {
     char Buf[32];
     const auto R = std::to_chars(Buf, Buf + sizeof Buf, Value);
     return QString::fromLatin1(Buf, int(R.ptr - Buf));
 }
+
+// A number the sensor may not have told: empty when unknown, as recorded.
+std::string Known(int V) {
+    return V < 0 ? std::string() : std::to_string(V);
+}
+
+// The list's name of a series: its port and ID, as far as they are known.
+QString SeriesName(const TPlotSeries& S) {
+    QString Name = QString::fromLocal8Bit(S.Port.c_str());
+    if (S.Id >= 0) Name += (Name.isEmpty() ? "ID " : "  ID ") + QString::number(S.Id);
+    return Name.isEmpty() ? QString("Unknown sensor") : Name;
+}
+
+const TPlotModel NoReadings(1);
 
 } // namespace
 
@@ -120,9 +134,7 @@ TPlotWindow::TPlotWindow(QWidget* Parent, TPlotFeed& Feed)
 void TPlotWindow::Build() {
     setWindowTitle("Plot");
 
-    FSeries = new QLineSeries;
     FChart = new QChart;
-    FChart->addSeries(FSeries);
     FChart->legend()->hide();
     FChart->setMargins(QMargins(4, 4, 4, 4));
     FAxisX = new QDateTimeAxis;
@@ -132,8 +144,6 @@ void TPlotWindow::Build() {
     FAxisY->setTitleText(QString("Angle [") + QChar(0x00B0) + "]");
     FChart->addAxis(FAxisX, Qt::AlignBottom);
     FChart->addAxis(FAxisY, Qt::AlignLeft);
-    FSeries->attachAxis(FAxisX);
-    FSeries->attachAxis(FAxisY);
     FView = new TPlotChartView(FChart, this);
 
     cbSpan = new QComboBox;
@@ -142,6 +152,11 @@ void TPlotWindow::Build() {
     cbSpan->setCurrentIndex(1);
     cbScale = new QComboBox;
     cbScale->addItems({"Auto", "Sensor range"});
+    // Follows the sensor of the last reading; the others are listed as
+    // their readings come.
+    cbSensor = new QComboBox;
+    cbSensor->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    cbSensor->addItem("Current sensor");
     btPause = new QPushButton("Pause");
     btPause->setCheckable(true);
     btExportPng = new QPushButton("Export PNG...");
@@ -154,6 +169,8 @@ void TPlotWindow::Build() {
     Bar->addWidget(cbSpan);
     Bar->addWidget(new QLabel("Scale"));
     Bar->addWidget(cbScale);
+    Bar->addWidget(new QLabel("Sensor"));
+    Bar->addWidget(cbSensor);
     Bar->addWidget(btPause);
     Bar->addStretch();
     Bar->addWidget(btExportPng);
@@ -176,6 +193,8 @@ void TPlotWindow::Build() {
         if (isVisible()) FTimer.start();
     });
     QObject::connect(cbScale, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                     [this] { Refresh(); });
+    QObject::connect(cbSensor, qOverload<int>(&QComboBox::currentIndexChanged), this,
                      [this] { Refresh(); });
     QObject::connect(btPause, &QPushButton::toggled, this, [this](bool On) { SetPaused(On); });
     QObject::connect(btExportPng, &QPushButton::clicked, this, [this] {
@@ -261,7 +280,59 @@ void TPlotWindow::SetPaused(bool Value) {
 }
 
 int TPlotWindow::DrawnPoints() const {
-    return int(FSeries->count());
+    int N = 0;
+    for (int i = 0; i < FLines; ++i)
+        N += int(FLine[size_t(i)]->count());
+    return N;
+}
+
+int TPlotWindow::Sensor() const {
+    return std::max(cbSensor->currentIndex(), 0);
+}
+
+void TPlotWindow::SetSensor(int Index) {
+    UpdateSensors();
+    cbSensor->setCurrentIndex(Index >= 0 && Index < cbSensor->count() ? Index : 0);
+}
+
+const TPlotSeries* TPlotWindow::Shown() const {
+    const size_t I = size_t(Sensor());
+    return I > 0 && I <= FFeed.Series().size() ? FFeed.Series()[I - 1].get() : FFeed.Current();
+}
+
+const TPlotModel& TPlotWindow::Model() const {
+    const TPlotSeries* S = Shown();
+    return S ? S->Model : NoReadings;
+}
+
+void TPlotWindow::UpdateSensors() {
+    const QSignalBlocker Quiet(cbSensor);
+    const auto& All = FFeed.Series();
+    for (size_t i = size_t(cbSensor->count()) - 1; i < All.size(); ++i)
+        cbSensor->addItem(SeriesName(*All[i]));
+}
+
+QLineSeries* TPlotWindow::Line(int Index) {
+    while (FLine.size() <= size_t(Index)) {
+        auto* L = new QLineSeries;
+        FChart->addSeries(L);
+        L->attachAxis(FAxisX);
+        L->attachAxis(FAxisY);
+        // One colour for the one sensor, whatever the number of lines.
+        if (!FLine.empty()) L->setPen(FLine.front()->pen());
+        FLine.push_back(L);
+    }
+    return FLine[size_t(Index)];
+}
+
+QString TPlotWindow::SensorText() const {
+    const TPlotSeries* S = Shown();
+    if (!S || S->Info.empty()) return "No readings";
+    const int Mode = S->Info.back().Mode;
+    return "Port " +
+           (S->Port.empty() ? QString("unknown") : QString::fromLocal8Bit(S->Port.c_str())) +
+           "   ID " + (S->Id < 0 ? QString("unknown") : QString::number(S->Id)) + "   Mode " +
+           (Mode < 0 ? QString("unknown") : QString::number(Mode));
 }
 
 QString TPlotWindow::ValueText(double Value) const {
@@ -273,6 +344,7 @@ QString TPlotWindow::ValueText(double Value) const {
 
 void TPlotWindow::Refresh() {
     FTimer.stop();
+    UpdateSensors();
     // Paused, the span stays where it was; only a change of span moves its
     // start.
     const TPlotModel& Readings = Model();
@@ -283,19 +355,27 @@ void TPlotWindow::Refresh() {
     FFrom = S > 0 ? End - S : (Readings.Count() ? Readings.At(0).Time : 0);
 
     // Min/max per pixel column: at most four points a column, in time order,
-    // whatever the number of readings.
+    // whatever the number of readings; a new line after each pause.
     const int Columns = std::max(1, int(FChart->plotArea().width()));
-    QList<QPointF> Points;
+    const TPlotSeries* Series = Shown();
+    std::vector<QList<QPointF>> Lines(1);
+    bool Any = false;
+    size_t Previous = 0;
     for (const TPlotColumn& C : Readings.Decimate(FFrom, FTo, Columns)) {
         if (C.Count == 0) continue;
         size_t Order[4] = {C.First, std::min(C.Min, C.Max), std::max(C.Min, C.Max), C.Last};
         for (int i = 0; i < 4; ++i) {
-            if (i > 0 && Order[i] == Order[i - 1]) continue;
+            if (Any && Order[i] == Previous) continue;
+            if (Any && Series->Broken(Previous, Order[i])) Lines.emplace_back();
             const TPlotPoint P = Readings.At(Order[i]);
-            Points.append(QPointF(double(WallMs(P.Time)), P.Value));
+            Lines.back().append(QPointF(double(WallMs(P.Time)), P.Value));
+            Previous = Order[i];
+            Any = true;
         }
     }
-    FSeries->replace(Points);
+    FLines = Any ? int(Lines.size()) : 0;
+    for (size_t i = 0; i < std::max(Lines.size(), FLine.size()); ++i)
+        Line(int(i))->replace(i < Lines.size() ? Lines[i] : QList<QPointF>());
 
     const double Width = FTo > FFrom ? 0 : 1;
     FAxisX->setRange(QDateTime::fromMSecsSinceEpoch(WallMs(FFrom - Width)),
@@ -342,7 +422,23 @@ void TPlotWindow::hideEvent(QHideEvent* Event) {
 }
 
 void TPlotWindow::ExportPng(const QString& Path) {
-    if (!FView->grab().save(Path, "PNG"))
+    const QPixmap Chart = FView->grab();
+    const QStringList Notes = {lStatistics->text(), SensorText(),
+                               QDate::currentDate().toString("yyyy-MM-dd")};
+    const QFontMetrics M(font());
+    QImage Picture(Chart.width(), Chart.height() + int(Notes.size()) * M.height() + 8,
+                   QImage::Format_RGB32);
+    Picture.fill(Qt::white);
+    QPainter Painter(&Picture);
+    Painter.drawPixmap(0, 0, Chart);
+    Painter.setFont(font());
+    Painter.setPen(Qt::black);
+    for (int i = 0; i < Notes.size(); ++i)
+        Painter.drawText(
+            QRect(4, Chart.height() + 4 + i * M.height(), Chart.width() - 8, M.height()),
+            Qt::AlignLeft | Qt::AlignVCenter, Notes[i]);
+    Painter.end();
+    if (!Picture.save(Path, "PNG"))
         throw EInOutError("Cannot write \"" + Path.toStdString() + "\"");
 }
 
@@ -350,12 +446,15 @@ void TPlotWindow::ExportCsv(const QString& Path) {
     std::string Text = std::string(TRecorder::Header) + TRecorder::LineEnd;
     size_t Begin, End;
     Model().Find(FFrom, FTo, Begin, End);
+    const TPlotSeries* S = Shown();
     for (size_t i = Begin; i < End; ++i) {
         const TPlotPoint P = Model().At(i);
         const auto Wall =
             std::chrono::system_clock::time_point(std::chrono::milliseconds(WallMs(P.Time)));
-        Text += TRecorder::Row(TRecorder::LocalTime(Wall), P.Time,
-                               {"reading", FloatText(P.Value).toStdString(), "", "", "", ""}) +
+        const TPlotSeries::TInfo& Info = S->Info[i];
+        Text += TRecorder::Row(TRecorder::LocalTime(Wall), P.Time - Model().At(Begin).Time,
+                               {"reading", FloatText(P.Value).toStdString(), Info.Text, S->Port,
+                                Known(Info.Mode), Known(S->Id)}) +
                 TRecorder::LineEnd;
     }
     // Written whole or not at all.

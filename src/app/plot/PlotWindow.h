@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The live plot: a separate, non-modal window showing the angle against time
-// as the readout shows it, from every accepted reading. The readings are in a
+// The live plot: a separate, non-modal window showing one sensor's angle
+// against time as the readout shows it, from every accepted reading; the
+// current sensor's unless another is chosen. The readings are in a
 // TPlotFeed: the program's own, which it fills from the start and the window
 // attaches to when it is built (through the plot module, PlotModule.h), or
 // one the window owns. A hidden or paused window does no work; the feed only
 // stores. User-interface thread only:
 //   Plot = new TPlotWindow(this, Feed);            // hidden
 //   Plot->ReadSetting = ...; Plot->WriteSetting = ...; Plot->LoadSettings();
-//   Feed.Add(Value);                               // each accepted reading
+//   Feed.Add(Reading);                             // each reading of the session
 //   Plot->ShowPlot();                              // View > Plot
 //   Feed.SetSensorRange(Minus, Plus);              // after Information
 #pragma once
@@ -23,6 +24,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QChart;
 class QComboBox;
@@ -55,9 +57,14 @@ class TPlotWindow : public QWidget {
     // Takes the kept span and geometry; call once after setting the above.
     void LoadSettings();
 
-    // A reading into the feed (TPlotFeed::Add).
-    void AddReading(double Value) { FFeed.Add(Value); }
-    void AddReading(double Value, double Time) { FFeed.Add(Value, Time); }
+    // A reading into the feed (TPlotFeed::Add); a bare value is one of an
+    // unknown sensor on no port.
+    void AddReading(const TReading& R, double Time) { FFeed.Add(R, Time); }
+    void AddReading(double Value, double Time) {
+        TReading R;
+        R.Value = Value;
+        FFeed.Add(R, Time);
+    }
 
     // Shows the window, raises and activates it.
     void ShowPlot();
@@ -66,6 +73,13 @@ class TPlotWindow : public QWidget {
     void SetSensorRange(int MinusTenths, int PlusTenths) {
         FFeed.SetSensorRange(MinusTenths, PlusTenths);
     }
+
+    // The series shown: 0 the current sensor's, else 1 + its index in the
+    // feed's Series(). Out of range is taken as 0.
+    int Sensor() const;
+    void SetSensor(int Index);
+    // The shown series; nullptr before the first reading.
+    const TPlotSeries* Shown() const;
 
     // Span in seconds (one of Spans); 0 for all.
     int Span() const;
@@ -84,15 +98,19 @@ class TPlotWindow : public QWidget {
     double VisibleFrom() const { return FFrom; }
     double VisibleTo() const { return FTo; }
     TPlotStatistics VisibleStatistics() const { return Model().Statistics(FFrom, FTo); }
-    // The points the chart draws after decimation.
+    // The points the chart draws after decimation, and in how many lines.
     int DrawnPoints() const;
+    int DrawnLines() const { return FLines; }
 
-    // The chart as a picture / the visible readings as rows of the
-    // recording's columns. EInOutError when the file cannot be written.
+    // The chart as a picture, with the statistics, the sensor and the date
+    // under it / the visible readings as rows of the recording's columns,
+    // elapsed_s from the first row. EInOutError when the file cannot be
+    // written.
     void ExportPng(const QString& Path);
     void ExportCsv(const QString& Path);
 
-    const TPlotModel& Model() const { return FFeed.Model(); }
+    // The shown series' readings (empty before the first).
+    const TPlotModel& Model() const;
     // Wall-clock time of a model time, milliseconds since the epoch.
     qint64 WallMs(double Time) const { return FFeed.WallMs(Time); }
     // The text of a value with Precision decimals, rounded as the readout does.
@@ -107,6 +125,9 @@ class TPlotWindow : public QWidget {
     void ScheduleRefresh();
     void SaveState();
     void UpdateStatistics(const TPlotStatistics& S);
+    void UpdateSensors();
+    QLineSeries* Line(int Index);
+    QString SensorText() const;
 
     std::unique_ptr<TPlotFeed> FOwnFeed;
     TPlotFeed& FFeed;
@@ -116,12 +137,16 @@ class TPlotWindow : public QWidget {
 
     QComboBox* cbSpan;
     QComboBox* cbScale;
+    QComboBox* cbSensor;
     QPushButton* btPause;
     QPushButton* btExportPng;
     QPushButton* btExportCsv;
     TPlotChartView* FView;
     QChart* FChart;
-    QLineSeries* FSeries;
+    // The lines drawn, one for each run of readings between pauses; kept for
+    // the next refresh, the ones past FLines empty.
+    std::vector<QLineSeries*> FLine;
+    int FLines = 0;
     QDateTimeAxis* FAxisX;
     QValueAxis* FAxisY;
     QLabel* lStatistics;
