@@ -374,8 +374,12 @@ void TPlotWindow::Refresh() {
         }
     }
     FLines = Any ? int(Lines.size()) : 0;
-    for (size_t i = 0; i < std::max(Lines.size(), FLine.size()); ++i)
-        Line(int(i))->replace(i < Lines.size() ? Lines[i] : QList<QPointF>());
+    for (size_t i = 0; i < std::max(Lines.size(), FLine.size()); ++i) {
+        QLineSeries* L = Line(int(i));
+        L->replace(i < Lines.size() ? Lines[i] : QList<QPointF>());
+        // A lone reading between pauses is no line: it shows as a dot.
+        L->setPointsVisible(L->count() == 1);
+    }
 
     const double Width = FTo > FFrom ? 0 : 1;
     FAxisX->setRange(QDateTime::fromMSecsSinceEpoch(WallMs(FFrom - Width)),
