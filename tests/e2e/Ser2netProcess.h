@@ -65,7 +65,10 @@ class TSer2netProcess {
         char* Argv[] = {
             const_cast<char*>("ser2net"), const_cast<char*>("-n"), const_cast<char*>("-u"),
             const_cast<char*>("-c"),      Config.data(),           nullptr};
-        if (posix_spawnp(&FPid, "ser2net", nullptr, nullptr, Argv, environ) != 0)
+        // A user's PATH on Debian leaves out /usr/sbin, where the package puts it.
+        const char* Program =
+            access("/usr/sbin/ser2net", X_OK) == 0 ? "/usr/sbin/ser2net" : "ser2net";
+        if (posix_spawnp(&FPid, Program, nullptr, nullptr, Argv, environ) != 0)
             throw std::runtime_error("ser2net does not start (is the ser2net package installed?)");
         for (int i = 0; i < 1000 && !Listening(); ++i)
             poll(nullptr, 0, 10);
