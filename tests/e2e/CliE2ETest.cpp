@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vorta-cli against the simulated sensor: the bytes each command puts on the
 // wire, what it prints, and its exit status.
+#include "CliRun.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -13,19 +14,6 @@
 #include <csignal>
 
 namespace {
-
-struct TRun {
-    int Status = -1;
-    std::string Out, Err;
-};
-
-TRun Cli(const QStringList& Args) {
-    QProcess P;
-    P.start(QStringLiteral(VORTA_CLI_PATH), Args);
-    P.waitForFinished(30000);
-    return {P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1,
-            P.readAllStandardOutput().toStdString(), P.readAllStandardError().toStdString()};
-}
 
 QStringList On(const TSimProcess& Sim, QStringList Args) {
     return QStringList{"--port", QString::fromStdString(Sim.Path())} + Args;

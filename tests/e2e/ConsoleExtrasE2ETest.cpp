@@ -6,14 +6,13 @@
 
 #include "ProgramSettings.h"
 
-TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
-    QTemporaryDir Dir;
-    TSimProcess Sim({"--value", "12.5", "--rate", "20"});
-    // A copy of the program keeps its settings in the test's folder.
+namespace {
+// The console as its own program (a copy in Dir, so that its settings stay
+// there), offscreen, connected to Sim, reading and recording into Csv.
+void StartRecordingConsole(QProcess& P, const QTemporaryDir& Dir, const TSimProcess& Sim,
+                           const std::string& Csv) {
     const QString Exe = Dir.path() + "/vorta-display";
     ASSERT_TRUE(QFile::copy(VORTA_DISPLAY_PATH, Exe));
-    const std::string Csv = Dir.path().toStdString() + "/rec.csv";
-    QProcess P;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     P.setProcessEnvironment(Env);
@@ -21,6 +20,16 @@ TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
     P.start(Exe, {"--port", QString::fromStdString(Sim.Path()), "--connect", "--read", "--record",
                   QString::fromStdString(Csv)});
     ASSERT_TRUE(P.waitForStarted());
+}
+} // namespace
+
+TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
+    QTemporaryDir Dir;
+    TSimProcess Sim({"--value", "12.5", "--rate", "20"});
+    const std::string Csv = Dir.path().toStdString() + "/rec.csv";
+    QProcess P;
+    StartRecordingConsole(P, Dir, Sim, Csv);
+    if (HasFatalFailure()) return;
     const auto Readings = [&] {
         const std::string T = ReadFile(Csv);
         size_t N = 0;
@@ -73,17 +82,10 @@ TEST(ConsoleProcessE2E, RecordingHoldsWhatPassedInOrderAndSurvivesAKill) {
 TEST(ConsoleProcessE2E, SigtermClosesAsCloseDoesKeepingSettingsAndTheRecordingsEnd) {
     QTemporaryDir Dir;
     TSimProcess Sim({"--value", "12.5", "--rate", "20"});
-    const QString Exe = Dir.path() + "/vorta-display"; // keeps its settings beside it
-    ASSERT_TRUE(QFile::copy(VORTA_DISPLAY_PATH, Exe));
     const std::string Csv = Dir.path().toStdString() + "/rec.csv";
     QProcess P;
-    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    Env.insert("QT_QPA_PLATFORM", "offscreen");
-    P.setProcessEnvironment(Env);
-    P.setWorkingDirectory(VORTA_SOURCE_DIR);
-    P.start(Exe, {"--port", QString::fromStdString(Sim.Path()), "--connect", "--read", "--record",
-                  QString::fromStdString(Csv)});
-    ASSERT_TRUE(P.waitForStarted());
+    StartRecordingConsole(P, Dir, Sim, Csv);
+    if (HasFatalFailure()) return;
     for (int i = 0; i < 1000 && ReadFile(Csv).find(",reading,") == std::string::npos; ++i)
         QTest::qWait(10);
     ::kill(static_cast<pid_t>(P.processId()), SIGTERM);

@@ -2,6 +2,7 @@
 // Ports behind a real ser2net, raw and RFC 2217: the serial component's
 // bytes and settings, a server that dies and comes back, vorta-cli end to
 // end and its errors, and the console's automatic reconnect.
+#include "CliRun.h"
 #include "ConsoleFixture.h"
 #include "PtyPair.h"
 #include "Ser2netProcess.h"
@@ -10,19 +11,6 @@
 #include <QRegularExpression>
 
 namespace {
-
-struct TRun {
-    int Status = -1;
-    std::string Out, Err;
-};
-
-TRun Cli(const QStringList& Args) {
-    QProcess P;
-    P.start(QStringLiteral(VORTA_CLI_PATH), Args);
-    P.waitForFinished(30000);
-    return {P.exitCode(), P.readAllStandardOutput().toStdString(),
-            P.readAllStandardError().toStdString()};
-}
 
 // A component on a pseudo-terminal behind ser2net, collecting what it reads.
 struct TNetComm {

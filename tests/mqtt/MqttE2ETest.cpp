@@ -741,6 +741,20 @@ TEST(Dashboards, AStreamedRunGoesIntoInfluxDBWhole) {
     }
 }
 
+namespace {
+// Waits up to 15 s for Done, turning both the subscriber's loop and this
+// thread's event loop: the broker's messages and a session's events both need
+// theirs.
+bool PumpedUntil(TSubscriber& Sub, const std::function<bool()>& Done) {
+    const QDeadlineTimer Deadline(15000);
+    while (!Sub.Wait(Done, 20)) {
+        if (Deadline.hasExpired()) return false;
+        PumpWait(20);
+    }
+    return true;
+}
+} // namespace
+
 // The publisher as an observer of a session in this process: it starts with
 // the last Information answer even after a stream, follows the session to
 // another port, and publishes no scan answer as a reading.
@@ -750,15 +764,7 @@ TEST(MqttE2E, ThePublisherFollowsTheSessionToAnotherPortAndIgnoresTheScan) {
     TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
                    {Port});
     TSubscriber Sub(Port, nullptr, "vorta/#");
-    // The broker's messages and the session's events both need their loops.
-    auto Until = [&](const std::function<bool()>& Done) {
-        const QDeadlineTimer Deadline(15000);
-        while (!Sub.Wait(Done, 20)) {
-            if (Deadline.hasExpired()) return false;
-            PumpWait(20);
-        }
-        return true;
-    };
+    auto Until = [&](const std::function<bool()>& Done) { return PumpedUntil(Sub, Done); };
     TSimProcess A({"--id", "5", "--mode", "2", "--value", "1.5"});
     TSimProcess B({"--bus", "7,3", "--value", "2.5"});
     TSensorSession S;
@@ -829,14 +835,7 @@ TEST(MqttE2E, TheConsolePublishesItsSensorsInformationAndFollowsConnectToAnother
     TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
                    {Port});
     TSubscriber Sub(Port, nullptr, "vorta/#");
-    auto Until = [&](const std::function<bool()>& Done) {
-        const QDeadlineTimer Deadline(15000);
-        while (!Sub.Wait(Done, 20)) {
-            if (Deadline.hasExpired()) return false;
-            PumpWait(20);
-        }
-        return true;
-    };
+    auto Until = [&](const std::function<bool()>& Done) { return PumpedUntil(Sub, Done); };
     TSimProcess A({"--id", "5", "--mode", "2", "--value", "1.5", "--rate", "20"});
     TSimProcess B({"--id", "7", "--value", "2.5"});
     {
