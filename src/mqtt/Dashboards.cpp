@@ -95,7 +95,7 @@ TDiscovery HomeAssistantDiscovery(const std::string& Prefix, const std::string& 
                        {"name", QString::fromStdString("VORTA-IN-S " + std::to_string(Id) + " at " +
                                                        Host + " " + Port)},
                        {"model", "VORTA-IN-S"}};
-    if (Info["id"].toString() == QString::number(Id) && !Info["version"].toString().isEmpty())
+    if (Info["id"].toDouble(-1) == Id && !Info["version"].toString().isEmpty())
         Device.insert("sw_version", Info["version"]);
     const QString State = QString::fromStdString(Prefix + "/reading");
     const QJsonObject Config{

@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <cmath>
 #include <cstdio>
@@ -284,7 +285,7 @@ void TReadingPublisher::PublishReading(const std::string& Time, double Value, in
                         ? InfluxLine(FHost, FOpt.Port, Id, Value, Mode, EpochNs(Time))
                         : "{\"time\":" + JsonString(Time) + ",\"value\":" + JsonNumber(Value) +
                               ",\"id\":" + (Id < 0 ? std::string("null") : std::to_string(Id)) +
-                              ",\"mode\":" + JsonString(Mode) +
+                              ",\"mode\":" + (Mode.empty() ? std::string("null") : Mode) +
                               ",\"port\":" + JsonString(FOpt.Port) + "}";
     // The config goes before the reading, which Home Assistant then takes too.
     if (Id >= 0 && FOpt.Discovery && FSensorIds.insert(Id).second) PublishDiscovery(Id);
@@ -335,8 +336,16 @@ void TReadingPublisher::ReportDropped() {
 }
 
 QJsonObject InformationJson(const TInformation& I) {
+    // A dashboard compares and plots numbers; the version stays text, as
+    // "0410" is a name and not the number 410.
+    static const QRegularExpression Decimal("^-?[0-9]+(\\.[0-9]+)?$");
     QJsonObject O;
-    for (const auto& [Key, Value] : InformationFields(I))
-        O.insert(QString::fromStdString(Key), QString::fromStdString(Value));
+    for (const auto& [Key, Value] : InformationFields(I)) {
+        const QString V = QString::fromStdString(Value);
+        if (Key != "version" && Decimal.match(V).hasMatch())
+            O.insert(QString::fromStdString(Key), V.toDouble());
+        else
+            O.insert(QString::fromStdString(Key), V);
+    }
     return O;
 }

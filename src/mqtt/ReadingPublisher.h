@@ -57,7 +57,8 @@ std::string DefaultTopicPrefix(const std::string& PortName);
 // a message on: empty, over 65535 bytes, not UTF-8, holding a control
 // character or a wildcard ('+', '#'), or starting with '$' (the broker's own).
 void CheckPublishTopic(const std::string& Topic);
-// The Information fields as the info message's JSON object.
+// The Information fields as the info message's JSON object: a field that
+// is a decimal number is a JSON number, the version and the rest strings.
 QJsonObject InformationJson(const TInformation& I);
 
 // Local time with milliseconds and the UTC offset, "2024-05-01T12:00:00.123+02:00".
@@ -96,7 +97,8 @@ class TReadingPublisher : public TSessionObserver {
     static constexpr int OfflineWaitMs = 2000; // for the broker to take "offline"
 
     // Queues a reading (Time as IsoTimeNow writes it; Id < 0: unknown, and
-    // no discovery config) of the port of the options; never waits.
+    // no discovery config; Mode a whole number, "" unknown) of the port of
+    // the options; never waits.
     void PublishReading(const std::string& Time, double Value, int Id, const std::string& Mode);
     // Kept, published retained now and again after every reconnect.
     void PublishInfo(const QJsonObject& Info);

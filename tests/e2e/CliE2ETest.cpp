@@ -34,8 +34,8 @@ TEST(CliE2E, EachCommandSendsTheConsolesBytesAndPrintsTheAnswer) {
     ASSERT_EQ(R.Status, 0) << R.Err;
     const QJsonObject I = QJsonDocument::fromJson(QByteArray::fromStdString(R.Out)).object();
     EXPECT_EQ(I["version"].toString(), "4100");
-    EXPECT_EQ(I["id"].toString(), "5");
-    EXPECT_EQ(I["plus_range"].toString(), "900");
+    EXPECT_EQ(I["id"], 5);
+    EXPECT_EQ(I["plus_range"], 900);
 
     R = Cli(On(Sim, {"read", "--count", "2", "--interval", "200"}));
     EXPECT_EQ(R.Status, 0) << R.Err;

@@ -254,7 +254,7 @@ TEST(MqttE2E, PublishedReadingsArriveInOrderWithRetainedInfoStatusAndWill) {
         Got.push_back(Printed(M.Payload));
         const QJsonObject R = Json(M.Payload);
         EXPECT_EQ(R["id"].toInt(), 5);
-        EXPECT_EQ(R["mode"].toString(), "2");
+        EXPECT_EQ(R["mode"], 2);
         EXPECT_EQ(R["port"].toString().toStdString(), PortName);
         EXPECT_TRUE(QDateTime::fromString(R["time"].toString(), Qt::ISODateWithMs).isValid())
             << M.Payload;
@@ -272,7 +272,7 @@ TEST(MqttE2E, PublishedReadingsArriveInOrderWithRetainedInfoStatusAndWill) {
             return Late.Count("test/s1/info") == 1 && Late.Count("test/s1/status") == 1 &&
                    Late.Count("test/s1/reading") == 1;
         }));
-        EXPECT_EQ(Json(Late.On("test/s1/info")[0].Payload)["id"].toString(), "5");
+        EXPECT_EQ(Json(Late.On("test/s1/info")[0].Payload)["id"], 5);
         EXPECT_EQ(Late.On("test/s1/status")[0].Payload, "offline");
         EXPECT_EQ(Printed(Late.On("test/s1/reading")[0].Payload), Sent.back());
     }
@@ -467,7 +467,7 @@ TEST(MqttE2E, TheConsolePublishesItsReadingsAndInformation) {
         const QJsonObject R = Json(M.Payload);
         EXPECT_EQ(R["value"].toDouble(), 4.5);
         EXPECT_EQ(R["id"].toInt(), 9);
-        EXPECT_EQ(R["mode"].toString(), "0");
+        EXPECT_EQ(R["mode"], 0);
     }
     const auto Info = Sub.On(Prefix + "/info");
     ASSERT_FALSE(Info.empty());
@@ -811,7 +811,7 @@ TEST(MqttE2E, ThePublisherFollowsTheSessionToAnotherPortAndIgnoresTheScan) {
     Poll();
     ASSERT_TRUE(Until([&] { return Sub.Count(PrefixB + "/reading") >= 2; }));
     ASSERT_EQ(Sub.Count(PrefixB + "/info"), 1u);
-    EXPECT_EQ(Json(Sub.On(PrefixB + "/info")[0].Payload)["id"].toString(), "7");
+    EXPECT_EQ(Json(Sub.On(PrefixB + "/info")[0].Payload)["id"], 7);
     Publisher.Stop(5000);
     Sub.Wait([] { return false; }, 200);
     const auto Readings = Sub.On(PrefixB + "/reading");
@@ -855,8 +855,8 @@ TEST(MqttE2E, TheConsolePublishesItsSensorsInformationAndFollowsConnectToAnother
         const std::string PrefixB = "vorta/" + Hostname() + "/" + TopicLevel(B.Path());
         ASSERT_TRUE(Until([&] { return Sub.Count(PrefixA + "/info") == 1; }));
         const QJsonObject Info = Json(Sub.On(PrefixA + "/info")[0].Payload);
-        EXPECT_EQ(Info["id"].toString(), "5");
-        EXPECT_EQ(Info["mode"].toString(), "2");
+        EXPECT_EQ(Info["id"], 5);
+        EXPECT_EQ(Info["mode"], 2);
         EXPECT_EQ(Info["version"].toString(), "4100");
 
         PortBox->setEditText(QString::fromStdString(B.Path()));
@@ -866,7 +866,7 @@ TEST(MqttE2E, TheConsolePublishesItsSensorsInformationAndFollowsConnectToAnother
         EXPECT_EQ(Sub.On(PrefixA + "/status").back().Payload, "offline");
         EXPECT_TRUE(Sub.Has(PrefixB + "/status", "online"));
         ASSERT_EQ(Sub.Count(PrefixB + "/info"), 1u);
-        EXPECT_EQ(Json(Sub.On(PrefixB + "/info")[0].Payload)["id"].toString(), "7");
+        EXPECT_EQ(Json(Sub.On(PrefixB + "/info")[0].Payload)["id"], 7);
         const QJsonObject R = Json(Sub.On(PrefixB + "/reading")[0].Payload);
         EXPECT_EQ(R["value"].toDouble(), 2.5);
         EXPECT_EQ(R["id"].toInt(), 7);
