@@ -4,7 +4,12 @@
 #include "PumpWait.h"
 
 #include "SysUtils.h"
+
+#include <QDir>
 #include <QFont>
+#include <QSaveFile>
+
+#include <unistd.h>
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     // The window's design font, with metric-compatible stand-ins where it is missing.
@@ -47,4 +52,23 @@ void RunHandler(QObject* Sender, const std::function<void()>& Handler) {
         if (TApplication* App = TApplication::Instance())
             App->HandleException(Sender, Exception("Unknown exception"));
     }
+}
+
+void UseOffscreenScreen(int Width, int Height) {
+    const QByteArray Platform = qgetenv("QT_QPA_PLATFORM");
+    if (!Platform.isEmpty() && Platform != "offscreen") return;
+    // One file per user and size: programs run side by side, and another
+    // user's file in the shared folder cannot be replaced.
+    const QString Path = QDir::temp().filePath(
+        QStringLiteral("vorta-offscreen-%1-%2x%3.json").arg(getuid()).arg(Width).arg(Height));
+    QSaveFile F(Path);
+    if (F.open(QIODevice::WriteOnly))
+        F.write(QStringLiteral("{\"screens\":[{\"name\":\"offscreen\",\"x\":0,\"y\":0,"
+                               "\"width\":%1,\"height\":%2,\"logicalDpi\":96,"
+                               "\"logicalBaseDpi\":96,\"dpr\":1}]}")
+                    .arg(Width)
+                    .arg(Height)
+                    .toUtf8());
+    qputenv("QT_QPA_PLATFORM",
+            F.commit() ? "offscreen:configfile=" + Path.toLocal8Bit() : QByteArray("offscreen"));
 }

@@ -27,3 +27,12 @@ class TApplication : public QApplication {
 // instead of unwinding through Qt. Works without a TApplication too (tests
 // with a plain QApplication): the exception is then dropped.
 void RunHandler(QObject* Sender, const std::function<void()>& Handler);
+
+// The offscreen platform's one screen is 800 x 600 unless it is configured:
+// smaller than the window, which then scrolls (TFKAVRO::FitScreen). A
+// screenshot, and a test that looks at the window as it is designed, give it
+// a desktop's screen; a test of a small screen gives it a small one. Call
+// before the application object is made. Only a platform that is unset or
+// plain "offscreen" is changed (to offscreen with a configuration file in
+// the temporary folder).
+void UseOffscreenScreen(int Width = 1920, int Height = 1200);

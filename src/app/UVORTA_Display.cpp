@@ -170,6 +170,7 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     ConnectConsoleSignals();
     CreateMenu();
     NameControls();
+    FitScreen();
     if (QScreen* S = QGuiApplication::primaryScreen())
         move(S->availableGeometry().center() - rect().center());
     // The exception handler comes first, so a failure in the rest of

@@ -307,6 +307,10 @@ class TFKAVRO : public QWidget {
 
     // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
     void CreateMenu(); // the menu bar above ClientArea and the connection light
+    // When the window is larger than its screen's available area (a scale
+    // factor of 2 on a small screen), ClientArea goes into a scroll area and
+    // the window fits the screen; otherwise nothing changes.
+    void FitScreen();
     // Every accepted reading (stream, #DATA, Angle Data) passes here once:
     // recorded, then shown on the readout and the needle. A scan's answers
     // are recorded with their own ID and go no further.

@@ -18,11 +18,15 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <zlib.h>
@@ -65,6 +69,40 @@ void SetLight(QLabel* Light, const QString& Text, const char* Colour) {
 void TFKAVRO::OnTriggered(QAction* Action, const std::function<void()>& Handler) {
     QObject::connect(Action, &QAction::triggered, this,
                      [this, Handler] { RunHandler(this, Handler); });
+}
+
+// A fixed-size window taller than the screen cannot be made smaller, and
+// the controls below the screen's edge (the status bar, Close) could not be
+// reached at all. Scrolling keeps every control where it is in ClientArea.
+void TFKAVRO::FitScreen() {
+    const QScreen* S = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!S) return;
+    const QRect Avail = S->availableGeometry();
+    const QSize Natural = sizeHint();
+    // Room for the window manager's title bar and borders, which the window
+    // does not know before it is shown.
+    const int TitleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const int Border = 2 * style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+    if (Natural.width() + Border <= Avail.width() &&
+        Natural.height() + TitleBar + Border <= Avail.height())
+        return;
+    auto* Scroll = new QScrollArea(this);
+    Scroll->setObjectName(QStringLiteral("ClientScroll"));
+    Scroll->setFrameShape(QFrame::NoFrame);
+    layout()->removeWidget(ClientArea);
+    Scroll->setWidget(ClientArea);
+    layout()->addWidget(Scroll);
+    // The fixed size the layout gave the window goes with its constraint.
+    layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+    setMinimumSize(0, 0);
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, false);
+    // Wide enough for the vertical scroll bar beside the whole width, so
+    // that only the height scrolls where the width fits.
+    const int Bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, Scroll);
+    const QSize Most(Natural.width() + Bar, Natural.height());
+    setMaximumSize(Most);
+    resize(std::min(Most.width(), Avail.width() - Border),
+           std::min(Most.height(), Avail.height() - TitleBar - Border));
 }
 
 void TFKAVRO::CreateMenu() {

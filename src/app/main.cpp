@@ -28,6 +28,16 @@ void AnswerWithoutAScreen(int argc, char** argv) {
             }
 }
 
+// A screenshot shows the window as it is designed, not scrolled in the
+// offscreen platform's small default screen.
+void ScreenForScreenshot(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--screenshot", 12) == 0) {
+            UseOffscreenScreen();
+            return;
+        }
+}
+
 // A bad command line: one line on stderr, exit status 2.
 [[noreturn]] void Refuse(QString Why) {
     if (Why.endsWith('.')) Why.chop(1); // the parser's own texts end in a full stop
@@ -39,6 +49,7 @@ void AnswerWithoutAScreen(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     AnswerWithoutAScreen(argc, argv);
+    ScreenForScreenshot(argc, argv);
     // Parsed once the application object exists: it takes its own options
     // (-platform, -display, ...) out of the arguments first.
     TApplication App(argc, argv);

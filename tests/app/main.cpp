@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenScreen();
     ::testing::InitGoogleTest(&argc, argv);
     TApplication App(argc, argv);
     return RUN_ALL_TESTS();

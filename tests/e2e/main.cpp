@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenScreen();
     ::testing::InitGoogleTest(&argc, argv);
     // Pictures are looked up under "img" relative to the current directory.
     if (chdir(VORTA_SOURCE_DIR) != 0) return 2;
