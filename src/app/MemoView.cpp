@@ -188,6 +188,7 @@ void TMemoView::Append(const std::string& Line) {
 void TMemoView::Clear() {
     FFrame.stop();
     FLog.Clear();
+    FLayouts.clear();
     FWidest = 0;
     FSelected = false;
     UpdateScrollBars();
@@ -267,6 +268,7 @@ void TMemoView::resizeEvent(QResizeEvent* Event) {
 void TMemoView::changeEvent(QEvent* Event) {
     QAbstractScrollArea::changeEvent(Event);
     if (Event->type() == QEvent::FontChange) {
+        FLayouts.clear();
         const QFontMetrics Metrics(font());
         FWidest = 0;
         for (int Row = 0; Row < RowCount(); ++Row)
@@ -278,17 +280,30 @@ void TMemoView::changeEvent(QEvent* Event) {
 void TMemoView::paintEvent(QPaintEvent*) {
     QPainter P(viewport());
     const int H = LineHeight();
-    const int Ascent = fontMetrics().ascent();
     const int X = Margin - horizontalScrollBar()->value();
     const uint64_t Low = std::min(FAnchor, FCurrent), High = std::max(FAnchor, FCurrent);
+    std::unordered_map<uint64_t, QStaticText> InSight;
     for (int Row = TopRow(), Y = 0; Row < RowCount() && Y < viewport()->height(); ++Row, Y += H) {
         const uint64_t Line = FLog.First() + static_cast<uint64_t>(Row);
         const bool Selected = FSelected && Line >= Low && Line <= High;
         if (Selected)
             P.fillRect(0, Y, viewport()->width(), H, palette().brush(QPalette::Highlight));
         P.setPen(palette().color(Selected ? QPalette::HighlightedText : QPalette::Text));
-        P.drawText(X, Y + Ascent, RowText(Row));
+        const auto Known = FLayouts.find(Line);
+        QStaticText& Text =
+            InSight.emplace(Line, Known != FLayouts.end() ? std::move(Known->second) : LaidOut(Row))
+                .first->second;
+        // Placed by its top: the baseline lies the font's ascent below, as drawText's.
+        P.drawStaticText(X, Y, Text);
     }
+    FLayouts.swap(InSight);
+}
+
+QStaticText TMemoView::LaidOut(int Row) const {
+    QStaticText T(RowText(Row));
+    T.setTextFormat(Qt::PlainText);
+    T.prepare(QTransform(), font());
+    return T;
 }
 
 int TMemoView::RowAt(int Y) const {

@@ -9,6 +9,7 @@
 
 #include <QAbstractScrollArea>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QTimer>
 
 #include <cstddef>
@@ -16,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Lines back to back in one ring of bytes, with one offset per line: no
@@ -157,6 +159,7 @@ class TMemoView : public QAbstractScrollArea {
   private:
     int LineHeight() const;
     int RowAt(int Y) const;
+    QStaticText LaidOut(int Row) const;
     void UpdateScrollBars();
     TMemoLog FLog;
     TLogScrollBar* FVertical;
@@ -164,6 +167,11 @@ class TMemoView : public QAbstractScrollArea {
     QTimer FFrame;
     std::function<void()> FFrameRequest;
     int FWidest = 0; // pixels of the widest line shown since the last Clear
+    // The rows in sight at the last paint, laid out, by line number. A line
+    // never changes, and streaming, a frame shows nearly the same lines as
+    // the one before: laying each out anew (shaping, glyph lookup) was most
+    // of a frame's work. Rows leaving the sight are forgotten.
+    std::unordered_map<uint64_t, QStaticText> FLayouts;
     // The selection as line numbers (see TMemoLog::First), so that dropping
     // the oldest lines leaves it on the same lines.
     bool FSelected = false;
