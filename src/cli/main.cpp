@@ -650,8 +650,10 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
     Limits.High = RealOption(P, "max");
     Limits.Hysteresis = P.Hysteresis;
     if (Limits.Low && Limits.High && *Limits.Low > *Limits.High)
-        throw TUsage("--min " + TOutput::Number(*Limits.Low) + " is above --max " +
-                     TOutput::Number(*Limits.High));
+        throw TUsage(
+            "--min " + TOutput::Number(*Limits.Low) + " is above --max " +
+            TOutput::Number(*Limits.High) +
+            (Parser.isSet("profile") ? " (the profile's Low and High count as those)" : ""));
     try {
         CheckLimits(Limits);
     } catch (const ELimitsError& E) {
@@ -798,7 +800,8 @@ int main(int argc, char** argv) {
          "or a network serial server's port: rfc2217://HOST:PORT or tcp://HOST:PORT (raw).",
          "NAME"},
         {"json", "info, set-id, set-range: one JSON object."},
-        {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id."},
+        {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id (then limit, "
+                "with --min or --max)."},
         {"format",
          "read, stream: plain (one value a line, the default), csv (as --csv) or influx (InfluxDB "
          "line protocol).",

@@ -890,16 +890,10 @@ TEST(MqttE2E, AlarmsArriveRetainedOncePerCrossingWithTheirLimits) {
     TReadingPublisher Publisher;
     TAlarmWatcher Alarms;
     Alarms.OnAlarm = [&](const TAlarmEvent& E) { Publisher.PublishAlarm(E); };
-    TLimits L;
-    L.Low = 10;
-    L.Hysteresis = 0.5;
-    Alarms.SetLimits("USB0", 3, L);
-    TReading R{std::chrono::system_clock::from_time_t(1714557600), 0, "", "USB0", 3};
-    auto Feed = [&](double V) {
-        R.Value = V;
-        Alarms.Reading(R);
-    };
-    const std::string Time = TRecorder::LocalTime(R.Time);
+    Alarms.SetLimits("USB0", 3, {10, {}, 0.5});
+    const auto T = std::chrono::system_clock::from_time_t(1714557600);
+    const std::string Time = TRecorder::LocalTime(T);
+    auto Feed = [&](double V) { Alarms.Reading({T, V, "", "USB0", 3}); };
     Feed(9.75);
     TPublishOptions O;
     O.Url = Url(Port).toStdString();
@@ -910,13 +904,12 @@ TEST(MqttE2E, AlarmsArriveRetainedOncePerCrossingWithTheirLimits) {
         Feed(V);
     ASSERT_TRUE(PumpedUntil(Sub, [&] { return Sub.Count("al/2/alarm") == 2; }));
     Publisher.Stop(5000);
-    const auto Got = Sub.On("al/2/alarm");
-    EXPECT_EQ(Got[0].Payload,
-              "{\"state\":\"raised\",\"value\":9.75,\"low\":10,\"high\":null,\"time\":\"" + Time +
-                  "\"}");
-    EXPECT_EQ(Got[1].Payload,
-              "{\"state\":\"cleared\",\"value\":10.5,\"low\":10,\"high\":null,\"time\":\"" + Time +
-                  "\"}");
+    auto Alarm = [&](const std::string& State, const std::string& Value) {
+        return "{\"state\":\"" + State + "\",\"value\":" + Value +
+               ",\"low\":10,\"high\":null,\"time\":\"" + Time + "\"}";
+    };
+    EXPECT_EQ(Sub.On("al/2/alarm")[0].Payload, Alarm("raised", "9.75"));
+    EXPECT_EQ(Sub.On("al/2/alarm")[1].Payload, Alarm("cleared", "10.5"));
 
     TSimProcess Sim({"--value", "12.5"});
     QProcess Cli;

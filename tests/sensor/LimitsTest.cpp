@@ -44,5 +44,4 @@ TEST(Limits, EachCrossingIsToldOnceAndClearsOnlyInsideByTheHysteresis) {
     for (const double V : {40.0, 50.0})
         W.Reading(At(V));
     EXPECT_EQ(Told, "5raisedhigh@30 5clearedhigh@40 ");
-    EXPECT_FALSE(W.Raised("pts/3", 5));
 }
