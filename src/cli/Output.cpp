@@ -39,13 +39,12 @@ bool TOutput::Reading(const TReading& R) {
     const TLimitSide Side = FMark ? FLimits.Side(R.Value) : lsInside;
     FOutside += Side != lsInside;
     if (FFormat == Influx) {
+        // The mark is one more field, so the time stamp goes after it.
+        const long long Ns = EpochNs(TRecorder::LocalTime(R.Time));
         std::string L = InfluxLine(FHost, R.Port, R.Id, R.Value,
-                                   R.Mode < 0 ? std::string() : std::to_string(R.Mode),
-                                   EpochNs(TRecorder::LocalTime(R.Time)));
-        // Fields come before the line's last part, the time stamp.
-        if (Side != lsInside)
-            L.insert(L.rfind(' '), std::string(",limit=\"") + LimitSideName(Side) + "\"");
-        return Line(L);
+                                   R.Mode < 0 ? std::string() : std::to_string(R.Mode), -1);
+        if (Side != lsInside) L += std::string(",limit=\"") + LimitSideName(Side) + "\"";
+        return Line(Ns >= 0 ? L + " " + std::to_string(Ns) : L);
     }
     if (FFormat != Csv)
         return Line(Number(R.Value) + (Side == lsLow    ? "  below min"

@@ -195,6 +195,8 @@ TEST(CliE2E, ReadingsOutsideMinMaxAreMarkedCountedAndEndWithStatus4) {
     EXPECT_EQ(R.Status, 4) << R.Err;
     EXPECT_NE(R.Out.find(",id,limit\n"), std::string::npos) << R.Out;
     EXPECT_EQ(R.Out.substr(R.Out.size() - 6), ",high\n") << R.Out;
+    R = Cli(On(Sim, {"read", "--max", "12", "--format", "influx"}));
+    EXPECT_NE(R.Out.find(",mode=0i,limit=\"high\" "), std::string::npos) << R.Out;
     R = Cli(On(Sim, {"stream", "--duration", "1", "--min", "-12.5", "--max", "12.5", "--csv"}));
     EXPECT_EQ(R.Status, 0) << R.Err;
     EXPECT_EQ(R.Out.substr(R.Out.size() - 6), ",0,1,\n") << "an empty limit column inside";
