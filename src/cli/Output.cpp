@@ -23,7 +23,12 @@ bool TOutput::Line(const std::string& Text) {
 }
 
 void TOutput::Header(const std::string& Extra) {
-    if (FFormat == Csv) Line(TRecorder::Header + Extra);
+    if (FFormat == Csv) Line(TRecorder::Header + Extra + (FMark ? ",limit" : ""));
+}
+
+void TOutput::MarkLimits(const TLimits& L) {
+    FMark = true;
+    FLimits = L;
 }
 
 bool TOutput::Row(const std::string& Time, const TRecordRow& R, const std::string& Extra) {
@@ -31,14 +36,24 @@ bool TOutput::Row(const std::string& Time, const TRecordRow& R, const std::strin
 }
 
 bool TOutput::Reading(const TReading& R) {
-    if (FFormat == Influx)
-        return Line(InfluxLine(FHost, R.Port, R.Id, R.Value,
-                               R.Mode < 0 ? std::string() : std::to_string(R.Mode),
-                               EpochNs(TRecorder::LocalTime(R.Time))));
-    if (FFormat != Csv) return Line(Number(R.Value));
+    const TLimitSide Side = FMark ? FLimits.Side(R.Value) : lsInside;
+    FOutside += Side != lsInside;
+    if (FFormat == Influx) {
+        // The mark is one more field, so the time stamp goes after it.
+        const long long Ns = EpochNs(TRecorder::LocalTime(R.Time));
+        std::string L = InfluxLine(FHost, R.Port, R.Id, R.Value,
+                                   R.Mode < 0 ? std::string() : std::to_string(R.Mode), -1);
+        if (Side != lsInside) L += std::string(",limit=\"") + LimitSideName(Side) + "\"";
+        return Line(Ns >= 0 ? L + " " + std::to_string(Ns) : L);
+    }
+    if (FFormat != Csv)
+        return Line(Number(R.Value) + (Side == lsLow    ? "  below min"
+                                       : Side == lsHigh ? "  above max"
+                                                        : ""));
     auto Known = [](int V) { return V < 0 ? std::string() : std::to_string(V); };
     return Row(TRecorder::LocalTime(R.Time),
-               {"reading", TRecorder::Number(R.Value), R.Text, R.Port, Known(R.Mode), Known(R.Id)});
+               {"reading", TRecorder::Number(R.Value), R.Text, R.Port, Known(R.Mode), Known(R.Id)},
+               FMark ? std::string(",") + LimitSideName(Side) : "");
 }
 
 void TOutput::Info(const TSensorIdentity& I) {

@@ -5,6 +5,7 @@
 // numbers. Standard output only; the owner's thread.
 #pragma once
 
+#include "Limits.h"
 #include "Recorder.h"
 #include "SensorSession.h"
 
@@ -25,6 +26,12 @@ class TOutput {
     // mode and id (the elapsed time counts from this output's making), or a
     // line of InfluxDB line protocol.
     bool Reading(const TReading& R);
+    // From now on each reading is judged by L and one outside is marked: a
+    // suffix "  below min" or "  above max" (plain), the CSV's last column
+    // limit ("", "low", "high"; Header adds it), a string field limit="low"
+    // or "high" (InfluxDB).
+    void MarkLimits(const TLimits& L);
+    long Outside() const { return FOutside; } // readings printed outside the limits
     // The Information fields: "key: value" lines, or one JSON object.
     void Info(const TSensorIdentity& I);
     // A scan's answer: "ID<tab>value".
@@ -41,4 +48,7 @@ class TOutput {
     TFormat FFormat;
     QElapsedTimer FClock;
     std::string FHost; // for the line protocol's tag
+    bool FMark = false;
+    TLimits FLimits;
+    long FOutside = 0;
 };

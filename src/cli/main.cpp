@@ -5,8 +5,11 @@
 // (TSensorExchange), so the bytes on the wire are those of the buttons.
 //
 // Exit status: 0 done, 1 the sensor did not answer (or not as asked), 2 usage,
-// 3 the port could not be opened, or the broker refused or could not be used.
+// 3 the port could not be opened, or the broker refused or could not be used,
+// 4 a reading outside --min/--max (when nothing else failed).
+#include "Limits.h"
 #include "Output.h"
+#include "Profile.h"
 #include "PumpWait.h"
 #include "ReadingPublisher.h"
 #include "Recorder.h"
@@ -25,20 +28,24 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
+#include <QMap>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
 
-enum TExit { exDone = 0, exNoAnswer = 1, exUsage = 2, exPort = 3 };
+enum TExit { exDone = 0, exNoAnswer = 1, exUsage = 2, exPort = 3, exOutside = 4 };
 
 struct TUsage : Exception {
     using Exception::Exception;
@@ -52,10 +59,11 @@ const char* Description =
     "Commands:\n"
     "  ports                         list the serial ports\n"
     "  info                          the sensor's Information fields (--json)\n"
-    "  read [--count N] [--interval MS] [--id ID]\n"
+    "  read [--count N] [--interval MS] [--id ID] [--min V] [--max V]\n"
     "                                N readings by #DATA, or by Angle Data with --id (--csv)\n"
-    "  stream [--duration S]         #READ, readings until the time is up (S 0: until a signal),\n"
-    "                                then #STOP (--csv)\n"
+    "  stream [--duration S] [--min V] [--max V]\n"
+    "                                #READ, readings until the time is up (S 0: until a\n"
+    "                                signal), then #STOP (--csv)\n"
     "  send TEXT [--no-answer-ok]    a free command; prints the sensor's answer line\n"
     "  set-id N                      #ID (1 to 77), then Information (--json)\n"
     "  set-range MINUS PLUS          the ranges in tenths of a degree (0 to 3600; MINUS may be\n"
@@ -76,11 +84,38 @@ const char* Description =
     "line).\n\n"
     "Frames whose value is not a number are no readings: they are counted, and the count is\n"
     "printed at the end (\"malformed frames: n\").\n\n"
+    "--min and --max mark each reading below or above them (\"  below min\", \"  above max\";\n"
+    "the CSV's last column limit: low or high), count them at the end (\"readings outside the\n"
+    "limits: n\") and end the run with exit status 4. With --mqtt each crossing is published\n"
+    "retained on PREFIX/alarm.\n\n"
+    "--profile NAME takes the port, the ID, the interval, the count, --min and --max (Low,\n"
+    "High), the broker and the topic from the profile ~/.config/vorta-display/profiles/NAME.ini\n"
+    "($XDG_CONFIG_HOME) where the command uses them; options given win.\n\n"
     "Exit status: 0 done, 1 the sensor did not answer, or not as asked, 2 usage, 3 the port\n"
-    "could not be opened or the broker refused or could not be used.\n"
+    "could not be opened or the broker refused or could not be used, 4 a reading was outside\n"
+    "--min/--max (and nothing else failed).\n"
     "The port also comes from VORTA_PORT.";
 
-int IntOption(const QCommandLineParser& P, const QString& Name, int Default, int Min, int Max) {
+// The command line, over the profile's values for the options the command
+// uses: what the command line gives wins.
+class TOptions {
+  public:
+    explicit TOptions(const QCommandLineParser& P) : FP(P) {}
+    bool isSet(const QString& Name) const { return FP.isSet(Name) || FDefaults.contains(Name); }
+    QString value(const QString& Name) const {
+        return FP.isSet(Name) ? FP.value(Name) : FDefaults.value(Name);
+    }
+    void Default(const QString& Name, const std::string& Value) {
+        if (!Value.empty()) FDefaults.insert(Name, QString::fromStdString(Value));
+    }
+    double Hysteresis = 0; // the profile's; no option sets it
+
+  private:
+    const QCommandLineParser& FP;
+    QMap<QString, QString> FDefaults;
+};
+
+int IntOption(const TOptions& P, const QString& Name, int Default, int Min, int Max) {
     if (!P.isSet(Name)) return Default;
     int V = 0;
     const std::string Text = P.value(Name).toStdString();
@@ -90,11 +125,23 @@ int IntOption(const QCommandLineParser& P, const QString& Name, int Default, int
     return V;
 }
 
+std::optional<double> RealOption(const TOptions& P, const QString& Name) {
+    if (!P.isSet(Name)) return std::nullopt;
+    bool Ok = false;
+    const double V = P.value(Name).toDouble(&Ok);
+    if (!Ok || !std::isfinite(V))
+        throw TUsage("--" + Name.toStdString() + ": '" + P.value(Name).toStdString() +
+                     "' is not a number (write 12.5, not 12,5)");
+    return V;
+}
+
 // The broker refused or cannot be used: whatever the refusal interrupted
 // ends with exit status 3, its reason already printed.
 bool GBrokerFailed = false;
 // Frames whose value text is not a number, reported once at the end of the run.
 long GMalformed = 0;
+// Readings printed outside --min/--max, reported likewise.
+long GOutside = 0;
 
 // The sensor answers in printable ASCII; a line with any other byte is line
 // noise that happened to end in a CR.
@@ -260,8 +307,18 @@ class TPublishing {
         return true;
     }
 
+    // The limits whose crossings go to PREFIX/alarm.
+    void WatchLimits(const TLimits& L) {
+        FLimits = L;
+        FAlarms.OnAlarm = [this](const TAlarmEvent& E) { FPublisher.PublishAlarm(E); };
+    }
+
     void Publish(const TReading& R) {
-        if (FActive) FPublisher.Publish(R);
+        if (!FActive) return;
+        FPublisher.Publish(R);
+        if (!FLimits.Active()) return;
+        FAlarms.SetLimits(R.Port, R.Id, FLimits);
+        FAlarms.Reading(R);
     }
 
     // The readings still queued go to the broker before the command ends,
@@ -280,6 +337,8 @@ class TPublishing {
     TClient& FClient;
     TReadingPublisher FPublisher;
     bool FActive = false;
+    TLimits FLimits;
+    TAlarmWatcher FAlarms;
 };
 
 int Done(const TClient& C) {
@@ -434,7 +493,7 @@ int RunScan(TClient& C, const TCommand& A, TOutput& Out, TPublishing&) {
 }
 
 // The broker connection's options; the credentials never come from the command line.
-TMqttOptions MqttOptions(const QCommandLineParser& P) {
+TMqttOptions MqttOptions(const TOptions& P) {
     TMqttOptions O;
     O.Url = P.value("mqtt").toStdString();
     O.CaFile = P.value("ca-file").toStdString();
@@ -454,8 +513,42 @@ const char* PortState(int OpenError) {
     return "\tcannot open";
 }
 
-int Run(const QStringList& Args, QCommandLineParser& P) {
+// The profile's values become the defaults of the options Command uses.
+void TakeProfile(const QString& Command, const std::string& Name, TOptions& P) {
+    std::vector<std::string> Warnings;
+    TProfile Profile;
+    try {
+        Profile = LoadProfile(ProfileDir(), Name, &Warnings);
+    } catch (const EProfileError& E) {
+        throw TUsage(E.what());
+    }
+    for (const std::string& W : Warnings)
+        std::fprintf(stderr, "vorta-cli: %s\n", W.c_str());
+    auto Int = [](const std::optional<int>& V) { return V ? std::to_string(*V) : std::string(); };
+    auto Real = [](const std::optional<double>& V) {
+        return V ? QString::number(*V, 'g', QLocale::FloatingPointShortest).toStdString()
+                 : std::string();
+    };
+    const bool Readings = Command == "read" || Command == "stream";
+    if (Command != "ports" && Command != "watch") P.Default("port", Profile.Port);
+    if (Command == "read") {
+        P.Default("id", Int(Profile.Id));
+        P.Default("interval", Int(Profile.Interval));
+        P.Default("count", Int(Profile.Count));
+    }
+    if (Readings) {
+        P.Default("min", Real(Profile.Limits.Low));
+        P.Default("max", Real(Profile.Limits.High));
+        P.Hysteresis = Profile.Limits.Hysteresis;
+        P.Default("topic", Profile.Topic);
+    }
+    if (Readings || Command == "watch") P.Default("mqtt", Profile.Broker);
+}
+
+int Run(const QStringList& Args, const QCommandLineParser& Parser) {
     const QString Command = Args.value(0);
+    TOptions P(Parser);
+    if (Parser.isSet("profile")) TakeProfile(Command, Parser.value("profile").toStdString(), P);
     auto Want = [&](int N) {
         if (Args.size() != N + 1)
             throw TUsage(Command.toStdString() + " takes " + std::to_string(N) +
@@ -552,6 +645,20 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
         // A topic the broker would refuse ends here, before the port is touched.
         TReadingPublisher::Checked(PublishOptions);
     }
+    TLimits Limits;
+    Limits.Low = RealOption(P, "min");
+    Limits.High = RealOption(P, "max");
+    Limits.Hysteresis = P.Hysteresis;
+    if (Limits.Low && Limits.High && *Limits.Low > *Limits.High)
+        throw TUsage(
+            "--min " + TOutput::Number(*Limits.Low) + " is above --max " +
+            TOutput::Number(*Limits.High) +
+            (Parser.isSet("profile") ? " (the profile's Low and High count as those)" : ""));
+    try {
+        CheckLimits(Limits);
+    } catch (const ELimitsError& E) {
+        throw TUsage(std::string("the profile's Hysteresis: ") + E.what());
+    }
 
     TCommand A;
     A.Count = Count;
@@ -568,6 +675,13 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
                 : P.isSet("csv") || Format == "csv" ? TOutput::Csv
                 : Format == "influx"                ? TOutput::Influx
                                                     : TOutput::Plain);
+    if (Limits.Active()) Out.MarkLimits(Limits);
+    // Counted however the command ends: a reader of the run's end wants to
+    // know of every reading outside that was printed.
+    struct TNoteOutside {
+        const TOutput& O;
+        ~TNoteOutside() { GOutside = O.Outside(); }
+    } NoteOutside{Out};
 
     TClient C;
     try {
@@ -578,13 +692,17 @@ int Run(const QStringList& Args, QCommandLineParser& P) {
     }
     TPublishing Publishing(C);
     if (Publish && !Publishing.Start(PublishOptions)) return exPort;
+    Publishing.WatchLimits(Limits);
 
     using TRun = int (*)(TClient&, const TCommand&, TOutput&, TPublishing&);
     static const std::pair<const char*, TRun> Commands[] = {
         {"info", RunInfo}, {"set-id", RunSetId}, {"set-range", RunSetRange}, {"save", RunSave},
         {"send", RunSend}, {"read", RunRead},    {"stream", RunStream},      {"scan", RunScan}};
     for (const auto& [Name, Fn] : Commands)
-        if (Command == Name) return Fn(C, A, Out, Publishing);
+        if (Command == Name) {
+            const int Status = Fn(C, A, Out, Publishing);
+            return Status == exDone && Out.Outside() > 0 ? int(exOutside) : Status;
+        }
     return exUsage;
 }
 
@@ -631,6 +749,8 @@ void CheckOptionsFit(const QString& Command, const QCommandLineParser& P) {
         {"payload", {"read", "stream"}, "read and stream"},
         {"no-discovery", {"read", "stream"}, "read and stream"},
         {"no-answer-ok", {"send"}, "send"},
+        {"min", {"read", "stream"}, "read and stream"},
+        {"max", {"read", "stream"}, "read and stream"},
     };
     if (!Commands.contains(Command)) return;
     for (const auto& F : Fits)
@@ -680,7 +800,8 @@ int main(int argc, char** argv) {
          "or a network serial server's port: rfc2217://HOST:PORT or tcp://HOST:PORT (raw).",
          "NAME"},
         {"json", "info, set-id, set-range: one JSON object."},
-        {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id."},
+        {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id (then limit, "
+                "with --min or --max)."},
         {"format",
          "read, stream: plain (one value a line, the default), csv (as --csv) or influx (InfluxDB "
          "line protocol).",
@@ -709,6 +830,10 @@ int main(int argc, char** argv) {
         {"cert", "mqtts: a client certificate.", "FILE"},
         {"key", "mqtts: the client certificate's key.", "FILE"},
         {"mqtt-credentials", "The broker's user name and password, one a line.", "FILE"},
+        {"min", "read, stream: readings below this are outside the limits (exit status 4).", "V"},
+        {"max", "read, stream: readings above this are outside the limits (exit status 4).", "V"},
+        {"profile", "Defaults for the options from this profile (see above); options given win.",
+         "NAME"},
     };
     P.addOptions(Options);
     P.addPositionalArgument(
@@ -721,5 +846,6 @@ int main(int argc, char** argv) {
     if (P.isSet("version")) P.showVersion();
     const int Status = RunCommand(P);
     if (GMalformed > 0) std::fprintf(stderr, "malformed frames: %ld\n", GMalformed);
+    if (GOutside > 0) std::fprintf(stderr, "readings outside the limits: %ld\n", GOutside);
     return Status;
 }

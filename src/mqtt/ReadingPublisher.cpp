@@ -113,6 +113,7 @@ TReadingPublisher::TReadingPublisher() {
             }
             FClient.Publish(FOpt.Prefix + "/status", "online", 1, true);
             if (FHaveInfo) FClient.Publish(FOpt.Prefix + "/info", Compact(FInfo), 1, true);
+            if (!FAlarm.empty()) FClient.Publish(FOpt.Prefix + "/alarm", FAlarm, 1, true);
             for (const int Id : FSensorIds)
                 PublishDiscovery(Id);
             ReportDropped();
@@ -142,7 +143,7 @@ TPublishOptions TReadingPublisher::Checked(TPublishOptions O) {
     while (!O.Prefix.empty() && O.Prefix.back() == '/')
         O.Prefix.pop_back();
     if (O.Prefix.empty()) throw EMqttError("the topic prefix is empty");
-    for (const char* Leaf : {"/reading", "/info", "/status", "/dropped"})
+    for (const char* Leaf : {"/reading", "/info", "/status", "/dropped", "/alarm"})
         CheckPublishTopic(O.Prefix + Leaf);
     O.WillTopic = O.Prefix + "/status";
     O.WillPayload = "offline";
@@ -215,6 +216,7 @@ void TReadingPublisher::MovePort(const std::string& Port) {
     // The sensor on the new port is not known yet, nor are its discovery configs.
     FInfo = QJsonObject();
     FHaveInfo = false;
+    FAlarm.clear();
     FSensorIds.clear();
     // The will names the old prefix, so the connection is made anew.
     Stop(1000);
@@ -305,6 +307,17 @@ void TReadingPublisher::PublishInfo(const QJsonObject& Info) {
     // The device's version may have changed.
     for (const int Id : FSensorIds)
         PublishDiscovery(Id);
+}
+
+void TReadingPublisher::PublishAlarm(const TAlarmEvent& E) {
+    auto Bound = [](const std::optional<double>& V) {
+        return V ? JsonNumber(*V) : std::string("null");
+    };
+    FAlarm = "{\"state\":" + JsonString(AlarmStateName(E.State)) +
+             ",\"value\":" + JsonNumber(E.Value) + ",\"low\":" + Bound(E.Limits.Low) +
+             ",\"high\":" + Bound(E.Limits.High) +
+             ",\"time\":" + JsonString(TRecorder::LocalTime(E.Time)) + "}";
+    FClient.Publish(FOpt.Prefix + "/alarm", FAlarm, 1, true);
 }
 
 void TReadingPublisher::PublishDiscovery(int Id) {

@@ -11,6 +11,9 @@
 //   PREFIX/dropped  retained {"time": .., "dropped": n, "total": n}: readings lost
 //                   to a full queue since the last report (and in all), published
 //                   on the next connection and at most once a second after that
+//   PREFIX/alarm    retained {"state": "raised" | "cleared", "value": n, "low": n | null,
+//                   "high": n | null, "time": ..}: each crossing of the sensor's
+//                   limits (PublishAlarm), the latest sent again on every connection
 // status stays a plain word so that the will (fixed when connecting) and the
 // connected state read alike. With discovery on, every sensor id seen in a
 // reading gets a retained Home Assistant config (HomeAssistantDiscovery), sent
@@ -30,6 +33,7 @@
 #pragma once
 
 #include "Dashboards.h"
+#include "Limits.h"
 #include "MqttClient.h"
 #include "SensorProtocol.h"
 #include "SensorSession.h"
@@ -102,6 +106,10 @@ class TReadingPublisher : public TSessionObserver {
     void PublishReading(const std::string& Time, double Value, int Id, const std::string& Mode);
     // Kept, published retained now and again after every reconnect.
     void PublishInfo(const QJsonObject& Info);
+    // An alarm raised or cleared (TAlarmWatcher::OnAlarm) of this port's
+    // sensor; the owner passes only those. Kept like the info, so the broker
+    // always ends up holding the latest, even when it was away at the time.
+    void PublishAlarm(const TAlarmEvent& E);
 
     const std::string& Prefix() const { return FOpt.Prefix; }
     TMqttState State() const { return FClient.State(); }
@@ -134,6 +142,7 @@ class TReadingPublisher : public TSessionObserver {
     std::deque<std::string> FQueue; // payloads
     QJsonObject FInfo;
     bool FHaveInfo = false;
+    std::string FAlarm;       // the latest alarm message; "" none
     std::set<int> FSensorIds; // those given a discovery config
     // The ids of readings handed over, to tell their acknowledgements from
     // those of status, info and dropped.

@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 
 namespace {
 
@@ -179,4 +182,63 @@ TEST(CliE2E, NegativeMinusRangeIsAValueAndOptionsWithoutUseAreRefused) {
     for (const QStringList& A : Refused)
         EXPECT_EQ(Cli(On(Sim, A)).Status, 2) << A.join(' ').toStdString();
     EXPECT_EQ(Texts(Sim), (std::vector<std::string>{"#CALI145", "#CALI1510", "#INFO"}));
+}
+
+// Every reading is printed and marked; only then does the run end with 4.
+TEST(CliE2E, ReadingsOutsideMinMaxAreMarkedCountedAndEndWithStatus4) {
+    TSimProcess Sim({"--value", "12.5"});
+    TRun R = Cli(On(Sim, {"read", "--count", "2", "--min", "13", "--interval", "0"}));
+    EXPECT_EQ(R.Status, 4) << R.Err;
+    EXPECT_EQ(R.Out, "12.5  below min\n12.5  below min\n");
+    EXPECT_EQ(R.Err, "readings outside the limits: 2\n");
+    R = Cli(On(Sim, {"read", "--max", "12", "--csv"}));
+    EXPECT_EQ(R.Status, 4) << R.Err;
+    EXPECT_NE(R.Out.find(",id,limit\n"), std::string::npos) << R.Out;
+    EXPECT_EQ(R.Out.substr(R.Out.size() - 6), ",high\n") << R.Out;
+    R = Cli(On(Sim, {"read", "--max", "12", "--format", "influx"}));
+    EXPECT_NE(R.Out.find(",mode=0i,limit=\"high\" "), std::string::npos) << R.Out;
+    R = Cli(On(Sim, {"stream", "--duration", "1", "--min", "-12.5", "--max", "12.5", "--csv"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out.substr(R.Out.size() - 6), ",0,1,\n") << "an empty limit column inside";
+
+    const struct {
+        QStringList Args;
+        const char* Says;
+    } Refused[] = {
+        {{"read", "--min", "12,5"}, "--min: '12,5' is not a number (write 12.5, not 12,5)"},
+        {{"read", "--min", "3", "--max", "2"}, "--min 3 is above --max 2"},
+        {{"info", "--max", "2"}, "--max is for read and stream, not info"},
+    };
+    const size_t Sent = Sim.Commands().size();
+    for (const auto& C : Refused) {
+        R = Cli(On(Sim, C.Args));
+        EXPECT_EQ(R.Status, 2) << C.Says;
+        EXPECT_NE(R.Err.find(C.Says), std::string::npos) << R.Err;
+    }
+    EXPECT_EQ(Sim.Commands().size(), Sent) << "refused before the port is touched";
+}
+
+// The profile comes from XDG_CONFIG_HOME; what the command line gives wins.
+TEST(CliE2E, AProfileGivesPortIdAndLimitsAndAMissingOneIsAUsageError) {
+    TSimProcess Sim({"--bus", "5,9", "--value", "12.5"});
+    QTemporaryDir Config;
+    const QByteArray Saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", Config.path().toUtf8());
+    QDir().mkpath(Config.filePath("vorta-display/profiles"));
+    std::ofstream(Config.filePath("vorta-display/profiles/bench.ini").toStdString())
+        << "# bench 3\r\nPort = " << Sim.Path() << "\r\nId=9\r\nCount=2\r\nLow=13\r\n";
+    const size_t Before = Sim.Bytes().size();
+    TRun R = Cli({"--profile", "bench", "read", "--interval", "0"});
+    EXPECT_EQ(R.Status, 4) << R.Err;
+    EXPECT_EQ(R.Out, "12.5  below min\n12.5  below min\n");
+    EXPECT_EQ(Sim.Bytes().substr(Before), "\xB9\x05\xB9\x05") << "Angle Data to ID 9, twice";
+    R = Cli({"--profile", "bench", "read", "--count", "1", "--min", "12"});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, "12.5\n");
+    R = Cli({"--profile", "nope", "info"});
+    EXPECT_EQ(R.Status, 2);
+    EXPECT_EQ(R.Err, "vorta-cli: no profile 'nope' in " +
+                         Config.filePath("vorta-display/profiles").toStdString() +
+                         " (see --help)\n");
+    qputenv("XDG_CONFIG_HOME", Saved); // empty is the same as unset
 }

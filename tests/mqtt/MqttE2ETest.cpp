@@ -9,6 +9,7 @@
 #include "LoopbackPort.h"
 #include "PumpWait.h"
 #include "ReadingPublisher.h"
+#include "Recorder.h"
 #include "SensorSession.h"
 #include "SimProcess.h"
 #include "UVORTA_Display.h"
@@ -875,4 +876,50 @@ TEST(MqttE2E, TheConsolePublishesItsSensorsInformationAndFollowsConnectToAnother
         W.StopPublishing();
     }
     SetDialogSeam(Old);
+}
+
+// Each crossing of the limits is one retained alarm message, one raised
+// before the broker was reached included; vorta-cli publishes those of
+// --min/--max.
+TEST(MqttE2E, AlarmsArriveRetainedOncePerCrossingWithTheirLimits) {
+    QTemporaryDir Dir;
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
+                   {Port});
+    TSubscriber Sub(Port, nullptr, "al/#");
+    TReadingPublisher Publisher;
+    TAlarmWatcher Alarms;
+    Alarms.OnAlarm = [&](const TAlarmEvent& E) { Publisher.PublishAlarm(E); };
+    Alarms.SetLimits("USB0", 3, {10, {}, 0.5});
+    const auto T = std::chrono::system_clock::from_time_t(1714557600);
+    const std::string Time = TRecorder::LocalTime(T);
+    auto Feed = [&](double V) { Alarms.Reading({T, V, "", "USB0", 3}); };
+    Feed(9.75);
+    TPublishOptions O;
+    O.Url = Url(Port).toStdString();
+    O.Prefix = "al/2";
+    Publisher.Start(O);
+    ASSERT_TRUE(PumpedUntil(Sub, [&] { return Sub.Count("al/2/alarm") == 1; }));
+    for (const double V : {9.0, 10.25, 10.5, 12.0})
+        Feed(V);
+    ASSERT_TRUE(PumpedUntil(Sub, [&] { return Sub.Count("al/2/alarm") == 2; }));
+    Publisher.Stop(5000);
+    auto Alarm = [&](const std::string& State, const std::string& Value) {
+        return "{\"state\":\"" + State + "\",\"value\":" + Value +
+               ",\"low\":10,\"high\":null,\"time\":\"" + Time + "\"}";
+    };
+    EXPECT_EQ(Sub.On("al/2/alarm")[0].Payload, Alarm("raised", "9.75"));
+    EXPECT_EQ(Sub.On("al/2/alarm")[1].Payload, Alarm("cleared", "10.5"));
+
+    TSimProcess Sim({"--value", "12.5"});
+    QProcess Cli;
+    Cli.start(VORTA_CLI_PATH, On(Sim, {"read", "--count", "3", "--interval", "0", "--max", "12",
+                                       "--mqtt", Url(Port), "--topic", "al/1"}));
+    ASSERT_TRUE(Cli.waitForFinished(15000));
+    EXPECT_EQ(Cli.exitCode(), 4) << Cli.readAllStandardError().toStdString();
+    ASSERT_TRUE(Sub.Wait([&] { return Sub.Has("al/1/status", "offline"); }));
+    ASSERT_EQ(Sub.Count("al/1/alarm"), 1u) << "one crossing, one message";
+    const std::string A = Sub.On("al/1/alarm")[0].Payload;
+    EXPECT_EQ(A.substr(0, A.find(",\"time\"")),
+              "{\"state\":\"raised\",\"value\":12.5,\"low\":null,\"high\":12");
 }

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The alarm watcher: one event per crossing, the hysteresis, each sensor on
+// its own, a scan never judged.
+#include "Limits.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+
+namespace {
+
+TReading At(double V, int Id = 5, TReadingSource S = TReadingSource::Stream) {
+    const std::chrono::system_clock::time_point T(std::chrono::seconds(int(V * 10)));
+    return {T, V, "", "pts/3", Id, -1, S};
+}
+
+} // namespace
+
+TEST(Limits, EachCrossingIsToldOnceAndClearsOnlyInsideByTheHysteresis) {
+    TAlarmWatcher W;
+    std::string Told;
+    W.OnAlarm = [&](const TAlarmEvent& E) {
+        EXPECT_EQ(E.Time, At(E.Value).Time);
+        Told += std::to_string(E.Id) + AlarmStateName(E.State) + LimitSideName(E.Side) + "@" +
+                QString::number(E.Value).toStdString() + " ";
+    };
+    W.SetLimits("pts/3", 5, TLimits{10, 20, 1});
+    W.SetLimits("pts/3", 7, TLimits{10, {}, 1});
+    for (const double V : {15.0, 10.0, 9.9, 9.0, 10.5, 11.0, 20.0, 20.5, 21.0, 9.0, 19.0})
+        W.Reading(At(V));
+    // Only a low limit: nothing is ever too high.
+    for (const double V : {9.0, 10.9, 500.0})
+        W.Reading(At(V, 7));
+    // A scan's answer and a sensor without limits raise nothing.
+    W.Reading(At(1, 5, TReadingSource::Scan));
+    W.Reading(At(1, 8));
+    EXPECT_EQ(Told, "5raisedlow@9.9 5clearedlow@11 5raisedhigh@20.5 5clearedhigh@19 "
+                    "7raisedlow@9 7clearedlow@500 ");
+
+    // Limits turned off while raised: the next reading clears the alarm.
+    Told.clear();
+    W.Reading(At(30));
+    W.SetLimits("pts/3", 5, TLimits());
+    for (const double V : {40.0, 50.0})
+        W.Reading(At(V));
+    EXPECT_EQ(Told, "5raisedhigh@30 5clearedhigh@40 ");
+}
