@@ -103,7 +103,8 @@ class LayoutTest : public ::testing::Test {
         OldDir = QDir::currentPath();
         QDir::setCurrent(VORTA_SOURCE_DIR); // the dials under img/
         SetAppFolder(Dir.path().toStdString());
-        OldSeam = SetDialogSeam({[](const std::string&) {}, [](const std::string&) { return false; }});
+        OldSeam =
+            SetDialogSeam({[](const std::string&) {}, [](const std::string&) { return false; }});
         Window = std::make_unique<TFKAVRO>();
         Window->show();
     }
