@@ -309,7 +309,8 @@ class TFKAVRO : public QWidget {
     // A frame whose value is not a number is counted in the status bar's
     // tooltips (the recording has it as an answer, the gauge shows 0).
     long FMalformedFrames = 0;
-    // The light shows the state of VaComm1.
+    // The lights: the connection's (VaComm1), and the recording's and the
+    // broker's from their parts, all drawn anew together.
     void UpdateConnectionLight();
     // The menu bar sizes its corner only when the corner is set: a light
     // whose text grew would be cut.
