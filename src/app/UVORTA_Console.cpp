@@ -35,42 +35,37 @@ char LocaleDecimalSeparator() {
 
 } // namespace
 
-// The session's events, handed to the window's handlers in the order they
-// happen.
+// What of the session's events the window's own controls show: the log,
+// the last command in panel 1, the plot feed and the count of malformed
+// frames. The recording, gauge and publisher observe the session themselves.
 class TFKAVRO::TSessionView : public TSessionObserver {
   public:
     explicit TSessionView(TFKAVRO& W) : FW(W) {}
-    void Answer(const std::string& Line, bool IsFrame) override {
-        FW.ShowAnswer(Line);
-        // A frame's text is recorded with its reading (ReadingAccepted), or as
-        // an answer when it holds no number (MalformedFrame).
-        if (!IsFrame) FW.RecordRow("answer", "", Q(Line).toUtf8().toStdString());
+    void Answer(const std::string& Line, bool) override { FW.ShowAnswer(Line); }
+    void Reading(const TReading& R) override {
+        // A scan's answers are other sensors' readings: its list shows them.
+        if (R.Source != TReadingSource::Scan) FW.FPlotFeed.Add(R);
     }
-    void Reading(const TReading& R) override { FW.ReadingAccepted(R); }
-    void Malformed(const std::string& Text) override { FW.MalformedFrame(Text); }
-    void Sent(const std::string& T) override {
-        FW.StatusBar1->SetPanelText(1, Q(T));
-        // Recorded without the command's line end, so each row stays a line.
-        std::string Shown = T;
-        if (Shown.size() >= 2 && Shown.compare(Shown.size() - 2, 2, SensorCommands::CRLF) == 0)
-            Shown.resize(Shown.size() - 2);
-        FW.RecordRow("sent", "", Q(Shown).toUtf8().toStdString());
+    void Malformed(const std::string&) override {
+        // Noise, never a reading: counted where the status bar is hovered.
+        ++FW.FMalformedFrames;
+        FW.StatusBar1->SetNote(QString("malformed frames: %1").arg(FW.FMalformedFrames));
     }
+    void Sent(const std::string& T) override { FW.StatusBar1->SetPanelText(1, Q(T)); }
 
   private:
     TFKAVRO& FW;
 };
 
 void TFKAVRO::ConnectConsoleSignals() {
-    FSession = std::make_unique<TSensorSession>(&LastAnswer, &StopFlag);
     VaComm1 = &FSession->Port();
     FReceiver = &FSession->Receiver();
     FExchange = &FSession->Exchange();
     FReceiver->DecimalSeparator = LocaleDecimalSeparator();
     FExchange->OnProgress = [this](const std::string& T) { StatusBar1->SetPanelText(0, Q(T)); };
     FExchange->OnCycle = [this](int Cycle) { lCount->setText(QString::number(Cycle)); };
+    // Observes the session from CreateParts, after the recording.
     FSessionView = std::make_unique<TSessionView>(*this);
-    FSession->AddObserver(FSessionView.get());
 
     VaComm1->SetBaudrate(br9600);
     VaComm1->SetDeviceName("/dev/ttyS%d");
@@ -120,10 +115,6 @@ void TFKAVRO::ConnectConsoleSignals() {
     OnClick(bt360Send2, &TFKAVRO::bt360Send2Click);
     OnClick(bt360Send3, &TFKAVRO::bt360Send3Click);
     OnClick(btClear, &TFKAVRO::btClearClick);
-    ChooseScannedSensor = [this](const std::vector<std::pair<int, double>>& Found) {
-        TScanResultDialog D(this, Found);
-        return D.exec() == QDialog::Accepted ? D.ChosenId() : 0;
-    };
 }
 
 void TFKAVRO::ConsoleFormCreate() {
@@ -143,8 +134,8 @@ void TFKAVRO::FillPortList() {
     FPortListFilled = true;
     RunHandler(this, [this] {
         // Where udev is missing the watcher lists the ports as well.
-        CreatePortWatcher();
-        RefreshPortList();
+        FPorts->CreateWatcher();
+        FPorts->Refresh();
     });
 }
 
@@ -232,11 +223,11 @@ void TFKAVRO::btn10Click() {
 
 void TFKAVRO::btREADClick() {
     if (!CommandStart()) return;
-    NoteStream(RetryExchange(SensorCommands::Read, "."));
+    FPorts->NoteStream(RetryExchange(SensorCommands::Read, "."));
 }
 
 void TFKAVRO::btStopClick() {
-    NoteStream(false);
+    FPorts->NoteStream(false);
     if (!CommandStart(true)) return;
     StopLoop();
 }
@@ -324,18 +315,6 @@ void TFKAVRO::btClearClick() {
 
 // ---- Port discovery and connection
 
-void TFKAVRO::ListSerialPorts(QStringList* List, bool TestOpen) {
-    if (!List) return;
-    const std::vector<std::string> Names = ListSerialPortNames();
-    List->clear();
-    for (const std::string& Name : Names)
-        if (!TestOpen || CanOpenPort(Name)) List->append(Q(Name));
-}
-
-bool TFKAVRO::CanOpenPort(const std::string& Name) {
-    return CanOpenDevice(PortDevicePath(Name));
-}
-
 void TFKAVRO::Button3Click() {
     // The device the box names: "COM<n>" picks port n of the default device
     // pattern; anything else names a device by a port name or a path. A bad
@@ -349,7 +328,7 @@ void TFKAVRO::Button3Click() {
                       VaComm1->DeviceFileName() == Target.Path && !VaComm1->Vanished();
     if (!Keep) {
         FSession->Open(ePortNo->currentText().toLocal8Bit().toStdString());
-        RememberPort(ePortNo->currentText());
+        FPorts->Remember(ePortNo->currentText());
         StopFlag = true;
     }
     btn10Click();
@@ -360,8 +339,7 @@ void TFKAVRO::Button3Click() {
 void TFKAVRO::VaComm1Open(TVaObject*) {
     Connected = 1;
     StatusBar1->SetPanelText(0, "Open Com");
-    const bool Back = FLost && VaComm1->DeviceFileName() == FLostPath;
-    FLost = false;
+    const bool Back = FPorts->NoteOpened(VaComm1->DeviceFileName());
     RecordEvent(Back ? "reconnected" : "connected");
     UpdateConnectionLight();
 }
@@ -370,7 +348,7 @@ void TFKAVRO::VaComm1Close(TVaObject*) {
     Connected = 0;
     StatusBar1->SetPanelText(0, "Close Com");
     // After a hang-up the row "lost" has said it already.
-    if (!FLost) RecordEvent("disconnected");
+    if (!FPorts->Lost()) RecordEvent("disconnected");
     UpdateConnectionLight();
 }
 
@@ -380,9 +358,9 @@ void TFKAVRO::VaComm1Error(TVaObject*, int Errors) {
     // its name. Closed first, so the error text stays in the panel.
     if (static_cast<unsigned>(Errors) & CE_IOE) {
         RecordEvent("lost");
-        FLost = true;
+        FPorts->MarkLost();
         VaComm1->Close();
-        PortLost();
+        FPorts->PortLost();
     }
     // Each set flag replaces the text of the one before, in this order.
     for (const TCommErrorText& E : CommErrorTexts)

@@ -165,8 +165,9 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     StopFlag = false;
     LastAnswer.clear();
     ErrorLine.clear();
+    FSession = std::make_unique<TSensorSession>(&LastAnswer, &StopFlag);
     CreateControls();
-    CreateGauge();
+    FGauge = std::make_unique<TGaugePart>(*this, ClientArea, Panel1, Memo1, *FSession);
     ConnectConsoleSignals();
     CreateMenu();
     NameControls();
@@ -201,29 +202,26 @@ void TFKAVRO::RecordFromCommandLine() {
     try {
         StartRecording(FOptions.RecordFile);
     } catch (const std::exception& E) {
-        if (FRecorder.Active()) throw; // recording, but something after it failed
-        FRecordFailure = std::string("Recording not started. ") + E.what();
-        ReportError(FRecordFailure);
+        if (Recorder().Active()) throw; // recording, but something after it failed
+        FRecording->Failure = std::string("Recording not started. ") + E.what();
+        ReportError(FRecording->Failure);
         UpdateConnectionLight();
     }
     // The operator asked for a recording and expects one: a line in the log
     // and a panel that the next state replaces would go unseen. (A file that
     // opened but took no row has stopped the recording already.)
-    if (!FRecorder.Active())
-        ShowMessage(FRecordFailure + "\n\nChoose a file in a folder you may write to, with "
-                                     "--record or File > Record readings.");
+    if (!Recorder().Active())
+        ShowMessage(FRecording->Failure + "\n\nChoose a file in a folder you may write to, with "
+                                          "--record or File > Record readings.");
 }
 
 TFKAVRO::~TFKAVRO() {
     // The port closes first (without its close event, as a component being
     // destroyed does); the publisher lets go of the session before it goes.
-    FPublisher.reset();
+    // The recording's file closes after the port's last row.
+    FBroker.reset();
     FSession.reset();
-    try {
-        FRecorder.Close();
-    } catch (const std::exception&) {
-        // Nothing is left to report it to; every row is already written.
-    }
+    FRecording.reset();
     SetApplicationExceptionHandler(nullptr);
     if (TApplication* App = TApplication::Instance()) App->OnException = nullptr;
     // Before the feed it shows goes.
@@ -258,10 +256,10 @@ void TFKAVRO::NameControls() {
         {actPlot, "actPlot"},
         {actHelp, "actHelp"},
         {actAbout, "actAbout"},
-        {Dst, "Dst"},
-        {Src, "Src"},
-        {ivBGR, "ivBGR"},
-        {ssaValue, "ssaValue"},
+        {FGauge->Dst, "Dst"},
+        {FGauge->Src, "Src"},
+        {FGauge->ivBGR, "ivBGR"},
+        {FGauge->ssaValue, "ssaValue"},
         {Panel1, "Panel1"},
         {Panel2, "Panel2"},
         {Label1, "Label1"},

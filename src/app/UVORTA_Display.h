@@ -1,17 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The console's main window. All console logic runs on the user-interface
 // thread as handlers and methods of TFKAVRO; the window owns every control,
-// the serial port component and the gauge views for the whole run.
+// the sensor session and its parts for the whole run, and its handlers keep
+// their design names and forward to the session and the parts.
 //
-// The methods are spread over three sources by concern:
-//   UVORTA_Display.cpp  window, start-up, closing, answers, exception handler,
-//                       settings file, error log, help
+// The window's methods are spread over three sources by concern:
+//   UVORTA_Display.cpp  window, controls, start-up, closing, answers, exception
+//                       handler, settings file, error log, help
 //   UVORTA_Console.cpp  command exchange, answer reception, command set,
-//                       port discovery and connection
-//   UVORTA_Gauge.cpp    dial and needle
-//   UVORTA_Menu.cpp     menu bar, connection light, command history, recording
-//   UVORTA_Ports.cpp    the port list following the cables, reconnecting
-//                       after a hang-up, the scan of a shared line
+//                       connection and the port's events
+//   UVORTA_Menu.cpp     menu bar, connection light, command history, kept
+//                       choices, the plot, and the commands the parts carry out
+// The parts (src/app/parts/), each with its own state, made and wired by the
+// constructor; those that show or keep the session's events observe it:
+//   TGaugePart      dial, needle and seven-segment readout, and their frames
+//   TRecordingPart  the recording, its rows and its light
+//   TBrokerPart     publishing to a broker, its light and its dialog
+//   TPortsPart      the port list, recent ports, hot-plug, reconnecting
+//   TScanPart       the scan of a shared line and its dialogs
 #pragma once
 
 #include <QComboBox>
@@ -32,11 +38,8 @@
 #include <utility>
 #include <vector>
 
-#include <QDialog>
-
 #include "AnswerReceiver.h"
 #include "AppPaths.h"
-#include "GR32.h"
 #include "MemoView.h"
 #include "PlotFeed.h"
 #include "ReadingPublisher.h"
@@ -45,28 +48,18 @@
 #include "SensorSession.h"
 #include "UserSettings.h"
 #include "VaComm.h"
-#include "VaPortWatcher.h"
+#include "parts/BrokerPart.h"
+#include "parts/GaugePart.h"
+#include "parts/PortsPart.h"
+#include "parts/RecordingPart.h"
+#include "parts/ScanPart.h"
 
 class QAction;
 class QCloseEvent;
 class QMenuBar;
 class QShowEvent;
 class TFKAVRO;
-class TImage32;
 class TProgramSettings;
-class TBitmapLayer;
-class TiSevenSegmentAnalog;
-class QListWidget;
-
-// The IDs a scan found, each with its reading; the operator picks one.
-class TScanResultDialog : public QDialog {
-  public:
-    TScanResultDialog(QWidget* Parent, const std::vector<std::pair<int, double>>& Found);
-    int ChosenId() const; // 0 when none is chosen
-  private:
-    QListWidget* FList;
-    std::vector<std::pair<int, double>> FFound;
-};
 
 // An edit with its caption label above it, as one control.
 class TLabeledEdit : public QLineEdit {
@@ -157,11 +150,13 @@ class TFKAVRO : public QWidget {
     void btClearClick();
 
     // Port discovery and connection.
-    void ListSerialPorts(QStringList* List, bool TestOpen);
-    bool CanOpenPort(const std::string& Name);
+    void ListSerialPorts(QStringList* List, bool TestOpen) {
+        TPortsPart::ListSerialPorts(List, TestOpen);
+    }
+    bool CanOpenPort(const std::string& Name) { return TPortsPart::CanOpenPort(Name); }
     void Button3Click();
 
-    // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
+    // ---- menu bar, light, history, recording, publishing, scan (UVORTA_Menu.cpp)
     // View menu: the plot window (fed always).
     void ShowPlot();
     // The plot window, from its module (PlotModule.h): built on first use, or
@@ -172,57 +167,56 @@ class TFKAVRO : public QWidget {
     // The port list as at start-up, then the recently used ports that can be
     // opened now and are not listed yet (pseudo-terminals, links); the box's
     // text stays. Hot-plug events and the Port menu call it.
-    void RefreshPortList();
-    // Recording (see TRecorder). StartRecording raises EInOutError when the
-    // file cannot be opened; a row that cannot be written stops the recording
-    // and reports it through HandleAppException (panel 0 and the log).
+    void RefreshPortList() { FPorts->Refresh(); }
+    // Recording (see TRecordingPart). StartRecording raises EInOutError when
+    // the file cannot be opened; a row that cannot be written stops the
+    // recording and reports it through HandleAppException (panel 0 and the log).
     void StartRecording(const std::string& Path);
-    void StopRecording();
+    void StopRecording() { FRecording->Stop(); }
     // A row of the session's port, and the sensor's mode and ID (those of R
     // for a reading).
     void RecordRow(const std::string& Kind, const std::string& Value, const std::string& Text,
-                   const TReading* R = nullptr);
+                   const TReading* R = nullptr) {
+        FRecording->Row(Kind, Value, Text, R);
+    }
     void RecordEvent(const std::string& Text) { RecordRow("event", "", Text); }
-    const TRecorder& Recorder() const { return FRecorder; }
+    const TRecorder& Recorder() const { return FRecording->Recorder(); }
     void SaveLogAs(const std::string& Path); // Memo1 as UTF-8 text
     // The free commands sent, oldest first, at most HistoryLimit (kept).
     static constexpr int HistoryLimit = 20;
-    static constexpr int RecentPortLimit = 8;
+    static constexpr int RecentPortLimit = TPortsPart::RecentPortLimit;
     const QStringList& CommandHistory() const { return FHistory; }
-    const QStringList& RecentPorts() const { return FRecentPorts; }
+    const QStringList& RecentPorts() const { return FPorts->RecentPorts(); }
     static QString AboutText();
 
-    // ---- publishing to a broker (UVORTA_Broker.cpp)
+    // ---- publishing to a broker (see TBrokerPart)
     // Every accepted reading goes to PREFIX/reading, the Information fields
     // to PREFIX/info (see TReadingPublisher). The broker's URL, prefix, QoS
     // and user are kept in the program settings; the password never is.
     // StartPublishing shows bad options (a topic the broker would refuse)
     // in a message box and publishes nothing; a broker that is away or
-    // refuses later shows on the light and in panel 0.
+    // refuses later shows on the light and in panel 0. Before any
+    // connection the port is the one the box names.
     void StartPublishing(const TPublishOptions& Options);
-    void StopPublishing();
+    void StopPublishing() { FBroker->Stop(); }
     void PublishFromDialog(); // File > Publish to broker...
 
-    // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
+    // ---- reconnecting (see TPortsPart), scan (see TScanPart)
     // After a hang-up, opens the same device again by itself once it is back
     // (a udev event, or its path seen gone and present again), then reads
     // Information and restarts a "#READ" stream that was running. Off by default.
-    bool AutoReconnect() const { return FAutoReconnect; }
-    void SetAutoReconnect(bool On);
-    bool StreamRunning() const { return FStreamRunning; }
+    bool AutoReconnect() const { return FPorts->AutoReconnect(); }
+    void SetAutoReconnect(bool On) { FPorts->SetAutoReconnect(On); }
+    bool StreamRunning() const { return FPorts->StreamRunning(); }
     // The Angle Data request of every ID (1 to 77) with ScanWait ms for each
     // answer, under a cancelable progress dialog; the chosen ID goes to Edit1.
     void ScanForSensors();
 
-    // ---- gauge (UVORTA_Gauge.cpp)
-    void ShowReading(double Value); // the readout's Value
-    void DrawNeedle(float Angle);   // degrees, counter-clockwise positive
-    void LoadDial(const std::string& DialFile);
-    // Readings change the readout's Value, the needle's bitmap and the log at
-    // once; the screen shows them at most once per display frame, all in one
-    // paint, the first change after a quiet frame with the next turn of the event
-    // loop, later ones with the frame that follows. FlushFrame shows a pending change now.
-    void FlushFrame();
+    // ---- gauge (see TGaugePart)
+    void ShowReading(double Value) { FGauge->ShowReading(Value); }
+    void DrawNeedle(float Angle) { FGauge->DrawNeedle(Angle); }
+    void LoadDial(const std::string& DialFile) { FGauge->LoadDial(DialFile); }
+    void FlushFrame() { FGauge->FlushFrame(); }
 
   protected:
     void showEvent(QShowEvent* Event) override;
@@ -240,7 +234,6 @@ class TFKAVRO : public QWidget {
     // --record: a file that cannot be written is said in panel 0, the log
     // and a message box.
     void RecordFromCommandLine();
-    std::string FRecordFailure; // why the recording last failed to start or stopped
     void FormShow();
     void FormClose();
     void HandleAppException(QObject* Sender, const std::exception& E);
@@ -261,7 +254,7 @@ class TFKAVRO : public QWidget {
     void OnTriggered(QAction* Action, const std::function<void()>& Handler);
 
     // ---- console (UVORTA_Console.cpp)
-    void ConnectConsoleSignals(); // wires the buttons and the serial component
+    void ConnectConsoleSignals(); // wires the buttons and the session's port
     void ConsoleFormCreate();     // start-up steps after the settings are loaded
     void FillPortList();          // the port list at start-up, once
     void CloseSerialPort();       // closes VaComm1 (the Close button while connected)
@@ -291,9 +284,9 @@ class TFKAVRO : public QWidget {
     void VaComm1Error(TVaObject* Sender, int Errors);
 
     // The sensor session: the port, the receiver and the exchange, and what
-    // is known of the sensor. The log, the readout and needle, the plot feed,
-    // the recording, the publisher and the light observe it (FSessionView
-    // forwards its events to the handlers below).
+    // is known of the sensor. The recording, the log, the plot feed and the
+    // status bar (FSessionView), the gauge and the publisher observe it, in
+    // that order. Made first and destroyed first: the parts below hold it.
     std::unique_ptr<TSensorSession> FSession;
     class TSessionView;
     friend class TSessionView;
@@ -302,8 +295,14 @@ class TFKAVRO : public QWidget {
     TAnswerReceiver* FReceiver = nullptr; // the session's receiver
     // The exchange patterns, over VaComm1, PumpWait and the status bar.
     TSensorExchange* FExchange = nullptr;
-    // The sensor's mode as the needle turns by it ("" while unknown).
-    std::string SensorMode() const;
+
+    // The window's parts, made by its constructor, each over its controls.
+    std::unique_ptr<TGaugePart> FGauge;
+    std::unique_ptr<TRecordingPart> FRecording;
+    std::unique_ptr<TBrokerPart> FBroker;
+    std::unique_ptr<TPortsPart> FPorts;
+    std::unique_ptr<TScanPart> FScan;
+    void CreateParts(); // after the menu bar: the parts' lights and actions are in it
 
     // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
     void CreateMenu(); // the menu bar above ClientArea and the connection light
@@ -311,20 +310,17 @@ class TFKAVRO : public QWidget {
     // factor of 2 on a small screen), ClientArea goes into a scroll area and
     // the window fits the screen; otherwise nothing changes.
     void FitScreen();
-    // Every accepted reading (stream, #DATA, Angle Data) passes here once:
-    // recorded, then shown on the readout and the needle. A scan's answers
-    // are recorded with their own ID and go no further.
-    void ReadingAccepted(const TReading& R);
-    // A frame whose value is not a number: the readout and the needle go to
-    // 0 as for every frame shown, and it is recorded as an answer and counted
-    // in the status bar's tooltips, never taken for a reading.
-    void MalformedFrame(const std::string& Text);
+    // A frame whose value is not a number is counted in the status bar's
+    // tooltips (the recording has it as an answer, the gauge shows 0).
     long FMalformedFrames = 0;
-    // The light shows the state of VaComm1 and of the recording.
+    // The lights: the connection's (VaComm1), and the recording's and the
+    // broker's from their parts, all drawn anew together.
     void UpdateConnectionLight();
+    // The menu bar sizes its corner only when the corner is set: a light
+    // whose text grew would be cut.
+    void FitLights();
     void FreeCommand(QLineEdit* Edit);
     void RememberCommand(const QString& Command);
-    void RememberPort(const QString& Port);
     bool RecallCommand(QLineEdit* Edit, int Step);
     void LoadKept(const class TProgramSettings& Kept);
     void SaveKept(class TProgramSettings& Kept) const;
@@ -335,9 +331,7 @@ class TFKAVRO : public QWidget {
     void SaveLogFromDialog();
     TPlotFeed FPlotFeed;     // every reading from the start; outlives Plot
     QWidget* Plot = nullptr; // null until PlotView builds it
-    TRecorder FRecorder;
     QStringList FHistory;
-    QStringList FRecentPorts;
     QString FRecordFolder;
     // Where each free command edit stands in FHistory while Up/Down walk it
     // (FHistory.size(): past the newest, the edit's own text).
@@ -362,49 +356,9 @@ class TFKAVRO : public QWidget {
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
 
-    // ---- publishing to a broker (UVORTA_Broker.cpp)
-    std::unique_ptr<TReadingPublisher> FPublisher;
-
-    // ---- ports, reconnecting, scan (UVORTA_Ports.cpp)
-    void CreatePortWatcher();      // after the first frame (see ConsoleFormCreate); null until then
-    void PortLost();               // from VaComm1Error on a hang-up
-    void NoteStream(bool Running); // "#READ" answered / "#STOP" sent
-    void PortPresence(bool Present);
-    void Reconnect();
-    int ScanWait = TSensorExchange::ScanWait;
-    // Shows the found IDs and returns the one chosen (0: none). Tests replace
-    // it; the default runs a TScanResultDialog.
-    std::function<int(const std::vector<std::pair<int, double>>& Found)> ChooseScannedSensor;
-    std::unique_ptr<TPortWatcher> FPortWatcher;
-    bool FLost = false; // the port hung up; cleared by the next open
-    bool FAutoReconnect = false;
-    bool FStreamRunning = false;
-    bool FReconnecting = false;
-    std::string FLostPath; // the device that hung up, while it is waited for
-    bool FLostSeenGone = false;
-    int FNetTriesSkipped = 0; // presence ticks left out while a lost server does not answer
-
-    // ---- gauge (UVORTA_Gauge.cpp)
-    void CreateGauge(); // the three views and the readout
-    bool ClearNeedle(); // Dst's bitmap to the background; true: only the last needle's area
-    void ScheduleFrame();
-    int FrameIntervalMs() const; // from the screen's refresh rate
-    TImage32* Dst = nullptr;     // the visible dial: needle on white, dial layer above
-    TImage32* Src = nullptr;     // the needle picture
-    TImage32* ivBGR = nullptr;   // the dial picture as loaded
-    TiSevenSegmentAnalog* ssaValue = nullptr;
-    TBitmapLayer* FDialLayer = nullptr;
-    int FFrameIntervalMs = 0; // when above 0, used instead
-    class QTimer* FFrameTimer = nullptr;
-    qint64 FLastFrameMs = 0; // steady clock; 0: none yet
-    bool FNeedlePending = false, FReadoutPending = false;
-    // Outside FNeedleArea, Dst's bitmap is all background as the last
-    // DrawNeedle left it, so the next one clears only that area. Kept for the
-    // bitmap's storage and size it was taken on; anything else that changes the
-    // bitmap (a dial load) drops it, and the next drawing clears it whole.
-    TRect FNeedleArea, FNeedleAreaBounds;
-    const void* FNeedleAreaBits = nullptr;
-    bool FNeedleAreaKnown = false;
+    // A reconnection opened the port again: Information, and the stream
+    // restarted when one was running.
+    void Reopened();
 
     // Shared state of the handlers.
     int Connected = 0;

@@ -13,6 +13,7 @@
 #include "SysUtils.h"
 #include "VaPorts.h"
 #include "VortaVersion.h"
+#include "parts/Lights.h"
 
 #include <QAction>
 #include <QDir>
@@ -35,14 +36,6 @@
 
 namespace {
 
-// The sensor's bytes are 8-bit text of the system's code page; the
-// recording is UTF-8.
-std::string Utf8(const std::string& Local) {
-    return QString::fromLocal8Bit(Local.data(), static_cast<qsizetype>(Local.size()))
-        .toUtf8()
-        .toStdString();
-}
-
 // "9600 8N1", from the component's settings.
 QString LineSettingsText(const TVaComm& C) {
     static const int Rates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
@@ -55,13 +48,6 @@ QString LineSettingsText(const TVaComm& C) {
         .arg(static_cast<int>(C.Databits()) + 4)
         .arg(QChar(Parity[C.Parity()]))
         .arg(Stop[C.Stopbits()]);
-}
-
-void SetLight(QLabel* Light, const QString& Text, const char* Colour) {
-    Light->setText(Text);
-    Light->setStyleSheet(QString("QLabel { background: %1; color: white; border-radius: 3px; "
-                                 "padding: 1px 6px; margin: 2px; }")
-                             .arg(Colour));
 }
 
 } // namespace
@@ -170,6 +156,7 @@ void TFKAVRO::CreateMenu() {
     Lights->addWidget(BrokerLight);
     Lights->addWidget(ConnectionLight);
     MainMenu->setCornerWidget(Corner, Qt::TopRightCorner);
+    CreateParts();
     UpdateConnectionLight();
 
     // Enter in a free command edit sends it as its button does; Up and Down
@@ -220,63 +207,23 @@ void TFKAVRO::ShowPlot() {
     W.activateWindow();
 }
 
-std::string TFKAVRO::SensorMode() const {
-    const TSensorIdentity& I = FSession->Identity();
-    return I.Known ? std::to_string(I.Mode) : std::string();
-}
-
-void TFKAVRO::ReadingAccepted(const TReading& R) {
-    // Recorded first: a reading that cannot be drawn is still on disk.
-    RecordRow("reading", TRecorder::Number(R.Value), Utf8(LastAnswer), &R);
-    // A scan's answers are other sensors' readings: its list shows them.
-    if (R.Source == TReadingSource::Scan) return;
-    FPlotFeed.Add(R);
-    ShowReading(R.Value);
-    DrawNeedle(NeedleAngle(R.Value, SensorMode()));
-}
-
-void TFKAVRO::MalformedFrame(const std::string& Text) {
-    RecordRow("answer", "", Utf8(Text));
-    ++FMalformedFrames;
-    StatusBar1->SetNote(QString("malformed frames: %1").arg(FMalformedFrames));
-    ShowReading(0);
-    DrawNeedle(NeedleAngle(0, SensorMode()));
-}
-
 void TFKAVRO::UpdateConnectionLight() {
-    if (!ConnectionLight) return;
+    if (!ConnectionLight || !FPorts) return;
     if (Connected == 1 && VaComm1->Active())
         SetLight(ConnectionLight,
                  QString::fromLocal8Bit(FSession->Connection().Opened.c_str()) +
                      QString::fromUtf8(" · ") + LineSettingsText(*VaComm1),
                  "#2e7d32");
-    else if (FLost)
+    else if (FPorts->Lost())
         SetLight(ConnectionLight, "Lost", "#c62828");
     else
         SetLight(ConnectionLight, "Not connected", "#808080");
-    RecordingLight->setVisible(FRecorder.Active());
-    if (FRecorder.Active())
-        SetLight(RecordingLight, QString::fromUtf8("● REC %1").arg(FRecorder.Rows()), "#c62828");
-    actStopRecording->setEnabled(FRecorder.Active());
-    // The broker's state beside the port's, while publishing.
-    const TMqttState Broker = FPublisher ? FPublisher->State() : TMqttState::Stopped;
-    BrokerLight->setVisible(Broker != TMqttState::Stopped);
-    if (Broker == TMqttState::Online)
-        SetLight(BrokerLight, "Broker", "#2e7d32");
-    else if (Broker == TMqttState::Connecting)
-        SetLight(BrokerLight, QString::fromUtf8("Broker…"), "#b26a00");
-    else if (Broker == TMqttState::Failed)
-        SetLight(BrokerLight, "Broker failed", "#c62828");
-    // The prefix, and while it is away why and when it is tried again.
-    QString Tip = QString::fromStdString(FPublisher ? FPublisher->Prefix() : "");
-    if (Broker != TMqttState::Online && FPublisher && !FPublisher->Why().empty())
-        Tip += "\n" + QString::fromLocal8Bit(FPublisher->Why().c_str());
-    if (Broker == TMqttState::Connecting && FPublisher->RetryInS() > 0)
-        Tip += QString("\nbroker not reachable, retrying in %1 s").arg(FPublisher->RetryInS());
-    BrokerLight->setToolTip(Tip);
-    actStopPublishing->setEnabled(Broker != TMqttState::Stopped);
-    // The menu bar sizes its corner only when the corner is set: a longer
-    // text would be cut.
+    FRecording->UpdateLight();
+    FBroker->UpdateLight();
+    FitLights();
+}
+
+void TFKAVRO::FitLights() {
     QWidget* Corner = MainMenu->cornerWidget(Qt::TopRightCorner);
     if (Corner && Corner->sizeHint() != Corner->size())
         MainMenu->setCornerWidget(Corner, Qt::TopRightCorner);
@@ -287,39 +234,11 @@ void TFKAVRO::UpdateConnectionLight() {
 void TFKAVRO::Disconnect() {
     // A polling command running in a wait ends at its next look at StopFlag.
     StopFlag = true;
-    FLost = false;
     // Nothing to come back to: a reconnect that was awaited is off.
-    FLostPath.clear();
-    if (FPortWatcher) FPortWatcher->WatchPath("");
+    FPorts->Forget();
     if (VaComm1->Active()) CloseSerialPort();
     Connected = 0;
     UpdateConnectionLight();
-}
-
-void TFKAVRO::RefreshPortList() {
-    QStringList Ports;
-    ListSerialPorts(&Ports, true);
-    for (const QString& P : FRecentPorts)
-        if (!Ports.contains(P) && CanOpenPort(P.toLocal8Bit().toStdString())) Ports.append(P);
-    QStringList Now;
-    for (int i = 0; i < ePortNo->count(); ++i)
-        Now.append(ePortNo->itemText(i));
-    if (Ports == Now) return;
-    // Rebuilding the items would replace what the operator typed or chose.
-    const QString Text = ePortNo->currentText();
-    const QSignalBlocker Quiet(ePortNo);
-    ePortNo->clear();
-    ePortNo->addItems(Ports);
-    ePortNo->setEditText(Text);
-}
-
-void TFKAVRO::RememberPort(const QString& Port) {
-    if (Port.isEmpty()) return;
-    FRecentPorts.removeAll(Port);
-    FRecentPorts.prepend(Port);
-    while (FRecentPorts.size() > RecentPortLimit)
-        FRecentPorts.removeLast();
-    SaveKeptNow();
 }
 
 // ---- Free commands
@@ -357,50 +276,10 @@ bool TFKAVRO::RecallCommand(QLineEdit* Edit, int Step) {
 // ---- Recording
 
 void TFKAVRO::StartRecording(const std::string& Path) {
-    StopRecording();
-    FRecorder.Open(Path);
-    RecordEvent("recording started");
-    UpdateConnectionLight();
+    FRecording->Start(Path);
     // Last: a settings file that cannot be written costs no row.
     FRecordFolder = QFileInfo(QString::fromLocal8Bit(Path.c_str())).absolutePath();
     SaveKeptNow();
-}
-
-void TFKAVRO::StopRecording() {
-    if (!FRecorder.Active()) return;
-    RecordEvent("recording stopped");
-    try {
-        FRecorder.Close();
-    } catch (...) {
-        UpdateConnectionLight();
-        throw;
-    }
-    UpdateConnectionLight();
-}
-
-void TFKAVRO::RecordRow(const std::string& Kind, const std::string& Value, const std::string& Text,
-                        const TReading* R) {
-    if (!FRecorder.Active()) return;
-    const bool Open = Connected == 1 && VaComm1 && VaComm1->Active();
-    const TSensorIdentity& I = FSession->Identity();
-    auto Known = [](int V) { return V < 0 ? std::string() : std::to_string(V); };
-    const TRecordRow Row{Kind,
-                         Value,
-                         Text,
-                         Open ? FSession->Connection().Opened : std::string(),
-                         Known(R ? R->Mode : I.Mode),
-                         Known(R ? R->Id : I.Id)};
-    try {
-        FRecorder.Write(Row);
-    } catch (const std::exception& E) {
-        // The readings go on on screen; the recording ends with the reason
-        // in panel 0 and the log.
-        UpdateConnectionLight();
-        FRecordFailure = std::string("Recording stopped. ") + E.what();
-        HandleAppException(this, EInOutError(FRecordFailure));
-        return;
-    }
-    UpdateConnectionLight();
 }
 
 void TFKAVRO::RecordFromDialog() {
@@ -435,9 +314,7 @@ void TFKAVRO::LoadKept(const TProgramSettings& Kept) {
     FHistory = Kept.Value("Commands/History").toStringList();
     while (FHistory.size() > HistoryLimit)
         FHistory.removeFirst();
-    FRecentPorts = Kept.Value("Ports/Recent").toStringList();
-    while (FRecentPorts.size() > RecentPortLimit)
-        FRecentPorts.removeLast();
+    FPorts->SetRecentPorts(Kept.Value("Ports/Recent").toStringList());
     actAutoReconnect->setChecked(Kept.Value("Ports/AutoReconnect", false).toBool());
     FRecordFolder = Kept.Value("Recording/Folder").toString();
 }
@@ -459,7 +336,55 @@ void TFKAVRO::WriteKept(TProgramSettings& Kept) {
 
 void TFKAVRO::SaveKept(TProgramSettings& Kept) const {
     Kept.SetValue("Commands/History", FHistory);
-    Kept.SetValue("Ports/Recent", FRecentPorts);
+    Kept.SetValue("Ports/Recent", FPorts->RecentPorts());
     Kept.SetValue("Ports/AutoReconnect", AutoReconnect());
     Kept.SetValue("Recording/Folder", FRecordFolder);
+}
+
+// ---- The parts
+
+void TFKAVRO::CreateParts() {
+    FRecording = std::make_unique<TRecordingPart>(*FSession, RecordingLight, actStopRecording);
+    FRecording->OnFailure = [this](const std::string& Why) {
+        HandleAppException(this, EInOutError(Why));
+    };
+    FRecording->OnLightChanged = [this] { UpdateConnectionLight(); };
+    FBroker = std::make_unique<TBrokerPart>(*this, *FSession, BrokerLight, actStopPublishing);
+    FBroker->OnStatus = [this](const QString& Text) { StatusBar1->SetPanelText(0, Text); };
+    FBroker->OnLightChanged = [this] { UpdateConnectionLight(); };
+    FPorts = std::make_unique<TPortsPart>(*this, *FSession, ePortNo);
+    FPorts->OnKeptChanged = [this] { SaveKeptNow(); };
+    FPorts->OnReopened = [this] { Reopened(); };
+    FPorts->Closing = [this] { return Closing(); };
+    FScan = std::make_unique<TScanPart>(*this, *FSession, Edit1);
+    // Recorded first: a reading that cannot be drawn is still on disk.
+    FSession->AddObserver(FRecording.get());
+    FSession->AddObserver(FSessionView.get());
+    FSession->AddObserver(FGauge.get());
+}
+
+void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
+    TPublishOptions O = Options;
+    if (O.Port.empty() && FSession->Connection().Opened.empty())
+        O.Port = ePortNo->currentText().toLocal8Bit().toStdString();
+    FBroker->Start(O);
+}
+
+void TFKAVRO::PublishFromDialog() {
+    TPublishOptions O;
+    if (FBroker->AskOptions(O)) StartPublishing(O);
+}
+
+void TFKAVRO::ScanForSensors() {
+    if (!CommandStart()) return;
+    FScan->Run();
+}
+
+void TFKAVRO::Reopened() {
+    LastAnswer.clear();
+    ClearRx();
+    StopFlag = true;
+    btn10Click();
+    if (FPorts->StreamRunning() && Connected != 0) btREADClick();
+    StatusBar1->SetPanelText(0, "Reconnected");
 }

@@ -32,10 +32,10 @@ struct TFKAVROTestAccess {
     static TSensorExchange* FExchange(TFKAVRO& W) { return W.FExchange; }
     static TSensorSession& Session(TFKAVRO& W) { return *W.FSession; }
     static int Connected(const TFKAVRO& W) { return W.Connected; }
-    static int& ScanWait(TFKAVRO& W) { return W.ScanWait; }
-    static auto& ChooseScannedSensor(TFKAVRO& W) { return W.ChooseScannedSensor; }
-    static int& FFrameIntervalMs(TFKAVRO& W) { return W.FFrameIntervalMs; }
-    static bool& FNeedlePending(TFKAVRO& W) { return W.FNeedlePending; }
+    static int& ScanWait(TFKAVRO& W) { return W.FScan->ScanWait; }
+    static auto& ChooseScannedSensor(TFKAVRO& W) { return W.FScan->ChooseScannedSensor; }
+    static int& FFrameIntervalMs(TFKAVRO& W) { return W.FGauge->FFrameIntervalMs; }
+    static bool& FNeedlePending(TFKAVRO& W) { return W.FGauge->FNeedlePending; }
     static TPlotFeed& FPlotFeed(TFKAVRO& W) { return W.FPlotFeed; }
 };
 using Internals = TFKAVROTestAccess;

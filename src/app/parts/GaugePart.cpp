@@ -1,20 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "UVORTA_Display.h"
+#include "GaugePart.h"
 
+#include "AnswerReceiver.h"
 #include "Application.h"
 #include "DesignNeedle.h"
-#include "GR32.h"
 #include "GR32_Image.h"
 #include "GR32_Layers.h"
 #include "GR32_LowLevel.h"
 #include "GR32_Transforms.h"
 #include "GaugeGeometry.h"
+#include "MemoView.h"
 #include "PictureNames.h"
 #include "iSevenSegmentAnalog.h"
 #include "pngimage.h"
 
 #include <QScreen>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -39,7 +41,9 @@ qint64 SteadyMs() {
 
 } // namespace
 
-void TFKAVRO::CreateGauge() {
+TGaugePart::TGaugePart(QWidget& Window, QWidget* ClientArea, QWidget* Panel, TMemoView* Memo,
+                       TSensorSession& Session)
+    : FWindow(Window), FMemo(Memo), FSession(Session) {
     Src = new TImage32(ClientArea);
     Src->SetBounds(792, 384, Gauge::NeedleWidth, Gauge::NeedleHeight);
     Src->SetAutoSize(true);
@@ -54,7 +58,7 @@ void TFKAVRO::CreateGauge() {
     ivBGR->Bitmap()->SetResamplerClassName("TNearestResampler");
     ivBGR->hide();
 
-    Dst = new TImage32(Panel1);
+    Dst = new TImage32(Panel);
     Dst->SetBounds(200, 272, Gauge::DialWidth, Gauge::DialHeight);
     Dst->SetAutoSize(true);
     Dst->SetBitmapAlign(baCenter);
@@ -79,30 +83,53 @@ void TFKAVRO::CreateGauge() {
     // copy. Not opaque, it is painted over the view after it, in the same frame.
     ssaValue->setAttribute(Qt::WA_OpaquePaintEvent, false);
 
-    FFrameTimer = new QTimer(this);
+    FFrameTimer = new QTimer(&Window);
     FFrameTimer->setSingleShot(true);
     FFrameTimer->setTimerType(Qt::PreciseTimer);
-    connect(FFrameTimer, &QTimer::timeout, this, [this] { FlushFrame(); });
+    QObject::connect(FFrameTimer, &QTimer::timeout, &Window, [this] { FlushFrame(); });
     // The log's lines come with the readings: on a clock of its own it would
     // cost a second paint of the window per frame.
-    Memo1->SetFrameRequest([this] { ScheduleFrame(); });
+    FMemo->SetFrameRequest([this] { ScheduleFrame(); });
 }
 
+TGaugePart::~TGaugePart() {
+    // The widgets outlive the part (the window's children go after it).
+    FMemo->SetFrameRequest(nullptr);
+    FFrameTimer->stop();
+    QObject::disconnect(FFrameTimer, nullptr, &FWindow, nullptr);
+}
+
+std::string TGaugePart::SensorMode() const {
+    const TSensorIdentity& I = FSession.Identity();
+    return I.Known ? std::to_string(I.Mode) : std::string();
+}
+
+void TGaugePart::Reading(const TReading& R) {
+    // A scan's answers are other sensors' readings: its list shows them.
+    if (R.Source == TReadingSource::Scan) return;
+    ShowReading(R.Value);
+    DrawNeedle(NeedleAngle(R.Value, SensorMode()));
+}
+
+void TGaugePart::Malformed(const std::string&) {
+    ShowReading(0);
+    DrawNeedle(NeedleAngle(0, SensorMode()));
+}
 // Streaming, readings come far faster than any screen shows them (1000 a
 // second against 60 frames); a paint for each would spend nearly all the time
 // on pictures nobody sees. So the readout takes every value at once (its
 // OnValueChange and Value stay per reading) but holds its repaint, and the
 // screen is asked for at most one frame per refresh interval.
-void TFKAVRO::ShowReading(double Value) {
+void TGaugePart::ShowReading(double Value) {
     ssaValue->BeginUpdate();
     ssaValue->SetValue(Value);
     FReadoutPending = true;
     ScheduleFrame();
 }
 
-int TFKAVRO::FrameIntervalMs() const {
+int TGaugePart::FrameIntervalMs() const {
     if (FFrameIntervalMs > 0) return FFrameIntervalMs;
-    const QScreen* S = screen();
+    const QScreen* S = FWindow.screen();
     const double Hz = S && S->refreshRate() > 0 ? S->refreshRate() : 60.0;
     return static_cast<int>(std::floor(1000.0 / std::clamp(Hz, 24.0, 240.0)));
 }
@@ -110,14 +137,14 @@ int TFKAVRO::FrameIntervalMs() const {
 // After a quiet frame the frame comes with the next turn of the event loop,
 // not at once: whatever the same handler changes after this (a reading's log
 // line comes before its value) goes into the same paint.
-void TFKAVRO::ScheduleFrame() {
+void TGaugePart::ScheduleFrame() {
     if (FFrameTimer->isActive()) return; // the coming frame shows this too
     const qint64 Due = FLastFrameMs + FrameIntervalMs();
     const qint64 Now = SteadyMs();
     FFrameTimer->start(FLastFrameMs == 0 || Now >= Due ? 0 : static_cast<int>(Due - Now));
 }
 
-void TFKAVRO::FlushFrame() {
+void TGaugePart::FlushFrame() {
     FFrameTimer->stop();
     FLastFrameMs = SteadyMs();
     // All repaints are requested in the same turn of the event loop, so the
@@ -141,10 +168,10 @@ void TFKAVRO::FlushFrame() {
             Dst->update(Area);
         }
     }
-    Memo1->ShowPending();
+    FMemo->ShowPending();
 }
 
-void TFKAVRO::LoadDial(const std::string& DialFile) {
+void TGaugePart::LoadDial(const std::string& DialFile) {
     FNeedleAreaKnown = false;
     LoadPictureFile(*Src->Bitmap(), ResolvePictureName("img\\arrow2.PNG"), MaxPictureSide);
     LoadPictureFile(*ivBGR->Bitmap(), ResolvePictureName(DialFile), MaxPictureSide);
@@ -178,7 +205,7 @@ void TFKAVRO::LoadDial(const std::string& DialFile) {
 // bitmap (some 650 KB) cost as much as drawing the needle itself; the needle
 // covers a small part of it. What is left is the same bitmap, pixel for
 // pixel, with the same change notice as a full clear.
-bool TFKAVRO::ClearNeedle() {
+bool TGaugePart::ClearNeedle() {
     TBitmap32* B = Dst->Bitmap();
     const bool Known = FNeedleAreaKnown && FNeedleAreaBits == B->Bits() &&
                        FNeedleAreaBounds == B->BoundsRect() && !B->Clipping() &&
@@ -195,7 +222,7 @@ bool TFKAVRO::ClearNeedle() {
     return true;
 }
 
-void TFKAVRO::DrawNeedle(float Angle) {
+void TGaugePart::DrawNeedle(float Angle) {
     TAffineTransformation T;
     T.SetSrcRect(FloatRect(0, 0, static_cast<float>(Src->Bitmap()->Width()),
                            static_cast<float>(Src->Bitmap()->Height())));

@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Publishing the readings to an MQTT broker: File > Publish to broker..., and
-// --mqtt on the command line. The publisher never makes the window wait: a
-// broker that is away holds the readings in its bounded queue.
-#include "UVORTA_Display.h"
+#include "BrokerPart.h"
 
 #include "Dialogs.h"
+#include "Lights.h"
 #include "ProgramSettings.h"
 #include "VaPorts.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace {
@@ -65,24 +65,30 @@ std::string Local8(const QString& S) {
 
 } // namespace
 
-void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
-    StopPublishing();
+TBrokerPart::TBrokerPart(QWidget& Window, TSensorSession& Session, QLabel* Light,
+                         QAction* StopAction)
+    : FWindow(Window), FSession(Session), FLight(Light), FStopAction(StopAction) {
+    UpdateLight();
+}
+
+TBrokerPart::~TBrokerPart() = default;
+
+void TBrokerPart::Start(const TPublishOptions& Options) {
+    Stop();
     auto Publisher = std::make_unique<TReadingPublisher>();
     Publisher->OnState = [this](TMqttState State, const std::string& Why) {
-        if (!Why.empty() && State != TMqttState::Online)
-            StatusBar1->SetPanelText(0, QString::fromLocal8Bit(("Broker: " + Why).c_str()));
-        UpdateConnectionLight();
+        if (!Why.empty() && State != TMqttState::Online && OnStatus)
+            OnStatus(QString::fromLocal8Bit(("Broker: " + Why).c_str()));
+        LightChanged();
     };
     Publisher->OnDropped = [this](long Since, long Total) {
-        StatusBar1->SetPanelText(
-            0, QString("Broker: %1 readings dropped while it was away (%2 in all)")
-                   .arg(Since)
-                   .arg(Total));
+        if (OnStatus)
+            OnStatus(QString("Broker: %1 readings dropped while it was away (%2 in all)")
+                         .arg(Since)
+                         .arg(Total));
     };
     TPublishOptions O = Options;
-    // Before any connection the port is the one the box names.
-    if (O.Port.empty()) O.Port = FSession->Connection().Opened;
-    if (O.Port.empty()) O.Port = Local8(ePortNo->currentText());
+    if (O.Port.empty()) O.Port = FSession.Connection().Opened;
     if (O.Port.compare(0, 1, "/") == 0) O.Port = PortNameFromPath(O.Port);
     try {
         Publisher->Start(O);
@@ -93,23 +99,47 @@ void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
     FPublisher = std::move(Publisher);
     // Mode and ID go with every reading: the session's readings and its
     // identity from the last complete Information answer, whatever came since.
-    FPublisher->Attach(*FSession);
-    UpdateConnectionLight();
+    FPublisher->Attach(FSession);
+    LightChanged();
 }
 
-void TFKAVRO::StopPublishing() {
+void TBrokerPart::Stop() {
     if (!FPublisher) return;
-    // What is still queued gets a moment to reach the broker.
     FPublisher->Stop(1000);
     FPublisher.reset();
-    UpdateConnectionLight();
+    LightChanged();
 }
 
-void TFKAVRO::PublishFromDialog() {
+void TBrokerPart::UpdateLight() {
+    const TMqttState Broker = FPublisher ? FPublisher->State() : TMqttState::Stopped;
+    FLight->setVisible(Broker != TMqttState::Stopped);
+    if (Broker == TMqttState::Online)
+        SetLight(FLight, "Broker", "#2e7d32");
+    else if (Broker == TMqttState::Connecting)
+        SetLight(FLight, QString::fromUtf8("Broker…"), "#b26a00");
+    else if (Broker == TMqttState::Failed)
+        SetLight(FLight, "Broker failed", "#c62828");
+    // The prefix, and while it is away why and when it is tried again.
+    QString Tip = QString::fromStdString(FPublisher ? FPublisher->Prefix() : "");
+    if (Broker != TMqttState::Online && FPublisher && !FPublisher->Why().empty())
+        Tip += "\n" + QString::fromLocal8Bit(FPublisher->Why().c_str());
+    if (Broker == TMqttState::Connecting && FPublisher->RetryInS() > 0)
+        Tip += QString("\nbroker not reachable, retrying in %1 s").arg(FPublisher->RetryInS());
+    FLight->setToolTip(Tip);
+    FStopAction->setEnabled(Broker != TMqttState::Stopped);
+}
+
+void TBrokerPart::LightChanged() {
+    if (OnLightChanged)
+        OnLightChanged();
+    else
+        UpdateLight();
+}
+
+bool TBrokerPart::AskOptions(TPublishOptions& O) {
     TProgramSettings Kept;
-    TBrokerDialog D(this, Kept);
-    if (D.exec() != QDialog::Accepted || D.Url->text().trimmed().isEmpty()) return;
-    TPublishOptions O;
+    TBrokerDialog D(&FWindow, Kept);
+    if (D.exec() != QDialog::Accepted || D.Url->text().trimmed().isEmpty()) return false;
     O.Url = Local8(D.Url->text().trimmed());
     O.Prefix = Local8(D.Prefix->text().trimmed());
     O.Qos = D.Qos->currentIndex();
@@ -125,5 +155,5 @@ void TFKAVRO::PublishFromDialog() {
     Kept.SetValue("Broker/Discovery", O.Discovery);
     Kept.SetValue("Broker/User", D.User->text());
     Kept.Save();
-    StartPublishing(O);
+    return true;
 }

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The gauge of the console's window: the dial, the needle drawn on it and the
+// seven-segment readout over it, and the frames that bring them to the
+// screen. It observes the session for the readings it shows.
+//
+// User-interface thread only. The widgets are children of the window's
+// panels and go with them; the part holds no ownership of them.
+#pragma once
+
+#include "GR32.h"
+#include "SensorSession.h"
+
+#include <QtGlobal>
+
+#include <string>
+
+class QTimer;
+class QWidget;
+class TBitmapLayer;
+class TImage32;
+class TMemoView;
+class TiSevenSegmentAnalog;
+
+class TGaugePart : public TSessionObserver {
+  public:
+    // Makes the needle and dial pictures (hidden, in ClientArea) and the
+    // visible view (in Panel) with the readout on it, at the design's places.
+    // Window tells the screen's refresh rate; Memo's new lines are shown with
+    // the frames. Session gives the sensor's mode the needle turns by; the
+    // owner adds the part to the session's observers.
+    TGaugePart(QWidget& Window, QWidget* ClientArea, QWidget* Panel, TMemoView* Memo,
+               TSensorSession& Session);
+    ~TGaugePart() override;
+    TGaugePart(const TGaugePart&) = delete;
+    TGaugePart& operator=(const TGaugePart&) = delete;
+
+    void ShowReading(double Value); // the readout's Value
+    void DrawNeedle(float Angle);   // degrees, counter-clockwise positive
+    // The needle picture from img/ and the dial DialFile; raises the picture
+    // reader's exceptions.
+    void LoadDial(const std::string& DialFile);
+    // Readings change the readout's Value, the needle's bitmap and the log at
+    // once; the screen shows them at most once per display frame, all in one
+    // paint, the first change after a quiet frame with the next turn of the
+    // event loop, later ones with the frame that follows. FlushFrame shows a
+    // pending change now.
+    void FlushFrame();
+    void ScheduleFrame();
+
+    // A reading of the sensor on the port (not a scan's) and a malformed
+    // frame (shown as 0) turn the needle and set the readout.
+    void Reading(const TReading& R) override;
+    void Malformed(const std::string& Text) override;
+
+    TImage32* Dst = nullptr;   // the visible dial: needle on white, dial layer above
+    TImage32* Src = nullptr;   // the needle picture
+    TImage32* ivBGR = nullptr; // the dial picture as loaded
+    TiSevenSegmentAnalog* ssaValue = nullptr;
+    int FFrameIntervalMs = 0; // when above 0, used instead of the screen's
+    bool FNeedlePending = false;
+
+  private:
+    bool ClearNeedle(); // Dst's bitmap to the background; true: only the last needle's area
+    int FrameIntervalMs() const;
+    std::string SensorMode() const; // "" while unknown
+
+    QWidget& FWindow;
+    TMemoView* FMemo;
+    TSensorSession& FSession;
+    TBitmapLayer* FDialLayer = nullptr;
+    QTimer* FFrameTimer = nullptr;
+    qint64 FLastFrameMs = 0; // steady clock; 0: none yet
+    bool FReadoutPending = false;
+    // Outside FNeedleArea, Dst's bitmap is all background as the last
+    // DrawNeedle left it, so the next one clears only that area. Kept for the
+    // bitmap's storage and size it was taken on; anything else that changes the
+    // bitmap (a dial load) drops it, and the next drawing clears it whole.
+    TRect FNeedleArea, FNeedleAreaBounds;
+    const void* FNeedleAreaBits = nullptr;
+    bool FNeedleAreaKnown = false;
+};
