@@ -9,6 +9,7 @@
 #include "ProgramSettings.h"
 #include "PumpWait.h"
 #include "SysUtils.h"
+#include "TrafficWindow.h"
 #include "VaClasses.h"
 #include "iSevenSegmentAnalog.h"
 #include "uHelp.h"
@@ -217,6 +218,8 @@ TFKAVRO::~TFKAVRO() {
     // The port closes first (without its close event, as a component being
     // destroyed does); the publisher lets go of the session before it goes.
     FPublisher.reset();
+    // The traffic window observes the session.
+    delete Traffic;
     FSession.reset();
     try {
         FRecorder.Close();
@@ -255,6 +258,7 @@ void TFKAVRO::NameControls() {
         {actAutoReconnect, "actAutoReconnect"},
         {actScan, "actScan"},
         {actPlot, "actPlot"},
+        {actTraffic, "actTraffic"},
         {actHelp, "actHelp"},
         {actAbout, "actAbout"},
         {Dst, "Dst"},

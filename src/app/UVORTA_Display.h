@@ -164,6 +164,8 @@ class TFKAVRO : public QWidget {
     // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
     // View menu: the plot window (fed always).
     void ShowPlot();
+    // View menu: the traffic window, built on first use.
+    void ShowTraffic();
     // The plot window, from its module (PlotModule.h): built on first use, or
     // after the first frame. Throws Exception when the module cannot be loaded.
     QWidget& PlotView();
@@ -331,6 +333,9 @@ class TFKAVRO : public QWidget {
     void SaveLogFromDialog();
     TPlotFeed FPlotFeed;     // every reading from the start; outlives Plot
     QWidget* Plot = nullptr; // null until PlotView builds it
+
+    // Null until ShowTraffic builds it; goes before the session it observes.
+    class TTrafficWindow* Traffic = nullptr;
     TRecorder FRecorder;
     QStringList FHistory;
     QStringList FRecentPorts;
@@ -355,6 +360,7 @@ class TFKAVRO : public QWidget {
     QAction* actAutoReconnect = nullptr;
     QAction* actScan = nullptr;
     QAction* actPlot = nullptr;
+    QAction* actTraffic = nullptr;
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
 

@@ -11,6 +11,7 @@
 #include "ProgramSettings.h"
 #include "SensorExchange.h"
 #include "SysUtils.h"
+#include "TrafficWindow.h"
 #include "VaPorts.h"
 #include "VortaVersion.h"
 
@@ -114,6 +115,7 @@ void TFKAVRO::CreateMenu() {
 
     QMenu* View = MainMenu->addMenu("&View");
     actPlot = Add(View, "&Plot", QKeySequence("Ctrl+P"), [this] { ShowPlot(); });
+    actTraffic = Add(View, "&Traffic", QKeySequence("Ctrl+T"), [this] { ShowTraffic(); });
 
     QMenu* Help = MainMenu->addMenu("&Help");
     actHelp = Add(Help, "&Help", QKeySequence(Qt::Key_F1), [this] { btHelpClick(); });
@@ -180,6 +182,11 @@ void TFKAVRO::ShowPlot() {
     W.show();
     W.raise();
     W.activateWindow();
+}
+
+void TFKAVRO::ShowTraffic() {
+    if (!Traffic) Traffic = new TTrafficWindow(this, *FSession);
+    Traffic->ShowTraffic();
 }
 
 std::string TFKAVRO::SensorMode() const {
