@@ -35,22 +35,20 @@ class TTrafficWindow::TObserver : public TSessionObserver {
     explicit TObserver(TTrafficWindow& W) : FW(W) {}
     void Wire(TWireDirection Direction, std::chrono::system_clock::time_point Time,
               const std::string& Port, const std::string& Bytes) override {
-        size_t Skip = 0;
-        // The LF after a line's CR ends that line, though the receiver hands
-        // it on with the next one's bytes.
         const bool Received = Direction == TWireDirection::Received;
-        if (Received && !Bytes.empty() && Bytes[0] == TAnswerReceiver::LF && FW.FHaveMaking &&
+        // The LF after a line's CR comes alone (TAnswerReceiver::OnRaw): it
+        // joins that line's bytes while its entry is still being made.
+        if (Received && Bytes.size() == 1 && Bytes[0] == TAnswerReceiver::LF && FW.FHaveMaking &&
             FW.FMaking.Kind != TTrafficKind::Sent && !FW.FMaking.Bytes.empty() &&
             FW.FMaking.Bytes.back() == TAnswerReceiver::CR) {
             FW.FMaking.Bytes += TAnswerReceiver::LF;
-            Skip = 1;
-            if (Bytes.size() == 1) return;
+            return;
         }
         TTrafficEntry E;
         E.Time = Time;
         E.Kind = Received ? TTrafficKind::Answer : TTrafficKind::Sent;
         E.Port = Port;
-        E.Bytes = Bytes.substr(Skip);
+        E.Bytes = Bytes;
         // Until its Sent or Answer names it: bytes that end no line keep this.
         E.Text = WithoutLineEnd(E.Bytes);
         FW.Begin(std::move(E));
@@ -240,7 +238,16 @@ void TTrafficWindow::AppendShown(uint64_t From, uint64_t To) {
 }
 
 void TTrafficWindow::Frame() {
-    Commit();
+    // A line's LF may come with the next read: its entry waits a little for
+    // it, so that the line's bytes stay together.
+    const bool AwaitsLf =
+        FHaveMaking && FMaking.Kind != TTrafficKind::Sent && !FMaking.Bytes.empty() &&
+        FMaking.Bytes.back() == TAnswerReceiver::CR &&
+        std::chrono::system_clock::now() - FMaking.Time < std::chrono::milliseconds(LfWaitMs);
+    if (AwaitsLf)
+        FFrame.start();
+    else
+        Commit();
     if (!FPaused) {
         AppendShown(FShownEnd, FLog.End());
         FShownEnd = FLog.End();
@@ -285,6 +292,7 @@ void TTrafficWindow::UpdateStatus() {
 }
 
 void TTrafficWindow::SaveText(const std::string& Path) {
+    Commit();
     Frame();
     QString Text = mTraffic->Text();
     if (!Text.isEmpty()) Text += '\n';
@@ -292,6 +300,7 @@ void TTrafficWindow::SaveText(const std::string& Path) {
 }
 
 void TTrafficWindow::SaveCsv(const std::string& Path) {
+    Commit();
     Frame();
     std::string Out = std::string(TRecorder::Header) + TRecorder::LineEnd;
     std::vector<std::string> Rows;

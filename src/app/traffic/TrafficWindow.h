@@ -52,6 +52,8 @@ class TTrafficWindow : public QWidget {
 
     const TTrafficLog& Log() const { return FLog; }
     static constexpr int FrameMs = 16;
+    // How long a received line ended by CR waits for its LF.
+    static constexpr int LfWaitMs = 50;
 
   protected:
     void showEvent(QShowEvent* Event) override;
