@@ -186,7 +186,9 @@ void TTrafficWindow::hideEvent(QHideEvent* Event) {
     if (!FWatching || isMinimized()) return;
     FWatching = false;
     FSession.RemoveObserver(FObserver.get());
+    // What is left is shown with the event that opens the next showing.
     Commit();
+    FFrame.stop();
     FWasHidden = true;
     FHiddenSince = std::chrono::system_clock::now();
 }
