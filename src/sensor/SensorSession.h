@@ -80,8 +80,9 @@ class TSessionObserver {
     virtual void LineError(unsigned /*Errors*/) {}
     // Bytes exactly as they went over the wire, with the port's name
     // (TConnection::Opened): a command's as written, just before its Sent;
-    // a received line's or frame's just before its Answer; received bytes
-    // that end no line alone (see TAnswerReceiver::OnRaw).
+    // a received line's or frame's just before its Answer; other received
+    // bytes (a line's LF, a line cut short) alone, see TAnswerReceiver::OnRaw.
+    // Told only while there are observers.
     virtual void Wire(TWireDirection, std::chrono::system_clock::time_point /*Time*/,
                       const std::string& /*Port*/, const std::string& /*Bytes*/) {}
 };
