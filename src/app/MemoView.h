@@ -122,6 +122,7 @@ class TMemoView : public QAbstractScrollArea {
     int LineCount() const { return static_cast<int>(FLog.LineCount()); }
     size_t MaxChars() const { return FLog.MaxChars; }
     void SetMaxChars(size_t Value) { FLog.MaxChars = Value; }
+    void SetMaxLines(size_t Value) { FLog.MaxLines = Value; }
 
     // What the view shows (until the next frame, a few lines may be missing
     // at the end and a few dropped ones still at the start).

@@ -9,6 +9,7 @@
 #include "ProgramSettings.h"
 #include "PumpWait.h"
 #include "SysUtils.h"
+#include "TrafficWindow.h"
 #include "VaClasses.h"
 #include "iSevenSegmentAnalog.h"
 #include "uHelp.h"
@@ -220,6 +221,8 @@ TFKAVRO::~TFKAVRO() {
     // destroyed does); the publisher lets go of the session before it goes.
     // The recording's file closes after the port's last row.
     FBroker.reset();
+    // The traffic window observes the session.
+    delete Traffic;
     FSession.reset();
     FRecording.reset();
     SetApplicationExceptionHandler(nullptr);
@@ -254,6 +257,7 @@ void TFKAVRO::NameControls() {
         {actAutoReconnect, "actAutoReconnect"},
         {actScan, "actScan"},
         {actPlot, "actPlot"},
+        {actTraffic, "actTraffic"},
         {actHelp, "actHelp"},
         {actAbout, "actAbout"},
         {FGauge->Dst, "Dst"},

@@ -159,6 +159,8 @@ class TFKAVRO : public QWidget {
     // ---- menu bar, light, history, recording, publishing, scan (UVORTA_Menu.cpp)
     // View menu: the plot window (fed always).
     void ShowPlot();
+    // View menu: the traffic window, built on first use.
+    void ShowTraffic();
     // The plot window, from its module (PlotModule.h): built on first use, or
     // after the first frame. Throws Exception when the module cannot be loaded.
     QWidget& PlotView();
@@ -211,6 +213,10 @@ class TFKAVRO : public QWidget {
     // The Angle Data request of every ID (1 to 77) with ScanWait ms for each
     // answer, under a cancelable progress dialog; the chosen ID goes to Edit1.
     void ScanForSensors();
+
+    // The limits of every sensor (port and ID) and their alarms; an observer
+    // of the session, after the recording and the gauge.
+    TAlarmWatcher& Alarms() { return FAlarms; }
 
     // ---- gauge (see TGaugePart)
     void ShowReading(double Value) { FGauge->ShowReading(Value); }
@@ -302,6 +308,7 @@ class TFKAVRO : public QWidget {
     std::unique_ptr<TBrokerPart> FBroker;
     std::unique_ptr<TPortsPart> FPorts;
     std::unique_ptr<TScanPart> FScan;
+    TAlarmWatcher FAlarms;
     void CreateParts(); // after the menu bar: the parts' lights and actions are in it
 
     // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
@@ -331,6 +338,9 @@ class TFKAVRO : public QWidget {
     void SaveLogFromDialog();
     TPlotFeed FPlotFeed;     // every reading from the start; outlives Plot
     QWidget* Plot = nullptr; // null until PlotView builds it
+
+    // Null until ShowTraffic builds it; goes before the session it observes.
+    class TTrafficWindow* Traffic = nullptr;
     QStringList FHistory;
     QString FRecordFolder;
     // Where each free command edit stands in FHistory while Up/Down walk it
@@ -353,6 +363,7 @@ class TFKAVRO : public QWidget {
     QAction* actAutoReconnect = nullptr;
     QAction* actScan = nullptr;
     QAction* actPlot = nullptr;
+    QAction* actTraffic = nullptr;
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
 

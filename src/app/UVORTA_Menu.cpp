@@ -11,6 +11,7 @@
 #include "ProgramSettings.h"
 #include "SensorExchange.h"
 #include "SysUtils.h"
+#include "TrafficWindow.h"
 #include "VaPorts.h"
 #include "VortaVersion.h"
 #include "parts/Lights.h"
@@ -138,6 +139,7 @@ void TFKAVRO::CreateMenu() {
 
     QMenu* View = MainMenu->addMenu("&View");
     actPlot = Add(View, "&Plot", QKeySequence("Ctrl+P"), [this] { ShowPlot(); });
+    actTraffic = Add(View, "&Traffic", QKeySequence("Ctrl+T"), [this] { ShowTraffic(); });
 
     QMenu* Help = MainMenu->addMenu("&Help");
     actHelp = Add(Help, "&Help", QKeySequence(Qt::Key_F1), [this] { btHelpClick(); });
@@ -205,6 +207,11 @@ void TFKAVRO::ShowPlot() {
     W.show();
     W.raise();
     W.activateWindow();
+}
+
+void TFKAVRO::ShowTraffic() {
+    if (!Traffic) Traffic = new TTrafficWindow(this, *FSession);
+    Traffic->ShowTraffic();
 }
 
 void TFKAVRO::UpdateConnectionLight() {
@@ -361,6 +368,7 @@ void TFKAVRO::CreateParts() {
     FSession->AddObserver(FRecording.get());
     FSession->AddObserver(FSessionView.get());
     FSession->AddObserver(FGauge.get());
+    FSession->AddObserver(&FAlarms);
 }
 
 void TFKAVRO::StartPublishing(const TPublishOptions& Options) {

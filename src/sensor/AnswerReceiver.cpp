@@ -10,6 +10,15 @@ void TAnswerReceiver::Reset() {
     FBuffer.clear();
     FEtbSeen = false;
     FFrameStart = 0;
+    HandOnRaw();
+}
+
+void TAnswerReceiver::HandOnRaw() {
+    if (FRaw.empty()) return;
+    // Emptied first, so a failing handler cannot hand the bytes on twice.
+    FRawOut.swap(FRaw);
+    FRaw.clear();
+    if (OnRaw) OnRaw(FRawOut);
 }
 
 void TAnswerReceiver::EndLine() {
@@ -22,6 +31,7 @@ void TAnswerReceiver::EndLine() {
     FFrameStart = 0;
     FLineIsFrame = false;
     FValueStart = 0;
+    HandOnRaw();
     if (OnLine) OnLine(FLine);
 }
 
@@ -34,6 +44,7 @@ void TAnswerReceiver::AcceptFrame() {
     FEtbSeen = false;
     FFrameStart = 0;
     FLineIsFrame = true;
+    HandOnRaw();
     if (OnLine) OnLine(FLine);
     try {
         double Value = 0;
@@ -50,6 +61,9 @@ void TAnswerReceiver::AcceptFrame() {
 
 void TAnswerReceiver::Receive(const char* Data, std::size_t Size) {
     for (std::size_t i = 0; i < Size; ++i) {
+        FRaw.push_back(Data[i]);
+        const bool AfterCr = FAfterCr;
+        FAfterCr = false;
         switch (const char B = Data[i]) {
         case ETB:
             FEtbSeen = true;
@@ -58,9 +72,12 @@ void TAnswerReceiver::Receive(const char* Data, std::size_t Size) {
             FFrameStart = FBuffer.size();
             break;
         case LF:
+            // It ends the line before, whose bytes are gone already.
+            if (AfterCr) HandOnRaw();
             break;
         case CR:
             EndLine();
+            FAfterCr = true;
             break;
         case FrameEnd:
             // A "$" without an ETB in its frame is no frame end: it is dropped
@@ -72,6 +89,8 @@ void TAnswerReceiver::Receive(const char* Data, std::size_t Size) {
             if (FBuffer.size() >= MaxLine) EndLine();
             break;
         }
+        // Bytes no line keeps (a flood of LF) are handed on all the same.
+        if (FRaw.size() >= MaxRaw) HandOnRaw();
     }
 }
 

@@ -37,6 +37,13 @@ class TAnswerReceiver {
     // It is no reading: a consumer shows it at most, never records, plots or
     // publishes it as a value. Exceptions are swallowed as for OnValue.
     std::function<void(const std::string& Text)> OnMalformed;
+    // Called with the bytes as they came, control bytes and check characters
+    // included, each byte once and in order: those of a line or frame just
+    // before its OnLine; an LF right after a line's CR alone, as it comes;
+    // while no line ends, pieces of MaxRaw bytes; and on Reset, the bytes of
+    // the line it drops. May throw, as OnLine.
+    std::function<void(const std::string& Bytes)> OnRaw;
+    static constexpr std::size_t MaxRaw = 2 * MaxLine;
     // The decimal separator the value texts are read with.
     char DecimalSeparator = '.';
 
@@ -45,7 +52,7 @@ class TAnswerReceiver {
     void Receive(const std::string& Data) { Receive(Data.data(), Data.size()); }
 
     // Empties the buffer and forgets the frame being assembled: whatever
-    // arrives next starts a new line or frame.
+    // arrives next starts a new line or frame. Its bytes go to OnRaw first.
     void Reset();
 
     // True while OnLine runs for the text of a value frame (OnValue or
@@ -58,9 +65,13 @@ class TAnswerReceiver {
   private:
     void EndLine();
     void AcceptFrame();
+    void HandOnRaw();
 
     std::string& FBuffer;
     std::string FLine; // the line being handed on
+    std::string FRaw;  // every byte since the last one handed to OnRaw
+    std::string FRawOut;
+    bool FAfterCr = false; // the last byte ended a line with CR
     // An ETB arrived since the frame being assembled began. Kept across
     // receive events so a frame is judged the same however it is split.
     bool FEtbSeen = false;

@@ -54,6 +54,9 @@ TSensorSession::TSensorSession(std::string* LastAnswer, bool* StopFlag)
         Tell([&](TSessionObserver* O) { O->Answer(Line, Frame); });
         if (!Frame && IsInformationForm(Line)) SetIdentity(Line);
     };
+    FReceiver.OnRaw = [this](const std::string& Bytes) {
+        TellWire(TWireDirection::Received, Bytes);
+    };
     FReceiver.OnValue = [this](double Value) { Accept(Value); };
     FReceiver.OnMalformed = [this](const std::string& Text) {
         FExchange.Malformed();
@@ -61,6 +64,7 @@ TSensorSession::TSensorSession(std::string* LastAnswer, bool* StopFlag)
     };
     FExchange.Write = [this](const std::string& Bytes) {
         FPort.WriteText(Bytes);
+        TellWire(TWireDirection::Sent, Bytes);
         NoteSent(Bytes);
     };
     FExchange.Wait = [](int Ms) { PumpWait(Ms); };
@@ -189,6 +193,12 @@ void TSensorSession::NoteSent(const std::string& Bytes) {
         // What still comes after a #STOP is the stream's tail.
         FSource = TReadingSource::Stream;
     }
+}
+
+void TSensorSession::TellWire(TWireDirection Direction, const std::string& Bytes) {
+    if (FObservers.empty()) return;
+    const auto Now = std::chrono::system_clock::now();
+    Tell([&](TSessionObserver* O) { O->Wire(Direction, Now, FConnection.Opened, Bytes); });
 }
 
 void TSensorSession::Accept(double Value) {

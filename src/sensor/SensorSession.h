@@ -53,6 +53,8 @@ struct TSensorIdentity {
     std::string Cal[12]; // the coefficients, as sent
 };
 
+enum class TWireDirection { Sent, Received };
+
 // The session's events. Every method has a default that does nothing, so an
 // observer overrides the kinds it cares for. An observer may throw; the
 // exception leaves the event's source (a reading's is swallowed by the
@@ -76,6 +78,13 @@ class TSessionObserver {
     virtual void IdentityChanged(const TSensorIdentity&) {}
     // Line errors (the CE_ bits), as the port reports them.
     virtual void LineError(unsigned /*Errors*/) {}
+    // Bytes exactly as they went over the wire, with the port's name
+    // (TConnection::Opened): a command's as written, just before its Sent;
+    // a received line's or frame's just before its Answer; other received
+    // bytes (a line's LF, a line cut short) alone, see TAnswerReceiver::OnRaw.
+    // Told only while there are observers.
+    virtual void Wire(TWireDirection, std::chrono::system_clock::time_point /*Time*/,
+                      const std::string& /*Port*/, const std::string& /*Bytes*/) {}
 };
 
 class TSensorSession {
@@ -136,6 +145,7 @@ class TSensorSession {
     void SetDevice(const std::string& Path);
     void SetIdentity(const std::string& Line);
     void NoteSent(const std::string& Bytes);
+    void TellWire(TWireDirection Direction, const std::string& Bytes);
     void Accept(double Value);
 
     TVaComm FPort;

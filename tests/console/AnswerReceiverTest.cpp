@@ -232,3 +232,27 @@ TEST(NeedleAngle, ModesZeroAndOneTurnAgainstTheReading) {
     EXPECT_EQ(NeedleAngle(1e300, "2"), FLT_MAX);
     EXPECT_EQ(NeedleAngle(1e300, "0"), -FLT_MAX);
 }
+
+TEST(AnswerReceiver, HandsOnEveryRawByteOnceInOrderAtEachLineOrFrameEnd) {
+    const std::string Flood(TAnswerReceiver::MaxRaw + 3, '\n');
+    const struct {
+        std::string Data;
+        std::vector<size_t> Cuts;
+        bool ResetAfter;
+        std::vector<std::string> Raw; // "|" marks where OnLine ran
+    } Cases[] = {
+        {Line + Frame, {}, false, {"V:1234,X\r", "|", "\n", Frame, "|"}},
+        {Line + Frame, {3, 12}, false, {"V:1234,X\r", "|", "\n", Frame, "|"}},
+        {"ab$c", {}, true, {"ab$c"}},
+        {Flood, {}, false, {Flood.substr(3)}},
+    };
+    for (const auto& C : Cases) {
+        Recorder R;
+        std::vector<std::string> Got;
+        R.Rx.OnRaw = [&](const std::string& B) { Got.push_back(B); };
+        R.Rx.OnLine = [&](const std::string&) { Got.push_back("|"); };
+        R.Feed(C.Data, C.Cuts);
+        if (C.ResetAfter) R.Rx.Reset();
+        EXPECT_EQ(Got, C.Raw) << C.Data.substr(0, 20);
+    }
+}
