@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Answer reception: bytes per second of a recorded stream of value frames and
 // answer lines, through the receiver alone and through the window's receive
-// path (lines appended to the memo, drawing stubbed). Peer: a receiver that
-// judges each "$" only by the bytes of its own receive event, XOR-ing from the
-// event's start, the way a per-event check does.
+// path (lines appended to the memo, drawing stubbed).
 //
 // Memo: 100 000 answer lines of 20 to 60 characters, 16 to a display frame,
 // into the log view (a list view over a ring of lines) and into the peer, a
@@ -64,38 +62,6 @@ const TStream& Stream() {
     return S;
 }
 
-// The per-event peer: Check and the ETB position start afresh with each read.
-struct TPerEventReceiver {
-    std::string Buffer;
-    std::function<void(const std::string&)> OnLine;
-    std::function<void(double)> OnValue;
-    void Receive(const std::string& Data) {
-        unsigned char Check = 0;
-        size_t EtbPosition = Data.size();
-        for (size_t i = 0; i < Data.size(); ++i)
-            if (Data[i] == 23) EtbPosition = i;
-        for (size_t i = 0; i < Data.size(); ++i) {
-            const char B = Data[i];
-            if (i <= EtbPosition) Check ^= static_cast<unsigned char>(B);
-            if (B == 2 || B == 10 || B == 23) continue;
-            if (B == 13) {
-                OnLine(Buffer);
-                Buffer.clear();
-            } else if (B == '$') {
-                if (EtbPosition < Data.size() &&
-                    static_cast<unsigned char>(Data[EtbPosition]) == Check) {
-                    Buffer.resize(Buffer.size() >= 2 ? Buffer.size() - 2 : 0);
-                    OnLine(Buffer);
-                    OnValue(ValueTextToFloat(Buffer, '.'));
-                    Buffer.clear();
-                }
-            } else {
-                Buffer.push_back(B);
-            }
-        }
-    }
-};
-
 // Feeds the recorded stream through Rx, counting the readings it keeps.
 template <class Receiver> void RunReceiver(benchmark::State& State, Receiver& Rx) {
     std::string Last;
@@ -122,12 +88,6 @@ void BM_Receiver(benchmark::State& State) {
 }
 BENCHMARK(BM_Receiver)->Unit(benchmark::kMillisecond);
 
-void BM_PeerPerEventReceiver(benchmark::State& State) {
-    TPerEventReceiver Rx;
-    RunReceiver(State, Rx);
-}
-BENCHMARK(BM_PeerPerEventReceiver)->Unit(benchmark::kMillisecond);
-
 // The window's receive path after the port read: lines into LastAnswer and
 // the memo, values to a stubbed readout and needle.
 void BM_WindowReceivePath(benchmark::State& State) {
@@ -148,10 +108,12 @@ void BM_WindowReceivePath(benchmark::State& State) {
 }
 BENCHMARK(BM_WindowReceivePath)->Unit(benchmark::kMillisecond);
 
+// This process's processor time and the X server's, which draws for it.
 double CpuSeconds() {
     rusage U;
     getrusage(RUSAGE_SELF, &U);
-    return U.ru_utime.tv_sec + U.ru_stime.tv_sec + (U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e6;
+    return U.ru_utime.tv_sec + U.ru_stime.tv_sec + (U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e6 +
+           XServerCpuSeconds();
 }
 
 // The peer: every line a block of a plain text edit, blocks that hold a line
