@@ -27,6 +27,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <cstdio>
+
 #include <malloc.h>
 #include <sys/resource.h>
 
@@ -217,6 +219,11 @@ void BM_Memo100kLines_LogViewVsPlainText(benchmark::State& State) {
     State.counters["log_us_per_line"] = Log.second / Lines * 1e6;
     State.counters["plain_us_per_line"] = Plain.second / Lines * 1e6;
     State.counters["cpu_ratio"] = Log.second / Plain.second;
+    std::printf("Answer log, 100 000 lines shown 16 a frame: the log view %.1f MB, %.1f us a "
+                "line (CPU + X server); peer QPlainTextEdit %.1f MB, %.1f us a line; ratio %.2f "
+                "memory, %.2f CPU\n",
+                Log.first / 1e6, Log.second / Lines * 1e6, Plain.first / 1e6,
+                Plain.second / Lines * 1e6, Log.first / Plain.first, Log.second / Plain.second);
 }
 BENCHMARK(BM_Memo100kLines_LogViewVsPlainText)
     ->Iterations(1)
