@@ -67,41 +67,40 @@ for r in $(seq 1 "$runs"); do
 done
 fi
 
-# Lines that read alike but for their numbers are one line; each number
-# becomes the range of its values over the runs.
+# Every run prints the same lines in the same order: line n of each run is
+# merged with line n of the others, each number becoming the range of its
+# values over the runs (runs of spaces become one, as padding moves with the
+# figures). A line that reads differently in some run is printed as it is.
 for b in "${benches[@]}"; do
     name="${b%%|*}"
     ls "$out/$name".* >/dev/null 2>&1 || continue
     echo "== $name"
-    cat "$out/$name".* | awk '
+    awk '
         {
+            gsub(/ +/, " ")
             line = $0; tpl = ""; n = 0
             while (match(line, /-?[0-9]+(\.[0-9]+)?/)) {
                 tpl = tpl substr(line, 1, RSTART - 1) "#"
-                v[tpl, n++] = 0
-                num = substr(line, RSTART, RLENGTH) + 0
-                text = substr(line, RSTART, RLENGTH)
-                if (!((tpl, n) in lo) || num < lo[tpl, n]) { lo[tpl, n] = num; lot[tpl, n] = text }
-                if (!((tpl, n) in hi) || num > hi[tpl, n]) { hi[tpl, n] = num; hit[tpl, n] = text }
+                text = substr(line, RSTART, RLENGTH); num = text + 0; n++
+                if (FNR == NR || !((FNR, n) in lo)) { lo[FNR, n] = num; lot[FNR, n] = text; hi[FNR, n] = num; hit[FNR, n] = text }
+                if (num < lo[FNR, n]) { lo[FNR, n] = num; lot[FNR, n] = text }
+                if (num > hi[FNR, n]) { hi[FNR, n] = num; hit[FNR, n] = text }
                 line = substr(line, RSTART + RLENGTH)
             }
             tpl = tpl line
-            if (!(tpl in seen)) { seen[tpl] = 1; order[++count] = tpl }
-            key[tpl] = 1
+            if (FNR == NR) { first[FNR] = tpl; lines = FNR }
+            else if (first[FNR] != tpl) odd[FNR] = odd[FNR] "\n  (another run: " $0 ")"
         }
         END {
-            for (i = 1; i <= count; ++i) {
-                t = order[i]; res = ""; k = 0; rest = t
-                # Walk the template again, rebuilding its prefix to find each number.
-                pre = ""
+            for (i = 1; i <= lines; ++i) {
+                rest = first[i]; res = ""; k = 0
                 while ((p = index(rest, "#")) > 0) {
-                    pre = pre substr(rest, 1, p - 1) "#"
                     k++
-                    r = (lot[pre, k] == hit[pre, k]) ? lot[pre, k] : lot[pre, k] "–" hit[pre, k]
+                    r = (lot[i, k] == hit[i, k]) ? lot[i, k] : lot[i, k] "–" hit[i, k]
                     res = res substr(rest, 1, p - 1) r
                     rest = substr(rest, p + 1)
                 }
-                print res rest
+                print res rest odd[i]
             }
-        }'
+        }' "$out/$name".*
 done
