@@ -1,19 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The entry of a benchmark program that needs a Qt application object. Its
-// windows go to an Xvfb of its own when Xvfb is installed, so that drawing
-// reaches a real X server whose processor time XServerCpuSeconds() reports
-// for the benchmarks to count; otherwise (or when QT_QPA_PLATFORM is set)
-// they run offscreen and the server's share is missing, which the program
-// says first. Cleanup runs while the application object still exists
-// (widgets go first).
+// The entry of a benchmark program that needs a Qt application object. The
+// windows of a program with a GUI application object go to an Xvfb of its own when Xvfb is
+// installed, so that drawing reaches a real X server whose processor time XServerCpuSeconds()
+// reports for the benchmarks to count; otherwise (or when QT_QPA_PLATFORM is set) they run
+// offscreen and the server's share is missing, which the program says first. Cleanup runs while the
+// application object still exists (widgets go first).
 #pragma once
 
+#include <QCoreApplication>
 #include <QtGlobal>
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <type_traits>
 
 #include "XServer.h"
 
@@ -30,7 +31,9 @@ inline double XServerCpuSeconds() {
 
 template <class TApp>
 int RunQtBenchmarks(int argc, char** argv, const std::function<void()>& Cleanup = {}) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    if constexpr (std::is_same_v<TApp, QCoreApplication>) {
+        // No windows: neither an X server nor a platform plugin is needed.
+    } else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         BenchXServer() = std::make_unique<bench_x::TXServer>();
         for (const auto& Setting : BenchXServer()->QtEnv()) {
             const size_t Eq = Setting.find('=');
