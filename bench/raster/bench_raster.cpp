@@ -180,16 +180,16 @@ BENCHMARK(BM_BlendLine_Memcpy)->Apply(RowLengths);
 // What the row-blend figures compare: the bound blend and its portable form
 // against a plain copy of the same pixels, the least a pass over them costs.
 void PrintRowSummary() {
-    std::printf("\nRow blend (dial-like row over white), against memcpy of the same pixels:\n");
+    std::printf(
+        "\nRow blend (dial-like row over white), against a floor, memcpy of the same pixels:\n");
     for (int N : {GaugeW, GaugeW * GaugeH}) {
         const auto Copy = GRowFigures.find({"memcpy", N});
         if (Copy == GRowFigures.end()) continue;
         for (const char* Name : {"BlendLine", "BlendLine_Pas"}) {
             const auto It = GRowFigures.find({Name, N});
             if (It == GRowFigures.end()) continue;
-            std::printf(
-                "%-13s %6d px: %10.1f ns; memcpy of the same pixels: %9.1f ns; ratio %.2f\n", Name,
-                N, It->second, Copy->second, Copy->second > 0 ? It->second / Copy->second : 0);
+            std::printf("%-13s %6d px: %10.1f ns; floor, memcpy: %9.1f ns; ratio %.2f\n", Name, N,
+                        It->second, Copy->second, Copy->second > 0 ? It->second / Copy->second : 0);
         }
     }
 }
