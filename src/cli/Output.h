@@ -25,6 +25,10 @@ class TOutput {
     // mode and id (the elapsed time counts from this output's making), or a
     // line of InfluxDB line protocol.
     bool Reading(const TReading& R);
+    // A reading of one of several sensors: "ID<tab>value" (plain), the
+    // recording's row as Reading, one flat JSON object {"time": .., "id": n,
+    // "value": n, "mode": n or null, "port": ..}, or line protocol.
+    bool Polled(const TReading& R);
     // The Information fields: "key: value" lines, or one JSON object.
     void Info(const TSensorIdentity& I);
     // A scan's answer: "ID<tab>value".
