@@ -5,6 +5,7 @@
 #include "ReadingPublisher.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cstdio>
 
@@ -67,4 +68,15 @@ void TOutput::Info(const TSensorIdentity& I) {
 
 bool TOutput::Found(int Id, double Value) {
     return Line(std::to_string(Id) + "\t" + Number(Value));
+}
+
+bool TOutput::Polled(const TReading& R) {
+    if (FFormat == Plain) return Found(R.Id, R.Value);
+    if (FFormat != Json) return Reading(R);
+    const QJsonObject O{{"time", QString::fromStdString(TRecorder::LocalTime(R.Time))},
+                        {"id", R.Id},
+                        {"value", R.Value},
+                        {"mode", R.Mode < 0 ? QJsonValue() : QJsonValue(R.Mode)},
+                        {"port", QString::fromStdString(R.Port)}};
+    return Line(QJsonDocument(O).toJson(QJsonDocument::Compact).toStdString());
 }

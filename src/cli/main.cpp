@@ -70,14 +70,20 @@ const char* Description =
     "                                written negative, -900), then Information (--json)\n"
     "  save                          #SAVE, answered by OK\n"
     "  scan [--wait MS]              the IDs on the line that answer Angle Data\n"
+    "  poll --ids ID,ID,... [--interval MS] [--count N] [--duration S] [--wait MS]\n"
+    "                                the sensors of a shared line by Angle Data in turn, each\n"
+    "                                once every MS (default 200) for N rounds or S seconds\n"
+    "                                (default: until a signal); \"ID<tab>value\" lines, or --csv,\n"
+    "                                --json; exits 1 when a sensor never answered\n"
     "  watch --mqtt URL [--topic FILTER] [--csv | --json]\n"
     "                                the readings of every sensor publishing to the broker\n\n"
     "read and stream print one value a line, the recording's rows (--csv), or InfluxDB line\n"
     "protocol (--format influx, for Telegraf's execd input).\n\n"
-    "read and stream publish each reading to a broker with --mqtt URL (mqtt://host[:port],\n"
+    "read, stream and poll publish each reading to a broker with --mqtt URL (mqtt://host[:port],\n"
     "mqtts://host[:port]) below --topic PREFIX (default vorta/<hostname>/<port name>, the port\n"
     "name one topic level: pts/3 gives pts_3): PREFIX/reading (JSON, or --payload influx),\n"
     "PREFIX/info and PREFIX/status, retained like the latest reading, PREFIX/dropped; and\n"
+    "poll each sensor's reading to PREFIX/<id>/reading;\n"
     "each sensor's Home Assistant discovery config (--no-discovery leaves it out).\n"
     "The broker's user name and password come from VORTA_MQTT_USER and\n"
     "VORTA_MQTT_PASSWORD, or from --mqtt-credentials FILE (user name, then password, one a "
@@ -262,6 +268,7 @@ struct TCommand {
     int NewId = 0;
     std::string Minus, Plus, Text;
     bool NoAnswerOk = false;
+    std::vector<int> Ids; // poll
 };
 
 // The readings of read and stream to a broker: connecting goes on beside
@@ -273,8 +280,9 @@ class TPublishing {
 
     bool Active() const { return FActive; }
 
-    // False when the broker refused at once (its reason printed).
-    bool Start(const TPublishOptions& Options) {
+    // False when the broker refused at once (its reason printed). Identify:
+    // ask the sensor's Information first.
+    bool Start(const TPublishOptions& Options, bool Identify = true) {
         bool& BrokerFailed = GBrokerFailed;
         // The broker going away is told once; the attempts after it are not.
         FPublisher.OnState = [&, Told = false](TMqttState S, const std::string& Why) mutable {
@@ -303,7 +311,7 @@ class TPublishing {
         FPublisher.Attach(FClient.FSession, false);
         // Mode and id go with every reading, so Information comes first; the
         // identity it brings is published as info.
-        FClient.Info();
+        if (Identify) FClient.Info();
         return true;
     }
 
@@ -492,6 +500,79 @@ int RunScan(TClient& C, const TCommand& A, TOutput& Out, TPublishing&) {
     return Done(C);
 }
 
+// The sensors of a shared line, by Angle Data only: every sensor of a real
+// shared line would answer a text command such as #INFO at once, so none is
+// sent, and the readings' mode stays unknown. Count is rounds (each sensor
+// asked once a round; 0 no limit) and Duration seconds (0 no limit).
+int RunPoll(TClient& C, const TCommand& A, TOutput& Out, TPublishing& Publishing) {
+    struct TReport : TSessionObserver {
+        explicit TReport(TSensorSession& S) : Session(S) { S.AddObserver(this); }
+        ~TReport() override { Session.RemoveObserver(this); }
+        void SensorStale(int Id) override {
+            std::fprintf(stderr,
+                         "vorta-cli: sensor %d: no answer to %d polls in a row; asked every %d "
+                         "rounds until it answers\n",
+                         Id, TWatchPlan::StaleAfter, TWatchPlan::StaleEvery);
+        }
+        void SensorBack(int Id) override {
+            std::fprintf(stderr, "vorta-cli: sensor %d answers again\n", Id);
+        }
+        TSensorSession& Session;
+    } Report(C.FSession);
+    Out.Header();
+    // A sensor left streaming is not one of those asked.
+    C.OnReading = [&](const TReading& R) {
+        if (R.Source != TReadingSource::Watch) return;
+        Printed(Out.Polled(R));
+        Publishing.Publish(R);
+    };
+    TStopSignals Signals([&C] { C.FSession.StopFlag() = true; });
+    TWatchPlan Plan;
+    Plan.Ids = A.Ids;
+    Plan.IntervalMs = A.Interval;
+    Plan.AnswerMs = A.ScanWait;
+    Plan.Rounds = A.Count;
+    Plan.DurationMs = A.Duration * 1000L;
+    std::vector<std::pair<int, long>> Readings;
+    try {
+        C.Exchange().Start();
+        Readings = C.FSession.Watch(Plan);
+    } catch (const EAbort&) {
+    }
+    Signals.Disable();
+    C.OnReading = nullptr;
+    if (C.FLost) return Publishing.Finish(exNoAnswer);
+    if (GBrokerFailed) return Publishing.Finish(exPort);
+    int Status = exDone;
+    for (const auto& [Id, N] : Readings)
+        if (N == 0) {
+            std::fprintf(stderr, "vorta-cli: sensor %d never answered\n", Id);
+            Status = exNoAnswer;
+        }
+    return Publishing.Finish(Status);
+}
+
+// --ids 1,5,12: decimal IDs 1 to 77, each once.
+std::vector<int> PollIds(const TOptions& P) {
+    if (!P.isSet("ids")) throw TUsage("poll needs the sensors' IDs: --ids 1,5,12");
+    std::vector<int> Ids;
+    for (const QString& Item : P.value("ids").split(',')) {
+        const std::string T = Item.trimmed().toStdString();
+        int V = 0;
+        if (T.empty() || T.find_first_not_of("0123456789") != std::string::npos ||
+            !TryStrToInt(T, V))
+            throw TUsage("--ids: '" + Item.toStdString() +
+                         "' is no sensor ID; give IDs 1 to 77 separated by commas (1,5,12)");
+        Ids.push_back(V);
+    }
+    try {
+        CheckWatchIds(Ids);
+    } catch (const Exception& E) {
+        throw TUsage(std::string("--ids: ") + E.what());
+    }
+    return Ids;
+}
+
 // The broker connection's options; the credentials never come from the command line.
 TMqttOptions MqttOptions(const TOptions& P) {
     TMqttOptions O;
@@ -580,19 +661,21 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
         return RunWatch(W);
     }
 
-    static const QStringList Known = {"info",   "read",      "stream", "send",
-                                      "set-id", "set-range", "save",   "scan"};
+    static const QStringList Known = {"info",      "read", "stream", "send", "set-id",
+                                      "set-range", "save", "scan",   "poll"};
     if (!Known.contains(Command))
         throw TUsage(Command.isEmpty() ? "no command given"
                                        : "unknown command " + Command.toStdString());
     // Check every argument before the port is touched.
-    const int Count = IntOption(P, "count", 1, 1, 1000000);
+    // poll runs until stopped unless given a count.
+    const int Count = IntOption(P, "count", Command == "poll" ? 0 : 1, 1, 1000000);
     const int Interval = IntOption(P, "interval", 200, 0, 3600000);
     const int Id = IntOption(P, "id", 0, 1, 77);
     const int Duration = IntOption(P, "duration", 0, 0, 100000000);
     const int ScanWait = IntOption(P, "wait", TSensorExchange::ScanWait, 1, 60000);
     int NewId = 0;
     std::string Minus, Plus;
+    const std::vector<int> Ids = Command == "poll" ? PollIds(P) : std::vector<int>{};
     if (Command == "send")
         Want(1);
     else if (Command == "set-id") {
@@ -621,8 +704,9 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
     if (Port.empty()) Port = qEnvironmentVariable("VORTA_PORT").toStdString();
     if (Port.empty()) throw TUsage("no port: give --port NAME or set VORTA_PORT");
     const bool Publish = P.isSet("mqtt");
-    if (Publish && Command != "read" && Command != "stream")
-        throw TUsage("--mqtt publishes the readings of read and stream, or is watched by watch");
+    if (Publish && Command != "read" && Command != "stream" && Command != "poll")
+        throw TUsage(
+            "--mqtt publishes the readings of read, stream and poll, or is watched by watch");
     if (!Publish && (P.isSet("payload") || P.isSet("no-discovery")))
         throw TUsage("--payload and --no-discovery are for publishing with --mqtt");
     const QString Format = P.value("format");
@@ -671,6 +755,7 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
     A.Plus = Plus;
     A.Text = Command == "send" ? Args[1].toStdString() : "";
     A.NoAnswerOk = P.isSet("no-answer-ok");
+    A.Ids = Ids;
     TOutput Out(P.isSet("json")                     ? TOutput::Json
                 : P.isSet("csv") || Format == "csv" ? TOutput::Csv
                 : Format == "influx"                ? TOutput::Influx
@@ -691,13 +776,14 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
         return exPort;
     }
     TPublishing Publishing(C);
-    if (Publish && !Publishing.Start(PublishOptions)) return exPort;
+    if (Publish && !Publishing.Start(PublishOptions, Command != "poll")) return exPort;
     Publishing.WatchLimits(Limits);
 
     using TRun = int (*)(TClient&, const TCommand&, TOutput&, TPublishing&);
     static const std::pair<const char*, TRun> Commands[] = {
-        {"info", RunInfo}, {"set-id", RunSetId}, {"set-range", RunSetRange}, {"save", RunSave},
-        {"send", RunSend}, {"read", RunRead},    {"stream", RunStream},      {"scan", RunScan}};
+        {"info", RunInfo},     {"set-id", RunSetId}, {"set-range", RunSetRange},
+        {"save", RunSave},     {"send", RunSend},    {"read", RunRead},
+        {"stream", RunStream}, {"scan", RunScan},    {"poll", RunPoll}};
     for (const auto& [Name, Fn] : Commands)
         if (Command == Name) {
             const int Status = Fn(C, A, Out, Publishing);
@@ -736,21 +822,24 @@ QStringList Positional(const QCommandLineParser& P) {
 
 // An option that the command has no use for is refused rather than ignored.
 void CheckOptionsFit(const QString& Command, const QCommandLineParser& P) {
-    static const QStringList Commands = {"ports",  "info",      "read", "stream", "send",
-                                         "set-id", "set-range", "save", "scan",   "watch"};
+    static const QStringList Commands = {"ports",     "info", "read", "stream", "send", "set-id",
+                                         "set-range", "save", "scan", "watch",  "poll"};
     static const struct {
         const char* Option;
         QStringList For;
         const char* Text;
     } Fits[] = {
-        {"json", {"info", "set-id", "set-range", "watch"}, "info, set-id, set-range and watch"},
-        {"csv", {"read", "stream", "watch"}, "read, stream and watch"},
-        {"format", {"read", "stream"}, "read and stream"},
-        {"payload", {"read", "stream"}, "read and stream"},
-        {"no-discovery", {"read", "stream"}, "read and stream"},
+        {"json",
+         {"info", "set-id", "set-range", "watch", "poll"},
+         "info, set-id, set-range, watch and poll"},
+        {"csv", {"read", "stream", "watch", "poll"}, "read, stream, watch and poll"},
+        {"format", {"read", "stream", "poll"}, "read, stream and poll"},
+        {"payload", {"read", "stream", "poll"}, "read, stream and poll"},
+        {"no-discovery", {"read", "stream", "poll"}, "read, stream and poll"},
         {"no-answer-ok", {"send"}, "send"},
         {"min", {"read", "stream"}, "read and stream"},
         {"max", {"read", "stream"}, "read and stream"},
+        {"ids", {"poll"}, "poll"},
     };
     if (!Commands.contains(Command)) return;
     for (const auto& F : Fits)
@@ -799,23 +888,32 @@ int main(int argc, char** argv) {
          "The serial port: a name below /dev without \"tty\" (USB0, pts/3), COM<n>, a path, "
          "or a network serial server's port: rfc2217://HOST:PORT or tcp://HOST:PORT (raw).",
          "NAME"},
-        {"json", "info, set-id, set-range: one JSON object."},
-        {"csv", "read, stream: rows of time,elapsed_s,kind,value,text,port,mode,id (then limit, "
-                "with --min or --max)."},
+        {"json", "info, set-id, set-range: one JSON object; poll: one object a reading."},
+        {"csv", "read, stream, poll: rows of time,elapsed_s,kind,value,text,port,mode,id (then "
+                "limit, with --min or --max)."},
         {"format",
-         "read, stream: plain (one value a line, the default), csv (as --csv) or influx (InfluxDB "
+         "read, stream, poll: plain (one value a line, the default), csv (as --csv) or influx "
+         "(InfluxDB "
          "line protocol).",
          "FORMAT"},
         {"no-answer-ok", "send: a command that has no answer; no answer is no failure."},
-        {"count", "read: number of readings, 1 or more (default 1).", "N"},
-        {"interval", "read: wait after each request (default 200).", "MS"},
+        {"count",
+         "read: number of readings, 1 or more (default 1); poll: rounds (default: until "
+         "stopped).",
+         "N"},
+        {"interval",
+         "read: wait after each request (default 200); poll: from one round to the next, each "
+         "sensor read once (default 200).",
+         "MS"},
         {"id", "read: ask the sensor with this ID by Angle Data.", "ID"},
+        {"ids", "poll: the sensors to poll in turn, IDs 1 to 77 separated by commas.", "ID,..."},
         {"duration",
-         "stream: stop after this many seconds; 0 (the default): until stopped by a "
+         "stream, poll: stop after this many seconds; 0 (the default): until stopped by a "
          "signal.",
          "S"},
-        {"wait", "scan: wait for each ID's answer (default 150).", "MS"},
-        {"mqtt", "read, stream: publish the readings to this broker; watch: the broker.", "URL"},
+        {"wait", "scan, poll: wait for each ID's answer (default 150).", "MS"},
+        {"mqtt", "read, stream, poll: publish the readings to this broker; watch: the broker.",
+         "URL"},
         {"topic",
          "The topic prefix (default vorta/<hostname>/<port name>); watch: the filter (default "
          "vorta/#).",
@@ -837,7 +935,7 @@ int main(int argc, char** argv) {
     };
     P.addOptions(Options);
     P.addPositionalArgument(
-        "command", "ports, info, read, stream, send, set-id, set-range, save, scan, watch");
+        "command", "ports, info, read, stream, send, set-id, set-range, save, scan, poll, watch");
     if (!P.parse(HideNegativeNumbers(App.arguments(), Options))) {
         std::fprintf(stderr, "vorta-cli: %s\n", P.errorText().toLocal8Bit().constData());
         return exUsage;

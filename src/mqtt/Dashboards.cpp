@@ -87,9 +87,10 @@ std::string InfluxLine(const std::string& Host, const std::string& Port, int Id,
 
 TDiscovery HomeAssistantDiscovery(const std::string& Prefix, const std::string& Host,
                                   const std::string& Port, int Id, TPayloadFormat Payload, int Qos,
-                                  const QJsonObject& Info) {
+                                  const QJsonObject& Info, bool Watched) {
     const std::string Node = "vorta_" + IdPart(TopicLevel(Host));
-    const std::string Object = IdPart(TopicLevel(Port)) + "_" + std::to_string(Id);
+    const std::string Object =
+        IdPart(TopicLevel(Port)) + (Watched ? "_watch_" : "_") + std::to_string(Id);
     const QString UniqueId = QString::fromStdString(Node + "_" + Object);
     QJsonObject Device{{"identifiers", QJsonArray{UniqueId}},
                        {"name", QString::fromStdString("VORTA-IN-S " + std::to_string(Id) + " at " +
@@ -97,7 +98,8 @@ TDiscovery HomeAssistantDiscovery(const std::string& Prefix, const std::string& 
                        {"model", "VORTA-IN-S"}};
     if (Info["id"].toDouble(-1) == Id && !Info["version"].toString().isEmpty())
         Device.insert("sw_version", Info["version"]);
-    const QString State = QString::fromStdString(Prefix + "/reading");
+    const QString State = QString::fromStdString(
+        Watched ? Prefix + "/" + std::to_string(Id) + "/reading" : Prefix + "/reading");
     const QJsonObject Config{
         {"name", "Inclination"},
         {"state_topic", State},

@@ -41,13 +41,15 @@ std::string InfluxLine(const std::string& Host, const std::string& Port, int Id,
 // homeassistant/sensor/vorta_<host>/<port>_<id>/config (each level of
 // [A-Za-z0-9_-] only, as Home Assistant wants), and its message. Info is the
 // info message's object (InformationJson) or empty; its version goes in the
-// device block when its id is Id.
+// device block when its id is Id. Watched: a sensor polled on the shared
+// line, a device of its own beside the port's current sensor even when the
+// ID is the same: <port>_watch_<id>, reading PREFIX/<id>/reading.
 struct TDiscovery {
     std::string Topic;
     QJsonObject Config;
 };
 TDiscovery HomeAssistantDiscovery(const std::string& Prefix, const std::string& Host,
                                   const std::string& Port, int Id, TPayloadFormat Payload, int Qos,
-                                  const QJsonObject& Info);
+                                  const QJsonObject& Info, bool Watched = false);
 // Home Assistant says "online" here when it starts: the configs go again.
 constexpr const char* HomeAssistantStatusTopic = "homeassistant/status";

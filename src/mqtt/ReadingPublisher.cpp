@@ -114,8 +114,7 @@ TReadingPublisher::TReadingPublisher() {
             FClient.Publish(FOpt.Prefix + "/status", "online", 1, true);
             if (FHaveInfo) FClient.Publish(FOpt.Prefix + "/info", Compact(FInfo), 1, true);
             if (!FAlarm.empty()) FClient.Publish(FOpt.Prefix + "/alarm", FAlarm, 1, true);
-            for (const int Id : FSensorIds)
-                PublishDiscovery(Id);
+            PublishAllDiscovery();
             ReportDropped();
             Pump();
         }
@@ -128,9 +127,7 @@ TReadingPublisher::TReadingPublisher() {
         Pump();
     };
     FClient.OnMessage = [this](const std::string& Topic, const std::string& Payload) {
-        if (Topic == HomeAssistantStatusTopic && Payload == "online")
-            for (const int Id : FSensorIds)
-                PublishDiscovery(Id);
+        if (Topic == HomeAssistantStatusTopic && Payload == "online") PublishAllDiscovery();
     };
     FDroppedTimer.setInterval(1000);
     QObject::connect(&FDroppedTimer, &QTimer::timeout, [this] { ReportDropped(); });
@@ -177,7 +174,8 @@ void TReadingPublisher::Publish(const TReading& R) {
     // A scan's answers are other sensors' readings, not this port's sensor's.
     if (R.Source == TReadingSource::Scan) return;
     PublishReading(TRecorder::LocalTime(R.Time), R.Value, R.Id,
-                   R.Mode < 0 ? std::string() : std::to_string(R.Mode));
+                   R.Mode < 0 ? std::string() : std::to_string(R.Mode),
+                   R.Source == TReadingSource::Watch);
 }
 
 void TReadingPublisher::IdentityChanged(const TSensorIdentity& I) {
@@ -218,6 +216,7 @@ void TReadingPublisher::MovePort(const std::string& Port) {
     FHaveInfo = false;
     FAlarm.clear();
     FSensorIds.clear();
+    FWatchIds.clear();
     // The will names the old prefix, so the connection is made anew.
     Stop(1000);
     try {
@@ -282,7 +281,8 @@ size_t TReadingPublisher::Stop(int DrainMs) {
 }
 
 void TReadingPublisher::PublishReading(const std::string& Time, double Value, int Id,
-                                       const std::string& Mode) {
+                                       const std::string& Mode, bool Watched) {
+    Watched = Watched && Id >= 0;
     std::string M = FOpt.Payload == pfInflux
                         ? InfluxLine(FHost, FOpt.Port, Id, Value, Mode, EpochNs(Time))
                         : "{\"time\":" + JsonString(Time) + ",\"value\":" + JsonNumber(Value) +
@@ -290,8 +290,9 @@ void TReadingPublisher::PublishReading(const std::string& Time, double Value, in
                               ",\"mode\":" + (Mode.empty() ? std::string("null") : Mode) +
                               ",\"port\":" + JsonString(FOpt.Port) + "}";
     // The config goes before the reading, which Home Assistant then takes too.
-    if (Id >= 0 && FOpt.Discovery && FSensorIds.insert(Id).second) PublishDiscovery(Id);
-    FQueue.push_back(std::move(M));
+    if (Id >= 0 && FOpt.Discovery && (Watched ? FWatchIds : FSensorIds).insert(Id).second)
+        PublishDiscovery(Id, Watched);
+    FQueue.push_back({Watched ? Id : -1, std::move(M)});
     if (FQueue.size() > FOpt.QueueLimit) {
         FQueue.pop_front();
         ++FDroppedSince;
@@ -305,8 +306,7 @@ void TReadingPublisher::PublishInfo(const QJsonObject& Info) {
     FHaveInfo = true;
     FClient.Publish(FOpt.Prefix + "/info", Compact(FInfo), 1, true);
     // The device's version may have changed.
-    for (const int Id : FSensorIds)
-        PublishDiscovery(Id);
+    PublishAllDiscovery();
 }
 
 void TReadingPublisher::PublishAlarm(const TAlarmEvent& E) {
@@ -320,16 +320,26 @@ void TReadingPublisher::PublishAlarm(const TAlarmEvent& E) {
     FClient.Publish(FOpt.Prefix + "/alarm", FAlarm, 1, true);
 }
 
-void TReadingPublisher::PublishDiscovery(int Id) {
-    const TDiscovery D = HomeAssistantDiscovery(FOpt.Prefix, FHost, FOpt.Port, Id, FOpt.Payload,
-                                                FOpt.Qos, FHaveInfo ? FInfo : QJsonObject());
+void TReadingPublisher::PublishAllDiscovery() {
+    for (const int Id : FSensorIds)
+        PublishDiscovery(Id);
+    for (const int Id : FWatchIds)
+        PublishDiscovery(Id, true);
+}
+
+void TReadingPublisher::PublishDiscovery(int Id, bool Watched) {
+    const TDiscovery D =
+        HomeAssistantDiscovery(FOpt.Prefix, FHost, FOpt.Port, Id, FOpt.Payload, FOpt.Qos,
+                               FHaveInfo ? FInfo : QJsonObject(), Watched);
     FClient.Publish(D.Topic, Compact(D.Config), 1, true);
 }
 
 void TReadingPublisher::Pump() {
-    const std::string Topic = FOpt.Prefix + "/reading";
     while (!FQueue.empty() && FInFlight < Window) {
-        const int Mid = FClient.Publish(Topic, FQueue.front(), FOpt.Qos, true);
+        const TQueued& Q = FQueue.front();
+        const std::string Topic =
+            FOpt.Prefix + (Q.WatchId < 0 ? "" : "/" + std::to_string(Q.WatchId)) + "/reading";
+        const int Mid = FClient.Publish(Topic, Q.Payload, FOpt.Qos, true);
         if (Mid < 0) return;
         FMids.insert(Mid);
         ++FInFlight;

@@ -6,6 +6,8 @@
 //                   starts shows the latest at once; flat JSON (numbers as numbers)
 //                   {"time": ISO 8601 with ms and offset, "value": n, "id": n, "mode": "..",
 //                   "port": ".."}, or one line of InfluxDB line protocol (InfluxLine)
+//   PREFIX/<id>/reading  the same for each sensor polled on the shared line
+//                   (readings of source Watch), retained
 //   PREFIX/info     the Information fields as one JSON object, retained
 //   PREFIX/status   "online", retained; "offline" as the last will and on a clean stop
 //   PREFIX/dropped  retained {"time": .., "dropped": n, "total": n}: readings lost
@@ -16,7 +18,8 @@
 //                   limits (PublishAlarm), the latest sent again on every connection
 // status stays a plain word so that the will (fixed when connecting) and the
 // connected state read alike. With discovery on, every sensor id seen in a
-// reading gets a retained Home Assistant config (HomeAssistantDiscovery), sent
+// reading gets a retained Home Assistant config (HomeAssistantDiscovery; a
+// polled sensor one of its own for PREFIX/<id>/reading), sent
 // again on every connection, after new Information, and whenever Home
 // Assistant announces itself on homeassistant/status.
 //
@@ -102,8 +105,10 @@ class TReadingPublisher : public TSessionObserver {
 
     // Queues a reading (Time as IsoTimeNow writes it; Id < 0: unknown, and
     // no discovery config; Mode a whole number, "" unknown) of the port of
-    // the options; never waits.
-    void PublishReading(const std::string& Time, double Value, int Id, const std::string& Mode);
+    // the options; never waits. Watched: of a sensor polled on the line
+    // (Id >= 0), for PREFIX/<Id>/reading.
+    void PublishReading(const std::string& Time, double Value, int Id, const std::string& Mode,
+                        bool Watched = false);
     // Kept, published retained now and again after every reconnect.
     void PublishInfo(const QJsonObject& Info);
     // An alarm raised or cleared (TAlarmWatcher::OnAlarm) of this port's
@@ -127,7 +132,8 @@ class TReadingPublisher : public TSessionObserver {
   private:
     void Pump();
     void ReportDropped();
-    void PublishDiscovery(int Id);
+    void PublishDiscovery(int Id, bool Watched = false);
+    void PublishAllDiscovery();
     // Moves to another port: reconnects under its prefix (unless one was
     // given), the old prefix left "offline".
     void MovePort(const std::string& Port);
@@ -137,13 +143,18 @@ class TReadingPublisher : public TSessionObserver {
     TPublishOptions FGiven; // as Start was given them
     TSensorSession* FSession = nullptr;
     bool FFollowReadings = true;
-    std::string FPath;              // the session's device, to notice another port
-    std::string FHost;              // for the influx lines and the discovery
-    std::deque<std::string> FQueue; // payloads
+    std::string FPath; // the session's device, to notice another port
+    std::string FHost; // for the influx lines and the discovery
+    struct TQueued {
+        int WatchId; // -1: PREFIX/reading; else PREFIX/<WatchId>/reading
+        std::string Payload;
+    };
+    std::deque<TQueued> FQueue;
     QJsonObject FInfo;
     bool FHaveInfo = false;
     std::string FAlarm;       // the latest alarm message; "" none
     std::set<int> FSensorIds; // those given a discovery config
+    std::set<int> FWatchIds;  // the polled ones given a discovery config
     // The ids of readings handed over, to tell their acknowledgements from
     // those of status, info and dropped.
     std::unordered_set<int> FMids;

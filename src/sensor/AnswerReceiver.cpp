@@ -37,6 +37,7 @@ void TAnswerReceiver::EndLine() {
 
 void TAnswerReceiver::AcceptFrame() {
     // The last two characters are the frame's check characters.
+    FCheck.assign(FBuffer, FBuffer.size() >= 2 ? FBuffer.size() - 2 : 0);
     FBuffer.resize(FBuffer.size() >= 2 ? FBuffer.size() - 2 : 0);
     FLine.assign(FBuffer);
     FValueStart = FFrameStart < FLine.size() ? FFrameStart : FLine.size();

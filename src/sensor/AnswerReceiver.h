@@ -61,6 +61,9 @@ class TAnswerReceiver {
     // The value text of the frame being handed on: its line without the stray
     // bytes ahead of its STX. Meaningful in the callbacks of a frame only.
     std::string ValueText() const { return FLine.substr(FValueStart); }
+    // The frame's two check characters (the sender's ID byte in hexadecimal),
+    // as they came. Meaningful in the callbacks of a frame only.
+    const std::string& CheckText() const { return FCheck; }
 
   private:
     void EndLine();
@@ -81,6 +84,7 @@ class TAnswerReceiver {
     std::size_t FFrameStart = 0;
     bool FLineIsFrame = false;
     std::size_t FValueStart = 0; // in FLine, for ValueText
+    std::string FCheck;          // for CheckText
 };
 
 // The value text of a frame as a number, read with the given decimal separator

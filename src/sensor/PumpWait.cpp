@@ -45,3 +45,22 @@ void PumpWait(int Milliseconds) {
     }
     if (GAborted) throw EAbort();
 }
+
+bool PumpWaitFor(int Milliseconds, const std::function<bool()>& Done) {
+    if (GAborted) throw EAbort();
+    QElapsedTimer Clock;
+    Clock.start();
+    // The timer only wakes the dispatcher at the deadline; every other wake
+    // is an event that may have made Done true.
+    QTimer Deadline;
+    Deadline.setSingleShot(true);
+    Deadline.setTimerType(Qt::PreciseTimer);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    while (!GAborted && !Done() && Clock.elapsed() < Milliseconds) {
+        // A timer that fired a little early must not leave the wait without a wake.
+        if (!Deadline.isActive()) Deadline.start(int(Milliseconds - Clock.elapsed() + 1));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    if (GAborted) throw EAbort();
+    return Done();
+}

@@ -6,6 +6,8 @@
 
 #include "SysUtils.h"
 
+#include <functional>
+
 // Raised by PumpWait when the window began to close during the wait: the
 // running command is abandoned quietly (the application's exception handler
 // ignores it), so no handler goes on touching a window that is going away.
@@ -17,6 +19,12 @@ class EAbort : public Exception {
 // Waits Milliseconds (at least one pass of message processing), then returns.
 // Raises EAbort when the application is quitting or the window closed.
 void PumpWait(int Milliseconds);
+
+// Waits at most Milliseconds, returning as soon as Done holds; Done is asked
+// after each batch of events the loop handled (a port's data, a timer, a
+// signal's notifier), so the thread sleeps in between. Returns Done().
+// Raises EAbort as PumpWait does.
+bool PumpWaitFor(int Milliseconds, const std::function<bool()>& Done);
 
 // Makes every running and future PumpWait raise EAbort (window closing).
 void AbortWaits();

@@ -11,7 +11,9 @@
 // arrived. A stream's readings (after #READ, or a sensor left streaming) and
 // a poll's (#DATA) are the current sensor's; Angle Data's are those of the
 // ID asked; a scan's belong to the scanned ID and never to the current sensor.
-enum class TReadingSource { Stream, AngleData, Scan, Poll };
+// Watch's come from polling several sensors of a shared line in turn
+// (TSensorSession::Watch), each of the ID its frame names.
+enum class TReadingSource { Stream, AngleData, Scan, Poll, Watch };
 
 // A value frame whose text parsed completely.
 struct TReading {

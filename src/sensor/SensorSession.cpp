@@ -14,6 +14,15 @@ int IntOr(const std::string& S, int Otherwise) {
     return TryStrToInt(S, V) ? V : Otherwise;
 }
 
+// The ID a frame's check characters name (176 + ID in upper-case
+// hexadecimal), or -1 when they name none.
+int FrameId(const std::string& Check) {
+    if (Check.size() != 2 || Check.find_first_not_of("0123456789ABCDEF") != std::string::npos)
+        return -1;
+    const int Id = HexToInt(Check) - 176;
+    return Id >= 1 && Id <= 77 ? Id : -1;
+}
+
 } // namespace
 
 const char* SourceName(TReadingSource S) {
@@ -26,6 +35,8 @@ const char* SourceName(TReadingSource S) {
         return "scan";
     case TReadingSource::Poll:
         return "poll";
+    case TReadingSource::Watch:
+        return "watch";
     }
     return "";
 }
@@ -185,7 +196,9 @@ void TSensorSession::SetIdentity(const std::string& Line) {
 
 void TSensorSession::NoteSent(const std::string& Bytes) {
     if (Bytes.size() == 2 && Bytes[1] == 5) {
-        FSource = FScanning ? TReadingSource::Scan : TReadingSource::AngleData;
+        FSource = FScanning   ? TReadingSource::Scan
+                  : FWatching ? TReadingSource::Watch
+                              : TReadingSource::AngleData;
         FSourceId = static_cast<unsigned char>(Bytes[0]) - 176;
     } else if (Bytes.compare(0, 5, "#DATA") == 0) {
         FSource = TReadingSource::Poll;
@@ -211,7 +224,17 @@ void TSensorSession::Accept(double Value) {
     R.Source = FSource;
     const bool Asked = FSource == TReadingSource::AngleData || FSource == TReadingSource::Scan;
     R.Id = Asked ? FSourceId : FIdentity.Id;
-    if (FSource != TReadingSource::Scan) {
+    if (FSource == TReadingSource::Watch) {
+        const int Named = FrameId(FReceiver.CheckText());
+        R.Id = Named > 0 ? Named : FSourceId;
+        ++FWatchReadings[R.Id];
+        // Another sensor's reading is that sensor's only.
+        if (R.Id == FIdentity.Id) {
+            R.Mode = FIdentity.Mode;
+            FLastReading = R;
+            FHaveReading = true;
+        }
+    } else if (FSource != TReadingSource::Scan) {
         R.Mode = Asked && FSourceId != FIdentity.Id ? -1 : FIdentity.Mode;
         FLastReading = R;
         FHaveReading = true;
@@ -233,4 +256,79 @@ TSensorSession::Scan(int First, int Last, int WaitMs, const std::function<bool(i
         FScanning = Before;
         throw;
     }
+}
+
+void CheckWatchIds(const std::vector<int>& Ids) {
+    if (Ids.empty()) throw Exception("no sensor ID to poll");
+    for (size_t i = 0; i < Ids.size(); ++i) {
+        if (Ids[i] < 1 || Ids[i] > 77)
+            throw Exception("sensor ID " + std::to_string(Ids[i]) + " is not 1 to 77");
+        if (std::find(Ids.begin(), Ids.begin() + i, Ids[i]) != Ids.begin() + i)
+            throw Exception("sensor ID " + std::to_string(Ids[i]) + " is given twice");
+    }
+}
+
+std::vector<std::pair<int, long>> TSensorSession::Watch(const TWatchPlan& Plan) {
+    CheckWatchIds(Plan.Ids);
+    using TClock = std::chrono::steady_clock;
+    const TClock::time_point Start = TClock::now();
+    auto MsSince = [](TClock::time_point T) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - T).count();
+    };
+    auto Going = [&] {
+        return !FStopFlag && FConnection.State == TConnectionState::Connected &&
+               (Plan.DurationMs <= 0 || MsSince(Start) < Plan.DurationMs);
+    };
+    struct TSensor {
+        int Id;
+        int Missed = 0;
+        bool Stale = false;
+        long StaleSince = 0; // the round it went stale in
+    };
+    std::vector<TSensor> Sensors;
+    for (const int Id : Plan.Ids)
+        Sensors.push_back({Id});
+    FWatchReadings.clear();
+    FWatching = true;
+    auto Poll = [&] {
+        for (long Round = 1; Plan.Rounds <= 0 || Round <= Plan.Rounds; ++Round) {
+            if (!Going()) return;
+            const TClock::time_point RoundStart = TClock::now();
+            for (TSensor& S : Sensors) {
+                if (!Going()) return;
+                if (S.Stale && (Round - S.StaleSince) % TWatchPlan::StaleEvery != 0) continue;
+                const long Before = FWatchReadings[S.Id];
+                const std::string R = AngleDataRequest(S.Id);
+                FExchange.Send(R, AngleDataText(R));
+                PumpWaitFor(Plan.AnswerMs,
+                            [&] { return FWatchReadings[S.Id] != Before || !Going(); });
+                if (FWatchReadings[S.Id] != Before) {
+                    S.Missed = 0;
+                    if (!S.Stale) continue;
+                    S.Stale = false;
+                    Tell([&](TSessionObserver* O) { O->SensorBack(S.Id); });
+                } else if (Going() && ++S.Missed == TWatchPlan::StaleAfter) {
+                    // Told once: a stale sensor's misses count on past the limit.
+                    S.Stale = true;
+                    S.StaleSince = Round;
+                    Tell([&](TSessionObserver* O) { O->SensorStale(S.Id); });
+                }
+            }
+            if (Plan.Rounds > 0 && Round == Plan.Rounds) return;
+            long Left = Plan.IntervalMs - MsSince(RoundStart);
+            if (Plan.DurationMs > 0) Left = std::min<long>(Left, Plan.DurationMs - MsSince(Start));
+            if (Left > 0) PumpWaitFor(int(Left), [&] { return !Going(); });
+        }
+    };
+    try {
+        Poll();
+    } catch (...) {
+        FWatching = false;
+        throw;
+    }
+    FWatching = false;
+    std::vector<std::pair<int, long>> Readings;
+    for (const int Id : Plan.Ids)
+        Readings.emplace_back(Id, FWatchReadings[Id]);
+    return Readings;
 }

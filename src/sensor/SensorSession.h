@@ -17,10 +17,12 @@
 #include "VaComm.h"
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
-const char* SourceName(TReadingSource S); // "stream", "angle data", "scan", "poll"
+// "stream", "angle data", "scan", "poll", "watch"
+const char* SourceName(TReadingSource S);
 
 enum class TConnectionState { Closed, Connecting, Connected, Lost };
 const char* StateName(TConnectionState S); // "closed", "connecting", "connected", "lost"
@@ -85,7 +87,35 @@ class TSessionObserver {
     // Told only while there are observers.
     virtual void Wire(TWireDirection, std::chrono::system_clock::time_point /*Time*/,
                       const std::string& /*Port*/, const std::string& /*Bytes*/) {}
+    // Watch: sensor Id left TWatchPlan::StaleAfter polls in a row unanswered
+    // (told once), or answers again after that.
+    virtual void SensorStale(int /*Id*/) {}
+    virtual void SensorBack(int /*Id*/) {}
 };
+
+// How Watch polls the sensors of a shared line.
+struct TWatchPlan {
+    std::vector<int> Ids; // 1..77, each once, asked in this order
+    // From the start of one round (every ID asked once) to the start of the
+    // next, so that each answering sensor is read once per interval; a round
+    // that takes longer is followed at once by the next. 0: back to back.
+    int IntervalMs = 200;
+    // The longest wait for one sensor's frame; the next ID is asked as soon
+    // as it came. An ID that does not answer costs this much of its round.
+    int AnswerMs = 150;
+    long Rounds = 0;     // stop after this many rounds; 0: no limit
+    long DurationMs = 0; // stop once this much time has passed; 0: no limit
+
+    // A sensor is stale after this many unanswered polls in a row; from
+    // then on it is asked every StaleEvery-th round only, so the others keep
+    // their rate, until it answers again.
+    static constexpr int StaleAfter = 3;
+    static constexpr int StaleEvery = 5;
+};
+
+// Throws Exception naming the fault when Ids cannot be watched: none, an ID
+// outside 1..77, or one given twice.
+void CheckWatchIds(const std::vector<int>& Ids);
 
 class TSensorSession {
   public:
@@ -120,6 +150,20 @@ class TSensorSession {
     std::vector<std::pair<int, double>>
     Scan(int First, int Last, int WaitMs, const std::function<bool(int Id)>& Progress,
          const std::function<void(int Id, double Value)>& Found = nullptr);
+
+    // Polls Plan.Ids in turn with the Angle Data request until the stop flag
+    // is set (from an event handler during a wait, such as a Stop button or
+    // a signal), the port is lost or closed, or the plan's rounds or duration
+    // end. Call it after Exchange().Start(), which clears the stop flag; the
+    // flag is left as it was. Each frame is a reading of source Watch with
+    // the ID its check characters name (the ID asked when they name none),
+    // so a late answer is never taken for the next sensor's; only a reading
+    // of the current sensor's own ID becomes its LastReading. Observers are
+    // told SensorStale and SensorBack as sensors go silent and come back.
+    // Returns the readings each ID gave, in the order of Plan.Ids. Throws
+    // Exception for bad IDs (CheckWatchIds), EAbort as PumpWait does, and
+    // what Write throws. The waits sleep in the event loop.
+    std::vector<std::pair<int, long>> Watch(const TWatchPlan& Plan);
 
     // The parts, for what the session does not wrap: the port's settings and
     // its design-time handlers, the exchange's loops and its progress texts,
@@ -166,4 +210,6 @@ class TSensorSession {
     TReadingSource FSource = TReadingSource::Stream;
     int FSourceId = -1; // the ID asked by Angle Data or the scan
     bool FScanning = false;
+    bool FWatching = false;
+    std::map<int, long> FWatchReadings; // per ID, during Watch
 };

@@ -242,3 +242,48 @@ TEST(CliE2E, AProfileGivesPortIdAndLimitsAndAMissingOneIsAUsageError) {
                          " (see --help)\n");
     qputenv("XDG_CONFIG_HOME", Saved); // empty is the same as unset
 }
+
+// Sensor 9 is not on the line: reported once, asked less often, and the
+// run fails; the others are read every round. Nothing but Angle Data goes
+// on a shared line.
+TEST(CliE2E, PollReadsEachSensorInTurnAndReportsOneThatNeverAnswers) {
+    TSimProcess Sim({"--bus", "1,5,12", "--value", "2.5"});
+    TRun R = Cli(
+        On(Sim, {"poll", "--ids", "5,9,12", "--count", "4", "--interval", "0", "--wait", "400"}));
+    EXPECT_EQ(R.Status, 1);
+    EXPECT_EQ(R.Out, "5\t2.5\n12\t2.5\n5\t2.5\n12\t2.5\n5\t2.5\n12\t2.5\n5\t2.5\n12\t2.5\n");
+    EXPECT_EQ(R.Err, "vorta-cli: sensor 9: no answer to 3 polls in a row; asked every 5 rounds "
+                     "until it answers\nvorta-cli: sensor 9 never answered\n");
+    EXPECT_TRUE(Texts(Sim).empty());
+    EXPECT_EQ(Sim.Bytes(), std::string("\xB5\x05\xB9\x05\xBC\x05\xB5\x05\xB9\x05\xBC\x05"
+                                       "\xB5\x05\xB9\x05\xBC\x05\xB5\x05\xBC\x05"));
+
+    R = Cli(On(Sim, {"poll", "--ids", "12,1", "--count", "1", "--json", "--wait", "2000"}));
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    const QList<QByteArray> Lines = QByteArray::fromStdString(R.Out).trimmed().split('\n');
+    ASSERT_EQ(Lines.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject O = QJsonDocument::fromJson(Lines[i]).object();
+        EXPECT_EQ(O["id"], i == 0 ? 12 : 1);
+        EXPECT_EQ(O["value"], 2.5);
+        EXPECT_TRUE(O["mode"].isNull());
+        EXPECT_EQ(O["port"].toString().toStdString(), Sim.Path().substr(5));
+    }
+
+    const struct {
+        QStringList Args;
+        const char* Says;
+    } Refused[] = {
+        {{"poll"}, "poll needs the sensors' IDs: --ids 1,5,12"},
+        {{"poll", "--ids", "1,78"}, "--ids: sensor ID 78 is not 1 to 77"},
+        {{"poll", "--ids", "5,1,5"}, "--ids: sensor ID 5 is given twice"},
+        {{"poll", "--ids", "1,,2"}, "--ids: '' is no sensor ID"},
+        {{"poll", "--ids", "0x5"}, "--ids: '0x5' is no sensor ID"},
+        {{"read", "--ids", "1"}, "--ids is for poll, not read"},
+    };
+    for (const auto& F : Refused) {
+        R = Cli(On(Sim, F.Args));
+        EXPECT_EQ(R.Status, 2) << F.Args.join(' ').toStdString();
+        EXPECT_NE(R.Err.find(F.Says), std::string::npos) << R.Err;
+    }
+}

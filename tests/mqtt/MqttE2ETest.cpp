@@ -4,6 +4,7 @@
 // reaches a subscriber, the retained topics, the will, a broker restart, TLS
 // and credentials.
 #include "AppPaths.h"
+#include "CliRun.h"
 #include "Dashboards.h"
 #include "Dialogs.h"
 #include "LoopbackPort.h"
@@ -922,4 +923,48 @@ TEST(MqttE2E, AlarmsArriveRetainedOncePerCrossingWithTheirLimits) {
     const std::string A = Sub.On("al/1/alarm")[0].Payload;
     EXPECT_EQ(A.substr(0, A.find(",\"time\"")),
               "{\"state\":\"raised\",\"value\":12.5,\"low\":null,\"high\":12");
+}
+
+// Each sensor polled on a shared line has its own retained reading topic and
+// its own Home Assistant entity; the port's own topics get no reading.
+TEST(MqttE2E, EachPolledSensorHasItsReadingTopicAndDiscoveryConfig) {
+    QTemporaryDir Dir;
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
+                   {Port});
+    TSimProcess Sim({"--bus", "1,5,12", "--value", "4.5"});
+    TRun R = Cli(On(
+        Sim, {"poll", "--ids", "1,5,12", "--count", "2", "--wait", "2000", "--mqtt", Url(Port)}));
+    ASSERT_EQ(R.Status, 0) << R.Err;
+
+    const std::string Prefix = DefaultPrefix(Sim);
+    TSubscriber Late(Port); // the retained messages
+    std::set<std::string> Configs, UniqueIds;
+    ASSERT_TRUE(Late.Wait([&] {
+        Configs.clear();
+        for (const auto& M : Late.Messages())
+            if (M.Topic.compare(0, 21, "homeassistant/sensor/") == 0) Configs.insert(M.Topic);
+        return Configs.size() == 3 && Late.Count(Prefix + "/12/reading") == 1;
+    }));
+    for (const int Id : {1, 5, 12}) {
+        const std::string Topic = Prefix + "/" + std::to_string(Id) + "/reading";
+        ASSERT_EQ(Late.Count(Topic), 1u) << Topic;
+        const QJsonObject Reading = Json(Late.On(Topic)[0].Payload);
+        EXPECT_EQ(Reading["id"].toInt(), Id);
+        EXPECT_EQ(Reading["value"].toDouble(), 4.5);
+        const std::string Object =
+            "/pts_" + Sim.Path().substr(9) + "_watch_" + std::to_string(Id) + "/config";
+        std::string ConfigTopic;
+        for (const std::string& T : Configs)
+            if (T.size() > Object.size() &&
+                T.compare(T.size() - Object.size(), Object.size(), Object) == 0)
+                ConfigTopic = T;
+        ASSERT_EQ(Late.Count(ConfigTopic), 1u) << Object;
+        const QJsonObject C = Json(Late.On(ConfigTopic)[0].Payload);
+        EXPECT_EQ(C["state_topic"].toString().toStdString(), Topic);
+        UniqueIds.insert(C["unique_id"].toString().toStdString());
+    }
+    EXPECT_EQ(UniqueIds.size(), 3u);
+    EXPECT_EQ(Late.Count(Prefix + "/reading"), 0u);
+    EXPECT_TRUE(Late.Has(Prefix + "/status", "offline"));
 }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 #include <algorithm>
 
 namespace {
@@ -24,6 +26,8 @@ struct TLog : TSessionObserver {
         Add(std::string(StateName(C.State)) +
             (C.State == TConnectionState::Connected ? " " + C.Path : ""));
     }
+    void SensorStale(int Id) override { Add("stale " + std::to_string(Id)); }
+    void SensorBack(int Id) override { Add("back " + std::to_string(Id)); }
     void IdentityChanged(const TSensorIdentity& I) override {
         Add(I.Known ? "identity " + std::to_string(I.Id) + " mode " + std::to_string(I.Mode)
                     : "identity unknown");
@@ -133,4 +137,61 @@ TEST(SensorSession, IdentityStaysUnknownWithoutACompleteInformationAnswer) {
     EXPECT_EQ(S.Identity().Id, -1);
     EXPECT_EQ(std::count(Log.Events.begin(), Log.Events.end(), "identity unknown"), 0);
     EXPECT_EQ(Log.Events.back(), "sent #INFO");
+}
+
+// Sensor 9 is not on the line; sensor 5 misses its 2nd to 5th requests. Each
+// goes stale after three misses in a row, told once, and is then asked every
+// fifth round only; 5 is found again.
+TEST(SensorSession, WatchReadsEachSensorOfTheLineAndFindsOneThatCameBack) {
+    TSimProcess Bus({"--bus", "1,5,12", "--value", "3.5", "--gap", "5:2:5"});
+    TSensorSession S;
+    TLog Log(S);
+    S.Open(Bus.Path());
+    S.Exchange().Start();
+    ASSERT_TRUE(S.Exchange().Information());
+    TWatchPlan Plan;
+    Plan.Ids = {1, 5, 9, 12};
+    Plan.IntervalMs = 0;
+    Plan.AnswerMs = 400; // a present sensor answers long before, however loaded the machine
+    Plan.Rounds = 14;
+    const auto Got = S.Watch(Plan);
+
+    EXPECT_EQ(Got, (std::vector<std::pair<int, long>>{{1, 14}, {5, 2}, {9, 0}, {12, 14}}));
+    std::vector<std::string> Told;
+    for (const std::string& E : Log.Events)
+        if (E.compare(0, 6, "stale ") == 0 || E.compare(0, 5, "back ") == 0) Told.push_back(E);
+    EXPECT_EQ(Told, (std::vector<std::string>{"stale 9", "stale 5", "back 5"}));
+    const struct {
+        int Id;
+        size_t Asked; // rounds 1..3 (4), then every fifth round from going stale
+    } Requests[] = {{1, 14}, {5, 6}, {9, 5}, {12, 14}};
+    const std::string Wire = Bus.Bytes();
+    for (const auto& R : Requests) {
+        const std::string Ask{static_cast<char>(176 + R.Id), 5};
+        size_t N = 0;
+        for (size_t At = Wire.find(Ask); At != std::string::npos; At = Wire.find(Ask, At + 2))
+            ++N;
+        EXPECT_EQ(N, R.Asked) << "sensor " << R.Id;
+    }
+    for (const TReading& R : Log.Readings) {
+        EXPECT_EQ(R.Source, TReadingSource::Watch);
+        EXPECT_EQ(R.Value, 3.5);
+        EXPECT_EQ(R.Mode, R.Id == 1 ? 0 : -1) << R.Id;
+    }
+    ASSERT_EQ(Log.Readings.back().Id, 12);
+    EXPECT_EQ(S.LastReading().Id, 1) << "another sensor's reading is not the current one's";
+}
+
+TEST(SensorSession, WatchEndsWhenStoppedFromAnEventHandler) {
+    TSimProcess Bus({"--bus", "1,5", "--value", "1"});
+    TSensorSession S;
+    S.Open(Bus.Path());
+    S.Exchange().Start();
+    TWatchPlan Plan;
+    Plan.Ids = {1, 5};
+    QTimer::singleShot(500, [&S] { S.StopFlag() = true; });
+    const auto Got = S.Watch(Plan);
+    EXPECT_TRUE(S.StopFlag());
+    EXPECT_GE(Got[0].second, 1);
+    EXPECT_NEAR(Got[0].second, Got[1].second, 1) << "both sensors keep the rate";
 }

@@ -50,9 +50,10 @@ void SimSensor::Receive(const char* Data, size_t Count, std::vector<SimReply>& O
         // The binary request may arrive in the middle of a text line; it does
         // not disturb the line being collected.
         if (B == ReadRequest) {
-            if (FPrev == 176 + FCfg.Id) Out.push_back({SimReply::Frame, {}});
+            if (FPrev == 176 + FCfg.Id && !InGap(FCfg.Id)) Out.push_back({SimReply::Frame, {}});
             for (int Id : FCfg.BusIds)
-                if (Id != FCfg.Id && FPrev == 176 + Id) Out.push_back({SimReply::Frame, {}, Id});
+                if (Id != FCfg.Id && FPrev == 176 + Id && !InGap(Id))
+                    Out.push_back({SimReply::Frame, {}, Id});
         }
         FPrev = B;
         if (B == '\r' || B == '\n') {
@@ -68,6 +69,12 @@ void SimSensor::Receive(const char* Data, size_t Count, std::vector<SimReply>& O
             }
         }
     }
+}
+
+bool SimSensor::InGap(int Id) {
+    if (Id != FCfg.GapId) return false;
+    ++FGapAsked;
+    return FGapAsked >= FCfg.GapFrom && FGapAsked <= FCfg.GapTo;
 }
 
 void SimSensor::Command(const std::string& Line, std::vector<SimReply>& Out) {

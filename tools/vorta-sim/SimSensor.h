@@ -19,6 +19,10 @@ struct SimConfig {
     // request of its own ID; only the first (Id) answers the text commands,
     // which every sensor on a shared line would otherwise answer at once.
     std::vector<int> BusIds;
+    // One sensor of the line leaves its GapFrom-th to GapTo-th Angle Data
+    // requests (counted from 1) unanswered, as a sensor that is unplugged for
+    // a while and plugged in again (--gap); GapId 0: none.
+    int GapId = 0, GapFrom = 0, GapTo = 0;
 };
 
 // One thing the sensor does in reply to a command.
@@ -54,11 +58,13 @@ class SimSensor {
 
   private:
     void Command(const std::string& Line, std::vector<SimReply>& Out);
+    bool InGap(int Id);
 
     SimConfig FCfg;
     std::string FLine;
     bool FOverlong = false;
     unsigned char FPrev = 0;
+    long FGapAsked = 0; // Angle Data requests of GapId so far
 };
 
 // Two decimals, C locale, never "-0.00".

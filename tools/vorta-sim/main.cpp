@@ -41,6 +41,8 @@ const char* const Usage =
     "  --bus N,N,... several sensors on one line, each answering Angle Data for\n"
     "                its own ID; the first stands for --id and alone answers\n"
     "                the text commands\n"
+    "  --gap ID:N:M  sensor ID leaves its Nth to Mth Angle Data requests\n"
+    "                unanswered (unplugged for a while)\n"
     "  --mode M      sensor mode 0..3 (default 0)\n"
     "  --rate HZ     frames per second while #READ streams (default 10)\n"
     "  --value V     hold the angle at V degrees instead of swinging\n"
@@ -119,6 +121,18 @@ bool ParseBus(const char* S, SimConfig& C) {
     return true;
 }
 
+// "5:4:7": sensor 5 leaves its 4th to 7th Angle Data requests unanswered.
+bool ParseGap(const char* S, SimConfig& C) {
+    int Id = 0, From = 0, To = 0, Used = 0;
+    if (std::sscanf(S, "%d:%d:%d%n", &Id, &From, &To, &Used) != 3 || S[Used] || Id < 1 || Id > 77 ||
+        From < 1 || To < From)
+        return false;
+    C.GapId = Id;
+    C.GapFrom = From;
+    C.GapTo = To;
+    return true;
+}
+
 // Returns 0 to run, otherwise the exit status (after printing why).
 int ParseArgs(int argc, char** argv, Options& O) {
     for (int i = 1; i < argc; ++i) {
@@ -153,6 +167,8 @@ int ParseArgs(int argc, char** argv, Options& O) {
                 Ok = ParseInt(Arg, 1, 77, O.Sensor.Id);
             else if (A == "--bus")
                 Ok = ParseBus(Arg, O.Sensor);
+            else if (A == "--gap")
+                Ok = ParseGap(Arg, O.Sensor);
             else if (A == "--mode")
                 Ok = ParseInt(Arg, 0, 3, O.Sensor.Mode);
             else if (A == "--rate")
