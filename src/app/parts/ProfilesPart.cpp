@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ProfilesPart.h"
 
+#include "Application.h"
 #include "BrokerPart.h"
 #include "Dialogs.h"
 #include "ProgramSettings.h"
@@ -44,6 +45,22 @@ std::optional<int> FieldNumber(const QLineEdit* E, const char* Caption, int Min,
     return V;
 }
 
+// The device a port box text names, as Connect resolves it; the text itself
+// when it names none (the open says why).
+std::string DevicePath(const std::string& Text) {
+    try {
+        return ResolvePortName(Text).Path;
+    } catch (const std::exception&) {
+        return Text;
+    }
+}
+
+// The port name readings carry once Text is connected to, as the session
+// names the device it opens.
+std::string PortKey(const std::string& Text) {
+    return PortNameFromPath(DevicePath(Text));
+}
+
 // The same device under two names (a by-id link and the node it points to).
 bool SameDevice(const std::string& A, const std::string& B) {
     const QString CA = QFileInfo(FromLocal8(A)).canonicalFilePath();
@@ -70,7 +87,10 @@ TProfilesDialog::TProfilesDialog(QWidget* Parent, TProfilesPart& Part)
         auto* B = new QPushButton(QString::fromUtf8(Caption), this);
         B->setObjectName(Name);
         B->setAutoDefault(false);
-        connect(B, &QPushButton::clicked, this, [this, Handler] { (this->*Handler)(); });
+        // A settings file that cannot be written reaches the window's
+        // handler (panel 0 and the error log), not Qt.
+        connect(B, &QPushButton::clicked, this,
+                [this, B, Handler] { RunHandler(B, [this, Handler] { (this->*Handler)(); }); });
         Buttons->addWidget(B);
         return B;
     };
@@ -91,7 +111,8 @@ TProfilesDialog::TProfilesDialog(QWidget* Parent, TProfilesPart& Part)
     Whole->addLayout(Row);
     Whole->addWidget(FFolder);
     connect(FList, &QListWidget::currentRowChanged, this, [this] { UpdateButtons(); });
-    connect(FList, &QListWidget::itemActivated, this, [this] { Load(); });
+    connect(FList, &QListWidget::itemActivated, this,
+            [this] { RunHandler(FList, [this] { Load(); }); });
 }
 
 void TProfilesDialog::Refresh(const std::string& Select) {
@@ -168,15 +189,6 @@ void TProfilesPart::ShowDialog() {
     FDialog->activateWindow();
 }
 
-std::string TProfilesPart::PortKey(const std::string& Text) const {
-    // As the session names the device it opens for this text.
-    try {
-        return PortNameFromPath(ResolvePortName(Text).Path);
-    } catch (const std::exception&) {
-        return Text;
-    }
-}
-
 std::string TProfilesPart::CurrentPortKey() const {
     const TConnection& C = FSession.Connection();
     if (C.State == TConnectionState::Connected) return C.Opened;
@@ -215,7 +227,7 @@ void TProfilesPart::Apply(const TProfile& P) {
         FAlarms.SetLimits(Key, Id, P.Limits);
         const TConnection& C = FSession.Connection();
         if (!P.Port.empty() && C.State == TConnectionState::Connected && C.Opened != Key &&
-            SameDevice(C.Path, ResolvePortName(P.Port).Path))
+            SameDevice(C.Path, DevicePath(P.Port)))
             FAlarms.SetLimits(C.Opened, Id, P.Limits);
     }
     if (!P.Port.empty()) FFields.Port->setEditText(FromLocal8(P.Port));

@@ -108,8 +108,8 @@ class TProfilesPart {
 
   private:
     void Loaded(const std::string& Name, const std::vector<std::string>& Warnings);
-    // The port name readings carry for the port box's text.
-    std::string PortKey(const std::string& Text) const;
+    // The port name the current readings carry, or will once the port box's
+    // text is connected to.
     std::string CurrentPortKey() const;
     QWidget& FWindow;
     TSensorSession& FSession;
