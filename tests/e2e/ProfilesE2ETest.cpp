@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QListWidget>
+#include <QSignalSpy>
 
 namespace {
 
@@ -71,8 +72,10 @@ TEST_F(ProfilesE2E, SavedSetupComesBackRenamesAndDeletes) {
     W().Alarms().SetLimits(Port, 9, {});
     Kept.SetValue("Broker/Url", "mqtt://elsewhere");
     Kept.Save();
+    QSignalSpy Typed(Edit("Edit1"), &QLineEdit::textEdited);
     Click("btLoadProfile", "bench");
     EXPECT_EQ(Fields(), Saved);
+    EXPECT_EQ(Typed.size(), 1) << "set as the operator types";
     EXPECT_EQ(W().Alarms().Limits(Port, 9), (TLimits{-5.0, 5.0, 0.5}));
     EXPECT_EQ(KeptValue("Broker/Url"), "mqtt://broker.example:1883");
     EXPECT_FALSE(W().findChild<TProfilesDialog*>()->isVisible()) << "closed after the load";

@@ -28,6 +28,14 @@ QString FromLocal8(const std::string& S) {
     return QString::fromLocal8Bit(S.c_str());
 }
 
+// Replaces the field's text as the operator's typing does: the field's
+// textEdited tells whoever follows the operator's input, and Ctrl+Z
+// brings the text before back.
+void Type(QLineEdit* E, const QString& Text) {
+    E->selectAll();
+    E->insert(Text);
+}
+
 // A field's whole number; none for an empty field (or "0" where that means
 // no sensor). Anything else outside Min..Max would make a profile that no
 // program loads, so it is refused with the field's name.
@@ -230,10 +238,10 @@ void TProfilesPart::Apply(const TProfile& P) {
             SameDevice(C.Path, DevicePath(P.Port)))
             FAlarms.SetLimits(C.Opened, Id, P.Limits);
     }
-    if (!P.Port.empty()) FFields.Port->setEditText(FromLocal8(P.Port));
-    if (P.Id) FFields.Id->setText(QString::number(*P.Id));
-    if (P.Interval) FFields.Interval->setText(QString::number(*P.Interval));
-    if (P.Count) FFields.Count->setText(QString::number(*P.Count));
+    if (!P.Port.empty()) Type(FFields.Port->lineEdit(), FromLocal8(P.Port));
+    if (P.Id) Type(FFields.Id, QString::number(*P.Id));
+    if (P.Interval) Type(FFields.Interval, QString::number(*P.Interval));
+    if (P.Count) Type(FFields.Count, QString::number(*P.Count));
     if (!P.RecordFolder.empty()) {
         *FFields.RecordFolder = FromLocal8(P.RecordFolder);
         if (OnRecordFolderChanged) OnRecordFolderChanged();

@@ -32,7 +32,7 @@ class TProfilesPart;
 
 // What a profile is made of and applied to.
 struct TProfileFields {
-    QComboBox* Port;       // the port box
+    QComboBox* Port;       // the port box (editable)
     QLineEdit* Id;         // Edit1; "" or "0" is no ID
     QLineEdit* Interval;   // eInterval, ms
     QLineEdit* Count;      // eCount
