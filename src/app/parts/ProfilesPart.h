@@ -39,8 +39,9 @@ struct TProfileFields {
     QString* RecordFolder; // where File > Record readings... starts
 };
 
-// The list of profiles and what can be done with them. Not modal to the
-// program: it is opened with open(), and closes itself after a load.
+// The list of profiles and what can be done with them. Opened with open():
+// modal to the window without a nested event loop of its own, so nothing
+// waits on it; it closes itself after a load.
 class TProfilesDialog : public QDialog {
   public:
     TProfilesDialog(QWidget* Parent, TProfilesPart& Part);
