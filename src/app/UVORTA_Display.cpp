@@ -248,6 +248,7 @@ void TFKAVRO::NameControls() {
         {BrokerLight, "BrokerLight"},
         {actPublish, "actPublish"},
         {actStopPublishing, "actStopPublishing"},
+        {actProfiles, "actProfiles"},
         {actRecord, "actRecord"},
         {actStopRecording, "actStopRecording"},
         {actSaveLog, "actSaveLog"},
@@ -485,6 +486,9 @@ void TFKAVRO::FormCreate() {
     ConsoleFormCreate();
     // The combo keeps the saved port as its text, listed or not.
     ePortNo->setEditText(FPortName);
+    // Over the saved settings, which stay where the profile has no value.
+    FProfiles->LoadLast(TProgramSettings().Value(TProfilesPart::LastKey).toString(),
+                        [this](const std::string& Why) { ReportError(Why); });
 }
 
 void TFKAVRO::showEvent(QShowEvent* Event) {

@@ -18,6 +18,7 @@
 //   TBrokerPart     publishing to a broker, its light and its dialog
 //   TPortsPart      the port list, recent ports, hot-plug, reconnecting
 //   TScanPart       the scan of a shared line and its dialogs
+//   TProfilesPart   named setups (File > Profiles...), the last one at start
 #pragma once
 
 #include <QComboBox>
@@ -51,6 +52,7 @@
 #include "parts/BrokerPart.h"
 #include "parts/GaugePart.h"
 #include "parts/PortsPart.h"
+#include "parts/ProfilesPart.h"
 #include "parts/RecordingPart.h"
 #include "parts/ScanPart.h"
 
@@ -308,6 +310,7 @@ class TFKAVRO : public QWidget {
     std::unique_ptr<TBrokerPart> FBroker;
     std::unique_ptr<TPortsPart> FPorts;
     std::unique_ptr<TScanPart> FScan;
+    std::unique_ptr<TProfilesPart> FProfiles;
     TAlarmWatcher FAlarms;
     void CreateParts(); // after the menu bar: the parts' lights and actions are in it
 
@@ -354,6 +357,7 @@ class TFKAVRO : public QWidget {
     QLabel* BrokerLight = nullptr;
     QAction* actPublish = nullptr;
     QAction* actStopPublishing = nullptr;
+    QAction* actProfiles = nullptr;
     QAction* actRecord = nullptr;
     QAction* actStopRecording = nullptr;
     QAction* actSaveLog = nullptr;

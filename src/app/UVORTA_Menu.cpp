@@ -119,6 +119,8 @@ void TFKAVRO::CreateMenu() {
     actPublish = Add(File, "&Publish to broker…", {}, [this] { PublishFromDialog(); });
     actStopPublishing = Add(File, "Stop p&ublishing", {}, [this] { StopPublishing(); });
     File->addSeparator();
+    actProfiles = Add(File, "Pro&files…", {}, [this] { FProfiles->ShowDialog(); });
+    File->addSeparator();
     // The Close button's handler runs its own guard and closes the window.
     actQuit = File->addAction("&Quit");
     actQuit->setShortcut(QKeySequence("Ctrl+Q"));
@@ -364,6 +366,16 @@ void TFKAVRO::CreateParts() {
     FPorts->OnReopened = [this] { Reopened(); };
     FPorts->Closing = [this] { return Closing(); };
     FScan = std::make_unique<TScanPart>(*this, *FSession, Edit1);
+    FProfiles = std::make_unique<TProfilesPart>(
+        *this, *FSession, FAlarms,
+        TProfileFields{ePortNo, Edit1, eInterval, eCount, &FRecordFolder});
+    FProfiles->Keep = [this](const QString& Key, const QVariant& Value) {
+        TProgramSettings Kept;
+        Kept.SetValue(Key, Value);
+        WriteKept(Kept);
+    };
+    FProfiles->OnRecordFolderChanged = [this] { SaveKeptNow(); };
+    FProfiles->OnStatus = [this](const QString& Text) { StatusBar1->SetPanelText(0, Text); };
     // Recorded first: a reading that cannot be drawn is still on disk.
     FSession->AddObserver(FRecording.get());
     FSession->AddObserver(FSessionView.get());

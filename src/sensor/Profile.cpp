@@ -71,6 +71,8 @@ std::vector<std::string> ListProfiles(const std::string& Dir) {
         const std::string Name = F.completeBaseName().toStdString();
         if (!Name.empty() && Name[0] != '.') Names.push_back(Name);
     }
+    // By name, not by file name: ".ini" would put "bench 3" before "bench".
+    std::sort(Names.begin(), Names.end());
     return Names;
 }
 

@@ -37,5 +37,6 @@ struct TFKAVROTestAccess {
     static int& FFrameIntervalMs(TFKAVRO& W) { return W.FGauge->FFrameIntervalMs; }
     static bool& FNeedlePending(TFKAVRO& W) { return W.FGauge->FNeedlePending; }
     static TPlotFeed& FPlotFeed(TFKAVRO& W) { return W.FPlotFeed; }
+    static auto& AskProfileName(TFKAVRO& W) { return W.FProfiles->AskName; }
 };
 using Internals = TFKAVROTestAccess;

@@ -71,6 +71,8 @@ TEST(Profile, SavedProfilesListLoadRenameAndDelete) {
     EXPECT_EQ(Error([&] { LoadProfile(Dir, "big"); }),
               Dir + "/big.ini is larger than a profile can be (64 KiB)");
     EXPECT_EQ(ListProfiles(Dir), (std::vector<std::string>{"big", "c"})) << "nothing was saved";
+    SaveProfile(Dir, "c 2", TProfile());
+    EXPECT_EQ(ListProfiles(Dir), (std::vector<std::string>{"big", "c", "c 2"})) << "by name";
 }
 
 TEST(Profile, HandWrittenFilesReadTolerantlyAndBrokenOnesNameFileLineAndKey) {

@@ -24,9 +24,9 @@ class TBrokerDialog : public QDialog {
     TBrokerDialog(QWidget* Parent, const TProgramSettings& Kept) : QDialog(Parent) {
         setWindowTitle("Publish to broker");
         auto* Form = new QFormLayout(this);
-        Url = new QLineEdit(Kept.Value("Broker/Url").toString(), this);
+        Url = new QLineEdit(Kept.Value(TBrokerPart::UrlKey).toString(), this);
         Url->setPlaceholderText("mqtt://host:1883 or mqtts://host");
-        Prefix = new QLineEdit(Kept.Value("Broker/Prefix").toString(), this);
+        Prefix = new QLineEdit(Kept.Value(TBrokerPart::PrefixKey).toString(), this);
         Prefix->setPlaceholderText("vorta/<hostname>/<port name>");
         Qos = new QComboBox(this);
         Qos->addItems({"0 (at most once)", "1 (at least once)"});
@@ -149,8 +149,8 @@ bool TBrokerPart::AskOptions(TPublishOptions& O) {
         O.User = Local8(D.User->text());
         O.Password = Local8(D.Password->text());
     }
-    Kept.SetValue("Broker/Url", D.Url->text().trimmed());
-    Kept.SetValue("Broker/Prefix", D.Prefix->text().trimmed());
+    Kept.SetValue(UrlKey, D.Url->text().trimmed());
+    Kept.SetValue(PrefixKey, D.Prefix->text().trimmed());
     Kept.SetValue("Broker/Qos", O.Qos);
     Kept.SetValue("Broker/Discovery", O.Discovery);
     Kept.SetValue("Broker/User", D.User->text());

@@ -49,6 +49,11 @@ class TBrokerPart {
     bool AskOptions(TPublishOptions& Options);
     void UpdateLight(); // from the part's state
 
+    // The program settings' keys of the URL and topic prefix the dialog
+    // offers (profiles set them too).
+    static constexpr const char* UrlKey = "Broker/Url";
+    static constexpr const char* PrefixKey = "Broker/Prefix";
+
   private:
     void LightChanged();
     QWidget& FWindow;
