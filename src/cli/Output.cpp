@@ -47,6 +47,12 @@ bool TOutput::Reading(const TReading& R) {
         if (Side != lsInside) L += std::string(",limit=\"") + LimitSideName(Side) + "\"";
         return Line(Ns >= 0 ? L + " " + std::to_string(Ns) : L);
     }
+    if (FFormat == Json) {
+        QJsonObject O = ReadingJson(R);
+        O.insert("text", QString::fromStdString(R.Text));
+        if (Side != lsInside) O.insert("limit", LimitSideName(Side));
+        return Line(QJsonDocument(O).toJson(QJsonDocument::Compact).toStdString());
+    }
     if (FFormat != Csv)
         return Line(Number(R.Value) + (Side == lsLow    ? "  below min"
                                        : Side == lsHigh ? "  above max"
@@ -67,16 +73,24 @@ void TOutput::Info(const TSensorIdentity& I) {
 }
 
 bool TOutput::Found(int Id, double Value) {
+    if (FFormat == Json)
+        return Line(QJsonDocument(QJsonObject{{"id", Id}, {"value", Value}})
+                        .toJson(QJsonDocument::Compact)
+                        .toStdString());
     return Line(std::to_string(Id) + "\t" + Number(Value));
+}
+
+QJsonObject TOutput::ReadingJson(const TReading& R) {
+    auto Known = [](int V) { return V < 0 ? QJsonValue() : QJsonValue(V); };
+    return {{"time", QString::fromStdString(TRecorder::LocalTime(R.Time))},
+            {"id", Known(R.Id)},
+            {"value", R.Value},
+            {"mode", Known(R.Mode)},
+            {"port", QString::fromStdString(R.Port)}};
 }
 
 bool TOutput::Polled(const TReading& R) {
     if (FFormat == Plain) return Found(R.Id, R.Value);
     if (FFormat != Json) return Reading(R);
-    const QJsonObject O{{"time", QString::fromStdString(TRecorder::LocalTime(R.Time))},
-                        {"id", R.Id},
-                        {"value", R.Value},
-                        {"mode", R.Mode < 0 ? QJsonValue() : QJsonValue(R.Mode)},
-                        {"port", QString::fromStdString(R.Port)}};
-    return Line(QJsonDocument(O).toJson(QJsonDocument::Compact).toStdString());
+    return Line(QJsonDocument(ReadingJson(R)).toJson(QJsonDocument::Compact).toStdString());
 }

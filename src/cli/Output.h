@@ -10,6 +10,7 @@
 #include "SensorSession.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 
 #include <string>
 
@@ -23,13 +24,14 @@ class TOutput {
     // Nothing in the other formats.
     void Header(const std::string& Extra = "");
     // A reading: its value (plain), a recording's row with its text, port,
-    // mode and id (the elapsed time counts from this output's making), or a
-    // line of InfluxDB line protocol.
+    // mode and id (the elapsed time counts from this output's making), one
+    // flat JSON object (as Polled's, with the frame's "text"), or a line of
+    // InfluxDB line protocol.
     bool Reading(const TReading& R);
     // From now on each reading is judged by L and one outside is marked: a
     // suffix "  below min" or "  above max" (plain), the CSV's last column
     // limit ("", "low", "high"; Header adds it), a string field limit="low"
-    // or "high" (InfluxDB).
+    // or "high" (InfluxDB), a member "limit": "low" or "high" (JSON).
     void MarkLimits(const TLimits& L);
     long Outside() const { return FOutside; } // readings printed outside the limits
     // A reading of one of several sensors: "ID<tab>value" (plain), the
@@ -38,7 +40,7 @@ class TOutput {
     bool Polled(const TReading& R);
     // The Information fields: "key: value" lines, or one JSON object.
     void Info(const TSensorIdentity& I);
-    // A scan's answer: "ID<tab>value".
+    // A scan's answer: "ID<tab>value", or {"id": n, "value": n}.
     bool Found(int Id, double Value);
     // A recording's row stamped Time, with Extra columns after it.
     bool Row(const std::string& Time, const TRecordRow& R, const std::string& Extra = "");
@@ -49,6 +51,7 @@ class TOutput {
     static std::string Number(double V);
 
   private:
+    static QJsonObject ReadingJson(const TReading& R);
     TFormat FFormat;
     QElapsedTimer FClock;
     std::string FHost; // for the line protocol's tag

@@ -830,8 +830,8 @@ void CheckOptionsFit(const QString& Command, const QCommandLineParser& P) {
         const char* Text;
     } Fits[] = {
         {"json",
-         {"info", "set-id", "set-range", "watch", "poll"},
-         "info, set-id, set-range, watch and poll"},
+         {"info", "set-id", "set-range", "read", "stream", "scan", "watch", "poll"},
+         "info, set-id, set-range, read, stream, scan, watch and poll"},
         {"csv", {"read", "stream", "watch", "poll"}, "read, stream, watch and poll"},
         {"format", {"read", "stream", "poll"}, "read, stream and poll"},
         {"payload", {"read", "stream", "poll"}, "read, stream and poll"},
@@ -888,7 +888,8 @@ int main(int argc, char** argv) {
          "The serial port: a name below /dev without \"tty\" (USB0, pts/3), COM<n>, a path, "
          "or a network serial server's port: rfc2217://HOST:PORT or tcp://HOST:PORT (raw).",
          "NAME"},
-        {"json", "info, set-id, set-range: one JSON object; poll: one object a reading."},
+        {"json", "info, set-id, set-range: one JSON object; read, stream, poll: one object a "
+                 "reading; scan: one object a sensor found."},
         {"csv", "read, stream, poll: rows of time,elapsed_s,kind,value,text,port,mode,id (then "
                 "limit, with --min or --max)."},
         {"format",

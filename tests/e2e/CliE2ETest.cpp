@@ -56,6 +56,12 @@ TEST(CliE2E, EachCommandSendsTheConsolesBytesAndPrintsTheAnswer) {
               (std::vector<std::string>{"#INFO", "#DATA", "#DATA", "#ID7", "#INFO", "#CALI14900",
                                         "#CALI150", "#INFO", "#SAVE", "#INFO"}));
 
+    R = Cli(On(Sim, {"read", "--id", "7", "--json"}));
+    const QJsonObject J = QJsonDocument::fromJson(QByteArray::fromStdString(R.Out)).object();
+    EXPECT_EQ(J["value"], 12.5);
+    EXPECT_EQ(J["id"], 7);
+    EXPECT_EQ(J["port"].toString().toStdString(), Sim.Path().substr(5));
+
     const size_t Before = Sim.Bytes().size();
     R = Cli(On(Sim, {"read", "--id", "7", "--csv"}));
     EXPECT_EQ(R.Status, 0) << R.Err;
@@ -178,7 +184,7 @@ TEST(CliE2E, NegativeMinusRangeIsAValueAndOptionsWithoutUseAreRefused) {
     EXPECT_NE(R.Out.find("minus_range: 5\nplus_range: 10\n"), std::string::npos) << R.Out;
     EXPECT_EQ(R.Out.find(".png"), std::string::npos) << R.Out;
     const QStringList Refused[] = {
-        {"read", "--count", "0"}, {"save", "--json"}, {"info", "--csv"}, {"read", "--json"}};
+        {"read", "--count", "0"}, {"save", "--json"}, {"info", "--csv"}, {"send", "--json"}};
     for (const QStringList& A : Refused)
         EXPECT_EQ(Cli(On(Sim, A)).Status, 2) << A.join(' ').toStdString();
     EXPECT_EQ(Texts(Sim), (std::vector<std::string>{"#CALI145", "#CALI1510", "#INFO"}));
