@@ -167,6 +167,8 @@ TFKAVRO::TFKAVRO(const TFKAVROOptions& Options) : QWidget(nullptr), FOptions(Opt
     LastAnswer.clear();
     ErrorLine.clear();
     FSession = std::make_unique<TSensorSession>(&LastAnswer, &StopFlag);
+    // The first dial is decoded while the controls are built.
+    FDialPreload = TGaugePart::Preload(FirstDial);
     CreateControls();
     FGauge = std::make_unique<TGaugePart>(*this, ClientArea, Panel1, Memo1, *FSession);
     ConnectConsoleSignals();
@@ -555,7 +557,8 @@ QWidget& TFKAVRO::PlotView() {
 }
 
 void TFKAVRO::FormShow() {
-    LoadDial("img/Mode0.png");
+    FGauge->LoadDial(FirstDial, &FDialPreload);
+    FDialPreload = {};
 }
 
 void TFKAVRO::closeEvent(QCloseEvent* Event) {

@@ -306,6 +306,8 @@ class TFKAVRO : public QWidget {
 
     // The window's parts, made by its constructor, each over its controls.
     std::unique_ptr<TGaugePart> FGauge;
+    static constexpr const char* FirstDial = "img/Mode0.png";
+    TDialPreload FDialPreload; // decoding from the start until the first showing
     std::unique_ptr<TRecordingPart> FRecording;
     std::unique_ptr<TBrokerPart> FBroker;
     std::unique_ptr<TPortsPart> FPorts;

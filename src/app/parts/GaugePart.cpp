@@ -11,6 +11,7 @@
 #include "GaugeGeometry.h"
 #include "MemoView.h"
 #include "PictureNames.h"
+#include "ScopeGuards.h"
 #include "iSevenSegmentAnalog.h"
 #include "pngimage.h"
 
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -171,10 +173,50 @@ void TGaugePart::FlushFrame() {
     FMemo->ShowPending();
 }
 
-void TGaugePart::LoadDial(const std::string& DialFile) {
+namespace {
+
+const char* const NeedleFile = "img\\arrow2.PNG";
+
+std::future<std::unique_ptr<TBitmap32>> Decode(const std::string& Path) {
+    return std::async(std::launch::async, [Path] {
+        auto B = std::make_unique<TBitmap32>();
+        LoadPictureFile(*B, Path, MaxPictureSide);
+        return B;
+    });
+}
+
+// As LoadPictureFile leaves a bitmap; To keeps its own settings (draw mode,
+// resampler), which an Assign would take from From.
+void TakePixels(TBitmap32& To, std::future<std::unique_ptr<TBitmap32>>& From) {
+    const std::unique_ptr<TBitmap32> B = From.get();
+    {
+        TUpdateGuard<TBitmap32> Update(To);
+        To.SetSize(B->Width(), B->Height());
+        if (!To.Empty())
+            std::memcpy(To.Bits(), B->Bits(), size_t(B->Width()) * size_t(B->Height()) * 4);
+    }
+    To.Changed();
+}
+
+} // namespace
+
+TDialPreload TGaugePart::Preload(const std::string& DialFile) {
+    TDialPreload P;
+    P.DialFile = DialFile;
+    P.Needle = Decode(ResolvePictureName(NeedleFile));
+    P.Dial = Decode(ResolvePictureName(DialFile));
+    return P;
+}
+
+void TGaugePart::LoadDial(const std::string& DialFile, TDialPreload* Ready) {
     FNeedleAreaKnown = false;
-    LoadPictureFile(*Src->Bitmap(), ResolvePictureName("img\\arrow2.PNG"), MaxPictureSide);
-    LoadPictureFile(*ivBGR->Bitmap(), ResolvePictureName(DialFile), MaxPictureSide);
+    if (Ready && Ready->DialFile == DialFile && Ready->Needle.valid() && Ready->Dial.valid()) {
+        TakePixels(*Src->Bitmap(), Ready->Needle);
+        TakePixels(*ivBGR->Bitmap(), Ready->Dial);
+    } else {
+        LoadPictureFile(*Src->Bitmap(), ResolvePictureName(NeedleFile), MaxPictureSide);
+        LoadPictureFile(*ivBGR->Bitmap(), ResolvePictureName(DialFile), MaxPictureSide);
+    }
     Dst->Bitmap()->SetSize(ivBGR->Bitmap()->Width(), ivBGR->Bitmap()->Height());
     // A transparent outer ring lets the linear resampler fade the needle's edges.
     ClearBorderAlpha(Src->Bitmap(), Src->Bitmap()->BoundsRect());

@@ -12,6 +12,8 @@
 
 #include <QtGlobal>
 
+#include <future>
+#include <memory>
 #include <string>
 
 class QTimer;
@@ -20,6 +22,12 @@ class TBitmapLayer;
 class TImage32;
 class TMemoView;
 class TiSevenSegmentAnalog;
+
+// The gauge's pictures being decoded on worker threads (TGaugePart::Preload).
+struct TDialPreload {
+    std::string DialFile;
+    std::future<std::unique_ptr<TBitmap32>> Needle, Dial;
+};
 
 class TGaugePart : public TSessionObserver {
   public:
@@ -38,7 +46,13 @@ class TGaugePart : public TSessionObserver {
     void DrawNeedle(float Angle);   // degrees, counter-clockwise positive
     // The needle picture from img/ and the dial DialFile; raises the picture
     // reader's exceptions.
-    void LoadDial(const std::string& DialFile);
+    // Ready, when it holds DialFile's pictures (see Preload), gives them
+    // instead of the files: what a decoding raised is raised here as before.
+    void LoadDial(const std::string& DialFile, TDialPreload* Ready = nullptr);
+    // Starts decoding the needle picture and DialFile on worker threads, so
+    // that the window builds its controls meanwhile and its first showing
+    // only copies them. Any thread; the result is for the user-interface one.
+    static TDialPreload Preload(const std::string& DialFile);
     // Readings change the readout's Value, the needle's bitmap and the log at
     // once; the screen shows them at most once per display frame, all in one
     // paint, the first change after a quiet frame with the next turn of the
