@@ -259,6 +259,8 @@ void TFKAVRO::NameControls() {
         {actDisconnect, "actDisconnect"},
         {actAutoReconnect, "actAutoReconnect"},
         {actScan, "actScan"},
+        {actWatch, "actWatch"},
+        {actStopWatching, "actStopWatching"},
         {actPlot, "actPlot"},
         {actTraffic, "actTraffic"},
         {actHelp, "actHelp"},

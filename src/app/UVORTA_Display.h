@@ -215,6 +215,9 @@ class TFKAVRO : public QWidget {
     // The Angle Data request of every ID (1 to 77) with ScanWait ms for each
     // answer, under a cancelable progress dialog; the chosen ID goes to Edit1.
     void ScanForSensors();
+    // Port > Watch sensors...: the last scan's sensors polled in turn until
+    // Port > Stop watching or #STOP (see TScanPart::Watch).
+    void WatchSensors();
 
     // The limits of every sensor (port and ID) and their alarms; an observer
     // of the session, after the recording and the gauge.
@@ -368,6 +371,8 @@ class TFKAVRO : public QWidget {
     QAction* actDisconnect = nullptr;
     QAction* actAutoReconnect = nullptr;
     QAction* actScan = nullptr;
+    QAction* actWatch = nullptr;
+    QAction* actStopWatching = nullptr;
     QAction* actPlot = nullptr;
     QAction* actTraffic = nullptr;
     QAction* actHelp = nullptr;

@@ -138,6 +138,9 @@ void TFKAVRO::CreateMenu() {
     QObject::connect(actAutoReconnect, &QAction::triggered, this, [this] { SaveKeptNow(); });
     Port->addSeparator();
     actScan = Add(Port, "&Scan for sensors…", {}, [this] { ScanForSensors(); });
+    actWatch = Add(Port, "&Watch sensors…", {}, [this] { WatchSensors(); });
+    actStopWatching = Add(Port, "S&top watching", {}, [this] { FScan->StopWatching(); });
+    actStopWatching->setEnabled(false);
 
     QMenu* View = MainMenu->addMenu("&View");
     actPlot = Add(View, "&Plot", QKeySequence("Ctrl+P"), [this] { ShowPlot(); });
@@ -366,6 +369,15 @@ void TFKAVRO::CreateParts() {
     FPorts->OnReopened = [this] { Reopened(); };
     FPorts->Closing = [this] { return Closing(); };
     FScan = std::make_unique<TScanPart>(*this, *FSession, Edit1);
+    FScan->OnWatch = [this](const std::vector<int>& Ids, int Lead) {
+        FGauge->WatchShownId = Lead;
+        if (!Ids.empty()) FPlotFeed.BeginWatch(Ids, Lead);
+        for (QAction* A : {actScan, actWatch})
+            A->setEnabled(Ids.empty());
+        actStopWatching->setEnabled(!Ids.empty());
+    };
+    FScan->OnStatus = [this](const QString& Text) { StatusBar1->SetPanelText(0, Text); };
+    FScan->OnEvent = [this](const std::string& Text) { RecordEvent(Text); };
     FProfiles = std::make_unique<TProfilesPart>(
         *this, *FSession, FAlarms,
         TProfileFields{ePortNo, Edit1, eInterval, eCount, &FRecordFolder});
@@ -398,6 +410,11 @@ void TFKAVRO::PublishFromDialog() {
 void TFKAVRO::ScanForSensors() {
     if (!CommandStart()) return;
     FScan->Run();
+}
+
+void TFKAVRO::WatchSensors() {
+    if (!CommandStart()) return;
+    FScan->WatchFound();
 }
 
 void TFKAVRO::Reopened() {

@@ -258,6 +258,11 @@ TSensorSession::Scan(int First, int Last, int WaitMs, const std::function<bool(i
     }
 }
 
+int TWatchPlan::LineMs(size_t Count) {
+    const size_t Bits = Count * (2 + 12) * 10;
+    return int((Bits * 1000 + 9599) / 9600);
+}
+
 void CheckWatchIds(const std::vector<int>& Ids) {
     if (Ids.empty()) throw Exception("no sensor ID to poll");
     for (size_t i = 0; i < Ids.size(); ++i) {

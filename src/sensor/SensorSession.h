@@ -111,6 +111,11 @@ struct TWatchPlan {
     // their rate, until it answers again.
     static constexpr int StaleAfter = 3;
     static constexpr int StaleEvery = 5;
+
+    // The shortest interval, ms, in which a 9600 baud line carries Count
+    // sensors' requests (2 bytes) and their longest frames (12 bytes), at
+    // ten bits a byte, rounded up.
+    static int LineMs(size_t Count);
 };
 
 // Throws Exception naming the fault when Ids cannot be watched: none, an ID

@@ -216,7 +216,7 @@ TEST_F(ConsoleE2E, ScanFindsTheSensorsOnTheLineAndTheChosenIdGoesToAngleData) {
     std::vector<std::pair<int, double>> Seen;
     Internals::ChooseScannedSensor(W()) = [&](const std::vector<std::pair<int, double>>& Found) {
         Seen = Found;
-        return 12;
+        return TScanChoice{12};
     };
     const size_t Before = Sim->Bytes().size();
     W().ScanForSensors();
@@ -243,7 +243,7 @@ TEST_F(ConsoleE2E, ScanFindsTheSensorsOnTheLineAndTheChosenIdGoesToAngleData) {
     });
     Internals::ChooseScannedSensor(W()) = [&](const std::vector<std::pair<int, double>>& Found) {
         Seen = Found;
-        return 0;
+        return TScanChoice{};
     };
     const size_t Second = Sim->Bytes().size();
     W().ScanForSensors();

@@ -7,10 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QChartView>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QImage>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -148,4 +152,39 @@ TEST(PlotWindow, ExportsTheShownSensorsReadingsAsTheRecordingDoes) {
         const QString Rows = QString::fromUtf8(F.readAll()).remove(Time);
         EXPECT_EQ(Rows.toStdString(), std::string(TRecorder::Header) + "\r\n" + C.Rows);
     }
+}
+
+TEST(PlotWindow, DrawsTheWatchedSensorsTogetherEachInItsColourWithALegend) {
+    TPlotWindow W;
+    W.ShowPlot();
+    const auto Add = [&](int Id, double Value, double Time, TReadingSource Source) {
+        TReading R;
+        R.Port = "pts/3", R.Id = Id, R.Value = Value, R.Source = Source;
+        W.AddReading(R, Time);
+    };
+    const auto Legend = [&] {
+        std::vector<std::string> Out;
+        for (QLegendMarker* M : W.findChild<QChartView*>()->chart()->legend()->markers())
+            if (M->isVisible())
+                Out.push_back(
+                    M->label().toStdString() + " " +
+                    static_cast<QLineSeries*>(M->series())->pen().color().name().toStdString());
+        return Out;
+    };
+    Add(1, 4, 0, TReadingSource::Stream);
+    W.BeginWatch({1, 5, 12}, 5);
+    for (int Round = 0; Round < 3; ++Round)
+        for (const int Id : {1, 5, 12})
+            Add(Id, Id * 2, 1 + Round + Id / 100.0, TReadingSource::Watch);
+    W.Refresh();
+    EXPECT_EQ(W.DrawnLines(), 3);
+    EXPECT_EQ(W.Shown()->Id, 5);
+    EXPECT_EQ(Legend(),
+              (std::vector<std::string>{"ID 1 #0072b2", "ID 5 #d55e00", "ID 12 #009e73"}));
+    // Another source's reading is its sensor's alone again.
+    Add(1, 4, 5, TReadingSource::Stream);
+    W.Refresh();
+    EXPECT_EQ(W.DrawnLines(), 1);
+    EXPECT_EQ(W.Shown()->Id, 1);
+    EXPECT_FALSE(W.findChild<QChartView*>()->chart()->legend()->isVisible());
 }

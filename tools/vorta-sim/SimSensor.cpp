@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SimSensor.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -139,5 +140,8 @@ double SimSensor::AngleAt(double Seconds) const {
 std::string SimSensor::FrameAt(double Seconds, int Id0) const {
     char Id[8];
     std::snprintf(Id, sizeof Id, "%02X", 176 + (Id0 ? Id0 : FCfg.Id));
-    return std::string(1, STX) + FormatAngle(AngleAt(Seconds)) + Id + ETB + "$";
+    const auto At = std::find(FCfg.BusIds.begin(), FCfg.BusIds.end(), Id0);
+    const double Place = At == FCfg.BusIds.end() ? 0 : double(At - FCfg.BusIds.begin() + 1);
+    return std::string(1, STX) + FormatAngle(AngleAt(Seconds) + Place * FCfg.Spread) + Id + ETB +
+           "$";
 }

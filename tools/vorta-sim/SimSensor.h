@@ -19,6 +19,9 @@ struct SimConfig {
     // request of its own ID; only the first (Id) answers the text commands,
     // which every sensor on a shared line would otherwise answer at once.
     std::vector<int> BusIds;
+    // Degrees each sensor of the line reads more than the one listed before
+    // it (--spread), so that their readings can be told apart.
+    double Spread = 0;
     // One sensor of the line leaves its GapFrom-th to GapTo-th Angle Data
     // requests (counted from 1) unanswered, as a sensor that is unplugged for
     // a while and plugged in again (--gap); GapId 0: none.

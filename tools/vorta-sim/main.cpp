@@ -41,6 +41,8 @@ const char* const Usage =
     "  --bus N,N,... several sensors on one line, each answering Angle Data for\n"
     "                its own ID; the first stands for --id and alone answers\n"
     "                the text commands\n"
+    "  --spread D    with --bus, each sensor reads D degrees more than the one\n"
+    "                listed before it\n"
     "  --gap ID:N:M  sensor ID leaves its Nth to Mth Angle Data requests\n"
     "                unanswered (unplugged for a while)\n"
     "  --mode M      sensor mode 0..3 (default 0)\n"
@@ -169,6 +171,8 @@ int ParseArgs(int argc, char** argv, Options& O) {
                 Ok = ParseBus(Arg, O.Sensor);
             else if (A == "--gap")
                 Ok = ParseGap(Arg, O.Sensor);
+            else if (A == "--spread")
+                Ok = ParseReal(Arg, -9999, 9999, O.Sensor.Spread);
             else if (A == "--mode")
                 Ok = ParseInt(Arg, 0, 3, O.Sensor.Mode);
             else if (A == "--rate")

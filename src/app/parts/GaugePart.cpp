@@ -109,11 +109,14 @@ std::string TGaugePart::SensorMode() const {
 void TGaugePart::Reading(const TReading& R) {
     // A scan's answers are other sensors' readings: its list shows them.
     if (R.Source == TReadingSource::Scan) return;
+    if (R.Source == TReadingSource::Watch && R.Id != WatchShownId) return;
     ShowReading(R.Value);
     DrawNeedle(NeedleAngle(R.Value, SensorMode()));
 }
 
 void TGaugePart::Malformed(const std::string&) {
+    // During a watch, noise may be any sensor's: not the shown one's to show.
+    if (WatchShownId >= 0) return;
     ShowReading(0);
     DrawNeedle(NeedleAngle(0, SensorMode()));
 }

@@ -61,8 +61,9 @@ class TGaugePart : public TSessionObserver {
     void FlushFrame();
     void ScheduleFrame();
 
-    // A reading of the sensor on the port (not a scan's) and a malformed
-    // frame (shown as 0) turn the needle and set the readout.
+    // A reading of the sensor on the port (not a scan's, and of a watch
+    // WatchShownId's only) and a malformed frame (shown as 0; not during a
+    // watch) turn the needle and set the readout.
     void Reading(const TReading& R) override;
     void Malformed(const std::string& Text) override;
 
@@ -71,6 +72,7 @@ class TGaugePart : public TSessionObserver {
     TImage32* ivBGR = nullptr; // the dial picture as loaded
     TiSevenSegmentAnalog* ssaValue = nullptr;
     int FFrameIntervalMs = 0; // when above 0, used instead of the screen's
+    int WatchShownId = -1; // the watched sensor the window shows; 0 none chosen, -1 no watch runs
     bool FNeedlePending = false;
 
   private:

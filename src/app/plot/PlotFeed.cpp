@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 bool TPlotSeries::Broken(size_t A, size_t B) const {
     const uint64_t Base = Model.Added() - Model.Count();
@@ -48,8 +49,30 @@ void TPlotFeed::Add(const TReading& R, double Time) {
     // A break before the oldest point kept breaks nothing.
     while (!S.FBreaks.empty() && S.FBreaks.front() <= M.Added() - M.Count())
         S.FBreaks.pop_front();
-    FCurrent = &S;
+    const bool Watched = R.Source == TReadingSource::Watch &&
+                         std::find(FWatchIds.begin(), FWatchIds.end(), R.Id) != FWatchIds.end();
+    const bool Started = Watched && !(FInWatch && FCurrent && FCurrent->Port == R.Port);
+    if (!Watched || Started || R.Id == FWatchLead) FCurrent = &S;
+    FInWatch = Watched;
     if (OnAdded) OnAdded();
+}
+
+void TPlotFeed::BeginWatch(std::vector<int> Ids, int Lead) {
+    FWatchIds = std::move(Ids);
+    FWatchLead = Lead;
+    FInWatch = false;
+}
+
+std::vector<const TPlotSeries*> TPlotFeed::Group() const {
+    std::vector<const TPlotSeries*> Out;
+    if (!FInWatch) return Out;
+    for (const int Id : FWatchIds) {
+        const auto At = std::find_if(FSeries.begin(), FSeries.end(), [&](const auto& S) {
+            return S->Port == FCurrent->Port && S->Id == Id;
+        });
+        Out.push_back(At == FSeries.end() ? nullptr : At->get());
+    }
+    return Out;
 }
 
 void TPlotFeed::SetSensorRange(int MinusTenths, int PlusTenths) {

@@ -60,8 +60,9 @@ class TPlotFeed {
     explicit TPlotFeed(size_t Capacity = TPlotModel::DefaultCapacity);
 
     // One reading of the session, stamped now, into its sensor's series,
-    // which becomes the current one. A scan's readings (other sensors asked
-    // in turn) and values that are not finite are left out.
+    // which becomes the current one (during a watch, see BeginWatch). A
+    // scan's readings (other sensors asked in turn) and values that are not
+    // finite are left out.
     void Add(const TReading& R);
     // The same with a time of the feed's clock (seconds since the feed was
     // made), for tests and replays.
@@ -74,6 +75,17 @@ class TPlotFeed {
     bool HasRange() const { return FHasRange; }
     double RangeMin() const { return FRangeMin; }
     double RangeMax() const { return FRangeMax; }
+
+    // A watch of the sensors Ids on one line began (TSensorSession::Watch).
+    // While the last reading is a watch's of one of them, they are shown
+    // together (Group), and a watch reading makes its series the current one
+    // only when it is Lead's (the sensor the window shows) or the first of
+    // the watch: the current series does not change with every sensor polled.
+    void BeginWatch(std::vector<int> Ids, int Lead);
+    // The watched sensors' series in the order of the watch's IDs, a nullptr
+    // for one without readings yet, all of the port of the last reading;
+    // empty when the last reading is no watch's.
+    std::vector<const TPlotSeries*> Group() const;
 
     // The series in the order their first readings came.
     const std::vector<std::unique_ptr<TPlotSeries>>& Series() const { return FSeries; }
@@ -91,6 +103,9 @@ class TPlotFeed {
     TPlotSeries* FCurrent = nullptr;
     std::chrono::steady_clock::time_point FStart;
     int64_t FStartWallMs;
+    std::vector<int> FWatchIds;
+    int FWatchLead = -1;
+    bool FInWatch = false; // the last reading is a watch's of FWatchIds
     bool FHasRange = false;
     double FRangeMin = 0, FRangeMax = 0;
 };

@@ -15,6 +15,8 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
@@ -118,6 +120,12 @@ QString SeriesName(const TPlotSeries& S) {
 
 const TPlotModel NoReadings(1);
 
+// The colours of watched sensors, in the order of the watch's IDs: told
+// apart on white and by most colour-blind eyes.
+const QColor WatchColours[] = {QColor(0, 114, 178),   QColor(213, 94, 0),  QColor(0, 158, 115),
+                               QColor(204, 121, 167), QColor(230, 159, 0), QColor(86, 180, 233),
+                               QColor(0, 0, 0),       QColor(240, 228, 66)};
+
 } // namespace
 
 TPlotWindow::TPlotWindow(QWidget* Parent, size_t Capacity)
@@ -136,6 +144,7 @@ void TPlotWindow::Build() {
 
     FChart = new QChart;
     FChart->legend()->hide();
+    FChart->legend()->setAlignment(Qt::AlignTop);
     FChart->setMargins(QMargins(4, 4, 4, 4));
     FAxisX = new QDateTimeAxis;
     FAxisX->setFormat("hh:mm:ss");
@@ -318,8 +327,8 @@ QLineSeries* TPlotWindow::Line(int Index) {
         FChart->addSeries(L);
         L->attachAxis(FAxisX);
         L->attachAxis(FAxisY);
-        // One colour for the one sensor, whatever the number of lines.
-        if (!FLine.empty()) L->setPen(FLine.front()->pen());
+        // The chart's colour for one sensor, whatever the number of lines.
+        if (FLine.empty()) FLinePen = L->pen();
         FLine.push_back(L);
     }
     return FLine[size_t(Index)];
@@ -345,40 +354,84 @@ QString TPlotWindow::ValueText(double Value) const {
 void TPlotWindow::Refresh() {
     FTimer.stop();
     UpdateSensors();
+    // The sensors of a watch are drawn together, each in its colour and
+    // named in the legend; any other reading's sensor alone.
+    struct TTrack {
+        const TPlotSeries* Series;
+        int Colour; // index into WatchColours; -1 the chart's own
+    };
+    std::vector<TTrack> Tracks;
+    const std::vector<const TPlotSeries*> Group =
+        Sensor() == 0 ? FFeed.Group() : std::vector<const TPlotSeries*>();
+    for (size_t k = 0; k < Group.size(); ++k)
+        if (Group[k]) Tracks.push_back({Group[k], int(k % std::size(WatchColours))});
+    if (Group.empty() && Shown()) Tracks.push_back({Shown(), -1});
+
     // Paused, the span stays where it was; only a change of span moves its
     // start.
-    const TPlotModel& Readings = Model();
-    const double Last = Readings.Count() ? Readings.At(Readings.Count() - 1).Time : 0;
+    double Last = 0, First = 0;
+    bool Seen = false;
+    for (const TTrack& T : Tracks) {
+        const TPlotModel& M = T.Series->Model;
+        if (M.Count() == 0) continue;
+        Last = Seen ? std::max(Last, M.At(M.Count() - 1).Time) : M.At(M.Count() - 1).Time;
+        First = Seen ? std::min(First, M.At(0).Time) : M.At(0).Time;
+        Seen = true;
+    }
     const double End = FPaused ? FTo : Last;
     const int S = Span();
     FTo = End;
-    FFrom = S > 0 ? End - S : (Readings.Count() ? Readings.At(0).Time : 0);
+    FFrom = S > 0 ? End - S : First;
 
     // Min/max per pixel column: at most four points a column, in time order,
     // whatever the number of readings; a new line after each pause.
     const int Columns = std::max(1, int(FChart->plotArea().width()));
-    const TPlotSeries* Series = Shown();
-    std::vector<QList<QPointF>> Lines(1);
-    bool Any = false;
-    size_t Previous = 0;
-    for (const TPlotColumn& C : Readings.Decimate(FFrom, FTo, Columns)) {
-        if (C.Count == 0) continue;
-        size_t Order[4] = {C.First, std::min(C.Min, C.Max), std::max(C.Min, C.Max), C.Last};
-        for (int i = 0; i < 4; ++i) {
-            if (Any && Order[i] == Previous) continue;
-            if (Any && Series->Broken(Previous, Order[i])) Lines.emplace_back();
-            const TPlotPoint P = Readings.At(Order[i]);
-            Lines.back().append(QPointF(double(WallMs(P.Time)), P.Value));
-            Previous = Order[i];
-            Any = true;
+    std::vector<QList<QPointF>> Lines;
+    std::vector<size_t> LineTrack; // the track of each line
+    bool HaveRange = false;
+    double Low = 0, High = 0;
+    for (size_t t = 0; t < Tracks.size(); ++t) {
+        const TPlotSeries* Series = Tracks[t].Series;
+        const TPlotModel& Readings = Series->Model;
+        bool Any = false;
+        size_t Previous = 0;
+        for (const TPlotColumn& C : Readings.Decimate(FFrom, FTo, Columns)) {
+            if (C.Count == 0) continue;
+            size_t Order[4] = {C.First, std::min(C.Min, C.Max), std::max(C.Min, C.Max), C.Last};
+            for (int i = 0; i < 4; ++i) {
+                if (Any && Order[i] == Previous) continue;
+                if (!Any || Series->Broken(Previous, Order[i])) {
+                    Lines.emplace_back();
+                    LineTrack.push_back(t);
+                }
+                const TPlotPoint P = Readings.At(Order[i]);
+                Lines.back().append(QPointF(double(WallMs(P.Time)), P.Value));
+                Previous = Order[i];
+                Any = true;
+            }
         }
+        const TPlotStatistics Part = Readings.Statistics(FFrom, FTo);
+        if (Part.Count == 0) continue;
+        Low = HaveRange ? std::min(Low, Part.Min) : Part.Min;
+        High = HaveRange ? std::max(High, Part.Max) : Part.Max;
+        HaveRange = true;
     }
-    FLines = Any ? int(Lines.size()) : 0;
+    FLines = int(Lines.size());
+    FChart->legend()->setVisible(!Group.empty());
     for (size_t i = 0; i < std::max(Lines.size(), FLine.size()); ++i) {
         QLineSeries* L = Line(int(i));
         L->replace(i < Lines.size() ? Lines[i] : QList<QPointF>());
         // A lone reading between pauses is no line: it shows as a dot.
         L->setPointsVisible(L->count() == 1);
+        const TTrack* T = i < Lines.size() ? &Tracks[LineTrack[i]] : nullptr;
+        QPen Pen = FLinePen;
+        if (T && T->Colour >= 0) Pen.setColor(WatchColours[T->Colour]);
+        L->setPen(Pen);
+        // One legend entry a sensor: its first line's.
+        const bool Named = T && (i == 0 || LineTrack[i - 1] != LineTrack[i]);
+        if (Named) L->setName(QString("ID %1").arg(T->Series->Id));
+        for (QLegendMarker* M : FChart->legend()->markers(L))
+            M->setVisible(Named);
     }
 
     const double Width = FTo > FFrom ? 0 : 1;
@@ -386,17 +439,20 @@ void TPlotWindow::Refresh() {
                      QDateTime::fromMSecsSinceEpoch(WallMs(FTo + Width)));
     FAxisX->setFormat(S > 0 && S <= 10 ? "hh:mm:ss.z" : "hh:mm:ss");
 
-    const TPlotStatistics Stat = Readings.Statistics(FFrom, FTo);
+    const TPlotStatistics Stat = Model().Statistics(FFrom, FTo);
     if (!AutoScale() && FFeed.HasRange()) {
         FAxisY->setRange(FFeed.RangeMin(), FFeed.RangeMax());
-    } else if (Stat.Count == 0) {
+    } else if (!HaveRange) {
         FAxisY->setRange(-1, 1);
     } else {
-        const double Margin = Stat.PeakToPeak > 0 ? Stat.PeakToPeak * 0.05 : 1;
-        FAxisY->setRange(Stat.Min - Margin, Stat.Max + Margin);
+        const double Margin = High > Low ? (High - Low) * 0.05 : 1;
+        FAxisY->setRange(Low - Margin, High + Margin);
         FAxisY->applyNiceNumbers();
     }
     UpdateStatistics(Stat);
+    // Beside several sensors, the statistics name theirs.
+    if (!Group.empty() && Shown())
+        lStatistics->setText(QString("ID %1   ").arg(Shown()->Id) + lStatistics->text());
 }
 
 void TPlotWindow::UpdateStatistics(const TPlotStatistics& S) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The live plot: a separate, non-modal window showing one sensor's angle
 // against time as the readout shows it, from every accepted reading; the
-// current sensor's unless another is chosen. The readings are in a
+// current sensor's unless another is chosen, and during a watch of several
+// sensors all of them, each in its colour, named in a legend. The readings are in a
 // TPlotFeed: the program's own, which it fills from the start and the window
 // attaches to when it is built (through the plot module, PlotModule.h), or
 // one the window owns. A hidden or paused window does no work; the feed only
@@ -17,6 +18,7 @@
 #include "PlotModule.h"
 
 #include <QDateTime>
+#include <QPen>
 #include <QString>
 #include <QTimer>
 #include <QVariant>
@@ -65,6 +67,9 @@ class TPlotWindow : public QWidget {
         R.Value = Value;
         FFeed.Add(R, Time);
     }
+
+    // A watch of several sensors began (TPlotFeed::BeginWatch).
+    void BeginWatch(std::vector<int> Ids, int Lead) { FFeed.BeginWatch(std::move(Ids), Lead); }
 
     // Shows the window, raises and activates it.
     void ShowPlot();
@@ -147,6 +152,7 @@ class TPlotWindow : public QWidget {
     // the next refresh, the ones past FLines empty.
     std::vector<QLineSeries*> FLine;
     int FLines = 0;
+    QPen FLinePen; // the chart's pen for the first line, one sensor's colour
     QDateTimeAxis* FAxisX;
     QValueAxis* FAxisY;
     QLabel* lStatistics;

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Watching every sensor of a shared line from the console, against the
+// simulated line of three sensors.
+#include "ConsoleFixture.h"
+
+#include <QAction>
+#include <QDeadlineTimer>
+#include <QSpinBox>
+
+#include <map>
+#include <set>
+
+TEST(WatchDialog, RefusesAnIntervalTheLineCannotCarryAndSaysWhy) {
+    TScanResultDialog D(nullptr, {{1, 2.0}, {5, 12.0}, {12, 22.0}});
+    for (const int Ms : {43, 44}) {
+        Control<QSpinBox>(D, "seWatchInterval")->setValue(Ms);
+        Control<QPushButton>(D, "btWatch")->click();
+        EXPECT_EQ(D.result() == QDialog::Accepted, Ms == 44) << Ms;
+    }
+    EXPECT_TRUE(D.Choice().Watch);
+    EXPECT_EQ(WatchIntervalProblem(43, 3).toStdString(),
+              "An interval of 43 ms is too short for 3 sensors: a round of them takes 44 ms on "
+              "the line. Set 44 ms or more.");
+    EXPECT_TRUE(WatchIntervalProblem(44, 3).isEmpty());
+}
+
+TEST_F(ConsoleE2E, WatchPollsTheFoundSensorsUntilStoppedAndShowsOnlyTheChosenOne) {
+    // Sensor 5 misses its 2nd to 4th requests (the watch's first three).
+    Start({"--bus", "1,5,12", "--value", "2", "--spread", "10", "--gap", "5:2:4"});
+    Connect();
+    const std::string Csv = Folder.filePath("watch.csv").toStdString();
+    W().StartRecording(Csv);
+    Internals::ScanWait(W()) = 60;
+    Internals::ChooseScannedSensor(W()) = [](const auto&) { return TScanChoice{5, true, 50}; };
+    const TPlotFeed& Feed = Internals::FPlotFeed(W());
+    auto* Readout = Control<TiSevenSegmentAnalog>(W(), "ssaValue");
+    std::set<double> Shown;
+    std::vector<std::string> Status;
+    const size_t Before = Sim->Bytes().size();
+    // The watch runs inside ScanForSensors; this looks on from its waits.
+    QDeadlineTimer Deadline(8000);
+    QTimer Look;
+    QObject::connect(&Look, &QTimer::timeout, [&] {
+        Shown.insert(Readout->Value());
+        const std::string Now = Panel(0);
+        if (Status.empty() ? Now.rfind("Watching", 0) == 0 : Status.back() != Now)
+            Status.push_back(Now);
+        bool Enough = Feed.Series().size() == 3 && Now == "sensor 5: answers again";
+        for (const auto& S : Feed.Series())
+            Enough = Enough && S->Model.Count() >= 3;
+        if (Enough || Deadline.hasExpired()) Control<QAction>(W(), "actStopWatching")->trigger();
+    });
+    Look.start(10);
+    W().ScanForSensors();
+    Look.stop();
+    ASSERT_FALSE(Deadline.hasExpired());
+
+    EXPECT_EQ(Status, (std::vector<std::string>{"Watching sensors 1,5,12 every 50 ms",
+                                                "sensor 5: no answer", "sensor 5: answers again"}));
+    // The readout showed sensor 5 only (0 before its first reading).
+    EXPECT_EQ(Shown, (std::set<double>{0, 12}));
+    EXPECT_EQ(Readout->Value(), 12);
+    // One series a sensor, shown together, the chosen one current.
+    std::map<int, std::set<float>> Plotted;
+    for (const auto& S : Feed.Series()) {
+        EXPECT_EQ(S->Port, Internals::Session(W()).Connection().Opened);
+        for (size_t i = 0; i < S->Model.Count(); ++i)
+            Plotted[S->Id].insert(S->Model.At(i).Value);
+    }
+    EXPECT_EQ(Plotted, (std::map<int, std::set<float>>{{1, {2}}, {5, {12}}, {12, {22}}}));
+    EXPECT_EQ(Feed.Group().size(), 3u);
+    EXPECT_EQ(Feed.Current()->Id, 5);
+
+    // Every sensor's readings recorded with its ID; the watch's events once.
+    W().StopRecording();
+    std::map<std::string, std::set<std::string>> Recorded;
+    std::vector<std::string> Events;
+    for (const auto& Row : CsvRows(ReadFile(Csv))) {
+        if (Row[2] == "reading") Recorded[Row[7]].insert(Row[3]);
+        if (Row[2] == "event") Events.push_back(Row[4]);
+    }
+    EXPECT_EQ(Recorded, (std::map<std::string, std::set<std::string>>{
+                            {"1", {"2"}}, {"5", {"12"}}, {"12", {"22"}}}));
+    EXPECT_EQ(Events, (std::vector<std::string>{"recording started", "watching 1,5,12 every 50 ms",
+                                                "sensor 5: no answer", "sensor 5: answers again",
+                                                "watching stopped", "recording stopped"}));
+
+    // Only the three IDs' requests went out; once stopped, nothing more: a
+    // command after it finds the line quiet.
+    std::string Polls = Sim->Bytes().substr(Before + 77 * 2);
+    for (const int Id : {1, 5, 12})
+        for (size_t At; (At = Polls.find(AngleDataRequest(Id))) != std::string::npos;)
+            Polls.erase(At, 2);
+    EXPECT_EQ(Polls, "");
+    EXPECT_FALSE(Control<QAction>(W(), "actStopWatching")->isEnabled());
+    const size_t Stopped = Sim->Bytes().size();
+    Control<QPushButton>(W(), "btn10")->click();
+    WaitForBytes(Stopped + 7);
+    EXPECT_EQ(Sim->Bytes().substr(Stopped), "#INFO" + CRLF);
+    EXPECT_TRUE(Messages.empty());
+}
