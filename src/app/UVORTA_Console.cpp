@@ -140,7 +140,7 @@ void TFKAVRO::FillPortList() {
 }
 
 void TFKAVRO::CloseSerialPort() {
-    VaComm1->Close();
+    FSession->Close();
 }
 
 // ---- Command exchange

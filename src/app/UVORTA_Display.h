@@ -268,7 +268,7 @@ class TFKAVRO : public QWidget {
     void ConnectConsoleSignals(); // wires the buttons and the session's port
     void ConsoleFormCreate();     // start-up steps after the settings are loaded
     void FillPortList();          // the port list at start-up, once
-    void CloseSerialPort();       // closes VaComm1 (the Close button while connected)
+    void CloseSerialPort();       // closes the session's port: its state is closed
 
     // Command exchange. Each waits with PumpWait, so answers arrive meanwhile;
     // an EAbort from a wait (window closing) ends the command.

@@ -248,7 +248,10 @@ void TFKAVRO::Disconnect() {
     StopFlag = true;
     // Nothing to come back to: a reconnect that was awaited is off.
     FPorts->Forget();
-    if (VaComm1->Active()) CloseSerialPort();
+    // A port that hung up is closed already; the session, still waiting for
+    // its device, is told that nobody waits any more.
+    if (VaComm1->Active() || FSession->Connection().State == TConnectionState::Lost)
+        CloseSerialPort();
     Connected = 0;
     UpdateConnectionLight();
 }

@@ -122,6 +122,9 @@ TEST_F(ConsoleE2E, DisconnectConnectAndAHangUpAreLitAndRecorded) {
     Sim.reset(); // unplugged
     ASSERT_TRUE(PumpUntilTrue([this] { return Internals::Connected(W()) == 0; }));
     EXPECT_EQ(Control<QLabel>(W(), "ConnectionLight")->text(), "Lost");
+    Control<QAction>(W(), "actDisconnect")->trigger(); // nobody waits for it any more
+    EXPECT_EQ(Internals::Session(W()).Connection().State, TConnectionState::Closed);
+    EXPECT_EQ(Control<QLabel>(W(), "ConnectionLight")->text(), "Not connected");
     EXPECT_EQ(Control<QLabel>(W(), "RecordingLight")->text(),
               QString::fromUtf8("● REC %1").arg(W().Recorder().Rows()));
     std::vector<std::string> Events;
