@@ -32,6 +32,7 @@ class QDateTimeAxis;
 class QLabel;
 class QLineSeries;
 class QPushButton;
+class QScatterSeries;
 class QValueAxis;
 class TPlotChartView;
 
@@ -101,6 +102,11 @@ class TPlotWindow : public QWidget {
     // The points the chart draws after decimation, and in how many lines.
     int DrawnPoints() const;
     int DrawnLines() const { return FLines; }
+    // The shown sensor's alarm limits drawn (as dashed lines) and its
+    // crossings marked in the visible span: raised and cleared.
+    bool DrawnLow() const;
+    bool DrawnHigh() const;
+    int DrawnCrossings(bool Raised) const;
 
     // The chart as a picture, with the statistics, the sensor and the date
     // under it / the visible readings as rows of the recording's columns,
@@ -147,6 +153,11 @@ class TPlotWindow : public QWidget {
     // the next refresh, the ones past FLines empty.
     std::vector<QLineSeries*> FLine;
     int FLines = 0;
+    void DrawAlarms(const TPlotSeries* Series, double Width);
+    QLineSeries* FLow;
+    QLineSeries* FHigh;
+    QScatterSeries* FRaised;
+    QScatterSeries* FCleared;
     QDateTimeAxis* FAxisX;
     QValueAxis* FAxisY;
     QLabel* lStatistics;
