@@ -18,6 +18,7 @@
 //   TBrokerPart     publishing to a broker, its light and its dialog
 //   TPortsPart      the port list, recent ports, hot-plug, reconnecting
 //   TScanPart       the scan of a shared line and its dialogs
+//   TAlarmPart      limits (View > Limits…) and what an alarm shows and tells
 #pragma once
 
 #include <QComboBox>
@@ -48,6 +49,7 @@
 #include "SensorSession.h"
 #include "UserSettings.h"
 #include "VaComm.h"
+#include "parts/AlarmPart.h"
 #include "parts/BrokerPart.h"
 #include "parts/GaugePart.h"
 #include "parts/PortsPart.h"
@@ -309,6 +311,7 @@ class TFKAVRO : public QWidget {
     std::unique_ptr<TPortsPart> FPorts;
     std::unique_ptr<TScanPart> FScan;
     TAlarmWatcher FAlarms;
+    std::unique_ptr<TAlarmPart> FAlarmPart; // goes before the watcher it hooks
     void CreateParts(); // after the menu bar: the parts' lights and actions are in it
 
     // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
@@ -364,6 +367,7 @@ class TFKAVRO : public QWidget {
     QAction* actScan = nullptr;
     QAction* actPlot = nullptr;
     QAction* actTraffic = nullptr;
+    QAction* actLimits = nullptr;
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
 

@@ -140,6 +140,14 @@ void TFKAVRO::CreateMenu() {
     QMenu* View = MainMenu->addMenu("&View");
     actPlot = Add(View, "&Plot", QKeySequence("Ctrl+P"), [this] { ShowPlot(); });
     actTraffic = Add(View, "&Traffic", QKeySequence("Ctrl+T"), [this] { ShowTraffic(); });
+    // The current sensor: the session's port and ID, else the port box's.
+    actLimits = Add(View, "&Limits…", {}, [this] {
+        std::string Port = FSession->Connection().Opened;
+        if (Port.empty())
+            Port = PortNameFromPath(ePortNo->currentText().toLocal8Bit().toStdString());
+        const TSensorIdentity& I = FSession->Identity();
+        FAlarmPart->AskLimits(Port, I.Known ? I.Id : FSession->LastReading().Id);
+    });
 
     QMenu* Help = MainMenu->addMenu("&Help");
     actHelp = Add(Help, "&Help", QKeySequence(Qt::Key_F1), [this] { btHelpClick(); });
@@ -225,6 +233,12 @@ void TFKAVRO::UpdateConnectionLight() {
         SetLight(ConnectionLight, "Lost", "#c62828");
     else
         SetLight(ConnectionLight, "Not connected", "#808080");
+    // An alarm of the sensors read through this port stands out while it lasts.
+    QString Alarm, Tip;
+    if (Connected == 1 && VaComm1->Active() &&
+        FAlarmPart->Light(FSession->Connection().Opened, Alarm, Tip))
+        SetLight(ConnectionLight, Alarm, "#c62828");
+    ConnectionLight->setToolTip(Tip);
     FRecording->UpdateLight();
     FBroker->UpdateLight();
     FitLights();
@@ -324,6 +338,7 @@ void TFKAVRO::LoadKept(const TProgramSettings& Kept) {
     FPorts->SetRecentPorts(Kept.Value("Ports/Recent").toStringList());
     actAutoReconnect->setChecked(Kept.Value("Ports/AutoReconnect", false).toBool());
     FRecordFolder = Kept.Value("Recording/Folder").toString();
+    FAlarmPart->Load(Kept);
 }
 
 // A history or a port list kept only until Close would be lost with a killed
@@ -359,6 +374,11 @@ void TFKAVRO::CreateParts() {
     FBroker = std::make_unique<TBrokerPart>(*this, *FSession, BrokerLight, actStopPublishing);
     FBroker->OnStatus = [this](const QString& Text) { StatusBar1->SetPanelText(0, Text); };
     FBroker->OnLightChanged = [this] { UpdateConnectionLight(); };
+    FAlarmPart =
+        std::make_unique<TAlarmPart>(*this, *FSession, FAlarms, *FRecording, *FBroker, FPlotFeed);
+    FAlarmPart->OnLightChanged = [this] { UpdateConnectionLight(); };
+    FAlarmPart->OnStatus = [this](const QString& Text) { StatusBar1->SetPanelText(0, Text); };
+    FAlarmPart->OnError = [this](const std::string& Why) { ReportError(Why); };
     FPorts = std::make_unique<TPortsPart>(*this, *FSession, ePortNo);
     FPorts->OnKeptChanged = [this] { SaveKeptNow(); };
     FPorts->OnReopened = [this] { Reopened(); };
@@ -376,6 +396,7 @@ void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
     if (O.Port.empty() && FSession->Connection().Opened.empty())
         O.Port = ePortNo->currentText().toLocal8Bit().toStdString();
     FBroker->Start(O);
+    FAlarmPart->Republish(FSession->Connection().Opened);
 }
 
 void TFKAVRO::PublishFromDialog() {
