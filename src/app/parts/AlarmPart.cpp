@@ -290,12 +290,12 @@ void TAlarmPart::Notify(const TAlarmEvent& E, const QString& Body) {
 QString KeptLimitsText(const std::string& Port, int Id, const TLimits& L) {
     return QStringList{Bound(L.Low), Bound(L.High), Number(L.Hysteresis), QString::number(Id),
                        Q(Port)}
-        .join(';');
+        .join('|');
 }
 
 void FromKeptText(const QString& Text, std::string& Port, int& Id, TLimits& L) {
-    const QStringList F = Text.split(';');
-    if (F.size() < 5) throw ELimitsError("not of the form low;high;hysteresis;id;port");
+    const QStringList F = Text.split('|');
+    if (F.size() < 5) throw ELimitsError("not of the form low|high|hysteresis|id|port");
     bool Ok = true;
     const auto Value = [&](const QString& T, bool Optional) -> std::optional<double> {
         if (T.isEmpty() && Optional) return std::nullopt;
@@ -311,7 +311,7 @@ void FromKeptText(const QString& Text, std::string& Port, int& Id, TLimits& L) {
     Id = F[3].toInt(&IdOk);
     if (!Ok || !IdOk || Id < 1 || Id > 77)
         throw ELimitsError("a limit, the hysteresis or the ID is not a number");
-    Port = F.mid(4).join(';').toLocal8Bit().toStdString();
+    Port = F.mid(4).join('|').toLocal8Bit().toStdString();
     if (Port.empty()) throw ELimitsError("no port is named");
     CheckLimits(L);
 }

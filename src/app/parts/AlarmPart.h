@@ -97,7 +97,7 @@ class TAlarmPart {
     std::vector<TAlarmEvent> FRaised; // the raising events, oldest first
 };
 
-// The limits' text in the settings file and back: "low;high;hysteresis;id;port"
+// The limits' text in the settings file and back: "low|high|hysteresis|id|port"
 // with empty bounds for none (the port last: it may hold any character). FromKeptText throws
 // ELimitsError naming what is wrong with a text.
 QString KeptLimitsText(const std::string& Port, int Id, const TLimits& L);
