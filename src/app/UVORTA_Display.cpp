@@ -220,7 +220,6 @@ TFKAVRO::~TFKAVRO() {
     // The port closes first (without its close event, as a component being
     // destroyed does); the publisher lets go of the session before it goes.
     // The recording's file closes after the port's last row.
-    FAlarmPart.reset();
     FBroker.reset();
     // The traffic window observes the session.
     delete Traffic;

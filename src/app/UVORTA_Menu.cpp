@@ -235,7 +235,7 @@ void TFKAVRO::UpdateConnectionLight() {
         SetLight(ConnectionLight, "Not connected", "#808080");
     // An alarm of the sensors read through this port stands out while it lasts.
     QString Alarm, Tip;
-    if (Connected == 1 && VaComm1->Active() &&
+    if (Connected == 1 && VaComm1->Active() && FAlarmPart &&
         FAlarmPart->Light(FSession->Connection().Opened, Alarm, Tip))
         SetLight(ConnectionLight, Alarm, "#c62828");
     ConnectionLight->setToolTip(Tip);

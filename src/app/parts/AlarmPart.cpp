@@ -98,10 +98,16 @@ TLimitsDialog::TLimitsDialog(QWidget* Parent, TAlarmWatcher& Alarms, const QStri
     auto* Note = new QLabel("Off by default: leave both limits empty for no alarm. Degrees; an "
                             "alarm clears once a reading is back inside by the hysteresis.",
                             this);
-    Note->setWordWrap(true);
     lError = new QLabel(this);
     lError->setObjectName("lLimitError");
-    lError->setWordWrap(true);
+    // A wrapped text gets its height only from a known width; the dialog
+    // grows to show the whole reason.
+    const int Width = fontMetrics().averageCharWidth() * 56;
+    for (QLabel* L : {Note, lError}) {
+        L->setWordWrap(true);
+        L->setFixedWidth(Width);
+    }
+    Form->setSizeConstraint(QLayout::SetFixedSize);
     lError->setStyleSheet("QLabel { color: #c62828; }");
     lError->hide();
     Form->addRow("&Port:", ePort);
@@ -118,7 +124,6 @@ TLimitsDialog::TLimitsDialog(QWidget* Parent, TAlarmWatcher& Alarms, const QStri
     // Another sensor's limits as soon as it is named.
     connect(ePort, &QLineEdit::editingFinished, this, [this] { ShowLimits(); });
     connect(eId, &QLineEdit::editingFinished, this, [this] { ShowLimits(); });
-    setMinimumWidth(fontMetrics().averageCharWidth() * 48);
     ShowLimits();
 }
 
