@@ -186,7 +186,7 @@ void TFKAVRO::CreateMenu() {
 // Qt Charts' GPL-3.0 is why the whole is under the GPL.
 QString TFKAVRO::AboutText() {
     static const char* const Libraries[][2] = {
-        {"Qt %2: Core, Gui, Widgets, Serial Port", "LGPL-3.0, GPL-2.0 or GPL-3.0"},
+        {"Qt %2: Core, Gui, Widgets, Serial Port, D-Bus", "LGPL-3.0, GPL-2.0 or GPL-3.0"},
         {"Qt Charts (the plot window)", "GPL-3.0"},
         {"zlib %3", "zlib licence"},
         {"libdeflate", "MIT licence"},
