@@ -14,14 +14,6 @@
 
 #include <fstream>
 
-namespace {
-
-void Enter(QDialog& D, const char* Name, const char* Text) {
-    Control<QLineEdit>(D, Name)->setText(Text);
-}
-
-} // namespace
-
 TEST(LimitsDialog, BadEntriesAreSaidThereAndChangeNothing) {
     TAlarmWatcher Alarms;
     const TLimits Before{1, 2, 0.25};
@@ -42,24 +34,19 @@ TEST(LimitsDialog, BadEntriesAreSaidThereAndChangeNothing) {
         {"78", "1", "2", "",
          "Not set: the ID \"78\" is not a whole number from 1 to 77; enter the "
          "sensor's ID"},
+        {"3", "", "12.5", "", nullptr},
     };
     for (const auto& C : Cases) {
         TLimitsDialog D(nullptr, Alarms, "USB0", 3);
         EXPECT_EQ(Control<QLineEdit>(D, "eLimitLow")->text(), "1") << "the sensor's limits shown";
-        Enter(D, "eLimitId", C.Id);
-        Enter(D, "eLimitLow", C.Low);
-        Enter(D, "eLimitHigh", C.High);
-        Enter(D, "eLimitHysteresis", C.Hysteresis);
-        EXPECT_FALSE(D.Apply());
-        EXPECT_EQ(D.Error().toStdString(), C.Error);
-        EXPECT_EQ(Alarms.Limits("USB0", 3), Before) << C.Error;
+        const char* Names[] = {"eLimitId", "eLimitLow", "eLimitHigh", "eLimitHysteresis"};
+        const char* Texts[] = {C.Id, C.Low, C.High, C.Hysteresis};
+        for (int i = 0; i < 4; ++i)
+            Control<QLineEdit>(D, Names[i])->setText(Texts[i]);
+        EXPECT_EQ(D.Apply(), C.Error == nullptr);
+        EXPECT_EQ(D.Error().toStdString(), C.Error ? C.Error : "");
+        EXPECT_EQ(Alarms.Limits("USB0", 3), (C.Error ? Before : TLimits{{}, 12.5, 0}));
     }
-    TLimitsDialog D(nullptr, Alarms, "USB0", 3);
-    Enter(D, "eLimitLow", "");
-    Enter(D, "eLimitHigh", "12.5");
-    Enter(D, "eLimitHysteresis", "");
-    EXPECT_TRUE(D.Apply());
-    EXPECT_EQ(Alarms.Limits("USB0", 3), (TLimits{{}, 12.5, 0}));
 }
 
 TEST(Limits, KeptPerPortAndIdAcrossRestartsAndUnreadableOnesSaid) {

@@ -158,11 +158,7 @@ TEST(PlotWindow, DrawsTheShownSensorsBandAndTheCrossingsInItsSpan) {
     W.ShowPlot();
     W.SetSpan(10);
     auto Add = [&](int Id, double Value, double Time) {
-        TReading R;
-        R.Value = Value;
-        R.Port = "USB0";
-        R.Id = Id;
-        Feed.Add(R, Time);
+        Feed.Add({{}, Value, "", "USB0", Id}, Time);
     };
     auto Drawn = [&] {
         W.Refresh();
