@@ -7,6 +7,7 @@
 #include "Recorder.h"
 #include "RecordingPart.h"
 #include "SensorSession.h"
+#include "VaPorts.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -58,8 +59,11 @@ std::optional<double> ParseEntry(const QLineEdit* Edit, const char* Name, bool O
         if (Optional) return std::nullopt;
         return 0.0;
     }
+    // "1.500" is no thousand and a half in any form an angle is written in.
+    QLocale System = QLocale::system();
+    System.setNumberOptions(QLocale::RejectGroupSeparator);
     bool Ok = false;
-    double V = QLocale::system().toDouble(T, &Ok);
+    double V = System.toDouble(T, &Ok);
     if (!Ok) V = QLocale::c().toDouble(T, &Ok);
     if (!Ok)
         throw ELimitsError(QString("the %1 \"%2\" is not a number; enter one such as 12.5%3")
@@ -153,7 +157,8 @@ bool TLimitsDialog::Apply() {
         L.Low = ParseEntry(eLow, "low limit", true);
         L.High = ParseEntry(eHigh, "high limit", true);
         L.Hysteresis = *ParseEntry(eHysteresis, "hysteresis", false);
-        FAlarms.SetLimits(Port.toLocal8Bit().toStdString(), Id, L);
+        // Readings carry the port's name, not its path.
+        FAlarms.SetLimits(PortNameFromPath(Port.toLocal8Bit().toStdString()), Id, L);
     } catch (const ELimitsError& E) {
         lError->setText(QString("Not set: ") + QString::fromUtf8(E.what()));
         lError->show();
