@@ -3,8 +3,6 @@
 // settings file across restarts.
 #include "AppPaths.h"
 #include "Dialogs.h"
-#include "UVORTA_Display.h"
-#include "parts/AlarmPart.h"
 
 #include "WindowProbe.h"
 

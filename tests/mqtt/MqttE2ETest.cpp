@@ -32,7 +32,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
