@@ -10,7 +10,7 @@ VORTA_PACKAGES="g++ cmake ninja-build pkg-config
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
   desktop-file-utils appstream groff-base dpkg-dev file lintian
   libmosquitto-dev mosquitto ser2net openssl clang-format
-  influxdb curl systemd"
+  influxdb curl systemd dbus-daemon"
 
 vorta_install_deps() {
     local missing=""

@@ -263,6 +263,7 @@ void TFKAVRO::NameControls() {
         {actStopWatching, "actStopWatching"},
         {actPlot, "actPlot"},
         {actTraffic, "actTraffic"},
+        {actLimits, "actLimits"},
         {actHelp, "actHelp"},
         {actAbout, "actAbout"},
         {FGauge->Dst, "Dst"},

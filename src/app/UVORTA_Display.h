@@ -19,6 +19,7 @@
 //   TPortsPart      the port list, recent ports, hot-plug, reconnecting
 //   TScanPart       the scan of a shared line and its dialogs
 //   TProfilesPart   named setups (File > Profiles...), the last one at start
+//   TAlarmPart      limits (View > Limits…) and what an alarm shows and tells
 #pragma once
 
 #include <QComboBox>
@@ -49,6 +50,7 @@
 #include "SensorSession.h"
 #include "UserSettings.h"
 #include "VaComm.h"
+#include "parts/AlarmPart.h"
 #include "parts/BrokerPart.h"
 #include "parts/GaugePart.h"
 #include "parts/PortsPart.h"
@@ -317,6 +319,7 @@ class TFKAVRO : public QWidget {
     std::unique_ptr<TScanPart> FScan;
     std::unique_ptr<TProfilesPart> FProfiles;
     TAlarmWatcher FAlarms;
+    std::unique_ptr<TAlarmPart> FAlarmPart; // goes before the watcher it hooks
     void CreateParts(); // after the menu bar: the parts' lights and actions are in it
 
     // ---- menu bar, light, history, recording (UVORTA_Menu.cpp)
@@ -375,6 +378,7 @@ class TFKAVRO : public QWidget {
     QAction* actStopWatching = nullptr;
     QAction* actPlot = nullptr;
     QAction* actTraffic = nullptr;
+    QAction* actLimits = nullptr;
     QAction* actHelp = nullptr;
     QAction* actAbout = nullptr;
 

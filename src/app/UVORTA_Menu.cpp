@@ -145,6 +145,14 @@ void TFKAVRO::CreateMenu() {
     QMenu* View = MainMenu->addMenu("&View");
     actPlot = Add(View, "&Plot", QKeySequence("Ctrl+P"), [this] { ShowPlot(); });
     actTraffic = Add(View, "&Traffic", QKeySequence("Ctrl+T"), [this] { ShowTraffic(); });
+    // The current sensor: the session's port and ID, else the port box's.
+    actLimits = Add(View, "&Limits…", {}, [this] {
+        std::string Port = FSession->Connection().Opened;
+        if (Port.empty())
+            Port = PortNameFromPath(ePortNo->currentText().toLocal8Bit().toStdString());
+        const TSensorIdentity& I = FSession->Identity();
+        FAlarmPart->AskLimits(Port, I.Known ? I.Id : FSession->LastReading().Id);
+    });
 
     QMenu* Help = MainMenu->addMenu("&Help");
     actHelp = Add(Help, "&Help", QKeySequence(Qt::Key_F1), [this] { btHelpClick(); });
@@ -183,7 +191,7 @@ void TFKAVRO::CreateMenu() {
 // Qt Charts' GPL-3.0 is why the whole is under the GPL.
 QString TFKAVRO::AboutText() {
     static const char* const Libraries[][2] = {
-        {"Qt %2: Core, Gui, Widgets, Serial Port", "LGPL-3.0, GPL-2.0 or GPL-3.0"},
+        {"Qt %2: Core, Gui, Widgets, Serial Port, D-Bus", "LGPL-3.0, GPL-2.0 or GPL-3.0"},
         {"Qt Charts (the plot window)", "GPL-3.0"},
         {"zlib %3", "zlib licence"},
         {"libdeflate", "MIT licence"},
@@ -230,6 +238,12 @@ void TFKAVRO::UpdateConnectionLight() {
         SetLight(ConnectionLight, "Lost", "#c62828");
     else
         SetLight(ConnectionLight, "Not connected", "#808080");
+    // An alarm of the sensors read through this port stands out while it lasts.
+    QString Alarm, Tip;
+    if (Connected == 1 && VaComm1->Active() && FAlarmPart &&
+        FAlarmPart->Light(FSession->Connection().Opened, Alarm, Tip))
+        SetLight(ConnectionLight, Alarm, "#c62828");
+    ConnectionLight->setToolTip(Tip);
     FRecording->UpdateLight();
     FBroker->UpdateLight();
     FitLights();
@@ -332,6 +346,7 @@ void TFKAVRO::LoadKept(const TProgramSettings& Kept) {
     FPorts->SetRecentPorts(Kept.Value("Ports/Recent").toStringList());
     actAutoReconnect->setChecked(Kept.Value("Ports/AutoReconnect", false).toBool());
     FRecordFolder = Kept.Value("Recording/Folder").toString();
+    FAlarmPart->Load(Kept);
 }
 
 // A history or a port list kept only until Close would be lost with a killed
@@ -367,6 +382,11 @@ void TFKAVRO::CreateParts() {
     FBroker = std::make_unique<TBrokerPart>(*this, *FSession, BrokerLight, actStopPublishing);
     FBroker->OnStatus = [this](const QString& Text) { StatusBar1->SetPanelText(0, Text); };
     FBroker->OnLightChanged = [this] { UpdateConnectionLight(); };
+    FAlarmPart =
+        std::make_unique<TAlarmPart>(*this, *FSession, FAlarms, *FRecording, *FBroker, FPlotFeed);
+    FAlarmPart->OnLightChanged = [this] { UpdateConnectionLight(); };
+    FAlarmPart->OnStatus = [this](const QString& Text) { StatusBar1->SetPanelText(0, Text); };
+    FAlarmPart->OnError = [this](const std::string& Why) { ReportError(Why); };
     FPorts = std::make_unique<TPortsPart>(*this, *FSession, ePortNo);
     FPorts->OnKeptChanged = [this] { SaveKeptNow(); };
     FPorts->OnReopened = [this] { Reopened(); };
@@ -403,6 +423,7 @@ void TFKAVRO::StartPublishing(const TPublishOptions& Options) {
     if (O.Port.empty() && FSession->Connection().Opened.empty())
         O.Port = ePortNo->currentText().toLocal8Bit().toStdString();
     FBroker->Start(O);
+    FAlarmPart->Republish(FSession->Connection().Opened);
 }
 
 void TFKAVRO::PublishFromDialog() {

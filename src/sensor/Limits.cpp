@@ -42,7 +42,10 @@ void CheckLimits(const TLimits& L) {
 
 void TAlarmWatcher::SetLimits(const std::string& Port, int Id, const TLimits& L) {
     CheckLimits(L);
-    FLimits[{Port, Id}] = L;
+    TLimits& Kept = FLimits[{Port, Id}];
+    if (Kept == L) return;
+    Kept = L;
+    if (OnLimitsChanged) OnLimitsChanged(Port, Id, L);
 }
 
 TLimits TAlarmWatcher::Limits(const std::string& Port, int Id) const {

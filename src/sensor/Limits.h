@@ -91,6 +91,9 @@ class TAlarmWatcher : public TSessionObserver {
 
     // Called during Reading, once per crossing.
     std::function<void(const TAlarmEvent&)> OnAlarm;
+    // Called after SetLimits took new limits, whoever set them: what keeps
+    // or draws the limits follows every change.
+    std::function<void(const std::string& Port, int Id, const TLimits&)> OnLimitsChanged;
 
   private:
     using TKey = std::pair<std::string, int>;

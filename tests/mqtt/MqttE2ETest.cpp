@@ -14,12 +14,19 @@
 #include "SensorSession.h"
 #include "SimProcess.h"
 #include "UVORTA_Display.h"
+#include "VaPorts.h"
+#include "WindowProbe.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,6 +37,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <mosquitto.h>
 
@@ -967,4 +975,114 @@ TEST(MqttE2E, EachPolledSensorHasItsReadingTopicAndDiscoveryConfig) {
     EXPECT_EQ(UniqueIds.size(), 3u);
     EXPECT_EQ(Late.Count(Prefix + "/reading"), 0u);
     EXPECT_TRUE(Late.Has(Prefix + "/status", "offline"));
+}
+
+namespace {
+// A desktop's notification server on a session bus of the test's own (a
+// private dbus-daemon): the summary and body of each Notify it is sent.
+// Qt hands each call to the object's thread, this one.
+class TNotifications : public QDBusVirtualObject {
+  public:
+    TNotifications() {
+        FDaemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        EXPECT_TRUE(FDaemon.waitForReadyRead(10000)) << "dbus-daemon does not start";
+        const QByteArray Address = FDaemon.readLine().trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", Address);
+        QDBusConnection C = QDBusConnection::connectToBus(QString(Address), "notifications");
+        EXPECT_TRUE(C.registerVirtualObject("/org/freedesktop/Notifications", this));
+        EXPECT_TRUE(C.registerService("org.freedesktop.Notifications"));
+    }
+    ~TNotifications() override {
+        QDBusConnection::disconnectFromBus("notifications");
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        FDaemon.kill();
+        FDaemon.waitForFinished();
+    }
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& M, const QDBusConnection& C) override {
+        if (M.member() != "Notify" || M.arguments().size() != 8) return false;
+        Seen << M.arguments()[3].toString() + ": " + M.arguments()[4].toString();
+        return C.send(M.createReply(QVariantList{uint(1)}));
+    }
+    QStringList Seen;
+
+  private:
+    QProcess FDaemon;
+};
+} // namespace
+
+// Limits set in View > Limits… on a swinging sensor, then its range cut so
+// that the readings come back inside: the light, the recording, the broker
+// and the desktop all hear of the alarm and of its end.
+TEST(MqttE2E, TheConsolesAlarmShowsOnTheLightRecordingBrokerAndDesktop) {
+    QTemporaryDir Dir;
+    SetAppFolder(Dir.path().toStdString());
+    const TDialogSeam Old = SetDialogSeam({[](const std::string& T) { ADD_FAILURE() << T; },
+                                           [](const std::string&) { return false; }});
+    TNotifications Desktop;
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
+                   {Port});
+    TSubscriber Sub(Port, nullptr, "al/#");
+    TSimProcess Sim({"--id", "3", "--rate", "20"});
+    const std::string Name = PortNameFromPath(Sim.Path());
+    const std::string Csv = Dir.filePath("alarms.csv").toStdString();
+    {
+        TFKAVRO W;
+        auto* Light = Control<QLabel>(W, "ConnectionLight");
+        auto Until = [&](const std::function<bool()>& Done) { return PumpedUntil(Sub, Done); };
+        Control<QComboBox>(W, "ePortNo")->setEditText(QString::fromStdString(Sim.Path()));
+        Control<QPushButton>(W, "Button3")->click();
+        ASSERT_TRUE(Until([&] { return Internals::Session(W).Identity().Known; }));
+        W.StartRecording(Csv);
+        TPublishOptions O;
+        O.Url = Url(Port).toStdString();
+        O.Prefix = "al/c";
+        W.StartPublishing(O);
+        // Inside means |value| <= 1; the swing reaches 72 degrees.
+        QTimer::singleShot(0, [&] {
+            QWidget* D = QApplication::activeModalWidget();
+            ASSERT_TRUE(D);
+            EXPECT_EQ(Control<QLineEdit>(*D, "eLimitPort")->text().toStdString(), Name);
+            EXPECT_EQ(Control<QLineEdit>(*D, "eLimitId")->text(), "3");
+            Control<QLineEdit>(*D, "eLimitLow")->setText("-1");
+            Control<QLineEdit>(*D, "eLimitHigh")->setText("1");
+            Control<QLineEdit>(*D, "eLimitHysteresis")->setText("0.5");
+            D->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        Control<QAction>(W, "actLimits")->trigger();
+        ASSERT_EQ(W.Alarms().Limits(Name, 3), (TLimits{-1, 1, 0.5}));
+
+        Control<QPushButton>(W, "btREAD")->click();
+        ASSERT_TRUE(Until([&] { return Light->text().startsWith("ALARM "); }));
+        const std::string Value = Light->text().mid(6).toStdString();
+        // A plus and minus range of 0.1 degrees swings by 0.08 at most.
+        Control<QLineEdit>(W, "ed360Send1")->setText("#CALI141");
+        Control<QPushButton>(W, "bt360Send1")->click();
+        Control<QLineEdit>(W, "ed360Send2")->setText("#CALI151");
+        Control<QPushButton>(W, "bt360Send2")->click();
+        ASSERT_TRUE(Until([&] { return !W.Alarms().Raised(Name, 3); }));
+        EXPECT_EQ(Light->text().toStdString(), Name + " \u00B7 9600 8N1");
+        W.StopRecording();
+        W.StopPublishing();
+
+        std::ifstream In(Csv);
+        const std::string Rows{std::istreambuf_iterator<char>(In), {}};
+        const size_t Up = Rows.find(",event," + Value + ",alarm raised," + Name + ",0,3\r\n");
+        ASSERT_NE(Up, std::string::npos) << Rows;
+        EXPECT_NE(Rows.find(",alarm cleared," + Name + ",0,3\r\n", Up), std::string::npos);
+        ASSERT_TRUE(Until([&] { return Desktop.Seen.size() >= 2; }));
+        EXPECT_EQ(Desktop.Seen.front().toStdString(),
+                  "Alarm raised: " + Name + " ID 3: " + Value +
+                      (Value[0] != '-' ? " above the high limit 1" : " below the low limit -1"));
+        EXPECT_TRUE(Desktop.Seen.back().startsWith("Alarm cleared: "));
+    }
+    SetDialogSeam(Old);
+    ASSERT_FALSE(Sub.On("al/c/alarm").empty());
+    EXPECT_EQ(Json(Sub.On("al/c/alarm").front().Payload)["state"], "raised");
+    // What a dashboard that comes later is told.
+    TSubscriber Late(Port, nullptr, "al/c/alarm");
+    ASSERT_TRUE(Late.Wait([&] { return !Late.Messages().empty(); }));
+    EXPECT_TRUE(Late.Messages()[0].Retained);
+    EXPECT_EQ(Json(Late.Messages()[0].Payload)["state"], "cleared");
 }

@@ -188,3 +188,35 @@ TEST(PlotWindow, DrawsTheWatchedSensorsTogetherEachInItsColourWithALegend) {
     EXPECT_EQ(W.Shown()->Id, 1);
     EXPECT_FALSE(W.findChild<QChartView*>()->chart()->legend()->isVisible());
 }
+
+// The shown sensor's limits as lines and its crossings in the span as marks;
+// crossings go with the readings they were marked at.
+TEST(PlotWindow, DrawsTheShownSensorsBandAndTheCrossingsInItsSpan) {
+    TPlotFeed Feed(256);
+    TPlotWindow W(nullptr, Feed);
+    W.ShowPlot();
+    W.SetSpan(10);
+    auto Add = [&](int Id, double Value, double Time) {
+        Feed.Add({{}, Value, "", "USB0", Id}, Time);
+    };
+    auto Drawn = [&] {
+        W.Refresh();
+        return std::vector<int>{W.DrawnLow(), W.DrawnHigh(), W.DrawnCrossings(true),
+                                W.DrawnCrossings(false)};
+    };
+    Feed.SetBand("USB0", 3, {{}, 12});
+    Add(3, 11, 0);
+    Add(3, 13, 1);
+    Feed.AddCrossing("USB0", 3, true);
+    Add(3, 11, 2);
+    Feed.AddCrossing("USB0", 3, false);
+    Feed.AddCrossing("USB0", 9, true); // no readings of it: nowhere to mark
+    EXPECT_EQ(Drawn(), (std::vector<int>{0, 1, 1, 1}));
+    Add(3, 11, 11.5);
+    EXPECT_EQ(Drawn(), (std::vector<int>{0, 1, 0, 1})) << "the raise is out of the span";
+    Add(4, 11, 12);
+    EXPECT_EQ(Drawn(), (std::vector<int>{0, 0, 0, 0})) << "another sensor, another band";
+    for (int i = 0; i < 256; ++i)
+        Add(3, 11, 13 + i);
+    EXPECT_TRUE(Feed.Series()[0]->Crossings.empty());
+}

@@ -129,6 +129,10 @@ void TBrokerPart::UpdateLight() {
     FStopAction->setEnabled(Broker != TMqttState::Stopped);
 }
 
+void TBrokerPart::PublishAlarm(const TAlarmEvent& E) {
+    if (FPublisher && E.Port == FSession.Connection().Opened) FPublisher->PublishAlarm(E);
+}
+
 void TBrokerPart::LightChanged() {
     if (OnLightChanged)
         OnLightChanged();

@@ -49,6 +49,8 @@ void TPlotFeed::Add(const TReading& R, double Time) {
     // A break before the oldest point kept breaks nothing.
     while (!S.FBreaks.empty() && S.FBreaks.front() <= M.Added() - M.Count())
         S.FBreaks.pop_front();
+    while (!S.Crossings.empty() && S.Crossings.front().Time < M.At(0).Time)
+        S.Crossings.pop_front();
     const bool Watched = R.Source == TReadingSource::Watch &&
                          std::find(FWatchIds.begin(), FWatchIds.end(), R.Id) != FWatchIds.end();
     const bool Started = Watched && !(FInWatch && FCurrent && FCurrent->Port == R.Port);
@@ -81,4 +83,27 @@ void TPlotFeed::SetSensorRange(int MinusTenths, int PlusTenths) {
     FRangeMax = PlusTenths / 10.0;
     FHasRange = FRangeMax > FRangeMin;
     if (OnRange) OnRange();
+}
+
+void TPlotFeed::SetBand(const std::string& Port, int Id, const TBand& Band) {
+    if (Band.Low || Band.High)
+        FBands[{Port, Id}] = Band;
+    else
+        FBands.erase({Port, Id});
+    if (OnRange) OnRange();
+}
+
+TPlotFeed::TBand TPlotFeed::Band(const std::string& Port, int Id) const {
+    const auto I = FBands.find({Port, Id});
+    return I == FBands.end() ? TBand() : I->second;
+}
+
+void TPlotFeed::AddCrossing(const std::string& Port, int Id, bool Raised) {
+    for (const auto& S : FSeries) {
+        if (S->Port != Port || S->Id != Id || S->Model.Count() == 0) continue;
+        const TPlotPoint P = S->Model.At(S->Model.Count() - 1);
+        S->Crossings.push_back({P.Time, P.Value, Raised});
+        if (OnAdded) OnAdded();
+        return;
+    }
 }

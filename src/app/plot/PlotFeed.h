@@ -14,8 +14,11 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One sensor's readings: those that came through Port from the sensor Id.
@@ -34,6 +37,14 @@ struct TPlotSeries {
         int Mode;
     };
     std::deque<TInfo> Info;
+    // Where an alarm was raised or cleared, oldest first: the time and value
+    // of the reading that did it. None older than the oldest point kept.
+    struct TCrossing {
+        double Time;
+        double Value;
+        bool Raised;
+    };
+    std::deque<TCrossing> Crossings;
 
     // True when the line breaks between the points of logical indices A < B:
     // some point in (A, B] came after a pause.
@@ -86,6 +97,16 @@ class TPlotFeed {
     // for one without readings yet, all of the port of the last reading;
     // empty when the last reading is no watch's.
     std::vector<const TPlotSeries*> Group() const;
+    // A sensor's alarm limits, drawn over its series (degrees); either may be
+    // absent, and neither is the limits off. Kept for sensors not read yet.
+    struct TBand {
+        std::optional<double> Low, High;
+    };
+    void SetBand(const std::string& Port, int Id, const TBand& Band);
+    TBand Band(const std::string& Port, int Id) const;
+    // The sensor's latest reading raised (or cleared) its alarm: marked at
+    // that reading. Nothing for a sensor without readings.
+    void AddCrossing(const std::string& Port, int Id, bool Raised);
 
     // The series in the order their first readings came.
     const std::vector<std::unique_ptr<TPlotSeries>>& Series() const { return FSeries; }
@@ -94,7 +115,8 @@ class TPlotFeed {
     // Wall-clock time of a feed time, milliseconds since the epoch.
     int64_t WallMs(double Time) const { return FStartWallMs + int64_t(Time * 1000.0 + 0.5); }
 
-    // A reading was kept / the range changed. Unset: nobody is told.
+    // A reading or a crossing was kept / the range or a band changed.
+    // Unset: nobody is told.
     std::function<void()> OnAdded, OnRange;
 
   private:
@@ -106,6 +128,7 @@ class TPlotFeed {
     std::vector<int> FWatchIds;
     int FWatchLead = -1;
     bool FInWatch = false; // the last reading is a watch's of FWatchIds
+    std::map<std::pair<std::string, int>, TBand> FBands;
     bool FHasRange = false;
     double FRangeMin = 0, FRangeMax = 0;
 };

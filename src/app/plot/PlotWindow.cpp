@@ -22,6 +22,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScatterSeries>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
@@ -154,6 +155,30 @@ void TPlotWindow::Build() {
     FChart->addAxis(FAxisX, Qt::AlignBottom);
     FChart->addAxis(FAxisY, Qt::AlignLeft);
     FView = new TPlotChartView(FChart, this);
+    // The readings' line first: it keeps the theme's first colour.
+    Line(0);
+    const auto Add = [this](QXYSeries* S, const QPen& Pen) {
+        FChart->addSeries(S);
+        S->attachAxis(FAxisX);
+        S->attachAxis(FAxisY);
+        S->setPen(Pen);
+    };
+    FLow = new QLineSeries;
+    FHigh = new QLineSeries;
+    for (QLineSeries* L : {FLow, FHigh})
+        Add(L, QPen(QColor(198, 40, 40), 1.5, Qt::DashLine));
+    FRaised = new QScatterSeries;
+    FCleared = new QScatterSeries;
+    for (QScatterSeries* M : {FRaised, FCleared}) {
+        Add(M, QPen(Qt::white, 1));
+        M->setMarkerSize(9);
+    }
+    FRaised->setColor(QColor(198, 40, 40));
+    FCleared->setColor(QColor(46, 125, 50));
+    // The legend names the watched sensors; the band and the marks are no sensor.
+    for (QXYSeries* S : std::initializer_list<QXYSeries*>{FLow, FHigh, FRaised, FCleared})
+        for (QLegendMarker* M : FChart->legend()->markers(S))
+            M->setVisible(false);
 
     cbSpan = new QComboBox;
     for (const char* T : SpanTexts)
@@ -439,20 +464,62 @@ void TPlotWindow::Refresh() {
                      QDateTime::fromMSecsSinceEpoch(WallMs(FTo + Width)));
     FAxisX->setFormat(S > 0 && S <= 10 ? "hh:mm:ss.z" : "hh:mm:ss");
 
+    DrawAlarms(Shown(), Width);
+
     const TPlotStatistics Stat = Model().Statistics(FFrom, FTo);
     if (!AutoScale() && FFeed.HasRange()) {
         FAxisY->setRange(FFeed.RangeMin(), FFeed.RangeMax());
     } else if (!HaveRange) {
         FAxisY->setRange(-1, 1);
     } else {
-        const double Margin = High > Low ? (High - Low) * 0.05 : 1;
-        FAxisY->setRange(Low - Margin, High + Margin);
+        // The limits are in view too: how far the readings are from them is
+        // what the band is drawn for.
+        double Lo = Low, Hi = High;
+        for (const QLineSeries* L : {FLow, FHigh})
+            if (L->count()) {
+                Lo = std::min(Lo, L->at(0).y());
+                Hi = std::max(Hi, L->at(0).y());
+            }
+        const double Margin = Hi > Lo ? (Hi - Lo) * 0.05 : 1;
+        FAxisY->setRange(Lo - Margin, Hi + Margin);
         FAxisY->applyNiceNumbers();
     }
     UpdateStatistics(Stat);
     // Beside several sensors, the statistics name theirs.
     if (!Group.empty() && Shown())
         lStatistics->setText(QString("ID %1   ").arg(Shown()->Id) + lStatistics->text());
+}
+
+void TPlotWindow::DrawAlarms(const TPlotSeries* Series, double Width) {
+    const TPlotFeed::TBand Band =
+        Series ? FFeed.Band(Series->Port, Series->Id) : TPlotFeed::TBand();
+    const qreal From = qreal(WallMs(FFrom - Width)), To = qreal(WallMs(FTo + Width));
+    const auto Level = [&](const std::optional<double>& Bound) {
+        QList<QPointF> Points;
+        if (Bound) Points = {{From, Bound.value()}, {To, Bound.value()}};
+        return Points;
+    };
+    FLow->replace(Level(Band.Low));
+    FHigh->replace(Level(Band.High));
+    QList<QPointF> Raised, Cleared;
+    if (Series)
+        for (const TPlotSeries::TCrossing& C : Series->Crossings)
+            if (C.Time >= FFrom && C.Time <= FTo)
+                (C.Raised ? Raised : Cleared).append(QPointF(qreal(WallMs(C.Time)), C.Value));
+    FRaised->replace(Raised);
+    FCleared->replace(Cleared);
+}
+
+bool TPlotWindow::DrawnLow() const {
+    return FLow->count() > 0;
+}
+
+bool TPlotWindow::DrawnHigh() const {
+    return FHigh->count() > 0;
+}
+
+int TPlotWindow::DrawnCrossings(bool Raised) const {
+    return int((Raised ? FRaised : FCleared)->count());
 }
 
 void TPlotWindow::UpdateStatistics(const TPlotStatistics& S) {

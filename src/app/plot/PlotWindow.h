@@ -34,6 +34,7 @@ class QDateTimeAxis;
 class QLabel;
 class QLineSeries;
 class QPushButton;
+class QScatterSeries;
 class QValueAxis;
 class TPlotChartView;
 
@@ -106,6 +107,11 @@ class TPlotWindow : public QWidget {
     // The points the chart draws after decimation, and in how many lines.
     int DrawnPoints() const;
     int DrawnLines() const { return FLines; }
+    // The shown sensor's alarm limits drawn (as dashed lines) and its
+    // crossings marked in the visible span: raised and cleared.
+    bool DrawnLow() const;
+    bool DrawnHigh() const;
+    int DrawnCrossings(bool Raised) const;
 
     // The chart as a picture, with the statistics, the sensor and the date
     // under it / the visible readings as rows of the recording's columns,
@@ -153,6 +159,11 @@ class TPlotWindow : public QWidget {
     std::vector<QLineSeries*> FLine;
     int FLines = 0;
     QPen FLinePen; // the chart's pen for the first line, one sensor's colour
+    void DrawAlarms(const TPlotSeries* Series, double Width);
+    QLineSeries* FLow;
+    QLineSeries* FHigh;
+    QScatterSeries* FRaised;
+    QScatterSeries* FCleared;
     QDateTimeAxis* FAxisX;
     QValueAxis* FAxisY;
     QLabel* lStatistics;
