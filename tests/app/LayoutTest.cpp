@@ -58,8 +58,10 @@ QString ShownText(const QWidget* W) {
 QString LayoutTable(TFKAVRO& W) {
     QWidget* Client = Control<QWidget>(W, "ClientArea");
     std::set<const QLabel*> Captions;
-    for (TLabeledEdit* E : W.findChildren<TLabeledEdit*>())
-        Captions.insert(E->EditLabel);
+    // TLabeledEdit has no meta-object of its own: findChildren would take
+    // every line edit for one.
+    for (QLineEdit* E : W.findChildren<QLineEdit*>())
+        if (auto* L = dynamic_cast<TLabeledEdit*>(E)) Captions.insert(L->EditLabel);
     std::map<const QWidget*, QString> Names{{&W, "window"}};
     QString Table;
     std::function<void(QWidget*)> Walk = [&](QWidget* Parent) {
