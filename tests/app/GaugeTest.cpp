@@ -210,6 +210,37 @@ TEST_F(GaugeTest, AFrameRebuildsOnlyTheNeedlesPartOfTheViewAsAFullRebuildWould) 
     }
 }
 
+TEST_F(GaugeTest, AGrabBeforeTheFrameShowsTheLatestNeedleAndTheFrameStillRepaintsIt) {
+    Internals::FFrameIntervalMs(*Window) = 60000;
+    Window->FlushFrame();
+    TPaintLog View;
+    Dst()->installEventFilter(&View);
+    for (int I = 0; I < 500 && View.Paints == 0; ++I) {
+        Dst()->update();
+        QEventLoop Pause;
+        QTimer::singleShot(10, &Pause, &QEventLoop::quit);
+        Pause.exec();
+    }
+    QCoreApplication::processEvents();
+    Window->DrawNeedle(-60);
+    Window->DrawNeedle(95);
+    const QImage Shot = Dst()->grab().toImage();
+    TBitmap32 Grabbed;
+    Grabbed.SetSize(Shot.width(), Shot.height());
+    for (int Y = 0; Y < Shot.height(); ++Y)
+        for (int X = 0; X < Shot.width(); ++X)
+            Grabbed.SetPixel(X, Y, Shot.pixel(X, Y));
+    EXPECT_GE(::NeedleInkAlong(Grabbed, 95), 8);
+    EXPECT_EQ(::NeedleInkAlong(Grabbed, -60), 0);
+    // The grab brought the view's picture up to date, not the screen.
+    const int Paints = View.Paints;
+    Window->FlushFrame();
+    for (int I = 0; I < 5 && View.Paints == Paints; ++I)
+        QCoreApplication::processEvents();
+    ASSERT_EQ(View.Paints, Paints + 1);
+    EXPECT_TRUE(View.Last.contains(QPoint(Gauge::CentreX - 80, Gauge::CentreY)));
+}
+
 TEST_F(GaugeTest, EachNeedleLeavesTheBitmapAsAFullClearAndRedrawWould) {
     // The needle is drawn over what is left of the last one; the result must
     // be the whole bitmap cleared and drawn again, also across dial loads of
