@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
@@ -227,20 +228,62 @@ void TMemoView::ShowPending() {
     // once for both, and only if the change shows.
     const TLogScrollBar::THold HoldV(*FVertical), HoldH(*FHorizontal);
     const uint64_t TopLine = FLog.First() + static_cast<uint64_t>(V->value());
-    const size_t OldEnd = FLog.First() + FLog.Rows();
+    const uint64_t OldEnd = FLog.First() + FLog.Rows();
+    const int OldX = horizontalScrollBar()->value();
+    FFraming = true;
     FLog.Publish();
     // The new lines only are measured: the rows share the widest one's width.
-    const QFontMetrics Metrics(font());
-    const size_t From = OldEnd > FLog.First() ? OldEnd - FLog.First() : 0;
+    const size_t From = OldEnd > FLog.First() ? size_t(OldEnd - FLog.First()) : 0;
     for (size_t Row = From; Row < FLog.Rows(); ++Row)
-        FWidest = std::max(FWidest, Metrics.horizontalAdvance(Local(FLog.Row(Row))));
+        FWidest = std::max(FWidest, Width(FLog.Row(Row)));
     UpdateScrollBars();
     // The same lines stay in sight unless the newest was: then the newest is.
     if (AtBottom)
         V->setValue(V->maximum());
     else
         V->setValue(TopLine > FLog.First() ? static_cast<int>(TopLine - FLog.First()) : 0);
-    viewport()->update();
+    FFraming = false;
+    if (horizontalScrollBar()->value() != OldX)
+        viewport()->update();
+    else
+        RepaintAfterFrame(TopLine, OldEnd);
+}
+
+int TMemoView::Width(const std::string& Line) {
+    // No line is wider than its characters each at the widest. Streaming,
+    // the log holds a long answer and the new lines are short readings:
+    // measuring them (shaping each) would find nothing wider. Printable ASCII
+    // only, which the font draws itself, without a fallback font's glyphs.
+    const bool Plain =
+        std::all_of(Line.begin(), Line.end(), [](char C) { return C >= ' ' && C <= '~'; });
+    const QFontMetrics Metrics(font());
+    if (Plain && FWidest > 0) {
+        if (FWidestChar == 0) {
+            FWidestChar = Metrics.maxWidth();
+            for (char16_t C = ' '; C <= '~'; ++C)
+                FWidestChar = std::max(FWidestChar, Metrics.horizontalAdvance(QChar(C)));
+        }
+        if (Line.size() <= size_t(FWidest / FWidestChar)) return 0;
+    }
+    return Metrics.horizontalAdvance(Local(Line));
+}
+
+void TMemoView::RepaintAfterFrame(uint64_t OldTop, uint64_t OldEnd) {
+    const int H = LineHeight(), ViewH = viewport()->height();
+    const uint64_t Top = FLog.First() + static_cast<uint64_t>(TopRow());
+    if (Top < OldTop || (Top - OldTop) * uint64_t(H) >= uint64_t(ViewH))
+        return viewport()->update();
+    if (Top > OldTop) viewport()->scroll(0, -static_cast<int>(Top - OldTop) * H);
+    // Rows below the old end showed nothing (or the partial row at the edge).
+    const uint64_t FirstNew = std::max(OldEnd, Top);
+    if ((FirstNew - Top) * uint64_t(H) < uint64_t(ViewH)) {
+        const int Y = static_cast<int>(FirstNew - Top) * H;
+        viewport()->update(0, Y, viewport()->width(), ViewH - Y);
+    }
+}
+
+void TMemoView::scrollContentsBy(int Dx, int Dy) {
+    if (!FFraming) QAbstractScrollArea::scrollContentsBy(Dx, Dy);
 }
 
 namespace {
@@ -269,6 +312,7 @@ void TMemoView::changeEvent(QEvent* Event) {
     QAbstractScrollArea::changeEvent(Event);
     if (Event->type() == QEvent::FontChange) {
         FLayouts.clear();
+        FWidestChar = 0;
         const QFontMetrics Metrics(font());
         FWidest = 0;
         for (int Row = 0; Row < RowCount(); ++Row)
@@ -277,26 +321,32 @@ void TMemoView::changeEvent(QEvent* Event) {
     }
 }
 
-void TMemoView::paintEvent(QPaintEvent*) {
+void TMemoView::paintEvent(QPaintEvent* Event) {
     QPainter P(viewport());
     const int H = LineHeight();
     const int X = Margin - horizontalScrollBar()->value();
     const uint64_t Low = std::min(FAnchor, FCurrent), High = std::max(FAnchor, FCurrent);
-    std::unordered_map<uint64_t, QStaticText> InSight;
+    // Only the rows the paint covers are drawn (a frame scrolls the rest);
+    // the layouts of all rows in sight are kept.
+    const QRect Area = Event->rect();
+    const uint64_t Top = FLog.First() + static_cast<uint64_t>(TopRow());
+    const uint64_t End = FLog.First() + FLog.Rows();
     for (int Row = TopRow(), Y = 0; Row < RowCount() && Y < viewport()->height(); ++Row, Y += H) {
+        if (Y + H <= Area.top() || Y > Area.bottom()) continue;
         const uint64_t Line = FLog.First() + static_cast<uint64_t>(Row);
         const bool Selected = FSelected && Line >= Low && Line <= High;
         if (Selected)
             P.fillRect(0, Y, viewport()->width(), H, palette().brush(QPalette::Highlight));
         P.setPen(palette().color(Selected ? QPalette::HighlightedText : QPalette::Text));
-        const auto Known = FLayouts.find(Line);
-        QStaticText& Text =
-            InSight.emplace(Line, Known != FLayouts.end() ? std::move(Known->second) : LaidOut(Row))
-                .first->second;
+        auto Known = FLayouts.find(Line);
+        if (Known == FLayouts.end()) Known = FLayouts.emplace(Line, LaidOut(Row)).first;
         // Placed by its top: the baseline lies the font's ascent below, as drawText's.
-        P.drawStaticText(X, Y, Text);
+        P.drawStaticText(X, Y, Known->second);
     }
-    FLayouts.swap(InSight);
+    const uint64_t Rows = static_cast<uint64_t>(viewport()->height() / std::max(1, H) + 1);
+    for (auto I = FLayouts.begin(); I != FLayouts.end();)
+        I = I->first < Top || I->first >= std::min(End, Top + Rows) ? FLayouts.erase(I)
+                                                                    : std::next(I);
 }
 
 QStaticText TMemoView::LaidOut(int Row) const {
