@@ -23,8 +23,15 @@ void TiSevenSegmentAnalog::SetValue(double Value) {
     bool allow = true;
     if (BeforeChangeHook) BeforeChangeHook(this, "Value", allow);
     if (!allow) return;
+    // Streaming, a reading often differs from the last only beyond the
+    // decimals shown: the cells, which depend on the value only through its
+    // sign and text, stay as they are.
+    std::string Old, New;
+    const bool Same = (FValue < 0) == (Value < 0) &&
+                      FormatFixed(FValue, FPrecision, Old) == FormatFixed(Value, FPrecision, New) &&
+                      Old == New;
     FValue = Value;
-    InvalidateChange();
+    if (!Same) InvalidateChange();
     if (AfterChangeHook) AfterChangeHook(this, "Value");
     if (OnValueChange) OnValueChange(this);
 }

@@ -267,6 +267,31 @@ TEST_F(GaugeTest, AGrabBeforeTheFrameShowsTheLatestNeedleAndTheFrameStillRepaint
     EXPECT_TRUE(View.Last.contains(QPoint(Gauge::CentreX - 80, Gauge::CentreY)));
 }
 
+TEST_F(GaugeTest, AReadingThatShowsAsTheLastOneRepaintsNothing) {
+    Internals::FFrameIntervalMs(*Window) = 60000;
+    TPaintLog View;
+    Dst()->installEventFilter(&View);
+    const auto Frame = [&](double Value, float Angle) {
+        Window->ShowReading(Value);
+        Window->DrawNeedle(Angle);
+        Window->FlushFrame();
+        for (int I = 0; I < 5; ++I)
+            QCoreApplication::processEvents();
+    };
+    for (int I = 0; I < 500 && View.Paints == 0; ++I) {
+        Dst()->update();
+        QEventLoop Pause;
+        QTimer::singleShot(10, &Pause, &QEventLoop::quit);
+        Pause.exec();
+    }
+    Frame(12.34, 20);
+    const int Paints = View.Paints;
+    Frame(12.31, 20); // the readout shows one decimal
+    EXPECT_EQ(View.Paints, Paints);
+    Frame(12.31, 21);
+    EXPECT_EQ(View.Paints, Paints + 1);
+}
+
 TEST_F(GaugeTest, EachNeedleLeavesTheBitmapAsAFullClearAndRedrawWould) {
     // The needle is drawn over what is left of the last one; the result must
     // be the whole bitmap cleared and drawn again, also across dial loads of

@@ -160,7 +160,8 @@ void TGaugePart::FlushFrame() {
     // All repaints are requested in the same turn of the event loop, so the
     // view, the readout over it and the log reach the screen in one paint. The
     // readout goes first: asked after its parent, Qt paints the two twice.
-    const bool Readout = FReadoutPending;
+    // A readout showing the same cells as before paints nothing.
+    const bool Readout = FReadoutPending && ssaValue->ChangePending();
     if (FReadoutPending) {
         FReadoutPending = false;
         ssaValue->EndUpdate();
@@ -250,13 +251,17 @@ void TGaugePart::DrawNeedle(float Angle) {
 void TGaugePart::PaintNeedle() {
     if (!FNeedleDue) return;
     FNeedleDue = false; // before the bitmap is asked for: that would come back here
+    TBitmap32* B = Dst->Bitmap();
+    // A sensor at rest sends the same angle reading after reading.
+    if (FNeedleAreaKnown && FNeedleAngle == FDrawnAngle && FNeedleAreaBits == B->Bits() &&
+        FNeedleAreaBounds == B->BoundsRect())
+        return;
     TAffineTransformation T;
     T.SetSrcRect(FloatRect(0, 0, static_cast<float>(Src->Bitmap()->Width()),
                            static_cast<float>(Src->Bitmap()->Height())));
     T.Clear();
     T.Rotate(PivotX, PivotY, FNeedleAngle);
     T.Translate(ShiftX, ShiftY);
-    TBitmap32* B = Dst->Bitmap();
     const TRect Old = FNeedleArea;
     bool Partial = false;
     TRect Area;
@@ -266,6 +271,7 @@ void TGaugePart::PaintNeedle() {
         Area = TransformBitmapArea(B, Src->Bitmap(), &T);
         TransformBitmap(B, Src->Bitmap(), &T);
         FNeedleArea = Area;
+        FDrawnAngle = FNeedleAngle;
         FNeedleAreaBits = B->Bits();
         FNeedleAreaBounds = B->BoundsRect();
         FNeedleAreaKnown = !B->Clipping() && !B->MeasuringMode();

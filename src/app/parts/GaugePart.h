@@ -82,6 +82,7 @@ class TGaugePart : public TSessionObserver {
     // bitmap's storage and size it was taken on; anything else that changes the
     // bitmap (a dial load) drops it, and the next drawing clears it whole.
     float FNeedleAngle = 0;
+    float FDrawnAngle = 0;   // of the needle in FNeedleArea
     bool FNeedleDue = false; // FNeedleAngle is not drawn yet
     // The view's area (view pixels) the needles drawn since the last frame
     // changed, for the frame's repaint; a paint in between (an exposure, a
