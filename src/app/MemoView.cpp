@@ -190,6 +190,7 @@ void TMemoView::Clear() {
     FFrame.stop();
     FLog.Clear();
     FLayouts.clear();
+    FTextLayouts.clear();
     FWidest = 0;
     FSelected = false;
     UpdateScrollBars();
@@ -312,6 +313,7 @@ void TMemoView::changeEvent(QEvent* Event) {
     QAbstractScrollArea::changeEvent(Event);
     if (Event->type() == QEvent::FontChange) {
         FLayouts.clear();
+        FTextLayouts.clear();
         FWidestChar = 0;
         const QFontMetrics Metrics(font());
         FWidest = 0;
@@ -349,10 +351,15 @@ void TMemoView::paintEvent(QPaintEvent* Event) {
                                                                     : std::next(I);
 }
 
-QStaticText TMemoView::LaidOut(int Row) const {
-    QStaticText T(RowText(Row));
+QStaticText TMemoView::LaidOut(int Row) {
+    const QString Text = RowText(Row);
+    const auto Known = FTextLayouts.find(Text);
+    if (Known != FTextLayouts.end()) return Known->second;
+    QStaticText T(Text);
     T.setTextFormat(Qt::PlainText);
     T.prepare(QTransform(), font());
+    if (FTextLayouts.size() >= MaxTextLayouts) FTextLayouts.clear();
+    FTextLayouts.emplace(Text, T);
     return T;
 }
 

@@ -161,7 +161,7 @@ class TMemoView : public QAbstractScrollArea {
   private:
     int LineHeight() const;
     int RowAt(int Y) const;
-    QStaticText LaidOut(int Row) const;
+    QStaticText LaidOut(int Row);
     int Width(const std::string& Line); // pixels, as the view draws it
     // After a frame moved the lines shown from OldTop up by whole rows and
     // the log grew from OldEnd (line numbers): what is on screen moves with
@@ -181,6 +181,10 @@ class TMemoView : public QAbstractScrollArea {
     // the one before: laying each out anew (shaping, glyph lookup) was most
     // of a frame's work. Rows leaving the sight are forgotten.
     std::unordered_map<uint64_t, QStaticText> FLayouts;
+    // Layouts by text: a sensor at rest sends the same reading line after
+    // line. Emptied when full; a layout is a few hundred bytes.
+    std::unordered_map<QString, QStaticText> FTextLayouts;
+    static constexpr size_t MaxTextLayouts = 1024;
     // The selection as line numbers (see TMemoLog::First), so that dropping
     // the oldest lines leaves it on the same lines.
     bool FSelected = false;
