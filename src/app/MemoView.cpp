@@ -264,7 +264,7 @@ int TMemoView::Width(const std::string& Line) {
             for (char16_t C = ' '; C <= '~'; ++C)
                 FWidestChar = std::max(FWidestChar, Metrics.horizontalAdvance(QChar(C)));
         }
-        if (Line.size() <= size_t(FWidest / FWidestChar)) return 0;
+        if (FWidestChar > 0 && Line.size() <= size_t(FWidest / FWidestChar)) return 0;
     }
     return Metrics.horizontalAdvance(Local(Line));
 }

@@ -77,17 +77,18 @@ class TGaugePart : public TSessionObserver {
     QTimer* FFrameTimer = nullptr;
     qint64 FLastFrameMs = 0; // steady clock; 0: none yet
     bool FReadoutPending = false;
-    // Outside FNeedleArea, Dst's bitmap is all background as the last
-    // DrawNeedle left it, so the next one clears only that area. Kept for the
-    // bitmap's storage and size it was taken on; anything else that changes the
-    // bitmap (a dial load) drops it, and the next drawing clears it whole.
-    float FNeedleAngle = 0;
-    float FDrawnAngle = 0;   // of the needle in FNeedleArea
+    float FNeedleAngle = 0;  // the latest DrawNeedle's
     bool FNeedleDue = false; // FNeedleAngle is not drawn yet
     // The view's area (view pixels) the needles drawn since the last frame
     // changed, for the frame's repaint; a paint in between (an exposure, a
     // grab) brings the view's buffer up to date but not the screen.
     TRect FScreenArea{0, 0, 0, 0};
+    // Outside FNeedleArea, Dst's bitmap is all background as the last
+    // drawing left it, so the next one clears only that area; inside it lies
+    // the needle at FDrawnAngle. Kept for the bitmap's storage and size it was
+    // taken on; anything else that changes the bitmap (a dial load) drops it,
+    // and the next drawing clears it whole.
+    float FDrawnAngle = 0;
     TRect FNeedleArea, FNeedleAreaBounds;
     const void* FNeedleAreaBits = nullptr;
     bool FNeedleAreaKnown = false;
