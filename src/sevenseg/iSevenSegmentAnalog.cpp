@@ -26,11 +26,14 @@ void TiSevenSegmentAnalog::SetValue(double Value) {
     // Streaming, a reading often differs from the last only beyond the
     // decimals shown: the cells, which depend on the value only through its
     // sign and text, stay as they are.
-    std::string Old, New;
-    const bool Same = (FValue < 0) == (Value < 0) &&
-                      FormatFixed(FValue, FPrecision, Old) == FormatFixed(Value, FPrecision, New) &&
-                      Old == New;
+    std::string Text;
+    const bool Written = FormatFixed(Value, FPrecision, Text);
+    const bool Same = (FValue < 0) == (Value < 0) && FTextPrecision == FPrecision &&
+                      Written == FTextWritten && (!Written || Text == FText);
     FValue = Value;
+    FText.swap(Text);
+    FTextWritten = Written;
+    FTextPrecision = FPrecision;
     if (!Same) InvalidateChange();
     if (AfterChangeHook) AfterChangeHook(this, "Value");
     if (OnValueChange) OnValueChange(this);

@@ -45,6 +45,11 @@ class TiSevenSegmentAnalog : public TiSevenSegmentDisplay {
 
   private:
     double FValue = 0;
+    // FValue's text at FTextPrecision decimals, as FormatFixed gave it, kept
+    // for the next value to compare with; -1: none yet.
+    std::string FText;
+    bool FTextWritten = false;
+    int FTextPrecision = -1;
     int FPrecision = 2;
     bool FShowSign = true;
 };
