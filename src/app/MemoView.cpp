@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
@@ -230,8 +229,6 @@ void TMemoView::ShowPending() {
     const TLogScrollBar::THold HoldV(*FVertical), HoldH(*FHorizontal);
     const uint64_t TopLine = FLog.First() + static_cast<uint64_t>(V->value());
     const uint64_t OldEnd = FLog.First() + FLog.Rows();
-    const int OldX = horizontalScrollBar()->value();
-    FFraming = true;
     FLog.Publish();
     // The new lines only are measured: the rows share the widest one's width.
     const size_t From = OldEnd > FLog.First() ? size_t(OldEnd - FLog.First()) : 0;
@@ -243,11 +240,9 @@ void TMemoView::ShowPending() {
         V->setValue(V->maximum());
     else
         V->setValue(TopLine > FLog.First() ? static_cast<int>(TopLine - FLog.First()) : 0);
-    FFraming = false;
-    if (horizontalScrollBar()->value() != OldX)
-        viewport()->update();
-    else
-        RepaintAfterFrame(TopLine, OldEnd);
+    // All rows are painted again: moving the old ones on screen instead costs
+    // the X server a copy of its own, more than painting their laid-out text.
+    viewport()->update();
 }
 
 int TMemoView::Width(const std::string& Line) {
@@ -267,24 +262,6 @@ int TMemoView::Width(const std::string& Line) {
         if (FWidestChar > 0 && Line.size() <= size_t(FWidest / FWidestChar)) return 0;
     }
     return Metrics.horizontalAdvance(Local(Line));
-}
-
-void TMemoView::RepaintAfterFrame(uint64_t OldTop, uint64_t OldEnd) {
-    const int H = LineHeight(), ViewH = viewport()->height();
-    const uint64_t Top = FLog.First() + static_cast<uint64_t>(TopRow());
-    if (Top < OldTop || (Top - OldTop) * uint64_t(H) >= uint64_t(ViewH))
-        return viewport()->update();
-    if (Top > OldTop) viewport()->scroll(0, -static_cast<int>(Top - OldTop) * H);
-    // Rows below the old end showed nothing (or the partial row at the edge).
-    const uint64_t FirstNew = std::max(OldEnd, Top);
-    if ((FirstNew - Top) * uint64_t(H) < uint64_t(ViewH)) {
-        const int Y = static_cast<int>(FirstNew - Top) * H;
-        viewport()->update(0, Y, viewport()->width(), ViewH - Y);
-    }
-}
-
-void TMemoView::scrollContentsBy(int Dx, int Dy) {
-    if (!FFraming) QAbstractScrollArea::scrollContentsBy(Dx, Dy);
 }
 
 namespace {
@@ -323,32 +300,26 @@ void TMemoView::changeEvent(QEvent* Event) {
     }
 }
 
-void TMemoView::paintEvent(QPaintEvent* Event) {
+void TMemoView::paintEvent(QPaintEvent*) {
     QPainter P(viewport());
     const int H = LineHeight();
     const int X = Margin - horizontalScrollBar()->value();
     const uint64_t Low = std::min(FAnchor, FCurrent), High = std::max(FAnchor, FCurrent);
-    // Only the rows the paint covers are drawn (a frame scrolls the rest);
-    // the layouts of all rows in sight are kept.
-    const QRect Area = Event->rect();
-    const uint64_t Top = FLog.First() + static_cast<uint64_t>(TopRow());
-    const uint64_t End = FLog.First() + FLog.Rows();
+    std::unordered_map<uint64_t, QStaticText> InSight;
     for (int Row = TopRow(), Y = 0; Row < RowCount() && Y < viewport()->height(); ++Row, Y += H) {
-        if (Y + H <= Area.top() || Y > Area.bottom()) continue;
         const uint64_t Line = FLog.First() + static_cast<uint64_t>(Row);
         const bool Selected = FSelected && Line >= Low && Line <= High;
         if (Selected)
             P.fillRect(0, Y, viewport()->width(), H, palette().brush(QPalette::Highlight));
         P.setPen(palette().color(Selected ? QPalette::HighlightedText : QPalette::Text));
-        auto Known = FLayouts.find(Line);
-        if (Known == FLayouts.end()) Known = FLayouts.emplace(Line, LaidOut(Row)).first;
+        const auto Known = FLayouts.find(Line);
+        QStaticText& Text =
+            InSight.emplace(Line, Known != FLayouts.end() ? std::move(Known->second) : LaidOut(Row))
+                .first->second;
         // Placed by its top: the baseline lies the font's ascent below, as drawText's.
-        P.drawStaticText(X, Y, Known->second);
+        P.drawStaticText(X, Y, Text);
     }
-    const uint64_t Rows = static_cast<uint64_t>(viewport()->height() / std::max(1, H) + 1);
-    for (auto I = FLayouts.begin(); I != FLayouts.end();)
-        I = I->first < Top || I->first >= std::min(End, Top + Rows) ? FLayouts.erase(I)
-                                                                    : std::next(I);
+    FLayouts.swap(InSight);
 }
 
 QStaticText TMemoView::LaidOut(int Row) {

@@ -151,7 +151,6 @@ class TMemoView : public QAbstractScrollArea {
 
   protected:
     void paintEvent(QPaintEvent* Event) override;
-    void scrollContentsBy(int Dx, int Dy) override;
     void resizeEvent(QResizeEvent* Event) override;
     void changeEvent(QEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;
@@ -162,20 +161,15 @@ class TMemoView : public QAbstractScrollArea {
     int LineHeight() const;
     int RowAt(int Y) const;
     QStaticText LaidOut(int Row);
-    int Width(const std::string& Line); // pixels, as the view draws it
-    // After a frame moved the lines shown from OldTop up by whole rows and
-    // the log grew from OldEnd (line numbers): what is on screen moves with
-    // them, and only the rows that show new lines are painted.
-    void RepaintAfterFrame(uint64_t OldTop, uint64_t OldEnd);
+    int Width(const std::string& Line); // pixels as drawn; 0 when it cannot be wider than FWidest
     void UpdateScrollBars();
     TMemoLog FLog;
     TLogScrollBar* FVertical;
     TLogScrollBar* FHorizontal;
     QTimer FFrame;
     std::function<void()> FFrameRequest;
-    int FWidest = 0;       // pixels of the widest line shown since the last Clear
-    int FWidestChar = 0;   // pixels of the font's widest printable ASCII character; 0: unknown
-    bool FFraming = false; // ShowPending moves the lines shown itself
+    int FWidest = 0;     // pixels of the widest line shown since the last Clear
+    int FWidestChar = 0; // pixels of the font's widest printable ASCII character; 0: unknown
     // The rows in sight at the last paint, laid out, by line number. A line
     // never changes, and streaming, a frame shows nearly the same lines as
     // the one before: laying each out anew (shaping, glyph lookup) was most

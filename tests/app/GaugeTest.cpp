@@ -25,7 +25,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPaintEvent>
-#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -173,29 +172,6 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     EXPECT_EQ(Bars[1].Paints, 0);
     EXPECT_EQ(VerticalLate, 0);
     EXPECT_EQ(Memo->verticalScrollBar()->value(), Memo->verticalScrollBar()->maximum());
-}
-
-TEST_F(GaugeTest, TheLogOnScreenAfterEachFrameIsWhatAFullPaintDraws) {
-    // Frames move the rows on screen and paint the new ones only: a few
-    // lines at a time, a screenful at once, rows dropped at the top.
-    TMemoView* Memo = Control<TMemoView>(*Window, "Memo1");
-    Memo->SetMaxLines(40);
-    QWidget* View = Memo->viewport();
-    const QRect At(View->mapTo(Window.get(), QPoint(0, 0)), View->size());
-    const auto OnScreen = [&] {
-        QCoreApplication::processEvents();
-        return Window->screen()->grabWindow(Window->winId(), At.x(), At.y(), At.width(),
-                                            At.height());
-    };
-    int Line = 0;
-    for (int Count : {1, 3, 1, 2, 30, 1, 2, 5, 1}) {
-        for (int I = 0; I < Count; ++I)
-            Window->ShowAnswer(std::to_string(++Line % 7 * 1234));
-        Window->FlushFrame();
-        const QImage Moved = OnScreen().toImage();
-        View->update();
-        EXPECT_EQ(Moved, OnScreen().toImage()) << Line;
-    }
 }
 
 TEST_F(GaugeTest, AGrabBeforeTheFrameShowsTheLatestNeedleAndTheFrameRepaintsOnlyAChange) {
