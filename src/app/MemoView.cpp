@@ -189,6 +189,7 @@ void TMemoView::Clear() {
     FFrame.stop();
     FLog.Clear();
     FLayouts.clear();
+    FTextLayouts.clear();
     FWidest = 0;
     FSelected = false;
     UpdateScrollBars();
@@ -227,20 +228,40 @@ void TMemoView::ShowPending() {
     // once for both, and only if the change shows.
     const TLogScrollBar::THold HoldV(*FVertical), HoldH(*FHorizontal);
     const uint64_t TopLine = FLog.First() + static_cast<uint64_t>(V->value());
-    const size_t OldEnd = FLog.First() + FLog.Rows();
+    const uint64_t OldEnd = FLog.First() + FLog.Rows();
     FLog.Publish();
     // The new lines only are measured: the rows share the widest one's width.
-    const QFontMetrics Metrics(font());
-    const size_t From = OldEnd > FLog.First() ? OldEnd - FLog.First() : 0;
+    const size_t From = OldEnd > FLog.First() ? size_t(OldEnd - FLog.First()) : 0;
     for (size_t Row = From; Row < FLog.Rows(); ++Row)
-        FWidest = std::max(FWidest, Metrics.horizontalAdvance(Local(FLog.Row(Row))));
+        FWidest = std::max(FWidest, Width(FLog.Row(Row)));
     UpdateScrollBars();
     // The same lines stay in sight unless the newest was: then the newest is.
     if (AtBottom)
         V->setValue(V->maximum());
     else
         V->setValue(TopLine > FLog.First() ? static_cast<int>(TopLine - FLog.First()) : 0);
+    // All rows are painted again: moving the old ones on screen instead costs
+    // the X server a copy of its own, more than painting their laid-out text.
     viewport()->update();
+}
+
+int TMemoView::Width(const std::string& Line) {
+    // No line is wider than its characters each at the widest. Streaming,
+    // the log holds a long answer and the new lines are short readings:
+    // measuring them (shaping each) would find nothing wider. Printable ASCII
+    // only, which the font draws itself, without a fallback font's glyphs.
+    const bool Plain =
+        std::all_of(Line.begin(), Line.end(), [](char C) { return C >= ' ' && C <= '~'; });
+    const QFontMetrics Metrics(font());
+    if (Plain && FWidest > 0) {
+        if (FWidestChar == 0) {
+            FWidestChar = Metrics.maxWidth();
+            for (char16_t C = ' '; C <= '~'; ++C)
+                FWidestChar = std::max(FWidestChar, Metrics.horizontalAdvance(QChar(C)));
+        }
+        if (FWidestChar > 0 && Line.size() <= size_t(FWidest / FWidestChar)) return 0;
+    }
+    return Metrics.horizontalAdvance(Local(Line));
 }
 
 namespace {
@@ -269,6 +290,8 @@ void TMemoView::changeEvent(QEvent* Event) {
     QAbstractScrollArea::changeEvent(Event);
     if (Event->type() == QEvent::FontChange) {
         FLayouts.clear();
+        FTextLayouts.clear();
+        FWidestChar = 0;
         const QFontMetrics Metrics(font());
         FWidest = 0;
         for (int Row = 0; Row < RowCount(); ++Row)
@@ -299,10 +322,15 @@ void TMemoView::paintEvent(QPaintEvent*) {
     FLayouts.swap(InSight);
 }
 
-QStaticText TMemoView::LaidOut(int Row) const {
-    QStaticText T(RowText(Row));
+QStaticText TMemoView::LaidOut(int Row) {
+    const QString Text = RowText(Row);
+    const auto Known = FTextLayouts.find(Text);
+    if (Known != FTextLayouts.end()) return Known->second;
+    QStaticText T(Text);
     T.setTextFormat(Qt::PlainText);
     T.prepare(QTransform(), font());
+    if (FTextLayouts.size() >= MaxTextLayouts) FTextLayouts.clear();
+    FTextLayouts.emplace(Text, T);
     return T;
 }
 

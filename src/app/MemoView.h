@@ -160,19 +160,25 @@ class TMemoView : public QAbstractScrollArea {
   private:
     int LineHeight() const;
     int RowAt(int Y) const;
-    QStaticText LaidOut(int Row) const;
+    QStaticText LaidOut(int Row);
+    int Width(const std::string& Line); // pixels as drawn; 0 when it cannot be wider than FWidest
     void UpdateScrollBars();
     TMemoLog FLog;
     TLogScrollBar* FVertical;
     TLogScrollBar* FHorizontal;
     QTimer FFrame;
     std::function<void()> FFrameRequest;
-    int FWidest = 0; // pixels of the widest line shown since the last Clear
+    int FWidest = 0;     // pixels of the widest line shown since the last Clear
+    int FWidestChar = 0; // pixels of the font's widest printable ASCII character; 0: unknown
     // The rows in sight at the last paint, laid out, by line number. A line
     // never changes, and streaming, a frame shows nearly the same lines as
     // the one before: laying each out anew (shaping, glyph lookup) was most
     // of a frame's work. Rows leaving the sight are forgotten.
     std::unordered_map<uint64_t, QStaticText> FLayouts;
+    // Layouts by text: a sensor at rest sends the same reading line after
+    // line. Emptied when full; a layout is a few hundred bytes.
+    std::unordered_map<QString, QStaticText> FTextLayouts;
+    static constexpr size_t MaxTextLayouts = 1024;
     // The selection as line numbers (see TMemoLog::First), so that dropping
     // the oldest lines leaves it on the same lines.
     bool FSelected = false;

@@ -53,6 +53,9 @@ class TiComponent : public QWidget {
     virtual void BeginUpdate();
     // Resumes repaints; a change asked for meanwhile is passed on once.
     virtual void EndUpdate();
+    // A repaint is asked for and not yet handed on (held by an update or
+    // the frame-rate gate).
+    bool ChangePending() const { return FChangePending || FBackGroundChangePending; }
 
     // True while the control's stored settings are being applied; size
     // recomputation is then left alone so the stored size survives.

@@ -23,8 +23,18 @@ void TiSevenSegmentAnalog::SetValue(double Value) {
     bool allow = true;
     if (BeforeChangeHook) BeforeChangeHook(this, "Value", allow);
     if (!allow) return;
+    // Streaming, a reading often differs from the last only beyond the
+    // decimals shown: the cells, which depend on the value only through its
+    // sign and text, stay as they are.
+    std::string Text;
+    const bool Written = FormatFixed(Value, FPrecision, Text);
+    const bool Same = (FValue < 0) == (Value < 0) && FTextPrecision == FPrecision &&
+                      Written == FTextWritten && (!Written || Text == FText);
     FValue = Value;
-    InvalidateChange();
+    FText.swap(Text);
+    FTextWritten = Written;
+    FTextPrecision = FPrecision;
+    if (!Same) InvalidateChange();
     if (AfterChangeHook) AfterChangeHook(this, "Value");
     if (OnValueChange) OnValueChange(this);
 }

@@ -2,7 +2,8 @@
 // Seven-segment readout of a floating-point value with a fixed number of
 // decimals, an optional sign cell, a leading fill and overflow arrows.
 // Nothing is cached: every paint formats the value and lays out and draws
-// every cell again. User-interface thread only.
+// every cell again; a new value that shows the same cells paints nothing. User-interface thread
+// only.
 #pragma once
 
 #include "FormatFixed.h"
@@ -24,8 +25,8 @@ class TiSevenSegmentAnalog : public TiSevenSegmentDisplay {
 
     double Value() const { return FValue; }
     // Values above 1.0e15 and NaN are held at 1.0e15; an equal value does
-    // nothing; an accepted change requests a repaint and raises
-    // OnValueChange once.
+    // nothing; an accepted change raises OnValueChange once and requests a
+    // repaint when it shows other cells than the value before.
     void SetValue(double Value);
     // Digits after the decimal mark, 0 to 13.
     int Precision() const { return FPrecision; }
@@ -44,6 +45,11 @@ class TiSevenSegmentAnalog : public TiSevenSegmentDisplay {
 
   private:
     double FValue = 0;
+    // FValue's text at FTextPrecision decimals, as FormatFixed gave it, kept
+    // for the next value to compare with; -1: none yet.
+    std::string FText;
+    bool FTextWritten = false;
+    int FTextPrecision = -1;
     int FPrecision = 2;
     bool FShowSign = true;
 };

@@ -174,6 +174,37 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     EXPECT_EQ(Memo->verticalScrollBar()->value(), Memo->verticalScrollBar()->maximum());
 }
 
+TEST_F(GaugeTest, AGrabBeforeTheFrameShowsTheLatestNeedleAndTheFrameRepaintsOnlyAChange) {
+    Internals::FFrameIntervalMs(*Window) = 60000;
+    TPaintLog View;
+    Dst()->installEventFilter(&View);
+    for (int I = 0; I < 500 && View.Paints == 0; ++I) {
+        Dst()->update();
+        QEventLoop Pause;
+        QTimer::singleShot(10, &Pause, &QEventLoop::quit);
+        Pause.exec();
+    }
+    for (float Angle : {-60.0f, 95.0f})
+        Window->DrawNeedle(Angle);
+    Dst()->grab();
+    TBitmap32 Shown; // the view's picture, without the clip its last rebuild left
+    Shown.Assign(Dst()->Buffer());
+    Shown.ResetClipRect();
+    EXPECT_GE(::NeedleInkAlong(Shown, 95), 8);
+    EXPECT_EQ(::NeedleInkAlong(Shown, -60), 0);
+    // The frame still shows the grabbed needle; the same again shows nothing new.
+    for (int Paint : {1, 0}) {
+        const int Paints = View.Paints;
+        Window->ShowReading(0.01);
+        Window->DrawNeedle(95);
+        Window->FlushFrame();
+        for (int I = 0; I < 5; ++I)
+            QCoreApplication::processEvents();
+        EXPECT_EQ(View.Paints, Paints + Paint);
+    }
+    EXPECT_TRUE(View.Last.contains(QPoint(Gauge::CentreX - 80, Gauge::CentreY)));
+}
+
 TEST_F(GaugeTest, AFrameRebuildsOnlyTheNeedlesPartOfTheViewAsAFullRebuildWould) {
     Internals::FFrameIntervalMs(*Window) = 60000;
     Window->FlushFrame();

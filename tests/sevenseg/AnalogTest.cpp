@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -387,6 +388,19 @@ TEST(SevenSegmentAnalog, TenWritesBeforeAPaintGiveOnePaintOfTheLastValue) {
     Readout last;
     last.SetValue(15);
     EXPECT_EQ(r.grab().toImage(), Render(last));
+}
+
+TEST(SevenSegmentAnalog, AValueShowingTheSameCellsAsksForNoRepaint) {
+    const std::tuple<double, double, bool> Cases[] = {
+        {1.51, 1.54, false}, {1.54, 1.55, true}, {0.01, -0.01, true}, {-0.01, -0.04, false}};
+    for (auto [From, To, Repaint] : Cases) {
+        Readout r;
+        r.SetPrecision(1);
+        r.SetValue(From);
+        r.BeginUpdate();
+        r.SetValue(To);
+        EXPECT_EQ(r.ChangePending(), Repaint) << From << " to " << To;
+    }
 }
 
 TEST(SevenSegmentAnalog, AbsurdSettingsPaintWithoutFailing) {

@@ -36,6 +36,14 @@ constexpr TColor32 NeedleBackground = 0xFFFFFFFF;
 // take seconds to decode, so it is refused as soon as its header is read.
 constexpr uint32_t MaxPictureSide = 4096;
 
+// The least rectangle holding both; an empty one adds nothing.
+TRect Union(const TRect& A, const TRect& B) {
+    if (IsRectEmpty(A)) return B;
+    if (IsRectEmpty(B)) return A;
+    return TRect{std::min(A.Left, B.Left), std::min(A.Top, B.Top), std::max(A.Right, B.Right),
+                 std::max(A.Bottom, B.Bottom)};
+}
+
 qint64 SteadyMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -69,6 +77,7 @@ TGaugePart::TGaugePart(QWidget& Window, QWidget* ClientArea, QWidget* Panel, TMe
     Dst->OnPaintError = [](TCustomPaintBox32* Sender, const std::exception& E) {
         if (TApplication* App = TApplication::Instance()) App->HandleException(Sender, E);
     };
+    Dst->OnBitmapRead = [this](const TCustomImage32*) { PaintNeedle(); };
 
     ssaValue = new TiSevenSegmentAnalog(Dst);
     ssaValue->SetAutoSize(false);
@@ -97,6 +106,7 @@ TGaugePart::TGaugePart(QWidget& Window, QWidget* ClientArea, QWidget* Panel, TMe
 TGaugePart::~TGaugePart() {
     // The widgets outlive the part (the window's children go after it).
     FMemo->SetFrameRequest(nullptr);
+    Dst->OnBitmapRead = nullptr;
     FFrameTimer->stop();
     QObject::disconnect(FFrameTimer, nullptr, &FWindow, nullptr);
 }
@@ -155,23 +165,26 @@ void TGaugePart::FlushFrame() {
     // All repaints are requested in the same turn of the event loop, so the
     // view, the readout over it and the log reach the screen in one paint. The
     // readout goes first: asked after its parent, Qt paints the two twice.
-    const bool Readout = FReadoutPending;
+    // A readout showing the same cells as before paints nothing.
+    const bool Readout = FReadoutPending && ssaValue->ChangePending();
     if (FReadoutPending) {
         FReadoutPending = false;
         ssaValue->EndUpdate();
     }
     if (FNeedlePending) {
         FNeedlePending = false;
+        PaintNeedle();
         if (!Dst->BufferValid()) {
             Dst->Invalidate();
         } else {
             // Only the needles' area is new; with the readout's rectangle in
             // it (the readout repaints over it this frame), one rectangle.
-            const TRect& Dirty = Dst->BufferDirtyArea();
-            QRect Area(Dirty.Left, Dirty.Top, Dirty.Width(), Dirty.Height());
+            QRect Area(FScreenArea.Left, FScreenArea.Top, FScreenArea.Width(),
+                       FScreenArea.Height());
             if (Readout) Area |= ssaValue->geometry();
             Dst->update(Area);
         }
+        FScreenArea = TRect{0, 0, 0, 0};
     }
     FMemo->ShowPending();
 }
@@ -212,6 +225,8 @@ TDialPreload TGaugePart::Preload(const std::string& DialFile) {
 }
 
 void TGaugePart::LoadDial(const std::string& DialFile, TDialPreload* Ready) {
+    // A load that fails leaves the gauge as it was, the latest needle drawn.
+    PaintNeedle();
     FNeedleAreaKnown = false;
     if (Ready && Ready->DialFile == DialFile && Ready->Needle.valid() && Ready->Dial.valid()) {
         TakePixels(*Src->Bitmap(), Ready->Needle);
@@ -246,9 +261,9 @@ void TGaugePart::LoadDial(const std::string& DialFile, TDialPreload* Ready) {
     DrawNeedle(0);
 }
 
-// Streaming, a needle is drawn for every reading, and clearing the whole
-// bitmap (some 650 KB) cost as much as drawing the needle itself; the needle
-// covers a small part of it. What is left is the same bitmap, pixel for
+// Streaming, a needle is drawn every frame, and clearing the whole bitmap
+// (some 650 KB) cost as much as drawing the needle itself; the needle covers
+// a small part of it. What is left is the same bitmap, pixel for
 // pixel, with the same change notice as a full clear.
 bool TGaugePart::ClearNeedle() {
     TBitmap32* B = Dst->Bitmap();
@@ -267,14 +282,31 @@ bool TGaugePart::ClearNeedle() {
     return true;
 }
 
+// Streaming, readings come many to a frame (1000 a second against 60
+// frames), and each needle drawn between two frames but the last would be
+// thrown away unseen: the angle waits for the frame, or for whatever reads
+// the bitmap before it.
 void TGaugePart::DrawNeedle(float Angle) {
+    FNeedleAngle = Angle;
+    FNeedleDue = true;
+    FNeedlePending = true;
+    ScheduleFrame();
+}
+
+void TGaugePart::PaintNeedle() {
+    if (!FNeedleDue) return;
+    FNeedleDue = false; // before the bitmap is asked for: that would come back here
+    TBitmap32* B = Dst->Bitmap();
+    // A sensor at rest sends the same angle reading after reading.
+    if (FNeedleAreaKnown && FNeedleAngle == FDrawnAngle && FNeedleAreaBits == B->Bits() &&
+        FNeedleAreaBounds == B->BoundsRect())
+        return;
     TAffineTransformation T;
     T.SetSrcRect(FloatRect(0, 0, static_cast<float>(Src->Bitmap()->Width()),
                            static_cast<float>(Src->Bitmap()->Height())));
     T.Clear();
-    T.Rotate(PivotX, PivotY, Angle);
+    T.Rotate(PivotX, PivotY, FNeedleAngle);
     T.Translate(ShiftX, ShiftY);
-    TBitmap32* B = Dst->Bitmap();
     const TRect Old = FNeedleArea;
     bool Partial = false;
     TRect Area;
@@ -284,6 +316,7 @@ void TGaugePart::DrawNeedle(float Angle) {
         Area = TransformBitmapArea(B, Src->Bitmap(), &T);
         TransformBitmap(B, Src->Bitmap(), &T);
         FNeedleArea = Area;
+        FDrawnAngle = FNeedleAngle;
         FNeedleAreaBits = B->Bits();
         FNeedleAreaBounds = B->BoundsRect();
         FNeedleAreaKnown = !B->Clipping() && !B->MeasuringMode();
@@ -296,22 +329,17 @@ void TGaugePart::DrawNeedle(float Angle) {
     // rebuilds it with this needle); the screen gets it with the next frame.
     // After a partial clear only the last needle's and this one's area
     // changed, and only that part of the picture is built again.
-    if (Partial) {
-        TRect Changed = Area;
-        if (IsRectEmpty(Changed))
-            Changed = Old;
-        else if (!IsRectEmpty(Old))
-            Changed = TRect{std::min(Old.Left, Area.Left), std::min(Old.Top, Area.Top),
-                            std::max(Old.Right, Area.Right), std::max(Old.Bottom, Area.Bottom)};
-        const TPoint TopLeft = Dst->BitmapToView(TPoint{Changed.Left, Changed.Top});
-        const TPoint BottomRight = Dst->BitmapToView(TPoint{Changed.Right, Changed.Bottom});
-        // A pixel more each way for the view's rounding of a scaled bitmap.
-        if (!IsRectEmpty(Changed))
-            Dst->InvalidateBufferArea(
-                TRect{TopLeft.X - 1, TopLeft.Y - 1, BottomRight.X + 1, BottomRight.Y + 1});
-    } else {
+    if (!Partial) {
         Dst->SetBufferValid(false);
+        FScreenArea = Dst->ViewRect();
+        return;
     }
-    FNeedlePending = true;
-    ScheduleFrame();
+    const TRect Changed = Union(Area, Old);
+    if (IsRectEmpty(Changed)) return;
+    const TPoint TopLeft = Dst->BitmapToView(TPoint{Changed.Left, Changed.Top});
+    const TPoint BottomRight = Dst->BitmapToView(TPoint{Changed.Right, Changed.Bottom});
+    // A pixel more each way for the view's rounding of a scaled bitmap.
+    const TRect View{TopLeft.X - 1, TopLeft.Y - 1, BottomRight.X + 1, BottomRight.Y + 1};
+    Dst->InvalidateBufferArea(View);
+    FScreenArea = Union(FScreenArea, View);
 }

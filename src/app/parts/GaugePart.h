@@ -43,7 +43,12 @@ class TGaugePart : public TSessionObserver {
     TGaugePart& operator=(const TGaugePart&) = delete;
 
     void ShowReading(double Value); // the readout's Value
-    void DrawNeedle(float Angle);   // degrees, counter-clockwise positive
+    // Degrees, counter-clockwise positive. The needle is drawn into Dst's
+    // bitmap once per display frame, at the latest angle only; whatever reads
+    // the bitmap earlier (Dst->Bitmap(), a paint, a grab) has it drawn first,
+    // so every reader sees the bitmap exactly as drawing each angle at once
+    // would have left it.
+    void DrawNeedle(float Angle);
     // The needle picture from img/ and the dial DialFile; raises the picture
     // reader's exceptions.
     // Ready, when it holds DialFile's pictures (see Preload), gives them
@@ -53,7 +58,7 @@ class TGaugePart : public TSessionObserver {
     // that the window builds its controls meanwhile and its first showing
     // only copies them. Any thread; the result is for the user-interface one.
     static TDialPreload Preload(const std::string& DialFile);
-    // Readings change the readout's Value, the needle's bitmap and the log at
+    // Readings change the readout's Value, the needle and the log at
     // once; the screen shows them at most once per display frame, all in one
     // paint, the first change after a quiet frame with the next turn of the
     // event loop, later ones with the frame that follows. FlushFrame shows a
@@ -71,12 +76,13 @@ class TGaugePart : public TSessionObserver {
     TImage32* Src = nullptr;   // the needle picture
     TImage32* ivBGR = nullptr; // the dial picture as loaded
     TiSevenSegmentAnalog* ssaValue = nullptr;
-    int FFrameIntervalMs = 0; // when above 0, used instead of the screen's
+    int FFrameIntervalMs = 0;    // when above 0, used instead of the screen's
     int WatchShownId = -1; // the watched sensor the window shows; 0 none chosen, -1 no watch runs
-    bool FNeedlePending = false;
+    bool FNeedlePending = false; // the next frame repaints the view's needle area
 
   private:
     bool ClearNeedle(); // Dst's bitmap to the background; true: only the last needle's area
+    void PaintNeedle(); // draws the needle at FNeedleAngle into Dst's bitmap, if due
     int FrameIntervalMs() const;
     std::string SensorMode() const; // "" while unknown
 
@@ -87,10 +93,18 @@ class TGaugePart : public TSessionObserver {
     QTimer* FFrameTimer = nullptr;
     qint64 FLastFrameMs = 0; // steady clock; 0: none yet
     bool FReadoutPending = false;
+    float FNeedleAngle = 0;  // the latest DrawNeedle's
+    bool FNeedleDue = false; // FNeedleAngle is not drawn yet
+    // The view's area (view pixels) the needles drawn since the last frame
+    // changed, for the frame's repaint; a paint in between (an exposure, a
+    // grab) brings the view's buffer up to date but not the screen.
+    TRect FScreenArea{0, 0, 0, 0};
     // Outside FNeedleArea, Dst's bitmap is all background as the last
-    // DrawNeedle left it, so the next one clears only that area. Kept for the
-    // bitmap's storage and size it was taken on; anything else that changes the
-    // bitmap (a dial load) drops it, and the next drawing clears it whole.
+    // drawing left it, so the next one clears only that area; inside it lies
+    // the needle at FDrawnAngle. Kept for the bitmap's storage and size it was
+    // taken on; anything else that changes the bitmap (a dial load) drops it,
+    // and the next drawing clears it whole.
+    float FDrawnAngle = 0;
     TRect FNeedleArea, FNeedleAreaBounds;
     const void* FNeedleAreaBits = nullptr;
     bool FNeedleAreaKnown = false;

@@ -93,15 +93,18 @@ void TRecordingPart::Row(const std::string& Kind, const std::string& Value, cons
 void TRecordingPart::Answer(const std::string& Line, bool IsFrame) {
     // A frame's text is recorded with its reading, or as an answer when it
     // holds no number (Malformed).
-    if (!IsFrame) Row("answer", "", Utf8(Line));
+    if (!IsFrame && FRecorder.Active()) Row("answer", "", Utf8(Line));
 }
 
 void TRecordingPart::Reading(const TReading& R) {
-    // The frame's whole line as the log shows it.
+    // The frame's whole line as the log shows it. Not recording, nothing of
+    // it is formatted: readings stream a thousand a second.
+    if (!FRecorder.Active()) return;
     Row("reading", TRecorder::Number(R.Value), Utf8(FSession.LastAnswer()), &R);
 }
 
 void TRecordingPart::Malformed(const std::string& Text) {
+    if (!FRecorder.Active()) return;
     Row("answer", "", Utf8(Text));
 }
 

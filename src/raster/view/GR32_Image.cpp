@@ -134,6 +134,7 @@ void TCustomPaintBox32::paintEvent(QPaintEvent*) {
     // An exception must not unwind through Qt's paint machinery: it goes to
     // OnPaintError, the buffer stays invalid and the screen keeps what it had.
     try {
+        DoBeforePaint();
         // A hidden widget may have been resized without a resize event yet.
         ResizeBuffer();
         if (!FBufferValid || !IsRectEmpty(FBufferDirty)) {
@@ -398,6 +399,10 @@ void TCustomImage32::InitDefaultStages() {
     add(true, false, PST_BITMAP_FRAME);
     add(true, true, PST_DRAW_LAYERS, LOB_VISIBLE);
     if (OnInitStages) OnInitStages(this);
+}
+
+void TCustomImage32::DoBeforePaint() {
+    if (OnBitmapRead) OnBitmapRead(this);
 }
 
 void TCustomImage32::DoPaintBuffer() {

@@ -109,6 +109,9 @@ class TCustomPaintBox32 : public QWidget {
     const TRect& PaintArea() const { return FPaintArea; }
     // Runs after the buffer has reached the screen.
     virtual void DoPaintGDIOverlay(QPainter& Painter);
+    // Runs first in every paint, before the buffer is looked at; what it
+    // raises goes to OnPaintError.
+    virtual void DoBeforePaint() {}
     // Applies the 40-pixel slack rule; true when the buffer was resized.
     bool ResizeBuffer();
 
@@ -130,7 +133,11 @@ class TCustomImage32 : public TCustomPaintBox32 {
     ~TCustomImage32() override;
 
     // Owned; any change of it repaints the view (outside begin/end-update).
-    TBitmap32* Bitmap() const { return FBitmap.get(); }
+    // Calls OnBitmapRead first, so that what it returns is up to date.
+    TBitmap32* Bitmap() const {
+        if (OnBitmapRead) OnBitmapRead(this);
+        return FBitmap.get();
+    }
     void SetBitmap(const TBitmap32* Value);
     // Owned; layers created in it paint over the bitmap.
     TLayerCollection* LayerList() const { return FLayerList.get(); }
@@ -184,6 +191,12 @@ class TCustomImage32 : public TCustomPaintBox32 {
     // Puts back the default stages: 3, 6, 4, 7, 5 (6 and 7 design time only).
     void InitDefaultStages();
 
+    // Called whenever the bitmap is handed out (Bitmap()) and before a paint
+    // draws it: an owner that draws into the bitmap later than it decides
+    // what it shows (once per display frame, say) draws it here, so that
+    // every reader (a paint, a grab, code reading pixels) sees it complete.
+    // Must leave the bitmap's size as it is; may call Bitmap() itself.
+    std::function<void(const TCustomImage32* Sender)> OnBitmapRead;
     std::function<void(TCustomImage32* Sender)> OnBitmapResize;
     std::function<void(TCustomImage32* Sender)> OnChange;
     std::function<void(TCustomImage32* Sender)> OnInitStages;
@@ -191,6 +204,7 @@ class TCustomImage32 : public TCustomPaintBox32 {
     std::function<void(TCustomImage32* Sender, TBitmap32* Buffer, int StageNum)> OnPaintStage;
 
   protected:
+    void DoBeforePaint() override;
     void DoPaintBuffer() override;
     void DoPaintGDIOverlay(QPainter& Painter) override;
     void BitmapChanged();
