@@ -76,7 +76,7 @@ class TGaugePart : public TSessionObserver {
     TImage32* Src = nullptr;   // the needle picture
     TImage32* ivBGR = nullptr; // the dial picture as loaded
     TiSevenSegmentAnalog* ssaValue = nullptr;
-    int FFrameIntervalMs = 0;    // when above 0, used instead of the screen's
+    int FFrameIntervalMs = 0; // when above 0, used instead of the screen's
     int WatchShownId = -1; // the watched sensor the window shows; 0 none chosen, -1 no watch runs
     bool FNeedlePending = false; // the next frame repaints the view's needle area
 
