@@ -41,6 +41,8 @@
 
 #include <mosquitto.h>
 
+#include <optional>
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -1019,7 +1021,17 @@ TEST(MqttE2E, TheConsolesAlarmShowsOnTheLightRecordingBrokerAndDesktop) {
     SetAppFolder(Dir.path().toStdString());
     const TDialogSeam Old = SetDialogSeam({[](const std::string& T) { ADD_FAILURE() << T; },
                                            [](const std::string&) { return false; }});
-    TNotifications Desktop;
+    // Qt's D-Bus thread and libdbus are not built with the thread sanitizer:
+    // with a bus in the process it loses track of the memory they hand
+    // between threads and reports races inside them. Without a bus the
+    // console sends no notification and the rest is checked all the same.
+#if defined(__SANITIZE_THREAD__)
+    constexpr bool WithDesktop = false;
+#else
+    constexpr bool WithDesktop = true;
+#endif
+    std::optional<TNotifications> Desktop;
+    if (WithDesktop) Desktop.emplace();
     const int Port = FreePort();
     TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
                    {Port});
@@ -1071,11 +1083,14 @@ TEST(MqttE2E, TheConsolesAlarmShowsOnTheLightRecordingBrokerAndDesktop) {
         const size_t Up = Rows.find(",event," + Value + ",alarm raised," + Name + ",0,3\r\n");
         ASSERT_NE(Up, std::string::npos) << Rows;
         EXPECT_NE(Rows.find(",alarm cleared," + Name + ",0,3\r\n", Up), std::string::npos);
-        ASSERT_TRUE(Until([&] { return Desktop.Seen.size() >= 2; }));
-        EXPECT_EQ(Desktop.Seen.front().toStdString(),
-                  "Alarm raised: " + Name + " ID 3: " + Value +
-                      (Value[0] != '-' ? " above the high limit 1" : " below the low limit -1"));
-        EXPECT_TRUE(Desktop.Seen.back().startsWith("Alarm cleared: "));
+        if (Desktop) {
+            ASSERT_TRUE(Until([&] { return Desktop->Seen.size() >= 2; }));
+            EXPECT_EQ(
+                Desktop->Seen.front().toStdString(),
+                "Alarm raised: " + Name + " ID 3: " + Value +
+                    (Value[0] != '-' ? " above the high limit 1" : " below the low limit -1"));
+            EXPECT_TRUE(Desktop->Seen.back().startsWith("Alarm cleared: "));
+        }
     }
     SetDialogSeam(Old);
     ASSERT_FALSE(Sub.On("al/c/alarm").empty());
