@@ -11,6 +11,7 @@
 // line it was given.
 //
 //   mqtt_bench [--rate 100] [--seconds 10] [--rounds 3] [--qos 0]
+#include "LoopbackPort.h"
 #include "XServer.h"
 
 #include <arpa/inet.h>
@@ -28,29 +29,6 @@
 using namespace bench_x;
 
 namespace {
-
-int FreePort() {
-    const int S = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
-    socklen_t Len = sizeof A;
-    getsockname(S, reinterpret_cast<sockaddr*>(&A), &Len);
-    close(S);
-    return ntohs(A.sin_port);
-}
-
-bool Accepts(int Port) {
-    const int S = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    A.sin_port = htons(uint16_t(Port));
-    const bool Ok = connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
-    close(S);
-    return Ok;
-}
 
 double Median(std::vector<double> V) {
     std::sort(V.begin(), V.end());

@@ -94,6 +94,16 @@ struct TPaintLog : QObject {
         }
         return false;
     }
+    // Asks W for paints until one comes (a window shown offscreen paints
+    // only once it is exposed), for at most 5 s.
+    void WaitForPaint(QWidget* W) {
+        for (int I = 0; I < 500 && Paints == 0; ++I) {
+            W->update();
+            QEventLoop Pause;
+            QTimer::singleShot(10, &Pause, &QEventLoop::quit);
+            Pause.exec();
+        }
+    }
 };
 } // namespace
 
@@ -178,12 +188,7 @@ TEST_F(GaugeTest, AGrabBeforeTheFrameShowsTheLatestNeedleAndTheFrameRepaintsOnly
     Internals::FFrameIntervalMs(*Window) = 60000;
     TPaintLog View;
     Dst()->installEventFilter(&View);
-    for (int I = 0; I < 500 && View.Paints == 0; ++I) {
-        Dst()->update();
-        QEventLoop Pause;
-        QTimer::singleShot(10, &Pause, &QEventLoop::quit);
-        Pause.exec();
-    }
+    View.WaitForPaint(Dst());
     for (float Angle : {-60.0f, 95.0f})
         Window->DrawNeedle(Angle);
     Dst()->grab();
@@ -210,12 +215,7 @@ TEST_F(GaugeTest, AFrameRebuildsOnlyTheNeedlesPartOfTheViewAsAFullRebuildWould) 
     Window->FlushFrame();
     TPaintLog View;
     Dst()->installEventFilter(&View);
-    for (int I = 0; I < 500 && View.Paints == 0; ++I) {
-        Dst()->update();
-        QEventLoop Pause;
-        QTimer::singleShot(10, &Pause, &QEventLoop::quit);
-        Pause.exec();
-    }
+    View.WaitForPaint(Dst());
     const TRect ViewArea = Dst()->ViewRect();
     const auto Picture = [&] {
         std::vector<TColor32> Out;
