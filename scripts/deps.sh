@@ -6,7 +6,7 @@ VORTA_PACKAGES="g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libdeflate-dev libpng-dev libpixman-1-dev
-  libspng-dev libstb-dev libxcb-damage0-dev
+  libspng-dev libstb-dev libxcb-damage0-dev libfontconfig-dev
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
   desktop-file-utils appstream groff-base dpkg-dev file lintian
   libmosquitto-dev mosquitto ser2net openssl clang-format

@@ -196,6 +196,7 @@ QString TFKAVRO::AboutText() {
         {"zlib %3", "zlib licence"},
         {"libdeflate", "MIT licence"},
         {"libudev", "LGPL-2.1-or-later"},
+        {"fontconfig", "MIT-style licence"},
         {"libmosquitto (when publishing)", "EPL-2.0 or EDL-1.0"},
         {"OpenSSL (through libmosquitto)", "Apache-2.0"},
         {"GNU C library", "LGPL-2.1-or-later"},

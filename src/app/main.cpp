@@ -2,6 +2,7 @@
 // Program entry: the console's one main window and the message loop.
 #include "Application.h"
 #include "CloseSignals.h"
+#include "StartupWarmUp.h"
 #include "UVORTA_Display.h"
 #include "VortaVersion.h"
 
@@ -50,9 +51,11 @@ void ScreenForScreenshot(int argc, char** argv) {
 int main(int argc, char** argv) {
     AnswerWithoutAScreen(argc, argv);
     ScreenForScreenshot(argc, argv);
+    TStartupWarmUp WarmUp;
     // Parsed once the application object exists: it takes its own options
     // (-platform, -display, ...) out of the arguments first.
     TApplication App(argc, argv);
+    WarmUp.ApplicationReady();
     QCoreApplication::setApplicationVersion(QStringLiteral(VORTA_VERSION));
 
     QCommandLineParser Parser;
