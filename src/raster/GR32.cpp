@@ -8,6 +8,7 @@
 #include <istream>
 #include <limits>
 #include <ostream>
+#include <typeinfo>
 
 #include "GR32_Blend.h"
 #include "GR32_LowLevel.h"
@@ -291,6 +292,38 @@ void TCustomBitmap32::CopyPropertiesTo(TCustomBitmap32* Dst) const {
     Dst->SetOuterColor(FOuterColor);
     Dst->SetResamplerClassName(ResamplerClassName());
     if (FResampler && Dst->Resampler()) FResampler->AssignTo(Dst->Resampler());
+}
+
+void TCustomBitmap32::TakePixels(TCustomBitmap32& Source) {
+    if (&Source == this) return;
+    if (typeid(*FBackend) != typeid(*Source.FBackend)) {
+        // Storage of another kind stays where it is: the pixels are copied.
+        {
+            TUpdateGuard Update(*this);
+            SetSize(Source.Width(), Source.Height());
+            if (!Empty())
+                std::memcpy(FBits, Source.Bits(),
+                            size_t(FWidth) * size_t(FHeight) * sizeof(TColor32));
+        }
+        Source.SetSize(0, 0);
+        Changed();
+        return;
+    }
+    const bool NewSize = FWidth != Source.FWidth || FHeight != Source.FHeight;
+    {
+        TLockGuard Mine(*this), Theirs(Source);
+        std::swap(FBackend, Source.FBackend);
+        std::swap(FWidth, Source.FWidth);
+        std::swap(FHeight, Source.FHeight);
+        for (TCustomBitmap32* B : {this, &Source}) {
+            B->FBits = B->FBackend->Bits();
+            B->FClipRect = B->BoundsRect();
+            B->FClipping = false;
+        }
+    }
+    Source.SetSize(0, 0);
+    Changed();
+    if (NewSize) Resized();
 }
 
 void TCustomBitmap32::Assign(const TCustomBitmap32* Source) {

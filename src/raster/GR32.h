@@ -354,6 +354,12 @@ class TCustomBitmap32 : public TCustomMap {
     // Size, pixels and properties of Source; nullptr gives 0 x 0.
     virtual void Assign(const TCustomBitmap32* Source);
     void Assign(const TCustomBitmap32& Source) { Assign(&Source); }
+    // Takes Source's size and pixels without copying them (a picture decoded
+    // on a worker thread is a megabyte); Source is left empty. This bitmap
+    // keeps its own properties; it notifies as SetSize does (OnChange, then
+    // OnResize when the size changed). User-interface thread of this bitmap;
+    // no other thread may use Source meanwhile.
+    void TakePixels(TCustomBitmap32& Source);
 
     // Stored form: width and height (32-bit signed, little-endian), then
     // width * height pixels as 32-bit little-endian values, top row first.

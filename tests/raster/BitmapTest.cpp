@@ -169,6 +169,31 @@ TEST(Bitmap, AssignCopiesPixelsPropertiesAndResamplerClass) {
     EXPECT_EQ(B.Height(), 0);
 }
 
+TEST(Bitmap, TakePixelsMovesTheBlockKeepsOwnPropertiesAndNotifiesAsSetSize) {
+    TBitmap32 From, To;
+    From.SetSize(3, 2);
+    From.Clear(0x80112233);
+    From.SetPixel(2, 1, 7);
+    From.SetClipRect(TRect{0, 0, 1, 1});
+    const TColor32* Block = From.Bits();
+    To.SetDrawMode(dmBlend);
+    Counters C;
+    C.Attach(To);
+    To.TakePixels(From);
+    EXPECT_EQ(To.Bits(), Block);
+    EXPECT_EQ(To.Pixel(2, 1), 7u);
+    EXPECT_EQ(To.ClipRect(), To.BoundsRect());
+    EXPECT_EQ(To.DrawMode(), dmBlend);
+    EXPECT_TRUE(From.Empty());
+    EXPECT_EQ(C.Change, 1);
+    EXPECT_EQ(C.Resize, 1);
+    From.SetSize(3, 2); // the same size again: no resize notice
+    To.TakePixels(From);
+    EXPECT_EQ(C.Change, 2);
+    EXPECT_EQ(C.Resize, 1);
+    EXPECT_EQ(To.Pixel(2, 1), 0xFF000000u);
+}
+
 TEST(Bitmap, StoredFormRoundTripsAndShortFormsAreRefusedBeforeAllocating) {
     TBitmap32 A;
     A.SetSize(3, 2);

@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -207,9 +206,7 @@ void TakePixels(TBitmap32& To, std::future<std::unique_ptr<TBitmap32>>& From) {
     const std::unique_ptr<TBitmap32> B = From.get();
     {
         TUpdateGuard<TBitmap32> Update(To);
-        To.SetSize(B->Width(), B->Height());
-        if (!To.Empty())
-            std::memcpy(To.Bits(), B->Bits(), size_t(B->Width()) * size_t(B->Height()) * 4);
+        To.TakePixels(*B);
     }
     To.Changed();
 }
