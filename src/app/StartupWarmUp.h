@@ -1,30 +1,42 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up work that the window's first frame waits for and that another core
-// can do meanwhile: fontconfig reads its configuration (several milliseconds
-// of XML and cache files) while the application connects to the display, and
-// Qt's image plugins are loaded while the controls are built (the menu bar's
-// overflow button asks for a standard icon, and its reader probes every
-// plugin). Neither changes what the program does; both only move the work.
+// can do meanwhile. Neither changes what the program does; both only move the
+// work.
 #pragma once
 
 #include <future>
 #include <thread>
 
-class TStartupWarmUp {
+// Reads fontconfig's configuration (several milliseconds of XML and cache
+// files, which the first caption waits for) while the application object
+// connects to the display. Made before the application object. An exit()
+// before Wait leaves only that reading behind, which touches nothing exit()
+// takes down.
+class TFontConfigWarmUp {
   public:
-    // Before the application object: starts reading the font configuration.
-    TStartupWarmUp();
-    // Joins whatever still runs.
-    ~TStartupWarmUp();
-    TStartupWarmUp(const TStartupWarmUp&) = delete;
-    TStartupWarmUp& operator=(const TStartupWarmUp&) = delete;
-
-    // Once the application object exists, before the first control: waits for
-    // the font configuration (the controls' fonts need it) and starts loading
-    // the image plugins.
-    void ApplicationReady();
+    TFontConfigWarmUp();
+    ~TFontConfigWarmUp() { Wait(); }
+    TFontConfigWarmUp(const TFontConfigWarmUp&) = delete;
+    TFontConfigWarmUp& operator=(const TFontConfigWarmUp&) = delete;
+    // Before the first font is asked for: Qt's font database calls FcInit
+    // itself, and a second caller during the first would read it all twice.
+    void Wait();
 
   private:
-    std::thread FFonts;
-    std::future<void> FImagePlugins;
+    std::thread FThread;
+};
+
+// Loads Qt's image plugins while the window's controls are built: the menu
+// bar's overflow button asks for a standard icon, and its reader probes every
+// plugin. Made once the application object exists and the program goes on to
+// make its window; gone before the application object goes.
+class TImagePluginWarmUp {
+  public:
+    TImagePluginWarmUp();
+    ~TImagePluginWarmUp();
+    TImagePluginWarmUp(const TImagePluginWarmUp&) = delete;
+    TImagePluginWarmUp& operator=(const TImagePluginWarmUp&) = delete;
+
+  private:
+    std::future<void> FDone;
 };

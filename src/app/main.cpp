@@ -51,11 +51,10 @@ void ScreenForScreenshot(int argc, char** argv) {
 int main(int argc, char** argv) {
     AnswerWithoutAScreen(argc, argv);
     ScreenForScreenshot(argc, argv);
-    TStartupWarmUp WarmUp;
+    TFontConfigWarmUp Fonts;
     // Parsed once the application object exists: it takes its own options
     // (-platform, -display, ...) out of the arguments first.
     TApplication App(argc, argv);
-    WarmUp.ApplicationReady();
     QCoreApplication::setApplicationVersion(QStringLiteral(VORTA_VERSION));
 
     QCommandLineParser Parser;
@@ -138,6 +137,10 @@ int main(int argc, char** argv) {
     } catch (const std::exception& E) {
         std::fprintf(stderr, "vorta-display: %s\n", E.what());
     }
+    // Past every exit of the command line's: no worker may be loading Qt's
+    // plugins while exit() takes Qt's globals down.
+    Fonts.Wait();
+    const TImagePluginWarmUp Plugins;
     TFKAVRO FKAVRO(Options);
     Window = &FKAVRO;
     FKAVRO.show();
