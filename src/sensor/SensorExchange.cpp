@@ -3,6 +3,10 @@
 
 #include "SensorProtocol.h"
 
+#include "ScopeGuards.h"
+
+#include <algorithm>
+
 void TSensorExchange::Clear() {
     FLastAnswer.clear();
     FNoise = false;
@@ -116,17 +120,26 @@ void TSensorExchange::Poll(int Count, const std::function<std::string()>& Reques
 std::vector<std::pair<int, double>>
 TSensorExchange::Scan(int First, int Last, int WaitMs, const std::function<bool(int Id)>& Progress,
                       const std::function<void(int Id, double Value)>& Found) {
-    std::vector<std::pair<int, double>> Answered;
+    std::vector<std::pair<int, double>> Answered, Heard;
+    FHeard = &Heard;
+    TScopeExit Done([this] { FHeard = nullptr; });
     for (int Id = First; Id <= Last; ++Id) {
         if (Progress && !Progress(Id)) break;
-        const long Before = FReadings;
+        Heard.clear();
         const std::string R = AngleDataRequest(Id);
         Send(R, AngleDataText(R));
         Wait(WaitMs);
-        if (FReadings == Before) continue;
-        Answered.emplace_back(Id, FLastValue);
-        if (Found) Found(Id, FLastValue);
+        for (const auto& [Named, Value] : Heard) {
+            const int Whose = Named > 0 ? Named : Id;
+            const bool Known =
+                std::any_of(Answered.begin(), Answered.end(),
+                            [Whose = Whose](const auto& A) { return A.first == Whose; });
+            if (Whose < First || Whose > Last || Known) continue;
+            Answered.emplace_back(Whose, Value);
+            if (Found) Found(Whose, Value);
+        }
     }
+    std::sort(Answered.begin(), Answered.end());
     return Answered;
 }
 

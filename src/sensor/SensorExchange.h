@@ -51,10 +51,12 @@ class TSensorExchange {
         FNoise = true;
         FInfoAnswer = FInfoBefore;
     }
-    // Every accepted value frame, as the receiver hands it on.
-    void Reading(double Value) {
+    // Every accepted value frame, as the receiver hands it on, with the ID
+    // its check characters name (-1 when they name none).
+    void Reading(double Value, int Id = -1) {
         ++FReadings;
         FLastValue = Value;
+        if (FHeard) FHeard->emplace_back(Id, Value);
     }
     long Readings() const { return FReadings; }
     // The last Information line since the command began ("" when none came).
@@ -86,7 +88,9 @@ class TSensorExchange {
     // The sensors on a shared line: the Angle Data request of each ID from
     // First to Last in turn, Wait ms for its frame after each. Progress is
     // called with each ID before its request and ends the scan by returning
-    // false; Found with each ID whose frame came in its wait. Returns the IDs
+    // false; Found with each ID in the range whose frame came during the scan
+    // (a frame that names its ID is that ID's, even when it comes late, in a
+    // later ID's wait; one that names none is the ID asked). Returns the IDs
     // that answered, with their readings, in ID order.
     std::vector<std::pair<int, double>>
     Scan(int First, int Last, int Wait, const std::function<bool(int Id)>& Progress,
@@ -109,6 +113,7 @@ class TSensorExchange {
     bool FNoise = false;     // the last answer is a malformed frame
     long FReadings = 0;
     double FLastValue = 0;
+    std::vector<std::pair<int, double>>* FHeard = nullptr; // a scan's frames, while it runs
     int& FRetryCount;
     bool& FStopFlag;
 };

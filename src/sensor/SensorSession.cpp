@@ -215,7 +215,8 @@ void TSensorSession::TellWire(TWireDirection Direction, const std::string& Bytes
 }
 
 void TSensorSession::Accept(double Value) {
-    FExchange.Reading(Value);
+    const int Named = FrameId(FReceiver.CheckText());
+    FExchange.Reading(Value, Named);
     TReading R;
     R.Time = std::chrono::system_clock::now();
     R.Value = Value;
@@ -224,8 +225,9 @@ void TSensorSession::Accept(double Value) {
     R.Source = FSource;
     const bool Asked = FSource == TReadingSource::AngleData || FSource == TReadingSource::Scan;
     R.Id = Asked ? FSourceId : FIdentity.Id;
+    // A scan's late frame comes in the next ID's wait: the ID it names holds.
+    if (FSource == TReadingSource::Scan && Named > 0) R.Id = Named;
     if (FSource == TReadingSource::Watch) {
-        const int Named = FrameId(FReceiver.CheckText());
         R.Id = Named > 0 ? Named : FSourceId;
         ++FWatchReadings[R.Id];
         // Another sensor's reading is that sensor's only.

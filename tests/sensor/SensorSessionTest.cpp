@@ -124,6 +124,28 @@ TEST(SensorSession, ScanAnswersAreReadingsOfTheScannedIdsOnly) {
     EXPECT_EQ(S.LastReading().Id, 5);
 }
 
+// Sensors slower than the scan's wait answer in the next ID's wait; each
+// frame names its sensor, and that ID, not the one asked, answered.
+TEST(SensorSession, ALateScanAnswerBelongsToTheIdItsFrameNames) {
+    TSimProcess Bus({"--bus", "1,5,12", "--value", "3.5", "--delay", "150"});
+    TSensorSession S;
+    TLog Log(S);
+    S.Open(Bus.Path());
+    std::vector<int> FoundIds;
+    const auto Found = S.Scan(
+        1, 20, 100, [](int) { return true; }, [&](int Id, double) { FoundIds.push_back(Id); });
+
+    std::vector<int> Ids;
+    for (const auto& F : Found)
+        Ids.push_back(F.first);
+    EXPECT_EQ(Ids, (std::vector<int>{1, 5, 12}));
+    EXPECT_EQ(FoundIds, Ids);
+    std::vector<int> ReadingIds;
+    for (const TReading& R : Log.Readings)
+        ReadingIds.push_back(R.Id);
+    EXPECT_EQ(ReadingIds, Ids);
+}
+
 // An answer that carries the version tag but not the whole form says
 // nothing of the sensor.
 TEST(SensorSession, IdentityStaysUnknownWithoutACompleteInformationAnswer) {
