@@ -96,7 +96,7 @@ TScanPart::TScanPart(QWidget& Window, TSensorSession& Session, QLineEdit* IdEdit
 
 void TScanPart::Run() {
     if (FWatching) {
-        ShowMessage("Sensors are being watched: stop watching first (Port > Stop watching).");
+        ShowMessage(StopWatchingFirst);
         return;
     }
     QProgressDialog Progress("Scanning for sensors...", "Cancel", 0, 77, &FWindow);

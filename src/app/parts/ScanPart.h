@@ -49,6 +49,10 @@ class TScanResultDialog : public QDialog {
     bool FWatch = false;
 };
 
+// What a command, or a scan, gets while sensors are being watched.
+constexpr const char* StopWatchingFirst =
+    "Sensors are being watched: stop watching first (Port > Stop watching).";
+
 class TScanPart : private TSessionObserver {
   public:
     // Window parents the dialogs; the chosen ID goes into IdEdit (the
