@@ -290,8 +290,17 @@ void TReadingPublisher::PublishReading(const std::string& Time, double Value, in
                               ",\"mode\":" + (Mode.empty() ? std::string("null") : Mode) +
                               ",\"port\":" + JsonString(FOpt.Port) + "}";
     // The config goes before the reading, which Home Assistant then takes too.
-    if (Id >= 0 && FOpt.Discovery && (Watched ? FWatchIds : FSensorIds).insert(Id).second)
-        PublishDiscovery(Id, Watched);
+    if (Id >= 0 && FOpt.Discovery) {
+        std::set<int>& Given = Watched ? FWatchIds : FSensorIds;
+        // PREFIX/reading is one sensor's at a time, and its entity takes every
+        // value there: an entity of the ID before would show the new one's.
+        if (!Watched && !Given.count(Id)) {
+            for (const int Before : Given)
+                RemoveDiscovery(Before);
+            Given.clear();
+        }
+        if (Given.insert(Id).second) PublishDiscovery(Id, Watched);
+    }
     FQueue.push_back({Watched ? Id : -1, std::move(M)});
     if (FQueue.size() > FOpt.QueueLimit) {
         FQueue.pop_front();
@@ -332,6 +341,14 @@ void TReadingPublisher::PublishDiscovery(int Id, bool Watched) {
         HomeAssistantDiscovery(FOpt.Prefix, FHost, FOpt.Port, Id, FOpt.Payload, FOpt.Qos,
                                FHaveInfo ? FInfo : QJsonObject(), Watched);
     FClient.Publish(D.Topic, Compact(D.Config), 1, true);
+}
+
+// An empty retained config: the broker forgets the config, Home Assistant the
+// entity.
+void TReadingPublisher::RemoveDiscovery(int Id) {
+    const TDiscovery D = HomeAssistantDiscovery(FOpt.Prefix, FHost, FOpt.Port, Id, FOpt.Payload,
+                                                FOpt.Qos, QJsonObject(), false);
+    FClient.Publish(D.Topic, "", 1, true);
 }
 
 void TReadingPublisher::Pump() {

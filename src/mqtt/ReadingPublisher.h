@@ -21,7 +21,9 @@
 // reading gets a retained Home Assistant config (HomeAssistantDiscovery; a
 // polled sensor one of its own for PREFIX/<id>/reading), sent
 // again on every connection, after new Information, and whenever Home
-// Assistant announces itself on homeassistant/status.
+// Assistant announces itself on homeassistant/status. A new ID on
+// PREFIX/reading (the sensor's ID changed) removes the config of the one
+// before (an empty retained message).
 //
 // Attached to a sensor session, it publishes the session's readings (but a
 // scan's, which belong to other sensors), its identity as info once a
@@ -133,6 +135,7 @@ class TReadingPublisher : public TSessionObserver {
     void Pump();
     void ReportDropped();
     void PublishDiscovery(int Id, bool Watched = false);
+    void RemoveDiscovery(int Id);
     void PublishAllDiscovery();
     // Moves to another port: reconnects under its prefix (unless one was
     // given), the old prefix left "offline".

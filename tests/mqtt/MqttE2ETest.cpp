@@ -935,6 +935,36 @@ TEST(MqttE2E, AlarmsArriveRetainedOncePerCrossingWithTheirLimits) {
               "{\"state\":\"raised\",\"value\":12.5,\"low\":null,\"high\":12");
 }
 
+// The port's sensor got a new ID: its entity before would show the new ID's
+// readings, so its retained config goes.
+TEST(MqttE2E, ANewSensorIdOnTheReadingTopicRemovesTheConfigBefore) {
+    QTemporaryDir Dir;
+    const int Port = FreePort();
+    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
+                   {Port});
+    TSubscriber Sub(Port, nullptr, "homeassistant/#");
+    TReadingPublisher Publisher;
+    TPublishOptions O;
+    O.Url = Url(Port).toStdString();
+    O.Prefix = "id/1";
+    Publisher.Start(O);
+    auto Config = [&](int Id) {
+        for (const auto& M : Sub.Messages())
+            if (M.Topic.size() > 9 &&
+                M.Topic.substr(M.Topic.size() - 9) == "_" + std::to_string(Id) + "/config")
+                return M.Topic;
+        return std::string();
+    };
+    Publisher.PublishReading("2026-12-07T10:00:00.000", 1.5, 5, "0");
+    ASSERT_TRUE(PumpedUntil(Sub, [&] { return !Config(5).empty(); }));
+    Publisher.PublishReading("2026-12-07T10:00:01.000", 2.5, 7, "0");
+    ASSERT_TRUE(PumpedUntil(Sub, [&] { return !Config(7).empty() && Sub.Has(Config(5), ""); }));
+    Publisher.Stop(5000);
+    TSubscriber Late(Port, nullptr, "homeassistant/#");
+    ASSERT_TRUE(Late.Wait([&] { return Late.Count(Config(7)) == 1; }));
+    EXPECT_EQ(Late.Count(Config(5)), 0u);
+}
+
 // Each sensor polled on a shared line has its own retained reading topic and
 // its own Home Assistant entity; the port's own topics get no reading.
 TEST(MqttE2E, EachPolledSensorHasItsReadingTopicAndDiscoveryConfig) {
