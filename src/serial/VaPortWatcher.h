@@ -4,7 +4,10 @@
 //
 // The kernel's tty add/remove events come through libudev's monitor on a
 // socket notifier; where udev is not running (a container, a minimal system)
-// the port list is read again every RelistInterval ms instead and compared.
+// the device folder's entries coming and going (inotify on /dev, where the
+// kernel makes the nodes itself) make the port list be read again and
+// compared, and only where inotify is refused too is it read again every
+// RelistInterval ms.
 // Pseudo-terminals and symbolic links give no events at all, so the presence
 // of one given path can also be watched by a slow stat while someone waits
 // for it; otherwise nothing polls.
@@ -26,8 +29,11 @@ class TPortWatcher {
     static constexpr int RelistInterval = 5000;   // ms, without udev
     static constexpr int PresenceInterval = 1000; // ms, while a path is watched
 
-    // UseUdev false forces the re-list fallback (as where udev is absent).
-    explicit TPortWatcher(bool UseUdev = true);
+    // UseUdev false forces the fallback (as where udev is absent): entries of
+    // DeviceFolder coming and going, then ListPorts (ListSerialPortNames when
+    // empty) read again and compared.
+    explicit TPortWatcher(bool UseUdev = true, const std::string& DeviceFolder = "/dev",
+                          std::function<std::vector<std::string>()> ListPorts = nullptr);
     ~TPortWatcher();
     TPortWatcher(const TPortWatcher&) = delete;
     TPortWatcher& operator=(const TPortWatcher&) = delete;
@@ -39,6 +45,9 @@ class TPortWatcher {
     std::function<void(bool Present)> OnPresence;
 
     bool UsesUdev() const;
+    // Whether the port list is read again on a clock (neither udev nor
+    // inotify): the one case in which an idle watcher still wakes.
+    bool Polls() const;
     // Starts (or moves) the presence check to Path; an empty Path stops it.
     void WatchPath(const std::string& Path);
     const std::string& WatchedPath() const { return FPath; }

@@ -10,8 +10,15 @@
 
 #include "PtyPair.h"
 #include "VaComm.h"
+#include "VaPortWatcher.h"
 #include "VaPorts.h"
 #include "VaPosix.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+
+#include <fstream>
 
 namespace {
 
@@ -529,3 +536,28 @@ TEST(VaPorts, OpenFailuresNameTheCauseAndTheFix) {
 }
 
 } // namespace
+
+// Without udev the device folder's entries coming and going have the list read
+// again; a change of it is told once a burst, and nothing wakes on a clock.
+TEST(PortWatcher, WithoutUdevTheDeviceFolderTellsOfPortsComingAndGoing) {
+    QTemporaryDir Dev;
+    const std::string Folder = Dev.path().toStdString();
+    std::vector<std::string> Ports;
+    int Told = 0;
+    TPortWatcher W(false, Folder, [&] { return Ports; });
+    W.OnPortsChanged = [&] { ++Told; };
+    EXPECT_FALSE(W.Polls());
+    auto ToldTimes = [&](int N) {
+        QDeadlineTimer Deadline(10000);
+        while (Told < N && !Deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        return Told == N;
+    };
+    std::ofstream(Folder + "/shm-entry"); // no port: the list stays as it was
+    Ports = {"USB0"};
+    std::ofstream(Folder + "/ttyUSB0");
+    EXPECT_TRUE(ToldTimes(1));
+    Ports.clear();
+    std::remove((Folder + "/ttyUSB0").c_str());
+    EXPECT_TRUE(ToldTimes(2));
+}
