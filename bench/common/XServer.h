@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include <spawn.h>
 #include <dirent.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
