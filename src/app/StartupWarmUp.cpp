@@ -7,10 +7,28 @@
 
 #include <fontconfig/fontconfig.h>
 
-TFontConfigWarmUp::TFontConfigWarmUp() : FThread([] { FcInit(); }) {}
+#include <atomic>
+#include <cstdlib>
+
+namespace {
+std::atomic<bool> HandedOver{false};
+
+void GiveBackUnlessHandedOver() {
+    if (!HandedOver) FcFini();
+}
+} // namespace
+
+TFontConfigWarmUp::TFontConfigWarmUp() : FThread([] { FcInit(); }) {
+    std::atexit(GiveBackUnlessHandedOver);
+}
 
 void TFontConfigWarmUp::Wait() {
     if (FThread.joinable()) FThread.join();
+}
+
+void TFontConfigWarmUp::HandOver() {
+    Wait();
+    HandedOver = true;
 }
 
 TImagePluginWarmUp::TImagePluginWarmUp()

@@ -9,9 +9,11 @@
 
 // Reads fontconfig's configuration (several milliseconds of XML and cache
 // files, which the first caption waits for) while the application object
-// connects to the display. Made before the application object. An exit()
-// before Wait leaves only that reading behind, which touches nothing exit()
-// takes down.
+// connects to the display. Made before the application object, once; Wait
+// before anything may exit(), so that the reading is never cut off half way.
+// Qt's font database frees the configuration when the application ends; a
+// program that exits before it made its window (--help, a refused command
+// line) gives it back at exit itself.
 class TFontConfigWarmUp {
   public:
     TFontConfigWarmUp();
@@ -21,6 +23,8 @@ class TFontConfigWarmUp {
     // Before the first font is asked for: Qt's font database calls FcInit
     // itself, and a second caller during the first would read it all twice.
     void Wait();
+    // The window is being made: from now on Qt owns the configuration.
+    void HandOver();
 
   private:
     std::thread FThread;

@@ -55,6 +55,9 @@ int main(int argc, char** argv) {
     // Parsed once the application object exists: it takes its own options
     // (-platform, -display, ...) out of the arguments first.
     TApplication App(argc, argv);
+    // Before the command line, whose refusals, --help and --version exit():
+    // fontconfig's reading is done by then, not cut off.
+    Fonts.Wait();
     QCoreApplication::setApplicationVersion(QStringLiteral(VORTA_VERSION));
 
     QCommandLineParser Parser;
@@ -139,7 +142,7 @@ int main(int argc, char** argv) {
     }
     // Past every exit of the command line's: no worker may be loading Qt's
     // plugins while exit() takes Qt's globals down.
-    Fonts.Wait();
+    Fonts.HandOver();
     const TImagePluginWarmUp Plugins;
     TFKAVRO FKAVRO(Options);
     Window = &FKAVRO;
