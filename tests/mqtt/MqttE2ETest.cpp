@@ -122,6 +122,14 @@ class TBroker {
     pid_t FPid = -1;
 };
 
+// The broker most tests use: its own folder, a free loopback port, anyone let in.
+struct TOpenBroker {
+    QTemporaryDir Dir;
+    const int Port = FreePort();
+    TBroker Broker{
+        Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n", {Port}};
+};
+
 struct TMessage {
     std::string Topic, Payload;
     bool Retained;
@@ -232,10 +240,8 @@ std::string DefaultPrefix(const TSimProcess& Sim) {
 } // namespace
 
 TEST(MqttE2E, PublishedReadingsArriveInOrderWithRetainedInfoStatusAndWill) {
-    QTemporaryDir Dir;
-    const int Port = FreePort();
-    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
-                   {Port});
+    TOpenBroker Open;
+    const int Port = Open.Port;
     TSubscriber Sub(Port);
     TSimProcess Sim({"--id", "5", "--mode", "2", "--rate", "20"});
 
@@ -313,10 +319,8 @@ TEST(MqttE2E, PublishedReadingsArriveInOrderWithRetainedInfoStatusAndWill) {
 }
 
 TEST(MqttE2E, PublishingResumesAfterABrokerRestartAndCountsWhatTheQueueDropped) {
-    QTemporaryDir Dir;
-    const int Port = FreePort();
-    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
-                   {Port});
+    TOpenBroker Open;
+    const int Port = Open.Port;
     TSimProcess Sim({"--rate", "20"});
     QProcess Pub;
     std::vector<TMessage> Before;
@@ -329,12 +333,12 @@ TEST(MqttE2E, PublishingResumesAfterABrokerRestartAndCountsWhatTheQueueDropped) 
         ASSERT_TRUE(Sub.Wait([&] { return Sub.Count("t/reading") >= 10; }));
         Before = Sub.Messages();
     }
-    Broker.Stop();
+    Open.Broker.Stop();
     // About 30 readings while it is away.
     QByteArray Out = Pub.readAll();
     const auto AtStop = Out.count('\n');
     ASSERT_TRUE(WaitOutput(Pub, Out, [&] { return Out.count('\n') >= AtStop + 30; }));
-    Broker.Start();
+    Open.Broker.Start();
     TSubscriber Sub(Port, "vorta-test-sub", "t/#");
     ASSERT_TRUE(Sub.Wait([&] { return Sub.Count("t/dropped") >= 1; }, 20000));
     const size_t After = Sub.On("t/reading").size();
@@ -453,21 +457,19 @@ TEST(MqttE2E, TlsWithACertificateAndCredentialsThatTheBrokerChecks) {
 // The console with --mqtt: the same messages as vorta-cli's, the mode and ID
 // from its Information, and "offline" once it closes.
 TEST(MqttE2E, TheConsolePublishesItsReadingsAndInformation) {
-    QTemporaryDir Dir;
-    const int Port = FreePort();
-    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
-                   {Port});
+    TOpenBroker Open;
+    const int Port = Open.Port;
     TSimProcess Sim({"--id", "9", "--value", "4.5", "--rate", "20"});
     TSubscriber Sub(Port);
     // A copy of the program keeps its settings in the test's folder.
-    const QString Exe = Dir.filePath("vorta-display");
+    const QString Exe = Open.Dir.filePath("vorta-display");
     ASSERT_TRUE(QFile::copy(VORTA_DISPLAY_PATH, Exe));
     QProcess P;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     P.setProcessEnvironment(Env);
     P.start(Exe, On(Sim, {"--connect", "--read", "--mqtt", Url(Port), "--screenshot",
-                          Dir.filePath("shot.png"), "--delay", "2500"}));
+                          Open.Dir.filePath("shot.png"), "--delay", "2500"}));
     ASSERT_TRUE(P.waitForFinished(20000));
     EXPECT_EQ(P.exitCode(), 0) << P.readAllStandardError().toStdString();
 
@@ -489,14 +491,12 @@ TEST(MqttE2E, TheConsolePublishesItsReadingsAndInformation) {
 // A broker that is down when the publisher starts: it says so once, the
 // readings wait in the queue, and every one arrives once the broker is up.
 TEST(MqttE2E, ABrokerThatComesUpLateGetsEveryReading) {
-    QTemporaryDir Dir;
-    const int Port = FreePort();
-    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
-                   {Port});
+    TOpenBroker Open;
+    const int Port = Open.Port;
     // A persistent session, kept over the restart: what arrives before the
     // subscriber is back waits for it.
     { TSubscriber Sub(Port, "vorta-late-sub", "late/#"); }
-    Broker.Stop();
+    Open.Broker.Stop();
     TSimProcess Sim({"--rate", "20"});
     QProcess Pub;
     Pub.setReadChannel(QProcess::StandardError);
@@ -505,7 +505,7 @@ TEST(MqttE2E, ABrokerThatComesUpLateGetsEveryReading) {
     QByteArray Err;
     ASSERT_TRUE(WaitOutput(Pub, Err, [&] { return Err.contains("broker not reachable"); }));
     EXPECT_TRUE(Err.contains("broker not reachable, retrying in 1 s")) << Err.toStdString();
-    Broker.Start();
+    Open.Broker.Start();
     TSubscriber Sub(Port, "vorta-late-sub", "late/#");
     ASSERT_TRUE(Pub.waitForFinished(20000));
     Err += Pub.readAllStandardError();
@@ -615,10 +615,8 @@ TEST(Dashboards, PortNamesMakeOneTopicLevelAndLineProtocolEscapesTags) {
 // documented fields, sent again when Home Assistant says it is online, and
 // none with --no-discovery.
 TEST(MqttE2E, HomeAssistantDiscoveryConfigHasTheDocumentedFields) {
-    QTemporaryDir Dir;
-    const int Port = FreePort();
-    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
-                   {Port});
+    TOpenBroker Open;
+    const int Port = Open.Port;
     TSubscriber Sub(Port);
     TSimProcess Sim({"--id", "5", "--rate", "20"});
     QProcess Pub;
@@ -771,10 +769,8 @@ bool PumpedUntil(TSubscriber& Sub, const std::function<bool()>& Done) {
 // the last Information answer even after a stream, follows the session to
 // another port, and publishes no scan answer as a reading.
 TEST(MqttE2E, ThePublisherFollowsTheSessionToAnotherPortAndIgnoresTheScan) {
-    QTemporaryDir Dir;
-    const int Port = FreePort();
-    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
-                   {Port});
+    TOpenBroker Open;
+    const int Port = Open.Port;
     TSubscriber Sub(Port, nullptr, "vorta/#");
     auto Until = [&](const std::function<bool()>& Done) { return PumpedUntil(Sub, Done); };
     TSimProcess A({"--id", "5", "--mode", "2", "--value", "1.5"});
@@ -893,10 +889,8 @@ TEST(MqttE2E, TheConsolePublishesItsSensorsInformationAndFollowsConnectToAnother
 // before the broker was reached included; vorta-cli publishes those of
 // --min/--max.
 TEST(MqttE2E, AlarmsArriveRetainedOncePerCrossingWithTheirLimits) {
-    QTemporaryDir Dir;
-    const int Port = FreePort();
-    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
-                   {Port});
+    TOpenBroker Open;
+    const int Port = Open.Port;
     TSubscriber Sub(Port, nullptr, "al/#");
     TReadingPublisher Publisher;
     TAlarmWatcher Alarms;
@@ -938,10 +932,8 @@ TEST(MqttE2E, AlarmsArriveRetainedOncePerCrossingWithTheirLimits) {
 // The port's sensor got a new ID: its entity before would show the new ID's
 // readings, so its retained config goes.
 TEST(MqttE2E, ANewSensorIdOnTheReadingTopicRemovesTheConfigBefore) {
-    QTemporaryDir Dir;
-    const int Port = FreePort();
-    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
-                   {Port});
+    TOpenBroker Open;
+    const int Port = Open.Port;
     TSubscriber Sub(Port, nullptr, "homeassistant/#");
     TReadingPublisher Publisher;
     TPublishOptions O;
@@ -968,10 +960,8 @@ TEST(MqttE2E, ANewSensorIdOnTheReadingTopicRemovesTheConfigBefore) {
 // Each sensor polled on a shared line has its own retained reading topic and
 // its own Home Assistant entity; the port's own topics get no reading.
 TEST(MqttE2E, EachPolledSensorHasItsReadingTopicAndDiscoveryConfig) {
-    QTemporaryDir Dir;
-    const int Port = FreePort();
-    TBroker Broker(Dir, "listener " + std::to_string(Port) + " 127.0.0.1\nallow_anonymous true\n",
-                   {Port});
+    TOpenBroker Open;
+    const int Port = Open.Port;
     TSimProcess Sim({"--bus", "1,5,12", "--value", "4.5"});
     TRun R = Cli(On(
         Sim, {"poll", "--ids", "1,5,12", "--count", "2", "--wait", "2000", "--mqtt", Url(Port)}));
