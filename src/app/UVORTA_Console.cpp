@@ -154,7 +154,7 @@ void TFKAVRO::Send(const std::string& Bytes, const std::string& Shown) {
 }
 
 bool TFKAVRO::CommandStart(bool Stop, int* Count) {
-    if (RefusedWhileWatching()) return false;
+    if (FScan->RefusedWhileWatching()) return false;
     FExchange->Start(Stop);
     if (Count) {
         *Count = StrToInt(Text(eCount));
@@ -242,17 +242,8 @@ void TFKAVRO::btn25Click() {
     SingleSend(SensorCommands::Save());
 }
 
-// A watch polls every sensor of the line in turn; a command sent meanwhile
-// would go to all of them (#READ sets the first one streaming) and its answer
-// be taken for a watched reading.
-bool TFKAVRO::RefusedWhileWatching() {
-    if (!FScan->Watching()) return false;
-    ShowMessage(StopWatchingFirst);
-    return true;
-}
-
 void TFKAVRO::btIDchangeClick() {
-    if (RefusedWhileWatching()) return;
+    if (FScan->RefusedWhileWatching()) return;
     const int N = StrToInt(Text(eID));
     if (Connected == 0) {
         ShowMessage("Open Comport");

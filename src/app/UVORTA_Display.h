@@ -277,8 +277,6 @@ class TFKAVRO : public QWidget {
     // Start of a command: false (after the message) when not connected. With
     // Count, reads eCount first (polling commands).
     bool CommandStart(bool Stop = false, int* Count = nullptr);
-    // True, and the operator told, while sensors are being watched.
-    bool RefusedWhileWatching();
     // Sends Command (built anew for each attempt) until Marker is in LastAnswer,
     // at most six times. True when it came (a malformed frame is no answer).
     bool RetryExchange(const std::function<std::string()>& Command, const std::string& Marker);

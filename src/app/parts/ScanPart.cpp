@@ -94,11 +94,14 @@ TScanPart::TScanPart(QWidget& Window, TSensorSession& Session, QLineEdit* IdEdit
     };
 }
 
+bool TScanPart::RefusedWhileWatching() const {
+    if (!FWatching) return false;
+    ShowMessage(StopWatchingFirst);
+    return true;
+}
+
 void TScanPart::Run() {
-    if (FWatching) {
-        ShowMessage(StopWatchingFirst);
-        return;
-    }
+    if (RefusedWhileWatching()) return;
     QProgressDialog Progress("Scanning for sensors...", "Cancel", 0, 77, &FWindow);
     Progress.setWindowTitle("Scan for sensors");
     Progress.setWindowModality(Qt::WindowModal);

@@ -72,6 +72,11 @@ class TScanPart : private TSessionObserver {
     void Watch(const std::vector<int>& Ids, int Lead, int IntervalMs);
     void StopWatching();
     bool Watching() const { return FWatching; }
+    // While watching: tells the operator to stop watching first and returns
+    // true. A command sent meanwhile would go to every sensor of the line
+    // (#READ sets the first one streaming) and its answer be taken for a
+    // watched reading; a scan would interleave with the watch's requests.
+    bool RefusedWhileWatching() const;
     const std::vector<std::pair<int, double>>& LastFound() const { return FFound; }
 
     int ScanWait = TSensorExchange::ScanWait;
