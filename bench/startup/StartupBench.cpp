@@ -8,7 +8,10 @@
 // CuteCom when it is installed. Each round starts all of them in turn, the
 // order rotating, on one Xvfb of this benchmark's own; figures are medians.
 //
-//   startup_bench [--rounds N]
+//   startup_bench [--rounds N] [--also PROGRAM]...
+//
+// --also times another build of the console (or any program) in the same
+// rounds, e.g. the one before a change, so that the two compare side by side.
 #include "XServer.h"
 
 #include <xcb/damage.h>
@@ -110,8 +113,11 @@ class TObserver {
 
 int main(int argc, char** argv) {
     int Rounds = 15;
-    for (int i = 1; i + 1 < argc; ++i)
+    std::vector<std::string> Also;
+    for (int i = 1; i + 1 < argc; ++i) {
         if (!std::strcmp(argv[i], "--rounds")) Rounds = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--also")) Also.push_back(argv[i + 1]);
+    }
     if (chdir(VORTA_SOURCE_DIR) != 0) return 1; // the console finds img/ there
     TXServer X;
     if (X.Display().empty()) {
@@ -131,6 +137,8 @@ int main(int argc, char** argv) {
     else
         std::printf("CuteCom is not installed (apt-get install cutecom): its column is left "
                     "out\n");
+    for (const std::string& A : Also)
+        Programs.push_back({A, {A}, {}});
     std::printf("platform: %s\n", X.Platform().c_str());
     for (auto& P : Programs) // warm the file cache; the console writes its settings
         Observer.Time(P.Argv, X.QtEnv());
@@ -152,7 +160,10 @@ int main(int argc, char** argv) {
                     *std::max_element(P.Ms.begin(), P.Ms.end()));
     std::printf("vorta-display / minimal window: %.2fx  [target: <= 1.3x]\n",
                 Ours / Median(Programs[1].Ms));
-    if (Programs.size() > 2)
+    for (size_t k = Programs.size() - Also.size(); k < Programs.size(); ++k)
+        std::printf("vorta-display / %s: %.2fx\n", Programs[k].Name.c_str(),
+                    Ours / Median(Programs[k].Ms));
+    if (Programs.size() > 2 + Also.size())
         std::printf("vorta-display / CuteCom: %.2fx  [target: below 1]\n",
                     Ours / Median(Programs[2].Ms));
     return 0;

@@ -23,6 +23,7 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
 
@@ -335,6 +336,13 @@ void TFKAVRO::NameControls() {
 void TFKAVRO::CreateControls() {
     setWindowTitle("VORTA-IN-S Display Software  Ver4.1");
     setFont(WindowFont(11));
+    // A line edit lays its first text out in the application's font before
+    // it takes its parent's, which would load that font only to drop it (two
+    // font look-ups, a millisecond of start-up). While the controls are made, the
+    // application's font is the window's.
+    const QFont AppFont = QGuiApplication::font();
+    QGuiApplication::setFont(font());
+    const auto RestoreFont = qScopeGuard([&] { QGuiApplication::setFont(AppFont); });
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowCloseButtonHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowTitleHint);
     // The stored design's client area, as one widget: the menu bar goes above
