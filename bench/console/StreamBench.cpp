@@ -12,7 +12,9 @@
 // the rounds; the X server's time is its time while that program ran alone on
 // it. Below 1000 readings/s each round also runs a floor, frame_floor: a
 // window that only repaints a small square once per display frame, which is
-// what Qt and the X server spend on the frames themselves.
+// what Qt and the X server spend on the frames themselves, and a second one,
+// vorta-cli stream: the same serial engine and sensor session with no window,
+// each reading printed to /dev/null, what reception alone costs.
 //
 //   console_stream_bench [--seconds S] [--rounds N] [--rates 1000,100]
 #include "XServer.h"
@@ -41,8 +43,8 @@ double Median(std::vector<double> V) {
     return V.empty() ? 0 : V[V.size() / 2];
 }
 
-enum TProgram { Console, Terminal, Floor };
-const char* const ProgramName[] = {"vorta-display", "plain_terminal", "frame_floor"};
+enum TProgram { Console, Terminal, Floor, Reception };
+const char* const ProgramName[] = {"vorta-display", "plain_terminal", "frame_floor", "vorta-cli"};
 
 // One program on a fresh simulated sensor: processor seconds over Seconds.
 bool RunOne(const TXServer& X, TProgram Which, int Rate, double Seconds, TSample& Out) {
@@ -62,9 +64,13 @@ bool RunOne(const TXServer& X, TProgram Which, int Rate, double Seconds, TSample
     const std::vector<std::string> Argv =
         Which == Console
             ? std::vector<std::string>{VORTA_DISPLAY, "--port", Device, "--connect", "--read"}
-        : Which == Terminal ? std::vector<std::string>{PLAIN_TERMINAL, Device}
-                            : std::vector<std::string>{FRAME_FLOOR};
-    const pid_t Program = Spawn(Argv, X.QtEnv());
+        : Which == Terminal  ? std::vector<std::string>{PLAIN_TERMINAL, Device}
+        : Which == Reception ? std::vector<std::string>{VORTA_CLI, "--port", Device, "stream",
+                                                        "--duration", "0"}
+                             : std::vector<std::string>{FRAME_FLOOR};
+    const int Null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t Program = Spawn(Argv, X.QtEnv(), Which == Reception ? Null : -1);
+    if (Null >= 0) close(Null);
     Sleep(3); // started, connected, the stream shown for a while
     const double P0 = CpuSeconds(Program), X0 = CpuSeconds(X.Pid());
     const double B0 = IoCount(Sim, "wchar"), F0 = IoCount(Sim, "syscw");
@@ -106,7 +112,7 @@ int main(int argc, char** argv) {
         for (int r = 0; r < Rounds; ++r) {
             std::vector<TProgram> Order{r % 2 == 0 ? Console : Terminal,
                                         r % 2 == 0 ? Terminal : Console};
-            if (Rate < 1000) Order.push_back(Floor);
+            if (Rate < 1000) Order.insert(Order.end(), {Floor, Reception});
             for (const TProgram Which : Order) {
                 TSample S;
                 if (!RunOne(X, Which, Rate, Seconds, S)) {
@@ -154,6 +160,14 @@ int main(int argc, char** argv) {
                         "display frame) %.2f %% (own %.2f, X %.2f); vorta-display / floor %.2f\n",
                         Fig(Floor, Total) * 100, Fig(Floor, Own) * 100, Fig(Floor, XOnly) * 100,
                         Ours / Fig(Floor, Total));
+        if (Rate < 1000)
+            std::printf("floor: vorta-cli stream (the serial engine and session, no window, "
+                        "readings printed to /dev/null) %.2f %%; with frame_floor %.2f %%, %.3fx "
+                        "the peer; vorta-display / both floors %.2f\n",
+                        Fig(Reception, Own) * 100,
+                        (Fig(Floor, Total) + Fig(Reception, Own)) * 100,
+                        (Fig(Floor, Total) + Fig(Reception, Own)) / Peer,
+                        Ours / (Fig(Floor, Total) + Fig(Reception, Own)));
         std::printf("resident memory after %.0f s: vorta-display %.1f MB; peer plain_terminal "
                     "%.1f MB; ratio %.2f\n",
                     Seconds + 3, Fig(Console, Mem), Fig(Terminal, Mem),
