@@ -64,10 +64,10 @@ bool RunOne(const TXServer& X, TProgram Which, int Rate, double Seconds, TSample
     const std::vector<std::string> Argv =
         Which == Console
             ? std::vector<std::string>{VORTA_DISPLAY, "--port", Device, "--connect", "--read"}
-        : Which == Terminal  ? std::vector<std::string>{PLAIN_TERMINAL, Device}
-        : Which == Reception ? std::vector<std::string>{VORTA_CLI, "--port", Device, "stream",
-                                                        "--duration", "0"}
-                             : std::vector<std::string>{FRAME_FLOOR};
+        : Which == Terminal ? std::vector<std::string>{PLAIN_TERMINAL, Device}
+        : Which == Reception
+            ? std::vector<std::string>{VORTA_CLI, "--port", Device, "stream", "--duration", "0"}
+            : std::vector<std::string>{FRAME_FLOOR};
     const int Null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     const pid_t Program = Spawn(Argv, X.QtEnv(), Which == Reception ? Null : -1);
     if (Null >= 0) close(Null);
@@ -164,8 +164,7 @@ int main(int argc, char** argv) {
             std::printf("floor: vorta-cli stream (the serial engine and session, no window, "
                         "readings printed to /dev/null) %.2f %%; with frame_floor %.2f %%, %.3fx "
                         "the peer; vorta-display / both floors %.2f\n",
-                        Fig(Reception, Own) * 100,
-                        (Fig(Floor, Total) + Fig(Reception, Own)) * 100,
+                        Fig(Reception, Own) * 100, (Fig(Floor, Total) + Fig(Reception, Own)) * 100,
                         (Fig(Floor, Total) + Fig(Reception, Own)) / Peer,
                         Ours / (Fig(Floor, Total) + Fig(Reception, Own)));
         std::printf("resident memory after %.0f s: vorta-display %.1f MB; peer plain_terminal "

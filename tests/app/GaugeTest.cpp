@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPaintEvent>
 #include <QScrollBar>
@@ -182,6 +183,37 @@ TEST_F(GaugeTest, ReadingsBetweenTwoFramesChangeTheStateAndOnePaintShowsTheLates
     EXPECT_EQ(Bars[1].Paints, 0);
     EXPECT_EQ(VerticalLate, 0);
     EXPECT_EQ(Memo->verticalScrollBar()->value(), Memo->verticalScrollBar()->maximum());
+}
+
+// A change inside the frame interval waits for the next change past it, or,
+// when none comes, shows by itself half an interval after it was due; a
+// change past the interval shows with the next turn of the event loop.
+TEST_F(GaugeTest, AChangeInsideTheFrameIntervalShowsByItselfAndOnePastItAtOnce) {
+    TPaintLog Readout;
+    ssaValue()->installEventFilter(&Readout);
+    Readout.WaitForPaint(ssaValue());
+    constexpr int Interval = 150;
+    Internals::FFrameIntervalMs(*Window) = Interval;
+    Window->FlushFrame();
+    QElapsedTimer SinceFrame;
+    SinceFrame.start();
+    const int Before = Readout.Paints;
+    Window->ShowReading(12.5);
+    for (int I = 0; I < 500 && Readout.Paints == Before; ++I) {
+        QEventLoop Pause;
+        QTimer::singleShot(10, &Pause, &QEventLoop::quit);
+        Pause.exec();
+    }
+    ASSERT_EQ(Readout.Paints, Before + 1) << "the lone change was never shown";
+    EXPECT_GE(SinceFrame.elapsed(), Interval);
+
+    QEventLoop Pause;
+    QTimer::singleShot(Interval + 20, &Pause, &QEventLoop::quit);
+    Pause.exec();
+    Window->ShowReading(-3.25);
+    for (int I = 0; I < 5; ++I)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(Readout.Paints, Before + 2);
 }
 
 TEST_F(GaugeTest, AGrabBeforeTheFrameShowsTheLatestNeedleAndTheFrameRepaintsOnlyAChange) {
