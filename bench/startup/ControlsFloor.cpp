@@ -6,11 +6,12 @@
 // spends on making and first painting what the design puts on the screen.
 //
 //   startup_controls_floor LAYOUT_FILE
+#include "WindowFont.h"
+
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,31 +21,12 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
-namespace {
-// The design's family, or the installed stand-in the console would pick.
-QString Family() {
-    const QString Design = QStringLiteral("MS Sans Serif");
-    if (QFontDatabase::hasFamily(Design)) return Design;
-    const QStringList Installed = QFontDatabase::families();
-    for (const QString& F : QFont::substitutes(Design))
-        if (Installed.contains(F, Qt::CaseInsensitive)) return F;
-    return Design;
-}
-
-QFont Font(int Pixels, bool Bold = false) {
-    QFont F(Family());
-    F.setPixelSize(Pixels);
-    F.setBold(Bold);
-    return F;
-}
-} // namespace
-
 int main(int argc, char** argv) {
     QApplication App(argc, argv);
     QFile Layout(argc > 1 ? argv[1] : "");
     if (!Layout.open(QIODevice::ReadOnly)) return 1;
     QWidget Window;
-    Window.setFont(Font(11));
+    Window.setFont(WindowFont(11));
     auto* Box = new QVBoxLayout(&Window);
     Box->setContentsMargins(0, 0, 0, 0);
     Box->setSpacing(0);
@@ -80,7 +62,7 @@ int main(int argc, char** argv) {
             auto* A = new QAbstractScrollArea(Client);
             A->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             A->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-            A->setFont(Font(16));
+            A->setFont(WindowFont(16));
             W = A;
         } else if (Class == "QComboBox") {
             auto* C = new QComboBox(Client);
@@ -92,14 +74,14 @@ int main(int argc, char** argv) {
             // The design's short number fields are bold.
             bool Number = false;
             Caption.toInt(&Number);
-            if (Number) E->setFont(Font(11, true));
+            if (Number) E->setFont(WindowFont(11, true));
             W = E;
         } else {
             W = new QWidget(Client);
         }
         W->setGeometry(M.captured(3).toInt(), M.captured(4).toInt(), M.captured(5).toInt(),
                        M.captured(6).toInt());
-        if (Caption == "PortNo" || Caption == "Help") W->setFont(Font(13));
+        if (Caption == "PortNo" || Caption == "Help") W->setFont(WindowFont(13));
         if (M.captured(7) == "hidden") W->hide();
     }
     Window.show();

@@ -11,13 +11,13 @@
 #include "SysUtils.h"
 #include "TrafficWindow.h"
 #include "VaClasses.h"
+#include "WindowFont.h"
 #include "iSevenSegmentAnalog.h"
 #include "uHelp.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -37,31 +37,6 @@ TUserSettings UserSettings;
 namespace {
 
 std::function<QDateTime()> GNow = [] { return QDateTime::currentDateTime(); };
-
-// A family the system lacks is looked up through its fallback matching again
-// for every size and weight, which costs more than building the controls. The
-// family that lookup ends in is the same each time, so it is found once. The
-// design's family is asked for through the system's aliases (a user may have
-// set one for it); its stand-ins are names of installed families or nothing,
-// and each alias lookup walks the whole font configuration.
-const QString& WindowFamily() {
-    static const QString Family = [] {
-        const QString Design = QStringLiteral("MS Sans Serif");
-        if (QFontDatabase::hasFamily(Design)) return Design;
-        const QStringList Installed = QFontDatabase::families();
-        for (const QString& F : QFont::substitutes(Design))
-            if (Installed.contains(F, Qt::CaseInsensitive)) return F;
-        return Design;
-    }();
-    return Family;
-}
-
-QFont WindowFont(int PixelHeight, bool Bold = false) {
-    QFont F(WindowFamily());
-    F.setPixelSize(PixelHeight);
-    F.setBold(Bold);
-    return F;
-}
 
 QPushButton* MakeButton(QWidget* Parent, int L, int T, int W, int H, const char* Caption) {
     auto* B = new QPushButton(QString::fromUtf8(Caption), Parent);
