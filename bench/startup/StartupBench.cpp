@@ -4,10 +4,11 @@
 // windows after that window was mapped, i.e. the first pixels it put on the
 // screen. The same observer times every program alike: the console
 // (vorta-display, an everyday start: the warm-up start writes its settings),
-// a minimal widgets window of the console's size (a label and a button),
-// a floor (startup_controls_floor: the console's controls as plain Qt widgets,
-// in its fonts, with no logic), and CuteCom when it is installed. Each round starts all of them in
-// turn, the order rotating, on one Xvfb of this benchmark's own; figures are medians.
+// a minimal widgets window of the console's size (a label and a button), a
+// floor (startup_controls_floor: the console's controls as plain Qt widgets,
+// in its fonts, with no logic), and CuteCom when it is installed. Each round
+// starts all of them in turn, the order rotating, on one Xvfb of this
+// benchmark's own; figures are medians.
 //
 //   startup_bench [--rounds N] [--also PROGRAM]...
 //
