@@ -13,6 +13,7 @@
 #include "PumpWait.h"
 #include "ReadingPublisher.h"
 #include "Recorder.h"
+#include "Redact.h"
 #include "SensorExchange.h"
 #include "SensorProtocol.h"
 #include "SensorSession.h"
@@ -287,7 +288,7 @@ class TPublishing {
         // The broker going away is told once; the attempts after it are not.
         FPublisher.OnState = [&, Told = false](TMqttState S, const std::string& Why) mutable {
             if (S == TMqttState::Failed) {
-                std::fprintf(stderr, "vorta-cli: %s\n", Why.c_str());
+                std::fprintf(stderr, "vorta-cli: %s\n", RedactUrl(Why).c_str());
                 BrokerFailed = true;
                 AbortWaits();
             } else if (S == TMqttState::Connecting && !Why.empty() && !Told) {
@@ -772,7 +773,7 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
     try {
         C.Open(Port);
     } catch (const Exception& E) {
-        std::fprintf(stderr, "vorta-cli: %s\n", E.what());
+        std::fprintf(stderr, "vorta-cli: %s\n", RedactUrl(E.what()).c_str());
         return exPort;
     }
     TPublishing Publishing(C);
@@ -854,19 +855,19 @@ int RunCommand(QCommandLineParser& P) {
         CheckOptionsFit(Args.value(0), P);
         return Run(Args, P);
     } catch (const TUsage& E) {
-        std::fprintf(stderr, "vorta-cli: %s (see --help)\n", E.what());
+        std::fprintf(stderr, "vorta-cli: %s (see --help)\n", RedactUrl(E.what()).c_str());
         return exUsage;
     } catch (const EMqttError& E) {
-        std::fprintf(stderr, "vorta-cli: %s\n", E.what());
+        std::fprintf(stderr, "vorta-cli: %s\n", RedactUrl(E.what()).c_str());
         return exUsage;
     } catch (const TNoAnswer& E) {
         if (GBrokerFailed) return exPort;
-        std::fprintf(stderr, "vorta-cli: %s\n", E.what());
+        std::fprintf(stderr, "vorta-cli: %s\n", RedactUrl(E.what()).c_str());
         return exNoAnswer;
     } catch (const EAbort&) {
         return GBrokerFailed ? exPort : exNoAnswer;
     } catch (const std::exception& E) {
-        std::fprintf(stderr, "vorta-cli: %s\n", E.what());
+        std::fprintf(stderr, "vorta-cli: %s\n", RedactUrl(E.what()).c_str());
         return exNoAnswer;
     }
 }

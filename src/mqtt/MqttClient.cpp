@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MqttClient.h"
 
+#include "Redact.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -160,15 +163,15 @@ std::string Trimmed(std::string S) {
 
 TMqttUrl ParseMqttUrl(const std::string& Url) {
     TMqttUrl U;
-    std::string Rest;
-    if (Url.compare(0, 7, "mqtt://") == 0) {
-        Rest = Url.substr(7);
-    } else if (Url.compare(0, 8, "mqtts://") == 0) {
-        U.Tls = true;
-        Rest = Url.substr(8);
-    } else {
-        throw EMqttError("'" + Url + "' is not an mqtt:// or mqtts:// URL");
-    }
+    // A scheme is case-insensitive in any URL, so "MQTT://" is what it seems.
+    const size_t Sep = Url.find("://");
+    std::string Scheme = Sep == std::string::npos ? std::string() : Url.substr(0, Sep);
+    for (char& C : Scheme)
+        C = char(std::tolower(static_cast<unsigned char>(C)));
+    if (Scheme != "mqtt" && Scheme != "mqtts")
+        throw EMqttError(QuotedRedacted(Url) + " is not an mqtt:// or mqtts:// URL");
+    U.Tls = Scheme == "mqtts";
+    std::string Rest = Url.substr(Scheme.size() + 3);
     if (!Rest.empty() && Rest.back() == '/') Rest.pop_back();
     // The URL itself is not repeated: it could carry a password.
     if (Rest.find('@') != std::string::npos)
@@ -195,7 +198,8 @@ TMqttUrl ParseMqttUrl(const std::string& Url) {
         int P = 0;
         if (!TryStrToInt(PortText, P) || P < 1 || P > 65535 ||
             PortText.find_first_not_of("0123456789") != std::string::npos)
-            throw EMqttError("the broker URL's port '" + PortText + "' is not 1 to 65535");
+            throw EMqttError("the broker URL's port " + QuotedRedacted(PortText) +
+                             " is not 1 to 65535");
         U.Port = P;
     }
     return U;

@@ -27,8 +27,9 @@ struct EMqttError : Exception {
     using Exception::Exception;
 };
 
-// mqtt://host[:port] (1883) or mqtts://host[:port] (8883, TLS). A user name
-// or password in the URL is refused: it would show in the process list.
+// mqtt://host[:port] (1883) or mqtts://host[:port] (8883, TLS), the scheme in
+// any case. A user name or password in the URL is refused: it would show in
+// the process list. No refusal quotes a password (QuotedRedacted).
 struct TMqttUrl {
     bool Tls = false;
     std::string Host;

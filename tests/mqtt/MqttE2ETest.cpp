@@ -11,6 +11,7 @@
 #include "PumpWait.h"
 #include "ReadingPublisher.h"
 #include "Recorder.h"
+#include "Redact.h"
 #include "SensorSession.h"
 #include "SimProcess.h"
 #include "UVORTA_Display.h"
@@ -567,6 +568,8 @@ TEST(MqttE2E, RefusalsEndVortaCliAtOnceWithTheirReason) {
          "not valid UTF-8"},
         // The port name makes the default prefix.
         {Cli, {"read", "--port", "/tmp/p\x7f", "--mqtt", Url(Tls)}, 2, "control character U+007F"},
+        {Cli, {"watch", "--mqtt", "ws://u:secret@h"}, 2, "'ws://***@h' is not an mqtt://"},
+        {Cli, {"read", "--port", "X", "--mqtt", "MQTT://u:secret@h"}, 2, "carries a user name"},
     };
     for (const auto& C : Cases) {
         QProcess P;
@@ -575,7 +578,33 @@ TEST(MqttE2E, RefusalsEndVortaCliAtOnceWithTheirReason) {
         const std::string Err = P.readAllStandardError().toStdString();
         EXPECT_EQ(P.exitCode(), C.Status) << Err;
         EXPECT_NE(Err.find(C.Says), std::string::npos) << Err;
+        EXPECT_EQ(Err.find("secret"), std::string::npos) << Err;
     }
+}
+
+// No message quotes a password, whatever the scheme, its case or the refusal.
+TEST(Dashboards, MessagesNeverQuoteAPassword) {
+    const std::pair<std::string, std::string> Redacted[] = {
+        {"mqtt://user:pw@host:1883", "mqtt://***@host:1883"},
+        {"'MQTTS://u:p@s/s@h' is no", "'MQTTS://***@h' is no"},
+        {"ws://user:pw@host/x", "ws://***@host/x"},
+        {"user:pw@host, then mqtt://host:1883", "***@host, then mqtt://host:1883"},
+        {"mail me@example.org", "mail me@example.org"},
+    };
+    for (const auto& [In, Out] : Redacted)
+        EXPECT_EQ(RedactUrl(In), Out);
+    const std::string Raw = std::string("a\x1b[2J\xff") + "b";
+    EXPECT_EQ(QuotedRedacted(Raw, 5), "'a\\x1B[2J...'");
+    for (const char* Url : {"MQTT://user:pw@host", "ws://user:pw@host", "mqtts://h/x@pw",
+                            "user:pw@host", "Mqtt://user:pw@[::1]"}) {
+        try {
+            ParseMqttUrl(Url);
+            ADD_FAILURE() << Url;
+        } catch (const EMqttError& E) {
+            EXPECT_EQ(std::string(E.what()).find("pw"), std::string::npos) << E.what();
+        }
+    }
+    EXPECT_EQ(ParseMqttUrl("MQTTS://Broker:8884").Port, 8884);
 }
 
 // Every port name is one topic level, and the line protocol's tags keep

@@ -4,6 +4,7 @@
 #include "Dialogs.h"
 #include "Lights.h"
 #include "ProgramSettings.h"
+#include "Redact.h"
 #include "VaPorts.h"
 
 #include <QAction>
@@ -78,7 +79,7 @@ void TBrokerPart::Start(const TPublishOptions& Options) {
     auto Publisher = std::make_unique<TReadingPublisher>();
     Publisher->OnState = [this](TMqttState State, const std::string& Why) {
         if (!Why.empty() && State != TMqttState::Online && OnStatus)
-            OnStatus(QString::fromLocal8Bit(("Broker: " + Why).c_str()));
+            OnStatus(QString::fromLocal8Bit(("Broker: " + RedactUrl(Why)).c_str()));
         LightChanged();
     };
     Publisher->OnDropped = [this](long Since, long Total) {
@@ -93,7 +94,7 @@ void TBrokerPart::Start(const TPublishOptions& Options) {
     try {
         Publisher->Start(O);
     } catch (const EMqttError& E) {
-        ShowMessage(std::string("Cannot publish to the broker: ") + E.what());
+        ShowMessage("Cannot publish to the broker: " + RedactUrl(E.what()));
         return;
     }
     FPublisher = std::move(Publisher);
@@ -122,7 +123,7 @@ void TBrokerPart::UpdateLight() {
     // The prefix, and while it is away why and when it is tried again.
     QString Tip = QString::fromStdString(FPublisher ? FPublisher->Prefix() : "");
     if (Broker != TMqttState::Online && FPublisher && !FPublisher->Why().empty())
-        Tip += "\n" + QString::fromLocal8Bit(FPublisher->Why().c_str());
+        Tip += "\n" + QString::fromLocal8Bit(RedactUrl(FPublisher->Why()).c_str());
     if (Broker == TMqttState::Connecting && FPublisher->RetryInS() > 0)
         Tip += QString("\nbroker not reachable, retrying in %1 s").arg(FPublisher->RetryInS());
     FLight->setToolTip(Tip);
@@ -153,7 +154,9 @@ bool TBrokerPart::AskOptions(TPublishOptions& O) {
         O.User = Local8(D.User->text());
         O.Password = Local8(D.Password->text());
     }
-    Kept.SetValue(UrlKey, D.Url->text().trimmed());
+    // A URL carrying a password is refused when publishing starts; kept, it
+    // would write the password to the settings file.
+    Kept.SetValue(UrlKey, QString::fromLocal8Bit(RedactUrl(O.Url).c_str()));
     Kept.SetValue(PrefixKey, D.Prefix->text().trimmed());
     Kept.SetValue("Broker/Qos", O.Qos);
     Kept.SetValue("Broker/Discovery", O.Discovery);
