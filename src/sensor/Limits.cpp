@@ -38,6 +38,11 @@ void CheckLimits(const TLimits& L) {
     if (L.Low && L.High && 2 * L.Hysteresis > *L.High - *L.Low)
         throw ELimitsError("the hysteresis is wider than half the band between the limits, so "
                            "an alarm could never clear; make it smaller");
+    // Beyond the full circle from a bound no reading lies: a one-sided
+    // band is as wide as that at most.
+    if (2 * L.Hysteresis > FullCircle)
+        throw ELimitsError("the hysteresis is more than 180 degrees, half the full circle, so an "
+                           "alarm might never clear; make it 180 or less");
 }
 
 void TAlarmWatcher::SetLimits(const std::string& Port, int Id, const TLimits& L) {

@@ -29,6 +29,9 @@ TEST(LimitsDialog, BadEntriesAreSaidThereAndChangeNothing) {
          "Not set: the hysteresis is wider than half the band between the limits, so an alarm "
          "could never clear; make it smaller"},
         {"3", "", "", "-1", "Not set: the hysteresis must be a number of 0 or more"},
+        {"3", "10", "", "1000",
+         "Not set: the hysteresis is more than 180 degrees, half the full circle, so an alarm "
+         "might never clear; make it 180 or less"},
         {"78", "1", "2", "",
          "Not set: the ID \"78\" is not a whole number from 1 to 77; enter the "
          "sensor's ID"},

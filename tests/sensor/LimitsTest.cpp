@@ -45,3 +45,23 @@ TEST(Limits, EachCrossingIsToldOnceAndClearsOnlyInsideByTheHysteresis) {
         W.Reading(At(V));
     EXPECT_EQ(Told, "5raisedhigh@30 5clearedhigh@40 ");
 }
+
+// Whatever bounds are given, an alarm must be able to clear: at most half
+// the band, and at most half the full circle.
+TEST(Limits, AHysteresisThatMightNeverClearIsRefusedWithOneBoundOrTwo) {
+    const struct {
+        TLimits L;
+        bool Taken;
+    } Cases[] = {{{10, {}, 180}, true},    {{10, {}, 180.5}, false},  {{{}, 10, 1000}, false},
+                 {{-500, 500, 180}, true}, {{-500, 500, 181}, false}, {{0, 1, 0.5}, true},
+                 {{0, 1, 0.6}, false}};
+    for (const auto& C : Cases) {
+        bool Taken = true;
+        try {
+            CheckLimits(C.L);
+        } catch (const ELimitsError&) {
+            Taken = false;
+        }
+        EXPECT_EQ(Taken, C.Taken) << C.L.Hysteresis;
+    }
+}
