@@ -2,6 +2,7 @@
 #include "Limits.h"
 
 #include <cmath>
+#include <vector>
 
 const char* LimitSideName(TLimitSide S) {
     switch (S) {
@@ -64,20 +65,70 @@ bool TAlarmWatcher::Raised(const std::string& Port, int Id) const {
 
 void TAlarmWatcher::Reading(const TReading& R) {
     if (R.Source == TReadingSource::Scan || !std::isfinite(R.Value)) return;
+    const bool Own = R.Source == TReadingSource::Stream || R.Source == TReadingSource::Poll;
+    if (Own && R.Id >= 0) {
+        const auto [I, New] = FOwnId.try_emplace(R.Port, R.Id);
+        if (!New && I->second != R.Id) {
+            const int Before = I->second;
+            I->second = R.Id;
+            End([&](const TKey& K, const TAlarmEvent& E) {
+                return K == TKey{R.Port, Before} && E.Source != TReadingSource::Watch;
+            });
+        }
+    }
     const TKey Key{R.Port, R.Id};
     const TLimits L = Limits(R.Port, R.Id);
     const auto Up = FRaised.find(Key);
-    TAlarmEvent E{R.Port, R.Id, TAlarmState::Raised, lsInside, R.Value, R.Time, L};
+    TAlarmEvent E{R.Port, R.Id, TAlarmState::Raised, lsInside, R.Value, R.Time, L, R.Source};
     if (Up == FRaised.end()) {
         if (!L.Active()) return;
         E.Side = L.Side(R.Value);
         if (E.Side == lsInside) return;
-        FRaised.emplace(Key, E.Side);
+        FRaised.emplace(Key, E);
     } else {
         if (L.Active() && !L.Clears(R.Value)) return;
         E.State = TAlarmState::Cleared;
-        E.Side = Up->second;
+        E.Side = Up->second.Side;
+        E.Source = Up->second.Source;
         FRaised.erase(Up);
     }
     if (OnAlarm) OnAlarm(E);
+}
+
+void TAlarmWatcher::StateChanged(const TConnection& C) {
+    const bool Open =
+        C.State == TConnectionState::Connecting || C.State == TConnectionState::Connected;
+    const std::string Before = FPort;
+    FPort = C.Opened;
+    for (const std::string& Port : {Before, Open ? std::string() : C.Opened})
+        if (!Port.empty() && (Port != C.Opened || !Open)) {
+            FOwnId.erase(Port);
+            End([&](const TKey& K, const TAlarmEvent&) { return K.first == Port; });
+        }
+}
+
+void TAlarmWatcher::WatchEnded(const std::string& Port) {
+    End([&](const TKey& K, const TAlarmEvent& E) {
+        return K.first == Port && E.Source == TReadingSource::Watch;
+    });
+}
+
+void TAlarmWatcher::End(const std::function<bool(const TKey&, const TAlarmEvent&)>& Which) {
+    std::vector<TAlarmEvent> Ended;
+    for (auto I = FRaised.begin(); I != FRaised.end();)
+        if (Which(I->first, I->second)) {
+            TAlarmEvent E = I->second;
+            E.State = TAlarmState::Cleared;
+            E.Value = std::nan("");
+            E.Time = std::chrono::system_clock::now();
+            E.Limits = Limits(E.Port, E.Id);
+            E.Gone = true;
+            Ended.push_back(E);
+            I = FRaised.erase(I);
+        } else {
+            ++I;
+        }
+    // Told once the map is settled: a handler may ask Raised.
+    for (const TAlarmEvent& E : Ended)
+        if (OnAlarm) OnAlarm(E);
 }

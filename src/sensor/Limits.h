@@ -58,7 +58,9 @@ enum class TAlarmState { Raised, Cleared };
 const char* AlarmStateName(TAlarmState S); // "raised", "cleared"
 
 // A crossing: the reading that raised or cleared the alarm of (Port, Id),
-// and the limits it was judged by.
+// and the limits it was judged by. Or the end of a standing alarm because
+// its sensor went (Gone): cleared, Value NaN (no reading did it), Time when
+// it was noticed.
 struct TAlarmEvent {
     std::string Port;
     int Id = -1;
@@ -67,6 +69,10 @@ struct TAlarmEvent {
     double Value = 0;
     std::chrono::system_clock::time_point Time;
     TLimits Limits;
+    // Of the reading that raised the alarm, for a cleared one too: Watch is
+    // a sensor polled on a shared line, the others the connection's own.
+    TReadingSource Source = TReadingSource::Stream;
+    bool Gone = false;
 };
 
 // The alarms of every sensor, each keyed by the port name and ID its
@@ -84,6 +90,13 @@ struct TAlarmEvent {
 // clears the alarm when it lies inside the new band by the hysteresis (or
 // at once when the limits were turned off), so every event carries the
 // reading that caused it.
+//
+// An alarm stands only while its sensor is there: it ends (a Gone event)
+// when its port closes, is lost or gives way to another (StateChanged), when
+// the connection's own sensor answers with another ID (a stream's or #DATA
+// reading: the one before left the line, or was renumbered), when the watch
+// that raised it ends (WatchEnded). A sensor still outside
+// its limits raises the alarm again with its next reading.
 class TAlarmWatcher : public TSessionObserver {
   public:
     // Throws ELimitsError (see CheckLimits); the limits before stay then.
@@ -93,6 +106,9 @@ class TAlarmWatcher : public TSessionObserver {
     bool Raised(const std::string& Port, int Id) const;
 
     void Reading(const TReading& R) override;
+    void StateChanged(const TConnection& C) override;
+    // The watch on Port ended: the alarms its readings raised end.
+    void WatchEnded(const std::string& Port);
 
     // Called during Reading, once per crossing.
     std::function<void(const TAlarmEvent&)> OnAlarm;
@@ -102,6 +118,10 @@ class TAlarmWatcher : public TSessionObserver {
 
   private:
     using TKey = std::pair<std::string, int>;
+    // Ends the standing alarms for which Which holds.
+    void End(const std::function<bool(const TKey&, const TAlarmEvent&)>& Which);
     std::map<TKey, TLimits> FLimits;
-    std::map<TKey, TLimitSide> FRaised; // the side that raised it
+    std::map<TKey, TAlarmEvent> FRaised; // the raising event
+    std::map<std::string, int> FOwnId;   // the ID of each port's own sensor
+    std::string FPort;                   // the session's port, to notice a change
 };

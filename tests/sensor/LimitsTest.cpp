@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <cmath>
+
 namespace {
 
 TReading At(double V, int Id = 5, TReadingSource S = TReadingSource::Stream) {
@@ -64,4 +66,32 @@ TEST(Limits, AHysteresisThatMightNeverClearIsRefusedWithOneBoundOrTwo) {
         }
         EXPECT_EQ(Taken, C.Taken) << C.L.Hysteresis;
     }
+}
+
+// An alarm stands only while its sensor is there: its port closing, lost or
+// changed, the connection's sensor answering with another ID, the watch
+// that read it ending.
+TEST(Limits, AnAlarmEndsWhenItsSensorGoes) {
+    TAlarmWatcher W;
+    std::string Told;
+    W.OnAlarm = [&](const TAlarmEvent& E) {
+        Told += std::to_string(E.Id) + (E.Gone ? "gone" : AlarmStateName(E.State)) + " ";
+        EXPECT_EQ(std::isnan(E.Value), E.Gone);
+    };
+    TConnection C{"", "pts/3", "/dev/pts/3", TConnectionState::Connected, {}};
+    W.StateChanged(C);
+    for (const int Id : {5, 6, 7})
+        W.SetLimits("pts/3", Id, {10, {}, 0});
+    W.Reading(At(1, 5));
+    W.Reading(At(1, 6, TReadingSource::Watch));
+    W.Reading(At(1, 7));
+    W.WatchEnded("pts/3");
+    C.State = TConnectionState::Lost;
+    W.StateChanged(C);
+    C.State = TConnectionState::Connected;
+    W.StateChanged(C);
+    W.Reading(At(1, 7));
+    C.Opened = "pts/4";
+    W.StateChanged(C);
+    EXPECT_EQ(Told, "5raised 6raised 5gone 7raised 6gone 7gone 7raised 7gone ");
 }

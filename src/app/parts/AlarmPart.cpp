@@ -41,6 +41,7 @@ QString Bound(const std::optional<double>& V) {
 // "pts/3 ID 1: 12.5 above the high limit 12".
 QString Describe(const TAlarmEvent& E) {
     QString Where = Q(E.Port) + (E.Id >= 0 ? " ID " + QString::number(E.Id) : QString());
+    if (E.Gone) return Where + ": alarm ended, the sensor is gone";
     QString What;
     if (E.State == TAlarmState::Cleared)
         What = "back inside the limits";
@@ -245,10 +246,13 @@ void TAlarmPart::Alarm(const TAlarmEvent& E) {
         R = Last;
     else
         R.Id = E.Id;
-    FRecording.Row("event", TRecorder::Number(E.Value), Raised ? "alarm raised" : "alarm cleared",
+    FRecording.Row("event", E.Gone ? std::string() : TRecorder::Number(E.Value),
+                   Raised   ? "alarm raised"
+                   : E.Gone ? "alarm ended, sensor gone"
+                            : "alarm cleared",
                    &R);
     FBroker.PublishAlarm(E);
-    FFeed.AddCrossing(E.Port, E.Id, Raised);
+    if (!E.Gone) FFeed.AddCrossing(E.Port, E.Id, Raised);
     const QString Body = Describe(E);
     if (OnStatus) OnStatus((Raised ? "Alarm raised: " : "Alarm cleared: ") + Body);
     Notify(E, Body);

@@ -74,7 +74,8 @@ class TAlarmPart {
     void AskLimits(const std::string& Port, int Id);
     // The connection light's look while an alarm of Port is raised: the
     // latest one's "ALARM <value>" and a tooltip naming every raised alarm
-    // of the port. False when none is.
+    // of the port. False when none is. An alarm whose sensor went has ended
+    // (the watcher's Gone event) and shows no more.
     bool Light(const std::string& Port, QString& Text, QString& Tip) const;
     // The alarms standing on Port once more to the publisher (publishing
     // that starts while one is raised).
