@@ -85,19 +85,36 @@ std::string InfluxLine(const std::string& Host, const std::string& Port, int Id,
     return Line;
 }
 
+namespace {
+
+// What every config of the sensor (Port, Id) shares.
+struct TDevice {
+    std::string Node, Object; // the config topic's levels
+    QString UniqueId;
+    QJsonObject Device;
+};
+
+TDevice DeviceOf(const std::string& Host, const std::string& Port, int Id,
+                 const QJsonObject& Info) {
+    TDevice D;
+    D.Node = "vorta_" + IdPart(TopicLevel(Host));
+    D.Object = IdPart(TopicLevel(Port)) + "_" + std::to_string(Id);
+    D.UniqueId = QString::fromStdString(D.Node + "_" + D.Object);
+    D.Device = {{"identifiers", QJsonArray{D.UniqueId}},
+                {"name", QString::fromStdString("VORTA-IN-S " + std::to_string(Id) + " at " + Host +
+                                                " " + Port)},
+                {"model", "VORTA-IN-S"}};
+    if (Info["id"].toDouble(-1) == Id && !Info["version"].toString().isEmpty())
+        D.Device.insert("sw_version", Info["version"]);
+    return D;
+}
+
+} // namespace
+
 TDiscovery HomeAssistantDiscovery(const std::string& Prefix, const std::string& Host,
                                   const std::string& Port, int Id, TPayloadFormat Payload, int Qos,
                                   const QJsonObject& Info, bool Watched) {
-    const std::string Node = "vorta_" + IdPart(TopicLevel(Host));
-    const std::string Object =
-        IdPart(TopicLevel(Port)) + (Watched ? "_watch_" : "_") + std::to_string(Id);
-    const QString UniqueId = QString::fromStdString(Node + "_" + Object);
-    QJsonObject Device{{"identifiers", QJsonArray{UniqueId}},
-                       {"name", QString::fromStdString("VORTA-IN-S " + std::to_string(Id) + " at " +
-                                                       Host + " " + Port)},
-                       {"model", "VORTA-IN-S"}};
-    if (Info["id"].toDouble(-1) == Id && !Info["version"].toString().isEmpty())
-        Device.insert("sw_version", Info["version"]);
+    const TDevice D = DeviceOf(Host, Port, Id, Info);
     const QString State = QString::fromStdString(
         Watched ? Prefix + "/" + std::to_string(Id) + "/reading" : Prefix + "/reading");
     const QJsonObject Config{
@@ -108,11 +125,30 @@ TDiscovery HomeAssistantDiscovery(const std::string& Prefix, const std::string& 
                                : "{{ value_json.value }}"},
         {"unit_of_measurement", QStringLiteral(u"\u00B0")},
         {"state_class", "measurement"},
-        {"unique_id", UniqueId},
+        {"unique_id", D.UniqueId},
         {"availability_topic", QString::fromStdString(Prefix + "/status")},
         {"payload_available", "online"},
         {"payload_not_available", "offline"},
         {"qos", Qos},
-        {"device", Device}};
-    return {"homeassistant/sensor/" + Node + "/" + Object + "/config", Config};
+        {"device", D.Device}};
+    return {"homeassistant/sensor/" + D.Node + "/" + D.Object + "/config", Config};
+}
+
+TDiscovery HomeAssistantAlarmDiscovery(const std::string& Prefix, const std::string& Host,
+                                       const std::string& Port, int Id, const QJsonObject& Info) {
+    const TDevice D = DeviceOf(Host, Port, Id, Info);
+    const QJsonObject Config{
+        {"name", "Limits alarm"},
+        {"state_topic", QString::fromStdString(Prefix + "/" + std::to_string(Id) + "/alarm")},
+        {"value_template", "{{ value_json.state }}"},
+        {"payload_on", "raised"},
+        {"payload_off", "cleared"},
+        {"device_class", "problem"},
+        {"unique_id", D.UniqueId + "_alarm"},
+        {"availability_topic", QString::fromStdString(Prefix + "/status")},
+        {"payload_available", "online"},
+        {"payload_not_available", "offline"},
+        {"qos", 1},
+        {"device", D.Device}};
+    return {"homeassistant/binary_sensor/" + D.Node + "/" + D.Object + "/config", Config};
 }

@@ -36,14 +36,17 @@ long long EpochNs(const std::string& IsoTime);
 std::string InfluxLine(const std::string& Host, const std::string& Port, int Id, double Value,
                        const std::string& Mode, long long TimeNs);
 
-// Home Assistant's MQTT discovery of sensor Id (>= 0) publishing below
-// Prefix from Host's Port: the retained config's topic,
+// Home Assistant's MQTT discovery of sensor Id (>= 0) on Host's Port,
+// publishing below Prefix: the retained config's topic,
 // homeassistant/sensor/vorta_<host>/<port>_<id>/config (each level of
-// [A-Za-z0-9_-] only, as Home Assistant wants), and its message. Info is the
-// info message's object (InformationJson) or empty; its version goes in the
-// device block when its id is Id. Watched: a sensor polled on the shared
-// line, a device of its own beside the port's current sensor even when the
-// ID is the same: <port>_watch_<id>, reading PREFIX/<id>/reading.
+// [A-Za-z0-9_-] only, as Home Assistant wants), and its message. The topic,
+// the unique id and the device's identifiers depend on the host, the port
+// and the ID only, so that one sensor is one device whichever program or
+// command publishes it and under whichever prefix; the state topic is the
+// publisher's: PREFIX/reading, or PREFIX/<id>/reading for a sensor polled
+// on the shared line (Watched). Info is the info message's object
+// (InformationJson) or empty; its version goes in the device block when its
+// id is Id.
 struct TDiscovery {
     std::string Topic;
     QJsonObject Config;
@@ -51,5 +54,11 @@ struct TDiscovery {
 TDiscovery HomeAssistantDiscovery(const std::string& Prefix, const std::string& Host,
                                   const std::string& Port, int Id, TPayloadFormat Payload, int Qos,
                                   const QJsonObject& Info, bool Watched = false);
+// The same sensor's alarm as a binary sensor of the device class "problem"
+// (homeassistant/binary_sensor/vorta_<host>/<port>_<id>/config), on
+// PREFIX/<id>/alarm: on while "raised", off once "cleared", and unavailable
+// while PREFIX/status is "offline".
+TDiscovery HomeAssistantAlarmDiscovery(const std::string& Prefix, const std::string& Host,
+                                       const std::string& Port, int Id, const QJsonObject& Info);
 // Home Assistant says "online" here when it starts: the configs go again.
 constexpr const char* HomeAssistantStatusTopic = "homeassistant/status";

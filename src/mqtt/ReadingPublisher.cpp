@@ -114,6 +114,8 @@ TReadingPublisher::TReadingPublisher() {
             FClient.Publish(FOpt.Prefix + "/status", "online", 1, true);
             if (FHaveInfo) FClient.Publish(FOpt.Prefix + "/info", Compact(FInfo), 1, true);
             if (!FAlarm.empty()) FClient.Publish(FOpt.Prefix + "/alarm", FAlarm, 1, true);
+            for (const auto& [Id, Message] : FAlarms)
+                SendAlarm(Id, false, Message);
             PublishAllDiscovery();
             ReportDropped();
             Pump();
@@ -215,8 +217,11 @@ void TReadingPublisher::MovePort(const std::string& Port) {
     FInfo = QJsonObject();
     FHaveInfo = false;
     FAlarm.clear();
+    FAlarms.clear();
+    FStanding.clear();
     FSensorIds.clear();
     FWatchIds.clear();
+    FAlarmIds.clear();
     // The will names the old prefix, so the connection is made anew.
     Stop(1000);
     try {
@@ -260,6 +265,15 @@ size_t TReadingPublisher::Stop(int DrainMs) {
     FDroppedTimer.stop();
     if (State() == TMqttState::Online) {
         ReportDropped();
+        // Nobody speaks for these sensors once publishing ends.
+        const auto Standing = FStanding;
+        for (auto [Id, E] : Standing) {
+            E.State = TAlarmState::Cleared;
+            E.Value = std::nan("");
+            E.Time = std::chrono::system_clock::now();
+            E.Gone = true;
+            PublishAlarm(E);
+        }
         const int Mid = FClient.Publish(FOpt.Prefix + "/status", "offline", 1, true);
         bool Acked = Mid < 0;
         auto Before = FClient.OnPublished;
@@ -322,11 +336,34 @@ void TReadingPublisher::PublishAlarm(const TAlarmEvent& E) {
     auto Bound = [](const std::optional<double>& V) {
         return V ? JsonNumber(*V) : std::string("null");
     };
-    FAlarm = "{\"state\":" + JsonString(AlarmStateName(E.State)) +
-             ",\"value\":" + JsonNumber(E.Value) + ",\"low\":" + Bound(E.Limits.Low) +
-             ",\"high\":" + Bound(E.Limits.High) +
-             ",\"time\":" + JsonString(TRecorder::LocalTime(E.Time)) + "}";
-    FClient.Publish(FOpt.Prefix + "/alarm", FAlarm, 1, true);
+    const std::string Message =
+        "{\"state\":" + JsonString(AlarmStateName(E.State)) + ",\"value\":" + JsonNumber(E.Value) +
+        ",\"low\":" + Bound(E.Limits.Low) + ",\"high\":" + Bound(E.Limits.High) +
+        ",\"time\":" + JsonString(TRecorder::LocalTime(E.Time)) +
+        ",\"id\":" + (E.Id < 0 ? std::string("null") : std::to_string(E.Id)) +
+        ",\"port\":" + JsonString(E.Port.empty() ? FOpt.Port : E.Port) +
+        (E.Gone ? ",\"gone\":true}" : "}");
+    if (E.State == TAlarmState::Raised)
+        FStanding[E.Id] = E;
+    else
+        FStanding.erase(E.Id);
+    // A polled sensor's alarm is not the connection's sensor's, as its
+    // readings are not on PREFIX/reading.
+    const bool Own = E.Source != TReadingSource::Watch || E.Id < 0;
+    if (E.Id >= 0) {
+        FAlarms[E.Id] = Message;
+        if (FOpt.Discovery && FAlarmIds.insert(E.Id).second) PublishAlarmDiscovery(E.Id);
+    }
+    SendAlarm(E.Id, Own, Message);
+}
+
+void TReadingPublisher::SendAlarm(int Id, bool Own, const std::string& Message) {
+    if (Id >= 0)
+        FClient.Publish(FOpt.Prefix + "/" + std::to_string(Id) + "/alarm", Message, 1, true);
+    if (Own) {
+        FAlarm = Message;
+        FClient.Publish(FOpt.Prefix + "/alarm", Message, 1, true);
+    }
 }
 
 void TReadingPublisher::PublishAllDiscovery() {
@@ -334,6 +371,8 @@ void TReadingPublisher::PublishAllDiscovery() {
         PublishDiscovery(Id);
     for (const int Id : FWatchIds)
         PublishDiscovery(Id, true);
+    for (const int Id : FAlarmIds)
+        PublishAlarmDiscovery(Id);
 }
 
 void TReadingPublisher::PublishDiscovery(int Id, bool Watched) {
@@ -343,12 +382,24 @@ void TReadingPublisher::PublishDiscovery(int Id, bool Watched) {
     FClient.Publish(D.Topic, Compact(D.Config), 1, true);
 }
 
+void TReadingPublisher::PublishAlarmDiscovery(int Id) {
+    const TDiscovery D = HomeAssistantAlarmDiscovery(FOpt.Prefix, FHost, FOpt.Port, Id,
+                                                     FHaveInfo ? FInfo : QJsonObject());
+    FClient.Publish(D.Topic, Compact(D.Config), 1, true);
+}
+
 // An empty retained config: the broker forgets the config, Home Assistant the
-// entity.
+// entity. A sensor polled on the line is the same device and stays.
 void TReadingPublisher::RemoveDiscovery(int Id) {
-    const TDiscovery D = HomeAssistantDiscovery(FOpt.Prefix, FHost, FOpt.Port, Id, FOpt.Payload,
-                                                FOpt.Qos, QJsonObject(), false);
-    FClient.Publish(D.Topic, "", 1, true);
+    if (FWatchIds.count(Id)) return;
+    const QJsonObject None;
+    FClient.Publish(
+        HomeAssistantDiscovery(FOpt.Prefix, FHost, FOpt.Port, Id, FOpt.Payload, FOpt.Qos, None)
+            .Topic,
+        "", 1, true);
+    if (FAlarmIds.erase(Id))
+        FClient.Publish(HomeAssistantAlarmDiscovery(FOpt.Prefix, FHost, FOpt.Port, Id, None).Topic,
+                        "", 1, true);
 }
 
 void TReadingPublisher::Pump() {

@@ -13,17 +13,25 @@
 //   PREFIX/dropped  retained {"time": .., "dropped": n, "total": n}: readings lost
 //                   to a full queue since the last report (and in all), published
 //                   on the next connection and at most once a second after that
-//   PREFIX/alarm    retained {"state": "raised" | "cleared", "value": n, "low": n | null,
-//                   "high": n | null, "time": ..}: each crossing of the sensor's
-//                   limits (PublishAlarm), the latest sent again on every connection
+//   PREFIX/<id>/alarm  retained {"state": "raised" | "cleared", "value": n | null,
+//                   "low": n | null, "high": n | null, "time": .., "id": n,
+//                   "port": ".."}: each crossing of sensor <id>'s limits
+//                   (PublishAlarm), the latest of each sent again on every
+//                   connection. A standing alarm whose sensor went, or that
+//                   stands when publishing stops, is published cleared with
+//                   "value": null and "gone": true, so that the broker never
+//                   keeps "raised" for a sensor nobody reads any more.
+//   PREFIX/alarm    the same messages of the connection's own sensor (not of
+//                   those polled on the shared line), for single-sensor dashboards
 // status stays a plain word so that the will (fixed when connecting) and the
 // connected state read alike. With discovery on, every sensor id seen in a
-// reading gets a retained Home Assistant config (HomeAssistantDiscovery; a
-// polled sensor one of its own for PREFIX/<id>/reading), sent
-// again on every connection, after new Information, and whenever Home
-// Assistant announces itself on homeassistant/status. A new ID on
-// PREFIX/reading (the sensor's ID changed) removes the config of the one
-// before (an empty retained message).
+// reading gets a retained Home Assistant config (HomeAssistantDiscovery),
+// and every sensor with an alarm one for the alarm (HomeAssistantAlarmDiscovery,
+// unavailable with the status), sent again on every connection, after new
+// Information, and whenever Home Assistant announces itself on
+// homeassistant/status. A new ID on PREFIX/reading (the sensor's ID changed)
+// removes the configs of the one before (empty retained messages) unless
+// that ID is polled.
 //
 // Attached to a sensor session, it publishes the session's readings (but a
 // scan's, which belong to other sensors), its identity as info once a
@@ -47,6 +55,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <map>
 #include <set>
 #include <unordered_set>
 
@@ -97,9 +106,9 @@ class TReadingPublisher : public TSessionObserver {
     // Checks the options (see Checked) and connects.
     void Start(const TPublishOptions& Options);
     // Waits up to DrainMs (running the event loop) until every queued
-    // reading has been handed over and acknowledged, then marks the sensor
-    // offline and disconnects. A broker away gets one attempt at once, and
-    // the wait ends when that fails. In all at most DrainMs +
+    // reading has been handed over and acknowledged, then publishes every
+    // standing alarm cleared (gone), marks the sensor offline and disconnects. A broker away gets
+    // one attempt at once, and the wait ends when that fails. In all at most DrainMs +
     // OfflineWaitMs + TMqttClient::StopWaitMs. Returns the number of
     // readings not delivered.
     size_t Stop(int DrainMs);
@@ -113,9 +122,10 @@ class TReadingPublisher : public TSessionObserver {
                         bool Watched = false);
     // Kept, published retained now and again after every reconnect.
     void PublishInfo(const QJsonObject& Info);
-    // An alarm raised or cleared (TAlarmWatcher::OnAlarm) of this port's
-    // sensor; the owner passes only those. Kept like the info, so the broker
-    // always ends up holding the latest, even when it was away at the time.
+    // An alarm raised or cleared (TAlarmWatcher::OnAlarm) of a sensor of
+    // this port; the owner passes only those. Kept like the info, so the
+    // broker always ends up holding the latest, even when it was away at the
+    // time; Stop clears the alarms still standing.
     void PublishAlarm(const TAlarmEvent& E);
 
     const std::string& Prefix() const { return FOpt.Prefix; }
@@ -135,6 +145,8 @@ class TReadingPublisher : public TSessionObserver {
     void Pump();
     void ReportDropped();
     void PublishDiscovery(int Id, bool Watched = false);
+    void PublishAlarmDiscovery(int Id);
+    void SendAlarm(int Id, bool Own, const std::string& Message);
     void RemoveDiscovery(int Id);
     void PublishAllDiscovery();
     // Moves to another port: reconnects under its prefix (unless one was
@@ -155,9 +167,12 @@ class TReadingPublisher : public TSessionObserver {
     std::deque<TQueued> FQueue;
     QJsonObject FInfo;
     bool FHaveInfo = false;
-    std::string FAlarm;       // the latest alarm message; "" none
-    std::set<int> FSensorIds; // those given a discovery config
-    std::set<int> FWatchIds;  // the polled ones given a discovery config
+    std::string FAlarm;                   // the latest on PREFIX/alarm; "" none
+    std::map<int, std::string> FAlarms;   // the latest on PREFIX/<id>/alarm
+    std::map<int, TAlarmEvent> FStanding; // the raised ones, by ID
+    std::set<int> FSensorIds;             // those given a discovery config
+    std::set<int> FWatchIds;              // the polled ones given a discovery config
+    std::set<int> FAlarmIds;              // those given an alarm's config
     // The ids of readings handed over, to tell their acknowledgements from
     // those of status, info and dropped.
     std::unordered_set<int> FMids;

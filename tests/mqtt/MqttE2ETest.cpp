@@ -936,14 +936,18 @@ TEST(MqttE2E, AlarmsArriveRetainedOncePerCrossingWithTheirLimits) {
     ASSERT_TRUE(PumpedUntil(Sub, [&] { return Sub.Count("al/2/alarm") == 1; }));
     for (const double V : {9.0, 10.25, 10.5, 12.0})
         Feed(V);
-    ASSERT_TRUE(PumpedUntil(Sub, [&] { return Sub.Count("al/2/alarm") == 2; }));
+    ASSERT_TRUE(
+        PumpedUntil(Sub, [&] { return Sub.Count("al/2/3/alarm") * Sub.Count("al/2/alarm") == 4; }));
     Publisher.Stop(5000);
     auto Alarm = [&](const std::string& State, const std::string& Value) {
         return "{\"state\":\"" + State + "\",\"value\":" + Value +
-               ",\"low\":10,\"high\":null,\"time\":\"" + Time + "\"}";
+               ",\"low\":10,\"high\":null,\"time\":\"" + Time + "\",\"id\":3,\"port\":\"USB0\"}";
     };
-    EXPECT_EQ(Sub.On("al/2/alarm")[0].Payload, Alarm("raised", "9.75"));
-    EXPECT_EQ(Sub.On("al/2/alarm")[1].Payload, Alarm("cleared", "10.5"));
+    for (const char* Topic : {"al/2/alarm", "al/2/3/alarm"}) {
+        ASSERT_EQ(Sub.Count(Topic), 2u) << Topic;
+        EXPECT_EQ(Sub.On(Topic)[0].Payload, Alarm("raised", "9.75"));
+        EXPECT_EQ(Sub.On(Topic)[1].Payload, Alarm("cleared", "10.5"));
+    }
 
     TSimProcess Sim({"--value", "12.5"});
     QProcess Cli;
@@ -952,10 +956,16 @@ TEST(MqttE2E, AlarmsArriveRetainedOncePerCrossingWithTheirLimits) {
     ASSERT_TRUE(Cli.waitForFinished(15000));
     EXPECT_EQ(Cli.exitCode(), 4) << Cli.readAllStandardError().toStdString();
     ASSERT_TRUE(Sub.Wait([&] { return Sub.Has("al/1/status", "offline"); }));
-    ASSERT_EQ(Sub.Count("al/1/alarm"), 1u) << "one crossing, one message";
-    const std::string A = Sub.On("al/1/alarm")[0].Payload;
+    // One crossing, and the end of the run: nobody reads the sensor any more.
+    ASSERT_EQ(Sub.Count("al/1/1/alarm"), 2u);
+    const std::string A = Sub.On("al/1/1/alarm")[0].Payload;
     EXPECT_EQ(A.substr(0, A.find(",\"time\"")),
               "{\"state\":\"raised\",\"value\":12.5,\"low\":null,\"high\":12");
+    const QJsonObject End = Json(Sub.On("al/1/1/alarm")[1].Payload);
+    EXPECT_EQ(End["state"], "cleared");
+    EXPECT_EQ(End["gone"], true);
+    EXPECT_TRUE(End["value"].isNull());
+    EXPECT_EQ(Sub.On("al/1/alarm").back().Payload, Sub.On("al/1/1/alarm").back().Payload);
 }
 
 // The port's sensor got a new ID: its entity before would show the new ID's
@@ -1012,7 +1022,7 @@ TEST(MqttE2E, EachPolledSensorHasItsReadingTopicAndDiscoveryConfig) {
         EXPECT_EQ(Reading["id"].toInt(), Id);
         EXPECT_EQ(Reading["value"].toDouble(), 4.5);
         const std::string Object =
-            "/pts_" + Sim.Path().substr(9) + "_watch_" + std::to_string(Id) + "/config";
+            "/pts_" + Sim.Path().substr(9) + "_" + std::to_string(Id) + "/config";
         std::string ConfigTopic;
         for (const std::string& T : Configs)
             if (T.size() > Object.size() &&
