@@ -90,7 +90,15 @@ QJsonObject TOutput::ReadingJson(const TReading& R) {
 }
 
 bool TOutput::Polled(const TReading& R) {
-    if (FFormat == Plain) return Found(R.Id, R.Value);
-    if (FFormat != Json) return Reading(R);
-    return Line(QJsonDocument(ReadingJson(R)).toJson(QJsonDocument::Compact).toStdString());
+    if (FFormat != Plain && FFormat != Json) return Reading(R);
+    const TLimitSide Side = FMark ? FLimits.Side(R.Value) : lsInside;
+    FOutside += Side != lsInside;
+    if (FFormat == Plain)
+        return Line(std::to_string(R.Id) + "\t" + Number(R.Value) +
+                    (Side == lsLow    ? "  below min"
+                     : Side == lsHigh ? "  above max"
+                                      : ""));
+    QJsonObject O = ReadingJson(R);
+    if (Side != lsInside) O.insert("limit", LimitSideName(Side));
+    return Line(QJsonDocument(O).toJson(QJsonDocument::Compact).toStdString());
 }

@@ -36,7 +36,7 @@ class TOutput {
     long Outside() const { return FOutside; } // readings printed outside the limits
     // A reading of one of several sensors: "ID<tab>value" (plain), the
     // recording's row as Reading, one flat JSON object {"time": .., "id": n,
-    // "value": n, "mode": n or null, "port": ..}, or line protocol.
+    // "value": n, "mode": n or null, "port": ..}, or line protocol; marked as Reading.
     bool Polled(const TReading& R);
     // The Information fields: "key: value" lines, or one JSON object.
     void Info(const TSensorIdentity& I);

@@ -41,6 +41,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <map>
 #include <optional>
 #include <unistd.h>
 
@@ -71,7 +72,8 @@ const char* Description =
     "                                written negative, -900), then Information (--json)\n"
     "  save                          #SAVE, answered by OK\n"
     "  scan [--wait MS]              the IDs on the line that answer Angle Data\n"
-    "  poll --ids ID,ID,... [--interval MS] [--count N] [--duration S] [--wait MS]\n"
+    "  poll --ids ID,ID,... [--interval MS] [--count N] [--duration S] [--wait MS] [--min V]\n"
+    "       [--max V]\n"
     "                                the sensors of a shared line by Angle Data in turn, each\n"
     "                                once every MS (default 200) for N rounds or S seconds\n"
     "                                (default: until a signal); \"ID<tab>value\" lines, or --csv,\n"
@@ -93,11 +95,13 @@ const char* Description =
     "printed at the end (\"malformed frames: n\").\n\n"
     "--min and --max mark each reading below or above them (\"  below min\", \"  above max\";\n"
     "the CSV's last column limit: low or high), count them at the end (\"readings outside the\n"
-    "limits: n\") and end the run with exit status 4. With --mqtt each crossing is published\n"
-    "retained on PREFIX/alarm.\n\n"
+    "limits: n\") and end the run with exit status 4; poll judges every sensor by them. With\n"
+    "--mqtt each crossing is published retained on PREFIX/<id>/alarm (read and stream also on\n"
+    "PREFIX/alarm), and an alarm still standing at the end is published cleared.\n\n"
     "--profile NAME takes the port, the ID, the interval, the count, --min and --max (Low,\n"
     "High), the broker and the topic from the profile ~/.config/vorta-display/profiles/NAME.ini\n"
-    "($XDG_CONFIG_HOME) where the command uses them; options given win.\n\n"
+    "($XDG_CONFIG_HOME) where the command uses them; options given win. For poll the\n"
+    "profile's limits are its ID's only when it names one.\n\n"
     "Exit status: 0 done, 1 the sensor did not answer, or not as asked, 2 usage, 3 the port\n"
     "could not be opened or the broker refused or could not be used, 4 a reading was outside\n"
     "--min/--max (and nothing else failed).\n"
@@ -116,6 +120,9 @@ class TOptions {
         if (!Value.empty()) FDefaults.insert(Name, QString::fromStdString(Value));
     }
     double Hysteresis = 0; // the profile's; no option sets it
+    // poll: the profile's limits, for its ID only (unless --min or --max is given).
+    std::optional<int> LimitsId;
+    TLimits IdLimits;
 
   private:
     const QCommandLineParser& FP;
@@ -270,6 +277,7 @@ struct TCommand {
     std::string Minus, Plus, Text;
     bool NoAnswerOk = false;
     std::vector<int> Ids; // poll
+    bool Marked = false;  // readings are marked against limits
 };
 
 // The readings of read and stream to a broker: connecting goes on beside
@@ -316,17 +324,22 @@ class TPublishing {
         return true;
     }
 
-    // The limits whose crossings go to PREFIX/alarm.
-    void WatchLimits(const TLimits& L) {
-        FLimits = L;
+    // The limits whose crossings go to PREFIX/<id>/alarm (and PREFIX/alarm):
+    // ById's for those IDs, All's for the others.
+    void WatchLimits(const TLimits& All, const std::map<int, TLimits>& ById) {
+        FLimits = All;
+        FById = ById;
         FAlarms.OnAlarm = [this](const TAlarmEvent& E) { FPublisher.PublishAlarm(E); };
+    }
+    const TLimits& LimitsOf(int Id) const {
+        const auto I = FById.find(Id);
+        return I == FById.end() ? FLimits : I->second;
     }
 
     void Publish(const TReading& R) {
         if (!FActive) return;
         FPublisher.Publish(R);
-        if (!FLimits.Active()) return;
-        FAlarms.SetLimits(R.Port, R.Id, FLimits);
+        FAlarms.SetLimits(R.Port, R.Id, LimitsOf(R.Id));
         FAlarms.Reading(R);
     }
 
@@ -347,6 +360,7 @@ class TPublishing {
     TReadingPublisher FPublisher;
     bool FActive = false;
     TLimits FLimits;
+    std::map<int, TLimits> FById;
     TAlarmWatcher FAlarms;
 };
 
@@ -524,6 +538,7 @@ int RunPoll(TClient& C, const TCommand& A, TOutput& Out, TPublishing& Publishing
     // A sensor left streaming is not one of those asked.
     C.OnReading = [&](const TReading& R) {
         if (R.Source != TReadingSource::Watch) return;
+        if (A.Marked) Out.MarkLimits(Publishing.LimitsOf(R.Id));
         Printed(Out.Polled(R));
         Publishing.Publish(R);
     };
@@ -611,19 +626,22 @@ void TakeProfile(const QString& Command, const std::string& Name, TOptions& P) {
         return V ? QString::number(*V, 'g', QLocale::FloatingPointShortest).toStdString()
                  : std::string();
     };
-    const bool Readings = Command == "read" || Command == "stream";
+    const bool Readings = Command == "read" || Command == "stream" || Command == "poll";
     if (Command != "ports" && Command != "watch") P.Default("port", Profile.Port);
     if (Command == "read") {
         P.Default("id", Int(Profile.Id));
         P.Default("interval", Int(Profile.Interval));
         P.Default("count", Int(Profile.Count));
     }
-    if (Readings) {
+    if (Command == "poll" && Profile.Id) {
+        P.LimitsId = Profile.Id;
+        P.IdLimits = Profile.Limits;
+    } else if (Readings) {
         P.Default("min", Real(Profile.Limits.Low));
         P.Default("max", Real(Profile.Limits.High));
         P.Hysteresis = Profile.Limits.Hysteresis;
-        P.Default("topic", Profile.Topic);
     }
+    if (Readings) P.Default("topic", Profile.Topic);
     if (Readings || Command == "watch") P.Default("mqtt", Profile.Broker);
 }
 
@@ -745,6 +763,8 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
         throw TUsage(std::string("the profile's Hysteresis: ") + E.what());
     }
 
+    std::map<int, TLimits> LimitsById;
+    if (P.LimitsId && !Limits.Active() && P.IdLimits.Active()) LimitsById[*P.LimitsId] = P.IdLimits;
     TCommand A;
     A.Count = Count;
     A.Interval = Interval;
@@ -757,11 +777,12 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
     A.Text = Command == "send" ? Args[1].toStdString() : "";
     A.NoAnswerOk = P.isSet("no-answer-ok");
     A.Ids = Ids;
+    A.Marked = Limits.Active() || !LimitsById.empty();
     TOutput Out(P.isSet("json")                     ? TOutput::Json
                 : P.isSet("csv") || Format == "csv" ? TOutput::Csv
                 : Format == "influx"                ? TOutput::Influx
                                                     : TOutput::Plain);
-    if (Limits.Active()) Out.MarkLimits(Limits);
+    if (Limits.Active() || !LimitsById.empty()) Out.MarkLimits(Limits);
     // Counted however the command ends: a reader of the run's end wants to
     // know of every reading outside that was printed.
     struct TNoteOutside {
@@ -778,7 +799,7 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
     }
     TPublishing Publishing(C);
     if (Publish && !Publishing.Start(PublishOptions, Command != "poll")) return exPort;
-    Publishing.WatchLimits(Limits);
+    Publishing.WatchLimits(Limits, LimitsById);
 
     using TRun = int (*)(TClient&, const TCommand&, TOutput&, TPublishing&);
     static const std::pair<const char*, TRun> Commands[] = {
@@ -838,8 +859,8 @@ void CheckOptionsFit(const QString& Command, const QCommandLineParser& P) {
         {"payload", {"read", "stream", "poll"}, "read, stream and poll"},
         {"no-discovery", {"read", "stream", "poll"}, "read, stream and poll"},
         {"no-answer-ok", {"send"}, "send"},
-        {"min", {"read", "stream"}, "read and stream"},
-        {"max", {"read", "stream"}, "read and stream"},
+        {"min", {"read", "stream", "poll"}, "read, stream and poll"},
+        {"max", {"read", "stream", "poll"}, "read, stream and poll"},
         {"ids", {"poll"}, "poll"},
     };
     if (!Commands.contains(Command)) return;
@@ -930,8 +951,10 @@ int main(int argc, char** argv) {
         {"cert", "mqtts: a client certificate.", "FILE"},
         {"key", "mqtts: the client certificate's key.", "FILE"},
         {"mqtt-credentials", "The broker's user name and password, one a line.", "FILE"},
-        {"min", "read, stream: readings below this are outside the limits (exit status 4).", "V"},
-        {"max", "read, stream: readings above this are outside the limits (exit status 4).", "V"},
+        {"min", "read, stream, poll: readings below this are outside the limits (exit status 4).",
+         "V"},
+        {"max", "read, stream, poll: readings above this are outside the limits (exit status 4).",
+         "V"},
         {"profile", "Defaults for the options from this profile (see above); options given win.",
          "NAME"},
     };

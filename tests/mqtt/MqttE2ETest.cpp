@@ -42,6 +42,7 @@
 
 #include <mosquitto.h>
 
+#include <map>
 #include <optional>
 
 #include <arpa/inet.h>
@@ -1159,4 +1160,36 @@ TEST(MqttE2E, TheConsolesAlarmShowsOnTheLightRecordingBrokerAndDesktop) {
     ASSERT_TRUE(Late.Wait([&] { return !Late.Messages().empty(); }));
     EXPECT_TRUE(Late.Messages()[0].Retained);
     EXPECT_EQ(Json(Late.Messages()[0].Payload)["state"], "cleared");
+}
+
+// poll judges each sensor by the limits and publishes its alarm under its
+// ID, cleared when the run ends; a sensor is one Home Assistant device
+// whichever command and prefix publish it.
+TEST(MqttE2E, PolledSensorsHaveTheirOwnAlarmsAndOneDeviceAcrossCommands) {
+    TOpenBroker Open;
+    TSimProcess Sim({"--bus", "5,1", "--value", "4.5", "--spread", "10"});
+    const TRun Poll = Cli(On(Sim, {"poll", "--ids", "1,5", "--count", "2", "--wait", "2000",
+                                   "--max", "10", "--mqtt", Url(Open.Port), "--topic", "p/a"}));
+    EXPECT_EQ(Poll.Status, 4) << Poll.Err;
+    EXPECT_EQ(Poll.Out, "1\t14.5  above max\n5\t4.5\n1\t14.5  above max\n5\t4.5\n");
+    const TRun Read = Cli(On(Sim, {"read", "--mqtt", Url(Open.Port), "--topic", "p/b"}));
+    ASSERT_EQ(Read.Status, 0) << Read.Err;
+    TSubscriber Late(Open.Port);
+    std::map<std::string, QJsonObject> Configs; // sensor 5's reading, sensor 1's alarm
+    ASSERT_TRUE(Late.Wait([&] {
+        for (const auto& M : Late.Messages())
+            if (M.Topic.find("_5/config") != std::string::npos ||
+                M.Topic.find("binary_sensor") != std::string::npos)
+                Configs[M.Topic] = Json(M.Payload);
+        return Late.Count("p/a/1/alarm") && Late.Count("p/b/reading") && Configs.size() == 2;
+    }));
+    const QJsonObject Alarm = Json(Late.On("p/a/1/alarm")[0].Payload);
+    EXPECT_EQ(Alarm["state"], "cleared");
+    EXPECT_EQ(Alarm["gone"], true);
+    EXPECT_EQ(Late.Count("p/a/5/alarm") + Late.Count("p/a/alarm") + Late.Count("p/b/alarm"), 0u);
+    for (const auto& [Topic, Config] : Configs) {
+        const bool Binary = Topic.find("/binary_sensor/") != std::string::npos;
+        EXPECT_EQ(Config["state_topic"], Binary ? "p/a/1/alarm" : "p/b/reading") << Topic;
+        EXPECT_FALSE(Config["unique_id"].toString().contains("watch"));
+    }
 }
