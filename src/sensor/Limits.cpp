@@ -2,6 +2,7 @@
 #include "Limits.h"
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 const char* LimitSideName(TLimitSide S) {
@@ -96,15 +97,15 @@ void TAlarmWatcher::Reading(const TReading& R) {
 }
 
 void TAlarmWatcher::StateChanged(const TConnection& C) {
-    const bool Open =
-        C.State == TConnectionState::Connecting || C.State == TConnectionState::Connected;
-    const std::string Before = FPort;
-    FPort = C.Opened;
-    for (const std::string& Port : {Before, Open ? std::string() : C.Opened})
-        if (!Port.empty() && (Port != C.Opened || !Open)) {
-            FOwnId.erase(Port);
-            End([&](const TKey& K, const TAlarmEvent&) { return K.first == Port; });
-        }
+    const auto Gone = [this](const std::string& Port) {
+        FOwnId.erase(Port);
+        End([&](const TKey& K, const TAlarmEvent&) { return K.first == Port; });
+    };
+    const std::string Before = std::exchange(FPort, C.Opened);
+    if (!Before.empty() && Before != C.Opened) Gone(Before);
+    if (!C.Opened.empty() && C.State != TConnectionState::Connecting &&
+        C.State != TConnectionState::Connected)
+        Gone(C.Opened);
 }
 
 void TAlarmWatcher::WatchEnded(const std::string& Port) {

@@ -2,9 +2,10 @@
 // Limits and alarms in the console: View > Limits… (TLimitsDialog), the
 // limits kept in the program settings per port and ID, and what an alarm
 // of the window's TAlarmWatcher does: the connection light's "ALARM" look,
-// the recording's event rows, the publisher's PREFIX/alarm message, the
-// plot's band and crossings, and a desktop notification where a session bus
-// is available. Values are degrees, as the readings'.
+// the recording's event rows, the publisher's PREFIX/<id>/alarm message,
+// the plot's band and crossings, and a desktop notification where a session
+// bus is available; and its end when the sensor goes. Values are degrees, as
+// the readings'.
 //
 // User-interface thread only. The watcher, the session, the recording,
 // the broker and the plot feed are the window's and outlive the part.

@@ -48,8 +48,9 @@ class TBrokerPart {
     // user are kept in the program settings; the password never is.
     bool AskOptions(TPublishOptions& Options);
     void UpdateLight(); // from the part's state
-    // An alarm (TAlarmWatcher::OnAlarm) to PREFIX/alarm while publishing,
-    // when it is of the session's port, whose readings are published.
+    // An alarm (TAlarmWatcher::OnAlarm) to PREFIX/<id>/alarm (and the
+    // connected sensor's to PREFIX/alarm) while publishing, when it is of the
+    // session's port, whose readings are published.
     void PublishAlarm(const TAlarmEvent& E);
 
     // The program settings' keys of the URL and topic prefix the dialog
