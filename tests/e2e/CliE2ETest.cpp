@@ -213,7 +213,7 @@ TEST(CliE2E, ReadingsOutsideMinMaxAreMarkedCountedAndEndWithStatus4) {
     } Refused[] = {
         {{"read", "--min", "12,5"}, "--min: '12,5' is not a number (write 12.5, not 12,5)"},
         {{"read", "--min", "3", "--max", "2"}, "--min 3 is above --max 2"},
-        {{"info", "--max", "2"}, "--max is for read and stream, not info"},
+        {{"info", "--max", "2"}, "--max is for read, stream and poll, not info"},
     };
     const size_t Sent = Sim.Commands().size();
     for (const auto& C : Refused) {
