@@ -124,9 +124,9 @@ TEST(AnswerReceiver, ShortFrameTextNeverReadsOutsideTheData) {
         std::string Line;
     } Cases[] = {
         {"\x17$", ""},
-        {"5\x17$", ""},
-        {"ab\x17$", ""},
-        {"1ab\x17$", "1"},
+        {"5\x17$", "5"},
+        {"B1\x17$", ""},
+        {"1ab\x17$", "1ab"},
     };
     for (const auto& C : Cases) {
         Recorder R;
@@ -150,6 +150,44 @@ TEST(AnswerReceiver, OnlyAWhollyNumericFrameIsAReadingTheRestIsMalformed) {
         EXPECT_EQ(R.Lines, Line);
         EXPECT_EQ(R.Values, Values) << Value;
         EXPECT_EQ(R.Malformed, Values.empty() ? Line : std::vector<std::string>{}) << Value;
+    }
+}
+
+// The two characters before the ETB must name a sensor, or the frame is no
+// reading of anyone: its whole text is shown, the characters included.
+TEST(AnswerReceiver, OnlyAFrameWhoseIdCharactersNameASensorIsAReading) {
+    const struct {
+        std::string Frame; // between STX and ETB
+        std::string Line;
+        int Id; // -1: malformed
+    } Cases[] = {
+        {"12.50B1", "12.50", 1},
+        {"12.50FD", "12.50", 77},
+        {" 12.50 ", " 12.50 ", -1},
+        {"-0.75", "-0.75", -1},
+        {"12.50b1", "12.50b1", -1},
+        {"12.50B0", "12.50B0", -1},
+        {"12.50FE", "12.50FE", -1},
+        {"12.\x1a"
+         "0B1",
+         "12.\x1a"
+         "0",
+         -1},
+        {"12.50B\x1a", "12.50B\x1a", -1},
+    };
+    for (const auto& C : Cases) {
+        Recorder R;
+        int Id = 0;
+        R.Rx.OnValue = [&](double V) {
+            R.Values.push_back(V);
+            Id = R.Rx.FrameId();
+        };
+        R.Feed("\x02" + C.Frame + "\x17$");
+        EXPECT_EQ(R.Lines, std::vector<std::string>{C.Line}) << C.Frame;
+        EXPECT_EQ(R.Values, C.Id > 0 ? std::vector<double>{12.5} : std::vector<double>{})
+            << C.Frame;
+        EXPECT_EQ(R.Malformed.size(), C.Id > 0 ? 0u : 1u) << C.Frame;
+        EXPECT_EQ(Id, C.Id > 0 ? C.Id : 0) << C.Frame;
     }
 }
 
