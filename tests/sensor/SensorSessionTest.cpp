@@ -3,10 +3,12 @@
 // and in which order, as a console or vorta-cli drives it.
 #include "SensorSession.h"
 
+#include "../serial/PtyPair.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -19,6 +21,8 @@ struct TLog : TSessionObserver {
     explicit TLog(TSensorSession& S) : Session(S) { S.AddObserver(this); }
     ~TLog() override { Session.RemoveObserver(this); }
     void Reading(const TReading& R) override { Readings.push_back(R); }
+    void Foreign(int Id, const std::string&) override { Foreigners.push_back(Id); }
+    void Answer(const std::string&, bool IsFrame) override { Frames += IsFrame; }
     void Sent(const std::string& Shown) override {
         Add("sent " + Shown.substr(0, Shown.find('\r')));
     }
@@ -39,6 +43,8 @@ struct TLog : TSessionObserver {
     TSensorSession& Session;
     std::vector<std::string> Events;
     std::vector<TReading> Readings;
+    std::vector<int> Foreigners;
+    int Frames = 0; // frame texts told as answers
 };
 
 } // namespace
@@ -216,4 +222,52 @@ TEST(SensorSession, WatchEndsWhenStoppedFromAnEventHandler) {
     EXPECT_TRUE(S.StopFlag());
     EXPECT_GE(Got[0].second, 1);
     EXPECT_NEAR(Got[0].second, Got[1].second, 1) << "both sensors keep the rate";
+}
+
+// A line played by hand: sensor 1 answers with its frame and sensor 50,
+// asked by nobody, sends one too; sensor 2's answer comes with unreadable ID
+// characters, which once made it sensor 2's reading. Then a sensor that has
+// not said its ID streams: the ID its frames carry makes it the current one.
+TEST(SensorSession, AFrameIsCreditedOnlyToAnAskedSensorItNames) {
+    TPtyPair Line;
+    TSensorSession S;
+    TLog Log(S);
+    S.Open(Line.SlavePath);
+    QSocketNotifier Requests(Line.Master, QSocketNotifier::Read);
+    QObject::connect(&Requests, &QSocketNotifier::activated, [&] {
+        char Buf[64];
+        const ssize_t N = read(Line.Master, Buf, sizeof Buf);
+        for (ssize_t i = 0; i < N; ++i) {
+            if (Buf[i] == char(176 + 1))
+                Line.Send("\x02"
+                          "1.00B1\x17$\x02"
+                          "5.00E2\x17$");
+            if (Buf[i] == char(176 + 2))
+                Line.Send("\x02"
+                          "2.00Z2\x17$");
+            if (Buf[i] == '#' && N - i >= 5 && std::string(Buf + i, 5) == "#READ")
+                Line.Send("\x02"
+                          "3.00B7\x17$\x02"
+                          "5.00E2\x17$");
+        }
+    });
+    TWatchPlan Plan;
+    Plan.Ids = {1, 2};
+    Plan.IntervalMs = 0;
+    Plan.AnswerMs = 300;
+    Plan.Rounds = 2;
+    EXPECT_EQ(S.Watch(Plan), (std::vector<std::pair<int, long>>{{1, 2}, {2, 0}}));
+    S.Exchange().Start();
+    ASSERT_TRUE(S.Exchange().Retry(SensorCommands::Read, "."));
+
+    std::vector<std::pair<int, double>> Read;
+    for (const TReading& R : Log.Readings)
+        Read.emplace_back(R.Id, R.Value);
+    EXPECT_EQ(Read, (std::vector<std::pair<int, double>>{{1, 1}, {1, 1}, {7, 3}}));
+    EXPECT_EQ(Log.Readings.back().Source, TReadingSource::Stream);
+    EXPECT_EQ(S.CurrentId(), 7);
+    EXPECT_EQ(Log.Foreigners, (std::vector<int>{50, 50, 50}));
+    EXPECT_EQ(S.ForeignFrames(), 3);
+    EXPECT_EQ(S.MalformedFrames(), 2);
+    EXPECT_EQ(Log.Frames, 3 + 2) << "no foreign frame reaches the log";
 }
