@@ -91,9 +91,7 @@ TSensorSession::TSensorSession(std::string* LastAnswer, bool* StopFlag)
     FPort.OnOpen = [this](TVaObject*) {
         SetDevice(FPort.DeviceFileName());
         FSource = TReadingSource::Stream;
-        // Whatever the line sends before the first request is nobody's yet.
         ForgetAsked();
-        FStreamAsked = false;
         SetState(TConnectionState::Connected);
     };
     FPort.OnClose = [this](TVaObject*) {
@@ -169,7 +167,7 @@ void TSensorSession::SetDevice(const std::string& Path) {
     FLastReading = TReading{};
     ForgetAsked();
     FStreamId = -1;
-    FStreamAsked = false;
+    FStreamTaken = true;
     if (!FIdentity.Known) return;
     FIdentity = TSensorIdentity{};
     Tell([&](TSessionObserver* O) { O->IdentityChanged(FIdentity); });
@@ -214,8 +212,8 @@ bool TSensorSession::Known(int Id) const {
     if (FAsked.test(static_cast<size_t>(Id))) return true;
     if (CurrentId() > 0) return Id == CurrentId();
     // A sensor that has not said its ID becomes the current one with the
-    // first frame that answers a #READ or #DATA (see Accept).
-    return FStreamAsked && (FSource == TReadingSource::Stream || FSource == TReadingSource::Poll);
+    // first frame of its stream (see Accept).
+    return FStreamTaken && (FSource == TReadingSource::Stream || FSource == TReadingSource::Poll);
 }
 
 void TSensorSession::NoteSent(const std::string& Bytes) {
@@ -231,12 +229,12 @@ void TSensorSession::NoteSent(const std::string& Bytes) {
         if (FSourceId >= 1 && FSourceId <= 77) FAsked.set(static_cast<size_t>(FSourceId));
     } else if (Bytes.compare(0, 5, "#DATA") == 0) {
         FSource = TReadingSource::Poll;
-        FStreamAsked = true;
+        FStreamTaken = true;
         ForgetAsked();
     } else if (Bytes.compare(0, 5, "#READ") == 0 || Bytes.compare(0, 5, "#STOP") == 0) {
         // What still comes after a #STOP is the stream's tail.
         FSource = TReadingSource::Stream;
-        if (Bytes.compare(0, 5, "#READ") == 0) FStreamAsked = true;
+        if (Bytes.compare(0, 5, "#READ") == 0) FStreamTaken = true;
         ForgetAsked();
     }
 }
@@ -331,6 +329,11 @@ std::vector<std::pair<int, long>> TSensorSession::Watch(const TWatchPlan& Plan) 
     FWatchReadings.clear();
     FWatching = true;
     ForgetAsked();
+    // A watch names its sensors itself: a stream beside it that no
+    // Information made the port's sensor is no one's, until the next #READ
+    // or #DATA.
+    FStreamId = -1;
+    FStreamTaken = false;
     for (const int Id : Plan.Ids)
         FAsked.set(static_cast<size_t>(Id));
     auto Poll = [&] {

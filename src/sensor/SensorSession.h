@@ -157,14 +157,17 @@ class TSensorSession {
     const TReading& LastReading() const { return FLastReading; } // the current sensor's
 
     // The sensor of the port: Information's ID, else, for a sensor that has
-    // not said it yet, the ID the first frame named that answered a #READ or
-    // #DATA sent on this port; -1 while neither is known.
+    // not said it yet, the ID the first frame of its stream named (a sensor
+    // left streaming, or one answering #READ or #DATA); -1 while neither is
+    // known.
     int CurrentId() const { return FIdentity.Id > 0 ? FIdentity.Id : FStreamId; }
     // Whether the sensor Id exists for the session's outputs: the current
     // sensor, or one the requests now being answered asked (the Angle Data
     // request's ID; during a scan every ID it asked so far; during a watch
     // every ID of its plan, until the next request of another kind). A frame
-    // of any other sensor is Foreign.
+    // of any other sensor is Foreign, and so is a stream beside a watch when
+    // no Information made it the port's sensor: a watch names its sensors
+    // itself, and forgets a stream's ID until the next #READ or #DATA.
     bool Known(int Id) const;
     // While Answer is told for a frame that is a reading: the ID its frame
     // names; -1 for an answer line or a malformed frame.
@@ -239,10 +242,10 @@ class TSensorSession {
     bool FHaveReading = false;
     // What the frames now arriving answer: set by each request sent.
     TReadingSource FSource = TReadingSource::Stream;
-    int FSourceId = -1;        // the ID asked by Angle Data or the scan
-    std::bitset<78> FAsked;    // the IDs the frames now arriving answer (see Known)
-    int FStreamId = -1;        // see CurrentId
-    bool FStreamAsked = false; // a #READ or #DATA went out on this port
+    int FSourceId = -1;       // the ID asked by Angle Data or the scan
+    std::bitset<78> FAsked;   // the IDs the frames now arriving answer (see Known)
+    int FStreamId = -1;       // see CurrentId
+    bool FStreamTaken = true; // a stream's first frame may set FStreamId
     int FAnswerId = -1;
     bool FForeign = false; // the frame being handed on is Foreign
     long FMalformedFrames = 0, FForeignFrames = 0;
