@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <map>
 
 namespace {
 
@@ -224,38 +225,26 @@ TEST(SensorSession, WatchEndsWhenStoppedFromAnEventHandler) {
     EXPECT_NEAR(Got[0].second, Got[1].second, 1) << "both sensors keep the rate";
 }
 
-// A line played by hand: sensor 1 answers with its frame and sensor 50,
-// asked by nobody, sends one too; sensor 2's answer comes with unreadable ID
-// characters, which once made it sensor 2's reading. Then a sensor that has
-// not said its ID streams: the ID its frames carry makes it the current one.
+// A line played by hand: sensor 50 is asked by nobody; sensor 2's late or
+// garbled answer names no sensor and must not become 2's reading. A sensor
+// that has not said its ID streams: the ID its frames carry makes it current.
 TEST(SensorSession, AFrameIsCreditedOnlyToAnAskedSensorItNames) {
     TPtyPair Line;
     TSensorSession S;
     TLog Log(S);
     S.Open(Line.SlavePath);
+    // Sensor 1's frame with one of 50's; sensor 2's with unreadable ID
+    // characters; on #READ, a stream's frame of 7, then one of 50's.
+    const std::map<char, std::string> Answers = {{char(177), "\0021.00B1\027$\0025.00E2\027$"},
+                                                 {char(178), "\0022.00Z2\027$"},
+                                                 {'#', "\0023.00B7\027$\0025.00E2\027$"}};
     QSocketNotifier Requests(Line.Master, QSocketNotifier::Read);
     QObject::connect(&Requests, &QSocketNotifier::activated, [&] {
         char Buf[64];
-        const ssize_t N = read(Line.Master, Buf, sizeof Buf);
-        for (ssize_t i = 0; i < N; ++i) {
-            if (Buf[i] == char(176 + 1))
-                Line.Send("\x02"
-                          "1.00B1\x17$\x02"
-                          "5.00E2\x17$");
-            if (Buf[i] == char(176 + 2))
-                Line.Send("\x02"
-                          "2.00Z2\x17$");
-            if (Buf[i] == '#' && N - i >= 5 && std::string(Buf + i, 5) == "#READ")
-                Line.Send("\x02"
-                          "3.00B7\x17$\x02"
-                          "5.00E2\x17$");
-        }
+        for (ssize_t i = 0, N = read(Line.Master, Buf, sizeof Buf); i < N; ++i)
+            if (Answers.count(Buf[i])) Line.Send(Answers.at(Buf[i]));
     });
-    TWatchPlan Plan;
-    Plan.Ids = {1, 2};
-    Plan.IntervalMs = 0;
-    Plan.AnswerMs = 300;
-    Plan.Rounds = 2;
+    const TWatchPlan Plan{{1, 2}, 0, 300, 2};
     EXPECT_EQ(S.Watch(Plan), (std::vector<std::pair<int, long>>{{1, 2}, {2, 0}}));
     S.Exchange().Start();
     ASSERT_TRUE(S.Exchange().Retry(SensorCommands::Read, "."));
@@ -267,7 +256,6 @@ TEST(SensorSession, AFrameIsCreditedOnlyToAnAskedSensorItNames) {
     EXPECT_EQ(Log.Readings.back().Source, TReadingSource::Stream);
     EXPECT_EQ(S.CurrentId(), 7);
     EXPECT_EQ(Log.Foreigners, (std::vector<int>{50, 50, 50}));
-    EXPECT_EQ(S.ForeignFrames(), 3);
-    EXPECT_EQ(S.MalformedFrames(), 2);
+    EXPECT_EQ(std::make_pair(S.ForeignFrames(), S.MalformedFrames()), std::make_pair(3L, 2L));
     EXPECT_EQ(Log.Frames, 3 + 2) << "no foreign frame reaches the log";
 }
