@@ -91,7 +91,10 @@ TSensorSession::TSensorSession(std::string* LastAnswer, bool* StopFlag)
     FPort.OnOpen = [this](TVaObject*) {
         SetDevice(FPort.DeviceFileName());
         FSource = TReadingSource::Stream;
+        // A port opened anew serves its own sensor again, whatever a watch
+        // before asked of the line.
         ForgetAsked();
+        FStreamTaken = true;
         SetState(TConnectionState::Connected);
     };
     FPort.OnClose = [this](TVaObject*) {
