@@ -3,7 +3,9 @@
 // received whole, byte by byte, and in the pieces the header gives; every
 // split must give the same lines, readings and state as the whole. Noise is
 // never a reading: each value handed on is its frame's whole text read
-// again, bit for bit, and a frame refused as malformed holds no number.
+// again, bit for bit, with the ID its own bytes name (two upper-case hex
+// digits, 176 + 1..77, found again from the raw bytes as they came); a frame
+// refused as malformed lacks one of the two.
 //
 // Header: byte 0 holds the count of piece sizes that follow (low three bits)
 // and the decimal separator (top bit: comma, else point); each size byte
@@ -35,6 +37,27 @@ bool ReadsWhole(std::string Text, char Separator, double& Value) {
     return Stop == Text.c_str() + Text.size() && std::isfinite(Value);
 }
 
+// The ID a frame names, found from its raw bytes, which end with its "$":
+// the last two characters before it that the receiver keeps (it drops STX,
+// LF, ETB and a "$" before the frame's ETB).
+// -1 when they are not 176 + 1..77 in upper-case hexadecimal.
+int IdFromRaw(const std::string& Raw) {
+    std::string Kept;
+    for (std::size_t i = Raw.empty() ? 0 : Raw.size() - 1; i-- > 0 && Kept.size() < 2;) {
+        const char C = Raw[i];
+        if (C != 2 && C != 10 && C != 23 && C != '$') Kept.insert(Kept.begin(), C);
+    }
+    if (Kept.size() != 2) return -1;
+    int Byte = 0;
+    for (const char C : Kept) {
+        const char* Digits = "0123456789ABCDEF";
+        const char* At = C ? std::strchr(Digits, C) : nullptr;
+        if (!At) return -1;
+        Byte = Byte * 16 + int(At - Digits);
+    }
+    return Byte - 176 >= 1 && Byte - 176 <= 77 ? Byte - 176 : -1;
+}
+
 std::uint64_t Bits(double Value) {
     std::uint64_t B;
     std::memcpy(&B, &Value, sizeof B);
@@ -44,10 +67,14 @@ std::uint64_t Bits(double Value) {
 struct Outcome {
     std::vector<std::string> Lines;
     std::vector<std::uint64_t> Values; // bit patterns: compared exactly
+    std::vector<int> Ids;              // the ID of each value
     std::vector<std::string> Malformed;
-    std::string Buffer; // the text waiting for its end
+    std::string Buffer;      // the text waiting for its end
+    std::string Raw;         // every byte handed on raw
+    std::size_t LineEnd = 0; // in Raw, where the last line or frame ended
+    std::string FrameRaw;    // the raw bytes of the frame being handed on
     bool operator==(const Outcome& O) const {
-        return Lines == O.Lines && Values == O.Values && Malformed == O.Malformed &&
+        return Lines == O.Lines && Values == O.Values && Ids == O.Ids && Malformed == O.Malformed &&
                Buffer == O.Buffer;
     }
 };
@@ -55,7 +82,7 @@ struct Outcome {
 // What a receiver keeps besides the buffer (an ETB seen, where the frame's
 // text begins) shows in how it takes these bytes: a "$" that is accepted only
 // after an ETB, then a frame whose value starts at the last STX.
-const char Probe[] = "$7.5ab\x17$\r";
+const char Probe[] = "$7.5B1\x17$\r";
 
 Outcome Run(const char* Data, std::size_t Size, const std::vector<std::size_t>& Pieces,
             char Separator) {
@@ -63,17 +90,29 @@ Outcome Run(const char* Data, std::size_t Size, const std::vector<std::size_t>& 
     TAnswerReceiver R(Buffer);
     R.DecimalSeparator = Separator;
     Outcome O;
-    R.OnLine = [&O](const std::string& Line) { O.Lines.push_back(Line); };
+    R.OnLine = [&O](const std::string& Line) {
+        O.Lines.push_back(Line);
+        // The bytes of this line or frame alone: a line cut at MaxLine
+        // leaves no mark among them.
+        O.FrameRaw = O.Raw.substr(O.LineEnd);
+        O.LineEnd = O.Raw.size();
+    };
+    R.OnRaw = [&O](const std::string& Bytes) { O.Raw += Bytes; };
     R.OnValue = [&O, &R, Separator](double Value) {
         double Again = 0;
-        if (!R.LineIsFrame() || !ReadsWhole(R.ValueText(), Separator, Again) ||
-            Bits(Again) != Bits(Value))
+        const int Id = IdFromRaw(O.FrameRaw);
+        if (!R.LineIsFrame() || !R.FrameIsReading() ||
+            !ReadsWhole(R.ValueText(), Separator, Again) || Bits(Again) != Bits(Value) || Id < 1 ||
+            R.FrameId() != Id)
             std::abort();
         O.Values.push_back(Bits(Value));
+        O.Ids.push_back(Id);
     };
     R.OnMalformed = [&O, &R, Separator](const std::string& Text) {
         double Value = 0;
-        if (!R.LineIsFrame() || ParseValueText(R.ValueText(), Separator, Value)) std::abort();
+        if (!R.LineIsFrame() || R.FrameIsReading() ||
+            (IdFromRaw(O.FrameRaw) > 0 && ParseValueText(R.ValueText(), Separator, Value)))
+            std::abort();
         O.Malformed.push_back(Text);
     };
     std::size_t At = 0;

@@ -41,7 +41,14 @@ char LocaleDecimalSeparator() {
 class TFKAVRO::TSessionView : public TSessionObserver {
   public:
     explicit TSessionView(TFKAVRO& W) : FW(W) {}
-    void Answer(const std::string& Line, bool) override { FW.ShowAnswer(Line); }
+    void Answer(const std::string& Line, bool IsFrame) override {
+        const int Id = FW.FSession->AnswerId();
+        if (!IsFrame || Id < 1 || !FW.FScan || !FW.FScan->Watching()) return FW.ShowAnswer(Line);
+        // A watch's values come from several sensors: each line names its
+        // own. The answer the commands look at stays the frame's text.
+        LastAnswer = Line;
+        FW.Memo1->Append("ID " + std::to_string(Id) + ": " + Line);
+    }
     void Reading(const TReading& R) override {
         // A scan's answers are other sensors' readings: its list shows them.
         if (R.Source != TReadingSource::Scan) FW.FPlotFeed.Add(R);
@@ -49,12 +56,28 @@ class TFKAVRO::TSessionView : public TSessionObserver {
     void Malformed(const std::string&) override {
         // Noise, never a reading: counted where the status bar is hovered.
         ++FW.FMalformedFrames;
-        FW.StatusBar1->SetNote(QString("malformed frames: %1").arg(FW.FMalformedFrames));
+        Note();
+    }
+    void Foreign(int, const std::string&) override {
+        // Another device of a shared line: the traffic window shows its
+        // bytes; here it is only counted.
+        ++FForeignFrames;
+        Note();
     }
     void Sent(const std::string& T) override { FW.StatusBar1->SetPanelText(1, Q(T)); }
 
   private:
+    void Note() {
+        QString Text;
+        if (FW.FMalformedFrames > 0)
+            Text = QString("malformed frames: %1").arg(FW.FMalformedFrames);
+        if (FForeignFrames > 0)
+            Text += QString(Text.isEmpty() ? "" : "\n") +
+                    QString("frames of other sensors: %1").arg(FForeignFrames);
+        FW.StatusBar1->SetNote(Text);
+    }
     TFKAVRO& FW;
+    long FForeignFrames = 0;
 };
 
 void TFKAVRO::ConnectConsoleSignals() {
@@ -141,6 +164,16 @@ void TFKAVRO::FillPortList() {
 
 void TFKAVRO::CloseSerialPort() {
     FSession->Close();
+}
+
+void TFKAVRO::RecordEvent(const std::string& Text, int Id) {
+    if (Id < 1) return RecordRow("event", "", Text);
+    // Only its mode and ID go into the row.
+    TReading Whose;
+    Whose.Id = Id;
+    const TSensorIdentity& I = FSession->Identity();
+    Whose.Mode = I.Known && I.Id == Id ? I.Mode : -1;
+    RecordRow("event", "", Text, &Whose);
 }
 
 // ---- Command exchange

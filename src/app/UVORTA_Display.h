@@ -185,7 +185,10 @@ class TFKAVRO : public QWidget {
                    const TReading* R = nullptr) {
         FRecording->Row(Kind, Value, Text, R);
     }
-    void RecordEvent(const std::string& Text) { RecordRow("event", "", Text); }
+    // An event of the port's sensor, or with Id of that sensor of the line
+    // (a watched one): its row carries that ID, and a mode only when
+    // Information told that sensor's.
+    void RecordEvent(const std::string& Text, int Id = -1);
     const TRecorder& Recorder() const { return FRecording->Recorder(); }
     void SaveLogAs(const std::string& Path); // Memo1 as UTF-8 text
     // The free commands sent, oldest first, at most HistoryLimit (kept).

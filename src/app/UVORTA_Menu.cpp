@@ -404,7 +404,7 @@ void TFKAVRO::CreateParts() {
         actStopWatching->setEnabled(!Ids.empty());
     };
     FScan->OnStatus = [this](const QString& Text) { StatusBar1->SetPanelText(0, Text); };
-    FScan->OnEvent = [this](const std::string& Text) { RecordEvent(Text); };
+    FScan->OnEvent = [this](const std::string& Text, int Id) { RecordEvent(Text, Id); };
     FProfiles = std::make_unique<TProfilesPart>(
         *this, *FSession, FAlarms,
         TProfileFields{ePortNo, Edit1, eInterval, eCount, &FRecordFolder});

@@ -91,8 +91,10 @@ const char* Description =
     "The broker's user name and password come from VORTA_MQTT_USER and\n"
     "VORTA_MQTT_PASSWORD, or from --mqtt-credentials FILE (user name, then password, one a "
     "line).\n\n"
-    "Frames whose value is not a number are no readings: they are counted, and the count is\n"
-    "printed at the end (\"malformed frames: n\").\n\n"
+    "A frame is a reading only when its two ID characters name a sensor (1 to 77) and its\n"
+    "value is a number; other frames are counted, and the count is printed at the end\n"
+    "(\"malformed frames: n\"). Frames of a sensor nobody asked for (neither the port's\n"
+    "sensor nor an ID asked) are counted as well (\"frames of other sensors: n\").\n\n"
     "--min and --max mark each reading below or above them (\"  below min\", \"  above max\";\n"
     "the CSV's last column limit: low or high), count them at the end (\"readings outside the\n"
     "limits: n\") and end the run with exit status 4; poll judges every sensor by them. With\n"
@@ -154,6 +156,7 @@ std::optional<double> RealOption(const TOptions& P, const QString& Name) {
 bool GBrokerFailed = false;
 // Frames whose value text is not a number, reported once at the end of the run.
 long GMalformed = 0;
+long GForeign = 0; // whole frames of sensors nobody asked for
 // Readings printed outside --min/--max, reported likewise.
 long GOutside = 0;
 
@@ -256,6 +259,7 @@ class TClient : public TSessionObserver {
         if (OnReading) OnReading(R);
     }
     void Malformed(const std::string&) override { ++GMalformed; }
+    void Foreign(int, const std::string&) override { ++GForeign; }
     void LineError(unsigned Errors) override {
         if (Errors & CE_IOE) {
             std::fprintf(stderr, "vorta-cli: the port went away\n");
@@ -411,12 +415,11 @@ int RunSend(TClient& C, const TCommand& A, TOutput& Out, TPublishing&) {
     return Done(C);
 }
 
-// The CSV's mode and id columns are the sensor's: it is asked once, and
-// says nothing of itself when it does not answer.
+// The mode the CSV, JSON and line protocol give with each reading is the
+// sensor's, told by Information: it is asked once, and says nothing of
+// itself when it does not answer. The ID is the one each frame names.
 void KnowSensor(TClient& C, const TOutput& Out) {
-    if ((Out.Format() != TOutput::Csv && Out.Format() != TOutput::Influx) ||
-        C.FSession.Identity().Known)
-        return;
+    if (Out.Format() == TOutput::Plain || C.FSession.Identity().Known) return;
     try {
         C.Info();
     } catch (const TNoAnswer&) {
@@ -969,6 +972,7 @@ int main(int argc, char** argv) {
     if (P.isSet("version")) P.showVersion();
     const int Status = RunCommand(P);
     if (GMalformed > 0) std::fprintf(stderr, "malformed frames: %ld\n", GMalformed);
+    if (GForeign > 0) std::fprintf(stderr, "frames of other sensors: %ld\n", GForeign);
     if (GOutside > 0) std::fprintf(stderr, "readings outside the limits: %ld\n", GOutside);
     return Status;
 }

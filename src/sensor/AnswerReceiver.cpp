@@ -30,26 +30,31 @@ void TAnswerReceiver::EndLine() {
     FEtbSeen = false;
     FFrameStart = 0;
     FLineIsFrame = false;
+    FFrameIsReading = false;
+    FFrameId = -1;
     FValueStart = 0;
     HandOnRaw();
     if (OnLine) OnLine(FLine);
 }
 
 void TAnswerReceiver::AcceptFrame() {
-    // The last two characters are the frame's check characters.
-    FCheck.assign(FBuffer, FBuffer.size() >= 2 ? FBuffer.size() - 2 : 0);
-    FBuffer.resize(FBuffer.size() >= 2 ? FBuffer.size() - 2 : 0);
-    FLine.assign(FBuffer);
+    // The last two characters are the frame's ID characters; only when they
+    // name a sensor are they taken off the text.
+    const std::size_t Size = FBuffer.size();
+    FCheck.assign(FBuffer, Size >= 2 ? Size - 2 : Size, 2);
+    FFrameId = FrameIdOf(FCheck);
+    FLine.assign(FBuffer, 0, FFrameId > 0 ? Size - 2 : Size);
     FValueStart = FFrameStart < FLine.size() ? FFrameStart : FLine.size();
     FBuffer.clear();
     FEtbSeen = false;
     FFrameStart = 0;
     FLineIsFrame = true;
+    double Value = 0;
+    FFrameIsReading = FFrameId > 0 && ParseValueText(ValueText(), DecimalSeparator, Value);
     HandOnRaw();
     if (OnLine) OnLine(FLine);
     try {
-        double Value = 0;
-        if (ParseValueText(ValueText(), DecimalSeparator, Value)) {
+        if (FFrameIsReading) {
             if (OnValue) OnValue(Value);
         } else if (OnMalformed) {
             OnMalformed(FLine);
@@ -93,6 +98,21 @@ void TAnswerReceiver::Receive(const char* Data, std::size_t Size) {
         // Bytes no line keeps (a flood of LF) are handed on all the same.
         if (FRaw.size() >= MaxRaw) HandOnRaw();
     }
+}
+
+int FrameIdOf(const std::string& Check) {
+    if (Check.size() != 2) return -1;
+    int Byte = 0;
+    for (const char C : Check) {
+        if (C >= '0' && C <= '9')
+            Byte = Byte * 16 + (C - '0');
+        else if (C >= 'A' && C <= 'F')
+            Byte = Byte * 16 + (C - 'A' + 10);
+        else
+            return -1;
+    }
+    const int Id = Byte - 176;
+    return Id >= 1 && Id <= 77 ? Id : -1;
 }
 
 bool ParseValueText(const std::string& Text, char DecimalSeparator, double& Value) {

@@ -14,15 +14,6 @@ int IntOr(const std::string& S, int Otherwise) {
     return TryStrToInt(S, V) ? V : Otherwise;
 }
 
-// The ID a frame's check characters name (176 + ID in upper-case
-// hexadecimal), or -1 when they name none.
-int FrameId(const std::string& Check) {
-    if (Check.size() != 2 || Check.find_first_not_of("0123456789ABCDEF") != std::string::npos)
-        return -1;
-    const int Id = HexToInt(Check) - 176;
-    return Id >= 1 && Id <= 77 ? Id : -1;
-}
-
 } // namespace
 
 const char* SourceName(TReadingSource S) {
@@ -60,16 +51,29 @@ TSensorSession::TSensorSession(std::string* LastAnswer, bool* StopFlag)
       FStopFlag(StopFlag ? *StopFlag : FOwnStopFlag) {
     FPort.SetBaudrate(br9600);
     FReceiver.OnLine = [this](const std::string& Line) {
-        FExchange.Received(Line);
         const bool Frame = FReceiver.LineIsFrame();
+        FAnswerId = Frame && FReceiver.FrameIsReading() ? FReceiver.FrameId() : -1;
+        // Decided before anything is told, so that another sensor's frame
+        // reaches neither the log nor the exchange, whose waits would take
+        // it for an answer.
+        FForeign = FAnswerId > 0 && !Known(FAnswerId);
+        if (FForeign) return;
+        FExchange.Received(Line);
         Tell([&](TSessionObserver* O) { O->Answer(Line, Frame); });
         if (!Frame && IsInformationForm(Line)) SetIdentity(Line);
     };
     FReceiver.OnRaw = [this](const std::string& Bytes) {
         TellWire(TWireDirection::Received, Bytes);
     };
-    FReceiver.OnValue = [this](double Value) { Accept(Value); };
+    FReceiver.OnValue = [this](double Value) {
+        const int Id = FReceiver.FrameId();
+        if (!FForeign) return Accept(Value, Id);
+        ++FForeignFrames;
+        const std::string Text = FReceiver.ValueText();
+        Tell([&](TSessionObserver* O) { O->Foreign(Id, Text); });
+    };
     FReceiver.OnMalformed = [this](const std::string& Text) {
+        ++FMalformedFrames;
         FExchange.Malformed();
         Tell([&](TSessionObserver* O) { O->Malformed(Text); });
     };
@@ -87,6 +91,10 @@ TSensorSession::TSensorSession(std::string* LastAnswer, bool* StopFlag)
     FPort.OnOpen = [this](TVaObject*) {
         SetDevice(FPort.DeviceFileName());
         FSource = TReadingSource::Stream;
+        // A port opened anew serves its own sensor again, whatever a watch
+        // before asked of the line.
+        ForgetAsked();
+        FStreamTaken = true;
         SetState(TConnectionState::Connected);
     };
     FPort.OnClose = [this](TVaObject*) {
@@ -160,6 +168,9 @@ void TSensorSession::SetDevice(const std::string& Path) {
     FConnection.Opened = PortNameFromPath(Path);
     FHaveReading = false;
     FLastReading = TReading{};
+    ForgetAsked();
+    FStreamId = -1;
+    FStreamTaken = true;
     if (!FIdentity.Known) return;
     FIdentity = TSensorIdentity{};
     Tell([&](TSessionObserver* O) { O->IdentityChanged(FIdentity); });
@@ -194,17 +205,40 @@ void TSensorSession::SetIdentity(const std::string& Line) {
     Tell([&](TSessionObserver* O) { O->IdentityChanged(FIdentity); });
 }
 
+void TSensorSession::ForgetAsked() {
+    FAsked.reset();
+    FSourceId = -1;
+}
+
+bool TSensorSession::Known(int Id) const {
+    if (Id < 1 || Id > 77) return false;
+    if (FAsked.test(static_cast<size_t>(Id))) return true;
+    if (CurrentId() > 0) return Id == CurrentId();
+    // A sensor that has not said its ID becomes the current one with the
+    // first frame of its stream (see Accept).
+    return FStreamTaken && (FSource == TReadingSource::Stream || FSource == TReadingSource::Poll);
+}
+
 void TSensorSession::NoteSent(const std::string& Bytes) {
     if (Bytes.size() == 2 && Bytes[1] == 5) {
         FSource = FScanning   ? TReadingSource::Scan
                   : FWatching ? TReadingSource::Watch
                               : TReadingSource::AngleData;
+        // A scan's late answers come during the next IDs' waits: every ID it
+        // asked stays known until another kind of request. A single Angle
+        // Data request answers for its ID alone.
+        if (!FScanning && !FWatching) FAsked.reset();
         FSourceId = static_cast<unsigned char>(Bytes[0]) - 176;
+        if (FSourceId >= 1 && FSourceId <= 77) FAsked.set(static_cast<size_t>(FSourceId));
     } else if (Bytes.compare(0, 5, "#DATA") == 0) {
         FSource = TReadingSource::Poll;
+        FStreamTaken = true;
+        ForgetAsked();
     } else if (Bytes.compare(0, 5, "#READ") == 0 || Bytes.compare(0, 5, "#STOP") == 0) {
         // What still comes after a #STOP is the stream's tail.
         FSource = TReadingSource::Stream;
+        if (Bytes.compare(0, 5, "#READ") == 0) FStreamTaken = true;
+        ForgetAsked();
     }
 }
 
@@ -214,30 +248,29 @@ void TSensorSession::TellWire(TWireDirection Direction, const std::string& Bytes
     Tell([&](TSessionObserver* O) { O->Wire(Direction, Now, FConnection.Opened, Bytes); });
 }
 
-void TSensorSession::Accept(double Value) {
-    const int Named = FrameId(FReceiver.CheckText());
-    FExchange.Reading(Value, Named);
+void TSensorSession::Accept(double Value, int Id) {
+    const bool Asked = FAsked.test(static_cast<size_t>(Id));
+    const bool Streamed = FSource == TReadingSource::Stream || FSource == TReadingSource::Poll;
+    if (CurrentId() < 1 && !Asked) FStreamId = Id;
+    FExchange.Reading(Value, Id);
     TReading R;
     R.Time = std::chrono::system_clock::now();
     R.Value = Value;
     R.Text = FReceiver.ValueText();
     R.Port = FConnection.Opened;
-    R.Source = FSource;
-    const bool Asked = FSource == TReadingSource::AngleData || FSource == TReadingSource::Scan;
-    R.Id = Asked ? FSourceId : FIdentity.Id;
-    // A scan's late frame comes in the next ID's wait: the ID it names holds.
-    if (FSource == TReadingSource::Scan && Named > 0) R.Id = Named;
-    if (FSource == TReadingSource::Watch) {
-        R.Id = Named > 0 ? Named : FSourceId;
-        ++FWatchReadings[R.Id];
-        // Another sensor's reading is that sensor's only.
-        if (R.Id == FIdentity.Id) {
-            R.Mode = FIdentity.Mode;
-            FLastReading = R;
-            FHaveReading = true;
-        }
-    } else if (FSource != TReadingSource::Scan) {
-        R.Mode = Asked && FSourceId != FIdentity.Id ? -1 : FIdentity.Mode;
+    R.Id = Id;
+    // The current sensor streaming beside a scan or a watch answers none of
+    // their requests: its frames are its stream's.
+    R.Source = Asked || Streamed ? FSource : TReadingSource::Stream;
+    if (R.Source == TReadingSource::Watch) ++FWatchReadings[Id];
+    // The mode Information told is that sensor's only; a scan's readings
+    // never take one.
+    if (R.Source != TReadingSource::Scan && FIdentity.Known && Id == FIdentity.Id)
+        R.Mode = FIdentity.Mode;
+    // A watch's reading of another sensor is that sensor's only; a scan's
+    // never are the port's.
+    if (R.Source != TReadingSource::Scan &&
+        (R.Source != TReadingSource::Watch || Id == CurrentId())) {
         FLastReading = R;
         FHaveReading = true;
     }
@@ -250,6 +283,7 @@ TSensorSession::Scan(int First, int Last, int WaitMs, const std::function<bool(i
     // Until the next request, late answers still belong to the scan.
     const bool Before = FScanning;
     FScanning = true;
+    if (!Before) ForgetAsked();
     try {
         auto R = FExchange.Scan(First, Last, WaitMs, Progress, Found);
         FScanning = Before;
@@ -297,6 +331,14 @@ std::vector<std::pair<int, long>> TSensorSession::Watch(const TWatchPlan& Plan) 
         Sensors.push_back({Id});
     FWatchReadings.clear();
     FWatching = true;
+    ForgetAsked();
+    // A watch names its sensors itself: a stream beside it that no
+    // Information made the port's sensor is no one's, until the next #READ
+    // or #DATA.
+    FStreamId = -1;
+    FStreamTaken = false;
+    for (const int Id : Plan.Ids)
+        FAsked.set(static_cast<size_t>(Id));
     auto Poll = [&] {
         for (long Round = 1; Plan.Rounds <= 0 || Round <= Plan.Rounds; ++Round) {
             if (!Going()) return;

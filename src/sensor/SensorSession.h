@@ -16,6 +16,7 @@
 #include "SensorProtocol.h"
 #include "VaComm.h"
 
+#include <bitset>
 #include <chrono>
 #include <map>
 #include <string>
@@ -66,10 +67,16 @@ class TSessionObserver {
     virtual ~TSessionObserver() = default;
     // A value frame that parsed: the readings of every source.
     virtual void Reading(const TReading&) {}
-    // A value frame whose text is no number: noise, never a reading.
+    // A value frame that is no reading (its ID characters name no sensor or
+    // its text is no number): noise, never a reading of anyone.
     virtual void Malformed(const std::string& /*Text*/) {}
+    // A whole frame of sensor Id, which nobody asked for (see
+    // TSensorSession::Known): another device on a shared line. It is told
+    // this and nothing else, no Answer before it, so nothing shows, records,
+    // plots or publishes it; its bytes went to Wire as they came.
+    virtual void Foreign(int /*Id*/, const std::string& /*Text*/) {}
     // Every finished line: an answer line, or a frame's text (IsFrame; its
-    // Reading or Malformed follows).
+    // Reading or Malformed follows; see AnswerId for the sensor it names).
     virtual void Answer(const std::string& /*Line*/, bool /*IsFrame*/) {}
     // What a command sent, as it is shown.
     virtual void Sent(const std::string& /*Shown*/) {}
@@ -149,6 +156,27 @@ class TSensorSession {
     bool HaveReading() const { return FHaveReading; }
     const TReading& LastReading() const { return FLastReading; } // the current sensor's
 
+    // The sensor of the port: Information's ID, else, for a sensor that has
+    // not said it yet, the ID the first frame of its stream named (a sensor
+    // left streaming, or one answering #READ or #DATA); -1 while neither is
+    // known.
+    int CurrentId() const { return FIdentity.Id > 0 ? FIdentity.Id : FStreamId; }
+    // Whether the sensor Id exists for the session's outputs: the current
+    // sensor, or one the requests now being answered asked (the Angle Data
+    // request's ID; during a scan every ID it asked so far; during a watch
+    // every ID of its plan, until the next request of another kind). A frame
+    // of any other sensor is Foreign, and so is a stream beside a watch when
+    // no Information made it the port's sensor: a watch names its sensors
+    // itself, and forgets a stream's ID until the next #READ or #DATA.
+    bool Known(int Id) const;
+    // While Answer is told for a frame that is a reading: the ID its frame
+    // names; -1 for an answer line or a malformed frame.
+    int AnswerId() const { return FAnswerId; }
+    // Frames that were no reading (Malformed), and whole frames of sensors
+    // nobody asked for (Foreign), since the session was made.
+    long MalformedFrames() const { return FMalformedFrames; }
+    long ForeignFrames() const { return FForeignFrames; }
+
     // Sends Command ("#..." CR LF or an Angle Data request) until a reply.
     // Scan asks each ID from First to Last (see TSensorExchange::Scan); its
     // answers are readings of source Scan.
@@ -160,10 +188,10 @@ class TSensorSession {
     // is set (from an event handler during a wait, such as a Stop button or
     // a signal), the port is lost or closed, or the plan's rounds or duration
     // end. Call it after Exchange().Start(), which clears the stop flag; the
-    // flag is left as it was. Each frame is a reading of source Watch with
-    // the ID its check characters name (the ID asked when they name none),
-    // so a late answer is never taken for the next sensor's; only a reading
-    // of the current sensor's own ID becomes its LastReading. Observers are
+    // flag is left as it was. Each frame of a planned ID is a reading of
+    // source Watch with the ID its frame names, so a late answer is never
+    // taken for the next sensor's, and a frame naming none is no reading;
+    // only a reading of the current sensor's own ID becomes its LastReading. Observers are
     // told SensorStale and SensorBack as sensors go silent and come back.
     // Returns the readings each ID gave, in the order of Plan.Ids. Throws
     // Exception for bad IDs (CheckWatchIds), EAbort as PumpWait does, and
@@ -195,7 +223,8 @@ class TSensorSession {
     void SetIdentity(const std::string& Line);
     void NoteSent(const std::string& Bytes);
     void TellWire(TWireDirection Direction, const std::string& Bytes);
-    void Accept(double Value);
+    void Accept(double Value, int Id);
+    void ForgetAsked();
 
     TVaComm FPort;
     std::string FOwnLastAnswer, FRxBuffer;
@@ -213,7 +242,13 @@ class TSensorSession {
     bool FHaveReading = false;
     // What the frames now arriving answer: set by each request sent.
     TReadingSource FSource = TReadingSource::Stream;
-    int FSourceId = -1; // the ID asked by Angle Data or the scan
+    int FSourceId = -1;       // the ID asked by Angle Data or the scan
+    std::bitset<78> FAsked;   // the IDs the frames now arriving answer (see Known)
+    int FStreamId = -1;       // see CurrentId
+    bool FStreamTaken = true; // a stream's first frame may set FStreamId
+    int FAnswerId = -1;
+    bool FForeign = false; // the frame being handed on is Foreign
+    long FMalformedFrames = 0, FForeignFrames = 0;
     bool FScanning = false;
     bool FWatching = false;
     std::map<int, long> FWatchReadings; // per ID, during Watch

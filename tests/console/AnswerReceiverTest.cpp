@@ -124,9 +124,9 @@ TEST(AnswerReceiver, ShortFrameTextNeverReadsOutsideTheData) {
         std::string Line;
     } Cases[] = {
         {"\x17$", ""},
-        {"5\x17$", ""},
-        {"ab\x17$", ""},
-        {"1ab\x17$", "1"},
+        {"5\x17$", "5"},
+        {"B1\x17$", ""},
+        {"1ab\x17$", "1ab"},
     };
     for (const auto& C : Cases) {
         Recorder R;
@@ -150,6 +150,24 @@ TEST(AnswerReceiver, OnlyAWhollyNumericFrameIsAReadingTheRestIsMalformed) {
         EXPECT_EQ(R.Lines, Line);
         EXPECT_EQ(R.Values, Values) << Value;
         EXPECT_EQ(R.Malformed, Values.empty() ? Line : std::vector<std::string>{}) << Value;
+    }
+}
+
+// The two characters before the ETB must name a sensor, or the frame is no
+// reading of anyone: its whole text is shown, those characters included.
+TEST(AnswerReceiver, OnlyAFrameWhoseIdCharactersNameASensorIsAReading) {
+    const std::pair<std::string, std::string> Cases[] = {
+        // between STX and ETB (\032 a SUB); the line shown, then "=<ID>" for a reading
+        {"12.50B1", "12.50=1"}, {"12.50FD", "12.50=77"},      {" 12.50 ", " 12.50 "},
+        {"-0.75", "-0.75"},     {"12.50b1", "12.50b1"},       {"12.50B0", "12.50B0"},
+        {"12.50FE", "12.50FE"}, {"12.50B\032", "12.50B\032"}, {"12.\0320B1", "12.\0320"},
+    };
+    for (const auto& [Text, Shown] : Cases) {
+        Recorder R;
+        R.Rx.OnValue = [&](double) { R.Lines.back() += "=" + std::to_string(R.Rx.FrameId()); };
+        R.Feed("\x02" + Text + "\x17$");
+        EXPECT_EQ(R.Lines, std::vector<std::string>{Shown}) << Text;
+        EXPECT_EQ(R.Malformed.size(), size_t(Shown.find('=') == std::string::npos)) << Text;
     }
 }
 

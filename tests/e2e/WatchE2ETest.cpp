@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Watching every sensor of a shared line from the console, against the
 // simulated line of three sensors.
+#include "CliRun.h"
 #include "ConsoleFixture.h"
 
 #include <QAction>
 #include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSpinBox>
 
 #include <map>
@@ -35,6 +38,7 @@ TEST_F(ConsoleE2E, WatchPollsTheFoundSensorsUntilStoppedAndShowsOnlyTheChosenOne
     const TPlotFeed& Feed = Internals::FPlotFeed(W());
     auto* Readout = Control<TiSevenSegmentAnalog>(W(), "ssaValue");
     std::set<double> Shown;
+    std::set<TColor> StaleColors; // the readout's while sensor 5 is stale
     std::vector<std::string> Status;
     const size_t Before = Sim->Bytes().size();
     // The watch runs inside ScanForSensors; this looks on from its waits,
@@ -44,6 +48,7 @@ TEST_F(ConsoleE2E, WatchPollsTheFoundSensorsUntilStoppedAndShowsOnlyTheChosenOne
     QObject::connect(&Look, &QTimer::timeout, [&] {
         Shown.insert(Readout->Value());
         const std::string Now = Panel(0);
+        if (Now == "sensor 5: no answer") StaleColors.insert(Readout->SegmentColor());
         if (Status.empty() ? Now.rfind("Watching", 0) == 0 : Status.back() != Now) {
             if (Status.empty()) Control<QPushButton>(W(), "btREAD")->click();
             Status.push_back(Now);
@@ -63,6 +68,13 @@ TEST_F(ConsoleE2E, WatchPollsTheFoundSensorsUntilStoppedAndShowsOnlyTheChosenOne
     // The readout showed sensor 5 only (0 before its first reading).
     EXPECT_EQ(Shown, (std::set<double>{0, 12}));
     EXPECT_EQ(Readout->Value(), 12);
+    EXPECT_TRUE(StaleColors.count(TGaugePart::StaleColor));
+    EXPECT_EQ(Readout->SegmentColor(), TGaugePart::ReadoutColor) << "back with its reading";
+    // Each watched value in the log names its sensor.
+    std::set<std::string> Logged;
+    for (const std::string& L : MemoLines())
+        if (L.rfind("ID ", 0) == 0) Logged.insert(L);
+    EXPECT_EQ(Logged, (std::set<std::string>{"ID 1: 2.00", "ID 5: 12.00", "ID 12: 22.00"}));
     // One series a sensor, shown together, the chosen one current.
     std::map<int, std::set<float>> Plotted;
     for (const auto& S : Feed.Series()) {
@@ -81,6 +93,9 @@ TEST_F(ConsoleE2E, WatchPollsTheFoundSensorsUntilStoppedAndShowsOnlyTheChosenOne
     for (const auto& Row : CsvRows(ReadFile(Csv))) {
         if (Row[2] == "reading") Recorded[Row[7]].insert(Row[3]);
         if (Row[2] == "event") Events.push_back(Row[4]);
+        if (Row[4].rfind("sensor 5:", 0) == 0) {
+            EXPECT_EQ(Row[7], "5") << Row[4];
+        }
     }
     EXPECT_EQ(Recorded, (std::map<std::string, std::set<std::string>>{
                             {"1", {"2"}}, {"5", {"12"}}, {"12", {"22"}}}));
@@ -101,4 +116,26 @@ TEST_F(ConsoleE2E, WatchPollsTheFoundSensorsUntilStoppedAndShowsOnlyTheChosenOne
     WaitForBytes(Stopped + 7);
     EXPECT_EQ(Sim->Bytes().substr(Stopped), "#INFO" + CRLF);
     EXPECT_EQ(Messages, std::vector<std::string>{StopWatchingFirst});
+}
+
+// Sensor 50 shares the line and streams, asked by nobody: its frames are
+// counted, never printed as a polled sensor's. Information then makes it
+// the port's sensor, and its readings carry its ID and mode.
+TEST(CliE2E, PollOfASharedLinePrintsOnlyTheAskedSensorsEachWithItsOwnId) {
+    TSimProcess Sim({"--bus", "50,1,2", "--stream", "--rate", "50", "--value", "2.5"});
+    const QString Port = QString::fromStdString(Sim.Path());
+    TRun R = Cli({"--port", Port, "poll", "--ids", "1,2", "--count", "10", "--interval", "50",
+                  "--wait", "400"});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    std::string Polled;
+    for (int Round = 0; Round < 10; ++Round)
+        Polled += "1\t2.5\n2\t2.5\n";
+    EXPECT_EQ(R.Out, Polled);
+    EXPECT_EQ(R.Err.substr(0, 25), "frames of other sensors: ") << R.Err;
+
+    R = Cli({"--port", Port, "read", "--json"});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    const QJsonObject J = QJsonDocument::fromJson(QByteArray::fromStdString(R.Out)).object();
+    EXPECT_EQ(J["id"], 50) << R.Out;
+    EXPECT_EQ(J["mode"], 0) << R.Out;
 }

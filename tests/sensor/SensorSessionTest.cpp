@@ -3,13 +3,16 @@
 // and in which order, as a console or vorta-cli drives it.
 #include "SensorSession.h"
 
+#include "../serial/PtyPair.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
+#include <map>
 
 namespace {
 
@@ -19,6 +22,8 @@ struct TLog : TSessionObserver {
     explicit TLog(TSensorSession& S) : Session(S) { S.AddObserver(this); }
     ~TLog() override { Session.RemoveObserver(this); }
     void Reading(const TReading& R) override { Readings.push_back(R); }
+    void Foreign(int Id, const std::string&) override { Foreigners.push_back(Id); }
+    void Answer(const std::string&, bool IsFrame) override { Frames += IsFrame; }
     void Sent(const std::string& Shown) override {
         Add("sent " + Shown.substr(0, Shown.find('\r')));
     }
@@ -39,6 +44,8 @@ struct TLog : TSessionObserver {
     TSensorSession& Session;
     std::vector<std::string> Events;
     std::vector<TReading> Readings;
+    std::vector<int> Foreigners;
+    int Frames = 0; // frame texts told as answers
 };
 
 } // namespace
@@ -216,4 +223,39 @@ TEST(SensorSession, WatchEndsWhenStoppedFromAnEventHandler) {
     EXPECT_TRUE(S.StopFlag());
     EXPECT_GE(Got[0].second, 1);
     EXPECT_NEAR(Got[0].second, Got[1].second, 1) << "both sensors keep the rate";
+}
+
+// A line played by hand: sensor 50 is asked by nobody; sensor 2's late or
+// garbled answer names no sensor and must not become 2's reading. A sensor
+// that has not said its ID streams: the ID its frames carry makes it current.
+TEST(SensorSession, AFrameIsCreditedOnlyToAnAskedSensorItNames) {
+    TPtyPair Line;
+    TSensorSession S;
+    TLog Log(S);
+    S.Open(Line.SlavePath);
+    // Sensor 1's frame with one of 50's; sensor 2's with unreadable ID
+    // characters; on #READ, a stream's frame of 7, then one of 50's.
+    const std::map<char, std::string> Answers = {{char(177), "\0021.00B1\027$\0025.00E2\027$"},
+                                                 {char(178), "\0022.00Z2\027$"},
+                                                 {'#', "\0023.00B7\027$\0025.00E2\027$"}};
+    QSocketNotifier Requests(Line.Master, QSocketNotifier::Read);
+    QObject::connect(&Requests, &QSocketNotifier::activated, [&] {
+        char Buf[64];
+        for (ssize_t i = 0, N = read(Line.Master, Buf, sizeof Buf); i < N; ++i)
+            if (Answers.count(Buf[i])) Line.Send(Answers.at(Buf[i]));
+    });
+    const TWatchPlan Plan{{1, 2}, 0, 300, 2};
+    EXPECT_EQ(S.Watch(Plan), (std::vector<std::pair<int, long>>{{1, 2}, {2, 0}}));
+    S.Exchange().Start();
+    ASSERT_TRUE(S.Exchange().Retry(SensorCommands::Read, "."));
+
+    std::vector<std::pair<int, double>> Read;
+    for (const TReading& R : Log.Readings)
+        Read.emplace_back(R.Id, R.Value);
+    EXPECT_EQ(Read, (std::vector<std::pair<int, double>>{{1, 1}, {1, 1}, {7, 3}}));
+    EXPECT_EQ(Log.Readings.back().Source, TReadingSource::Stream);
+    EXPECT_EQ(S.CurrentId(), 7);
+    EXPECT_EQ(Log.Foreigners, (std::vector<int>{50, 50, 50}));
+    EXPECT_EQ(std::make_pair(S.ForeignFrames(), S.MalformedFrames()), std::make_pair(3L, 2L));
+    EXPECT_EQ(Log.Frames, 3 + 2) << "no foreign frame reaches the log";
 }

@@ -81,7 +81,7 @@ TGaugePart::TGaugePart(QWidget& Window, QWidget* ClientArea, QWidget* Panel, TMe
     ssaValue = new TiSevenSegmentAnalog(Dst);
     ssaValue->SetAutoSize(false);
     ssaValue->setGeometry(144, 221, 113, 36);
-    ssaValue->SetSegmentColor(clLime);
+    ssaValue->SetSegmentColor(ReadoutColor);
     ssaValue->SetShowOffSegments(false);
     ssaValue->SetSegmentOffColor(clBlack);
     ssaValue->SetPrecision(1);
@@ -120,7 +120,16 @@ void TGaugePart::Reading(const TReading& R) {
     if (R.Source == TReadingSource::Scan) return;
     if (R.Source == TReadingSource::Watch && R.Id != WatchShownId) return;
     ShowReading(R.Value);
+    ssaValue->SetSegmentColor(ReadoutColor);
     DrawNeedle(NeedleAngle(R.Value, SensorMode()));
+}
+
+void TGaugePart::SensorStale(int Id) {
+    if (Id != WatchShownId) return;
+    ssaValue->BeginUpdate();
+    ssaValue->SetSegmentColor(StaleColor);
+    FReadoutPending = true;
+    ScheduleFrame();
 }
 
 void TGaugePart::Malformed(const std::string&) {

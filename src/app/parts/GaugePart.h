@@ -7,6 +7,7 @@
 // panels and go with them; the part holds no ownership of them.
 #pragma once
 
+#include "Colors.h"
 #include "GR32.h"
 #include "SensorSession.h"
 
@@ -71,6 +72,12 @@ class TGaugePart : public TSessionObserver {
     // watch) turn the needle and set the readout.
     void Reading(const TReading& R) override;
     void Malformed(const std::string& Text) override;
+    // The watched sensor the readout shows went stale: its last value stays,
+    // in StaleColor, until its next reading brings back ReadoutColor. The
+    // design's readout has no room for another control.
+    void SensorStale(int Id) override;
+    static constexpr TColor ReadoutColor = clLime;
+    static constexpr TColor StaleColor = clGray;
 
     TImage32* Dst = nullptr;   // the visible dial: needle on white, dial layer above
     TImage32* Src = nullptr;   // the needle picture

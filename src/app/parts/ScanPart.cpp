@@ -156,7 +156,7 @@ void TScanPart::Watch(const std::vector<int>& Ids, int Lead, int IntervalMs) {
     for (const int Id : Ids)
         List += (List.empty() ? "" : ",") + std::to_string(Id);
     if (OnWatch) OnWatch(Ids, Lead);
-    if (OnEvent) OnEvent("watching " + List + " every " + std::to_string(IntervalMs) + " ms");
+    if (OnEvent) OnEvent("watching " + List + " every " + std::to_string(IntervalMs) + " ms", -1);
     Tell(QString("Watching sensors %1 every %2 ms")
              .arg(QString::fromStdString(List))
              .arg(IntervalMs));
@@ -176,7 +176,7 @@ void TScanPart::Watch(const std::vector<int>& Ids, int Lead, int IntervalMs) {
         throw;
     }
     Done();
-    if (OnEvent) OnEvent("watching stopped");
+    if (OnEvent) OnEvent("watching stopped", -1);
     // A port that closed or went has said so in the status bar.
     if (PortOpen(FSession)) Tell("Watching stopped");
 }
@@ -192,11 +192,11 @@ void TScanPart::Tell(const QString& Text) {
 }
 
 void TScanPart::SensorStale(int Id) {
-    if (OnEvent) OnEvent("sensor " + std::to_string(Id) + ": no answer");
+    if (OnEvent) OnEvent("sensor " + std::to_string(Id) + ": no answer", Id);
     Tell(QString("sensor %1: no answer").arg(Id));
 }
 
 void TScanPart::SensorBack(int Id) {
-    if (OnEvent) OnEvent("sensor " + std::to_string(Id) + ": answers again");
+    if (OnEvent) OnEvent("sensor " + std::to_string(Id) + ": answers again", Id);
     Tell(QString("sensor %1: answers again").arg(Id));
 }

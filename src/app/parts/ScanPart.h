@@ -87,9 +87,10 @@ class TScanPart : private TSessionObserver {
     // A watch of Ids begins, Lead the sensor the window shows; told again
     // with no Ids and Lead -1 when it ends.
     std::function<void(const std::vector<int>& Ids, int Lead)> OnWatch;
-    // What the watch has to say: to the status bar, and to the recording.
+    // What the watch has to say: to the status bar, and to the recording,
+    // with the ID of the sensor it is about (-1: the watch as a whole).
     std::function<void(const QString& Text)> OnStatus;
-    std::function<void(const std::string& Text)> OnEvent;
+    std::function<void(const std::string& Text, int Id)> OnEvent;
 
   private:
     void Choose();
