@@ -184,8 +184,8 @@ class TClient : public TSessionObserver {
         const long Before = FAnswers;
         if (!Exchange().Retry(SensorCommands::Info, [this] { return !FInfoLine.empty(); })) {
             if (FAnswers == Before) throw TNoAnswer("the sensor did not answer #INFO");
-            throw TNoAnswer("the sensor's answer to #INFO is no Information answer: '" + FAnswer +
-                            "'");
+            throw TNoAnswer("the sensor's answer to #INFO is no Information answer: " +
+                            QuotedExcerpt(FAnswer));
         }
         return FSession.Identity();
     }
@@ -639,9 +639,10 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
     if (Command == "ports") {
         Want(0);
         for (const TSerialPortInfo& I : ListSerialPorts())
-            std::printf("%s\t%s\t%s\t%s%s\n", I.Name.c_str(), I.Path.c_str(),
-                        I.Description.empty() ? "-" : I.Description.c_str(),
-                        I.ById.empty() ? "-" : I.ById.c_str(), PortState(I.OpenError));
+            // A description is the adapter's own text: shown escaped.
+            std::printf("%s\t%s\t%s\t%s%s\n", PlainText(I.Name).c_str(), PlainText(I.Path).c_str(),
+                        I.Description.empty() ? "-" : PlainText(I.Description).c_str(),
+                        I.ById.empty() ? "-" : PlainText(I.ById).c_str(), PortState(I.OpenError));
         return exDone;
     }
 
