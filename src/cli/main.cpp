@@ -190,8 +190,8 @@ class TClient : public TSessionObserver {
         return FSession.Identity();
     }
 
-    // A retry exchange of a command until the sensor answers; an answer
-    // without "OK" is its refusal.
+    // A retry exchange of a command until the sensor answers; any answer
+    // but "OK" is its refusal.
     void Expect(const std::string& Command) {
         const long Before = FAnswers;
         if (!Exchange().Retry([&] { return Command; }, [&] { return FAnswers != Before; }))
@@ -199,9 +199,14 @@ class TClient : public TSessionObserver {
         ExpectOk(Command);
     }
 
+    // The sensor's "OK" is the whole line: "NOK" or "not OK" hold it too.
+    // Blanks around it are the line's framing, not the answer.
     void ExpectOk(const std::string& Command) const {
-        if (FAnswer.find("OK") == std::string::npos)
-            throw TNoAnswer("the sensor answered " + Named(Command) + " with '" + FAnswer + "'");
+        const size_t Begin = FAnswer.find_first_not_of(' ');
+        const size_t End = FAnswer.find_last_not_of(' ');
+        if (Begin == std::string::npos || FAnswer.substr(Begin, End - Begin + 1) != "OK")
+            throw TNoAnswer("the sensor answered " + Named(Command) + " with " +
+                            QuotedExcerpt(FAnswer));
     }
 
     // Sends Command once and waits for an answer line, at most as long as
