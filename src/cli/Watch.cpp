@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Watch.h"
 
+#include "Formats.h"
 #include "Output.h"
 #include "StopSignals.h"
 
