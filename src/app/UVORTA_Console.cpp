@@ -257,6 +257,8 @@ void TFKAVRO::btn10Click() {
 
 void TFKAVRO::btREADClick() {
     if (!CommandStart()) return;
+    // Running from the first #READ on: a close during the exchange stops it.
+    FPorts->NoteStream(true);
     FPorts->NoteStream(RetryExchange(SensorCommands::Read, "."));
 }
 

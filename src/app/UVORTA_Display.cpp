@@ -548,7 +548,10 @@ void TFKAVRO::FormShow() {
 }
 
 void TFKAVRO::closeEvent(QCloseEvent* Event) {
-    RunHandler(this, [this] { FormClose(); });
+    RunHandler(this, [this] {
+        StopStreamOnClose();
+        FormClose();
+    });
     FClosing = true;
     // A command waiting inside this close is abandoned when its wait returns.
     AbortWaits();
@@ -577,6 +580,7 @@ void TFKAVRO::btCloseClick() {
     // the window closes all the same: the operator asked to quit.
     RunHandler(btClose, [this] {
         if (Connected == 1) {
+            StopStreamOnClose();
             StopFlag = true;
             PumpWait(50);
             CloseSerialPort();
@@ -587,6 +591,17 @@ void TFKAVRO::btCloseClick() {
         }
     });
     if (!FClosing) close();
+}
+
+void TFKAVRO::StopStreamOnClose() {
+    // The next program to open the port would start in the middle of a
+    // stream, as vorta-cli's stream ends with "#STOP" too. Once: the stream
+    // is over for a reconnection as well.
+    if (Connected != 1 || !VaComm1->Active() || !FPorts->StreamRunning()) return;
+    FPorts->NoteStream(false);
+    Send(SensorCommands::Stop(), SensorCommands::Stop());
+    // The write thread hands the command to the port before it is closed.
+    PumpWait(50);
 }
 
 void TFKAVRO::btHelpClick() {

@@ -252,6 +252,10 @@ class TFKAVRO : public QWidget {
     void RecordFromCommandLine();
     void FormShow();
     void FormClose();
+    // Closing with a stream running (Close, Quit, the window's frame, a
+    // stop signal): "#STOP" once, so that the sensor does not go on
+    // streaming to a port nobody reads.
+    void StopStreamOnClose();
     void HandleAppException(QObject* Sender, const std::exception& E);
     // Text, stamped with the time, in panel 0 and the error log.
     void ReportError(const std::string& Text);

@@ -150,8 +150,7 @@ void TFKAVRO::CreateMenu() {
         std::string Port = FSession->Connection().Opened;
         if (Port.empty())
             Port = PortNameFromPath(ePortNo->currentText().toLocal8Bit().toStdString());
-        const TSensorIdentity& I = FSession->Identity();
-        FAlarmPart->AskLimits(Port, I.Known ? I.Id : FSession->LastReading().Id);
+        FAlarmPart->AskLimits(Port, CurrentSensorId(*FSession));
     });
 
     QMenu* Help = MainMenu->addMenu("&Help");

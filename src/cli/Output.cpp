@@ -2,12 +2,39 @@
 #include "Output.h"
 
 #include "Dashboards.h"
+#include "Formats.h"
 #include "ReadingPublisher.h"
 
-#include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <cstdio>
+
+std::string JsonText(const QJsonValue& V) {
+    switch (V.type()) {
+    case QJsonValue::Bool:
+        return V.toBool() ? "true" : "false";
+    case QJsonValue::Double:
+        return JsonNumber(V.toDouble());
+    case QJsonValue::String:
+        return JsonString(V.toString().toStdString());
+    case QJsonValue::Array: {
+        std::string Out = "[";
+        for (const QJsonValue& E : V.toArray())
+            Out += (Out.size() > 1 ? "," : "") + JsonText(E);
+        return Out + "]";
+    }
+    case QJsonValue::Object: {
+        TJsonObject O;
+        const QJsonObject Members = V.toObject();
+        for (auto M = Members.begin(); M != Members.end(); ++M)
+            O.Raw(M.key().toStdString(), JsonText(M.value()));
+        return O.Text();
+    }
+    default:
+        return "null";
+    }
+}
 
 TOutput::TOutput(TFormat Format) : FFormat(Format), FHost(Format == Influx ? HostName() : "") {
     FClock.start();
@@ -18,7 +45,7 @@ std::string TOutput::Number(double V) {
 }
 
 bool TOutput::Line(const std::string& Text) {
-    std::fputs(Text.c_str(), stdout);
+    std::fwrite(Text.data(), 1, Text.size(), stdout);
     std::fputc('\n', stdout);
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
@@ -44,14 +71,14 @@ bool TOutput::Reading(const TReading& R) {
         const long long Ns = EpochNs(TRecorder::LocalTime(R.Time));
         std::string L = InfluxLine(FHost, R.Port, R.Id, R.Value,
                                    R.Mode < 0 ? std::string() : std::to_string(R.Mode), -1);
-        if (Side != lsInside) L += std::string(",limit=\"") + LimitSideName(Side) + "\"";
+        if (Side != lsInside) L += ",limit=" + InfluxString(LimitSideName(Side));
         return Line(Ns >= 0 ? L + " " + std::to_string(Ns) : L);
     }
     if (FFormat == Json) {
-        QJsonObject O = ReadingJson(R);
-        O.insert("text", QString::fromStdString(R.Text));
-        if (Side != lsInside) O.insert("limit", LimitSideName(Side));
-        return Line(QJsonDocument(O).toJson(QJsonDocument::Compact).toStdString());
+        TJsonObject O = ReadingJson(R);
+        O.String("text", R.Text);
+        if (Side != lsInside) O.String("limit", LimitSideName(Side));
+        return Line(O.Text());
     }
     if (FFormat != Csv)
         return Line(Number(R.Value) + (Side == lsLow    ? "  below min"
@@ -59,34 +86,38 @@ bool TOutput::Reading(const TReading& R) {
                                                         : ""));
     auto Known = [](int V) { return V < 0 ? std::string() : std::to_string(V); };
     return Row(TRecorder::LocalTime(R.Time),
-               {"reading", TRecorder::Number(R.Value), R.Text, R.Port, Known(R.Mode), Known(R.Id)},
+               {"reading", TRecorder::Number(R.Value), PlainText(R.Text), PlainText(R.Port),
+                Known(R.Mode), Known(R.Id)},
                FMark ? std::string(",") + LimitSideName(Side) : "");
 }
 
 void TOutput::Info(const TSensorIdentity& I) {
     if (FFormat == Json) {
-        Line(QJsonDocument(InformationJson(I.Fields)).toJson(QJsonDocument::Compact).toStdString());
+        Line(JsonText(InformationJson(I.Fields)));
         return;
     }
     for (const auto& [Key, Value] : InformationFields(I.Fields))
-        Line(Key + ": " + Value);
+        Line(PlainText(Key) + ": " + PlainText(Value));
 }
 
 bool TOutput::Found(int Id, double Value) {
-    if (FFormat == Json)
-        return Line(QJsonDocument(QJsonObject{{"id", Id}, {"value", Value}})
-                        .toJson(QJsonDocument::Compact)
-                        .toStdString());
+    if (FFormat == Json) return Line(TJsonObject().Integer("id", Id).Number("value", Value).Text());
     return Line(std::to_string(Id) + "\t" + Number(Value));
 }
 
-QJsonObject TOutput::ReadingJson(const TReading& R) {
-    auto Known = [](int V) { return V < 0 ? QJsonValue() : QJsonValue(V); };
-    return {{"time", QString::fromStdString(TRecorder::LocalTime(R.Time))},
-            {"id", Known(R.Id)},
-            {"value", R.Value},
-            {"mode", Known(R.Mode)},
-            {"port", QString::fromStdString(R.Port)}};
+TJsonObject TOutput::ReadingJson(const TReading& R) {
+    TJsonObject O;
+    O.String("time", TRecorder::LocalTime(R.Time));
+    if (R.Id < 0)
+        O.Null("id");
+    else
+        O.Integer("id", R.Id);
+    O.Number("value", R.Value);
+    if (R.Mode < 0)
+        O.Null("mode");
+    else
+        O.Integer("mode", R.Mode);
+    return O.String("port", R.Port);
 }
 
 bool TOutput::Polled(const TReading& R) {
@@ -98,7 +129,7 @@ bool TOutput::Polled(const TReading& R) {
                     (Side == lsLow    ? "  below min"
                      : Side == lsHigh ? "  above max"
                                       : ""));
-    QJsonObject O = ReadingJson(R);
-    if (Side != lsInside) O.insert("limit", LimitSideName(Side));
-    return Line(QJsonDocument(O).toJson(QJsonDocument::Compact).toStdString());
+    TJsonObject O = ReadingJson(R);
+    if (Side != lsInside) O.String("limit", LimitSideName(Side));
+    return Line(O.Text());
 }

@@ -2,17 +2,25 @@
 // What vorta-cli prints, in one place for every command: plain lines, the
 // recording's CSV rows (the same header and row writer as a recording, so a
 // file of either kind reads alike), and JSON objects whose numbers are
-// numbers. Standard output only; the owner's thread.
+// numbers. Every text that came from the sensor or a broker goes through
+// Formats.h: shown escaped in plain lines and CSV fields, escaped as JSON
+// wants it, so that none can forge a line or reach the terminal as a
+// command. Standard output only; the owner's thread.
 #pragma once
 
+#include "Formats.h"
 #include "Limits.h"
 #include "Recorder.h"
 #include "SensorSession.h"
 
 #include <QElapsedTimer>
-#include <QJsonObject>
+#include <QJsonValue>
 
 #include <string>
+
+// V as one line of JSON, written by Formats.h's escaping (every control
+// character, DEL and C1 escaped), members in Qt's order.
+std::string JsonText(const QJsonValue& V);
 
 class TOutput {
   public:
@@ -44,14 +52,15 @@ class TOutput {
     bool Found(int Id, double Value);
     // A recording's row stamped Time, with Extra columns after it.
     bool Row(const std::string& Time, const TRecordRow& R, const std::string& Extra = "");
-    // One line, flushed. False when the reader went away (a closed pipe).
+    // One line, flushed, written as it is (the caller escapes what it did not
+    // make). False when the reader went away (a closed pipe).
     bool Line(const std::string& Text);
 
     // A reading's value as a plain line shows it: at most 12 significant digits.
     static std::string Number(double V);
 
   private:
-    static QJsonObject ReadingJson(const TReading& R);
+    static TJsonObject ReadingJson(const TReading& R);
     TFormat FFormat;
     QElapsedTimer FClock;
     std::string FHost; // for the line protocol's tag

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Watch.h"
 
+#include "Formats.h"
 #include "Output.h"
 #include "StopSignals.h"
 
 #include "ReadingPublisher.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
@@ -24,73 +26,79 @@ bool EndsWith(const std::string& S, const std::string& Tail) {
     return S.size() > Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;
 }
 
+// A member of a reading as a plain text: a number as its shortest form, a
+// string shown escaped, anything else empty.
 std::string Text(const QJsonValue& V) {
     if (V.isDouble())
         return QString::number(V.toDouble(), 'g', QLocale::FloatingPointShortest).toStdString();
-    return V.toString().toStdString();
+    return PlainText(V.toString().toStdString());
 }
 
 } // namespace
+
+std::string TWatchLines::Header() const {
+    return FFormat == TWatchOptions::Csv ? std::string(TRecorder::Header) + ",topic" : "";
+}
+
+std::optional<std::string> TWatchLines::Line(const std::string& Topic, const std::string& Payload,
+                                             const std::string& Now, double Elapsed) {
+    const bool IsReading = EndsWith(Topic, "/reading"), IsStatus = EndsWith(Topic, "/status");
+    const std::string Sensor = Topic.substr(0, Topic.rfind('/'));
+    if (IsStatus) {
+        // A sensor turning offline is reported once, however often the
+        // state is repeated (retained on subscribing, a publisher's stop
+        // and then its will).
+        auto Last = FLastStatus.find(Sensor);
+        if (Last == FLastStatus.end() && FLastStatus.size() < StatusesFollowed)
+            Last = FLastStatus.emplace(Sensor, "").first;
+        if (Last == FLastStatus.end()) {
+            ++FUnfollowed;
+        } else {
+            const bool Repeat = Last->second == Payload;
+            Last->second = Payload;
+            if (Repeat) return std::nullopt;
+        }
+        if (Payload != "offline" && FFormat != TWatchOptions::Json) return std::nullopt;
+    } else if (!IsReading && FFormat != TWatchOptions::Json) {
+        return std::nullopt;
+    }
+    QJsonParseError Error;
+    const QJsonDocument Doc = QJsonDocument::fromJson(QByteArray::fromStdString(Payload), &Error);
+    const bool IsObject = Error.error == QJsonParseError::NoError && Doc.isObject();
+    if (FFormat == TWatchOptions::Json)
+        return TJsonObject()
+            .String("topic", Topic)
+            .Raw("payload", IsObject ? JsonText(Doc.object()) : JsonString(Payload))
+            .Text();
+    auto Row = [&](const std::string& Time, const TRecordRow& R) {
+        return TRecorder::Row(Time, Elapsed, R) + "," + TRecorder::Quote(PlainText(Topic));
+    };
+    if (IsStatus) {
+        if (FFormat == TWatchOptions::Csv) return Row(Now, {"status", "", "offline", "", "", ""});
+        return PlainText(Sensor) + "\t" + Now + "\toffline";
+    }
+    if (!IsObject) return std::nullopt; // not one of ours
+    const QJsonObject R = Doc.object();
+    if (FFormat == TWatchOptions::Csv)
+        return Row(Text(R["time"]), {"reading", Text(R["value"]), "", Text(R["port"]),
+                                     Text(R["mode"]), Text(R["id"])});
+    return PlainText(Sensor) + "\t" + Text(R["time"]) + "\t" + Text(R["value"]);
+}
 
 int RunWatch(const TWatchOptions& O) {
     TMqttClient Client;
     TOutput Out(O.Format == TWatchOptions::Csv    ? TOutput::Csv
                 : O.Format == TWatchOptions::Json ? TOutput::Json
                                                   : TOutput::Plain);
+    TWatchLines Lines(O.Format);
+    QElapsedTimer Clock;
+    Clock.start();
     int Status = 0;
-    std::map<std::string, std::string> LastStatus; // sensor -> "online"/"offline"
-
-    // A reader that went away ends the watch like a signal.
-    auto Print = [&](const std::string& Line) {
-        if (!Out.Line(Line)) QCoreApplication::exit(0);
-    };
-    auto PrintRow = [&](const std::string& Time, const TRecordRow& R, const std::string& Topic) {
-        if (!Out.Row(Time, R, "," + TRecorder::Quote(Topic))) QCoreApplication::exit(0);
-    };
-    Out.Header(",topic");
-
+    if (O.Format == TWatchOptions::Csv) Out.Line(Lines.Header());
     Client.OnMessage = [&](const std::string& Topic, const std::string& Payload) {
-        const bool IsReading = EndsWith(Topic, "/reading"), IsStatus = EndsWith(Topic, "/status");
-        const std::string Sensor = Topic.substr(0, Topic.rfind('/'));
-        if (IsStatus) {
-            // A sensor turning offline is reported once, however often the
-            // state is repeated (retained on subscribing, a publisher's stop
-            // and then its will).
-            std::string& Last = LastStatus[Sensor];
-            const bool Repeat = Last == Payload;
-            Last = Payload;
-            if (Repeat || (Payload != "offline" && O.Format != TWatchOptions::Json)) return;
-        } else if (!IsReading && O.Format != TWatchOptions::Json) {
-            return;
-        }
-        QJsonParseError Error;
-        const QJsonDocument Doc =
-            QJsonDocument::fromJson(QByteArray::fromStdString(Payload), &Error);
-        if (O.Format == TWatchOptions::Json) {
-            QJsonObject Out{{"topic", QString::fromStdString(Topic)}};
-            if (Error.error == QJsonParseError::NoError && Doc.isObject())
-                Out.insert("payload", Doc.object());
-            else
-                Out.insert("payload", QString::fromStdString(Payload));
-            Print(QJsonDocument(Out).toJson(QJsonDocument::Compact).toStdString());
-            return;
-        }
-        if (IsStatus) {
-            if (O.Format == TWatchOptions::Csv)
-                PrintRow(IsoTimeNow(), {"status", "", "offline", "", "", ""}, Topic);
-            else
-                Print(Sensor + "\t" + IsoTimeNow() + "\toffline");
-            return;
-        }
-        if (Error.error != QJsonParseError::NoError || !Doc.isObject()) return; // not one of ours
-        const QJsonObject R = Doc.object();
-        if (O.Format == TWatchOptions::Csv)
-            PrintRow(
-                Text(R["time"]),
-                {"reading", Text(R["value"]), "", Text(R["port"]), Text(R["mode"]), Text(R["id"])},
-                Topic);
-        else
-            Print(Sensor + "\t" + Text(R["time"]) + "\t" + Text(R["value"]));
+        const auto L = Lines.Line(Topic, Payload, IsoTimeNow(), Clock.elapsed() / 1000.0);
+        // A reader that went away ends the watch like a signal.
+        if (L && !Out.Line(*L)) QCoreApplication::exit(0);
     };
     // A broker that cannot be reached at the start ends the watch, as a
     // refusal does: nothing would ever be printed. One lost later on is
@@ -122,5 +130,10 @@ int RunWatch(const TWatchOptions& O) {
     QCoreApplication::exec();
     Signals.Disable();
     Client.Stop();
+    if (Lines.Unfollowed() > 0)
+        std::fprintf(stderr,
+                     "vorta-cli: %ld status messages of sensors beyond the %zu followed were "
+                     "printed even when repeated\n",
+                     Lines.Unfollowed(), TWatchLines::StatusesFollowed);
     return Status;
 }

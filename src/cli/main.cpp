@@ -195,14 +195,14 @@ class TClient : public TSessionObserver {
         const long Before = FAnswers;
         if (!Exchange().Retry(SensorCommands::Info, [this] { return !FInfoLine.empty(); })) {
             if (FAnswers == Before) throw TNoAnswer("the sensor did not answer #INFO");
-            throw TNoAnswer("the sensor's answer to #INFO is no Information answer: '" + FAnswer +
-                            "'");
+            throw TNoAnswer("the sensor's answer to #INFO is no Information answer: " +
+                            QuotedExcerpt(FAnswer));
         }
         return FSession.Identity();
     }
 
-    // A retry exchange of a command until the sensor answers; an answer
-    // without "OK" is its refusal.
+    // A retry exchange of a command until the sensor answers; any answer
+    // but "OK" is its refusal.
     void Expect(const std::string& Command) {
         const long Before = FAnswers;
         if (!Exchange().Retry([&] { return Command; }, [&] { return FAnswers != Before; }))
@@ -210,9 +210,14 @@ class TClient : public TSessionObserver {
         ExpectOk(Command);
     }
 
+    // The sensor's "OK" is the whole line: "NOK" or "not OK" hold it too.
+    // Blanks around it are the line's framing, not the answer.
     void ExpectOk(const std::string& Command) const {
-        if (FAnswer.find("OK") == std::string::npos)
-            throw TNoAnswer("the sensor answered " + Named(Command) + " with '" + FAnswer + "'");
+        const size_t Begin = FAnswer.find_first_not_of(' ');
+        const size_t End = FAnswer.find_last_not_of(' ');
+        if (Begin == std::string::npos || FAnswer.substr(Begin, End - Begin + 1) != "OK")
+            throw TNoAnswer("the sensor answered " + Named(Command) + " with " +
+                            QuotedExcerpt(FAnswer));
     }
 
     // Sends Command once and waits for an answer line, at most as long as
@@ -661,9 +666,10 @@ int Run(const QStringList& Args, const QCommandLineParser& Parser) {
     if (Command == "ports") {
         Want(0);
         for (const TSerialPortInfo& I : ListSerialPorts())
-            std::printf("%s\t%s\t%s\t%s%s\n", I.Name.c_str(), I.Path.c_str(),
-                        I.Description.empty() ? "-" : I.Description.c_str(),
-                        I.ById.empty() ? "-" : I.ById.c_str(), PortState(I.OpenError));
+            // A description is the adapter's own text: shown escaped.
+            std::printf("%s\t%s\t%s\t%s%s\n", PlainText(I.Name).c_str(), PlainText(I.Path).c_str(),
+                        I.Description.empty() ? "-" : PlainText(I.Description).c_str(),
+                        I.ById.empty() ? "-" : PlainText(I.ById).c_str(), PortState(I.OpenError));
         return exDone;
     }
 

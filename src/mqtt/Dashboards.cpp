@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Dashboards.h"
 
+#include "Formats.h"
 #include "SysUtils.h"
 
 #include <QDateTime>
@@ -13,22 +14,6 @@ namespace {
 
 bool StartsWith(const std::string& S, const std::string& Head) {
     return S.compare(0, Head.size(), Head) == 0;
-}
-
-// A tag value as the line protocol takes it.
-std::string TagValue(const std::string& S) {
-    std::string Out;
-    for (size_t i = 0; i < S.size(); ++i) {
-        const auto C = static_cast<unsigned char>(S[i]);
-        // A final backslash would escape the separator after it.
-        if (C < 0x20 || C == 0x7F || (C == '\\' && i + 1 == S.size())) {
-            Out += '_';
-            continue;
-        }
-        if (C == ',' || C == '=' || C == ' ') Out += '\\';
-        Out += char(C);
-    }
-    return Out;
 }
 
 // Home Assistant takes only these characters in a discovery topic's ids.
@@ -70,9 +55,9 @@ long long EpochNs(const std::string& IsoTime) {
 
 std::string InfluxLine(const std::string& Host, const std::string& Port, int Id, double Value,
                        const std::string& Mode, long long TimeNs) {
-    std::string Line = "inclination";
+    std::string Line = InfluxMeasurement("inclination");
     auto Tag = [&Line](const char* Key, const std::string& V) {
-        if (!V.empty()) Line += std::string(",") + Key + "=" + TagValue(V);
+        if (!V.empty()) Line += "," + InfluxKey(Key) + "=" + InfluxKey(V);
     };
     Tag("host", Host);
     Tag("port", Port);

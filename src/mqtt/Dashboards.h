@@ -29,10 +29,10 @@ long long EpochNs(const std::string& IsoTime);
 
 // One reading as a line of InfluxDB line protocol, without the newline:
 //   inclination,host=H,port=P,id=5 value=12.5,mode=0i 1714557600123000000
-// Tag values have ',', '=' and ' ' escaped with a backslash; characters the
-// protocol cannot carry in a tag (control characters, a final backslash)
-// become '_'. An empty tag, an Id < 0 and a Mode that is no whole number are
-// left out. Value must be finite (every reading is); TimeNs as EpochNs gives.
+// Tag values are escaped as InfluxKey (Formats.h) writes them: ',', '=',
+// ' ' and '\' get a backslash, control characters become '_'. An empty
+// tag, an Id < 0 and a Mode that is no whole number are left out. Value
+// must be finite (every reading is); TimeNs as EpochNs gives.
 std::string InfluxLine(const std::string& Host, const std::string& Port, int Id, double Value,
                        const std::string& Mode, long long TimeNs);
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Profile.h"
 
+#include "Formats.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -57,11 +59,11 @@ std::string ProfileDir() {
 void CheckProfileName(const std::string& Name) {
     if (Name.empty()) throw EProfileError("a profile needs a name");
     if (Name.size() > MaxNameBytes)
-        throw EProfileError("the profile name '" + Name + "' is longer than " +
+        throw EProfileError("the profile name " + QuotedExcerpt(Name) + " is longer than " +
                             std::to_string(MaxNameBytes) + " bytes; choose a shorter one");
     if (Name.find('/') != std::string::npos || Name[0] == '.' || HasControl(Name))
-        throw EProfileError("the profile name '" + Name +
-                            "' cannot name a file: leave out '/', a leading '.' and "
+        throw EProfileError("the profile name " + QuotedExcerpt(Name) +
+                            " cannot name a file: leave out '/', a leading '.' and "
                             "control characters");
 }
 
@@ -92,13 +94,14 @@ TProfile ParseProfile(const std::string& Text, const std::string& FileName,
         if (Line.empty() || Line[0] == '#' || Line[0] == ';') continue;
         const size_t Eq = Line.find('=');
         if (Eq == std::string::npos)
-            throw EProfileError(Where + "'" + Line + "' is no Key=Value line" +
+            throw EProfileError(Where + QuotedExcerpt(Line) + " is no Key=Value line" +
                                 (Line[0] == '[' ? " (a profile has no sections; remove it)" : ""));
         const std::string Key = Trimmed(Line.substr(0, Eq));
         const std::string Value = Trimmed(Line.substr(Eq + 1));
         const std::string At = Where + Key + ": ";
         if (std::find(std::begin(Keys), std::end(Keys), Key) == std::end(Keys)) {
-            if (Warnings) Warnings->push_back(Where + "unknown key '" + Key + "' skipped");
+            if (Warnings)
+                Warnings->push_back(Where + "unknown key " + QuotedExcerpt(Key) + " skipped");
             continue;
         }
         if (!Seen.insert(Key).second)
@@ -111,7 +114,7 @@ TProfile ParseProfile(const std::string& Text, const std::string& FileName,
             bool Ok = false;
             const int V = Q(Value).toInt(&Ok, 10);
             if (!Ok || V < Min || V > Max)
-                throw EProfileError(At + "'" + Value + "' is not a whole number from " +
+                throw EProfileError(At + QuotedExcerpt(Value) + " is not a whole number from " +
                                     std::to_string(Min) + " to " + std::to_string(Max));
             return V;
         };
@@ -119,7 +122,8 @@ TProfile ParseProfile(const std::string& Text, const std::string& FileName,
             bool Ok = false;
             const double V = Q(Value).toDouble(&Ok);
             if (!Ok || !std::isfinite(V))
-                throw EProfileError(At + "'" + Value + "' is not a number (write 12.5, not 12,5)");
+                throw EProfileError(At + QuotedExcerpt(Value) +
+                                    " is not a number (write 12.5, not 12,5)");
             return V;
         };
         if (Key == "Port")
@@ -137,7 +141,8 @@ TProfile ParseProfile(const std::string& Text, const std::string& FileName,
         else if (Key == "Hysteresis") {
             P.Limits.Hysteresis = Real();
             if (P.Limits.Hysteresis < 0)
-                throw EProfileError(At + "'" + Value + "' is below 0; a hysteresis is 0 or more");
+                throw EProfileError(At + QuotedExcerpt(Value) +
+                                    " is below 0; a hysteresis is 0 or more");
         } else if (Key == "RecordFolder")
             P.RecordFolder = Value;
         else if (Key == "Broker")
@@ -168,8 +173,8 @@ std::string ProfileText(const TProfile& P) {
     auto Put = [&Out](const char* Key, const std::string& V) {
         if (V.empty()) return;
         if (HasControl(V) || Trimmed(V) != V)
-            throw EProfileError(std::string(Key) + ": '" + V +
-                                "' holds a line break, a control character or blanks at an end, "
+            throw EProfileError(std::string(Key) + ": " + QuotedExcerpt(V) +
+                                " holds a line break, a control character or blanks at an end, "
                                 "which the file cannot keep");
         Out += std::string(Key) + "=" + V + "\n";
     };
@@ -192,7 +197,7 @@ TProfile LoadProfile(const std::string& Dir, const std::string& Name,
     CheckProfileName(Name);
     const std::string Path = FilePath(Dir, Name);
     const QFileInfo Info(Q(Path));
-    if (!Info.exists()) throw EProfileError("no profile '" + Name + "' in " + Dir);
+    if (!Info.exists()) throw EProfileError("no profile " + QuotedExcerpt(Name) + " in " + Dir);
     if (!Info.isFile()) throw EProfileError(Path + " is no regular file");
     if (Info.size() > MaxProfileBytes)
         throw EProfileError(Path + " is larger than a profile can be (" +
@@ -221,9 +226,10 @@ void RenameProfile(const std::string& Dir, const std::string& From, const std::s
     CheckProfileName(From);
     CheckProfileName(To);
     const QString Old = Q(FilePath(Dir, From)), New = Q(FilePath(Dir, To));
-    if (!QFileInfo(Old).isFile()) throw EProfileError("no profile '" + From + "' in " + Dir);
+    if (!QFileInfo(Old).isFile())
+        throw EProfileError("no profile " + QuotedExcerpt(From) + " in " + Dir);
     if (QFileInfo::exists(New))
-        throw EProfileError("a profile '" + To + "' exists already in " + Dir +
+        throw EProfileError("a profile " + QuotedExcerpt(To) + " exists already in " + Dir +
                             "; delete it or choose another name");
     QFile F(Old);
     if (!F.rename(New))
@@ -234,7 +240,8 @@ void RenameProfile(const std::string& Dir, const std::string& From, const std::s
 void DeleteProfile(const std::string& Dir, const std::string& Name) {
     CheckProfileName(Name);
     QFile F(Q(FilePath(Dir, Name)));
-    if (!QFileInfo(F).isFile()) throw EProfileError("no profile '" + Name + "' in " + Dir);
+    if (!QFileInfo(F).isFile())
+        throw EProfileError("no profile " + QuotedExcerpt(Name) + " in " + Dir);
     if (!F.remove())
         throw EProfileError("cannot delete " + F.fileName().toStdString() + ": " +
                             F.errorString().toStdString());

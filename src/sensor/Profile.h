@@ -7,7 +7,9 @@
 // holding only "Port=" is a valid (empty) profile. Reading is tolerant of
 // blanks around '=', of comment lines starting with '#' or ';' and of CR LF;
 // a value that is no valid one, a key given twice or a line that is no
-// "Key=Value" is an error naming the file, the line and the key. A key this
+// "Key=Value" is an error naming the file, the line and the key; a text of
+// the file or a name that an error quotes is shown as QuotedExcerpt
+// (Formats.h) writes it: escaped, at most 80 characters. A key this
 // version does not know is skipped with a warning, so that a profile written
 // by a newer version still loads. Owner's thread only.
 #pragma once

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Recorder.h"
 
+#include "Formats.h"
 #include "SysUtils.h"
 
 #include <cerrno>
@@ -13,13 +14,7 @@
 #include <unistd.h>
 
 std::string TRecorder::Quote(const std::string& Field) {
-    if (Field.find_first_of(",\"\r\n") == std::string::npos) return Field;
-    std::string Out = "\"";
-    for (char C : Field) {
-        if (C == '"') Out += '"';
-        Out += C;
-    }
-    return Out + '"';
+    return CsvField(Field);
 }
 
 std::string TRecorder::Number(double V) {

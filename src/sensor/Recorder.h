@@ -24,8 +24,9 @@ class TRecorder {
     static constexpr const char* Header = "time,elapsed_s,kind,value,text,port,mode,id";
     static constexpr const char* LineEnd = "\r\n";
 
-    // Field as RFC 4180 wants it: quoted (quotes doubled) when it holds a
-    // comma, a quote, CR or LF; else as it is.
+    // Field as RFC 4180 wants it (CsvField): quoted (quotes doubled) when it
+    // holds a comma, a quote, CR or LF, else as it is; a NUL or an invalid
+    // UTF-8 byte, which would cut the row short for many readers, as U+FFFD.
     static std::string Quote(const std::string& Field);
     // Shortest text that reads back as V (at most 12 significant digits),
     // with a point whatever the locale.

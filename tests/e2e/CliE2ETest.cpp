@@ -2,6 +2,7 @@
 // vorta-cli against the simulated sensor: the bytes each command puts on the
 // wire, what it prints, and its exit status.
 #include "CliRun.h"
+#include "PtyPair.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -175,6 +176,22 @@ TEST(CliE2E, ARefusalOrNoAnswerIsAFailure) {
     TSimProcess Silent({"--silent"});
     EXPECT_EQ(Cli(On(Silent, {"save"})).Status, 1);
     EXPECT_EQ(Texts(Silent), std::vector<std::string>{"#SAVE"});
+}
+
+// A sensor of our own on a pseudo-terminal, to answer what the simulated
+// one never does.
+TEST(CliE2E, SaveSucceedsOnlyOnTheSensorsOwnOk) {
+    const std::pair<std::string, int> Cases[] = {
+        {"OK\r\n", 0}, {" OK \r\n", 0}, {"NOK\r\n", 1}, {"not OK\r\n", 1}, {"OK!\r\n", 1}};
+    for (const auto& [Answer, Status] : Cases) {
+        TPtyPair Sensor;
+        QProcess P;
+        P.start(VORTA_CLI_PATH, {"--port", QString::fromStdString(Sensor.SlavePath), "save"});
+        EXPECT_EQ(Sensor.Receive(7, 10000), "#SAVE\r\n");
+        Sensor.Send(Answer);
+        ASSERT_TRUE(P.waitForFinished(30000));
+        EXPECT_EQ(P.exitCode(), Status) << Answer << P.readAllStandardError().toStdString();
+    }
 }
 
 TEST(CliE2E, NegativeMinusRangeIsAValueAndOptionsWithoutUseAreRefused) {

@@ -94,9 +94,18 @@ TEST(ConsoleProcessE2E, SigtermClosesAsCloseDoesKeepingSettingsAndTheRecordingsE
     EXPECT_EQ(P.exitCode(), 0);
 
     const auto Others = NonReadings(CsvRows(ReadFile(Csv)));
-    ASSERT_GE(Others.size(), 2u);
-    EXPECT_EQ(std::vector<std::string>(Others.end() - 2, Others.end()),
-              (std::vector<std::string>{"event:disconnected", "event:recording stopped"}));
+    ASSERT_GE(Others.size(), 3u);
+    EXPECT_EQ(
+        std::vector<std::string>(Others.end() - 3, Others.end()),
+        (std::vector<std::string>{"sent:#STOP", "event:disconnected", "event:recording stopped"}));
+    // The sensor was told: it does not stream on to a port nobody reads.
+    const auto Stopped = [&] {
+        const auto C = Sim.Commands();
+        return !C.empty() && C.back().Text == "#STOP";
+    };
+    for (int i = 0; i < 300 && !Stopped(); ++i)
+        QTest::qWait(10);
+    EXPECT_TRUE(Stopped());
     const std::string Ini = Dir.path().toStdString() + "/" + TProgramSettings::FileName;
     EXPECT_EQ(TProgramSettings(Ini).Value("Ports/Last").toString().toStdString(), Sim.Path());
 }

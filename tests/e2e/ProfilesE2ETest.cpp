@@ -92,6 +92,22 @@ TEST_F(ProfilesE2E, SavedSetupComesBackRenamesAndDeletes) {
     EXPECT_TRUE(Messages.empty()) << Messages[0];
 }
 
+// With no ID of its own, a profile keeps the limits View > Limits… shows:
+// the connected sensor's.
+TEST_F(ProfilesE2E, WithoutAnIdTheCurrentSensorsLimitsAreSavedAndLoaded) {
+    StartWindow({"--id", "3"});
+    Connect();
+    const std::string Port = PortNameFromPath(Sim->Path());
+    W().Alarms().SetLimits(Port, 3, {-2.0, 2.0, 0.0});
+    Click("btSaveProfile");
+    const std::string Text = ReadFile(Profiles() + "/bench.ini");
+    EXPECT_NE(Text.find("\nLow=-2\nHigh=2\n"), std::string::npos) << Text;
+    EXPECT_EQ(Text.find("Id="), std::string::npos) << Text;
+    W().Alarms().SetLimits(Port, 3, {});
+    Click("btLoadProfile", "bench");
+    EXPECT_EQ(W().Alarms().Limits(Port, 3), (TLimits{-2.0, 2.0, 0.0}));
+}
+
 // The console's Angle Data and vorta-cli --profile ask the same sensor.
 TEST_F(ProfilesE2E, ConsolesProfileTakesTheCliToTheSamePortAndId) {
     StartWindow({"--bus", "5,9", "--value", "12.5"});

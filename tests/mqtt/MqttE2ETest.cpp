@@ -634,7 +634,7 @@ TEST(Dashboards, PortNamesMakeOneTopicLevelAndLineProtocolEscapesTags) {
         {"USB0", 5, 12.5, "0", "inclination,host=h,port=USB0,id=5 value=12.5,mode=0i 7000000"},
         {"/tmp/v a,b=c", 77, -0.1, "3",
          "inclination,host=h,port=/tmp/v\\ a\\,b\\=c,id=77 value=-0.1,mode=3i 7000000"},
-        {"x\ny\\", -1, 90, "", "inclination,host=h,port=x_y_ value=90 7000000"},
+        {"x\ny\\", -1, 90, "", "inclination,host=h,port=x_y\\\\ value=90 7000000"},
         {"", 1, 0, "x", "inclination,host=h,id=1 value=0 7000000"},
     };
     for (const auto& L : Lines)

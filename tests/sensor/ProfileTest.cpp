@@ -65,7 +65,7 @@ TEST(Profile, SavedProfilesListLoadRenameAndDelete) {
         EXPECT_NE(Error([&] { SaveProfile(Dir, Name, TProfile()); }), "no error") << Name;
     P.Topic = "a\nb";
     EXPECT_EQ(Error([&] { SaveProfile(Dir, "p", P); }),
-              "Topic: 'a\nb' holds a line break, a control character or blanks at an end, which "
+              "Topic: 'a\\nb' holds a line break, a control character or blanks at an end, which "
               "the file cannot keep");
     Write(QString::fromStdString(Dir + "/big.ini"), std::string(70000, '#'));
     EXPECT_EQ(Error([&] { LoadProfile(Dir, "big"); }),
@@ -108,6 +108,25 @@ TEST(Profile, HandWrittenFilesReadTolerantlyAndBrokenOnesNameFileLineAndKey) {
     };
     for (const auto& C : Cases)
         EXPECT_EQ(Error([&] { ParseProfile(C.Text, "f.ini"); }), C.Says);
+
+    // What the file holds is quoted escaped, and never more than 80 characters of it.
+    const std::string Long(10000, 'n'), Cut = "'" + std::string(80, 'n') + "'\u2026";
+    const std::pair<std::string, std::string> Hostile[] = {
+        {"\x1b]0;owned\x07\xff\n", "f.ini:1: '\\x1b]0;owned\\x07\\xff' is no Key=Value line"},
+        {"[" + Long + "\n", "f.ini:1: '[" + std::string(79, 'n') +
+                                "'\u2026 is no Key=Value line "
+                                "(a profile has no sections; "
+                                "remove it)"},
+        {"Id=" + Long + "\n", "f.ini:1: Id: " + Cut + " is not a whole number from 1 to 77"},
+    };
+    for (const auto& [Text, Says] : Hostile)
+        EXPECT_EQ(Error([&] { ParseProfile(Text, "f.ini"); }), Says);
+    Warnings.clear();
+    ParseProfile(Long + "\x1b=1\n", "f.ini", &Warnings);
+    EXPECT_EQ(Warnings, std::vector<std::string>{"f.ini:1: unknown key " + Cut + " skipped"});
+    EXPECT_EQ(Error([&] { CheckProfileName("a\nb"); }),
+              "the profile name 'a\\nb' cannot name a file: leave out '/', a leading '.' and "
+              "control characters");
 }
 
 TEST(Profile, APortIsNamedByTheByIdLinkThatPointsToIt) {

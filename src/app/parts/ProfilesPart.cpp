@@ -4,6 +4,7 @@
 #include "Application.h"
 #include "BrokerPart.h"
 #include "Dialogs.h"
+#include "Formats.h"
 #include "ProgramSettings.h"
 #include "VaPorts.h"
 
@@ -46,8 +47,8 @@ std::optional<int> FieldNumber(const QLineEdit* E, const char* Caption, int Min,
     bool Ok = false;
     const int V = T.toInt(&Ok, 10);
     if (!Ok || V < Min || V > Max)
-        throw EProfileError(std::string(Caption) + " '" + Local8(T) +
-                            "' is not a whole number from " + std::to_string(Min) + " to " +
+        throw EProfileError(std::string(Caption) + " " + QuotedExcerpt(Local8(T)) +
+                            " is not a whole number from " + std::to_string(Min) + " to " +
                             std::to_string(Max) + (ZeroIsNone ? " (0 for none)" : "") +
                             ": correct it, then save the profile again");
     return V;
@@ -197,6 +198,11 @@ void TProfilesPart::ShowDialog() {
     FDialog->activateWindow();
 }
 
+int CurrentSensorId(const TSensorSession& Session) {
+    const TSensorIdentity& I = Session.Identity();
+    return I.Known ? I.Id : Session.LastReading().Id;
+}
+
 std::string TProfilesPart::CurrentPortKey() const {
     const TConnection& C = FSession.Connection();
     if (C.State == TConnectionState::Connected) return C.Opened;
@@ -215,7 +221,8 @@ TProfile TProfilesPart::Current() const {
     P.Id = FieldNumber(FFields.Id, "The ID No of Value Read for ID", 1, 77, true);
     P.Interval = FieldNumber(FFields.Interval, "The Interval", 0, 3600000);
     P.Count = FieldNumber(FFields.Count, "The count of Sender Counter", 1, 1000000);
-    P.Limits = FAlarms.Limits(CurrentPortKey(), P.Id.value_or(-1));
+    // The sensor the profile names, else the one View > Limits… shows.
+    P.Limits = FAlarms.Limits(CurrentPortKey(), P.Id ? *P.Id : CurrentSensorId(FSession));
     P.RecordFolder = Local8(*FFields.RecordFolder);
     const TProgramSettings Kept;
     P.Broker = Local8(Kept.Value(TBrokerPart::UrlKey).toString());
@@ -229,6 +236,8 @@ void TProfilesPart::Apply(const TProfile& P) {
         Id = *P.Id;
     else if (const int V = FFields.Id->text().trimmed().toInt(); V >= 1 && V <= 77)
         Id = V;
+    else
+        Id = CurrentSensorId(FSession);
     if (P.Limits.Active()) {
         // First: limits that are refused leave every field as it was.
         const std::string Key = P.Port.empty() ? CurrentPortKey() : PortKey(P.Port);
@@ -256,7 +265,7 @@ bool TProfilesPart::Save(const std::string& Name) {
         const TProfile P = Current();
         const std::vector<std::string> Names = ListProfiles(Dir());
         if (std::find(Names.begin(), Names.end(), Name) != Names.end() &&
-            !AskYesNo("Replace the profile '" + Name + "' with the window's setup?"))
+            !AskYesNo("Replace the profile " + QuotedExcerpt(Name) + " with the window's setup?"))
             return false;
         SaveProfile(Dir(), Name, P);
     } catch (const std::exception& E) {
@@ -265,7 +274,7 @@ bool TProfilesPart::Save(const std::string& Name) {
     }
     FLast = Name;
     if (Keep) Keep(LastKey, QString::fromStdString(Name));
-    if (OnStatus) OnStatus(QString("Profile '%1' saved").arg(QString::fromStdString(Name)));
+    if (OnStatus) OnStatus(QString::fromStdString("Profile " + QuotedExcerpt(Name) + " saved"));
     return true;
 }
 
@@ -274,7 +283,7 @@ bool TProfilesPart::Load(const std::string& Name) {
     try {
         Apply(LoadProfile(Dir(), Name, &Warnings));
     } catch (const std::exception& E) {
-        ShowMessage("The profile '" + Name + "' was not loaded: " + E.what() +
+        ShowMessage("The profile " + QuotedExcerpt(Name) + " was not loaded: " + E.what() +
                     ".\n\nThe window's settings stay as they were.");
         return false;
     }
@@ -286,7 +295,7 @@ void TProfilesPart::Loaded(const std::string& Name, const std::vector<std::strin
     FLast = Name;
     if (Keep) Keep(LastKey, QString::fromStdString(Name));
     // A key of a newer version is skipped; the operator learns which.
-    QString Text = QString("Profile '%1' loaded").arg(QString::fromStdString(Name));
+    QString Text = QString::fromStdString("Profile " + QuotedExcerpt(Name) + " loaded");
     for (const std::string& W : Warnings)
         Text += "; " + FromLocal8(W);
     if (OnStatus) OnStatus(Text);
@@ -307,7 +316,7 @@ bool TProfilesPart::Rename(const std::string& From, const std::string& To) {
 }
 
 bool TProfilesPart::Delete(const std::string& Name) {
-    if (!AskYesNo("Delete the profile '" + Name + "'?")) return false;
+    if (!AskYesNo("Delete the profile " + QuotedExcerpt(Name) + "?")) return false;
     try {
         DeleteProfile(Dir(), Name);
     } catch (const std::exception& E) {
@@ -330,7 +339,8 @@ void TProfilesPart::LoadLast(const QString& LastName,
     try {
         Apply(LoadProfile(Dir(), Name, &Warnings));
     } catch (const std::exception& E) {
-        Report("Profile '" + Name + "' not loaded, the saved settings stay: " + E.what());
+        Report("Profile " + QuotedExcerpt(Name) +
+               " not loaded, the saved settings stay: " + E.what());
         // A profile that is gone would be reported at every start; a broken
         // one is loaded again once it is mended.
         if (!QFileInfo::exists(QString::fromStdString(Dir() + "/" + Name + ".ini"))) {

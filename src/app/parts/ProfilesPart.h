@@ -61,6 +61,10 @@ class TProfilesDialog : public QDialog {
     QPushButton *FLoad, *FRename, *FDelete;
 };
 
+// The ID of the session's current sensor, whose limits View > Limits…
+// shows: its Information's, else its last reading's; -1 when none is known.
+int CurrentSensorId(const TSensorSession& Session);
+
 class TProfilesPart {
   public:
     TProfilesPart(QWidget& Window, TSensorSession& Session, TAlarmWatcher& Alarms,
@@ -82,14 +86,15 @@ class TProfilesPart {
 
     // The setup as a profile: the port (the open device's /dev/serial/by-id
     // link where it has one, else the port box's text), the ID, interval and
-    // count as the fields hold them, that sensor's limits, the record folder
+    // count as the fields hold them, that sensor's limits (with no ID, the
+    // current sensor's, as View > Limits… shows them), the record folder
     // and the broker's URL and topic prefix the Publish dialog offers.
     // Throws EProfileError naming a field that holds no valid value.
     TProfile Current() const;
     // Applies the keys P has and leaves the rest; the limits go to the port
-    // and ID the window then names (and to the open port when it is that
-    // device under another name). Throws ELimitsError before anything
-    // changes.
+    // and ID the window then names, else the current sensor (and to the
+    // open port when it is that device under another name). Throws
+    // ELimitsError before anything changes.
     void Apply(const TProfile& P);
 
     // The dialog's commands. Each shows what went wrong in a message box
