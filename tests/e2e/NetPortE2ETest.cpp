@@ -1,14 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Ports behind a real ser2net, raw and RFC 2217: the serial component's
 // bytes and settings, a server that dies and comes back, vorta-cli end to
-// end and its errors, and the console's automatic reconnect.
+// end and its errors, and the console's automatic reconnect. Then hostile
+// servers: a burst far beyond the input's bound, a negotiation storm that
+// never reads, a Telnet stream in error.
 #include "CliRun.h"
 #include "ConsoleFixture.h"
+#include "HostilePeer.h"
 #include "PtyPair.h"
 #include "Ser2netProcess.h"
 #include "VaComm.h"
 
+#include <QProcess>
 #include <QRegularExpression>
+
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -172,4 +179,147 @@ TEST_F(ConsoleE2E, AutoReconnectReopensANetworkPortWhoseServerCameBack) {
     EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#READ", "#INFO", "#READ"}));
     EXPECT_EQ(Control<QComboBox>(W(), "ePortNo")->currentText().toStdString(), Server.Url());
     EXPECT_TRUE(Messages.empty());
+}
+
+namespace {
+
+using HostilePeer::TKind;
+using HostilePeer::TPeer;
+
+// The figure of /proc/<Pid>/status named Key ("VmHWM"), in kB; -1 if none.
+long StatusKb(qint64 Pid, const std::string& Key) {
+    std::ifstream In("/proc/" + std::to_string(Pid) + "/status");
+    std::string Name;
+    long Kb;
+    while (In >> Name) {
+        if (Name == Key + ":" && In >> Kb) return Kb;
+        In.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+
+std::vector<std::string> LinesOf(const std::string& Text) {
+    std::vector<std::string> L;
+    std::istringstream In(Text);
+    for (std::string Line; std::getline(In, Line);)
+        L.push_back(Line);
+    return L;
+}
+
+class HostileServer : public ::testing::TestWithParam<TKind> {};
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(RawAndRfc2217, HostileServer,
+                         ::testing::Values(TKind::Raw, TKind::Rfc2217));
+
+// 300 KB at once is more than the input holds and than the socket's buffers
+// take: the rest waits at the server until it is read, and every frame of
+// the burst and of the period after it is printed, in order.
+TEST_P(HostileServer, AStreamGetsEveryFrameOfABurstAndOfThePeriodAfterIt) {
+    TPeer Peer(GetParam());
+    const long Burst = 30000;
+    Peer.On("#READ", [Burst](TPeer& P) {
+        std::string B;
+        for (long i = 0; i < Burst; ++i)
+            B += HostilePeer::Frame(std::to_string(i));
+        P.Send(B);
+        P.Every(50, [Burst](long i) { return HostilePeer::Frame(std::to_string(Burst + i)); });
+    });
+    const TRun R =
+        Cli({"stream", "--port", QString::fromStdString(Peer.Port()), "--duration", "4"});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    const std::vector<std::string> Lines = LinesOf(R.Out);
+    ASSERT_GE(Lines.size(), size_t(Burst + 5)) << R.Err;
+    for (size_t i = 0; i < Lines.size(); ++i)
+        ASSERT_EQ(Lines[i], std::to_string(i));
+}
+
+// A server that repeats requests and never reads: the replies that find no
+// room are dropped and told of as a full transmit queue, the frames among
+// the requests are still read, and the client's memory stays small.
+TEST(HostileServerStorm, RepliesStayBoundedAndAreCountedWhileFramesAreRead) {
+    TPeer Peer(TKind::Rfc2217);
+    Peer.On("#READ", [](TPeer& P) {
+        P.StormWith(HostilePeer::Storm(4096));
+        P.Every(50, [](long i) { return HostilePeer::Frame(std::to_string(i)); });
+    });
+    QProcess Cli;
+    Cli.start(QStringLiteral(VORTA_CLI_PATH),
+              {"stream", "--port", QString::fromStdString(Peer.Port())});
+    ASSERT_TRUE(Cli.waitForStarted(10000));
+    const uint64_t Stormed = 256u << 20;
+    ASSERT_TRUE(PumpUntil(
+        [&] { return Peer.Sent() >= Stormed || Cli.state() != QProcess::Running; }, 120000));
+    // Still streaming: without readings it would have given up on #READ.
+    ASSERT_EQ(Cli.state(), QProcess::Running) << Cli.readAllStandardError().toStdString();
+    const long PeakKb = StatusKb(Cli.processId(), "VmHWM");
+    Cli.kill();
+    Cli.waitForFinished(5000);
+    EXPECT_GT(PeakKb, 0);
+    EXPECT_LT(PeakKb, 64 * 1024) << "after " << Peer.Sent() << " bytes of requests";
+
+    TVaComm C;
+    std::vector<int> Errors;
+    std::string Got;
+    C.OnRxChar = [&](TVaObject*, int) { Got += C.ReadText(); };
+    C.OnError = [&](TVaObject*, int E) { Errors.push_back(E); };
+    C.SetDeviceName(Peer.Port());
+    ASSERT_TRUE(PumpUntil([&] { return !Peer.Connected(); }, 10000));
+    C.Open();
+    C.WriteText("#READ\r\n");
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return std::find(Errors.begin(), Errors.end(), int(CE_TXFULL)) != Errors.end() &&
+                   Got.find("B1\x17$") != std::string::npos;
+        },
+        20000));
+}
+
+// Bytes in error become the SUB character, with a framing error: between
+// good frames, the frames they spoil give no reading.
+TEST(HostileServerErrors, ATelnetStreamInErrorSpoilsOnlyItsOwnFrames) {
+    const std::string Sb = "\xFF\xFA\x2C\x0A";
+    const std::string Spoilt[] = {HostilePeer::UndoubledIac("1250"), // IAC before a digit
+                                  HostilePeer::Frame("12\xFF\xF7"
+                                                     "50"), // erase character
+                                  HostilePeer::Frame("12" + Sb +
+                                                     "\x01\xFF\xF1"
+                                                     "50"), // sub-negotiation cut short
+                                  HostilePeer::Frame("12" + Sb + std::string(600, 'x') +
+                                                     "\xFF\xF0"
+                                                     "50"), // too long
+                                  HostilePeer::Frame("12\xFF\xF0"
+                                                     "50")}; // a stray SE
+    std::string Sent, Want;
+    for (size_t i = 0; i < std::size(Spoilt); ++i) {
+        Sent += HostilePeer::Frame(std::to_string(i)) + Spoilt[i];
+        Want += std::to_string(i) + "\n";
+    }
+    Sent += HostilePeer::Frame("9");
+    Want += "9\n";
+    TPeer Peer(TKind::Rfc2217);
+    Peer.On("#READ", [Sent](TPeer& P) { P.Send(Sent); });
+    const TRun R =
+        Cli({"stream", "--port", QString::fromStdString(Peer.Port()), "--duration", "2"});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, Want);
+
+    TVaComm C;
+    std::string Got;
+    unsigned Errors = 0;
+    C.OnRxChar = [&](TVaObject*, int) { Got += C.ReadText(); };
+    C.OnError = [&](TVaObject*, int E) { Errors |= unsigned(E); };
+    C.SetDeviceName(Peer.Port());
+    ASSERT_TRUE(PumpUntil([&] { return !Peer.Connected(); }, 10000));
+    C.Open();
+    C.WriteText("#READ\r\n");
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return Got.size() >= 6 && Got.substr(Got.size() - 6) == "\x02"
+                                                                    "9B1\x17$";
+        },
+        10000));
+    EXPECT_EQ(std::count(Got.begin(), Got.end(), '\x1A'), 5) << Got;
+    EXPECT_EQ(Errors, unsigned(CE_FRAME));
 }
