@@ -323,3 +323,16 @@ TEST(HostileServerErrors, ATelnetStreamInErrorSpoilsOnlyItsOwnFrames) {
     EXPECT_EQ(std::count(Got.begin(), Got.end(), '\x1A'), 5) << Got;
     EXPECT_EQ(Errors, unsigned(CE_FRAME));
 }
+
+// A raw port's line is set at its server: its light shows the address only.
+TEST_F(ConsoleE2E, TheLightOfANetworkPortNamesOnlyWhatTheConsoleSets) {
+    Start();
+    for (const bool Rfc2217 : {false, true}) {
+        TSer2netProcess Server(Sim->Path(), Rfc2217);
+        Control<QComboBox>(W(), "ePortNo")->setEditText(QString::fromStdString(Server.Url()));
+        Connect();
+        EXPECT_EQ(Control<QLabel>(W(), "ConnectionLight")->text().toStdString(),
+                  Server.Url() + (Rfc2217 ? " \u00B7 9600 8N1" : ""));
+        Control<QAction>(W(), "actDisconnect")->trigger();
+    }
+}
