@@ -200,6 +200,7 @@ class TPeer {
         while (!FStop) {
             std::string Out;
             int Timeout = -1;
+            bool Storming;
             {
                 std::lock_guard<std::mutex> L(FLock);
                 const auto Now = std::chrono::steady_clock::now();
@@ -210,14 +211,15 @@ class TPeer {
                                       .count()) +
                               1;
                 }
-                if (FOut.empty() && !FStorm.empty()) FOut = FStorm;
+                Storming = !FStorm.empty();
+                if (FOut.empty() && Storming) FOut = FStorm;
                 Out = FOut;
             }
             pollfd P[2] = {{FWake, POLLIN, 0}, {FFd >= 0 ? FFd : FListen, 0, 0}};
             if (FFd < 0)
                 P[1].events = POLLIN;
             else
-                P[1].events = short((FStorm.empty() ? POLLIN : 0) | (Out.empty() ? 0 : POLLOUT));
+                P[1].events = short((Storming ? 0 : POLLIN) | (Out.empty() ? 0 : POLLOUT));
             if (poll(P, 2, Timeout) < 0) continue;
             if (P[0].revents) {
                 uint64_t Count;
