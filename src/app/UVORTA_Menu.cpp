@@ -229,10 +229,14 @@ void TFKAVRO::ShowTraffic() {
 
 void TFKAVRO::UpdateConnectionLight() {
     if (!ConnectionLight || !FPorts) return;
+    // A raw TCP port's line is set at its server, not here: only its
+    // address is known. An RFC 2217 port takes the console's settings.
+    const std::string& Opened = FSession->Connection().Opened;
+    const bool Raw = Opened.rfind("tcp://", 0) == 0;
     if (Connected == 1 && VaComm1->Active())
         SetLight(ConnectionLight,
-                 QString::fromLocal8Bit(FSession->Connection().Opened.c_str()) +
-                     QString::fromUtf8(" · ") + LineSettingsText(*VaComm1),
+                 QString::fromLocal8Bit(Opened.c_str()) +
+                     (Raw ? QString() : QString::fromUtf8(" · ") + LineSettingsText(*VaComm1)),
                  "#2e7d32");
     else if (FPorts->Lost())
         SetLight(ConnectionLight, "Lost", "#c62828");

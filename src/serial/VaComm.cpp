@@ -228,6 +228,7 @@ void TVaCustomComm::Open() {
     VaPosix::TErrorCounters C;
     FHaveCounters = !FNet && VaPosix::ReadErrorCounters(FHandle, C) == 0;
     if (FHaveCounters) std::memcpy(FErrorBase, C.Count, sizeof C.Count);
+    FNetErrorBase[0] = FNetErrorBase[1] = 0;
     // Allocated here once, so that receiving allocates nothing.
     FRxBuf.resize(size_t(std::max(FBuffers->ReadSize(), 256)));
     try {
@@ -267,6 +268,7 @@ void TVaCustomComm::DoClose() {
 void TVaCustomComm::CreateThreads() {
     if (FEventMask != 0) {
         FEventThread = std::make_shared<TVaCommEventThread>(this, FHandle, FEventMask);
+        FEventThread->Net = FNet.get();
         // The notifier belongs to the user-interface thread; opened on
         // another thread, the component hands its batches through VaPost.
         if (VaIsMainThread()) {
@@ -514,8 +516,24 @@ uint32_t TVaCustomComm::ReadStatus(TVaComStat& Stat, bool TakeHangup) {
     if (TakeHangup && FNet) FNet->OutQueue(Stat.cbOutQue);
     if (TakeHangup && !FNet) VaPosix::OutQueue(FHandle, Stat.cbOutQue);
     uint32_t Bits = TakeLineErrors();
+    if (TakeHangup) Bits |= TakeNetErrors();
     int Noted = 1;
     if (TakeHangup && FHangup.compare_exchange_strong(Noted, 2)) Bits |= CE_IOE;
+    return Bits;
+}
+
+// Under ReadLock: a network port's line errors since the last call. Its
+// line is the Telnet stream: a protocol error there spoils bytes as a
+// framing error does, and a reply dropped for want of room is a full
+// transmit queue. Taken by GetCommErrors only, not by the reads, so that
+// they reach OnError through the EV_ERR that the event thread raises.
+uint32_t TVaCustomComm::TakeNetErrors() {
+    if (!FNet) return 0;
+    const uint64_t Now[2] = {FNet->ProtocolErrors(), FNet->DroppedReplies()};
+    const uint32_t Bits = (Now[0] != FNetErrorBase[0] ? CE_FRAME : 0u) |
+                          (Now[1] != FNetErrorBase[1] ? CE_TXFULL : 0u);
+    FNetErrorBase[0] = Now[0];
+    FNetErrorBase[1] = Now[1];
     return Bits;
 }
 

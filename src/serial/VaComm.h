@@ -299,6 +299,7 @@ class TVaCustomComm : public TVaComponent {
     bool NoteHangup();
     uint32_t ReadStatus(TVaComStat& Stat, bool TakeHangup);
     uint32_t TakeLineErrors();
+    uint32_t TakeNetErrors();
     // Under ReadLock: moves what the driver holds into the receive buffer,
     // up to its capacity; sets FRxDrained when the driver was emptied.
     void PullInput();
@@ -336,6 +337,7 @@ class TVaCustomComm : public TVaComponent {
     std::atomic<int> FHangup{0};                // 0 none, 1 noted, 2 reported
     uint32_t FErrorBase[5] = {};                // driver error counters already reported
     bool FHaveCounters = false;                 // the device keeps error counters
+    uint64_t FNetErrorBase[2] = {};             // a network port's counters already reported
     // Receive buffer, Buffers.ReadSize bytes from Open on: bytes taken from
     // the driver by a dispatch, waiting at [FRxHead, FRxEnd).
     std::vector<uint8_t> FRxBuf;

@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -22,7 +23,19 @@ namespace VaNet {
 
 namespace {
 
-enum : uint8_t { SE = 240, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, IAC = 255 };
+enum : uint8_t {
+    SE = 240,
+    NOP = 241,
+    DM = 242,
+    AYT = 246,
+    GA = 249,
+    SB = 250,
+    WILL = 251,
+    WONT = 252,
+    DO = 253,
+    DONT = 254,
+    IAC = 255
+};
 // COM-PORT-OPTION commands, client to server.
 enum : uint8_t { SetBaudrate = 1, SetDatasize = 2, SetParity = 3, SetStopsize = 4, SetControl = 5 };
 // SET-CONTROL values.
@@ -169,6 +182,30 @@ void TTelnet::Verb(uint8_t V, uint8_t Opt, std::string& Reply) {
     }
 }
 
+void TTelnet::Error(std::string& Payload) {
+    ++FErrors;
+    Payload += char(Substitute);
+    FCr = false;
+}
+
+void TTelnet::AfterIac(uint8_t B, std::string& Payload) {
+    FState = sData;
+    if (B == IAC) {
+        Payload += char(IAC);
+        FCr = false;
+    } else if (B >= WILL) {
+        FVerb = B;
+        FState = sVerb;
+    } else if (B == SB) {
+        FSbLength = 0;
+        FState = sSb;
+    } else if (B != NOP && B != DM && B != AYT && B != GA) {
+        // NOP, the data mark, "are you there" and go-ahead leave the data
+        // as it is; anything else does not belong on a serial line.
+        Error(Payload);
+    }
+}
+
 void TTelnet::Decode(const uint8_t* In, int Count, std::string& Payload, std::string& Reply) {
     for (int i = 0; i < Count; ++i) {
         const uint8_t B = In[i];
@@ -183,18 +220,7 @@ void TTelnet::Decode(const uint8_t* In, int Count, std::string& Payload, std::st
             }
             break;
         case sIac:
-            FState = sData;
-            if (B == IAC) {
-                Payload += char(IAC);
-                FCr = false;
-            } else if (B >= WILL) {
-                FVerb = B;
-                FState = sVerb;
-            } else if (B == SB) {
-                FState = sSb;
-            }
-            // Other commands (NOP, GA, a stray SE) carry nothing for a
-            // serial line.
+            AfterIac(B, Payload);
             break;
         case sVerb:
             Verb(FVerb, B, Reply);
@@ -204,10 +230,22 @@ void TTelnet::Decode(const uint8_t* In, int Count, std::string& Payload, std::st
             // The server's answers to the settings and its notifications
             // are not needed: what was asked for is what the port has, or
             // the server's own choice, and neither changes what is read.
-            if (B == IAC) FState = sSbIac;
+            if (B == IAC)
+                FState = sSbIac;
+            else if (++FSbLength == MaxSubnegotiation + 1)
+                Error(Payload);
             break;
         case sSbIac:
-            FState = B == SE ? sData : sSb;
+            if (B == SE) {
+                FState = sData;
+            } else if (B == IAC) {
+                FState = sSb;
+                if (++FSbLength == MaxSubnegotiation + 1) Error(Payload);
+            } else {
+                // Cut short: B begins the command that took its place.
+                Error(Payload);
+                AfterIac(B, Payload);
+            }
             break;
         }
     }
@@ -393,7 +431,9 @@ struct TOpener {
                 throw EVaCommOpenError(NotRfc + ": no answer to the COM-PORT-OPTION within " +
                                            std::to_string(NegotiateMs / 1000) + " s" + Fix,
                                        ETIMEDOUT);
-            if (R > 0) Error = D.Fill();
+            bool Got = false;
+            if (R > 0) Error = D.Fill(Got);
+            if (Got) D.Notify();
             if (R < 0 && errno != EINTR) Error = errno;
         }
         if (Error != 0) FailErrno(Error == EIO ? ECONNRESET : Error);
@@ -403,25 +443,35 @@ struct TOpener {
 std::unique_ptr<TNetDevice> TNetDevice::Open(const TAddress& A) {
     TOpener O{A};
     std::unique_ptr<TNetDevice> D(new TNetDevice(O.Connect(), A.Kind));
+    if (D->FNotice < 0) {
+        const int Error = errno;
+        O.Fail(Error, VaPosix::ErrorText(Error));
+    }
     if (A.Kind == TKind::Rfc2217) O.Negotiate(*D);
     return D;
 }
 
+TNetDevice::TNetDevice(int Fd, TKind Kind)
+    : FFd(Fd), FKind(Kind), FNotice(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
 TNetDevice::~TNetDevice() {
     close(FFd);
+    if (FNotice >= 0) close(FNotice);
 }
 
 // ---------------------------------------------------------------- I/O
 
 // Bytes nobody reads are left in the socket beyond MaxPending, as a tty
-// leaves them in its driver: TCP then holds the server back.
-static const size_t MaxPending = 65536;
-
-int TNetDevice::Fill() {
+// leaves them in its driver. A receive never asks for more than the room
+// left: Telnet's decoding only shrinks what it is given.
+int TNetDevice::Fill(bool& Got) {
+    Got = false;
     uint8_t Raw[4096];
     for (;;) {
-        if (FIn.size() - FInHead >= MaxPending) return 0;
-        const ssize_t R = recv(FFd, Raw, sizeof Raw, MSG_DONTWAIT);
+        const size_t Room = MaxPending - std::min(MaxPending, FIn.size() - FInHead);
+        if (Room == 0) return 0;
+        const size_t Want = std::min(Room, sizeof Raw);
+        const ssize_t R = recv(FFd, Raw, Want, MSG_DONTWAIT);
         if (R == 0) {
             FEof = true;
             return 0;
@@ -434,28 +484,81 @@ int TNetDevice::Fill() {
             FIn.erase(0, FInHead);
             FInHead = 0;
         }
+        const size_t Before = FIn.size();
         if (FKind == TKind::Raw) {
             FIn.append(reinterpret_cast<const char*>(Raw), size_t(R));
         } else {
             std::string Reply;
             FTelnet.Decode(Raw, int(R), FIn, Reply);
+            FProtocolErrors = FTelnet.ProtocolErrors();
             if (!Reply.empty()) {
+                // Replies are three bytes each; those the bound has no room
+                // for are dropped, for a server that never reads would
+                // otherwise have them pile up here without end.
                 std::lock_guard<std::mutex> L(FSendLock);
-                SendProtocol(Reply);
+                const size_t Free = MaxOutput - std::min(MaxOutput, FOut.size());
+                const size_t Fit = std::min(Reply.size(), Free / 3 * 3);
+                FDroppedReplies += (Reply.size() - Fit) / 3;
+                Reply.resize(Fit);
+                if (!Reply.empty()) SendProtocol(Reply);
             }
         }
-        if (size_t(R) < sizeof Raw) return 0;
+        Got = Got || FIn.size() > Before;
+        if (size_t(R) < Want) return 0;
     }
 }
 
+void TNetDevice::Notify() {
+    const uint64_t One = 1;
+    // Fails only when the counter would overflow, with a notice due.
+    [[maybe_unused]] ssize_t Written = ::write(FNotice, &One, sizeof One);
+}
+
+void TNetDevice::TakeNotice() {
+    uint64_t Count;
+    [[maybe_unused]] ssize_t Got = ::read(FNotice, &Count, sizeof Count);
+}
+
+int TNetDevice::Pump(bool& Ready, bool& Hold) {
+    std::lock_guard<std::mutex> L(FReadLock);
+    bool Got;
+    const int Error = Fill(Got);
+    const size_t Pending = FIn.size() - FInHead;
+    Ready = Pending > 0;
+    Hold = false;
+    if (Error != 0) return Error;
+    if (FEof && Pending == 0) return EIO;
+    // A socket at its end stays readable: it waits, as a full input does,
+    // until the reader has taken what came before the end.
+    if (Pending >= MaxPending || FEof) {
+        if (!FEof) ++FInputHolds;
+        Hold = FHeld = true;
+    }
+    return 0;
+}
+
+// The event thread learns of bytes the reader took from the socket itself
+// through the notice: they may stay in the reader's own buffer, beyond what
+// the dispatch under way counted, and TCP may bring nothing more to wake it.
 int TNetDevice::Read(void* Buf, int Count, int& Done) {
     std::lock_guard<std::mutex> L(FReadLock);
     Done = 0;
+    bool Notice = false;
+    int Error = 0;
     while (Done < Count) {
         if (FInHead == FIn.size()) {
-            if (FEof) return Done > 0 ? 0 : EIO;
-            if (int Error = Fill()) return Error;
-            if (FInHead == FIn.size() && !FEof) return 0;
+            if (FHeld) {
+                FHeld = false;
+                Notice = true;
+            }
+            if (FEof) {
+                if (Done == 0) Error = EIO;
+                break;
+            }
+            bool Got;
+            if ((Error = Fill(Got)) != 0) break;
+            Notice = Notice || Got;
+            if (FInHead == FIn.size() && !FEof) break;
             continue;
         }
         const size_t Take = std::min(size_t(Count - Done), FIn.size() - FInHead);
@@ -463,12 +566,15 @@ int TNetDevice::Read(void* Buf, int Count, int& Done) {
         FInHead += Take;
         Done += int(Take);
     }
-    return 0;
+    if (Notice) Notify();
+    return Error;
 }
 
 int TNetDevice::InQueue(int& Count) {
     std::lock_guard<std::mutex> L(FReadLock);
-    const int Error = Fill();
+    bool Got;
+    const int Error = Fill(Got);
+    if (Got) Notify();
     Count = int(FIn.size() - FInHead);
     return Error;
 }
@@ -496,6 +602,10 @@ int TNetDevice::SendOut() {
 }
 
 int TNetDevice::SendProtocol(const std::string& Bytes) {
+    if (FOut.size() + Bytes.size() > MaxOutput) {
+        if (int Error = SendOut()) return Error;
+        if (FOut.size() + Bytes.size() > MaxOutput) return ENOBUFS;
+    }
     FOut += Bytes;
     return SendOut();
 }

@@ -275,27 +275,30 @@ int WaitDevice(int Fd, bool ForWrite, int WakeFd, int Timeout, int& Error) {
     return Bits;
 }
 
-TInputWatch::TInputWatch(int Fd, int WakeFd, int KickFd) {
+TInputWatch::TInputWatch(int Fd, int WakeFd, int KickFd, int NoticeFd) : FFd(Fd) {
     FEpoll = epoll_create1(EPOLL_CLOEXEC);
     if (FEpoll < 0) {
         FError = errno;
         return;
     }
-    epoll_event W{};
-    W.events = EPOLLIN;
-    W.data.u32 = 0;
-    epoll_event D{};
-    // A network port's socket reports the server closing its side as
-    // RDHUP, which is that device's hang-up.
-    D.events = EPOLLIN | EPOLLET | EPOLLRDHUP;
-    D.data.u32 = 1;
-    epoll_event K{};
-    K.events = EPOLLIN;
-    K.data.u32 = 2;
-    if (epoll_ctl(FEpoll, EPOLL_CTL_ADD, WakeFd, &W) != 0 ||
-        epoll_ctl(FEpoll, EPOLL_CTL_ADD, Fd, &D) != 0 ||
-        (KickFd >= 0 && epoll_ctl(FEpoll, EPOLL_CTL_ADD, KickFd, &K) != 0))
-        FError = errno;
+    const auto Add = [this](int Watched, uint32_t Events, uint32_t Tag) {
+        epoll_event E{};
+        E.events = Events;
+        E.data.u32 = Tag;
+        if (FError == 0 && epoll_ctl(FEpoll, EPOLL_CTL_ADD, Watched, &E) != 0) FError = errno;
+    };
+    Add(WakeFd, EPOLLIN, 0);
+    // A tty's hang-up is HUP; a socket's end is read as such (see the header).
+    Add(Fd, NoticeFd >= 0 ? uint32_t(EPOLLIN) : uint32_t(EPOLLIN | EPOLLET | EPOLLRDHUP), 1);
+    if (KickFd >= 0) Add(KickFd, EPOLLIN, 2);
+    if (NoticeFd >= 0) Add(NoticeFd, EPOLLIN, 3);
+}
+
+int TInputWatch::HoldDevice(bool Hold) {
+    epoll_event E{};
+    E.events = Hold ? 0u : uint32_t(EPOLLIN);
+    E.data.u32 = 1;
+    return epoll_ctl(FEpoll, EPOLL_CTL_MOD, FFd, &E) != 0 ? errno : 0;
 }
 
 TInputWatch::~TInputWatch() {
@@ -303,8 +306,8 @@ TInputWatch::~TInputWatch() {
 }
 
 int TInputWatch::Wait(int& Error, int Timeout) {
-    epoll_event E[3];
-    int R = epoll_wait(FEpoll, E, 3, Timeout < 0 ? -1 : Timeout);
+    epoll_event E[4];
+    int R = epoll_wait(FEpoll, E, 4, Timeout < 0 ? -1 : Timeout);
     if (R < 0) {
         Error = errno;
         return errno == EINTR ? 0 : wFailed;
@@ -317,6 +320,10 @@ int TInputWatch::Wait(int& Error, int Timeout) {
         }
         if (E[i].data.u32 == 2) {
             Bits |= wKick;
+            continue;
+        }
+        if (E[i].data.u32 == 3) {
+            Bits |= wNotice;
             continue;
         }
         if (E[i].events & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) Bits |= wHangup;

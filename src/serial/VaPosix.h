@@ -68,25 +68,48 @@ std::string ErrorText(int Error);
 
 // Readiness waits on the device and a wake-up event descriptor.
 // Returns a bit set of the following; Timeout in ms, negative waits forever.
-enum : int { wReadable = 1, wWritable = 2, wHangup = 4, wWake = 8, wFailed = 16, wKick = 32 };
+enum : int {
+    wReadable = 1,
+    wWritable = 2,
+    wHangup = 4,
+    wWake = 8,
+    wFailed = 16,
+    wKick = 32,
+    wNotice = 64
+};
 int WaitDevice(int Fd, bool ForWrite, int WakeFd, int Timeout, int& Error);
 
-// Edge-triggered input wait for the event thread: reports new input only
-// when bytes arrive, so bytes nobody reads do not wake it again. KickFd (an
-// event descriptor, optional) reports wKick while it is set.
+// Input wait for the event thread. A tty's descriptor is watched
+// edge-triggered: new input is reported only when bytes arrive, so bytes
+// nobody reads do not wake it again (the line keeps bringing new ones, or
+// its driver counts an overrun). KickFd (an event descriptor, optional)
+// reports wKick while it is set.
+//
+// With NoticeFd, Fd is a network device's socket (VaNet::TNetDevice), whose
+// bytes nobody reads hold the server back: no new byte may ever come to
+// report the old ones. It is watched level-triggered, so that the thread
+// reads it for as long as it holds bytes, and left alone while held
+// (HoldDevice); NoticeFd reports wNotice while it is set. The end of the
+// connection shows as readable: it is the device's to report, after the
+// bytes before it.
 class TInputWatch {
   public:
-    TInputWatch(int Fd, int WakeFd, int KickFd = -1);
+    TInputWatch(int Fd, int WakeFd, int KickFd = -1, int NoticeFd = -1);
     ~TInputWatch();
     TInputWatch(const TInputWatch&) = delete;
     TInputWatch& operator=(const TInputWatch&) = delete;
     int Error() const { return FError; }
-    // Returns wReadable/wHangup/wWake/wKick/wFailed bits, 0 when Timeout
-    // (ms) passed; a negative Timeout waits without limit.
+    // Returns wReadable/wHangup/wWake/wKick/wNotice/wFailed bits, 0 when
+    // Timeout (ms) passed; a negative Timeout waits without limit.
     int Wait(int& Error, int Timeout = -1);
+    // The event thread only, for a socket watched with NoticeFd: Hold stops
+    // the readable reports (errors and hang-ups still come), until called
+    // again with false. Returns 0 or errno.
+    int HoldDevice(bool Hold);
 
   private:
     int FEpoll = -1;
+    int FFd = -1;
     int FError = 0;
 };
 

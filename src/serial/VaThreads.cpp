@@ -81,13 +81,14 @@ static const int ModemPollMs = 50;
 static const int TxPollMs = 10;
 
 void TVaCommEventThread::Execute() {
-    VaPosix::TInputWatch Watch(Fd, WaitEvent.Handle, TxEvent.Handle);
+    VaPosix::TInputWatch Watch(Fd, WaitEvent.Handle, TxEvent.Handle, Net ? Net->NoticeFd() : -1);
     if (Watch.Error()) return;
     VaPosix::TErrorCounters Seen;
     bool HaveCounters = VaPosix::ReadErrorCounters(Fd, Seen) == 0;
     const bool PollModem =
         HaveCounters && (Mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK)) != 0;
-    bool TxPending = false; // a direct write has not drained yet
+    bool TxPending = false;                 // a direct write has not drained yet
+    uint64_t NetErrors = 0, NetDropped = 0; // a network port's counters as last reported
     while (!Terminated) {
         int Timeout = TxPending ? TxPollMs : PollModem ? ModemPollMs : -1;
         int Error = 0;
@@ -99,7 +100,32 @@ void TVaCommEventThread::Execute() {
         }
         bool Hangup = (Bits & VaPosix::wHangup) != 0;
         EvtMask = 0;
-        if (Bits & VaPosix::wReadable) EvtMask |= EV_RXCHAR;
+        if (Net) {
+            if (Bits & VaPosix::wNotice) {
+                Net->TakeNotice();
+                Watch.HoldDevice(false);
+                EvtMask |= EV_RXCHAR;
+            }
+            if ((Bits & VaPosix::wReadable) && !Hangup) {
+                bool Ready = false, Hold = false;
+                const int E = Net->Pump(Ready, Hold);
+                if (Ready) EvtMask |= EV_RXCHAR;
+                if (Hold) Watch.HoldDevice(true);
+                if (VaPosix::IsHangupError(E))
+                    Hangup = true;
+                else if (E != 0)
+                    Pause(WaitEvent);
+            }
+            // Telnet's protocol errors and dropped replies are the line
+            // errors of a network port (VaComm's TakeLineErrors).
+            if (Net->ProtocolErrors() != NetErrors || Net->DroppedReplies() != NetDropped) {
+                NetErrors = Net->ProtocolErrors();
+                NetDropped = Net->DroppedReplies();
+                EvtMask |= EV_ERR;
+            }
+        } else if (Bits & VaPosix::wReadable) {
+            EvtMask |= EV_RXCHAR;
+        }
         if (Bits & VaPosix::wKick) {
             // Reset before the queue is looked at: a write after this point
             // sets it again and is looked at on the next pass.

@@ -91,6 +91,9 @@ class TVaCommEventThread : public TVaThread {
     TVaCommEventThread(TVaCustomComm* AOwner, int AFd, uint32_t AMask)
         : TVaThread(AOwner, AFd), Mask(AMask) {}
     uint32_t EvtMask = 0;
+    // A network port's connection (set before the thread starts), else null:
+    // the thread then reads the socket into the device itself (Pump).
+    VaNet::TNetDevice* Net = nullptr;
     TVaWaitEvent WaitEvent; // the stop signal
     TVaWaitEvent TxEvent;   // set by a direct write: report when it has drained
 

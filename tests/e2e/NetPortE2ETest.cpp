@@ -1,14 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Ports behind a real ser2net, raw and RFC 2217: the serial component's
 // bytes and settings, a server that dies and comes back, vorta-cli end to
-// end and its errors, and the console's automatic reconnect.
+// end and its errors, and the console's automatic reconnect. Then hostile
+// servers: a burst far beyond the input's bound, a negotiation storm that
+// never reads, a Telnet stream in error.
 #include "CliRun.h"
 #include "ConsoleFixture.h"
+#include "HostilePeer.h"
 #include "PtyPair.h"
 #include "Ser2netProcess.h"
 #include "VaComm.h"
 
+#include <QProcess>
 #include <QRegularExpression>
+
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -172,4 +179,148 @@ TEST_F(ConsoleE2E, AutoReconnectReopensANetworkPortWhoseServerCameBack) {
     EXPECT_EQ(Commands(), (std::vector<std::string>{"#INFO", "#READ", "#INFO", "#READ"}));
     EXPECT_EQ(Control<QComboBox>(W(), "ePortNo")->currentText().toStdString(), Server.Url());
     EXPECT_TRUE(Messages.empty());
+}
+
+namespace {
+
+using HostilePeer::TKind;
+using HostilePeer::TPeer;
+
+// The figure of /proc/<Pid>/status named Key ("VmHWM"), in kB; -1 if none.
+long StatusKb(qint64 Pid, const std::string& Key) {
+    std::ifstream In("/proc/" + std::to_string(Pid) + "/status");
+    std::string Name;
+    long Kb;
+    while (In >> Name) {
+        if (Name == Key + ":" && In >> Kb) return Kb;
+        In.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+
+std::vector<std::string> LinesOf(const std::string& Text) {
+    std::vector<std::string> L;
+    std::istringstream In(Text);
+    for (std::string Line; std::getline(In, Line);)
+        L.push_back(Line);
+    return L;
+}
+
+// The component on a hostile peer's port, collecting what it reads and the
+// line errors it is told of.
+struct TPeerComm {
+    TVaComm C;
+    std::string Got;
+    unsigned Errors = 0;
+    explicit TPeerComm(TPeer& Peer) {
+        C.OnRxChar = [this](TVaObject*, int) { Got += C.ReadText(); };
+        C.OnError = [this](TVaObject*, int E) { Errors |= unsigned(E); };
+        C.SetDeviceName(Peer.Port());
+        // The peer serves one client at a time.
+        if (!PumpUntil([&] { return !Peer.Connected(); }, 10000)) return;
+        C.Open();
+        C.WriteText("#READ\r\n");
+    }
+};
+
+class HostileServer : public ::testing::TestWithParam<TKind> {};
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(RawAndRfc2217, HostileServer,
+                         ::testing::Values(TKind::Raw, TKind::Rfc2217));
+
+// 300 KB at once is more than the input holds and than the socket's buffers
+// take: the rest waits at the server until it is read, and every frame of
+// the burst and of the period after it is printed, in order.
+TEST_P(HostileServer, AStreamGetsEveryFrameOfABurstAndOfThePeriodAfterIt) {
+    TPeer Peer(GetParam());
+    const long Burst = 30000;
+    Peer.On("#READ", [Burst](TPeer& P) {
+        std::string B;
+        for (long i = 0; i < Burst; ++i)
+            B += HostilePeer::Frame(std::to_string(i));
+        P.Send(B);
+        P.Every(50, [Burst](long i) { return HostilePeer::Frame(std::to_string(Burst + i)); });
+    });
+    const TRun R =
+        Cli({"stream", "--port", QString::fromStdString(Peer.Port()), "--duration", "4"});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    const std::vector<std::string> Lines = LinesOf(R.Out);
+    ASSERT_GE(Lines.size(), size_t(Burst + 5)) << R.Err;
+    for (size_t i = 0; i < Lines.size(); ++i)
+        ASSERT_EQ(Lines[i], std::to_string(i));
+}
+
+// A server that repeats requests and never reads: the replies that find no
+// room are dropped and told of as a full transmit queue, the frames among
+// the requests are still read, and the client's memory stays small.
+TEST(HostileServerStorm, RepliesStayBoundedAndAreCountedWhileFramesAreRead) {
+    TPeer Peer(TKind::Rfc2217);
+    Peer.On("#READ", [](TPeer& P) {
+        P.StormWith(HostilePeer::Storm(4096));
+        P.Every(50, [](long i) { return HostilePeer::Frame(std::to_string(i)); });
+    });
+    QProcess Cli;
+    Cli.start(QStringLiteral(VORTA_CLI_PATH),
+              {"stream", "--port", QString::fromStdString(Peer.Port())});
+    ASSERT_TRUE(Cli.waitForStarted(10000));
+    const uint64_t Stormed = 256u << 20;
+    ASSERT_TRUE(PumpUntil(
+        [&] { return Peer.Sent() >= Stormed || Cli.state() != QProcess::Running; }, 120000));
+    // Still streaming: without readings it would have given up on #READ.
+    ASSERT_EQ(Cli.state(), QProcess::Running) << Cli.readAllStandardError().toStdString();
+    const long PeakKb = StatusKb(Cli.processId(), "VmHWM");
+    Cli.kill();
+    Cli.waitForFinished(5000);
+    EXPECT_GT(PeakKb, 0);
+    EXPECT_LT(PeakKb, 64 * 1024) << "after " << Peer.Sent() << " bytes of requests";
+
+    TPeerComm N(Peer);
+    EXPECT_TRUE(PumpUntil(
+        [&] { return (N.Errors & CE_TXFULL) && N.Got.find("B1\x17$") != std::string::npos; },
+        20000));
+}
+
+// Bytes in error become the SUB character, with a framing error: between
+// good frames, the frames they spoil give no reading.
+TEST(HostileServerErrors, ATelnetStreamInErrorSpoilsOnlyItsOwnFrames) {
+    const std::string Sb = "\377\372\054\012"; // IAC SB COM-PORT-OPTION 10
+    const std::string Spoilt[] = {
+        HostilePeer::UndoubledIac("1250"), HostilePeer::Frame("12\377\36750"), // EC
+        HostilePeer::Frame("12" + Sb + "\001\377\36150"),                      // cut by NOP
+        HostilePeer::Frame("12" + Sb + std::string(600, 'x') + "\377\36050"),  // too long
+        HostilePeer::Frame("12\377\36050")};                                   // stray SE
+    std::string Sent, Want;
+    for (size_t i = 0; i < std::size(Spoilt); ++i) {
+        Sent += HostilePeer::Frame(std::to_string(i)) + Spoilt[i];
+        Want += std::to_string(i) + "\n";
+    }
+    Sent += HostilePeer::Frame("9");
+    Want += "9\n";
+    TPeer Peer(TKind::Rfc2217);
+    Peer.On("#READ", [Sent](TPeer& P) { P.Send(Sent); });
+    const TRun R =
+        Cli({"stream", "--port", QString::fromStdString(Peer.Port()), "--duration", "2"});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, Want);
+
+    TPeerComm N(Peer);
+    ASSERT_TRUE(
+        PumpUntil([&] { return N.Got.find(HostilePeer::Frame("9")) != std::string::npos; }, 10000));
+    EXPECT_EQ(std::count(N.Got.begin(), N.Got.end(), '\x1A'), 5) << N.Got;
+    EXPECT_EQ(N.Errors, unsigned(CE_FRAME));
+}
+
+// A raw port's line is set at its server: its light shows the address only.
+TEST_F(ConsoleE2E, TheLightOfANetworkPortNamesOnlyWhatTheConsoleSets) {
+    Start();
+    for (const bool Rfc2217 : {false, true}) {
+        TSer2netProcess Server(Sim->Path(), Rfc2217);
+        Control<QComboBox>(W(), "ePortNo")->setEditText(QString::fromStdString(Server.Url()));
+        Connect();
+        EXPECT_EQ(Control<QLabel>(W(), "ConnectionLight")->text().toStdString(),
+                  Server.Url() + (Rfc2217 ? " \u00B7 9600 8N1" : ""));
+        Control<QAction>(W(), "actDisconnect")->trigger();
+    }
 }
