@@ -51,22 +51,28 @@ inline std::string RedactUrl(const std::string& Text) {
     return Out;
 }
 
-// Text as a message quotes it, in single quotes: redacted (RedactUrl),
-// every byte that is no printable ASCII written as \xNN, and cut to
-// MaxChars shown characters with "..." after.
+// Text as a message quotes it, in single quotes: every byte that is no
+// printable ASCII written as \xNN, then redacted (RedactUrl), then cut to
+// MaxChars shown characters with "..." after. Escaped first, so that a
+// control byte inside a password cannot end the word being redacted and
+// leave the rest of the password in the message.
 inline std::string QuotedRedacted(const std::string& Text, size_t MaxChars = 80) {
-    const std::string R = RedactUrl(Text);
-    std::string S;
-    size_t Shown = 0, i = 0;
-    for (; i < R.size() && Shown < MaxChars; ++i, ++Shown) {
-        const auto C = static_cast<unsigned char>(R[i]);
+    std::string Escaped;
+    for (const char Byte : Text) {
+        const auto C = static_cast<unsigned char>(Byte);
         if (C >= 0x20 && C < 0x7F) {
-            S += char(C);
+            Escaped += Byte;
             continue;
         }
         char Hex[8];
         std::snprintf(Hex, sizeof Hex, "\\x%02X", C);
-        S += Hex;
+        Escaped += Hex;
     }
-    return "'" + S + (i < R.size() ? "...'" : "'");
+    const std::string R = RedactUrl(Escaped);
+    if (R.size() <= MaxChars) return "'" + R + "'";
+    // Cut before an escape that would not fit whole.
+    size_t Cut = MaxChars;
+    const size_t Slash = R.rfind("\\x", Cut);
+    if (Slash != std::string::npos && Slash + 4 > Cut && Slash + 4 <= R.size()) Cut = Slash;
+    return "'" + R.substr(0, Cut) + "...'";
 }
