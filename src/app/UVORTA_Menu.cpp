@@ -398,10 +398,12 @@ void TFKAVRO::CreateParts() {
     FScan = std::make_unique<TScanPart>(*this, *FSession, Edit1);
     FScan->OnWatch = [this](const std::vector<int>& Ids, int Lead) {
         FGauge->WatchShownId = Lead;
-        if (!Ids.empty())
+        if (!Ids.empty()) {
             FPlotFeed.BeginWatch(Ids, Lead);
-        else
+        } else {
+            FGauge->WatchEnded();
             FAlarms.WatchEnded(FSession->Connection().Opened);
+        }
         for (QAction* A : {actScan, actWatch})
             A->setEnabled(Ids.empty());
         actStopWatching->setEnabled(!Ids.empty());

@@ -132,6 +132,15 @@ void TGaugePart::SensorStale(int Id) {
     ScheduleFrame();
 }
 
+void TGaugePart::WatchEnded() {
+    WatchShownId = -1;
+    if (ssaValue->SegmentColor() == ReadoutColor) return;
+    ssaValue->BeginUpdate();
+    ssaValue->SetSegmentColor(ReadoutColor);
+    FReadoutPending = true;
+    ScheduleFrame();
+}
+
 void TGaugePart::Malformed(const std::string&) {
     // During a watch, noise may be any sensor's: not the shown one's to show.
     if (WatchShownId >= 0) return;

@@ -76,6 +76,9 @@ class TGaugePart : public TSessionObserver {
     // in StaleColor, until its next reading brings back ReadoutColor. The
     // design's readout has no room for another control.
     void SensorStale(int Id) override;
+    // No sensor is stale once the watch is over: what the readout shows
+    // stands as the port's last reading.
+    void WatchEnded();
     static constexpr TColor ReadoutColor = clLime;
     static constexpr TColor StaleColor = clGray;
 
