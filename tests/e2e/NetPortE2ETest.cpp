@@ -310,6 +310,7 @@ TEST(HostileServerErrors, ATelnetStreamInErrorSpoilsOnlyItsOwnFrames) {
         PumpUntil([&] { return N.Got.find(HostilePeer::Frame("9")) != std::string::npos; }, 10000));
     EXPECT_EQ(std::count(N.Got.begin(), N.Got.end(), '\x1A'), 5) << N.Got;
     EXPECT_EQ(N.Errors, unsigned(CE_FRAME));
+    EXPECT_EQ(N.C.NetCounters().ProtocolErrors, 5u);
 }
 
 // A raw port's line is set at its server: its light shows the address only.
