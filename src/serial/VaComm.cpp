@@ -492,6 +492,15 @@ int TVaCustomComm::DeviceInQueue(int& Count) {
     return FNet ? FNet->InQueue(Count) : VaPosix::InQueue(FHandle, Count);
 }
 
+TVaCustomComm::TNetCounters TVaCustomComm::NetCounters() const {
+    TNetCounters C;
+    if (!FNet) return C;
+    C.ProtocolErrors = FNet->ProtocolErrors();
+    C.DroppedReplies = FNet->DroppedReplies();
+    C.InputHolds = FNet->InputHolds();
+    return C;
+}
+
 bool TVaCustomComm::Vanished() const {
     if (!Active()) return false;
     if (FHangup.load() != 0) return true;

@@ -225,6 +225,14 @@ class TVaCustomComm : public TVaComponent {
     // device or none (an adapter pulled and plugged again, a link pointed
     // elsewhere). False when closed.
     bool Vanished() const;
+    // A network port's counters since Open (VaNet::TNetDevice): Telnet units
+    // in error, negotiation replies dropped for want of room, the times the
+    // input stopped at its bound; all 0 for a tty or when closed. OnError
+    // tells of the first two as CE_FRAME and CE_TXFULL.
+    struct TNetCounters {
+        uint64_t ProtocolErrors = 0, DroppedReplies = 0, InputHolds = 0;
+    };
+    TNetCounters NetCounters() const;
     // Queued (DirectWrite False) or direct write; 0 when closed.
     int WriteBuf(const void* Buf, int Count);
     bool WriteText(const std::string& Text);
