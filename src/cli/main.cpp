@@ -35,6 +35,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -157,6 +158,9 @@ bool GBrokerFailed = false;
 // Frames whose value text is not a number, reported once at the end of the run.
 long GMalformed = 0;
 long GForeign = 0; // whole frames of sensors nobody asked for
+// A network port's Telnet protocol errors (bytes spoilt, never a reading)
+// and its replies dropped for want of room, as last reported.
+TVaCustomComm::TNetCounters GNet;
 // Readings printed outside --min/--max, reported likewise.
 long GOutside = 0;
 
@@ -266,6 +270,10 @@ class TClient : public TSessionObserver {
     void Malformed(const std::string&) override { ++GMalformed; }
     void Foreign(int, const std::string&) override { ++GForeign; }
     void LineError(unsigned Errors) override {
+        // The counters are 0 once the port has closed: taken as they rise.
+        const TVaCustomComm::TNetCounters N = FSession.Port().NetCounters();
+        GNet.ProtocolErrors = std::max(GNet.ProtocolErrors, N.ProtocolErrors);
+        GNet.DroppedReplies = std::max(GNet.DroppedReplies, N.DroppedReplies);
         if (Errors & CE_IOE) {
             std::fprintf(stderr, "vorta-cli: the port went away\n");
             FLost = true;
@@ -980,5 +988,11 @@ int main(int argc, char** argv) {
     if (GMalformed > 0) std::fprintf(stderr, "malformed frames: %ld\n", GMalformed);
     if (GForeign > 0) std::fprintf(stderr, "frames of other sensors: %ld\n", GForeign);
     if (GOutside > 0) std::fprintf(stderr, "readings outside the limits: %ld\n", GOutside);
+    if (GNet.ProtocolErrors > 0)
+        std::fprintf(stderr, "telnet protocol errors: %llu\n",
+                     static_cast<unsigned long long>(GNet.ProtocolErrors));
+    if (GNet.DroppedReplies > 0)
+        std::fprintf(stderr, "telnet replies dropped: %llu\n",
+                     static_cast<unsigned long long>(GNet.DroppedReplies));
     return Status;
 }

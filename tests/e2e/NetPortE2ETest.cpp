@@ -315,6 +315,7 @@ TEST(HostileServerErrors, ATelnetStreamInErrorSpoilsOnlyItsOwnFrames) {
         Cli({"stream", "--port", QString::fromStdString(Peer.Port()), "--duration", "2"});
     EXPECT_EQ(R.Status, 0) << R.Err;
     EXPECT_EQ(R.Out, Want);
+    EXPECT_NE(R.Err.find("telnet protocol errors: 5\n"), std::string::npos) << R.Err;
 }
 
 // A raw port's line is set at its server: its light shows the address only.
