@@ -69,10 +69,11 @@ inline std::string QuotedRedacted(const std::string& Text, size_t MaxChars = 80)
         Escaped += Hex;
     }
     const std::string R = RedactUrl(Escaped);
-    if (R.size() <= MaxChars) return "'" + R + "'";
-    // Cut before an escape that would not fit whole.
-    size_t Cut = MaxChars;
-    const size_t Slash = R.rfind("\\x", Cut);
-    if (Slash != std::string::npos && Slash + 4 > Cut && Slash + 4 <= R.size()) Cut = Slash;
-    return "'" + R.substr(0, Cut) + "...'";
+    // Shown characters are counted with each escape as one, never cut.
+    size_t Cut = 0, Shown = 0;
+    while (Cut < R.size() && Shown < MaxChars) {
+        Cut += R.compare(Cut, 2, "\\x") == 0 && Cut + 4 <= R.size() ? 4 : 1;
+        ++Shown;
+    }
+    return "'" + R.substr(0, Cut) + (Cut < R.size() ? "...'" : "'");
 }
