@@ -230,7 +230,11 @@ void TSensorSession::NoteSent(const std::string& Bytes) {
         if (!FScanning && !FWatching) FAsked.reset();
         FSourceId = static_cast<unsigned char>(Bytes[0]) - 176;
         if (FSourceId >= 1 && FSourceId <= 77) FAsked.set(static_cast<size_t>(FSourceId));
-    } else if (Bytes.compare(0, 5, "#DATA") == 0) {
+        FSentId = FSourceId >= 1 && FSourceId <= 77 ? FSourceId : -1;
+        return;
+    }
+    FSentId = CurrentId();
+    if (Bytes.compare(0, 5, "#DATA") == 0) {
         FSource = TReadingSource::Poll;
         FStreamTaken = true;
         ForgetAsked();

@@ -172,6 +172,10 @@ class TSensorSession {
     // While Answer is told for a frame that is a reading: the ID its frame
     // names; -1 for an answer line or a malformed frame.
     int AnswerId() const { return FAnswerId; }
+    // While Sent is told: the sensor the request addresses, the ID of an
+    // Angle Data request (-1 for one outside 1..77), else the current sensor
+    // (CurrentId), whom a text command on the line is meant for.
+    int SentId() const { return FSentId; }
     // Frames that were no reading (Malformed), and whole frames of sensors
     // nobody asked for (Foreign), since the session was made.
     long MalformedFrames() const { return FMalformedFrames; }
@@ -243,6 +247,7 @@ class TSensorSession {
     // What the frames now arriving answer: set by each request sent.
     TReadingSource FSource = TReadingSource::Stream;
     int FSourceId = -1;       // the ID asked by Angle Data or the scan
+    int FSentId = -1;         // see SentId
     std::bitset<78> FAsked;   // the IDs the frames now arriving answer (see Known)
     int FStreamId = -1;       // see CurrentId
     bool FStreamTaken = true; // a stream's first frame may set FStreamId

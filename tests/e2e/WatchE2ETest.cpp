@@ -90,13 +90,18 @@ TEST_F(ConsoleE2E, WatchPollsTheFoundSensorsUntilStoppedAndShowsOnlyTheChosenOne
     W().StopRecording();
     std::map<std::string, std::set<std::string>> Recorded;
     std::vector<std::string> Events;
+    std::set<bool> Asked; // whether each request row names the sensor it asks
     for (const auto& Row : CsvRows(ReadFile(Csv))) {
         if (Row[2] == "reading") Recorded[Row[7]].insert(Row[3]);
         if (Row[2] == "event") Events.push_back(Row[4]);
         if (Row[4].rfind("sensor 5:", 0) == 0) {
             EXPECT_EQ(Row[7], "5") << Row[4];
         }
+        // Each Angle Data request names the sensor it asks ("B5 05 - HEX").
+        if (Row[2] == "sent" && Row[4].size() == 11 && Row[4].compare(2, 9, " 05 - HEX") == 0)
+            Asked.insert(std::stoi(Row[4].substr(0, 2), nullptr, 16) - 176 == std::stoi(Row[7]));
     }
+    EXPECT_EQ(Asked, std::set<bool>{true});
     EXPECT_EQ(Recorded, (std::map<std::string, std::set<std::string>>{
                             {"1", {"2"}}, {"5", {"12"}}, {"12", {"22"}}}));
     EXPECT_EQ(Events, (std::vector<std::string>{"recording started", "watching 1,5,12 every 50 ms",

@@ -68,16 +68,16 @@ void TRecordingPart::Stop() {
 }
 
 void TRecordingPart::Row(const std::string& Kind, const std::string& Value, const std::string& Text,
-                         const TReading* R) {
+                         const TReading* R, std::optional<int> Id) {
     if (!FRecorder.Active()) return;
     const TSensorIdentity& I = FSession.Identity();
     auto Known = [](int V) { return V < 0 ? std::string() : std::to_string(V); };
-    const TRecordRow Row{Kind,
-                         Value,
-                         Text,
-                         PortOpen(FSession) ? FSession.Connection().Opened : std::string(),
-                         Known(R ? R->Mode : I.Mode),
-                         Known(R ? R->Id : I.Id)};
+    const int RowId = R ? R->Id : Id ? *Id : I.Id;
+    const int RowMode = R ? R->Mode : Id && *Id != I.Id ? -1 : I.Mode;
+    const TRecordRow Row{
+        Kind,           Value,
+        Text,           PortOpen(FSession) ? FSession.Connection().Opened : std::string(),
+        Known(RowMode), Known(RowId)};
     try {
         FRecorder.Write(Row);
     } catch (const std::exception& E) {
@@ -113,5 +113,5 @@ void TRecordingPart::Sent(const std::string& Shown) {
     std::string T = Shown;
     if (T.size() >= 2 && T.compare(T.size() - 2, 2, SensorCommands::CRLF) == 0)
         T.resize(T.size() - 2);
-    Row("sent", "", Utf8(T));
+    Row("sent", "", Utf8(T), nullptr, FSession.SentId());
 }

@@ -10,6 +10,7 @@
 #include "SensorSession.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -39,9 +40,10 @@ class TRecordingPart : public TSessionObserver {
     void Start(const std::string& Path);
     void Stop();
     // A row of the session's port, and the sensor's mode and ID (those of R
-    // for a reading); nothing while not recording.
+    // for a reading; of sensor Id when given, the mode only when Information
+    // told that sensor's); nothing while not recording.
     void Row(const std::string& Kind, const std::string& Value, const std::string& Text,
-             const TReading* R = nullptr);
+             const TReading* R = nullptr, std::optional<int> Id = std::nullopt);
     void Event(const std::string& Text) { Row("event", "", Text); }
     const TRecorder& Recorder() const { return FRecorder; }
     // Why the recording last failed to start or stopped (set by the owner for
