@@ -21,10 +21,11 @@ inline bool Delimits(char C) {
 // Text with the user information of every URL-looking word in it replaced
 // by "***": in "mqtt://user:pw@host" (any scheme, any case) everything
 // between "://" and the word's last '@', and in a word without a scheme
-// such as "user:pw@host" everything before its last '@' when a ':' comes
-// before it. The last '@' counts, so that a password holding '@' or '/'
-// goes whole. A word ends at a blank, a control character, a quote or an
-// angle bracket. Whatever else the text holds is kept.
+// (or with an '@' before its scheme) such as "user:pw@host" everything
+// before its last '@' when a ':' comes before it. The last '@' counts, so
+// that a password holding '@' or '/' goes whole. A word ends at a blank, a
+// control character, a quote or an angle bracket. Whatever else the text
+// holds is kept.
 inline std::string RedactUrl(const std::string& Text) {
     std::string Out;
     Out.reserve(Text.size());
@@ -40,7 +41,10 @@ inline std::string RedactUrl(const std::string& Text) {
         const std::string Word = Text.substr(i, End - i);
         const size_t At = Word.rfind('@');
         const size_t Scheme = Word.find("://");
-        if (At != std::string::npos && Scheme != std::string::npos && Scheme < At)
+        // A scheme keeps its name only when no '@' comes before it: text
+        // ahead of a scheme may itself be user information.
+        if (At != std::string::npos && Scheme != std::string::npos && Scheme < At &&
+            Word.find('@') > Scheme)
             Out += Word.substr(0, Scheme + 3) + "***" + Word.substr(At);
         else if (At != std::string::npos && Word.find(':') < At)
             Out += "***" + Word.substr(At);
