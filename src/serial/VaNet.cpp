@@ -464,10 +464,14 @@ TNetDevice::~TNetDevice() {
 // Bytes nobody reads are left in the socket beyond MaxPending, as a tty
 // leaves them in its driver. A receive never asks for more than the room
 // left: Telnet's decoding only shrinks what it is given.
+// A call takes at most MaxPending wire bytes: a server that never stops
+// sending (a negotiation storm carries no payload, so the room never runs
+// out) would otherwise keep the caller here, and the read lock with it, for
+// good. The socket stays readable and the next call goes on.
 int TNetDevice::Fill(bool& Got) {
     Got = false;
     uint8_t Raw[4096];
-    for (;;) {
+    for (size_t Taken = 0; Taken < MaxPending;) {
         const size_t Room = MaxPending - std::min(MaxPending, FIn.size() - FInHead);
         if (Room == 0) return 0;
         const size_t Want = std::min(Room, sizeof Raw);
@@ -505,7 +509,9 @@ int TNetDevice::Fill(bool& Got) {
         }
         Got = Got || FIn.size() > Before;
         if (size_t(R) < Want) return 0;
+        Taken += size_t(R);
     }
+    return 0;
 }
 
 void TNetDevice::Notify() {
