@@ -2,6 +2,7 @@
 // vorta-cli against the simulated sensor: the bytes each command puts on the
 // wire, what it prints, and its exit status.
 #include "CliRun.h"
+#include "HostilePeer.h"
 #include "PtyPair.h"
 #include "SimProcess.h"
 
@@ -192,6 +193,24 @@ TEST(CliE2E, SaveSucceedsOnlyOnTheSensorsOwnOk) {
         ASSERT_TRUE(P.waitForFinished(30000));
         EXPECT_EQ(P.exitCode(), Status) << Answer << P.readAllStandardError().toStdString();
     }
+}
+
+// A stream whose frames lack their ID characters, carry a substituted byte
+// or name a sensor nobody asked for: only the port's sensor's whole frames
+// are readings; the rest are counted.
+TEST(CliE2E, AStreamPrintsOnlyWholeFramesOfItsOwnSensor) {
+    using HostilePeer::Frame;
+    HostilePeer::TPeer Sensor(HostilePeer::TKind::Pty);
+    Sensor.On("#READ", [](HostilePeer::TPeer& P) {
+        P.Send(Frame("1.50") + Frame("12.50", 0) + Frame("-0.75", 0) + Frame("7.25", 50) +
+               Frame("12\x1A.50") + Frame("2.50"));
+    });
+    const TRun R =
+        Cli({"--port", QString::fromStdString(Sensor.Port()), "stream", "--duration", "2"});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, "1.5\n2.5\n");
+    EXPECT_EQ(R.Err, "malformed frames: 3\nframes of other sensors: 1\n");
+    EXPECT_NE(Sensor.Lines().find("#STOP\n"), std::string::npos) << Sensor.Lines();
 }
 
 TEST(CliE2E, NegativeMinusRangeIsAValueAndOptionsWithoutUseAreRefused) {
