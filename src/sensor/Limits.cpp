@@ -33,6 +33,11 @@ bool TLimits::Clears(double Value) const {
 void CheckLimits(const TLimits& L) {
     if ((L.Low && !std::isfinite(*L.Low)) || (L.High && !std::isfinite(*L.High)))
         throw ELimitsError("a limit must be a finite number");
+    // A reading is an angle: a bound beyond a full turn either way is never
+    // crossed, and would stretch the plot's axis past any reading.
+    for (const std::optional<double>& Bound : {L.Low, L.High})
+        if (Bound && std::fabs(*Bound) > FullCircle)
+            throw ELimitsError("a limit must be an angle from -360 to 360 degrees");
     if (!std::isfinite(L.Hysteresis) || L.Hysteresis < 0)
         throw ELimitsError("the hysteresis must be a number of 0 or more");
     if (L.Low && L.High && *L.Low > *L.High)

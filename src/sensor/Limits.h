@@ -45,12 +45,11 @@ struct TLimits {
 };
 
 // Throws ELimitsError naming the fault: a bound or hysteresis that is no
-// finite number, Low above High, a negative hysteresis, or one so wide that
-// a reading might never clear an alarm. The hysteresis is at most half the
-// band: 2 * Hysteresis <= High - Low, and <= FullCircle whatever the bounds,
-// as no reading lies further than the full circle from a bound. So with one
-// bound only it is at most 180, and a band wider than the circle does not
-// allow more.
+// finite number, a bound outside -FullCircle..FullCircle, Low above High, a negative hysteresis, or
+// one so wide that a reading might never clear an alarm. The hysteresis is at most half the band: 2
+// * Hysteresis <= High - Low, and <= FullCircle whatever the bounds, as no reading lies further
+// than the full circle from a bound. So with one bound only it is at most 180, and a band wider
+// than the circle does not allow more.
 void CheckLimits(const TLimits& L);
 constexpr double FullCircle = 360; // degrees
 

@@ -49,14 +49,14 @@ TEST(Limits, EachCrossingIsToldOnceAndClearsOnlyInsideByTheHysteresis) {
 }
 
 // Whatever bounds are given, an alarm must be able to clear: at most half
-// the band, and at most half the full circle.
-TEST(Limits, AHysteresisThatMightNeverClearIsRefusedWithOneBoundOrTwo) {
+// the band, and at most half the full circle. A bound is an angle.
+TEST(Limits, AHysteresisThatMightNeverClearOrABoundBeyondATurnIsRefused) {
     const struct {
         TLimits L;
         bool Taken;
     } Cases[] = {{{10, {}, 180}, true},    {{10, {}, 180.5}, false},  {{{}, 10, 1000}, false},
-                 {{-500, 500, 180}, true}, {{-500, 500, 181}, false}, {{0, 1, 0.5}, true},
-                 {{0, 1, 0.6}, false}};
+                 {{-360, 360, 180}, true}, {{-360, 360, 181}, false}, {{0, 1, 0.5}, true},
+                 {{0, 1, 0.6}, false},     {{1e308, {}, 0}, false},   {{{}, -360.5, 0}, false}};
     for (const auto& C : Cases) {
         bool Taken = true;
         try {
