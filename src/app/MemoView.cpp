@@ -93,8 +93,25 @@ std::vector<std::string> TMemoLog::Lines() const {
 
 namespace {
 
+bool IsBidiControl(char16_t C) {
+    return C == 0x061C || C == 0x200E || C == 0x200F || (C >= 0x202A && C <= 0x202E) ||
+           (C >= 0x2066 && C <= 0x2069);
+}
+
+// A line as the log shows it. A bidirectional control character would
+// reorder what follows it ("U+202E 1.05" reads as another number): it is
+// shown as its bytes escaped, as the traffic window shows them.
 QString Local(const std::string& S) {
-    return QString::fromLocal8Bit(S.data(), static_cast<qsizetype>(S.size()));
+    QString Text = QString::fromLocal8Bit(S.data(), static_cast<qsizetype>(S.size()));
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        if (!IsBidiControl(Text[i].unicode())) continue;
+        QString Escaped;
+        for (const char B : QString(Text[i]).toUtf8())
+            Escaped += "\\x" + QString::number(uchar(B), 16).toUpper().rightJustified(2, '0');
+        Text.replace(i, 1, Escaped);
+        i += Escaped.size() - 1;
+    }
+    return Text;
 }
 constexpr int Margin = 3; // pixels left of the text
 } // namespace

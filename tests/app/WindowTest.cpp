@@ -257,6 +257,16 @@ TEST_F(WindowTest, EveryAnswerLineIsAppendedAndBecomesTheLastAnswer) {
     EXPECT_EQ(Control<TMemoView>(W, "Memo1")->LineCount(), 4);
 }
 
+// A right-to-left override would show "1.05" as another number: the bidi
+// controls are shown escaped, every other character as it came.
+TEST_F(WindowTest, MemoShowsBidiControlsEscaped) {
+    TFKAVRO& W = Create();
+    W.ShowAnswer("\xE2\x80\xAE"
+                 "1.05 \xE2\x81\xA6x\xE2\x81\xA9 \xC3\xA9");
+    EXPECT_EQ(Control<TMemoView>(W, "Memo1")->Text().toStdString(),
+              "\\xE2\\x80\\xAE1.05 \\xE2\\x81\\xA6x\\xE2\\x81\\xA9 \xC3\xA9");
+}
+
 TEST_F(WindowTest, MemoShowsABurstInOneFrameKeepsItsBoundsAndCopiesTheSelection) {
     TFKAVRO& W = Create();
     W.show();
