@@ -24,18 +24,7 @@
 
 namespace {
 
-using VaNet::TTelnet;
-
-enum : uint8_t {
-    SE = 240,
-    NOP = 241,
-    DM = 242,
-    AYT = 246,
-    GA = 249,
-    SB = 250,
-    WILL = 251,
-    IAC = 255
-};
+using namespace VaNet;
 
 struct TOutcome {
     std::string Payload, Reply;

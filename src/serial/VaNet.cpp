@@ -23,19 +23,6 @@ namespace VaNet {
 
 namespace {
 
-enum : uint8_t {
-    SE = 240,
-    NOP = 241,
-    DM = 242,
-    AYT = 246,
-    GA = 249,
-    SB = 250,
-    WILL = 251,
-    WONT = 252,
-    DO = 253,
-    DONT = 254,
-    IAC = 255
-};
 // COM-PORT-OPTION commands, client to server.
 enum : uint8_t { SetBaudrate = 1, SetDatasize = 2, SetParity = 3, SetStopsize = 4, SetControl = 5 };
 // SET-CONTROL values.

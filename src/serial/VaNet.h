@@ -40,6 +40,20 @@ bool IsNetworkPort(const std::string& Text);
 // network text that is malformed; Kind None for any other text.
 bool ParseAddress(const std::string& Text, TAddress& A, std::string& Why);
 
+// Telnet commands (RFC 854), each after an IAC.
+enum : uint8_t {
+    SE = 240,
+    NOP = 241,
+    DM = 242,
+    AYT = 246,
+    GA = 249,
+    SB = 250,
+    WILL = 251,
+    WONT = 252,
+    DO = 253,
+    DONT = 254,
+    IAC = 255
+};
 // Telnet options this client takes part in.
 enum : uint8_t { OptBinary = 0, OptSga = 3, OptComPort = 44 };
 
