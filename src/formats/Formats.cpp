@@ -67,6 +67,29 @@ void Walk(std::string_view Text, TEach Each, TInvalid Invalid) {
     }
 }
 
+// The short escapes plain text and JSON share; JSON adds the quote, \b
+// and \f. Null for any other character.
+const char* ShortEscape(char32_t Code, bool Json) {
+    switch (Code) {
+    case '\n':
+        return "\\n";
+    case '\r':
+        return "\\r";
+    case '\t':
+        return "\\t";
+    case '\\':
+        return "\\\\";
+    case '"':
+        return Json ? "\\\"" : nullptr;
+    case '\b':
+        return Json ? "\\b" : nullptr;
+    case '\f':
+        return Json ? "\\f" : nullptr;
+    default:
+        return nullptr;
+    }
+}
+
 // The line protocol's elements: Escaped characters and the backslash get a
 // backslash; controls become '_'.
 std::string Influx(std::string_view Text, std::string_view Escaped) {
@@ -94,21 +117,9 @@ std::string PlainText(std::string_view Text) {
     Walk(
         Text,
         [&](char32_t Code, std::string_view Bytes) {
-            switch (Code) {
-            case '\n':
-                Out += "\\n";
+            if (const char* E = ShortEscape(Code, false)) {
+                Out += E;
                 return;
-            case '\r':
-                Out += "\\r";
-                return;
-            case '\t':
-                Out += "\\t";
-                return;
-            case '\\':
-                Out += "\\\\";
-                return;
-            default:
-                break;
             }
             if (IsControl(Code)) {
                 for (const char B : Bytes)
@@ -180,30 +191,9 @@ std::string JsonString(std::string_view Text) {
     Walk(
         Text,
         [&](char32_t Code, std::string_view Bytes) {
-            switch (Code) {
-            case '"':
-                Out += "\\\"";
+            if (const char* E = ShortEscape(Code, true)) {
+                Out += E;
                 return;
-            case '\\':
-                Out += "\\\\";
-                return;
-            case '\b':
-                Out += "\\b";
-                return;
-            case '\f':
-                Out += "\\f";
-                return;
-            case '\n':
-                Out += "\\n";
-                return;
-            case '\r':
-                Out += "\\r";
-                return;
-            case '\t':
-                Out += "\\t";
-                return;
-            default:
-                break;
             }
             if (IsControl(Code) || Code == 0x2028 || Code == 0x2029)
                 HexEscape(Out, "\\u", static_cast<unsigned>(Code), 4);
